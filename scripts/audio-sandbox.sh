@@ -1,0 +1,28 @@
+# Sourced by the test scripts: a private PulseAudio server with one null sink named "speakers" on a
+# socket in a temporary folder, so that no test ever reaches the machine's own audio, and an ALSA
+# configuration whose default device is that server.
+#
+# start_audio_sandbox: starts it and exports PULSE_SERVER, ALSA_CONFIG_PATH and HUSHWELL_PULSE_DIR.
+# stop_audio_sandbox: stops it and removes the folder.
+
+start_audio_sandbox() {
+    HUSHWELL_PULSE_DIR=$(mktemp -d /tmp/hushwell-pulse.XXXXXX)
+    export HUSHWELL_PULSE_DIR
+    export PULSE_SERVER="unix:$HUSHWELL_PULSE_DIR/native"
+    # The server and its clients look for a cookie and a runtime folder under these.
+    export XDG_RUNTIME_DIR="$HUSHWELL_PULSE_DIR" PULSE_RUNTIME_PATH="$HUSHWELL_PULSE_DIR"
+    export PULSE_COOKIE="$HUSHWELL_PULSE_DIR/cookie"
+    "$(dirname "${BASH_SOURCE[0]}")/pulse-server.sh" start "$HUSHWELL_PULSE_DIR" || return 1
+    cat > "$HUSHWELL_PULSE_DIR/asound.conf" <<CONF
+pcm.!default { type pulse }
+ctl.!default { type pulse }
+CONF
+    # Debian's alsa-lib reads this file first; it pulls in the plugin definitions.
+    export ALSA_CONFIG_PATH="/usr/share/alsa/alsa.conf:$HUSHWELL_PULSE_DIR/asound.conf"
+}
+
+stop_audio_sandbox() {
+    [ -n "${HUSHWELL_PULSE_DIR:-}" ] || return 0
+    "$(dirname "${BASH_SOURCE[0]}")/pulse-server.sh" stop "$HUSHWELL_PULSE_DIR"
+    rm -rf "$HUSHWELL_PULSE_DIR"
+}

@@ -1,0 +1,29 @@
+# Sourced by the other scripts: installs the Debian packages a step needs, when any is missing.
+# ensure_packages PKG...: apt-get installs what dpkg does not report as installed (as root, or
+# through sudo); without either it names the missing packages and fails.
+ensure_packages() {
+    local missing=()
+    local pkg
+    for pkg in "$@"; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" ||
+            missing+=("$pkg")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    local sudo=""
+    if [ "$(id -u)" -ne 0 ]; then
+        if command -v sudo >/dev/null 2>&1; then
+            sudo="sudo"
+        else
+            echo "Missing packages: ${missing[*]}; install them as root." >&2
+            return 1
+        fi
+    fi
+    echo "Installing: ${missing[*]}"
+    $sudo apt-get update -q
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+BUILD_PACKAGES=(cmake g++ make pkg-config qt6-base-dev libgl-dev libpulse-dev libasound2-dev
+                fonts-dejavu-core)
+TEST_PACKAGES=(googletest libgtest-dev libbenchmark-dev pulseaudio pulseaudio-utils
+               libasound2-plugins alsa-utils xvfb xauth x11-utils xdotool imagemagick)

@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# pulse-server.sh start|stop|restart DIR: a private PulseAudio server on DIR/native with a null
+# sink "speakers". Used by the test scripts, and by tests that kill and restart the server.
+set -u
+cmd=$1
+dir=$2
+
+start() {
+    XDG_RUNTIME_DIR="$dir" HOME="$dir" pulseaudio -n --daemonize=no --exit-idle-time=-1 \
+        --use-pid-file=no --disable-shm=yes \
+        -L "module-native-protocol-unix socket=$dir/native auth-anonymous=1" \
+        -L "module-null-sink sink_name=speakers sink_properties=device.description=Speakers" \
+        --log-target=file:"$dir/server.log" >/dev/null 2>&1 &
+    echo $! > "$dir/server.pid"
+    for _ in $(seq 100); do
+        PULSE_SERVER="unix:$dir/native" pactl info >/dev/null 2>&1 && return 0
+        sleep 0.05
+    done
+    echo "The private PulseAudio server did not start; see $dir/server.log" >&2
+    return 1
+}
+
+stop() {
+    [ -f "$dir/server.pid" ] || return 0
+    local pid
+    pid=$(cat "$dir/server.pid")
+    kill "$pid" 2>/dev/null
+    for _ in $(seq 100); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.05
+    done
+    kill -9 "$pid" 2>/dev/null
+    rm -f "$dir/server.pid" "$dir/native"
+    return 0
+}
+
+case "$cmd" in
+    start) start ;;
+    stop) stop ;;
+    restart) stop && start ;;
+    *) echo "usage: $0 start|stop|restart DIR" >&2; exit 2 ;;
+esac

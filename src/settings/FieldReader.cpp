@@ -1,0 +1,66 @@
+#include "settings/FieldReader.h"
+
+namespace hushwell {
+namespace {
+
+constexpr int kEof = std::char_traits<char>::eof();
+
+bool isBlank(int c) {
+    return c == ' ' || c == '\t';
+}
+
+}  // namespace
+
+void FieldReader::append(std::string& field, int c) const {
+    if (field.size() >= kMaxFieldLength) {
+        throw Error(Failure::TooLong, "a field is longer than 32767 characters");
+    }
+    field += static_cast<char>(c);
+}
+
+// Consumes one separator: a comma, CR LF, a lone CR or a lone LF. At the end of the data there is
+// nothing to consume.
+void FieldReader::skipPastSeparator() {
+    const int c = m_in.sbumpc();
+    m_afterComma = c == ',';
+    if (c == '\r' && m_in.sgetc() == '\n') {
+        m_in.sbumpc();
+    }
+}
+
+std::string FieldReader::next() {
+    int c = m_in.sgetc();
+    while (isBlank(c)) {
+        m_in.sbumpc();
+        c = m_in.sgetc();
+    }
+    std::string field;
+    if (c == kEof) {
+        if (!m_afterComma) {
+            throw Error(Failure::EndOfData, "the file ends early");
+        }
+        m_afterComma = false;
+        return field;
+    }
+    if (c == '"') {
+        m_in.sbumpc();
+        for (c = m_in.sbumpc(); c != '"' && c != kEof; c = m_in.sbumpc()) {
+            append(field, c);
+        }
+        for (c = m_in.sgetc(); c != ',' && c != '\r' && c != '\n' && c != kEof; c = m_in.sgetc()) {
+            m_in.sbumpc();
+        }
+    } else {
+        for (; c != ',' && c != '\r' && c != '\n' && c != kEof; c = m_in.sgetc()) {
+            append(field, c);
+            m_in.sbumpc();
+        }
+        while (!field.empty() && isBlank(field.back())) {
+            field.pop_back();
+        }
+    }
+    skipPastSeparator();
+    return field;
+}
+
+}  // namespace hushwell

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstddef>
+#include <istream>
+#include <stdexcept>
+#include <string>
+
+namespace hushwell {
+
+// Reads comma- or line-separated fields one after another, as the settings file stores them:
+// - a field ends at a comma, at CR, LF or CR LF, or at the end of the data;
+// - blanks in front of a field are skipped, blanks at the end of an unquoted field dropped;
+// - a field that begins with a double quote runs to the next double quote, which is not part of
+//   it; anything between the closing quote and the next separator is dropped;
+// - a line end where a field begins is an empty field;
+// - asking for a field when no data is left is an error (after a trailing comma the field is
+//   empty); so is a field longer than a text box holds.
+class FieldReader {
+public:
+    static constexpr std::size_t kMaxFieldLength = 32767;
+
+    enum class Failure { EndOfData, TooLong };
+    class Error : public std::runtime_error {
+    public:
+        Error(Failure kind, const char* what) : std::runtime_error(what), failure(kind) {}
+        Failure failure;
+    };
+
+    explicit FieldReader(std::istream& in) : m_in(*in.rdbuf()) {}
+
+    // Throws Error.
+    [[nodiscard]] std::string next();
+
+private:
+    void append(std::string& field, int c) const;
+    void skipPastSeparator();
+
+    std::streambuf& m_in;
+    bool m_afterComma = false;
+};
+
+}  // namespace hushwell
