@@ -1,0 +1,55 @@
+#include <QApplication>
+#include <QDebug>
+#include <cstdlib>
+#include <iostream>
+
+#include "engine/Hushwell.h"
+#include "mixer/MixerChoice.h"
+#include "settings/SettingsLocation.h"
+#include "ui/AppIcon.h"
+#include "ui/MainWindow.h"
+
+namespace {
+
+// On X11 or Wayland, Qt aborts with a backtrace when there is no display to connect to; say what
+// is missing instead.
+bool hasGraphicalSession() {
+#if defined(__linux__)
+    const auto set = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value != nullptr && *value != '\0';
+    };
+    return set("QT_QPA_PLATFORM") || set("DISPLAY") || set("WAYLAND_DISPLAY");
+#else
+    return true;
+#endif
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    if (!hasGraphicalSession()) {
+        std::cerr << "Hushwell needs a graphical session: neither DISPLAY nor WAYLAND_DISPLAY is "
+                     "set.\n";
+        return 1;
+    }
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(hushwell::kProgramName);
+    QApplication::setWindowIcon(hushwell::appIcon());
+
+    hushwell::FirstThatOpens mixer(hushwell::platformProviders());
+    hushwell::SystemClock clock;
+    hushwell::MainWindow window(clock);
+    hushwell::Hushwell program(mixer, clock, window, hushwell::settingsFilePath,
+                               hushwell::systemTimeSeparator());
+    window.attach(program);
+
+    const hushwell::StartUpOutcome outcome = program.startUp();
+    qDebug("Hushwell: mixer provider %s",
+           mixer.chosen().empty() ? "(none opened)" : mixer.chosen().c_str());
+    window.show();
+    if (outcome == hushwell::StartUpOutcome::MixerNotOpened) {
+        window.focusFirstControl();
+    }
+    return QApplication::exec();
+}

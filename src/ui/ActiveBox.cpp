@@ -1,0 +1,9 @@
+#include "ui/ActiveBox.h"
+
+namespace hushwell {
+
+ActiveBox::ActiveBox(QWidget* parent) : QCheckBox(parent) {
+    setTristate(true);
+}
+
+}  // namespace hushwell

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QWidget>
+#include <array>
+
+#include "engine/Hushwell.h"
+#include "ui/SecondTicker.h"
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSlider;
+
+namespace hushwell {
+
+class ActiveBox;
+class SetButton;
+
+// The program's one window, Form1. It shows the core's model and forwards what the user does; no
+// rule of the program lives here. Controls carry the object names of the layout ("txtDown3",
+// "butsetUp0", "Slider1", ...), by which tests find them.
+class MainWindow final : public QWidget, public UserInterface {
+    Q_OBJECT
+public:
+    explicit MainWindow(const Clock& clock, QWidget* parent = nullptr);
+
+    // Connects the window to the core and starts the one-second tick.
+    void attach(Hushwell& engine);
+    // Gives the focus to the first control of the Tab order.
+    void focusFirstControl();
+
+    void showMessage(const std::string& text) override;
+    [[nodiscard]] bool askYesNo(const std::string& question) override;
+    void showWindow() override;
+    void focusDownSlider() override;
+    void processPendingEvents() override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void buildControls();
+    void buildPairGrid();
+    void buildSliders();
+    void setTabOrder();
+    void connectInput();
+    void render(ModelChange change, int index);
+    void renderPair(int index);
+    void renderSlider(Level level);
+    void showSliderTip(Level level);
+    [[nodiscard]] QSlider* slider(Level level) const;
+
+    Hushwell* m_engine = nullptr;
+    SecondTicker m_ticker;
+    bool m_centred = false;
+    bool m_closed = false;
+
+    std::array<QLineEdit*, kPairCount> m_txtDown{};
+    std::array<QLineEdit*, kPairCount> m_txtUp{};
+    std::array<SetButton*, kPairCount> m_butsetDown{};
+    std::array<SetButton*, kPairCount> m_butsetUp{};
+    std::array<ActiveBox*, kPairCount> m_chkActive{};
+    QLineEdit* m_txtClock = nullptr;
+    QSlider* m_slider1 = nullptr;
+    QSlider* m_slider2 = nullptr;
+    QPushButton* m_butSave = nullptr;
+    QPushButton* m_butClear = nullptr;
+    QPushButton* m_butHelp = nullptr;
+};
+
+}  // namespace hushwell
