@@ -1,0 +1,128 @@
+// This file includes no local header but its own: alsa-lib stays out of the rest of the program.
+#include "mixer/AlsaMixer.h"
+
+#include <alsa/asoundlib.h>
+
+#include <array>
+
+namespace hushwell {
+namespace {
+
+constexpr MixerHandle kDeviceHandle = 1;
+constexpr std::uint32_t kElementId = 1;
+
+bool hasUsablePlaybackVolume(snd_mixer_elem_t* element) {
+    long minimum = 0;
+    long maximum = 0;
+    return snd_mixer_selem_is_active(element) != 0 &&
+           snd_mixer_selem_has_playback_volume(element) != 0 &&
+           snd_mixer_selem_get_playback_volume_range(element, &minimum, &maximum) == 0 &&
+           minimum < maximum;
+}
+
+snd_mixer_elem_t* findByName(snd_mixer_t* mixer, const char* name, unsigned index) {
+    snd_mixer_selem_id_t* id = nullptr;
+    snd_mixer_selem_id_alloca(&id);
+    snd_mixer_selem_id_set_name(id, name);
+    snd_mixer_selem_id_set_index(id, index);
+    return snd_mixer_find_selem(mixer, id);
+}
+
+// "Master", else "PCM", else the first element with a playback volume that has a valid range.
+snd_mixer_elem_t* findSpeakersVolume(snd_mixer_t* mixer) {
+    for (const char* name : {"Master", "PCM"}) {
+        snd_mixer_elem_t* element = findByName(mixer, name, 0);
+        if (element != nullptr && hasUsablePlaybackVolume(element)) {
+            return element;
+        }
+    }
+    for (snd_mixer_elem_t* element = snd_mixer_first_elem(mixer); element != nullptr;
+         element = snd_mixer_elem_next(element)) {
+        if (hasUsablePlaybackVolume(element)) {
+            return element;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+void AlsaMixer::MixerCloser::operator()(_snd_mixer* mixer) const {
+    snd_mixer_close(mixer);
+}
+
+AlsaMixer::AlsaMixer(std::string device) : m_device(std::move(device)) {}
+
+AlsaMixer::~AlsaMixer() = default;
+
+int AlsaMixer::reopen() {
+    m_mixer.reset();
+    snd_mixer_t* raw = nullptr;
+    int result = snd_mixer_open(&raw, 0);
+    if (result < 0) {
+        return result;
+    }
+    std::unique_ptr<_snd_mixer, MixerCloser> mixer(raw);
+    if ((result = snd_mixer_attach(raw, m_device.c_str())) < 0 ||
+        (result = snd_mixer_selem_register(raw, nullptr, nullptr)) < 0 ||
+        (result = snd_mixer_load(raw)) < 0) {
+        return result;
+    }
+    m_mixer = std::move(mixer);
+    return 0;
+}
+
+std::int32_t AlsaMixer::open(MixerHandle& handle) {
+    const int result = reopen();
+    if (result < 0) {
+        return -result;
+    }
+    handle = kDeviceHandle;
+    return 0;
+}
+
+bool AlsaMixer::locateVolumeControl(MixerHandle handle, std::uint32_t componentType,
+                                    std::uint32_t controlType, VolumeControl& control) {
+    if (handle != kDeviceHandle || componentType != kComponentTypeDstSpeakers ||
+        controlType != kControlTypeVolume || !m_mixer) {
+        return false;
+    }
+    snd_mixer_elem_t* element = findSpeakersVolume(m_mixer.get());
+    long minimum = 0;
+    long maximum = 0;
+    if (element == nullptr ||
+        snd_mixer_selem_get_playback_volume_range(element, &minimum, &maximum) < 0 ||
+        maximum - minimum > INT32_MAX) {
+        return false;
+    }
+    m_elementName = snd_mixer_selem_get_name(element);
+    m_elementIndex = snd_mixer_selem_get_index(element);
+    m_minimum = minimum;
+    control.dwControlID = kElementId;
+    control.lMinimum = 0;
+    control.lMaximum = static_cast<std::int32_t>(maximum - minimum);
+    return true;
+}
+
+bool AlsaMixer::applyVolume(MixerHandle handle, const VolumeControl& control, std::int32_t value) {
+    if (handle != kDeviceHandle || control.dwControlID != kElementId || m_elementName.empty()) {
+        return false;
+    }
+    if (!m_mixer && reopen() < 0) {
+        return false;
+    }
+    // Takes in what changed meanwhile; an error here means the device went away.
+    if (snd_mixer_handle_events(m_mixer.get()) < 0) {
+        m_mixer.reset();
+        return false;
+    }
+    snd_mixer_elem_t* element = findByName(m_mixer.get(), m_elementName.c_str(), m_elementIndex);
+    if (element == nullptr ||
+        snd_mixer_selem_set_playback_volume_all(element, m_minimum + value) < 0) {
+        m_mixer.reset();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace hushwell

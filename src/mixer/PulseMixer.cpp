@@ -1,0 +1,202 @@
+#include "mixer/PulseMixer.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <optional>
+#include <string>
+
+namespace hushwell {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::int32_t kOpenFailed = 1;  // any non-zero result means "not opened"
+constexpr MixerHandle kServerHandle = 1;
+
+struct LoopDeleter {
+    void operator()(pa_mainloop* loop) const { pa_mainloop_free(loop); }
+};
+struct ContextDeleter {
+    void operator()(pa_context* context) const {
+        pa_context_disconnect(context);
+        pa_context_unref(context);
+    }
+};
+
+// The default sink as one query sees it.
+struct Sink {
+    std::uint32_t index = 0;
+    std::uint8_t channels = 0;
+};
+
+}  // namespace
+
+// One connection to the server with its own main loop.
+class PulseMixer::Session {
+public:
+    explicit Session(Clock::time_point deadline) {
+        m_loop.reset(pa_mainloop_new());
+        if (!m_loop) {
+            return;
+        }
+        m_context.reset(pa_context_new(pa_mainloop_get_api(m_loop.get()), "Hushwell"));
+        if (!m_context ||
+            pa_context_connect(m_context.get(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+            return;
+        }
+        (void)runUntil(
+            [this] {
+                return state() != PA_CONTEXT_CONNECTING && state() != PA_CONTEXT_AUTHORIZING &&
+                       state() != PA_CONTEXT_SETTING_NAME && state() != PA_CONTEXT_UNCONNECTED;
+            },
+            deadline);
+    }
+
+    [[nodiscard]] bool ready() const { return m_context && state() == PA_CONTEXT_READY; }
+
+    // The default sink, if the server names one and it exists.
+    std::optional<Sink> defaultSink(Clock::time_point deadline) {
+        std::optional<std::string> name;
+        if (!wait(pa_context_get_server_info(m_context.get(), &Session::onServerInfo, &name),
+                  deadline) ||
+            !name || name->empty()) {
+            return std::nullopt;
+        }
+        SinkQuery query;
+        if (!wait(pa_context_get_sink_info_by_name(m_context.get(), name->c_str(),
+                                                   &Session::onSinkInfo, &query),
+                  deadline)) {
+            return std::nullopt;
+        }
+        return query.sink;
+    }
+
+    bool setVolume(const Sink& sink, pa_volume_t volume, Clock::time_point deadline) {
+        pa_cvolume levels;
+        pa_cvolume_set(&levels, sink.channels, volume);
+        int success = 0;
+        return wait(pa_context_set_sink_volume_by_index(m_context.get(), sink.index, &levels,
+                                                        &Session::onSuccess, &success),
+                    deadline) &&
+               success != 0;
+    }
+
+private:
+    struct SinkQuery {
+        std::optional<Sink> sink;
+    };
+
+    [[nodiscard]] pa_context_state_t state() const { return pa_context_get_state(m_context.get()); }
+
+    // Runs the main loop until `done` holds, the connection breaks or the deadline passes.
+    template <typename Done>
+    bool runUntil(Done done, Clock::time_point deadline) {
+        while (!done()) {
+            if (!PA_CONTEXT_IS_GOOD(state())) {
+                return false;
+            }
+            const auto left =
+                std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
+            if (left.count() <= 0 ||
+                pa_mainloop_prepare(m_loop.get(), static_cast<int>(left.count())) < 0 ||
+                pa_mainloop_poll(m_loop.get()) < 0 || pa_mainloop_dispatch(m_loop.get()) < 0) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // Waits for an operation to finish; one that does not finish in time is cancelled, so that
+    // its callback never runs later on data that is gone.
+    bool wait(pa_operation* operation, Clock::time_point deadline) {
+        if (operation == nullptr) {
+            return false;
+        }
+        const bool done = runUntil(
+            [operation] { return pa_operation_get_state(operation) != PA_OPERATION_RUNNING; },
+            deadline);
+        const bool finished = done && pa_operation_get_state(operation) == PA_OPERATION_DONE;
+        if (!finished) {
+            pa_operation_cancel(operation);
+        }
+        pa_operation_unref(operation);
+        return finished;
+    }
+
+    static void onServerInfo(pa_context*, const pa_server_info* info, void* data) {
+        auto* name = static_cast<std::optional<std::string>*>(data);
+        if (info != nullptr && info->default_sink_name != nullptr) {
+            *name = info->default_sink_name;
+        }
+    }
+
+    static void onSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* data) {
+        auto* query = static_cast<SinkQuery*>(data);
+        if (eol == 0 && info != nullptr) {
+            query->sink = Sink{info->index, info->volume.channels};
+        }
+    }
+
+    static void onSuccess(pa_context*, int success, void* data) {
+        *static_cast<int*>(data) = success;
+    }
+
+    std::unique_ptr<pa_mainloop, LoopDeleter> m_loop;
+    // Declared after the loop, so it is disconnected before the loop is freed.
+    std::unique_ptr<pa_context, ContextDeleter> m_context;
+};
+
+PulseMixer::PulseMixer(std::chrono::milliseconds timeout) : m_timeout(timeout) {}
+
+PulseMixer::~PulseMixer() = default;
+
+std::int32_t PulseMixer::open(MixerHandle& handle) {
+    m_session = std::make_unique<Session>(Clock::now() + m_timeout);
+    if (!m_session->ready()) {
+        m_session.reset();
+        return kOpenFailed;
+    }
+    handle = kServerHandle;
+    return 0;
+}
+
+bool PulseMixer::locateVolumeControl(MixerHandle handle, std::uint32_t componentType,
+                                     std::uint32_t controlType, VolumeControl& control) {
+    if (handle != kServerHandle || componentType != kComponentTypeDstSpeakers ||
+        controlType != kControlTypeVolume || !m_session || !m_session->ready()) {
+        return false;
+    }
+    const std::optional<Sink> sink = m_session->defaultSink(Clock::now() + m_timeout);
+    if (!sink) {
+        return false;
+    }
+    // Identities start at 1, so that a control that was never located (0) is told apart.
+    control.dwControlID = sink->index + 1;
+    control.lMinimum = static_cast<std::int32_t>(PA_VOLUME_MUTED);
+    control.lMaximum = static_cast<std::int32_t>(PA_VOLUME_NORM);
+    return true;
+}
+
+bool PulseMixer::applyVolume(MixerHandle handle, const VolumeControl& control, std::int32_t value) {
+    if (handle != kServerHandle || control.dwControlID == 0 || value < 0 ||
+        static_cast<std::uint32_t>(value) > PA_VOLUME_MAX) {
+        return false;
+    }
+    const auto deadline = Clock::now() + m_timeout;
+    if (!m_session || !m_session->ready()) {
+        m_session = std::make_unique<Session>(deadline);
+        if (!m_session->ready()) {
+            m_session.reset();
+            return false;
+        }
+    }
+    const std::optional<Sink> sink = m_session->defaultSink(deadline);
+    const bool applied =
+        sink && m_session->setVolume(*sink, static_cast<pa_volume_t>(value), deadline);
+    if (!applied && !m_session->ready()) {
+        m_session.reset();  // connect afresh next time
+    }
+    return applied;
+}
+
+}  // namespace hushwell
