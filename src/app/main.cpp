@@ -8,6 +8,7 @@
 #include "settings/SettingsLocation.h"
 #include "ui/AppIcon.h"
 #include "ui/MainWindow.h"
+#include "ui/StartUp.h"
 
 namespace {
 
@@ -44,12 +45,8 @@ int main(int argc, char* argv[]) {
                                hushwell::systemTimeSeparator());
     window.attach(program);
 
-    const hushwell::StartUpOutcome outcome = program.startUp();
+    (void)hushwell::startUp(window, program);
     qDebug("Hushwell: mixer provider %s",
            mixer.chosen().empty() ? "(none opened)" : mixer.chosen().c_str());
-    window.show();
-    if (outcome == hushwell::StartUpOutcome::MixerNotOpened) {
-        window.focusFirstControl();
-    }
     return QApplication::exec();
 }

@@ -17,6 +17,17 @@ namespace {
 using layout::column;
 using layout::twips;
 
+// The layout was drawn for a font smaller than today's desktop default. These sizes keep every
+// caption, and every "00:00" inside a box's border and inner margin, whole at the designed sizes.
+constexpr int kFontPixels = 10;
+constexpr int kNarrowFontPixels = 9;
+
+void setFontPixels(QWidget* widget, int pixels) {
+    QFont font = widget->font();
+    font.setPixelSize(pixels);
+    widget->setFont(font);
+}
+
 QLabel* label(QWidget* parent, const char* name, const QString& text, QRect geometry) {
     auto* widget = new QLabel(text, parent);
     widget->setObjectName(name);
@@ -32,6 +43,7 @@ QLineEdit* textBox(QWidget* parent, const QString& name, const QString& accessib
     box->setAccessibleName(accessible);
     box->setGeometry(geometry);
     box->setMaxLength(32767);
+    setFontPixels(box, kNarrowFontPixels);
     return box;
 }
 
@@ -45,15 +57,11 @@ QPushButton* button(QWidget* parent, const char* name, const QString& text, QRec
 }  // namespace
 
 void MainWindow::buildControls() {
-    // The layout was drawn for a font smaller than today's desktop default; this size keeps every
-    // caption and every "00:00" whole within the designed sizes.
-    QFont small = font();
-    small.setPixelSize(10);
-    setFont(small);
+    setFontPixels(this, kFontPixels);
 
     m_txtClock =
         textBox(this, "txtClock", tr("Current minute and second"), twips(120, 120, 495, 285));
-    label(this, "Label15", "mm:ss", twips(140, 400, 495, 255));
+    setFontPixels(label(this, "Label15", "mm:ss", twips(140, 400, 495, 255)), kNarrowFontPixels);
     auto* volume = label(this, "Label14", "V O L U M E", twips(120, 720, 130, 1335));
     volume->setWordWrap(true);
     label(this, "Label1", "DOWN", twips(360, 760, 615, 255));

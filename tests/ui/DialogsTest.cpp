@@ -1,0 +1,103 @@
+#include <gtest/gtest.h>
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include "ui/HelpText.h"
+#include "ui/WindowFixture.h"
+
+namespace hushwell::testing {
+namespace {
+
+class DialogsTest : public WindowTest {
+protected:
+    void SetUp() override { start(); }
+    void click(const char* name) { QTest::mouseClick(find<QWidget>(name), Qt::LeftButton); }
+};
+
+TEST_F(DialogsTest, HelpShowsTheInstructionsAndChangesNothing) {
+    click("butHelp");
+    click("butHelp");
+    ASSERT_EQ(boxes.size(), 2u);
+    const QString help = QString::fromStdString(helpMessage());
+    for (const SeenBox& box : boxes) {
+        EXPECT_EQ(box.text, help);
+        EXPECT_EQ(box.title, "Hushwell");
+        EXPECT_EQ(box.icon, QMessageBox::NoIcon);
+        EXPECT_EQ(box.buttons, QMessageBox::Ok);
+    }
+    EXPECT_FALSE(engine->state().settingsChanged);
+}
+
+TEST(HelpText, HasItsSpacingAndLength) {
+    const std::string help = helpMessage();
+    const std::size_t closing = help.find("A good source of online radio programming is ");
+    ASSERT_NE(closing, std::string::npos);
+    EXPECT_EQ(closing, 590u);
+    EXPECT_NE(help.find("minute:second Down and Up"), std::string::npos);
+    EXPECT_NE(help.find("back up.  The order is not important.  A pair"), std::string::npos);
+    EXPECT_NE(help.find("to the right.  8 setting pairs"), std::string::npos);
+    EXPECT_NE(help.find("current settings.  A good source"), std::string::npos);
+    EXPECT_EQ(help.substr(closing + 45),
+              std::string(kRadioDirectory) + " and for Talk Radio " + kTalkRadioDirectory);
+}
+
+TEST_F(DialogsTest, ClearAnsweredNoChangesNothing) {
+    find<QLineEdit>("txtDown1")->setText("10:00");
+    answers = {QMessageBox::No};
+    click("butClear");
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Are you sure you want to clear all settings?");
+    EXPECT_EQ(boxes[0].icon, QMessageBox::Question);
+    EXPECT_EQ(boxes[0].buttons, QMessageBox::Yes | QMessageBox::No);
+    EXPECT_EQ(find<QLineEdit>("txtDown1")->text(), "10:00");
+}
+
+TEST_F(DialogsTest, ClearAnsweredYesResetsMarksAndBoxes) {
+    find<QLineEdit>("txtDown1")->setText("10:00");
+    find<QLineEdit>("txtUp6")->setText("");
+    answers = {QMessageBox::Yes};
+    click("butClear");
+    for (int i = 0; i < kPairCount; ++i) {
+        EXPECT_EQ(find<QLineEdit>(QString("txtDown%1").arg(i))->text(), "00:00");
+        EXPECT_EQ(find<QLineEdit>(QString("txtUp%1").arg(i))->text(), "00:00");
+        EXPECT_EQ(find<QAbstractButton>(QString("chkActive%1").arg(i))->isChecked(), false);
+    }
+}
+
+TEST_F(DialogsTest, ClosingWithUnsavedEditsAsksAndYesSaves) {
+    find<QLineEdit>("txtDown0")->setText("12:00");
+    answers = {QMessageBox::Yes};
+    window->close();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Save settings before ending?");
+    EXPECT_EQ(boxes[0].icon, QMessageBox::Question);
+    EXPECT_EQ(readFile(settingsFile()).substr(0, 14), ",\r\n12:00,00:00");
+    ASSERT_FALSE(mixer.applies.empty());
+    EXPECT_EQ(mixer.applies.back().value, engine->state().upVolume);
+}
+
+TEST_F(DialogsTest, ClosingAnsweredNoWritesNothingButRaisesTheVolume) {
+    find<QLineEdit>("txtDown0")->setText("12:00");
+    answers = {QMessageBox::No};
+    window->close();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_FALSE(std::filesystem::exists(settingsFile()));
+    EXPECT_EQ(mixer.applies.size(), 1u);
+}
+
+TEST_F(DialogsTest, ClosingWithoutEditsAsksNothing) {
+    window->close();
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(mixer.applies.size(), 1u);
+}
+
+TEST_F(DialogsTest, SaveSettingsWritesTheFile) {
+    click("butSave");
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(readFile(settingsFile()).size(), 3u + 49 + 49 + 33);
+}
+
+}  // namespace
+}  // namespace hushwell::testing

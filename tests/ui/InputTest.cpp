@@ -1,0 +1,156 @@
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QTest>
+
+#include "ui/WindowFixture.h"
+
+namespace hushwell::testing {
+namespace {
+
+// The background a mark box is drawn with.
+QColor background(const QLineEdit* box) {
+    const QString style = box->styleSheet();
+    const qsizetype at = style.indexOf("background: ");
+    return at < 0 ? QColor() : QColor(style.mid(at + 12, 7));
+}
+
+class InputTest : public WindowTest {
+protected:
+    void SetUp() override {
+        start();
+        clock.time = {14, 7, 3, 0};
+    }
+    QLineEdit* mark(const char* row, int i) { return find<QLineEdit>(row + QString::number(i)); }
+    QWidget* widget(const QString& name) { return find<QWidget>(name); }
+};
+
+TEST_F(InputTest, RightReleaseOnADownSetButtonMovesTheMarkOn) {
+    mark("txtDown", 3)->setText("12:30");
+    mark("txtDown", 4)->setText("15:00");
+    QTest::mouseClick(widget("butsetDown3"), Qt::RightButton);
+    EXPECT_EQ(mark("txtDown", 4)->text(), "12:30");
+    EXPECT_EQ(mark("txtDown", 3)->text(), "");
+    EXPECT_EQ(mark("txtDown", 5)->text(), "00:00");
+    EXPECT_EQ(mark("txtUp", 3)->text(), "00:00");
+    EXPECT_EQ(engine->pairs()[4].down, "12:30");
+}
+
+TEST_F(InputTest, MiddleReleaseActsLikeTheRightButton) {
+    mark("txtUp", 7)->setText("44:00");
+    QTest::mouseClick(widget("butsetUp7"), Qt::MiddleButton);
+    EXPECT_EQ(mark("txtUp", 7)->text(), "");
+    EXPECT_EQ(mark("txtUp", 6)->text(), "00:00");
+}
+
+TEST_F(InputTest, AReleaseOutsideTheButtonDoesNothing) {
+    QWidget* button = widget("butsetDown1");
+    QTest::mousePress(button, Qt::RightButton);
+    QTest::mouseRelease(button, Qt::RightButton, {}, QPoint(-5, -5));
+    EXPECT_EQ(mark("txtDown", 1)->text(), "00:00");
+}
+
+TEST_F(InputTest, LeftClicksAndTheSpaceBarStampTheTime) {
+    const struct {
+        const char* button;
+        const char* box;
+        bool keyboard;
+    } cases[] = {{"butsetUp2", "txtUp2", false},
+                 {"butsetDown2", "txtDown2", false},
+                 {"butsetUp5", "txtUp5", true},
+                 {"butsetDown6", "txtDown6", true}};
+    for (const auto& c : cases) {
+        engine->saveSettings();
+        ASSERT_FALSE(engine->state().settingsChanged);
+        if (c.keyboard) {
+            widget(c.button)->setFocus();
+            QTest::keyClick(widget(c.button), Qt::Key_Space);
+        } else {
+            QTest::mouseClick(widget(c.button), Qt::LeftButton);
+        }
+        EXPECT_EQ(find<QLineEdit>(c.box)->text(), "07:03") << c.button;
+        EXPECT_TRUE(engine->state().settingsChanged) << c.button;
+    }
+}
+
+TEST_F(InputTest, TypingAMarkReachesTheCore) {
+    QLineEdit* box = mark("txtUp", 1);
+    box->setFocus();
+    box->selectAll();
+    QTest::keyClicks(box, "21:30");
+    EXPECT_EQ(engine->pairs()[1].up, "21:30");
+    EXPECT_EQ(box->text(), "21:30");
+    EXPECT_TRUE(engine->state().settingsChanged);
+}
+
+TEST_F(InputTest, ClickingAnActiveBoxRecoloursItsPair) {
+    auto* box = find<QCheckBox>("chkActive5");
+    const QColor window = box->palette().color(QPalette::Base);
+    const QColor face = box->palette().color(QPalette::Button);
+    QTest::mouseClick(box, Qt::LeftButton);
+    EXPECT_EQ(box->checkState(), Qt::Unchecked);
+    EXPECT_EQ(background(mark("txtDown", 5)), face);
+    EXPECT_EQ(background(mark("txtUp", 5)), face);
+    EXPECT_TRUE(engine->state().settingsChanged);
+    box->setFocus();
+    QTest::keyClick(box, Qt::Key_Space);
+    EXPECT_EQ(box->checkState(), Qt::Checked);
+    EXPECT_EQ(background(mark("txtDown", 5)), window);
+}
+
+TEST_F(InputTest, TheTickShowsTheClockAndTheLightGreenPair) {
+    mark("txtDown", 2)->setText("10:00");
+    mark("txtUp", 2)->setText("20:00");
+    find<QSlider>("Slider1")->setValue(30);  // user moves: Down level 30, Up level 90
+    find<QSlider>("Slider2")->setValue(90);
+    clock.time = {9, 15, 0, 0};
+    window->showMinimized();
+    engine->tick();
+    EXPECT_EQ(find<QLineEdit>("txtClock")->text(), "00:00");
+    window->showNormal();
+    engine->tick();
+    EXPECT_EQ(find<QLineEdit>("txtClock")->text(), "15:00");
+    EXPECT_EQ(background(mark("txtDown", 2)), QColor(192, 255, 192));
+    EXPECT_EQ(window->windowTitle(), "DOWN");
+}
+
+TEST_F(InputTest, AKeyboardMoveOfASliderSetsTheLevelAndTheTitle) {
+    const struct {
+        const char* slider;
+        Qt::Key key;
+        int level;
+        const char* title;
+    } cases[] = {{"Slider1", Qt::Key_Up, 21, "DOWN"},
+                 {"Slider1", Qt::Key_PageDown, 16, "DOWN"},
+                 {"Slider2", Qt::Key_Down, 99, "UP"},
+                 {"Slider1", Qt::Key_Home, 0, "DOWN"}};
+    for (const auto& c : cases) {
+        auto* slider = find<QSlider>(c.slider);
+        slider->setFocus();
+        QTest::keyClick(slider, c.key);
+        const Level level = QString(c.slider) == "Slider1" ? Level::Down : Level::Up;
+        EXPECT_EQ(engine->slider(level).text(), std::to_string(c.level)) << c.slider;
+        EXPECT_EQ(mixer.applies.back().value, c.level * 655) << c.slider;
+        EXPECT_EQ(window->windowTitle(), c.title);
+    }
+}
+
+TEST_F(InputTest, APositionSetByTheProgramIsNotAMove) {
+    TempDir other;
+    writeFile(settingsFile(), "35,90\r\n,,,,,,,\r\n,,,,,,,\r\n1,1,1,1,1,1,1,1\r\n");
+    MainWindow secondWindow(clock);
+    Hushwell second(mixer, clock, secondWindow, [this] { return settingsFile(); });
+    secondWindow.attach(second);
+    ASSERT_EQ(second.startUp(), StartUpOutcome::SettingsRead);
+    auto* slider = secondWindow.findChild<QSlider*>("Slider1");
+    EXPECT_EQ(slider->value(), 35);
+    EXPECT_EQ(secondWindow.windowTitle(), "Hushwell");
+    EXPECT_FALSE(second.state().settingsChanged);
+    EXPECT_TRUE(mixer.applies.empty());
+}
+
+}  // namespace
+}  // namespace hushwell::testing

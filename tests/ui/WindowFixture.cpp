@@ -1,0 +1,54 @@
+#include "ui/WindowFixture.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QTest>
+
+#include "ui/StartUp.h"
+
+namespace hushwell::testing {
+
+WindowTest::WindowTest() {
+    window = std::make_unique<MainWindow>(clock);
+    engine = std::make_unique<Hushwell>(mixer, clock, *window,
+                                        [this] { return dir.path() / kSettingsFileName; });
+    window->attach(*engine);
+    m_answerer.setInterval(5);
+    QObject::connect(&m_answerer, &QTimer::timeout, [this] { answerOpenBox(); });
+    m_answerer.start();
+}
+
+WindowTest::~WindowTest() {
+    m_answerer.stop();
+    window.reset();
+}
+
+void WindowTest::start() {
+    (void)startUp(*window, *engine);
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+}
+
+void WindowTest::answerOpenBox() {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr || !box->isVisible()) {
+        return;
+    }
+    boxes.push_back({box->windowTitle(), box->text(), box->icon(), box->standardButtons()});
+    QMessageBox::StandardButton answer = QMessageBox::NoButton;
+    if (!answers.empty()) {
+        answer = answers.front();
+        answers.pop_front();
+    } else {
+        answer =
+            box->standardButtons().testFlag(QMessageBox::Ok) ? QMessageBox::Ok : QMessageBox::No;
+    }
+    box->button(answer)->click();
+}
+
+QString WindowTest::focusedName() const {
+    const QWidget* focused = QApplication::focusWidget();
+    return focused != nullptr ? focused->objectName() : QString("(none)");
+}
+
+}  // namespace hushwell::testing
