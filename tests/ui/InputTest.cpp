@@ -88,7 +88,7 @@ TEST_F(InputTest, TypingAMarkReachesTheCore) {
 
 TEST_F(InputTest, ClickingAnActiveBoxRecoloursItsPair) {
     auto* box = find<QCheckBox>("chkActive5");
-    const QColor window = box->palette().color(QPalette::Base);
+    const QColor windowColour = box->palette().color(QPalette::Base);
     const QColor face = box->palette().color(QPalette::Button);
     QTest::mouseClick(box, Qt::LeftButton);
     EXPECT_EQ(box->checkState(), Qt::Unchecked);
@@ -98,7 +98,7 @@ TEST_F(InputTest, ClickingAnActiveBoxRecoloursItsPair) {
     box->setFocus();
     QTest::keyClick(box, Qt::Key_Space);
     EXPECT_EQ(box->checkState(), Qt::Checked);
-    EXPECT_EQ(background(mark("txtDown", 5)), window);
+    EXPECT_EQ(background(mark("txtDown", 5)), windowColour);
 }
 
 TEST_F(InputTest, TheTickShowsTheClockAndTheLightGreenPair) {
