@@ -5,7 +5,7 @@ start_display_sandbox() {
     local fifo
     fifo=$(mktemp -u /tmp/hushwell-xvfb.XXXXXX)
     mkfifo "$fifo"
-    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+    Xvfb -noreset -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
     HUSHWELL_XVFB_PID=$!
     local number
     read -r -t 10 number <"$fifo" || number=""

@@ -52,12 +52,12 @@ AudioSandbox::AudioSandbox() {
     setenv("ALSA_CONFIG_PATH",
            ("/usr/share/alsa/alsa.conf:" + (m_folder / "asound.conf").string()).c_str(), 1);
     start();
-    std::atexit([] {
-        AudioSandbox& sandbox = instance();
-        sandbox.stop();
-        std::error_code ignored;
-        std::filesystem::remove_all(sandbox.m_folder, ignored);
-    });
+}
+
+AudioSandbox::~AudioSandbox() {
+    stop();
+    std::error_code ignored;
+    std::filesystem::remove_all(m_folder, ignored);
 }
 
 void AudioSandbox::start() {

@@ -14,6 +14,10 @@ public:
     // Starts the one sandbox of the test program; later calls return it.
     static AudioSandbox& instance();
 
+    ~AudioSandbox();
+    AudioSandbox(const AudioSandbox&) = delete;
+    AudioSandbox& operator=(const AudioSandbox&) = delete;
+
     void stop();
     void start();
     [[nodiscard]] const std::filesystem::path& folder() const { return m_folder; }

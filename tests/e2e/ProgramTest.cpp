@@ -1,0 +1,81 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "support/AudioSandbox.h"
+#include "support/DisplaySandbox.h"
+#include "support/Fakes.h"
+
+namespace hushwell::testing {
+namespace {
+
+using Volumes = std::vector<long>;
+
+// Levels 20 and 100, all pairs inactive: the tick never changes the volume by itself.
+const std::string kQuietSettings = "20,100\r\n" + std::string(7, ',') + "\r\n" +
+                                   std::string(7, ',') + "\r\n 0 , 0 , 0 , 0 , 0 , 0 , 0 , 0 \r\n";
+
+// Polls the sink until it holds `value` on every channel or a few seconds passed.
+Volumes waitForVolume(long value) {
+    Volumes volumes;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        volumes = sinkVolumes("speakers");
+        if (volumes == Volumes(2, value)) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return volumes;
+}
+
+class ProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        AudioSandbox::instance();
+        run("pactl set-default-sink speakers");
+        run("pactl set-sink-volume speakers 30000");
+    }
+    TempDir dir;
+};
+
+TEST_F(ProgramTest, AKeyboardMoveSetsTheVolumeAndClosingPutsTheUpLevelBack) {
+    writeFile(dir.path() / "Hushwell_setup.txt", kQuietSettings);
+    Program program(dir.path());
+    const unsigned long window = program.waitForWindow();
+    ASSERT_NE(window, 0u) << program.log();
+    EXPECT_EQ(sinkVolumes("speakers"), Volumes(2, 30000));  // start-up applies nothing
+
+    // The focus starts on the Down slider: Up raises the Down level from 20 to 21.
+    run("xdotool windowfocus --sync " + std::to_string(window) + " key Up");
+    EXPECT_EQ(waitForVolume(21 * 655), Volumes(2, 21 * 655));
+
+    program.close();  // no unsaved edits but the level: the close prompt comes up
+    const unsigned long question = program.waitForMessageBox();
+    ASSERT_NE(question, 0u);
+    run("xdotool windowfocus --sync " + std::to_string(question) + " key n");
+    EXPECT_EQ(program.wait(), 0) << program.log();
+    EXPECT_EQ(sinkVolumes("speakers"), Volumes(2, 100 * 655));
+    EXPECT_EQ(readFile(dir.path() / "Hushwell_setup.txt"), kQuietSettings);
+}
+
+TEST_F(ProgramTest, WithNoAudioAnywhereItSaysSoAndKeepsRunning) {
+    writeFile(dir.path() / "asound.conf",
+              "pcm.!default { type hw card 97 }\n"
+              "ctl.!default { type hw card 97 }\n");
+    Program program(dir.path(), {"PULSE_SERVER=unix:" + (dir.path() / "none").string(),
+                                 "ALSA_CONFIG_PATH=/usr/share/alsa/alsa.conf:" +
+                                     (dir.path() / "asound.conf").string()});
+    const unsigned long message = program.waitForMessageBox();
+    ASSERT_NE(message, 0u) << "running: " << program.running() << "\n" << program.log();
+    run("xdotool windowfocus --sync " + std::to_string(message) + " key Return");
+    ASSERT_NE(program.waitForWindow(), 0u) << program.log();
+    EXPECT_NE(program.log().find("(none opened)"), std::string::npos) << program.log();
+    EXPECT_TRUE(program.running());
+    program.close();
+    EXPECT_EQ(program.wait(), 0);
+    EXPECT_EQ(sinkVolumes("speakers"), Volumes(2, 30000));
+}
+
+}  // namespace
+}  // namespace hushwell::testing
