@@ -1,0 +1,113 @@
+// This file includes no local header but its own: the Windows audio headers stay out of the rest
+// of the program.
+#include "mixer/WinmmMixer.h"
+
+// clang-format off
+#include <windows.h>
+#include <mmsystem.h>
+// clang-format on
+
+#include <cstring>
+
+namespace hushwell {
+namespace {
+
+static_assert(sizeof(MIXERCONTROLA) + 4 == WinmmMixer::kControlRecordSize);
+
+// Every call names the mixer by the handle that open returned, with the object-type bits of the
+// flags left 0.
+constexpr DWORD kLineByComponentType = MIXER_GETLINEINFOF_COMPONENTTYPE;
+constexpr DWORD kControlsOneByType = MIXER_GETLINECONTROLSF_ONEBYTYPE;
+constexpr DWORD kSetValue = MIXER_SETCONTROLDETAILSF_VALUE;
+
+HMIXEROBJ mixerObject(MixerHandle handle) {
+    return reinterpret_cast<HMIXEROBJ>(static_cast<UINT_PTR>(handle));
+}
+
+// A zero-filled global memory block handed to the mixer, freed on every path.
+class TransferBlock {
+public:
+    explicit TransferBlock(SIZE_T size)
+        : m_block(GlobalAlloc(GMEM_ZEROINIT, size)),
+          m_data(m_block != nullptr ? GlobalLock(m_block) : nullptr) {}
+    ~TransferBlock() {
+        if (m_block != nullptr) {
+            GlobalFree(m_block);
+        }
+    }
+    TransferBlock(const TransferBlock&) = delete;
+    TransferBlock& operator=(const TransferBlock&) = delete;
+
+    [[nodiscard]] void* data() const { return m_data; }
+
+private:
+    HGLOBAL m_block;
+    void* m_data;
+};
+
+}  // namespace
+
+std::int32_t WinmmMixer::open(MixerHandle& handle) {
+    HMIXER mixer = nullptr;
+    const MMRESULT result = mixerOpen(&mixer, 0, 0, 0, 0);
+    if (result == MMSYSERR_NOERROR) {
+        // Windows handles fit in 32 bits, also in a 64-bit process.
+        handle = static_cast<MixerHandle>(reinterpret_cast<UINT_PTR>(mixer));
+    }
+    return static_cast<std::int32_t>(result);
+}
+
+bool WinmmMixer::locateVolumeControl(MixerHandle handle, std::uint32_t componentType,
+                                     std::uint32_t controlType, VolumeControl& control) {
+    MIXERLINEA line{};
+    // The platform's own record sizes: those of a 32-bit build are refused by a 64-bit mixer.
+    line.cbStruct = sizeof line;
+    line.dwComponentType = componentType;
+    if (mixerGetLineInfoA(mixerObject(handle), &line, kLineByComponentType) != MMSYSERR_NOERROR) {
+        return false;
+    }
+
+    MIXERLINECONTROLSA controls{};
+    controls.cbStruct = sizeof controls;
+    controls.dwLineID = line.dwLineID;
+    controls.dwControlType = controlType;
+    controls.cControls = 1;
+    // The block holds the full record, but the mixer is told the published size: a mixer that
+    // checks it exactly (Wine's does) refuses any other.
+    controls.cbmxctrl = sizeof(MIXERCONTROLA);
+    const TransferBlock block(kControlRecordSize);
+    if (block.data() == nullptr) {
+        return false;
+    }
+    controls.pamxctrl = static_cast<MIXERCONTROLA*>(block.data());
+    if (mixerGetLineControlsA(mixerObject(handle), &controls, kControlsOneByType) !=
+        MMSYSERR_NOERROR) {
+        return false;
+    }
+    std::memcpy(m_record.data(), block.data(), kControlRecordSize);
+    MIXERCONTROLA located{};
+    std::memcpy(&located, m_record.data(), sizeof located);
+    control.dwControlID = located.dwControlID;
+    control.lMinimum = located.Bounds.lMinimum;
+    control.lMaximum = located.Bounds.lMaximum;
+    return true;
+}
+
+bool WinmmMixer::applyVolume(MixerHandle handle, const VolumeControl& control, std::int32_t value) {
+    MIXERCONTROLDETAILS details{};
+    details.cbStruct = sizeof details;
+    details.dwControlID = control.dwControlID;
+    details.cMultipleItems = 0;
+    details.cbDetails = sizeof(MIXERCONTROLDETAILS_UNSIGNED);
+    const TransferBlock block(sizeof(MIXERCONTROLDETAILS_UNSIGNED));
+    if (block.data() == nullptr) {
+        return false;
+    }
+    details.paDetails = block.data();
+    details.cChannels = 1;  // one value serves every channel
+    // The value goes to the mixer as its 32-bit pattern, unclamped.
+    std::memcpy(block.data(), &value, sizeof value);
+    return mixerSetControlDetails(mixerObject(handle), &details, kSetValue) == MMSYSERR_NOERROR;
+}
+
+}  // namespace hushwell
