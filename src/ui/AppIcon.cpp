@@ -43,7 +43,7 @@ QImage appIconImage(int size) {
 
 QIcon appIcon() {
     QIcon icon;
-    for (int size : {16, 24, 32, 48, 64, 128, 256}) {
+    for (int size : {16, 32, 48, 64}) {
         icon.addPixmap(QPixmap::fromImage(appIconImage(size)));
     }
     return icon;

@@ -15,6 +15,7 @@
 #include "ui/AppIcon.h"
 #include "ui/HelpText.h"
 #include "ui/Layout.h"
+#include "ui/MarkBox.h"
 #include "ui/SetButton.h"
 
 namespace hushwell {
@@ -22,14 +23,6 @@ namespace {
 
 QString qs(const std::string& text) {
     return QString::fromStdString(text);
-}
-
-// Mark boxes take a thin border and no inner margin, so that "00:00" fits the designed width.
-QString markStyle(const QColor& background) {
-    return QStringLiteral(
-               "QLineEdit { border: 1px solid palette(dark); padding: 0px; "
-               "background: %1; }")
-        .arg(background.name());
 }
 
 }  // namespace
@@ -47,7 +40,6 @@ MainWindow::MainWindow(const Clock& clock, QWidget* parent)
     for (int i = 0; i < kPairCount; ++i) {
         renderPair(i);
     }
-    m_txtClock->setStyleSheet(markStyle(palette().color(QPalette::Base)));
 }
 
 void MainWindow::attach(Hushwell& engine) {
@@ -61,7 +53,7 @@ void MainWindow::attach(Hushwell& engine) {
 void MainWindow::connectInput() {
     for (int i = 0; i < kPairCount; ++i) {
         for (Row row : {Row::Down, Row::Up}) {
-            QLineEdit* box = row == Row::Down ? m_txtDown[i] : m_txtUp[i];
+            MarkBox* box = row == Row::Down ? m_txtDown[i] : m_txtUp[i];
             SetButton* set = row == Row::Down ? m_butsetDown[i] : m_butsetUp[i];
             connect(box, &QLineEdit::textChanged, this, [this, row, i](const QString& text) {
                 m_engine->editMark(row, i, text.toStdString());
@@ -112,7 +104,7 @@ void MainWindow::renderPair(int index) {
         background = QColor(192, 255, 192);
     }
     const struct {
-        QLineEdit* box;
+        MarkBox* box;
         const std::string& text;
     } boxes[] = {{m_txtDown[index], pair.down}, {m_txtUp[index], pair.up}};
     for (const auto& b : boxes) {
@@ -120,7 +112,7 @@ void MainWindow::renderPair(int index) {
         if (b.box->text() != qs(b.text)) {
             b.box->setText(qs(b.text));
         }
-        b.box->setStyleSheet(markStyle(background));
+        b.box->setBackground(background);
     }
     const QSignalBlocker blocker(m_chkActive[index]);
     m_chkActive[index]->setCheckState(pair.active == kActive   ? Qt::Checked

@@ -14,6 +14,7 @@ class QSlider;
 namespace hushwell {
 
 class ActiveBox;
+class MarkBox;
 class SetButton;
 
 // The program's one window, Form1. It shows the core's model and forwards what the user does; no
@@ -57,12 +58,12 @@ private:
     bool m_centred = false;
     bool m_closed = false;
 
-    std::array<QLineEdit*, kPairCount> m_txtDown{};
-    std::array<QLineEdit*, kPairCount> m_txtUp{};
+    std::array<MarkBox*, kPairCount> m_txtDown{};
+    std::array<MarkBox*, kPairCount> m_txtUp{};
     std::array<SetButton*, kPairCount> m_butsetDown{};
     std::array<SetButton*, kPairCount> m_butsetUp{};
     std::array<ActiveBox*, kPairCount> m_chkActive{};
-    QLineEdit* m_txtClock = nullptr;
+    MarkBox* m_txtClock = nullptr;
     QSlider* m_slider1 = nullptr;
     QSlider* m_slider2 = nullptr;
     QPushButton* m_butSave = nullptr;

@@ -9,6 +9,7 @@
 #include "ui/ActiveBox.h"
 #include "ui/Layout.h"
 #include "ui/MainWindow.h"
+#include "ui/MarkBox.h"
 #include "ui/SetButton.h"
 
 namespace hushwell {
@@ -18,7 +19,7 @@ using layout::column;
 using layout::twips;
 
 // The layout was drawn for a font smaller than today's desktop default. These sizes keep every
-// caption, and every "00:00" inside a box's border and inner margin, whole at the designed sizes.
+// caption and every "00:00" whole at the designed sizes.
 constexpr int kFontPixels = 10;
 constexpr int kNarrowFontPixels = 9;
 
@@ -36,14 +37,12 @@ QLabel* label(QWidget* parent, const char* name, const QString& text, QRect geom
     return widget;
 }
 
-QLineEdit* textBox(QWidget* parent, const QString& name, const QString& accessible,
-                   QRect geometry) {
-    auto* box = new QLineEdit(QStringLiteral("00:00"), parent);
+MarkBox* textBox(QWidget* parent, const QString& name, const QString& accessible, QRect geometry) {
+    auto* box = new MarkBox(QStringLiteral("00:00"), parent);
     box->setObjectName(name);
     box->setAccessibleName(accessible);
     box->setGeometry(geometry);
     box->setMaxLength(32767);
-    setFontPixels(box, kNarrowFontPixels);
     return box;
 }
 

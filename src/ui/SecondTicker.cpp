@@ -9,16 +9,15 @@ SecondTicker::SecondTicker(const Clock& clock, QObject* parent) : QObject(parent
 }
 
 void SecondTicker::start() {
-    arm();
+    m_timer.start(untilNextSecond(m_clock.now(), TickSchedule::kLateness));
 }
 
 void SecondTicker::fire() {
-    arm();
-    emit tick();
-}
-
-void SecondTicker::arm() {
-    m_timer.start(untilNextSecond(m_clock.now(), kLateness));
+    const TickSchedule::Step step = m_schedule.onTimer(m_clock.now());
+    m_timer.start(step.wait);
+    if (step.due) {
+        emit tick();
+    }
 }
 
 }  // namespace hushwell

@@ -4,17 +4,15 @@
 #include <QTimer>
 
 #include "engine/Clock.h"
+#include "engine/TickSchedule.h"
 
 namespace hushwell {
 
-// Fires tick() just after every second boundary of the clock. Each firing re-arms a precise
-// single-shot timer from a fresh clock reading, so a late event loop, a clock change or a resume
-// from sleep is absorbed at the next second instead of drifting.
+// Fires tick() just after every second boundary of the clock, on a precise single-shot timer that
+// the tick schedule re-arms from a fresh clock reading each time.
 class SecondTicker final : public QObject {
     Q_OBJECT
 public:
-    static constexpr std::chrono::milliseconds kLateness{5};
-
     explicit SecondTicker(const Clock& clock, QObject* parent = nullptr);
 
     void start();
@@ -24,9 +22,9 @@ signals:
 
 private:
     void fire();
-    void arm();
 
     const Clock& m_clock;
+    TickSchedule m_schedule;
     QTimer m_timer;
 };
 

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# bench.sh timing|footprint|tick [ARGS]: builds and runs one benchmark against a private
+# PulseAudio server (and, for footprint, a private X server).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/deps.sh
+source scripts/audio-sandbox.sh
+source scripts/display-sandbox.sh
+ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
+cmake --preset default >/dev/null
+which=${1:-timing}
+shift || true
+cleanup() {
+    stop_display_sandbox
+    stop_audio_sandbox
+}
+trap cleanup EXIT
+case "$which" in
+    tick)
+        cmake --build build -j"$(nproc)" --target tick_bench >/dev/null
+        build/bench/tick_bench "$@" ;;
+    timing)
+        cmake --build build -j"$(nproc)" --target timing_bench >/dev/null
+        start_audio_sandbox
+        build/bench/timing_bench "$@" ;;
+    footprint)
+        cmake --build build -j"$(nproc)" --target hushwell empty_window footprint_bench >/dev/null
+        start_audio_sandbox
+        start_display_sandbox
+        work=$(mktemp -d /tmp/hushwell-bench.XXXXXX)
+        cp build/src/app/hushwell "$work/"
+        build/bench/footprint_bench "$work/hushwell" build/bench/empty_window "$@"
+        rm -rf "$work" ;;
+    *) echo "usage: $0 timing|footprint|tick [ARGS]" >&2; exit 2 ;;
+esac
