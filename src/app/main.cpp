@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "app/QuitSignals.h"
 #include "engine/Hushwell.h"
 #include "mixer/MixerChoice.h"
 #include "settings/SettingsLocation.h"
@@ -44,6 +45,16 @@ int main(int argc, char* argv[]) {
     hushwell::Hushwell program(mixer, clock, window, hushwell::settingsFilePath,
                                hushwell::systemTimeSeparator());
     window.attach(program);
+
+    // However the program ends in order, the Up level is put back first. A signal or the end of
+    // the session asks no question: unsaved edits are not written behind the user's back.
+    hushwell::QuitSignals quitSignals;
+    QObject::connect(&quitSignals, &hushwell::QuitSignals::received, &app, [&window] {
+        window.endWithoutAsking();
+        QApplication::quit();
+    });
+    QObject::connect(&app, &QApplication::aboutToQuit, &window,
+                     [&window] { window.restoreUpLevel(); });
 
     (void)hushwell::startUp(window, program);
     qDebug("Hushwell: mixer provider %s",

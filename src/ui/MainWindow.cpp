@@ -170,11 +170,23 @@ void MainWindow::processPendingEvents() {
     QApplication::processEvents();
 }
 
+void MainWindow::restoreUpLevel() {
+    if (!m_restored && m_engine) {
+        m_restored = true;
+        m_engine->unload();
+    }
+}
+
+void MainWindow::endWithoutAsking() {
+    m_closed = true;
+    restoreUpLevel();
+}
+
 void MainWindow::closeEvent(QCloseEvent* event) {
     if (!m_closed && m_engine) {
         m_closed = true;
         m_engine->queryUnload();
-        m_engine->unload();
+        restoreUpLevel();
     }
     event->accept();
 }

@@ -29,6 +29,11 @@ public:
     void attach(Hushwell& engine);
     // Gives the focus to the first control of the Tab order.
     void focusFirstControl();
+    // Puts the Up level back, once, however the program ends.
+    void restoreUpLevel();
+    // For an ending that nobody can be asked about (a signal): puts the Up level back and lets
+    // the window close without the save question.
+    void endWithoutAsking();
 
     void showMessage(const std::string& text) override;
     [[nodiscard]] bool askYesNo(const std::string& question) override;
@@ -57,6 +62,7 @@ private:
     SecondTicker m_ticker;
     bool m_centred = false;
     bool m_closed = false;
+    bool m_restored = false;
 
     std::array<MarkBox*, kPairCount> m_txtDown{};
     std::array<MarkBox*, kPairCount> m_txtUp{};

@@ -198,6 +198,20 @@ void Program::close() {
     XCloseDisplay(display);
 }
 
+std::string Program::title() const {
+    Display* display = XOpenDisplay(nullptr);
+    std::string title;
+    char* name = nullptr;
+    if (display != nullptr && XFetchName(display, m_window, &name) != 0 && name != nullptr) {
+        title = name;
+        XFree(name);
+    }
+    if (display != nullptr) {
+        XCloseDisplay(display);
+    }
+    return title;
+}
+
 void Program::signal(int number) {
     kill(m_pid, number);
 }

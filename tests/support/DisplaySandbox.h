@@ -36,6 +36,8 @@ public:
     unsigned long waitForWindow();
     // Waits for a message box of the program; its X window id, 0 if none came.
     unsigned long waitForMessageBox();
+    // The main window's title.
+    [[nodiscard]] std::string title() const;
     // Asks the window to close, as the window manager's close button does.
     void close();
     // Sends a signal to the process.

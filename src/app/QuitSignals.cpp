@@ -1,0 +1,57 @@
+#include "app/QuitSignals.h"
+
+#if defined(__unix__)
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QSocketNotifier>
+#include <csignal>
+#endif
+
+namespace hushwell {
+
+#if defined(__unix__)
+
+namespace {
+
+int g_sockets[2] = {-1, -1};
+
+void onSignal(int number) {
+    const auto byte = static_cast<unsigned char>(number);
+    const ssize_t ignored = ::write(g_sockets[0], &byte, 1);
+    (void)ignored;
+}
+
+}  // namespace
+
+QuitSignals::QuitSignals(QObject* parent) : QObject(parent) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_sockets) != 0) {
+        return;
+    }
+    m_notifier = new QSocketNotifier(g_sockets[1], QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &QuitSignals::readSignal);
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int number : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaction(number, &action, nullptr);
+    }
+}
+
+void QuitSignals::readSignal() {
+    unsigned char byte = 0;
+    if (::read(g_sockets[1], &byte, 1) == 1) {
+        emit received(byte);
+    }
+}
+
+#else
+
+QuitSignals::QuitSignals(QObject* parent) : QObject(parent) {}
+
+void QuitSignals::readSignal() {}
+
+#endif
+
+}  // namespace hushwell

@@ -1,0 +1,113 @@
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <thread>
+
+#include "support/AudioSandbox.h"
+#include "support/DisplaySandbox.h"
+#include "support/Fakes.h"
+
+namespace hushwell::testing {
+namespace {
+
+using Volumes = std::vector<long>;
+constexpr long kDown = 20 * 655;
+constexpr long kUp = 100 * 655;
+
+// Levels 20 and 100; pair 1 holds the volume down at every time of the hour ("" < t < "60:00").
+const std::string kAlwaysDown =
+    "20,100\r\n,00:00,00:00,00:00,00:00,00:00,00:00,00:00\r\n"
+    "60:00,00:00,00:00,00:00,00:00,00:00,00:00,00:00\r\n"
+    " 1 , 0 , 0 , 0 , 0 , 0 , 0 , 0 \r\n";
+
+Volumes waitForVolume(long value) {
+    Volumes volumes;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        volumes = sinkVolumes("speakers");
+        if (volumes == Volumes(2, value)) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return volumes;
+}
+
+void key(unsigned long window, const std::string& keys) {
+    run("xdotool windowfocus --sync " + std::to_string(window) + " key " + keys);
+}
+
+class EndingTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        AudioSandbox::instance();
+        run("pactl set-default-sink speakers");
+        run("pactl set-sink-volume speakers 30000");
+        writeFile(dir.path() / "Hushwell_setup.txt", kAlwaysDown);
+    }
+    TempDir dir;
+};
+
+struct Ending {
+    const char* name;
+    int signal;  // 0: the window is closed
+};
+
+class EveryEnding : public EndingTest, public ::testing::WithParamInterface<Ending> {};
+
+TEST_P(EveryEnding, PutsTheUpLevelBack) {
+    Program program(dir.path());
+    ASSERT_NE(program.waitForWindow(), 0u) << program.log();
+    ASSERT_EQ(waitForVolume(kDown), Volumes(2, kDown)) << "the first tick lowers the volume";
+    if (GetParam().signal == 0) {
+        program.close();
+    } else {
+        program.signal(GetParam().signal);
+    }
+    EXPECT_EQ(program.wait(), 0) << program.log();
+    EXPECT_EQ(sinkVolumes("speakers"), Volumes(2, kUp));
+}
+
+INSTANTIATE_TEST_SUITE_P(Endings, EveryEnding,
+                         ::testing::Values(Ending{"WindowClosed", 0}, Ending{"Interrupt", SIGINT},
+                                           Ending{"Terminate", SIGTERM}, Ending{"HangUp", SIGHUP}),
+                         [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+TEST_F(EndingTest, ASignalDuringTheClosePromptRaisesTheVolumeAndSavesNothing) {
+    Program program(dir.path());
+    const unsigned long window = program.waitForWindow();
+    ASSERT_NE(window, 0u) << program.log();
+    ASSERT_EQ(waitForVolume(kDown), Volumes(2, kDown));
+    key(window, "Up");  // an unsaved edit: the Down level is now 21
+    ASSERT_EQ(waitForVolume(21 * 655), Volumes(2, 21 * 655));
+    program.close();
+    ASSERT_NE(program.waitForMessageBox(), 0u) << "the close prompt";
+    program.signal(SIGTERM);
+    EXPECT_EQ(program.wait(), 0) << program.log();
+    EXPECT_EQ(sinkVolumes("speakers"), Volumes(2, kUp));
+    EXPECT_EQ(readFile(dir.path() / "Hushwell_setup.txt"), kAlwaysDown);
+}
+
+TEST_F(EndingTest, TheAudioServerDyingAndComingBackLeavesTheWindowWorking) {
+    Program program(dir.path());
+    const unsigned long window = program.waitForWindow();
+    ASSERT_NE(window, 0u) << program.log();
+    ASSERT_EQ(waitForVolume(kDown), Volumes(2, kDown));
+
+    AudioSandbox::instance().stop();
+    key(window, "Up");  // Down level 21, sent to a server that is gone
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    ASSERT_TRUE(program.running()) << program.log();
+    EXPECT_EQ(program.title(), "DOWN");
+
+    AudioSandbox::instance().start();
+    key(window, "Up");  // Down level 22 reaches the new server
+    EXPECT_EQ(waitForVolume(22 * 655), Volumes(2, 22 * 655));
+    key(window, "Page_Up");  // and the window still answers: 27
+    EXPECT_EQ(waitForVolume(27 * 655), Volumes(2, 27 * 655));
+    program.signal(SIGTERM);
+    EXPECT_EQ(program.wait(), 0);
+    EXPECT_EQ(sinkVolumes("speakers"), Volumes(2, kUp));
+}
+
+}  // namespace
+}  // namespace hushwell::testing
