@@ -34,6 +34,19 @@ std::filesystem::path temporaryFor(const std::filesystem::path& file) {
     return temporary;
 }
 
+// Runs `steps` on the temporary file beside `file`, which is removed again if they fail.
+template <typename Steps>
+void throughTemporary(const std::filesystem::path& file, Steps steps) {
+    const std::filesystem::path temporary = temporaryFor(file);
+    try {
+        steps(temporary);
+    } catch (...) {
+        std::error_code ignored;
+        std::filesystem::remove(temporary, ignored);
+        throw;
+    }
+}
+
 #ifdef _WIN32
 
 void writeAndFlush(const std::filesystem::path& temporary, std::string_view bytes) {
@@ -64,38 +77,40 @@ void replace(const std::filesystem::path& temporary, const std::filesystem::path
 
 #else
 
-void writeAndFlush(const std::filesystem::path& temporary, std::string_view bytes) {
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+void writeAndFlush(const std::filesystem::path& temporary, std::string_view bytes,
+                   const FileCalls& calls) {
+    const int fd = calls.open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         fail("cannot create \"" + temporary.string() + "\"");
     }
+    const auto closeAndFail = [&](const std::string& step, int error) {
+        calls.close(fd);
+        errno = error;
+        fail(step);
+    };
     std::size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        const long n = calls.write(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR) {
             continue;
         }
         if (n <= 0) {
-            const int savedErrno = n == 0 ? ENOSPC : errno;
-            ::close(fd);
-            errno = savedErrno;
-            fail("cannot write \"" + temporary.string() + "\"");
+            // A write that takes nothing is a full disk.
+            closeAndFail("cannot write \"" + temporary.string() + "\"", n == 0 ? ENOSPC : errno);
         }
         done += static_cast<std::size_t>(n);
     }
-    if (::fsync(fd) != 0) {
-        const int savedErrno = errno;
-        ::close(fd);
-        errno = savedErrno;
-        fail("cannot flush \"" + temporary.string() + "\" to the disk");
+    if (calls.fsync(fd) != 0) {
+        closeAndFail("cannot flush \"" + temporary.string() + "\" to the disk", errno);
     }
-    if (::close(fd) != 0) {
+    if (calls.close(fd) != 0) {
         fail("cannot close \"" + temporary.string() + "\"");
     }
 }
 
-void replace(const std::filesystem::path& temporary, const std::filesystem::path& file) {
-    if (::rename(temporary.c_str(), file.c_str()) != 0) {
+void replace(const std::filesystem::path& temporary, const std::filesystem::path& file,
+             const FileCalls& calls) {
+    if (calls.rename(temporary.c_str(), file.c_str()) != 0) {
         fail("cannot replace \"" + file.string() + "\"");
     }
     // Make the rename itself durable; a folder that cannot be synced is no reason to fail.
@@ -111,16 +126,39 @@ void replace(const std::filesystem::path& temporary, const std::filesystem::path
 
 }  // namespace
 
+#ifdef _WIN32
+
 void writeFileAtomically(const std::filesystem::path& file, std::string_view bytes) {
-    const std::filesystem::path temporary = temporaryFor(file);
-    try {
+    throughTemporary(file, [&](const std::filesystem::path& temporary) {
         writeAndFlush(temporary, bytes);
         replace(temporary, file);
-    } catch (...) {
-        std::error_code ignored;
-        std::filesystem::remove(temporary, ignored);
-        throw;
-    }
+    });
 }
+
+#else
+
+const FileCalls& systemFileCalls() {
+    static const FileCalls calls{
+        [](const char* path, int flags, unsigned mode) { return ::open(path, flags, mode); },
+        [](int fd, const void* data, unsigned long size) {
+            return static_cast<long>(::write(fd, data, size));
+        },
+        ::fsync, ::close, ::rename};
+    return calls;
+}
+
+void writeFileAtomically(const std::filesystem::path& file, std::string_view bytes) {
+    writeFileAtomically(file, bytes, systemFileCalls());
+}
+
+void writeFileAtomically(const std::filesystem::path& file, std::string_view bytes,
+                         const FileCalls& calls) {
+    throughTemporary(file, [&](const std::filesystem::path& temporary) {
+        writeAndFlush(temporary, bytes, calls);
+        replace(temporary, file, calls);
+    });
+}
+
+#endif
 
 }  // namespace hushwell

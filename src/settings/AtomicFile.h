@@ -10,4 +10,18 @@ namespace hushwell {
 // over the old one. Throws RunTimeError with the step and the system's reason.
 void writeFileAtomically(const std::filesystem::path& file, std::string_view bytes);
 
+#ifndef _WIN32
+// The system calls the write goes through, so that tests can make each step fail.
+struct FileCalls {
+    int (*open)(const char* path, int flags, unsigned mode);
+    long (*write)(int fd, const void* data, unsigned long size);
+    int (*fsync)(int fd);
+    int (*close)(int fd);
+    int (*rename)(const char* from, const char* to);
+};
+[[nodiscard]] const FileCalls& systemFileCalls();
+void writeFileAtomically(const std::filesystem::path& file, std::string_view bytes,
+                         const FileCalls& calls);
+#endif
+
 }  // namespace hushwell

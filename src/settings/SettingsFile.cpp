@@ -30,7 +30,7 @@ std::string quoted(const std::string& field) {
 
 class Loader {
 public:
-    Loader(const std::filesystem::path& file, std::istream& in) : m_file(file), m_reader(in) {}
+    Loader(const std::string& file, std::istream& in) : m_file(file), m_reader(in) {}
 
     std::string field(const std::string& what) {
         try {
@@ -46,12 +46,11 @@ public:
     }
 
     [[noreturn]] void fail(const std::string& detail) const {
-        throw RunTimeError("Couldn't load the settings from \"" + m_file.string() +
-                           "\": " + detail + ".");
+        throw RunTimeError("Couldn't load the settings from \"" + m_file + "\": " + detail + ".");
     }
 
 private:
-    const std::filesystem::path& m_file;
+    const std::string& m_file;
     FieldReader m_reader;
 };
 
@@ -92,17 +91,22 @@ std::string formatSettings(const StoredLevels& levels, const Pairs& pairs) {
 
 StoredLevels loadSettings(const std::filesystem::path& file, Pairs& pairs) {
     std::ifstream in(file, std::ios::binary);
-    Loader loader(file, in);
     if (!in) {
-        loader.fail("the file cannot be opened");
+        throw RunTimeError("Couldn't load the settings from \"" + file.string() +
+                           "\": the file cannot be opened.");
     }
+    return loadSettings(in, file.string(), pairs);
+}
+
+StoredLevels loadSettings(std::istream& in, const std::string& name, Pairs& pairs) {
+    Loader loader(name, in);
     StoredLevels levels;
     levels.down = loader.field("the Down level");
     levels.up = loader.field("the Up level");
     for (Row row : {Row::Down, Row::Up}) {
-        const std::string name = row == Row::Down ? "the Down mark of " : "the Up mark of ";
+        const std::string what = row == Row::Down ? "the Down mark of " : "the Up mark of ";
         for (int i = 0; i < kPairCount; ++i) {
-            pairs.setMark(row, i, loader.field(name + pairName(i)));
+            pairs.setMark(row, i, loader.field(what + pairName(i)));
         }
     }
     loadActiveStates(loader, pairs);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <istream>
 #include <string>
 
 #include "engine/Pairs.h"
@@ -23,6 +24,8 @@ struct StoredLevels {
 // `pairs`, one field at a time; a state field of 0 also paints its pair button face. On the first
 // error it throws RunTimeError naming the file and the field, with everything before it loaded.
 [[nodiscard]] StoredLevels loadSettings(const std::filesystem::path& file, Pairs& pairs);
+// The same from a stream; `name` names the file in the error messages.
+[[nodiscard]] StoredLevels loadSettings(std::istream& in, const std::string& name, Pairs& pairs);
 
 // True only for an ordinary file: a folder, or on Windows a hidden or system file, counts as
 // absent.

@@ -49,5 +49,61 @@ TEST(AtomicFile, AFailedRenameKeepsTheOldContentAndCleansUp) {
     EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"settings.txt"});
 }
 
+// The system's calls, with the step named `failing` made to fail as a full or broken disk would.
+struct FailingCalls {
+    static inline std::string failing;
+    static FileCalls make() {
+        const FileCalls& real = systemFileCalls();
+        static const FileCalls* system = &real;
+        return {
+            [](const char* path, int flags, unsigned mode) {
+                return failing == "create" ? (errno = EACCES, -1) : system->open(path, flags, mode);
+            },
+            [](int fd, const void* data, unsigned long size) {
+                if (failing == "short write") {
+                    // Half the bytes go out, then the disk is full.
+                    static bool half = false;
+                    half = !half;
+                    return half ? system->write(fd, data, size / 2) : 0L;
+                }
+                return failing == "write" ? (errno = EIO, -1L) : system->write(fd, data, size);
+            },
+            [](int fd) { return failing == "flush" ? (errno = EIO, -1) : system->fsync(fd); },
+            [](int fd) {
+                const int result = system->close(fd);
+                return failing == "close" ? (errno = EIO, -1) : result;
+            },
+            [](const char* from, const char* to) {
+                return failing == "rename" ? (errno = EXDEV, -1) : system->rename(from, to);
+            },
+        };
+    }
+};
+
+TEST(AtomicFile, AFailureAtAnyStepLeavesTheOldFileWhole) {
+    const struct {
+        const char* step;
+        const char* message;
+    } cases[] = {{"create", "cannot create"},      {"write", "cannot write"},
+                 {"short write", "No space left"}, {"flush", "cannot flush"},
+                 {"close", "cannot close"},        {"rename", "cannot replace"}};
+    for (const auto& c : cases) {
+        TempDir dir;
+        const auto file = dir.path() / "settings.txt";
+        writeFile(file, "the old settings");
+        FailingCalls::failing = c.step;
+        try {
+            writeFileAtomically(file, std::string(10000, 'n'), FailingCalls::make());
+            ADD_FAILURE() << c.step << " did not fail";
+        } catch (const RunTimeError& error) {
+            EXPECT_NE(std::string(error.what()).find(c.message), std::string::npos)
+                << c.step << ": " << error.what();
+        }
+        EXPECT_EQ(readFile(file), "the old settings") << c.step;
+        EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"settings.txt"}) << c.step;
+    }
+    FailingCalls::failing.clear();
+}
+
 }  // namespace
 }  // namespace hushwell::testing
