@@ -25,7 +25,7 @@ ensure_packages() {
 
 BUILD_PACKAGES=(cmake g++ make pkg-config qt6-base-dev libgl-dev libpulse-dev libasound2-dev
                 fonts-dejavu-core)
-TEST_PACKAGES=(googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev
+TEST_PACKAGES=(googletest libgtest-dev libbenchmark-dev clang clang-tidy libclang-rt-14-dev
                pulseaudio pulseaudio-utils
                libasound2-plugins alsa-utils xvfb xauth x11-utils xdotool imagemagick)
 WINDOWS_TEST_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine wine64)

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test: the suite in the normal build and again
-# under AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer, a short run of the
+# Installs what is missing, builds, and runs every test: the suite in the normal build (warnings
+# as errors, then clang-tidy) and again under AddressSanitizer, UndefinedBehaviorSanitizer and LeakSanitizer, a short run of the
 # settings fuzzer, and the Windows mixer tests under Wine when Wine is installed. Tests that need
 # audio or a display start their own private PulseAudio server and X server: none reaches the
 # machine's own.
@@ -19,6 +19,9 @@ echo "== Normal build"
 cmake --preset default
 cmake --build --preset default -j"$jobs"
 ctest --preset default -j"$jobs"
+
+echo "== clang-tidy"
+scripts/tidy.sh
 
 echo "== Sanitizer build"
 cmake --preset sanitize >/dev/null

@@ -5,7 +5,8 @@
 
 #include "mixer/Mixer.h"
 
-struct _snd_mixer;
+// alsa-lib's own name for snd_mixer_t, declared here to keep its header out.
+struct _snd_mixer;  // NOLINT(bugprone-reserved-identifier)
 
 namespace hushwell {
 
