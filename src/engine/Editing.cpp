@@ -56,6 +56,9 @@ bool Hushwell::saveSettings() {
     const std::filesystem::path file = m_settingsPath();
     const bool hadFile = ordinaryFileExists(file);
     try {
+        // The user's configuration folder is made on the first save that needs it.
+        std::error_code ignored;
+        std::filesystem::create_directories(file.parent_path(), ignored);
         writeFileAtomically(file,
                             formatSettings({m_downSlider.text(), m_upSlider.text()}, m_pairs));
     } catch (const std::exception& error) {

@@ -140,6 +140,14 @@ TEST_F(EditingTest, ClosingWithEditsAnsweredYesSavesBeforeTheUpLevel) {
     EXPECT_EQ(readFile(settingsFile()).substr(0, 14), ",\r\n10:00,00:00");
 }
 
+TEST_F(EditingTest, TheFirstSaveMakesTheSettingsFolder) {
+    TempDir user;
+    const auto file = user.path() / "config" / "Hushwell" / kSettingsFileName;
+    Hushwell program(mixer, clock, ui, [&file] { return file; });
+    EXPECT_TRUE(program.saveSettings());
+    EXPECT_TRUE(ordinaryFileExists(file));
+}
+
 TEST_F(EditingTest, AFailedSaveKeepsTheFlagAndSaysWhy) {
     engine.editMark(Row::Down, 0, "10:00");
     std::filesystem::create_directory(settingsFile());
