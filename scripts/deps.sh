@@ -27,5 +27,6 @@ BUILD_PACKAGES=(cmake g++ make pkg-config qt6-base-dev libgl-dev libpulse-dev li
                 fonts-dejavu-core)
 TEST_PACKAGES=(googletest libgtest-dev libbenchmark-dev clang clang-tidy libclang-rt-14-dev
                pulseaudio pulseaudio-utils
-               libasound2-plugins alsa-utils xvfb xauth x11-utils xdotool imagemagick)
+               libasound2-plugins alsa-utils xvfb xauth x11-utils xdotool imagemagick
+               desktop-file-utils appstream lintian dpkg-dev)
 WINDOWS_TEST_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine wine64)

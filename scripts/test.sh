@@ -20,6 +20,9 @@ cmake --preset default
 cmake --build --preset default -j"$jobs"
 ctest --preset default -j"$jobs"
 
+echo "== Installation and package"
+scripts/test-package.sh
+
 echo "== clang-tidy"
 scripts/tidy.sh
 

@@ -38,6 +38,7 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(hushwell::kProgramName);
     QApplication::setWindowIcon(hushwell::appIcon());
+    QGuiApplication::setDesktopFileName("io.github.hushwell.Hushwell");
 
     hushwell::FirstThatOpens mixer(hushwell::platformProviders());
     hushwell::SystemClock clock;
