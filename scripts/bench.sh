@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# bench.sh timing|footprint|tick [ARGS]: builds and runs one benchmark against a private
+# bench.sh timing|footprint|tick|mixer [ARGS]: builds and runs one benchmark against a private
 # PulseAudio server (and, for footprint, a private X server).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -19,6 +19,10 @@ case "$which" in
     tick)
         cmake --build build -j"$(nproc)" --target tick_bench >/dev/null
         build/bench/tick_bench "$@" ;;
+    mixer)
+        cmake --build build -j"$(nproc)" --target mixer_bench >/dev/null
+        start_audio_sandbox
+        build/bench/mixer_bench "$@" ;;
     timing)
         cmake --build build -j"$(nproc)" --target timing_bench >/dev/null
         start_audio_sandbox
@@ -31,5 +35,5 @@ case "$which" in
         cp build/src/app/hushwell "$work/"
         build/bench/footprint_bench "$work/hushwell" build/bench/empty_window "$@"
         rm -rf "$work" ;;
-    *) echo "usage: $0 timing|footprint|tick [ARGS]" >&2; exit 2 ;;
+    *) echo "usage: $0 timing|footprint|tick|mixer [ARGS]" >&2; exit 2 ;;
 esac

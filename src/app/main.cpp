@@ -47,15 +47,12 @@ int main(int argc, char* argv[]) {
                                hushwell::systemTimeSeparator());
     window.attach(program);
 
-    // However the program ends in order, the Up level is put back first. A signal or the end of
-    // the session asks no question: unsaved edits are not written behind the user's back.
+    // A signal asks no question: unsaved edits are not written behind the user's back.
     hushwell::QuitSignals quitSignals;
     QObject::connect(&quitSignals, &hushwell::QuitSignals::received, &app, [&window] {
         window.endWithoutAsking();
         QApplication::quit();
     });
-    QObject::connect(&app, &QApplication::aboutToQuit, &window,
-                     [&window] { window.restoreUpLevel(); });
 
     (void)hushwell::startUp(window, program);
     qDebug("Hushwell: mixer provider %s",

@@ -47,6 +47,9 @@ void MainWindow::attach(Hushwell& engine) {
     engine.setListener([this](ModelChange change, int index) { render(change, index); });
     connectInput();
     connect(&m_ticker, &SecondTicker::tick, this, [this] { m_engine->tick(); });
+    // However the application quits (the end of the desktop session included), the Up level is
+    // put back before it ends.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &MainWindow::restoreUpLevel);
     m_ticker.start();
 }
 

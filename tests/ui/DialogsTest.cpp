@@ -3,6 +3,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 #include "ui/HelpText.h"
 #include "ui/WindowFixture.h"
@@ -91,6 +92,17 @@ TEST_F(DialogsTest, ClosingWithoutEditsAsksNothing) {
     window->close();
     EXPECT_TRUE(boxes.empty());
     EXPECT_EQ(mixer.applies.size(), 1u);
+}
+
+TEST_F(DialogsTest, QuittingTheApplicationPutsTheUpLevelBackOnce) {
+    find<QLineEdit>("txtDown0")->setText("12:00");  // unsaved: quitting closes the window first
+    answers = {QMessageBox::No};
+    QTimer::singleShot(0, [] { QCoreApplication::quit(); });
+    QCoreApplication::exec();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Save settings before ending?");
+    EXPECT_EQ(mixer.applies.size(), 1u);
+    EXPECT_FALSE(window->isVisible());
 }
 
 TEST_F(DialogsTest, SaveSettingsWritesTheFile) {
