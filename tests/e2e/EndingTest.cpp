@@ -33,7 +33,7 @@ Volumes waitForVolume(long value) {
 }
 
 void key(unsigned long window, const std::string& keys) {
-    run("xdotool windowfocus --sync " + std::to_string(window) + " key " + keys);
+    run("xdotool windowfocus --sync " + std::to_string(window) + " key --delay 40 " + keys);
 }
 
 class EndingTest : public ::testing::Test {
@@ -85,6 +85,26 @@ TEST_F(EndingTest, ASignalDuringTheClosePromptRaisesTheVolumeAndSavesNothing) {
     EXPECT_EQ(program.wait(), 0) << program.log();
     EXPECT_EQ(sinkVolumes("speakers"), Volumes(2, kUp));
     EXPECT_EQ(readFile(dir.path() / "Hushwell_setup.txt"), kAlwaysDown);
+}
+
+TEST_F(EndingTest, ClosingTheWindowUnderAnOpenMessageBoxWaitsForTheBox) {
+    Program program(dir.path());
+    const unsigned long window = program.waitForWindow();
+    ASSERT_NE(window, 0u) << program.log();
+    ASSERT_EQ(waitForVolume(kDown), Volumes(2, kDown));
+    // From the Down slider, Help is the 19th control in the Tab order.
+    std::string tabs;
+    for (int i = 0; i < 19; ++i) {
+        tabs += " Tab";
+    }
+    key(window, tabs + " space");
+    ASSERT_NE(program.waitForMessageBox(), 0u) << "the Help box";
+    program.close();  // the window is blocked by the box: the program goes on, volume and all
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_TRUE(program.running());
+    program.signal(SIGTERM);  // and however it then ends, the Up level comes back
+    EXPECT_EQ(program.wait(), 0) << program.log();
+    EXPECT_EQ(sinkVolumes("speakers"), Volumes(2, kUp));
 }
 
 TEST_F(EndingTest, TheAudioServerDyingAndComingBackLeavesTheWindowWorking) {

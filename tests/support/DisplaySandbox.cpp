@@ -59,7 +59,7 @@ pid_t spawn(const std::vector<std::string>& arguments, const std::vector<std::st
 }
 
 // The first visible top-level window with one of the names the program gives its windows, and
-// as wide as its main window (`main`) or narrower (a message box).
+// the size of its main window (`main`) or another (a message box).
 unsigned long findWindow(Display* display, bool main) {
     Window root = DefaultRootWindow(display);
     Window parent = 0;
@@ -77,7 +77,8 @@ unsigned long findWindow(Display* display, bool main) {
             XFree(name);
             if ((title == "Hushwell" || title == "UP" || title == "DOWN") &&
                 XGetWindowAttributes(display, children[i], &attributes) != 0 &&
-                attributes.map_state == IsViewable && (attributes.width >= 500) == main) {
+                attributes.map_state == IsViewable &&
+                (attributes.width == 516 && attributes.height == 195) == main) {
                 found = children[i];
             }
         }
