@@ -20,18 +20,6 @@ const std::string kAlwaysDown =
     "60:00,00:00,00:00,00:00,00:00,00:00,00:00,00:00\r\n"
     " 1 , 0 , 0 , 0 , 0 , 0 , 0 , 0 \r\n";
 
-Volumes waitForVolume(long value) {
-    Volumes volumes;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        volumes = sinkVolumes("speakers");
-        if (volumes == Volumes(2, value)) {
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return volumes;
-}
-
 void key(unsigned long window, const std::string& keys) {
     run("xdotool windowfocus --sync " + std::to_string(window) + " key --delay 40 " + keys);
 }

@@ -16,19 +16,6 @@ using Volumes = std::vector<long>;
 const std::string kQuietSettings = "20,100\r\n" + std::string(7, ',') + "\r\n" +
                                    std::string(7, ',') + "\r\n 0 , 0 , 0 , 0 , 0 , 0 , 0 , 0 \r\n";
 
-// Polls the sink until it holds `value` on every channel or a few seconds passed.
-Volumes waitForVolume(long value) {
-    Volumes volumes;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        volumes = sinkVolumes("speakers");
-        if (volumes == Volumes(2, value)) {
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return volumes;
-}
-
 class ProgramTest : public ::testing::Test {
 protected:
     void SetUp() override {

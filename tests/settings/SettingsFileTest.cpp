@@ -106,8 +106,8 @@ TEST_F(LoadSettings, TheSameFieldsOnOtherLinesLoadTheSame) {
 }
 
 TEST_F(LoadSettings, ACommaInAMarkMovesEveryLaterFieldOn) {
-    auto spec = pairsWith({{6, {"1,5", "00:00", 1}}});
-    const std::string message = loadError(settingsText("20", "100", spec));
+    auto withComma = pairsWith({{6, {"1,5", "00:00", 1}}});
+    const std::string message = loadError(settingsText("20", "100", withComma));
     EXPECT_EQ(pairs[6].down, "1");
     EXPECT_EQ(pairs[7].down, "5");
     EXPECT_EQ(pairs[0].up, "00:00");  // took the old Down mark of pair 7

@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <regex>
+#include <thread>
 
 #include "support/Fakes.h"
 
@@ -75,6 +78,23 @@ std::vector<long> sinkVolumes(const std::string& sink) {
     for (auto it = std::sregex_iterator(output.begin(), output.end(), channel);
          it != std::sregex_iterator(); ++it) {
         volumes.push_back(std::stol((*it)[1]));
+    }
+    return volumes;
+}
+
+}  // namespace hushwell::testing
+
+namespace hushwell::testing {
+
+std::vector<long> waitForVolume(long value) {
+    std::vector<long> volumes;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        volumes = sinkVolumes("speakers");
+        if (!volumes.empty() &&
+            std::all_of(volumes.begin(), volumes.end(), [value](long v) { return v == value; })) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return volumes;
 }

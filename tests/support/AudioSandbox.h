@@ -35,4 +35,8 @@ std::string run(const std::string& command);
 // The volume of every channel of `sink` ("@DEFAULT_SINK@" for the default), as pactl reports it.
 std::vector<long> sinkVolumes(const std::string& sink);
 
+// Polls the sink "speakers" until every channel of it holds `value`, for a few seconds at most;
+// returns what it last read.
+std::vector<long> waitForVolume(long value);
+
 }  // namespace hushwell::testing

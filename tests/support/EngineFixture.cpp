@@ -20,8 +20,8 @@ std::array<PairSpec, kPairCount> pairsWith(
     std::initializer_list<std::pair<int, PairSpec>> changed) {
     std::array<PairSpec, kPairCount> pairs;
     pairs.fill({"00:00", "00:00", 0});
-    for (const auto& [index, spec] : changed) {
-        pairs[index] = spec;
+    for (const auto& [index, wanted] : changed) {
+        pairs[index] = wanted;
     }
     return pairs;
 }
