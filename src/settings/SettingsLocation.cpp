@@ -78,7 +78,7 @@ bool folderIsWritable(const std::filesystem::path& folder) {
 std::filesystem::path chooseSettingsFile(
     const std::filesystem::path& executableFolder, const std::filesystem::path& userFolder,
     const std::function<bool(const std::filesystem::path&)>& writable) {
-    const std::filesystem::path beside = executableFolder / kSettingsFileName;
+    std::filesystem::path beside = executableFolder / kSettingsFileName;
     if (ordinaryFileExists(beside) || writable(executableFolder) || userFolder.empty()) {
         return beside;
     }
