@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # screenshot.sh [OUT.png] [SCALE]: starts Hushwell under a private X server and audio server,
-# with a fresh settings folder, and saves a PNG of its window. SCALE (1 or 2) sets Qt's scaling.
+# with a fresh settings folder (or a copy of the file HUSHWELL_SETTINGS names), and saves a PNG of
+# its window. SCALE (1 or 2) sets Qt's scaling.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=$(realpath -m "${1:-docs/screenshot.png}")
