@@ -24,49 +24,48 @@ public:
     TimeOfDay now() const override { return time; }
 };
 
-// Eight active pairs, none of which holds 30:00..30:59 but the last, which holds 30:01..30:59.
-void setUp(Hushwell& program) {
-    program.moveSlider(Level::Down, 80);
-    program.moveSlider(Level::Up, 0);
-    program.resize(false);
-    for (int i = 0; i < kPairCount; ++i) {
-        const std::string minute = std::to_string(10 + i);
-        program.editMark(Row::Down, i, minute + ":00");
-        program.editMark(Row::Up, i, minute + ":30");
-    }
-    program.editMark(Row::Down, kPairCount - 1, "30:00");
-    program.editMark(Row::Up, kPairCount - 1, "31:00");
-}
-
-void BM_TickWithoutChange(benchmark::State& state) {
+// A core with eight active pairs, none of which holds 30:00..30:59 but the last, which holds
+// 30:01..30:59.
+struct Program {
     MemoryMixer mixer;
     SteppingClock clock;
     SilentUi ui;
-    Hushwell program(mixer, clock, ui, [] { return std::filesystem::path("/nonexistent"); });
-    (void)program.startUp();
-    setUp(program);
-    clock.time.second = 30;
-    program.tick();  // the level is down now; further ticks inside the window change nothing
+    Hushwell core{mixer, clock, ui, [] { return std::filesystem::path("/nonexistent"); }};
+
+    Program() {
+        (void)core.startUp();
+        core.moveSlider(Level::Down, 80);
+        core.moveSlider(Level::Up, 0);
+        core.resize(false);
+        for (int i = 0; i < kPairCount; ++i) {
+            const std::string minute = std::to_string(10 + i);
+            core.editMark(Row::Down, i, minute + ":00");
+            core.editMark(Row::Up, i, minute + ":30");
+        }
+        core.editMark(Row::Down, kPairCount - 1, "30:00");
+        core.editMark(Row::Up, kPairCount - 1, "31:00");
+    }
+};
+
+void BM_TickWithoutChange(benchmark::State& state) {
+    Program program;
+    program.clock.time.second = 30;
+    program.core.tick();  // the level is down now; further ticks inside the window change nothing
     for (auto _ : state) {
-        program.tick();
+        program.core.tick();
     }
 }
 BENCHMARK(BM_TickWithoutChange);
 
 void BM_TickWithChange(benchmark::State& state) {
-    MemoryMixer mixer;
-    SteppingClock clock;
-    SilentUi ui;
-    Hushwell program(mixer, clock, ui, [] { return std::filesystem::path("/nonexistent"); });
-    (void)program.startUp();
-    setUp(program);
+    Program program;
     bool inside = false;
     for (auto _ : state) {
         inside = !inside;
-        clock.time.minute = inside ? 30 : 40;  // every tick switches the level
-        program.tick();
-        if (mixer.applies.size() > 4096) {
-            mixer.applies.clear();
+        program.clock.time.minute = inside ? 30 : 40;  // every tick switches the level
+        program.core.tick();
+        if (program.mixer.applies.size() > 4096) {
+            program.mixer.applies.clear();
         }
     }
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/AudioSandbox.h"
+#include "support/OpenedMixer.h"
 
 namespace hushwell::testing {
 namespace {
@@ -10,19 +11,7 @@ namespace {
 using Volumes = std::vector<long>;
 
 // ALSA's default device is the private PulseAudio server, through the ALSA PulseAudio plugin.
-class AlsaMixerTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        AudioSandbox::instance();
-        run("pactl set-default-sink speakers");
-        ASSERT_EQ(mixer.open(handle), 0);
-        ASSERT_TRUE(mixer.locateVolumeControl(handle, kComponentTypeDstSpeakers, kControlTypeVolume,
-                                              control));
-    }
-    AlsaMixer mixer;
-    MixerHandle handle = 0;
-    VolumeControl control;
-};
+using AlsaMixerTest = OpenedMixer<AlsaMixer>;
 
 TEST_F(AlsaMixerTest, FindsTheMasterElementAndItsRange) {
     EXPECT_EQ(mixer.elementName(), "Master");

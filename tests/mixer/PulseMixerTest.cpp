@@ -5,25 +5,14 @@
 #include <cstdlib>
 
 #include "support/AudioSandbox.h"
+#include "support/OpenedMixer.h"
 
 namespace hushwell::testing {
 namespace {
 
 using Volumes = std::vector<long>;
 
-class PulseMixerTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        AudioSandbox::instance();
-        run("pactl set-default-sink speakers");
-        ASSERT_EQ(mixer.open(handle), 0);
-        ASSERT_TRUE(mixer.locateVolumeControl(handle, kComponentTypeDstSpeakers, kControlTypeVolume,
-                                              control));
-    }
-    PulseMixer mixer;
-    MixerHandle handle = 0;
-    VolumeControl control;
-};
+using PulseMixerTest = OpenedMixer<PulseMixer>;
 
 TEST_F(PulseMixerTest, TheDefaultSinkIsTheSpeakersVolume) {
     EXPECT_EQ(control.lMaximum, 65536);

@@ -40,13 +40,7 @@ AudioSandbox& AudioSandbox::instance() {
     return sandbox;
 }
 
-AudioSandbox::AudioSandbox() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "hushwell-pulse-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
-    }
-    m_folder = pattern;
+AudioSandbox::AudioSandbox() : m_folder(makeTempFolder("hushwell-pulse-")) {
     setenv("PULSE_SERVER", server().c_str(), 1);
     setenv("PULSE_COOKIE", (m_folder / "cookie").c_str(), 1);
     setenv("PULSE_RUNTIME_PATH", m_folder.c_str(), 1);

@@ -7,14 +7,15 @@
 
 namespace hushwell::testing {
 
-TempDir::TempDir() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "hushwell-test-XXXXXX").string();
+std::filesystem::path makeTempFolder(const std::string& prefix) {
+    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "XXXXXX")).string();
     if (mkdtemp(pattern.data()) == nullptr) {
         throw std::runtime_error("mkdtemp failed");
     }
-    m_path = pattern;
+    return pattern;
 }
+
+TempDir::TempDir() : m_path(makeTempFolder("hushwell-test-")) {}
 
 TempDir::~TempDir() {
     std::error_code ignored;

@@ -45,6 +45,9 @@ public:
     void processPendingEvents() override { log.emplace_back("pending"); }
 };
 
+// Makes a fresh folder in the temporary folder, its name starting with `prefix`.
+[[nodiscard]] std::filesystem::path makeTempFolder(const std::string& prefix);
+
 // A fresh folder, removed with everything in it at the end of the test.
 class TempDir {
 public:
