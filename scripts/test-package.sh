@@ -60,8 +60,8 @@ xdotool mousemove --window "$window" 112 172 click 1
 sleep 0.5
 saved="$home/.config/Hushwell/Hushwell_setup.txt"
 [ -f "$saved" ] || fail "no settings file in $home/.config/Hushwell"
-# The Up slider was never moved, so its level text is still empty.
-[ "$(head -c 4 "$saved")" = $'21,\r' ] || fail "unexpected settings: $(head -n 1 "$saved")"
+# The Up slider was never moved: it keeps the level it shows, 100.
+[ "$(head -c 7 "$saved")" = $'21,100\r' ] || fail "unexpected settings: $(head -n 1 "$saved")"
 [ ! -e "$prefix/usr/bin/Hushwell_setup.txt" ] || fail "settings written beside the program"
 stop_installed
 

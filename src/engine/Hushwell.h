@@ -69,6 +69,7 @@ private:
     void moveMarkOn(Row row, int index);
     std::int32_t showLevel(Level level);
     void setUpFromStoredLevels(const StoredLevels& levels);
+    void takeUnsetLevelsFromSliders();
     void setTitle(const std::string& title);
     void notify(ModelChange change, int index = 0) const;
 

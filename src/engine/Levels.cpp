@@ -28,6 +28,17 @@ void Hushwell::moveSlider(Level level, int position) {
     m_state.settingsChanged = true;
 }
 
+// A level that no settings file set is the one its slider shows (20 and 100 as laid out), so that a
+// first run neither mutes the PC when it ends nor saves empty levels.
+void Hushwell::takeUnsetLevelsFromSliders() {
+    for (Level level : {Level::Down, Level::Up}) {
+        if (sliderFor(level).text().empty()) {
+            volumeFor(level) = showLevel(level);
+        }
+    }
+    m_state.appliedVolume = m_state.upVolume;
+}
+
 void Hushwell::setUpFromStoredLevels(const StoredLevels& levels) {
     for (Level level : {Level::Down, Level::Up}) {
         const std::string& stored = level == Level::Down ? levels.down : levels.up;

@@ -11,6 +11,7 @@ StartUpOutcome Hushwell::startUp() {
     try {
         m_state.openResult = m_mixer.open(m_state.mixerHandle);
         if (m_state.openResult != 0) {
+            takeUnsetLevelsFromSliders();
             m_ui.showMessage("Couldn't open the mixer.");
             return StartUpOutcome::MixerNotOpened;
         }
@@ -34,6 +35,7 @@ StartUpOutcome Hushwell::startUp() {
     } catch (const std::exception& error) {
         failure = error.what();
     }
+    takeUnsetLevelsFromSliders();
     m_state.settingsChanged = false;
     m_ui.showWindow();
     m_ui.focusDownSlider();

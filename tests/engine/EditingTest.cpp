@@ -137,7 +137,7 @@ TEST_F(EditingTest, ClosingWithEditsAnsweredYesSavesBeforeTheUpLevel) {
     ui.answers = {true};
     engine.queryUnload();
     EXPECT_FALSE(engine.state().settingsChanged);
-    EXPECT_EQ(readFile(settingsFile()).substr(0, 14), ",\r\n10:00,00:00");
+    EXPECT_EQ(readFile(settingsFile()).substr(0, 19), "20,100\r\n10:00,00:00");
 }
 
 TEST_F(EditingTest, TheFirstSaveMakesTheSettingsFolder) {

@@ -58,8 +58,6 @@ TEST_F(LevelsTest, AStoredLevelBeyond32BitsEndsTheSetUpWithAMessage) {
     EXPECT_EQ(engine.slider(Level::Down).position(), 70);  // set before the failure
     EXPECT_EQ(engine.state().downVolume, 30 * 655);
     EXPECT_EQ(engine.slider(Level::Up).position(), 0);
-    EXPECT_EQ(engine.state().upVolume, 0);
-    EXPECT_EQ(engine.state().appliedVolume, 0);
     EXPECT_EQ(engine.pairs()[0].down, "1");
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_NE(ui.messages[0].find("Up level"), std::string::npos) << ui.messages[0];

@@ -20,7 +20,6 @@ protected:
         }
         EXPECT_EQ(engine.slider(Level::Down).position(), 80);
         EXPECT_EQ(engine.slider(Level::Up).position(), 0);
-        EXPECT_EQ(engine.slider(Level::Down).text(), "");
     }
 };
 
@@ -46,21 +45,67 @@ TEST_F(StartUpTest, MissingControlIgnoresTheSettingsFile) {
     expectLayoutPairs();
 }
 
-TEST_F(StartUpTest, WithoutAFileTheLevelsStayZero) {
-    EXPECT_EQ(engine.startUp(), StartUpOutcome::NoSettingsFile);
-    EXPECT_EQ(ui.log, (Log{"show", "focus"}));
-    EXPECT_TRUE(engine.state().controlFound);
-    EXPECT_EQ(engine.state().unitsPerPercent, 655);
-    EXPECT_EQ(engine.state().upVolume, 0);
-    EXPECT_EQ(engine.state().downVolume, 0);
-    expectLayoutPairs();
+// Whenever start-up ends without levels from a settings file, the levels are the ones the sliders
+// show, so that a first run does not mute the PC when it ends and a save writes "20,100".
+struct UnsetLevels {
+    const char* name;
+    std::int32_t openResult;
+    bool control;
+    const char* file;  // nullptr: no settings file
+    std::int32_t unitsPerPercent;
+};
+
+void PrintTo(const UnsetLevels& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class LevelsNotFromAFile : public StartUpTest, public ::testing::WithParamInterface<UnsetLevels> {};
+
+TEST_P(LevelsNotFromAFile, AreTheLevelsTheSlidersShow) {
+    const UnsetLevels& c = GetParam();
+    mixer.openResult = c.openResult;
+    mixer.hasSpeakersVolume = c.control;
+    if (c.file != nullptr) {
+        writeFile(settingsFile(), c.file);
+    }
+    (void)engine.startUp();
+    EXPECT_EQ(engine.slider(Level::Down).text(), "20");
+    EXPECT_EQ(engine.slider(Level::Up).text(), "100");
+    EXPECT_EQ(engine.state().downVolume, 20 * c.unitsPerPercent);
+    EXPECT_EQ(engine.state().upVolume, 100 * c.unitsPerPercent);
+    EXPECT_EQ(engine.state().appliedVolume, engine.state().upVolume);
+    EXPECT_TRUE(mixer.applies.empty()) << "start-up applies nothing";
+    EXPECT_FALSE(engine.state().settingsChanged);
+
     engine.resize(false);
     for (int second = 0; second < 60; second += 7) {
-        tickAt(30, second);
+        tickAt(30, second);  // no pair holds the volume down
     }
     engine.unload();
     ASSERT_EQ(mixer.applies.size(), 1u);  // only the unload
-    EXPECT_EQ(mixer.applies[0].value, 0);
+    EXPECT_EQ(mixer.applies[0].value, 100 * c.unitsPerPercent);
+    EXPECT_TRUE(engine.saveSettings());
+    EXPECT_EQ(readFile(settingsFile()).substr(0, 8), "20,100\r\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, LevelsNotFromAFile,
+    ::testing::Values(
+        UnsetLevels{"NoSettingsFile", 0, true, nullptr, 655},
+        UnsetLevels{"MixerNotOpened", 3, true, nullptr, 0},
+        UnsetLevels{"ControlNotFound", 0, false, nullptr, 0},
+        UnsetLevels{"BadStateField", 0, true,
+                    "35,90\r\n,,,,,,,\r\n,,,,,,,\r\n 0 , 1 , 7 , 0 , 0 , 0 , 0 , 0 \r\n", 655},
+        UnsetLevels{"FileEndsEarly", 0, true, "35,90\r\n01:00\r\n", 655}),
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+TEST_F(StartUpTest, AStoredLevelThatFailsKeepsTheOtherFromTheFile) {
+    writeFile(settingsFile(), settingsText("35", "99999999999", pairsWith({})));
+    EXPECT_EQ(engine.startUp(), StartUpOutcome::Failed);
+    EXPECT_EQ(engine.state().downVolume, 35 * 655);
+    EXPECT_EQ(engine.slider(Level::Up).text(), "100");
+    EXPECT_EQ(engine.state().upVolume, 100 * 655);
+    EXPECT_EQ(engine.state().appliedVolume, 100 * 655);
 }
 
 TEST_F(StartUpTest, AFolderNamedLikeTheFileCountsAsAbsent) {
@@ -94,7 +139,6 @@ TEST_F(StartUpTest, AFileThatEndsEarlyKeepsWhatWasReadAndSaysWhy) {
     EXPECT_EQ(engine.pairs()[3].down, "00:00");
     EXPECT_FALSE(engine.state().settingsChanged);
     EXPECT_EQ(engine.slider(Level::Down).position(), 80);
-    EXPECT_EQ(engine.state().upVolume, 0);
 }
 
 TEST_F(StartUpTest, UnloadAppliesTheUpLevelWhateverHappened) {

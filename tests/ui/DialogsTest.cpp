@@ -74,7 +74,7 @@ TEST_F(DialogsTest, ClosingWithUnsavedEditsAsksAndYesSaves) {
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, "Save settings before ending?");
     EXPECT_EQ(boxes[0].icon, QMessageBox::Question);
-    EXPECT_EQ(readFile(settingsFile()).substr(0, 14), ",\r\n12:00,00:00");
+    EXPECT_EQ(readFile(settingsFile()).substr(0, 19), "20,100\r\n12:00,00:00");
     ASSERT_FALSE(mixer.applies.empty());
     EXPECT_EQ(mixer.applies.back().value, engine->state().upVolume);
 }
@@ -105,10 +105,12 @@ TEST_F(DialogsTest, QuittingTheApplicationPutsTheUpLevelBackOnce) {
     EXPECT_FALSE(window->isVisible());
 }
 
-TEST_F(DialogsTest, SaveSettingsWritesTheFile) {
+TEST_F(DialogsTest, SaveSettingsWritesWhatTheWindowShows) {
     click("butSave");
     EXPECT_TRUE(boxes.empty());
-    EXPECT_EQ(readFile(settingsFile()).size(), 3u + 49 + 49 + 33);
+    const std::string marks = "00:00,00:00,00:00,00:00,00:00,00:00,00:00,00:00\r\n";
+    EXPECT_EQ(readFile(settingsFile()),
+              "20,100\r\n" + marks + marks + " 1 , 1 , 1 , 1 , 1 , 1 , 1 , 1 \r\n");
 }
 
 }  // namespace
