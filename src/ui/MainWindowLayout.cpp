@@ -8,6 +8,7 @@
 
 #include "ui/ActiveBox.h"
 #include "ui/Layout.h"
+#include "ui/LevelSlider.h"
 #include "ui/MainWindow.h"
 #include "ui/MarkBox.h"
 #include "ui/SetButton.h"
@@ -119,13 +120,12 @@ void MainWindow::buildSliders() {
     } sliders[] = {{m_slider1, "Slider1", tr("Down volume"), 6000, 80},
                    {m_slider2, "Slider2", tr("Up volume"), 6840, 0}};
     for (const auto& s : sliders) {
-        s.slider = new QSlider(Qt::Vertical, this);
+        s.slider = new LevelSlider(this);
         s.slider->setObjectName(s.name);
         s.slider->setAccessibleName(s.accessible);
         s.slider->setGeometry(twips(s.left, 120, 675, 2295));
         // The control's value is the level, maximum - position, so that the groove fills up to
-        // the thumb as the volume does, a screen reader speaks the percent, and the Up arrow and
-        // Page Up raise the thumb.
+        // the thumb as the volume does and a screen reader speaks the percent.
         s.slider->setRange(0, 100);
         s.slider->setSingleStep(1);
         s.slider->setPageStep(5);

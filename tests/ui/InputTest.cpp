@@ -121,16 +121,17 @@ TEST_F(InputTest, AKeyboardMoveOfASliderSetsTheLevelAndTheTitle) {
         Qt::Key key;
         int level;
         const char* title;
-    } cases[] = {{"Slider1", Qt::Key_Up, 21, "DOWN"},
-                 {"Slider1", Qt::Key_PageDown, 16, "DOWN"},
-                 {"Slider2", Qt::Key_Down, 99, "UP"},
-                 {"Slider1", Qt::Key_Home, 0, "DOWN"}};
+    } cases[] = {{"Slider1", Qt::Key_Up, 21, "DOWN"},    {"Slider1", Qt::Key_PageDown, 16, "DOWN"},
+                 {"Slider2", Qt::Key_Down, 99, "UP"},    {"Slider2", Qt::Key_PageUp, 100, "UP"},
+                 {"Slider1", Qt::Key_Home, 100, "DOWN"}, {"Slider1", Qt::Key_End, 0, "DOWN"},
+                 {"Slider2", Qt::Key_End, 0, "UP"},      {"Slider2", Qt::Key_Home, 100, "UP"}};
     for (const auto& c : cases) {
         auto* slider = find<QSlider>(c.slider);
         slider->setFocus();
         QTest::keyClick(slider, c.key);
         const Level level = QString(c.slider) == "Slider1" ? Level::Down : Level::Up;
-        EXPECT_EQ(engine->slider(level).text(), std::to_string(c.level)) << c.slider;
+        EXPECT_EQ(engine->slider(level).text(), std::to_string(c.level)) << c.slider << c.key;
+        EXPECT_EQ(slider->value(), c.level) << "the thumb stands at the level";
         EXPECT_EQ(mixer.applies.back().value, c.level * 655) << c.slider;
         EXPECT_EQ(window->windowTitle(), c.title);
     }
