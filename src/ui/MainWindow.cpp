@@ -147,12 +147,15 @@ QSlider* MainWindow::slider(Level level) const {
 
 void MainWindow::showMessage(const std::string& text) {
     QMessageBox box(QMessageBox::NoIcon, kProgramName, qs(text), QMessageBox::Ok, this);
+    // Messages quote the settings file: never let its text be read as markup.
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 
 bool MainWindow::askYesNo(const std::string& question) {
     QMessageBox box(QMessageBox::Question, kProgramName, qs(question),
                     QMessageBox::Yes | QMessageBox::No, this);
+    box.setTextFormat(Qt::PlainText);
     box.setEscapeButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
 }

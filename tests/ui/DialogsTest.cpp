@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include "ui/HelpText.h"
+#include "ui/StartUp.h"
 #include "ui/WindowFixture.h"
 
 namespace hushwell::testing {
@@ -27,8 +28,28 @@ TEST_F(DialogsTest, HelpShowsTheInstructionsAndChangesNothing) {
         EXPECT_EQ(box.title, "Hushwell");
         EXPECT_EQ(box.icon, QMessageBox::NoIcon);
         EXPECT_EQ(box.buttons, QMessageBox::Ok);
+        EXPECT_EQ(box.format, Qt::PlainText);
     }
     EXPECT_FALSE(engine->state().settingsChanged);
+}
+
+TEST_F(DialogsTest, TextFromTheSettingsFileIsShownAsItStands) {
+    TempDir other;
+    const std::string markup = "<b>bold</b><img src=/dev/zero>";
+    writeFile(other.path() / kSettingsFileName,
+              "20,100\r\n,,,,,,,\r\n,,,,,,,\r\n" + markup + "\r\n");
+    MainWindow secondWindow(clock);
+    Hushwell second(mixer, clock, secondWindow,
+                    [&other] { return other.path() / kSettingsFileName; });
+    secondWindow.attach(second);
+    boxes.clear();
+    EXPECT_EQ(startUp(secondWindow, second), StartUpOutcome::Failed);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].format, Qt::PlainText);
+    // The message quotes the field's first 24 characters.
+    EXPECT_TRUE(
+        boxes[0].text.contains(QString::fromStdString("\"" + markup.substr(0, 24) + "...\"")))
+        << boxes[0].text.toStdString();
 }
 
 TEST(HelpText, HasItsSpacingAndLength) {
@@ -52,6 +73,7 @@ TEST_F(DialogsTest, ClearAnsweredNoChangesNothing) {
     EXPECT_EQ(boxes[0].text, "Are you sure you want to clear all settings?");
     EXPECT_EQ(boxes[0].icon, QMessageBox::Question);
     EXPECT_EQ(boxes[0].buttons, QMessageBox::Yes | QMessageBox::No);
+    EXPECT_EQ(boxes[0].format, Qt::PlainText);
     EXPECT_EQ(find<QLineEdit>("txtDown1")->text(), "10:00");
 }
 

@@ -34,7 +34,8 @@ void WindowTest::answerOpenBox() {
     if (box == nullptr || !box->isVisible()) {
         return;
     }
-    boxes.push_back({box->windowTitle(), box->text(), box->icon(), box->standardButtons()});
+    boxes.push_back(
+        {box->windowTitle(), box->text(), box->icon(), box->standardButtons(), box->textFormat()});
     QMessageBox::StandardButton answer = QMessageBox::NoButton;
     if (!answers.empty()) {
         answer = answers.front();

@@ -19,6 +19,7 @@ struct SeenBox {
     QString text;
     QMessageBox::Icon icon;
     QMessageBox::StandardButtons buttons;
+    Qt::TextFormat format;
 };
 
 // The real window on the core, with an in-memory mixer, a clock the test sets and a settings file
