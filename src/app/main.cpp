@@ -47,15 +47,19 @@ int main(int argc, char* argv[]) {
                                hushwell::systemTimeSeparator());
     window.attach(program);
 
-    // A signal asks no question: unsaved edits are not written behind the user's back.
+    // A signal asks no question: unsaved edits are not written behind the user's back. It may come
+    // while start-up shows a message, before the main loop runs: exit() leaves every running loop,
+    // the message box's too, and the main loop is then not entered at all.
+    bool ending = false;
     hushwell::QuitSignals quitSignals;
-    QObject::connect(&quitSignals, &hushwell::QuitSignals::received, &app, [&window] {
+    QObject::connect(&quitSignals, &hushwell::QuitSignals::received, &app, [&window, &ending] {
+        ending = true;
         window.endWithoutAsking();
-        QApplication::quit();
+        QCoreApplication::exit(0);
     });
 
     (void)hushwell::startUp(window, program);
     qDebug("Hushwell: mixer provider %s",
            mixer.chosen().empty() ? "(none opened)" : mixer.chosen().c_str());
-    return QApplication::exec();
+    return ending ? 0 : QApplication::exec();
 }

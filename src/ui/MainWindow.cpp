@@ -146,6 +146,9 @@ QSlider* MainWindow::slider(Level level) const {
 }
 
 void MainWindow::showMessage(const std::string& text) {
+    if (m_ending) {
+        return;
+    }
     QMessageBox box(QMessageBox::NoIcon, kProgramName, qs(text), QMessageBox::Ok, this);
     // Messages quote the settings file: never let its text be read as markup.
     box.setTextFormat(Qt::PlainText);
@@ -153,6 +156,9 @@ void MainWindow::showMessage(const std::string& text) {
 }
 
 bool MainWindow::askYesNo(const std::string& question) {
+    if (m_ending) {
+        return false;
+    }
     QMessageBox box(QMessageBox::Question, kProgramName, qs(question),
                     QMessageBox::Yes | QMessageBox::No, this);
     box.setTextFormat(Qt::PlainText);
@@ -184,6 +190,7 @@ void MainWindow::restoreUpLevel() {
 }
 
 void MainWindow::endWithoutAsking() {
+    m_ending = true;
     m_closed = true;
     restoreUpLevel();
 }

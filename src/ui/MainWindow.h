@@ -31,8 +31,8 @@ public:
     void focusFirstControl();
     // Puts the Up level back, once, however the program ends.
     void restoreUpLevel();
-    // For an ending that nobody can be asked about (a signal): puts the Up level back and lets
-    // the window close without the save question.
+    // For an ending that nobody can be asked about (a signal): puts the Up level back, lets the
+    // window close without the save question and shows no further message.
     void endWithoutAsking();
 
     void showMessage(const std::string& text) override;
@@ -62,6 +62,7 @@ private:
     SecondTicker m_ticker;
     bool m_centred = false;
     bool m_closed = false;
+    bool m_ending = false;
     bool m_restored = false;
 
     std::array<MarkBox*, kPairCount> m_txtDown{};

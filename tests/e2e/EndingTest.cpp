@@ -60,6 +60,49 @@ INSTANTIATE_TEST_SUITE_P(Endings, EveryEnding,
                                            Ending{"Terminate", SIGTERM}, Ending{"HangUp", SIGHUP}),
                          [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
+// A signal while start-up shows a message: the program ends at once, with the Up level back where
+// a volume control was located.
+struct StartUpMessage {
+    const char* name;
+    const char* settings;  // the settings file
+    bool audio;            // whether the program reaches the private server
+    long volumeAfter;      // the sink once the program has ended
+};
+
+void PrintTo(const StartUpMessage& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ASignalDuringAStartUpMessage : public EndingTest,
+                                     public ::testing::WithParamInterface<StartUpMessage> {};
+
+TEST_P(ASignalDuringAStartUpMessage, EndsTheProgram) {
+    const StartUpMessage& c = GetParam();
+    writeFile(dir.path() / "Hushwell_setup.txt", c.settings);
+    writeFile(dir.path() / "asound.conf", "pcm.!default { type hw card 97 }\n");
+    std::vector<std::string> environment;
+    if (!c.audio) {
+        environment = {
+            "PULSE_SERVER=unix:" + (dir.path() / "none").string(),
+            "ALSA_CONFIG_PATH=/usr/share/alsa/alsa.conf:" + (dir.path() / "asound.conf").string()};
+    }
+    Program program(dir.path(), environment);
+    ASSERT_NE(program.waitForMessageBox(), 0u) << program.log();
+    program.signal(SIGTERM);
+    EXPECT_EQ(program.wait(), 0) << "still running: " << program.running() << program.log();
+    EXPECT_EQ(sinkVolumes("speakers"), Volumes(2, c.volumeAfter));
+    EXPECT_EQ(readFile(dir.path() / "Hushwell_setup.txt"), c.settings);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Messages, ASignalDuringAStartUpMessage,
+    ::testing::Values(
+        StartUpMessage{"LoadError",
+                       "20,90\r\n,,,,,,,\r\n,,,,,,,\r\n 0 , 0 , 9 , 0 , 0 , 0 , 0 , 0 \r\n", true,
+                       100 * 655},
+        StartUpMessage{"NoMixer", "20,90\r\n", false, 30000}),
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
 TEST_F(EndingTest, ASignalDuringTheClosePromptRaisesTheVolumeAndSavesNothing) {
     Program program(dir.path());
     const unsigned long window = program.waitForWindow();
