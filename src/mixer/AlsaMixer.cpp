@@ -1,9 +1,12 @@
-// This file includes no local header but its own: alsa-lib stays out of the rest of the program.
+// This file includes no local header but its own and its scale's: alsa-lib stays out of the rest
+// of the program.
 #include "mixer/AlsaMixer.h"
 
 #include <alsa/asoundlib.h>
 
-#include <array>
+#include <cstdlib>
+
+#include "mixer/AlsaVolumeScale.h"
 
 namespace hushwell {
 namespace {
@@ -26,6 +29,49 @@ snd_mixer_elem_t* findByName(snd_mixer_t* mixer, const char* name, unsigned inde
     snd_mixer_selem_id_set_name(id, name);
     snd_mixer_selem_id_set_index(id, index);
     return snd_mixer_find_selem(mixer, id);
+}
+
+// The element's playback range now, with its dB range where the driver gives one.
+AlsaRange readRange(snd_mixer_elem_t* element) {
+    AlsaRange range;
+    if (snd_mixer_selem_get_playback_volume_range(element, &range.minimum, &range.maximum) < 0) {
+        return {};
+    }
+    long low = 0;
+    long high = 0;
+    if (snd_mixer_selem_get_playback_dB_range(element, &low, &high) == 0 && low < high) {
+        range.dBMinimum = low;
+        range.dBMaximum = high;
+    }
+    return range;
+}
+
+// The raw step whose level in dB is nearest to `decibels` (hundredths of a dB).
+bool nearestStep(snd_mixer_elem_t* element, long decibels, long& step) {
+    long below = 0;
+    long above = 0;
+    long belowDb = 0;
+    long aboveDb = 0;
+    if (snd_mixer_selem_ask_playback_dB_vol(element, decibels, -1, &below) < 0 ||
+        snd_mixer_selem_ask_playback_dB_vol(element, decibels, 1, &above) < 0 ||
+        snd_mixer_selem_ask_playback_vol_dB(element, below, &belowDb) < 0 ||
+        snd_mixer_selem_ask_playback_vol_dB(element, above, &aboveDb) < 0) {
+        return false;
+    }
+    step = std::labs(decibels - belowDb) <= std::labs(aboveDb - decibels) ? below : above;
+    return true;
+}
+
+bool setScaled(snd_mixer_elem_t* element, std::int32_t value) {
+    const std::optional<AlsaTarget> target = alsaTarget(value, readRange(element));
+    if (!target) {
+        return false;
+    }
+    long step = target->value;
+    if (target->kind == AlsaTarget::Kind::Decibels && !nearestStep(element, target->value, step)) {
+        return false;
+    }
+    return snd_mixer_selem_set_playback_volume_all(element, step) == 0;
 }
 
 // "Master", else "PCM", else the first element with a playback volume that has a valid range.
@@ -88,19 +134,14 @@ bool AlsaMixer::locateVolumeControl(MixerHandle handle, std::uint32_t componentT
         return false;
     }
     snd_mixer_elem_t* element = findSpeakersVolume(m_mixer.get());
-    long minimum = 0;
-    long maximum = 0;
-    if (element == nullptr ||
-        snd_mixer_selem_get_playback_volume_range(element, &minimum, &maximum) < 0 ||
-        maximum - minimum > INT32_MAX) {
+    if (element == nullptr) {
         return false;
     }
     m_elementName = snd_mixer_selem_get_name(element);
     m_elementIndex = snd_mixer_selem_get_index(element);
-    m_minimum = minimum;
     control.dwControlID = kElementId;
     control.lMinimum = 0;
-    control.lMaximum = static_cast<std::int32_t>(maximum - minimum);
+    control.lMaximum = kAlsaScale;
     return true;
 }
 
@@ -117,8 +158,7 @@ bool AlsaMixer::applyVolume(MixerHandle handle, const VolumeControl& control, st
         return false;
     }
     snd_mixer_elem_t* element = findByName(m_mixer.get(), m_elementName.c_str(), m_elementIndex);
-    if (element == nullptr ||
-        snd_mixer_selem_set_playback_volume_all(element, m_minimum + value) < 0) {
+    if (element == nullptr || !setScaled(element, value)) {
         m_mixer.reset();
         return false;
     }

@@ -12,8 +12,8 @@ namespace hushwell {
 
 // ALSA's simple mixer as the mixer. "Device 0" is the given mixer device ("default" unless told
 // otherwise); the speakers' volume control is its element "Master", else "PCM", else the first
-// element with a playback volume. The control's scale is moved to start at 0: lMaximum is
-// max - min of the element's range, and a value v is set as min + v on every channel.
+// element with a playback volume. The control's scale is a fixed 0..kAlsaScale, mapped onto the
+// element's own range on every channel (see AlsaVolumeScale.h); a value outside it is refused.
 // After a failed call the device is closed and opened afresh by the next one, so a card that was
 // unplugged and comes back is found again.
 class AlsaMixer final : public Mixer {
@@ -41,7 +41,6 @@ private:
     std::unique_ptr<_snd_mixer, MixerCloser> m_mixer;
     std::string m_elementName;
     unsigned m_elementIndex = 0;
-    long m_minimum = 0;
 };
 
 }  // namespace hushwell
