@@ -2,15 +2,14 @@
 
 #include <cerrno>
 #include <cstring>
+#include <random>
 #include <string>
 
 #include "engine/Numbers.h"
+#include "settings/PathText.h"
 
 #ifdef _WIN32
-#include <io.h>
 #include <windows.h>
-
-#include <cstdio>
 #else
 #include <fcntl.h>
 #include <unistd.h>
@@ -19,27 +18,36 @@
 namespace hushwell {
 namespace {
 
-[[noreturn]] void fail(const std::string& step) {
-    throw RunTimeError(step + ": " + std::strerror(errno));
+// Attempts at a fresh temporary name before the save gives up; a clash at all is suspicious.
+constexpr int kNameAttempts = 16;
+
+std::string randomSuffix() {
+    static std::mt19937_64 generator{std::random_device{}()};
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::uint64_t bits = generator();
+    std::string suffix(16, '0');
+    for (char& c : suffix) {
+        c = kDigits[bits & 0xf];
+        bits >>= 4;
+    }
+    return suffix;
 }
 
-std::filesystem::path temporaryFor(const std::filesystem::path& file) {
-#ifdef _WIN32
-    const unsigned long id = GetCurrentProcessId();
-#else
-    const long id = static_cast<long>(getpid());
-#endif
+std::filesystem::path temporaryFor(const std::filesystem::path& file, const std::string& suffix) {
     std::filesystem::path temporary = file;
-    temporary += ".tmp-" + std::to_string(id);
+    temporary += ".tmp-" + suffix;
     return temporary;
 }
 
-// Runs `steps` on the temporary file beside `file`, which is removed again if they fail.
+std::string quoted(const std::filesystem::path& path) {
+    return "\"" + pathText(path) + "\"";
+}
+
+// Runs `steps` on the temporary file that `create` made, and removes it again if they fail.
 template <typename Steps>
-void throughTemporary(const std::filesystem::path& file, Steps steps) {
-    const std::filesystem::path temporary = temporaryFor(file);
+void throughTemporary(const std::filesystem::path& temporary, Steps steps) {
     try {
-        steps(temporary);
+        steps();
     } catch (...) {
         std::error_code ignored;
         std::filesystem::remove(temporary, ignored);
@@ -49,44 +57,98 @@ void throughTemporary(const std::filesystem::path& file, Steps steps) {
 
 #ifdef _WIN32
 
-void writeAndFlush(const std::filesystem::path& temporary, std::string_view bytes) {
-    std::FILE* out = _wfopen(temporary.c_str(), L"wb");
-    if (out == nullptr) {
-        fail("cannot create \"" + temporary.string() + "\"");
+[[noreturn]] void fail(const std::string& step, DWORD error = GetLastError()) {
+    wchar_t* text = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring reason =
+        length > 0 ? std::wstring(text, length) : L"error " + std::to_wstring(error);
+    LocalFree(text);
+    while (!reason.empty() &&
+           (reason.back() == L'\n' || reason.back() == L'\r' || reason.back() == L'.')) {
+        reason.pop_back();
     }
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
-    const bool flushed = written && std::fflush(out) == 0 && _commit(_fileno(out)) == 0;
-    const int savedErrno = errno;
-    const bool closed = std::fclose(out) == 0;
-    errno = savedErrno;
-    if (!written) {
-        fail("cannot write \"" + temporary.string() + "\"");
+    throw RunTimeError(step + ": " + pathText(std::filesystem::path(reason)));
+}
+
+void writeAll(HANDLE handle, const std::filesystem::path& temporary, std::string_view bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const auto chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1 << 20));
+        DWORD written = 0;
+        if (!WriteFile(handle, bytes.data() + done, chunk, &written, nullptr) || written == 0) {
+            fail("cannot write " + quoted(temporary));
+        }
+        done += written;
     }
-    if (!flushed || !closed) {
-        fail("cannot flush \"" + temporary.string() + "\" to the disk");
+    if (!FlushFileBuffers(handle)) {
+        fail("cannot flush " + quoted(temporary) + " to the disk");
     }
 }
 
-void replace(const std::filesystem::path& temporary, const std::filesystem::path& file) {
-    if (!MoveFileExW(temporary.c_str(), file.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        errno = EACCES;
-        fail("cannot replace \"" + file.string() + "\"");
+}  // namespace
+
+void writeFileAtomically(const std::filesystem::path& file, std::string_view bytes) {
+    std::filesystem::path temporary;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < kNameAttempts && handle == INVALID_HANDLE_VALUE; ++attempt) {
+        temporary = temporaryFor(file, randomSuffix());
+        // CREATE_NEW fails when anything, a link included, already has the name.
+        handle = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) {
+            fail("cannot create " + quoted(temporary));
+        }
     }
+    if (handle == INVALID_HANDLE_VALUE) {
+        fail("cannot create a temporary file beside " + quoted(file));
+    }
+    throughTemporary(temporary, [&] {
+        try {
+            writeAll(handle, temporary, bytes);
+        } catch (...) {
+            CloseHandle(handle);
+            throw;
+        }
+        if (!CloseHandle(handle)) {
+            fail("cannot close " + quoted(temporary));
+        }
+        if (!MoveFileExW(temporary.c_str(), file.c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            fail("cannot replace " + quoted(file));
+        }
+    });
 }
 
 #else
 
-void writeAndFlush(const std::filesystem::path& temporary, std::string_view bytes,
-                   const FileCalls& calls) {
-    const int fd = calls.open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        fail("cannot create \"" + temporary.string() + "\"");
+[[noreturn]] void fail(const std::string& step, int error = errno) {
+    throw RunTimeError(step + ": " + std::strerror(error));
+}
+
+// Creates a temporary file beside `file` that did not exist before; its descriptor.
+int createTemporary(const std::filesystem::path& file, std::filesystem::path& temporary,
+                    const FileCalls& calls) {
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        temporary = temporaryFor(file, calls.temporarySuffix());
+        const int fd = calls.open(temporary.c_str(),
+                                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            return fd;
+        }
+        if (errno != EEXIST) {
+            fail("cannot create " + quoted(temporary));
+        }
     }
+    fail("cannot create a temporary file beside " + quoted(file), EEXIST);
+}
+
+void writeAndFlush(int fd, const std::filesystem::path& temporary, std::string_view bytes,
+                   const FileCalls& calls) {
     const auto closeAndFail = [&](const std::string& step, int error) {
         calls.close(fd);
-        errno = error;
-        fail(step);
+        fail(step, error);
     };
     std::size_t done = 0;
     while (done < bytes.size()) {
@@ -96,22 +158,23 @@ void writeAndFlush(const std::filesystem::path& temporary, std::string_view byte
         }
         if (n <= 0) {
             // A write that takes nothing is a full disk.
-            closeAndFail("cannot write \"" + temporary.string() + "\"", n == 0 ? ENOSPC : errno);
+            closeAndFail("cannot write " + quoted(temporary), n == 0 ? ENOSPC : errno);
         }
         done += static_cast<std::size_t>(n);
     }
     if (calls.fsync(fd) != 0) {
-        closeAndFail("cannot flush \"" + temporary.string() + "\" to the disk", errno);
+        closeAndFail("cannot flush " + quoted(temporary) + " to the disk", errno);
     }
     if (calls.close(fd) != 0) {
-        fail("cannot close \"" + temporary.string() + "\"");
+        fail("cannot close " + quoted(temporary));
     }
 }
 
 void replace(const std::filesystem::path& temporary, const std::filesystem::path& file,
              const FileCalls& calls) {
+    // rename() replaces the name itself: a link at `file` is replaced, not written through.
     if (calls.rename(temporary.c_str(), file.c_str()) != 0) {
-        fail("cannot replace \"" + file.string() + "\"");
+        fail("cannot replace " + quoted(file));
     }
     // Make the rename itself durable; a folder that cannot be synced is no reason to fail.
     const int dir = ::open(file.parent_path().empty() ? "." : file.parent_path().c_str(),
@@ -122,20 +185,7 @@ void replace(const std::filesystem::path& temporary, const std::filesystem::path
     }
 }
 
-#endif
-
 }  // namespace
-
-#ifdef _WIN32
-
-void writeFileAtomically(const std::filesystem::path& file, std::string_view bytes) {
-    throughTemporary(file, [&](const std::filesystem::path& temporary) {
-        writeAndFlush(temporary, bytes);
-        replace(temporary, file);
-    });
-}
-
-#else
 
 const FileCalls& systemFileCalls() {
     static const FileCalls calls{
@@ -143,7 +193,10 @@ const FileCalls& systemFileCalls() {
         [](int fd, const void* data, unsigned long size) {
             return static_cast<long>(::write(fd, data, size));
         },
-        ::fsync, ::close, ::rename};
+        ::fsync,
+        ::close,
+        ::rename,
+        randomSuffix};
     return calls;
 }
 
@@ -153,8 +206,10 @@ void writeFileAtomically(const std::filesystem::path& file, std::string_view byt
 
 void writeFileAtomically(const std::filesystem::path& file, std::string_view bytes,
                          const FileCalls& calls) {
-    throughTemporary(file, [&](const std::filesystem::path& temporary) {
-        writeAndFlush(temporary, bytes, calls);
+    std::filesystem::path temporary;
+    const int fd = createTemporary(file, temporary, calls);
+    throughTemporary(temporary, [&] {
+        writeAndFlush(fd, temporary, bytes, calls);
         replace(temporary, file, calls);
     });
 }

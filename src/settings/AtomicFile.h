@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 namespace hushwell {
@@ -8,6 +9,11 @@ namespace hushwell {
 // Replaces `file` with `bytes` so that a failure at any step leaves the old file as it was: the
 // bytes go to a temporary file in the same folder, which is flushed to the disk and then renamed
 // over the old one. Throws RunTimeError with the step and the system's reason.
+//
+// The temporary file has a name nobody can guess and is created only where no file of that name
+// exists (never through a link), so nothing planted in the folder is written through. When `file`
+// is itself a symbolic link, the link is replaced by the new file; what it pointed to is left as
+// it was.
 void writeFileAtomically(const std::filesystem::path& file, std::string_view bytes);
 
 #ifndef _WIN32
@@ -18,6 +24,7 @@ struct FileCalls {
     int (*fsync)(int fd);
     int (*close)(int fd);
     int (*rename)(const char* from, const char* to);
+    std::string (*temporarySuffix)();  // a fresh random suffix for each attempt
 };
 [[nodiscard]] const FileCalls& systemFileCalls();
 void writeFileAtomically(const std::filesystem::path& file, std::string_view bytes,

@@ -5,6 +5,8 @@
 #include "engine/Numbers.h"
 #include "support/Fakes.h"
 
+#include <unistd.h>
+
 namespace hushwell::testing {
 namespace {
 
@@ -76,6 +78,7 @@ struct FailingCalls {
             [](const char* from, const char* to) {
                 return failing == "rename" ? (errno = EXDEV, -1) : system->rename(from, to);
             },
+            system->temporarySuffix,
         };
     }
 };
@@ -103,6 +106,77 @@ TEST(AtomicFile, AFailureAtAnyStepLeavesTheOldFileWhole) {
         EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"settings.txt"}) << c.step;
     }
     FailingCalls::failing.clear();
+}
+
+// Suffixes from a list, for a test that plants files where the save will look first.
+struct ScriptedSuffixes {
+    static inline std::vector<std::string> next;
+    static FileCalls make() {
+        FileCalls calls = systemFileCalls();
+        calls.temporarySuffix = [] {
+            std::string suffix = next.size() > 1 ? next.front() : next.at(0);
+            if (next.size() > 1) {
+                next.erase(next.begin());
+            }
+            return suffix;
+        };
+        return calls;
+    }
+};
+
+TEST(AtomicFile, NothingPlantedInTheFolderIsWrittenThrough) {
+    TempDir dir;
+    const auto file = dir.path() / "settings.txt";
+    const auto victim = dir.path() / "victim";
+    writeFile(victim, "not yours");
+    writeFile(file, "old");
+    // Links where a save might put its temporary file: a name made from the process id, and the
+    // first name the save will try.
+    const auto byProcess = dir.path() / ("settings.txt.tmp-" + std::to_string(getpid()));
+    const auto firstTried = dir.path() / "settings.txt.tmp-planted";
+    std::filesystem::create_symlink(victim, byProcess);
+    std::filesystem::create_symlink(victim, firstTried);
+
+    writeFileAtomically(file, "mine");
+    ScriptedSuffixes::next = {"planted", "fresh"};
+    writeFileAtomically(file, "mine again", ScriptedSuffixes::make());
+
+    EXPECT_EQ(readFile(victim), "not yours");
+    EXPECT_EQ(readFile(file), "mine again");
+    EXPECT_TRUE(std::filesystem::is_symlink(firstTried)) << "what is not the save's stays";
+    std::vector<std::string> expected = {"settings.txt", "settings.txt.tmp-planted", "victim",
+                                         byProcess.filename().string()};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(entries(dir.path()), expected);
+}
+
+TEST(AtomicFile, GivesUpWhenEveryNameIsTaken) {
+    TempDir dir;
+    const auto file = dir.path() / "settings.txt";
+    writeFile(dir.path() / "settings.txt.tmp-taken", "someone's");
+    ScriptedSuffixes::next = {"taken"};
+    try {
+        writeFileAtomically(file, "mine", ScriptedSuffixes::make());
+        ADD_FAILURE() << "wrote through a taken name";
+    } catch (const RunTimeError& error) {
+        EXPECT_NE(std::string(error.what()).find("cannot create a temporary file"),
+                  std::string::npos)
+            << error.what();
+    }
+    EXPECT_EQ(readFile(dir.path() / "settings.txt.tmp-taken"), "someone's");
+    EXPECT_FALSE(std::filesystem::exists(file));
+}
+
+TEST(AtomicFile, ASettingsFileThatIsALinkIsReplacedNotWrittenThrough) {
+    TempDir dir;
+    const auto file = dir.path() / "settings.txt";
+    const auto target = dir.path() / "elsewhere.txt";
+    writeFile(target, "the target's own");
+    std::filesystem::create_symlink(target, file);
+    writeFileAtomically(file, "new settings");
+    EXPECT_FALSE(std::filesystem::is_symlink(file));
+    EXPECT_EQ(readFile(file), "new settings");
+    EXPECT_EQ(readFile(target), "the target's own");
 }
 
 }  // namespace
