@@ -30,7 +30,7 @@ struct Program {
     MemoryMixer mixer;
     SteppingClock clock;
     SilentUi ui;
-    Hushwell core{mixer, clock, ui, [] { return std::filesystem::path("/nonexistent"); }};
+    Hushwell core{mixer, clock, ui, SettingsLocation::at("/nonexistent")};
 
     Program() {
         (void)core.startUp();

@@ -149,7 +149,7 @@ Figures measure(bool aligned, int switching, int idle) {
     MeasuredMixer mixer;
     SystemClock clock;
     SilentUi ui;
-    Hushwell program(mixer, clock, ui, [] { return std::filesystem::path("/nonexistent"); });
+    Hushwell program(mixer, clock, ui, SettingsLocation::at("/nonexistent"));
     if (program.startUp() != StartUpOutcome::NoSettingsFile) {
         std::fprintf(stderr, "no PulseAudio server: set PULSE_SERVER\n");
         std::exit(1);

@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     MemoryMixer mixer;
     FixedClock clock;
     QuietUi ui;
-    Hushwell program(mixer, clock, ui, [] { return file(); });
+    Hushwell program(mixer, clock, ui, SettingsLocation::at(file()));
     (void)program.startUp();
     if (ui.shows != 1 || program.state().settingsChanged) {
         std::abort();

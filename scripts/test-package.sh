@@ -72,6 +72,26 @@ sleep 0.5
 [ "$(volume)" = "$((22 * 655))" ] || fail "the saved Down level was not loaded: volume $(volume)"
 stop_installed
 
+echo "== Settings provided beside the program are read, and saved in the user's folder"
+rm -rf "$home/.config/Hushwell"
+provided="$prefix/usr/bin/Hushwell_setup.txt"
+printf '40,100\r\n,,,,,,,\r\n,,,,,,,\r\n 0 , 0 , 0 , 0 , 0 , 0 , 0 , 0 \r\n' >"$provided"
+start_installed
+xdotool key Up  # from the provided 40 to 41
+sleep 0.5
+[ "$(volume)" = "$((41 * 655))" ] || fail "the provided settings were not read: volume $(volume)"
+xdotool mousemove --window "$window" 112 172 click 1
+sleep 0.5
+[ "$(head -c 7 "$saved" 2>/dev/null)" = $'41,100\r' ] || fail "not saved in the user's folder: $(cat "$home/log")"
+[ "$(head -c 6 "$provided")" = $'40,100' ] || fail "the provided file was changed"
+stop_installed
+start_installed
+xdotool key Up  # from the saved 41 to 42
+sleep 0.5
+[ "$(volume)" = "$((42 * 655))" ] || fail "the user's own settings were not read: volume $(volume)"
+stop_installed
+rm -f "$provided"
+
 echo "== Package and validators"
 (cd build && cpack >/dev/null)
 deb=$(ls build/hushwell_*.deb)

@@ -43,7 +43,7 @@ int main(int argc, char* argv[]) {
     hushwell::FirstThatOpens mixer(hushwell::platformProviders());
     hushwell::SystemClock clock;
     hushwell::MainWindow window(clock);
-    hushwell::Hushwell program(mixer, clock, window, hushwell::settingsFilePath,
+    hushwell::Hushwell program(mixer, clock, window, hushwell::SettingsLocation::forThisProgram(),
                                hushwell::systemTimeSeparator());
     window.attach(program);
 

@@ -2,6 +2,7 @@
 
 #include "engine/Hushwell.h"
 #include "settings/AtomicFile.h"
+#include "settings/PathText.h"
 
 namespace hushwell {
 
@@ -53,7 +54,7 @@ void Hushwell::clearSettings() {
 }
 
 bool Hushwell::saveSettings() {
-    const std::filesystem::path file = m_settingsPath();
+    const std::filesystem::path file = m_settings.saveTo();
     const bool hadFile = ordinaryFileExists(file);
     try {
         // The user's configuration folder is made on the first save that needs it.
@@ -62,11 +63,12 @@ bool Hushwell::saveSettings() {
         writeFileAtomically(file,
                             formatSettings({m_downSlider.text(), m_upSlider.text()}, m_pairs));
     } catch (const std::exception& error) {
-        m_ui.showMessage("Couldn't save the settings to \"" + file.string() +
+        m_ui.showMessage("Couldn't save the settings to \"" + pathText(file) +
                          "\": " + error.what() + "." +
                          (hadFile ? " The settings saved earlier are unchanged." : ""));
         return false;
     }
+    m_settings.saved();
     m_state.settingsChanged = false;
     return true;
 }

@@ -2,12 +2,12 @@
 
 namespace hushwell {
 
-Hushwell::Hushwell(Mixer& mixer, const Clock& clock, UserInterface& ui, PathSource settingsPath,
+Hushwell::Hushwell(Mixer& mixer, const Clock& clock, UserInterface& ui, SettingsLocation settings,
                    std::string timeSeparator)
     : m_mixer(mixer),
       m_clock(clock),
       m_ui(ui),
-      m_settingsPath(std::move(settingsPath)),
+      m_settings(std::move(settings)),
       m_timeSeparator(std::move(timeSeparator)) {
     // Whoever changes a pair, the user or the program, a changed mark or Active state is an
     // unsaved edit; the Active state has already recoloured its pair.

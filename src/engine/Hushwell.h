@@ -12,6 +12,7 @@
 #include "engine/UserInterface.h"
 #include "mixer/Mixer.h"
 #include "settings/SettingsFile.h"
+#include "settings/SettingsLocation.h"
 
 namespace hushwell {
 
@@ -33,9 +34,7 @@ enum class ModelChange { Pair, Slider, Title, Clock };
 class Hushwell {
 public:
     using Listener = std::function<void(ModelChange, int index)>;
-    using PathSource = std::function<std::filesystem::path()>;
-
-    Hushwell(Mixer& mixer, const Clock& clock, UserInterface& ui, PathSource settingsPath,
+    Hushwell(Mixer& mixer, const Clock& clock, UserInterface& ui, SettingsLocation settings,
              std::string timeSeparator = ":");
 
     void setListener(Listener listener) { m_listener = std::move(listener); }
@@ -45,6 +44,7 @@ public:
     [[nodiscard]] const Slider& slider(Level level) const;
     [[nodiscard]] const std::string& title() const { return m_title; }
     [[nodiscard]] const std::string& clockText() const { return m_clockText; }
+    [[nodiscard]] const SettingsLocation& settingsLocation() const { return m_settings; }
 
     // Window events.
     StartUpOutcome startUp();
@@ -76,7 +76,7 @@ private:
     Mixer& m_mixer;
     const Clock& m_clock;
     UserInterface& m_ui;
-    PathSource m_settingsPath;
+    SettingsLocation m_settings;
     std::string m_timeSeparator;
 
     AppState m_state;

@@ -23,7 +23,7 @@ StartUpOutcome Hushwell::startUp() {
             outcome = StartUpOutcome::ControlNotFound;
         } else {
             m_state.unitsPerPercent = unitsPerPercentFor(m_state.volumeControl.lMaximum);
-            const std::filesystem::path file = m_settingsPath();
+            const std::filesystem::path& file = m_settings.loadFrom();
             if (!ordinaryFileExists(file)) {
                 outcome = StartUpOutcome::NoSettingsFile;
             } else {

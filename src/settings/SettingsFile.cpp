@@ -4,6 +4,7 @@
 
 #include "engine/Numbers.h"
 #include "settings/FieldReader.h"
+#include "settings/PathText.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -92,10 +93,10 @@ std::string formatSettings(const StoredLevels& levels, const Pairs& pairs) {
 StoredLevels loadSettings(const std::filesystem::path& file, Pairs& pairs) {
     std::ifstream in(file, std::ios::binary);
     if (!in) {
-        throw RunTimeError("Couldn't load the settings from \"" + file.string() +
+        throw RunTimeError("Couldn't load the settings from \"" + pathText(file) +
                            "\": the file cannot be opened.");
     }
-    return loadSettings(in, file.string(), pairs);
+    return loadSettings(in, pathText(file), pairs);
 }
 
 StoredLevels loadSettings(std::istream& in, const std::string& name, Pairs& pairs) {

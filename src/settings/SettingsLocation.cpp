@@ -1,7 +1,6 @@
 #include "settings/SettingsLocation.h"
 
 #include <cstdlib>
-#include <fstream>
 #include <string>
 
 #include "settings/SettingsFile.h"
@@ -9,6 +8,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -65,28 +65,41 @@ bool folderIsWritable(const std::filesystem::path& folder) {
         return false;
     }
 #ifdef _WIN32
-    const unsigned long id = GetCurrentProcessId();
-#else
-    const long id = static_cast<long>(getpid());
-#endif
-    const std::filesystem::path probe = folder / (".hushwell-probe-" + std::to_string(id));
-    const bool created = std::ofstream(probe).good();
-    std::filesystem::remove(probe, error);
-    return created;
-}
-
-std::filesystem::path chooseSettingsFile(
-    const std::filesystem::path& executableFolder, const std::filesystem::path& userFolder,
-    const std::function<bool(const std::filesystem::path&)>& writable) {
-    std::filesystem::path beside = executableFolder / kSettingsFileName;
-    if (ordinaryFileExists(beside) || writable(executableFolder) || userFolder.empty()) {
-        return beside;
+    // Access rights on Windows come from the folder's ACL, which only an attempt tells. The probe
+    // is created only if no such name exists and is deleted when its handle closes.
+    const std::filesystem::path probe =
+        folder / (L".hushwell-probe-" + std::to_wstring(GetCurrentProcessId()));
+    const HANDLE handle = CreateFileW(
+        probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return false;
     }
-    return userFolder / kSettingsFileName;
+    CloseHandle(handle);
+    return true;
+#else
+    return faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+#endif
 }
 
-std::filesystem::path settingsFilePath() {
-    return chooseSettingsFile(executableFolder(), userSettingsFolder(), folderIsWritable);
+SettingsLocation SettingsLocation::at(const std::filesystem::path& file) {
+    return {file, file};
+}
+
+SettingsLocation SettingsLocation::decide(const Facts& facts) {
+    const std::filesystem::path beside = facts.programFolder / kSettingsFileName;
+    if ((facts.programFolderWritable && !facts.installed) || facts.userFolder.empty()) {
+        return {beside, beside};
+    }
+    const std::filesystem::path user = facts.userFolder / kSettingsFileName;
+    const bool readBeside = !ordinaryFileExists(user) && ordinaryFileExists(beside);
+    return {readBeside ? beside : user, user};
+}
+
+SettingsLocation SettingsLocation::forThisProgram() {
+    const std::filesystem::path program = executableFolder();
+    return decide({program, userSettingsFolder(), folderIsWritable(program),
+                   ordinaryFileExists(program / kInstalledMarkerName)});
 }
 
 }  // namespace hushwell

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <filesystem>
-#include <functional>
 
 namespace hushwell {
 
@@ -9,21 +8,48 @@ namespace hushwell {
 [[nodiscard]] std::filesystem::path executableFolder();
 
 // The user's own configuration folder for the program: $XDG_CONFIG_HOME/Hushwell (by default
-// ~/.config/Hushwell) on Linux, %APPDATA%\Hushwell on Windows.
+// ~/.config/Hushwell) on Linux, %APPDATA%\Hushwell on Windows. Empty when neither is known.
 [[nodiscard]] std::filesystem::path userSettingsFolder();
 
-// True when a file can be created in `folder` (tried, not guessed from permission bits).
+// True when this process can create files in `folder`. Asks the system rather than guessing from
+// permission bits; on Windows by creating and deleting a probe file, exclusively.
 [[nodiscard]] bool folderIsWritable(const std::filesystem::path& folder);
 
-// Where "Hushwell_setup.txt" lives: beside the executable when a settings file already stands
-// there or that folder is writable (a portable copy); otherwise in the user's configuration
-// folder, which an installed copy in a folder the user cannot write needs.
-[[nodiscard]] std::filesystem::path chooseSettingsFile(
-    const std::filesystem::path& executableFolder, const std::filesystem::path& userFolder,
-    const std::function<bool(const std::filesystem::path&)>& writable);
+// The name of the file an installer leaves beside an installed copy of the program.
+constexpr const char* kInstalledMarkerName = "installed.txt";
 
-// chooseSettingsFile for this program and this machine, worked out afresh on every call so that
-// the load and each save agree.
-[[nodiscard]] std::filesystem::path settingsFilePath();
+// Where "Hushwell_setup.txt" is read from and written to, decided once at start-up.
+//
+// A portable copy (its folder writable and no installer's marker in it) keeps the file beside
+// itself. Any other copy saves in the user's folder; until it has saved there, it reads the file
+// beside the program if one stands there (settings an administrator provided), and from its first
+// save on, the file it saved.
+class SettingsLocation {
+public:
+    struct Facts {
+        std::filesystem::path programFolder;
+        std::filesystem::path userFolder;  // empty: unknown
+        bool programFolderWritable = false;
+        bool installed = false;  // the installer's marker stands beside the program
+    };
+
+    // One file for both; for tests and tools.
+    [[nodiscard]] static SettingsLocation at(const std::filesystem::path& file);
+    [[nodiscard]] static SettingsLocation decide(const Facts& facts);
+    // decide() with the facts of this program on this machine.
+    [[nodiscard]] static SettingsLocation forThisProgram();
+
+    [[nodiscard]] const std::filesystem::path& loadFrom() const { return m_loadFrom; }
+    [[nodiscard]] const std::filesystem::path& saveTo() const { return m_saveTo; }
+    // After a save: from now on the settings are read where they were written.
+    void saved() { m_loadFrom = m_saveTo; }
+
+private:
+    SettingsLocation(std::filesystem::path loadFrom, std::filesystem::path saveTo)
+        : m_loadFrom(std::move(loadFrom)), m_saveTo(std::move(saveTo)) {}
+
+    std::filesystem::path m_loadFrom;
+    std::filesystem::path m_saveTo;
+};
 
 }  // namespace hushwell

@@ -143,9 +143,30 @@ TEST_F(EditingTest, ClosingWithEditsAnsweredYesSavesBeforeTheUpLevel) {
 TEST_F(EditingTest, TheFirstSaveMakesTheSettingsFolder) {
     TempDir user;
     const auto file = user.path() / "config" / "Hushwell" / kSettingsFileName;
-    Hushwell program(mixer, clock, ui, [&file] { return file; });
+    Hushwell program(mixer, clock, ui, SettingsLocation::at(file));
     EXPECT_TRUE(program.saveSettings());
     EXPECT_TRUE(ordinaryFileExists(file));
+}
+
+TEST_F(EditingTest, ProvidedSettingsAreReadThenSavedInTheUsersFolder) {
+    TempDir program;
+    TempDir user;
+    writeFile(program.path() / kSettingsFileName,
+              settingsText("35", "90", pairsWith({{0, {"10:00", "11:00", 1}}})));
+    const SettingsLocation::Facts facts{program.path(), user.path() / "Hushwell", false, false};
+    Hushwell first(mixer, clock, ui, SettingsLocation::decide(facts));
+    ASSERT_EQ(first.startUp(), StartUpOutcome::SettingsRead);
+    EXPECT_EQ(first.pairs()[0].down, "10:00");
+    first.editMark(Row::Down, 0, "12:00");
+    ASSERT_TRUE(first.saveSettings()) << ::testing::PrintToString(ui.messages);
+    EXPECT_EQ(first.settingsLocation().loadFrom(), user.path() / "Hushwell" / kSettingsFileName);
+    EXPECT_EQ(readFile(program.path() / kSettingsFileName).substr(0, 5), "35,90")
+        << "the provided file is left as it was";
+
+    Hushwell next(mixer, clock, ui, SettingsLocation::decide(facts));
+    ASSERT_EQ(next.startUp(), StartUpOutcome::SettingsRead);
+    EXPECT_EQ(next.pairs()[0].down, "12:00");
+    EXPECT_EQ(next.state().downVolume, 35 * 655);
 }
 
 TEST_F(EditingTest, AFailedSaveKeepsTheFlagAndSaysWhy) {

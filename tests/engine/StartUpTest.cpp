@@ -150,7 +150,7 @@ TEST_F(StartUpTest, UnloadAppliesTheUpLevelWhateverHappened) {
         MemoryMixer fresh;
         fresh.openResult = c.openResult;
         fresh.acceptApply = c.accept;
-        Hushwell program(fresh, clock, ui, [this] { return settingsFile(); });
+        Hushwell program(fresh, clock, ui, SettingsLocation::at(settingsFile()));
         writeSettings();
         (void)program.startUp();
         program.unload();

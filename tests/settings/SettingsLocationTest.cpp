@@ -10,28 +10,64 @@
 namespace hushwell::testing {
 namespace {
 
-TEST(SettingsLocation, BesideTheProgramWhenAFileIsThereOrTheFolderIsWritable) {
-    const struct {
-        const char* name;
-        bool fileBeside;
-        bool writable;
-        bool beside;
-    } cases[] = {{"PortableCopy", false, true, true},
-                 {"ExistingFileInAReadOnlyFolder", true, false, true},
-                 {"InstalledCopy", false, false, false}};
-    for (const auto& c : cases) {
-        TempDir program;
-        TempDir user;
-        if (c.fileBeside) {
-            writeFile(program.path() / kSettingsFileName, "");
-        }
-        const auto chosen = chooseSettingsFile(program.path(), user.path() / "Hushwell",
-                                               [&](const auto&) { return c.writable; });
-        EXPECT_EQ(chosen,
-                  (c.beside ? program.path() : user.path() / "Hushwell") / kSettingsFileName)
-            << c.name;
-    }
+enum class Place { Beside, User };
+
+struct Situation {
+    const char* name;
+    bool fileBeside;
+    bool fileInUserFolder;
+    bool writable;
+    bool installed;
+    bool userFolderKnown;
+    Place load;
+    Place save;
+};
+
+void PrintTo(const Situation& c, std::ostream* out) {
+    *out << c.name;
 }
+
+class SettingsLocationDecision : public ::testing::TestWithParam<Situation> {};
+
+TEST_P(SettingsLocationDecision, ReadsAndWritesWhereTheCopyCan) {
+    const Situation& c = GetParam();
+    TempDir program;
+    TempDir user;
+    if (c.fileBeside) {
+        writeFile(program.path() / kSettingsFileName, "");
+    }
+    if (c.fileInUserFolder) {
+        writeFile(user.path() / kSettingsFileName, "");
+    }
+    SettingsLocation location = SettingsLocation::decide(
+        {program.path(), c.userFolderKnown ? user.path() : std::filesystem::path(), c.writable,
+         c.installed});
+    const auto file = [&](Place place) {
+        return (place == Place::Beside ? program.path() : user.path()) / kSettingsFileName;
+    };
+    EXPECT_EQ(location.loadFrom(), file(c.load));
+    EXPECT_EQ(location.saveTo(), file(c.save));
+    location.saved();
+    EXPECT_EQ(location.loadFrom(), file(c.save)) << "after a save the saved file is read";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Copies, SettingsLocationDecision,
+    ::testing::Values(
+        Situation{"Portable", false, false, true, false, true, Place::Beside, Place::Beside},
+        Situation{"PortableWithItsFile", true, true, true, false, true, Place::Beside,
+                  Place::Beside},
+        Situation{"InstalledInAWritableFolder", false, false, true, true, true, Place::User,
+                  Place::User},
+        Situation{"ReadOnlyFolder", false, false, false, false, true, Place::User, Place::User},
+        Situation{"ReadOnlyFolderWithAProvidedFile", true, false, false, false, true, Place::Beside,
+                  Place::User},
+        Situation{"InstalledWithAProvidedFile", true, false, true, true, true, Place::Beside,
+                  Place::User},
+        Situation{"ProvidedFileOnceTheUserSaved", true, true, false, false, true, Place::User,
+                  Place::User},
+        Situation{"NoUserFolder", true, false, false, false, false, Place::Beside, Place::Beside}),
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST(SettingsLocation, TheUserFolderFollowsXdgConfigHome) {
     const char* saved = std::getenv("XDG_CONFIG_HOME");
@@ -48,7 +84,7 @@ TEST(SettingsLocation, TheUserFolderFollowsXdgConfigHome) {
     }
 }
 
-TEST(SettingsLocation, AWritableFolderIsFoundByTrying) {
+TEST(SettingsLocation, AWritableFolderIsAskedOfTheSystem) {
     TempDir dir;
     EXPECT_TRUE(folderIsWritable(dir.path()));
     EXPECT_FALSE(folderIsWritable(dir.path() / "missing"));

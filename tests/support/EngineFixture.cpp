@@ -27,7 +27,7 @@ std::array<PairSpec, kPairCount> pairsWith(
 }
 
 EngineTest::EngineTest()
-    : engine(mixer, clock, ui, [this] { return dir.path() / kSettingsFileName; }) {}
+    : engine(mixer, clock, ui, SettingsLocation::at(dir.path() / kSettingsFileName)) {}
 
 void EngineTest::startWith(const std::string& fileText) {
     writeFile(settingsFile(), fileText);

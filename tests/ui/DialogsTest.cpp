@@ -40,7 +40,7 @@ TEST_F(DialogsTest, TextFromTheSettingsFileIsShownAsItStands) {
               "20,100\r\n,,,,,,,\r\n,,,,,,,\r\n" + markup + "\r\n");
     MainWindow secondWindow(clock);
     Hushwell second(mixer, clock, secondWindow,
-                    [&other] { return other.path() / kSettingsFileName; });
+                    SettingsLocation::at(other.path() / kSettingsFileName));
     secondWindow.attach(second);
     boxes.clear();
     EXPECT_EQ(startUp(secondWindow, second), StartUpOutcome::Failed);

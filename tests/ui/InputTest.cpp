@@ -141,7 +141,7 @@ TEST_F(InputTest, APositionSetByTheProgramIsNotAMove) {
     TempDir other;
     writeFile(settingsFile(), "35,90\r\n,,,,,,,\r\n,,,,,,,\r\n1,1,1,1,1,1,1,1\r\n");
     MainWindow secondWindow(clock);
-    Hushwell second(mixer, clock, secondWindow, [this] { return settingsFile(); });
+    Hushwell second(mixer, clock, secondWindow, SettingsLocation::at(settingsFile()));
     secondWindow.attach(second);
     ASSERT_EQ(second.startUp(), StartUpOutcome::SettingsRead);
     auto* slider = secondWindow.findChild<QSlider*>("Slider1");

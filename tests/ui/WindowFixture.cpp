@@ -11,7 +11,7 @@ namespace hushwell::testing {
 WindowTest::WindowTest() {
     window = std::make_unique<MainWindow>(clock);
     engine = std::make_unique<Hushwell>(mixer, clock, *window,
-                                        [this] { return dir.path() / kSettingsFileName; });
+                                        SettingsLocation::at(dir.path() / kSettingsFileName));
     window->attach(*engine);
     m_answerer.setInterval(5);
     QObject::connect(&m_answerer, &QTimer::timeout, [this] { answerOpenBox(); });
