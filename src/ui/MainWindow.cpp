@@ -115,7 +115,7 @@ void MainWindow::renderPair(int index) {
         if (b.box->text() != qs(b.text)) {
             b.box->setText(qs(b.text));
         }
-        b.box->setBackground(background);
+        b.box->setColours(background, palette().color(QPalette::Text));
     }
     const QSignalBlocker blocker(m_chkActive[index]);
     m_chkActive[index]->setCheckState(pair.active == kActive   ? Qt::Checked
@@ -207,6 +207,12 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 void MainWindow::changeEvent(QEvent* event) {
     if (event->type() == QEvent::WindowStateChange && m_engine) {
         m_engine->resize(isMinimized());
+    }
+    if (event->type() == QEvent::PaletteChange) {
+        // The desktop's theme changed: the pairs take its colours.
+        for (int i = 0; i < kPairCount; ++i) {
+            renderPair(i);
+        }
     }
     QWidget::changeEvent(event);
 }

@@ -5,13 +5,14 @@
 namespace hushwell {
 
 // A one-line text box for a mark: no frame margin, so that "00:00" fits the designed width, a
-// thin border of its own, and a background colour that the program sets.
+// thin border of its own, and a fill that the program sets with a text colour legible on it.
 class MarkBox final : public QLineEdit {
     Q_OBJECT
 public:
     explicit MarkBox(const QString& text, QWidget* parent = nullptr);
 
-    void setBackground(const QColor& colour);
+    // `text` is the theme's text colour; where it is not legible on `fill`, black or white is.
+    void setColours(const QColor& fill, const QColor& text);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
