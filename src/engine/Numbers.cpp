@@ -74,20 +74,25 @@ std::int32_t toInt32(double value) {
     return static_cast<std::int32_t>(rounded);
 }
 
-std::int32_t checkedSub(std::int32_t a, std::int32_t b) {
-    std::int32_t result = 0;
-    if (__builtin_sub_overflow(a, b, &result)) {
-        throw RunTimeError("Overflow in a volume subtraction.");
+namespace {
+
+// `value`, computed in 64 bits from two 32-bit operands, as a 32-bit integer.
+std::int32_t narrowed(std::int64_t value, const char* operation) {
+    if (value < std::numeric_limits<std::int32_t>::min() ||
+        value > std::numeric_limits<std::int32_t>::max()) {
+        throw RunTimeError(std::string("Overflow in a volume ") + operation + ".");
     }
-    return result;
+    return static_cast<std::int32_t>(value);
+}
+
+}  // namespace
+
+std::int32_t checkedSub(std::int32_t a, std::int32_t b) {
+    return narrowed(std::int64_t{a} - b, "subtraction");
 }
 
 std::int32_t checkedMul(std::int32_t a, std::int32_t b) {
-    std::int32_t result = 0;
-    if (__builtin_mul_overflow(a, b, &result)) {
-        throw RunTimeError("Overflow in a volume multiplication.");
-    }
-    return result;
+    return narrowed(std::int64_t{a} * b, "multiplication");
 }
 
 double leadingNumber(std::string_view text) {

@@ -4,7 +4,8 @@
 
 namespace hushwell {
 
-using MixerHandle = std::uint32_t;
+// Wide enough for any platform handle: a pointer on 64-bit Windows.
+using MixerHandle = std::uintptr_t;
 
 // Component type of the speakers' destination line and control type of a volume fader, in the
 // values the Windows mixer uses; every provider accepts these two.

@@ -21,7 +21,7 @@ constexpr DWORD kControlsOneByType = MIXER_GETLINECONTROLSF_ONEBYTYPE;
 constexpr DWORD kSetValue = MIXER_SETCONTROLDETAILSF_VALUE;
 
 HMIXEROBJ mixerObject(MixerHandle handle) {
-    return reinterpret_cast<HMIXEROBJ>(static_cast<UINT_PTR>(handle));
+    return reinterpret_cast<HMIXEROBJ>(handle);
 }
 
 // A zero-filled global memory block handed to the mixer, freed on every path.
@@ -51,8 +51,7 @@ std::int32_t WinmmMixer::open(MixerHandle& handle) {
     HMIXER mixer = nullptr;
     const MMRESULT result = mixerOpen(&mixer, 0, 0, 0, 0);
     if (result == MMSYSERR_NOERROR) {
-        // Windows handles fit in 32 bits, also in a 64-bit process.
-        handle = static_cast<MixerHandle>(reinterpret_cast<UINT_PTR>(mixer));
+        handle = reinterpret_cast<MixerHandle>(mixer);
     }
     return static_cast<std::int32_t>(result);
 }
