@@ -1,8 +1,8 @@
 #include <QApplication>
-#include <QDebug>
 #include <cstdlib>
 #include <iostream>
 
+#include "app/MixerLog.h"
 #include "app/QuitSignals.h"
 #include "engine/Hushwell.h"
 #include "mixer/MixerChoice.h"
@@ -40,7 +40,8 @@ int main(int argc, char* argv[]) {
     QApplication::setWindowIcon(hushwell::appIcon());
     QGuiApplication::setDesktopFileName("io.github.hushwell.Hushwell");
 
-    hushwell::FirstThatOpens mixer(hushwell::platformProviders());
+    hushwell::FirstThatOpens providers(hushwell::platformProviders());
+    hushwell::LoggedMixer mixer(providers);
     hushwell::SystemClock clock;
     hushwell::MainWindow window(clock);
     hushwell::Hushwell program(mixer, clock, window, hushwell::SettingsLocation::forThisProgram(),
@@ -59,7 +60,5 @@ int main(int argc, char* argv[]) {
     });
 
     (void)hushwell::startUp(window, program);
-    qDebug("Hushwell: mixer provider %s",
-           mixer.chosen().empty() ? "(none opened)" : mixer.chosen().c_str());
     return ending ? 0 : QApplication::exec();
 }

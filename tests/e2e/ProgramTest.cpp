@@ -12,6 +12,9 @@ namespace {
 
 using Volumes = std::vector<long>;
 
+// Switches on the log of the mixer calls, on standard error.
+const std::string kMixerLog = "QT_LOGGING_RULES=hushwell.mixer.info=true";
+
 // Levels 20 and 100, all pairs inactive: the tick never changes the volume by itself.
 const std::string kQuietSettings = "20,100\r\n" + std::string(7, ',') + "\r\n" +
                                    std::string(7, ',') + "\r\n 0 , 0 , 0 , 0 , 0 , 0 , 0 , 0 \r\n";
@@ -28,7 +31,7 @@ protected:
 
 TEST_F(ProgramTest, AKeyboardMoveSetsTheVolumeAndClosingPutsTheUpLevelBack) {
     writeFile(dir.path() / "Hushwell_setup.txt", kQuietSettings);
-    Program program(dir.path());
+    Program program(dir.path(), {kMixerLog});
     const unsigned long window = program.waitForWindow();
     ASSERT_NE(window, 0u) << program.log();
     EXPECT_EQ(sinkVolumes("speakers"), Volumes(2, 30000));  // start-up applies nothing
@@ -36,6 +39,8 @@ TEST_F(ProgramTest, AKeyboardMoveSetsTheVolumeAndClosingPutsTheUpLevelBack) {
     // The focus starts on the Down slider: Up raises the Down level from 20 to 21.
     run("xdotool windowfocus --sync " + std::to_string(window) + " key Up");
     EXPECT_EQ(waitForVolume(21 * 655), Volumes(2, 21 * 655));
+    EXPECT_NE(program.log().find("hushwell.mixer: apply 13755: applied"), std::string::npos)
+        << program.log();
 
     program.close();  // no unsaved edits but the level: the close prompt comes up
     const unsigned long question = program.waitForMessageBox();
@@ -50,14 +55,15 @@ TEST_F(ProgramTest, WithNoAudioAnywhereItSaysSoAndKeepsRunning) {
     writeFile(dir.path() / "asound.conf",
               "pcm.!default { type hw card 97 }\n"
               "ctl.!default { type hw card 97 }\n");
-    Program program(dir.path(), {"PULSE_SERVER=unix:" + (dir.path() / "none").string(),
+    Program program(dir.path(), {kMixerLog, "PULSE_SERVER=unix:" + (dir.path() / "none").string(),
                                  "ALSA_CONFIG_PATH=/usr/share/alsa/alsa.conf:" +
                                      (dir.path() / "asound.conf").string()});
     const unsigned long message = program.waitForMessageBox();
     ASSERT_NE(message, 0u) << "running: " << program.running() << "\n" << program.log();
     run("xdotool windowfocus --sync " + std::to_string(message) + " key Return");
     ASSERT_NE(program.waitForWindow(), 0u) << program.log();
-    EXPECT_NE(program.log().find("(none opened)"), std::string::npos) << program.log();
+    EXPECT_NE(program.log().find("hushwell.mixer: open: (none opened)"), std::string::npos)
+        << program.log();
     EXPECT_TRUE(program.running());
     program.close();
     EXPECT_EQ(program.wait(), 0);
