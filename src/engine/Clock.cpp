@@ -32,9 +32,12 @@ TimeOfDay SystemClock::now() const {
 
 std::string systemTimeSeparator() {
 #ifdef _WIN32
-    char separator[8] = {};
-    if (GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_STIME, separator, sizeof separator) > 1) {
-        return separator;
+    // The user's own setting (Region, Additional settings), as UTF-8.
+    wchar_t separator[8] = {};
+    char text[32] = {};
+    if (GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STIME, separator, 8) > 1 &&
+        WideCharToMultiByte(CP_UTF8, 0, separator, -1, text, sizeof text, nullptr, nullptr) > 1) {
+        return text;
     }
 #endif
     return ":";
