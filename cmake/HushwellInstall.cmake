@@ -1,5 +1,10 @@
 # Installation into the usual places of the prefix, and the Debian package built from the same
-# rules with CPack.
+# rules with CPack. Windows has its own layout and packages.
+if(WIN32)
+  include(HushwellWindowsInstall)
+  return()
+endif()
+
 include(GNUInstallDirs)
 
 set(HUSHWELL_ID io.github.hushwell.Hushwell)
