@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Cross-builds Hushwell for 64-bit Windows and packs it: leaves build-windows/hushwell-VERSION-win64.zip
+# (portable) and build-windows/hushwell-VERSION-win64-setup.exe (per-user installer). Installs what
+# is missing, and makes the Qt toolkit available with scripts/windows-toolkit.sh. Prints the time
+# of each step and the size of each package.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/deps.sh
+
+ensure_packages "${WINDOWS_BUILD_PACKAGES[@]}"
+
+step_start=0
+begin() {
+    echo "== $*"
+    step_start=$(date +%s.%N)
+}
+took() {
+    awk -v what="$1" -v start="$step_start" -v now="$(date +%s.%N)" \
+        'BEGIN { printf "   %s: %.1f s\n", what, now - start }'
+}
+
+begin "Qt toolkit for Windows"
+HUSHWELL_QT_MINGW=$(scripts/windows-toolkit.sh)
+export HUSHWELL_QT_MINGW
+took "toolkit"
+
+begin "Cross build (preset windows)"
+cmake --preset windows >/dev/null
+cmake --build --preset windows -j"$(nproc)"
+took "configure and build"
+
+begin "Packages (CPack: ZIP and NSIS)"
+# Only this run's two packages stay in the build folder.
+rm -f build-windows/hushwell-*-win64.zip build-windows/hushwell-*-win64-setup.exe
+(cd build-windows && cpack >/dev/null)
+rm -rf build-windows/_CPack_Packages
+took "packaging"
+
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build-windows/CMakeCache.txt)
+for package in "build-windows/hushwell-$version-win64.zip" \
+               "build-windows/hushwell-$version-win64-setup.exe"; do
+    [ -f "$package" ] || { echo "FAILED: cpack did not make $package" >&2; exit 1; }
+    awk -v name="$package" -v size="$(stat -c %s "$package")" \
+        'BEGIN { printf "   %s: %d bytes (%.1f MB)\n", name, size, size / 1e6 }'
+done
