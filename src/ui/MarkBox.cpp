@@ -1,6 +1,8 @@
 #include "ui/MarkBox.h"
 
+#include <QEvent>
 #include <QPainter>
+#include <algorithm>
 
 #include "ui/Contrast.h"
 
@@ -8,6 +10,34 @@ namespace hushwell {
 
 MarkBox::MarkBox(const QString& text, QWidget* parent) : QLineEdit(text, parent) {
     setFrame(false);
+    // QLineEdit centres its line by the height of the text's bounding rectangle, which with some
+    // fonts is several lines tall (the maths font Wine falls back to without Tahoma: 43 pixels for
+    // a 10-pixel font), and the text then lands above the box. Placed from the top by the font's
+    // line height, it stands where centring puts it with an ordinary font.
+    setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    placeTextLine();
+}
+
+void MarkBox::placeTextLine() {
+    // A top-aligned QLineEdit starts its line one pixel below the top margin.
+    constexpr int kLineEditVerticalMargin = 1;
+    const int centred = (height() - fontMetrics().height() + 1) / 2;
+    const int top = std::max(0, centred - kLineEditVerticalMargin);
+    if (textMargins().top() != top) {
+        setTextMargins(0, top, 0, 0);
+    }
+}
+
+void MarkBox::changeEvent(QEvent* event) {
+    QLineEdit::changeEvent(event);
+    if (event->type() == QEvent::FontChange) {
+        placeTextLine();
+    }
+}
+
+void MarkBox::resizeEvent(QResizeEvent* event) {
+    QLineEdit::resizeEvent(event);
+    placeTextLine();
 }
 
 void MarkBox::setColours(const QColor& fill, const QColor& text) {

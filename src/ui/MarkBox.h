@@ -15,7 +15,12 @@ public:
     void setColours(const QColor& fill, const QColor& text);
 
 protected:
+    void changeEvent(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void placeTextLine();
 };
 
 }  // namespace hushwell
