@@ -29,7 +29,6 @@ TEST_PACKAGES=(googletest libgtest-dev libbenchmark-dev clang clang-tidy libclan
                pulseaudio pulseaudio-utils
                libasound2-plugins alsa-utils xvfb xauth x11-utils xdotool imagemagick
                desktop-file-utils appstream lintian dpkg-dev)
-WINDOWS_TEST_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine wine64)
 # The whole program for Windows: the cross compilers, Debian's Qt for the host tools (moc), the
 # GoogleTest sources of the Windows tests, the NSIS compiler of the installer, and what the Wine
 # tests of the packages use (a private X server, screenshots, a private PulseAudio server).

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the Windows packages (scripts/package-windows.sh) and tests them under Wine, in a private
-# Wine prefix against a private PulseAudio server (null sink) and a private X server:
+# Builds the Windows packages (scripts/package-windows.sh) and tests them and the program under
+# Wine, in a private Wine prefix against a private PulseAudio server (null sink) and a private X
+# server:
 #  - the cross-built winmm mixer tests;
 #  - the portable ZIP, unpacked into a fresh folder: every DLL it needs is in it or in Windows,
 #    the program starts with its window titled "Hushwell", opens the winmm mixer (no "Couldn't
@@ -10,7 +11,10 @@
 #  - the installer, silently (/S): the files, installed.txt, the Start-menu entry and the
 #    uninstall entry are there, and the installed program runs as above;
 #  - the uninstaller, silently (/S): everything the installer wrote is gone, and the settings in
-#    %APPDATA%\Hushwell are untouched.
+#    %APPDATA%\Hushwell are untouched;
+#  - the program's behaviour (tests/windows, built for Linux, driving the unpacked ZIP's
+#    hushwell.exe): the schedule under the real clock, the Up level at every ending, the settings
+#    of an installed copy and of a copy in a folder outside the ANSI code page.
 # Prints the size of each package and the time of each step. Screenshots of the windows are left in
 # ${HUSHWELL_SHOTS:-/tmp/hushwell-windows-shots}.
 set -euo pipefail
@@ -77,14 +81,17 @@ dark_pixels() {
     convert "$1" -crop "$2" +repage -colorspace Gray -threshold 80% -format '%[fx:int(w*h*(1-mean)+0.5)]' info:
 }
 
+# The program's log of its mixer calls, on stderr. Qt reads QT_* variables, which Wine passes to a
+# Windows program only with a WINE prefix; QT_FORCE_STDERR_LOGGING sends the log of a GUI program
+# to stderr instead of OutputDebugString.
+wine_log="WINEQT_FORCE_STDERR_LOGGING=1 WINEQT_LOGGING_RULES=hushwell.mixer.info=true"
+
 # check_program FOLDER NAME: starts FOLDER/hushwell.exe, checks what the window shows, closes it.
 check_program() {
     local folder=$1 name=$2 log="$HUSHWELL_WINE_DIR/$2.log" window="" id width _ title
     local started
     started=$(date +%s.%N)
-    # Qt reads QT_* variables, which Wine passes to the program only with a WINE prefix; with
-    # QT_FORCE_STDERR_LOGGING, the log of a GUI program goes to stderr instead of OutputDebugString.
-    (cd "$folder" && exec env WINEQT_FORCE_STDERR_LOGGING=1 wine hushwell.exe) >"$log" 2>&1 &
+    (cd "$folder" && exec env $wine_log wine hushwell.exe) >"$log" 2>&1 &
     program_pid=$!
     for _ in $(seq 300); do
         while read -r id width _ title; do
@@ -118,8 +125,9 @@ check_program() {
             fail "$name: a message box appeared after start-up (see $shots/$name-message.png)"
         fi
     done < <(visible_windows)
-    grep -q "mixer provider winmm" "$log" || fail "$name: the winmm mixer did not open: $(cat "$log")"
-    echo "   $name: $(grep -o 'mixer provider .*' "$log" | tr -d '\r')"
+    grep -q "hushwell.mixer: open: winmm" "$log" ||
+        fail "$name: the winmm mixer did not open: $(cat "$log")"
+    echo "   $name: $(grep -o 'hushwell.mixer: open: .*' "$log" | tr -d '\r')"
 
     # Every mark box (33x19 pixels, columns 40 pixels apart from x=72; Down at y=48, Up at y=80)
     # and the clock box show their text, "00:00" or the time.
@@ -159,7 +167,7 @@ check_program() {
 check_without_mixer() {
     local log="$HUSHWELL_WINE_DIR/no-mixer.log" box="" id width _ title
     wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /d '' /f >/dev/null 2>&1
-    (cd "$1" && exec env WINEQT_FORCE_STDERR_LOGGING=1 wine hushwell.exe) >"$log" 2>&1 &
+    (cd "$1" && exec env $wine_log wine hushwell.exe) >"$log" 2>&1 &
     program_pid=$!
     for _ in $(seq 300); do
         while read -r id width _ title; do
@@ -195,7 +203,7 @@ check_without_mixer() {
     wait "$program_pid" || true
     program_pid=""
     wine reg delete 'HKCU\Software\Wine\Drivers' /v Audio /f >/dev/null 2>&1
-    grep -q "mixer provider (none opened)" "$log" ||
+    grep -q "hushwell.mixer: open: (none opened)" "$log" ||
         fail "without audio drivers: the log does not say that no mixer opened: $(cat "$log")"
     echo "   without audio drivers: a message box ($shots/no-mixer-message.png), no mixer opened"
 }
@@ -277,9 +285,16 @@ took "uninstall"
 echo "   the program, its folder, its Start-menu and uninstall entries are gone;" \
     "%APPDATA%\\Hushwell is untouched"
 
+begin "The program under Wine"
+cmake --preset default >/dev/null
+cmake --build build -j"$(nproc)" --target wine_tests >/dev/null
+# The tests start their own X and PulseAudio servers, and the prefix's Wine server afresh.
+HUSHWELL_WINDOWS_PROGRAM="$portable" build/tests/wine_tests
+took "program tests"
+
 for package in "$zip" "$setup"; do
     awk -v name="$(basename "$package")" -v size="$(stat -c %s "$package")" \
         'BEGIN { printf "%s: %.1f MB\n", name, size / 1e6 }'
 done
 echo "Screenshots: $shots/portable.png, $shots/installed.png"
-echo "All Windows package tests passed."
+echo "All Windows tests passed."

@@ -138,16 +138,25 @@ DisplaySandbox::~DisplaySandbox() {
 }
 
 Program::Program(const std::filesystem::path& folder, const std::vector<std::string>& environment)
+    : Program(
+          folder,
+          [&folder] {
+              const auto exe = folder / "hushwell";
+              std::filesystem::copy_file(HUSHWELL_PROGRAM, exe,
+                                         std::filesystem::copy_options::overwrite_existing);
+              return std::vector<std::string>{exe.string()};
+          }(),
+          environment) {}
+
+Program::Program(const std::filesystem::path& folder, const std::vector<std::string>& command,
+                 const std::vector<std::string>& environment)
     : m_folder(folder) {
     DisplaySandbox::instance();
-    const auto exe = folder / "hushwell";
-    std::filesystem::copy_file(HUSHWELL_PROGRAM, exe,
-                               std::filesystem::copy_options::overwrite_existing);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     const std::string log = (folder / "log").string();
     posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    m_pid = spawn({exe.string()}, environment, &actions);
+    m_pid = spawn(command, environment, &actions);
     posix_spawn_file_actions_destroy(&actions);
     EXPECT_GT(m_pid, 0);
 }
@@ -165,7 +174,8 @@ unsigned long Program::waitFor(bool main) {
         return 0;
     }
     unsigned long window = 0;
-    for (int attempt = 0; attempt < 200 && window == 0 && running(); ++attempt) {
+    // A program under Wine may first have to start Wine's own server: up to 20 s.
+    for (int attempt = 0; attempt < 400 && window == 0 && running(); ++attempt) {
         window = findWindow(display, main);
         if (window == 0) {
             std::this_thread::sleep_for(50ms);

@@ -24,10 +24,14 @@ private:
 };
 
 // The hushwell program, started from a copy in its own folder (where its settings file lives)
-// with the test program's environment plus `environment` ("NAME=value").
+// with the test program's environment plus `environment` ("NAME=value"). Its standard error goes
+// to the file "log" in that folder.
 class Program {
 public:
     Program(const std::filesystem::path& folder, const std::vector<std::string>& environment = {});
+    // `command` instead of a copy of the program, its standard error to `folder`/log.
+    Program(const std::filesystem::path& folder, const std::vector<std::string>& command,
+            const std::vector<std::string>& environment);
     ~Program();
     Program(const Program&) = delete;
     Program& operator=(const Program&) = delete;

@@ -1,0 +1,297 @@
+// The Windows program, hushwell.exe, under Wine: in the Wine prefix that WINEPREFIX names, from
+// the folder HUSHWELL_WINDOWS_PROGRAM (an installed or unpacked copy), against this test
+// program's own X server and PulseAudio server. Wine's winmm keeps the volume inside the calling
+// process, so what reaches the mixer is read from the program's log of its mixer calls.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <regex>
+#include <thread>
+
+#include "support/AudioSandbox.h"
+#include "support/DisplaySandbox.h"
+#include "support/Fakes.h"
+
+namespace hushwell::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using WallClock = std::chrono::system_clock;
+
+constexpr int kDown = 20 * 655;  // winmm's scale under Wine runs to 65535: 655 units per percent
+constexpr int kUp = 100 * 655;
+
+// Qt reads QT_* variables, which Wine passes to a Windows program only with a WINE prefix. With
+// QT_FORCE_STDERR_LOGGING the log of a GUI program goes to standard error, not the debugger.
+const std::vector<std::string> kLogged = {"WINEQT_FORCE_STDERR_LOGGING=1",
+                                          "WINEQT_LOGGING_RULES=hushwell.mixer.info=true"};
+
+std::string requiredEnvironment(const char* name) {
+    const char* value = std::getenv(name);
+    if (value == nullptr || *value == '\0') {
+        throw std::runtime_error(std::string(name) + " is not set: run scripts/test-windows.sh");
+    }
+    return value;
+}
+
+// The Unix path of a folder of the Wine prefix, such as %APPDATA%.
+std::filesystem::path winePath(const std::string& variable) {
+    std::string windows = run("wine cmd /c echo %" + variable + "% 2>/dev/null");
+    windows.erase(windows.find_last_not_of("\r\n") + 1);
+    std::string unix = run("winepath --unix '" + windows + "' 2>/dev/null");
+    unix.erase(unix.find_last_not_of("\r\n") + 1);
+    return unix;
+}
+
+// The values applied, in order, as the program's log reports them.
+std::vector<int> applied(const std::string& log) {
+    static const std::regex line(R"(hushwell\.mixer: apply (-?\d+): applied)");
+    std::vector<int> values;
+    for (auto it = std::sregex_iterator(log.begin(), log.end(), line); it != std::sregex_iterator();
+         ++it) {
+        values.push_back(std::stoi((*it)[1]));
+    }
+    return values;
+}
+
+// Levels 20 and 100; pair 1 holds the volume down at every time of the hour ("" < t < "60:00").
+std::string alwaysDown() {
+    return "20,100\r\n,00:00,00:00,00:00,00:00,00:00,00:00,00:00\r\n"
+           "60:00,00:00,00:00,00:00,00:00,00:00,00:00,00:00\r\n"
+           " 1 , 0 , 0 , 0 , 0 , 0 , 0 , 0 \r\n";
+}
+
+class WineTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        AudioSandbox::instance();
+        DisplaySandbox::instance();
+        requiredEnvironment("WINEPREFIX");
+        m_source = requiredEnvironment("HUSHWELL_WINDOWS_PROGRAM");
+        // The prefix's Wine server, and the desktop process it keeps, start afresh with this test
+        // program's display and audio server.
+        static const bool restarted = [] {
+            run("wineserver --kill 2>/dev/null || true");
+            return true;
+        }();
+        (void)restarted;
+    }
+
+    // A copy of the program in `folder`, with the settings file `settings` beside it, if any.
+    std::filesystem::path copyProgram(const std::filesystem::path& folder,
+                                      const std::string& settings = "") const {
+        std::filesystem::copy(m_source, folder, std::filesystem::copy_options::recursive);
+        if (!settings.empty()) {
+            writeFile(folder / "Hushwell_setup.txt", settings);
+        }
+        return folder;
+    }
+
+    std::unique_ptr<Program> start(const std::filesystem::path& folder,
+                                   std::vector<std::string> environment = {}) const {
+        environment.insert(environment.end(), kLogged.begin(), kLogged.end());
+        return std::make_unique<Program>(
+            folder, std::vector<std::string>{"wine", (folder / "hushwell.exe").string()},
+            environment);
+    }
+
+    // Waits until the log shows `value` applied, for a few seconds at most.
+    static bool waitForApplied(const Program& program, int value) {
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const std::vector<int> values = applied(program.log());
+            if (!values.empty() && values.back() == value) {
+                return true;
+            }
+            std::this_thread::sleep_for(50ms);
+        }
+        return false;
+    }
+
+    static void key(unsigned long window, const std::string& keys) {
+        run("xdotool windowfocus --sync " + std::to_string(window) + " key --delay 60 " + keys);
+    }
+
+    // Ends the program by closing its window and answering the save question with `answer`.
+    static void closeAnswering(Program& program, const std::string& answer) {
+        program.close();
+        const unsigned long question = program.waitForMessageBox();
+        ASSERT_NE(question, 0u) << "the save question";
+        key(question, answer);
+        EXPECT_EQ(program.wait(), 0) << program.log();
+    }
+
+    TempDir dir;
+
+private:
+    std::filesystem::path m_source;
+};
+
+// The schedule under the real clock: a pair a few seconds ahead, its marks written with the
+// locale's time separator. The title turns DOWN at the first second after the Down mark and UP at
+// the Up mark, and the log shows the Down and the Up level applied.
+struct Locale {
+    const char* name;
+    const char* lang;       // the Unix locale Wine takes the user's locale from
+    const char* separator;  // that locale's time separator
+};
+
+void PrintTo(const Locale& l, std::ostream* out) {
+    *out << l.name;
+}
+
+class WorkedExample : public WineTest, public ::testing::WithParamInterface<Locale> {};
+
+std::tm localTime(WallClock::time_point when) {
+    const std::time_t seconds = WallClock::to_time_t(when);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    return local;
+}
+
+std::string mark(WallClock::time_point when, const std::string& separator) {
+    const std::tm local = localTime(when);
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d%s%02d", local.tm_min, separator.c_str(), local.tm_sec);
+    return text;
+}
+
+TEST_P(WorkedExample, SwitchesOnTheSecond) {
+    const std::string separator = GetParam().separator;
+    // Whole seconds from now: Down 6 s ahead, Up 10 s ahead, within one hour.
+    auto now = WallClock::now();
+    while (localTime(now + 12s).tm_hour != localTime(now).tm_hour) {
+        std::this_thread::sleep_for(1s);
+        now = WallClock::now();
+    }
+    const auto second = std::chrono::floor<std::chrono::seconds>(now);
+    const auto downMark = second + 6s;
+    const auto upMark = second + 10s;
+    const std::string pairs = "20,100\r\n" + mark(downMark, separator) +
+                              ",00:00,00:00,00:00,00:00,00:00,00:00,00:00\r\n" +
+                              mark(upMark, separator) +
+                              ",00:00,00:00,00:00,00:00,00:00,00:00,00:00\r\n"
+                              " 1 , 0 , 0 , 0 , 0 , 0 , 0 , 0 \r\n";
+    const auto folder = copyProgram(dir.path() / "Hushwell", pairs);
+    auto program = start(
+        folder, {std::string("LANG=") + GetParam().lang, std::string("LC_ALL=") + GetParam().lang});
+    ASSERT_NE(program->waitForWindow(), 0u) << program->log();
+    ASSERT_LT(WallClock::now(), downMark) << "the window came too late for the test";
+
+    std::optional<WallClock::time_point> down;
+    std::optional<WallClock::time_point> up;
+    while (!up && WallClock::now() < upMark + 3s) {
+        const std::string title = program->title();
+        const auto seen = WallClock::now();
+        if (!down && title == "DOWN") {
+            down = seen;
+        }
+        if (down && !up && title == "UP") {
+            up = seen;
+        }
+        std::this_thread::sleep_for(20ms);
+    }
+    ASSERT_TRUE(down.has_value()) << "the title never turned DOWN\n" << program->log();
+    ASSERT_TRUE(up.has_value()) << "the title never turned UP\n" << program->log();
+    const auto ms = [](WallClock::duration d) {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
+    };
+    std::printf(
+        "   [%s] DOWN %lld ms after the second after the Down mark, UP %lld ms after the Up "
+        "mark\n",
+        GetParam().name, static_cast<long long>(ms(*down - (downMark + 1s))),
+        static_cast<long long>(ms(*up - upMark)));
+    EXPECT_GE(*down, downMark + 1s) << "both marks are strict: not at the Down mark itself";
+    EXPECT_LT(*down, upMark);
+    EXPECT_GE(*up, upMark);
+    EXPECT_EQ(applied(program->log()), (std::vector<int>{kDown, kUp})) << program->log();
+    program->close();
+    EXPECT_EQ(program->wait(), 0) << program->log();
+}
+
+INSTANTIATE_TEST_SUITE_P(Locales, WorkedExample,
+                         ::testing::Values(Locale{"English", "en_US.UTF-8", ":"},
+                                           Locale{"FinnishPeriod", "fi_FI.UTF-8", "."}),
+                         [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+// Every orderly ending puts the Up level back: the window closed, the Windows session ending.
+struct Ending {
+    const char* name;
+    bool endSession;
+};
+
+void PrintTo(const Ending& e, std::ostream* out) {
+    *out << e.name;
+}
+
+class EveryEnding : public WineTest, public ::testing::WithParamInterface<Ending> {};
+
+TEST_P(EveryEnding, PutsTheUpLevelBack) {
+    const auto folder = copyProgram(dir.path() / "Hushwell", alwaysDown());
+    auto program = start(folder);
+    ASSERT_NE(program->waitForWindow(), 0u) << program->log();
+    ASSERT_TRUE(waitForApplied(*program, kDown)) << "the first tick lowers the volume\n"
+                                                 << program->log();
+    if (GetParam().endSession) {
+        // WM_QUERYENDSESSION and WM_ENDSESSION to every window, as at a log-off.
+        run("wineboot --end-session >/dev/null 2>&1");
+    } else {
+        program->close();
+    }
+    EXPECT_EQ(program->wait(), 0) << "still running: " << program->running() << program->log();
+    EXPECT_EQ(applied(program->log()).back(), kUp) << program->log();
+}
+
+INSTANTIATE_TEST_SUITE_P(Endings, EveryEnding,
+                         ::testing::Values(Ending{"WindowClosed", false},
+                                           Ending{"SessionEnds", true}),
+                         [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+// A copy that its installer marked keeps its settings in %APPDATA%\Hushwell, even in a folder it
+// could write.
+TEST_F(WineTest, AnInstalledCopyKeepsItsSettingsInAppData) {
+    const auto folder = copyProgram(dir.path() / "Installed");
+    writeFile(folder / "installed.txt", "installed by its installer");
+    const std::filesystem::path settings = winePath("APPDATA") / "Hushwell" / "Hushwell_setup.txt";
+    std::filesystem::create_directories(settings.parent_path());
+    writeFile(settings, alwaysDown());
+
+    auto program = start(folder);
+    const unsigned long window = program->waitForWindow();
+    ASSERT_NE(window, 0u) << program->log();
+    ASSERT_TRUE(waitForApplied(*program, kDown)) << "the settings were not read from %APPDATA%\n"
+                                                 << program->log();
+    key(window, "Up");  // the Down slider has the focus: level 21, an unsaved edit
+    ASSERT_TRUE(waitForApplied(*program, 21 * 655)) << program->log();
+    closeAnswering(*program, "y");
+    EXPECT_EQ(readFile(settings).substr(0, 8), "21,100\r\n");
+    EXPECT_FALSE(std::filesystem::exists(folder / "Hushwell_setup.txt"));
+    std::filesystem::remove_all(settings.parent_path());
+}
+
+// A portable copy in a folder whose name the ANSI code page cannot hold loads and saves the
+// settings beside itself, bytes as they are.
+TEST_F(WineTest, APortableCopyInAFolderOutsideTheCodePageLoadsAndSaves) {
+    const auto folder = copyProgram(dir.path() /
+                                        "\xC3\x9Cn\xC3\xAF"
+                                        "c\xC3\xB8"
+                                        "de \xE9\x9F\xB3\xE9\x87\x8F",
+                                    alwaysDown());
+    auto program = start(folder);
+    const unsigned long window = program->waitForWindow();
+    ASSERT_NE(window, 0u) << program->log();
+    ASSERT_TRUE(waitForApplied(*program, kDown)) << "the settings were not read\n"
+                                                 << program->log();
+    key(window, "Up");
+    ASSERT_TRUE(waitForApplied(*program, 21 * 655)) << program->log();
+    closeAnswering(*program, "y");
+    std::string expected = alwaysDown();
+    expected.replace(0, 2, "21");
+    EXPECT_EQ(readFile(folder / "Hushwell_setup.txt"), expected);
+}
+
+}  // namespace
+}  // namespace hushwell::testing
