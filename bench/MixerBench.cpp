@@ -12,28 +12,31 @@ namespace {
 
 using namespace hushwell;
 
-template <typename Provider>
-void applyOnce(benchmark::State& state) {
-    Provider mixer;
-    MixerHandle handle = 0;
-    VolumeControl control;
-    if (mixer.open(handle) != 0 || !mixer.locateVolumeControl(handle, kComponentTypeDstSpeakers,
-                                                              kControlTypeVolume, control)) {
+void applyOnce(benchmark::State& state, std::unique_ptr<MasterVolume> (*make)()) {
+    const std::unique_ptr<MasterVolume> mixer = make();
+    const std::optional<std::int32_t> scale = mixer->open() ? mixer->locate() : std::nullopt;
+    if (!scale) {
         state.SkipWithError("the mixer did not open");
         return;
     }
     bool down = false;
     for (auto _ : state) {
         down = !down;
-        if (!mixer.applyVolume(handle, control, down ? 13100 : 65500)) {
+        if (!mixer->set(down ? *scale / 5 : *scale)) {
             state.SkipWithError("an apply failed");
             break;
         }
     }
 }
 
-BENCHMARK_TEMPLATE(applyOnce, PulseMixer)->Unit(benchmark::kMicrosecond);
-BENCHMARK_TEMPLATE(applyOnce, AlsaMixer)->Unit(benchmark::kMicrosecond);
+std::unique_ptr<MasterVolume> pulse() {
+    return pulseMasterVolume();
+}
+std::unique_ptr<MasterVolume> alsa() {
+    return alsaMasterVolume();
+}
+BENCHMARK_CAPTURE(applyOnce, PulseAudio, pulse)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(applyOnce, ALSA, alsa)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

@@ -22,8 +22,11 @@
 #include <thread>
 #include <vector>
 
-#include "engine/Hushwell.h"
+#include "engine/Core.h"
+#include "engine/TimeText.h"
 #include "mixer/PulseMixer.h"
+#include "settings/FileSettingsStore.h"
+#include "support/Fakes.h"
 #include "ui/SecondTicker.h"
 
 namespace {
@@ -34,17 +37,6 @@ using WallClock = std::chrono::system_clock;
 double msSinceEpoch(WallClock::time_point t) {
     return std::chrono::duration<double, std::milli>(t.time_since_epoch()).count();
 }
-
-class SilentUi final : public UserInterface {
-public:
-    void showMessage(const std::string& text) override {
-        std::fprintf(stderr, "%s\n", text.c_str());
-    }
-    bool askYesNo(const std::string&) override { return false; }
-    void showWindow() override {}
-    void focusDownSlider() override {}
-    void processPendingEvents() override {}
-};
 
 // Records when the server announces a change of a sink, from its own thread.
 class SinkWatcher {
@@ -96,26 +88,23 @@ private:
 };
 
 // The PulseAudio provider, noting the second of each apply.
-class MeasuredMixer final : public Mixer {
+class MeasuredMixer final : public MasterVolume {
 public:
     struct Apply {
         double boundary;  // the second boundary the apply belongs to
         double at;        // when it was made
     };
     std::vector<Apply> applied;
-    std::int32_t open(MixerHandle& handle) override { return m_mixer.open(handle); }
-    bool locateVolumeControl(MixerHandle h, std::uint32_t c, std::uint32_t t,
-                             VolumeControl& v) override {
-        return m_mixer.locateVolumeControl(h, c, t, v);
-    }
-    bool applyVolume(MixerHandle h, const VolumeControl& c, std::int32_t value) override {
+    bool open() override { return m_mixer->open(); }
+    std::optional<std::int32_t> locate() override { return m_mixer->locate(); }
+    bool set(std::int32_t value) override {
         const double now = msSinceEpoch(WallClock::now());
         applied.push_back({now - std::fmod(now, 1000.0), now});
-        return m_mixer.applyVolume(h, c, value);
+        return m_mixer->set(value);
     }
 
 private:
-    PulseMixer m_mixer;
+    std::unique_ptr<MasterVolume> m_mixer = pulseMasterVolume();
 };
 
 struct Figures {
@@ -148,17 +137,15 @@ std::string mark(int secondOfHour) {
 Figures measure(bool aligned, int switching, int idle) {
     MeasuredMixer mixer;
     SystemClock clock;
-    SilentUi ui;
-    Hushwell program(mixer, clock, ui, SettingsLocation::at("/nonexistent"));
+    testing::ScriptedUi ui;
+    FileSettingsStore store(SettingsLocation::at("/nonexistent"));
+    Core program(mixer, clock, ui, store);
     if (program.startUp() != StartUpOutcome::NoSettingsFile) {
         std::fprintf(stderr, "no PulseAudio server: set PULSE_SERVER\n");
         std::exit(1);
     }
-    program.moveSlider(Level::Down, 80);
-    program.moveSlider(Level::Up, 0);
-    program.resize(false);
     for (int i = 1; i < kPairCount; ++i) {
-        program.toggleActive(i);
+        program.editor.togglePair(i);
     }
     mixer.applied.clear();
     SinkWatcher watcher;
@@ -182,12 +169,12 @@ Figures measure(bool aligned, int switching, int idle) {
         // Once the last window has passed, the next is one second long, starting two seconds on.
         const TimeOfDay t = clock.now();
         const int secondOfHour = t.minute * 60 + t.second;
-        const SettingPair& pair = program.pairs()[0];
+        const SettingPair& pair = program.model.pairs()[0];
         if (!measuringIdle && !textLess(timeText(t, ":"), pair.up) && secondOfHour < 3590) {
-            program.editMark(Row::Down, 0, mark(secondOfHour + 2));
-            program.editMark(Row::Up, 0, mark(secondOfHour + 4));
+            program.editor.editMark(Row::Down, 0, mark(secondOfHour + 2));
+            program.editor.editMark(Row::Up, 0, mark(secondOfHour + 4));
         }
-        program.tick();
+        (void)program.tick.run();
     };
 
     SecondTicker ticker(clock);
@@ -216,7 +203,7 @@ Figures measure(bool aligned, int switching, int idle) {
     QTimer::singleShot(switching * 1000, [&] {
         measuringIdle = true;
         rephase.stop();
-        program.toggleActive(0);
+        program.editor.togglePair(0);
         getrusage(RUSAGE_SELF, &before);
     });
     QTimer::singleShot((switching + idle) * 1000, [] { QCoreApplication::quit(); });

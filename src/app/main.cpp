@@ -4,12 +4,12 @@
 
 #include "app/MixerLog.h"
 #include "app/QuitSignals.h"
-#include "engine/Hushwell.h"
+#include "engine/Core.h"
+#include "engine/TimeText.h"
 #include "mixer/MixerChoice.h"
-#include "settings/SettingsLocation.h"
+#include "settings/FileSettingsStore.h"
 #include "ui/AppIcon.h"
 #include "ui/MainWindow.h"
-#include "ui/StartUp.h"
 
 namespace {
 
@@ -40,13 +40,12 @@ int main(int argc, char* argv[]) {
     QApplication::setWindowIcon(hushwell::appIcon());
     QGuiApplication::setDesktopFileName("io.github.hushwell.Hushwell");
 
-    hushwell::FirstThatOpens providers(hushwell::platformProviders());
-    hushwell::LoggedMixer mixer(providers);
+    hushwell::FirstThatOpens volume(hushwell::platformProviders(), hushwell::logMixerCall);
     hushwell::SystemClock clock;
+    hushwell::FileSettingsStore store(hushwell::SettingsLocation::forThisProgram());
     hushwell::MainWindow window(clock);
-    hushwell::Hushwell program(mixer, clock, window, hushwell::SettingsLocation::forThisProgram(),
-                               hushwell::systemTimeSeparator());
-    window.attach(program);
+    hushwell::Core core(volume, clock, window, store, hushwell::systemTimeSeparator());
+    window.attach(core);
 
     // A signal asks no question: unsaved edits are not written behind the user's back. It may come
     // while start-up shows a message, before the main loop runs: exit() leaves every running loop,
@@ -59,6 +58,7 @@ int main(int argc, char* argv[]) {
         QCoreApplication::exit(0);
     });
 
-    (void)hushwell::startUp(window, program);
+    (void)core.startUp();
+    window.show();  // the main window opens whatever start-up found
     return ending ? 0 : QApplication::exec();
 }

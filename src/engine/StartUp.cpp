@@ -1,46 +1,82 @@
-#include <exception>
-#include <optional>
+#include "engine/StartUp.h"
 
-#include "engine/Hushwell.h"
+#include <algorithm>
+#include <stdexcept>
+
+#include "settings/SettingsFile.h"
+#include "settings/TextNumbers.h"
 
 namespace hushwell {
+namespace {
 
-StartUpOutcome Hushwell::startUp() {
-    StartUpOutcome outcome = StartUpOutcome::Failed;
-    std::optional<std::string> failure;
+// A stored level goes through its slider: position = 100 - the text's leading number, rounded
+// half to even and kept within the slider's range; the level is 100 - that position.
+void setLevelFromText(Model& model, Level level, const std::string& stored) {
     try {
-        m_state.openResult = m_mixer.open(m_state.mixerHandle);
-        if (m_state.openResult != 0) {
-            takeUnsetLevelsFromSliders();
-            m_ui.showMessage("Couldn't open the mixer.");
-            return StartUpOutcome::MixerNotOpened;
+        const std::int32_t position = toInt32(kMaxLevel - leadingNumber(stored));
+        model.setLevel(level, kMaxLevel - std::clamp(position, 0, kMaxLevel));
+    } catch (const std::out_of_range& error) {
+        const std::string shown = stored.size() > 24 ? stored.substr(0, 24) + "..." : stored;
+        throw std::out_of_range(std::string("The ") + (level == Level::Down ? "Down" : "Up") +
+                                " level stored in " + kSettingsFileName + ", \"" + shown +
+                                "\", is out of range. " + error.what());
+    }
+}
+
+// What the file gave, field by field up to an error, goes into the pairs; the levels only when
+// the whole file was read.
+StartUpOutcome readSettings(Model& model, SettingsStore& store, std::string& failure) {
+    const std::optional<LoadedSettings> loaded = store.load();
+    if (!loaded) {
+        return StartUpOutcome::NoSettingsFile;
+    }
+    const StoredSettings& stored = loaded->values;
+    int field = 2;
+    for (Row row : {Row::Down, Row::Up}) {
+        for (int i = 0; i < kPairCount && field < loaded->fieldsRead; ++i, ++field) {
+            const StoredPair& pair = stored.pairs[i];
+            model.setMark(row, i, row == Row::Down ? pair.down : pair.up);
         }
-        m_state.controlFound =
-            m_mixer.locateVolumeControl(m_state.mixerHandle, kComponentTypeDstSpeakers,
-                                        kControlTypeVolume, m_state.volumeControl);
-        if (!m_state.controlFound) {
-            m_ui.showMessage("Sorry, Volume Control not found!");
+    }
+    for (int i = 0; i < kPairCount && field < loaded->fieldsRead; ++i, ++field) {
+        model.setState(i, static_cast<PairState>(stored.pairs[i].state));
+    }
+    if (!loaded->error.empty()) {
+        failure = loaded->error;
+        return StartUpOutcome::Failed;
+    }
+    setLevelFromText(model, Level::Down, stored.downLevel);
+    setLevelFromText(model, Level::Up, stored.upLevel);
+    return StartUpOutcome::SettingsRead;
+}
+
+}  // namespace
+
+StartUpOutcome startUp(Model& model, MasterVolume& volume, SettingsStore& store,
+                       UserInterface& ui) {
+    if (!volume.open()) {
+        ui.showMessage("Couldn't open the mixer.");
+        return StartUpOutcome::MixerNotOpened;
+    }
+    StartUpOutcome outcome = StartUpOutcome::Failed;
+    std::string failure;
+    try {
+        const std::optional<std::int32_t> scale = volume.locate();
+        if (!scale) {
+            ui.showMessage("Sorry, Volume Control not found!");
             outcome = StartUpOutcome::ControlNotFound;
         } else {
-            m_state.unitsPerPercent = unitsPerPercentFor(m_state.volumeControl.lMaximum);
-            const std::filesystem::path& file = m_settings.loadFrom();
-            if (!ordinaryFileExists(file)) {
-                outcome = StartUpOutcome::NoSettingsFile;
-            } else {
-                setUpFromStoredLevels(loadSettings(file, m_pairs));
-                m_state.appliedVolume = m_state.upVolume;
-                outcome = StartUpOutcome::SettingsRead;
-            }
+            model.setUnitsPerPercent(unitsPerPercentFor(*scale));
+            outcome = readSettings(model, store, failure);
         }
     } catch (const std::exception& error) {
         failure = error.what();
     }
-    takeUnsetLevelsFromSliders();
-    m_state.settingsChanged = false;
-    m_ui.showWindow();
-    m_ui.focusDownSlider();
-    if (failure) {
-        m_ui.showMessage(*failure);
+    model.setAppliedVolume(model.volume(Level::Up));
+    model.setSettingsChanged(false);
+    ui.showWindow();
+    if (!failure.empty()) {
+        ui.showMessage(failure);
     }
     return outcome;
 }

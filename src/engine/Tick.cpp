@@ -1,48 +1,29 @@
-#include <optional>
+#include "engine/Tick.h"
 
-#include "engine/Hushwell.h"
+#include "engine/TimeText.h"
 
 namespace hushwell {
 
-void Hushwell::tick() {
-    const std::string now = timeText(m_clock.now(), m_timeSeparator);
-    if (m_state.clockVisible) {
-        // Always written, so that whatever was typed into the clock box is overwritten.
-        m_clockText = now;
-        notify(ModelChange::Clock);
-    }
-
-    std::optional<int> matched;
+std::optional<int> pairHoldingDown(const std::array<SettingPair, kPairCount>& pairs,
+                                   const std::string& now) {
     for (int i = 0; i < kPairCount; ++i) {
-        const SettingPair& pair = m_pairs[i];
-        if (pair.active == kInactive) {
-            continue;
-        }
-        if (textLess(now, pair.up) && textLess(pair.down, now)) {
-            matched = i;
-            break;
+        const SettingPair& pair = pairs[i];
+        if (pair.state != PairState::Off && textLess(pair.down, now) && textLess(now, pair.up)) {
+            return i;
         }
     }
+    return std::nullopt;
+}
 
-    if (matched) {
-        if (m_state.downVolume == m_state.appliedVolume) {
-            return;
-        }
-        (void)m_mixer.applyVolume(m_state.mixerHandle, m_state.volumeControl, m_state.downVolume);
-        m_state.appliedVolume = m_state.downVolume;
-        m_pairs.setColour(*matched, PairColour::LightGreen);
-        setTitle("DOWN");
-    } else {
-        if (m_state.upVolume == m_state.appliedVolume) {
-            return;
-        }
-        (void)m_mixer.applyVolume(m_state.mixerHandle, m_state.volumeControl, m_state.upVolume);
-        m_state.appliedVolume = m_state.upVolume;
-        for (int i = 0; i < kPairCount; ++i) {
-            m_pairs.setColour(i, colourForState(m_pairs[i].active));
-        }
-        setTitle("UP");
+std::string Tick::run() {
+    std::string now = timeText(m_clock.now(), m_separator);
+    const std::optional<int> holding = pairHoldingDown(m_model.pairs(), now);
+    const Level wanted = holding ? Level::Down : Level::Up;
+    if (m_model.volume(wanted) != m_model.appliedVolume()) {
+        (void)m_volume.set(m_model.volume(wanted));
+        m_model.scheduleApplied(wanted, holding);
     }
+    return now;
 }
 
 }  // namespace hushwell

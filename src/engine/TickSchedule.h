@@ -7,6 +7,11 @@
 
 namespace hushwell {
 
+// How long to wait from `time` until just after the next whole second, so that a single-shot timer
+// re-armed from every tick fires `lateness` after each second boundary, whatever the phase was.
+[[nodiscard]] std::chrono::milliseconds untilNextSecond(const TimeOfDay& time,
+                                                        std::chrono::milliseconds lateness);
+
 // When the one-second tick runs. Each time its timer fires, the schedule reads the clock once: the
 // tick is due unless this second was already evaluated (a timer that fired a little early), and
 // the timer is armed again for just after the next second boundary, computed from that reading,

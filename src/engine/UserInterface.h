@@ -4,9 +4,8 @@
 
 namespace hushwell {
 
-// What the program asks of its window besides showing the model: messages, questions, and the
-// few window actions of start-up and closing. The window implements it with message boxes; tests
-// implement it with scripted answers.
+// What the core asks of the person at the window: messages, questions, and the window itself.
+// The window implements it with message boxes; tests with scripted answers.
 class UserInterface {
 public:
     virtual ~UserInterface() = default;
@@ -15,10 +14,8 @@ public:
     virtual void showMessage(const std::string& text) = 0;
     // A modal question with Yes and No and the question icon; true only for Yes.
     [[nodiscard]] virtual bool askYesNo(const std::string& question) = 0;
+    // The window appears, ready for the user, the Down level taking the keyboard focus.
     virtual void showWindow() = 0;
-    virtual void focusDownSlider() = 0;
-    // Lets events that are waiting run before the caller continues.
-    virtual void processPendingEvents() = 0;
 };
 
 }  // namespace hushwell

@@ -11,9 +11,6 @@
 namespace hushwell {
 namespace {
 
-constexpr MixerHandle kDeviceHandle = 1;
-constexpr std::uint32_t kElementId = 1;
-
 bool hasUsablePlaybackVolume(snd_mixer_elem_t* element) {
     long minimum = 0;
     long maximum = 0;
@@ -46,19 +43,22 @@ AlsaRange readRange(snd_mixer_elem_t* element) {
     return range;
 }
 
-// The raw step whose level in dB is nearest to `decibels` (hundredths of a dB).
+// The raw step whose level in dB is nearest to `decibels` (hundredths of a dB): of the steps just
+// below and just above it, the closer.
 bool nearestStep(snd_mixer_elem_t* element, long decibels, long& step) {
-    long below = 0;
-    long above = 0;
-    long belowDb = 0;
-    long aboveDb = 0;
-    if (snd_mixer_selem_ask_playback_dB_vol(element, decibels, -1, &below) < 0 ||
-        snd_mixer_selem_ask_playback_dB_vol(element, decibels, 1, &above) < 0 ||
-        snd_mixer_selem_ask_playback_vol_dB(element, below, &belowDb) < 0 ||
-        snd_mixer_selem_ask_playback_vol_dB(element, above, &aboveDb) < 0) {
-        return false;
+    long best = -1;
+    for (int dir : {-1, 1}) {
+        long candidate = 0;
+        long candidateDb = 0;
+        if (snd_mixer_selem_ask_playback_dB_vol(element, decibels, dir, &candidate) < 0 ||
+            snd_mixer_selem_ask_playback_vol_dB(element, candidate, &candidateDb) < 0) {
+            return false;
+        }
+        if (best < 0 || std::labs(candidateDb - decibels) < best) {
+            best = std::labs(candidateDb - decibels);
+            step = candidate;
+        }
     }
-    step = std::labs(decibels - belowDb) <= std::labs(aboveDb - decibels) ? below : above;
     return true;
 }
 
@@ -91,78 +91,72 @@ snd_mixer_elem_t* findSpeakersVolume(snd_mixer_t* mixer) {
     return nullptr;
 }
 
+struct MixerCloser {
+    void operator()(snd_mixer_t* mixer) const { snd_mixer_close(mixer); }
+};
+
+class AlsaMixer final : public MasterVolume {
+public:
+    explicit AlsaMixer(std::string device) : m_device(std::move(device)) {}
+
+    bool open() override { return reopen() == 0; }
+
+    std::optional<std::int32_t> locate() override {
+        snd_mixer_elem_t* element = m_mixer ? findSpeakersVolume(m_mixer.get()) : nullptr;
+        if (element == nullptr) {
+            return std::nullopt;
+        }
+        m_elementName = snd_mixer_selem_get_name(element);
+        m_elementIndex = snd_mixer_selem_get_index(element);
+        return kAlsaScale;
+    }
+
+    bool set(std::int32_t value) override {
+        if (m_elementName.empty() || (!m_mixer && reopen() < 0)) {
+            return false;
+        }
+        // Takes in what changed meanwhile; an error here means the device went away.
+        if (snd_mixer_handle_events(m_mixer.get()) < 0) {
+            m_mixer.reset();
+            return false;
+        }
+        snd_mixer_elem_t* element =
+            findByName(m_mixer.get(), m_elementName.c_str(), m_elementIndex);
+        if (element == nullptr || !setScaled(element, value)) {
+            m_mixer.reset();
+            return false;
+        }
+        return true;
+    }
+
+private:
+    int reopen() {
+        m_mixer.reset();
+        snd_mixer_t* raw = nullptr;
+        int result = snd_mixer_open(&raw, 0);
+        if (result < 0) {
+            return result;
+        }
+        std::unique_ptr<snd_mixer_t, MixerCloser> mixer(raw);
+        if ((result = snd_mixer_attach(raw, m_device.c_str())) < 0 ||
+            (result = snd_mixer_selem_register(raw, nullptr, nullptr)) < 0 ||
+            (result = snd_mixer_load(raw)) < 0) {
+            return result;
+        }
+        m_mixer = std::move(mixer);
+        return 0;
+    }
+
+    std::string m_device;
+    std::unique_ptr<snd_mixer_t, MixerCloser> m_mixer;
+    std::string m_elementName;
+    unsigned m_elementIndex = 0;
+};
+
 }  // namespace
 
-void AlsaMixer::MixerCloser::operator()(_snd_mixer* mixer) const {
-    snd_mixer_close(mixer);
-}
-
-AlsaMixer::AlsaMixer(std::string device) : m_device(std::move(device)) {}
-
-AlsaMixer::~AlsaMixer() = default;
-
-int AlsaMixer::reopen() {
-    m_mixer.reset();
-    snd_mixer_t* raw = nullptr;
-    int result = snd_mixer_open(&raw, 0);
-    if (result < 0) {
-        return result;
-    }
-    std::unique_ptr<_snd_mixer, MixerCloser> mixer(raw);
-    if ((result = snd_mixer_attach(raw, m_device.c_str())) < 0 ||
-        (result = snd_mixer_selem_register(raw, nullptr, nullptr)) < 0 ||
-        (result = snd_mixer_load(raw)) < 0) {
-        return result;
-    }
-    m_mixer = std::move(mixer);
-    return 0;
-}
-
-std::int32_t AlsaMixer::open(MixerHandle& handle) {
-    const int result = reopen();
-    if (result < 0) {
-        return -result;
-    }
-    handle = kDeviceHandle;
-    return 0;
-}
-
-bool AlsaMixer::locateVolumeControl(MixerHandle handle, std::uint32_t componentType,
-                                    std::uint32_t controlType, VolumeControl& control) {
-    if (handle != kDeviceHandle || componentType != kComponentTypeDstSpeakers ||
-        controlType != kControlTypeVolume || !m_mixer) {
-        return false;
-    }
-    snd_mixer_elem_t* element = findSpeakersVolume(m_mixer.get());
-    if (element == nullptr) {
-        return false;
-    }
-    m_elementName = snd_mixer_selem_get_name(element);
-    m_elementIndex = snd_mixer_selem_get_index(element);
-    control.dwControlID = kElementId;
-    control.lMinimum = 0;
-    control.lMaximum = kAlsaScale;
-    return true;
-}
-
-bool AlsaMixer::applyVolume(MixerHandle handle, const VolumeControl& control, std::int32_t value) {
-    if (handle != kDeviceHandle || control.dwControlID != kElementId || m_elementName.empty()) {
-        return false;
-    }
-    if (!m_mixer && reopen() < 0) {
-        return false;
-    }
-    // Takes in what changed meanwhile; an error here means the device went away.
-    if (snd_mixer_handle_events(m_mixer.get()) < 0) {
-        m_mixer.reset();
-        return false;
-    }
-    snd_mixer_elem_t* element = findByName(m_mixer.get(), m_elementName.c_str(), m_elementIndex);
-    if (element == nullptr || !setScaled(element, value)) {
-        m_mixer.reset();
-        return false;
-    }
-    return true;
+std::unique_ptr<MasterVolume> alsaMasterVolume(std::string device) {
+    return std::make_unique<AlsaMixer>(std::move(device));
 }
 
 }  // namespace hushwell

@@ -15,10 +15,10 @@ namespace hushwell {
 std::vector<MixerProvider> platformProviders() {
     std::vector<MixerProvider> providers;
 #if defined(HUSHWELL_HAVE_PULSE)
-    providers.push_back({"PulseAudio", [] { return std::make_unique<PulseMixer>(); }});
+    providers.push_back({"PulseAudio", [] { return pulseMasterVolume(); }});
 #endif
 #if defined(HUSHWELL_HAVE_ALSA)
-    providers.push_back({"ALSA", [] { return std::make_unique<AlsaMixer>(); }});
+    providers.push_back({"ALSA", [] { return alsaMasterVolume(); }});
 #endif
 #if defined(HUSHWELL_HAVE_WINMM)
     providers.push_back({"winmm", [] { return std::make_unique<WinmmMixer>(); }});
@@ -26,31 +26,38 @@ std::vector<MixerProvider> platformProviders() {
     return providers;
 }
 
-FirstThatOpens::FirstThatOpens(std::vector<MixerProvider> providers)
-    : m_providers(std::move(providers)) {}
+FirstThatOpens::FirstThatOpens(std::vector<MixerProvider> providers, Report report)
+    : m_providers(std::move(providers)), m_report(std::move(report)) {}
 
-std::int32_t FirstThatOpens::open(MixerHandle& handle) {
-    std::int32_t result = -1;
+bool FirstThatOpens::open() {
     for (const MixerProvider& provider : m_providers) {
-        std::unique_ptr<Mixer> mixer = provider.make();
-        result = mixer->open(handle);
-        if (result == 0) {
-            m_mixer = std::move(mixer);
+        std::unique_ptr<MasterVolume> volume = provider.make();
+        if (volume->open()) {
+            m_volume = std::move(volume);
             m_chosen = provider.name;
-            return 0;
+            break;
         }
     }
-    return result;
+    tell("open: " + (m_volume ? m_chosen : "(none opened)"));
+    return m_volume != nullptr;
 }
 
-bool FirstThatOpens::locateVolumeControl(MixerHandle handle, std::uint32_t componentType,
-                                         std::uint32_t controlType, VolumeControl& control) {
-    return m_mixer && m_mixer->locateVolumeControl(handle, componentType, controlType, control);
+std::optional<std::int32_t> FirstThatOpens::locate() {
+    const std::optional<std::int32_t> scale = m_volume ? m_volume->locate() : std::nullopt;
+    tell(scale ? "locate: found, scale " + std::to_string(*scale) : "locate: not found");
+    return scale;
 }
 
-bool FirstThatOpens::applyVolume(MixerHandle handle, const VolumeControl& control,
-                                 std::int32_t value) {
-    return m_mixer && m_mixer->applyVolume(handle, control, value);
+bool FirstThatOpens::set(std::int32_t value) {
+    const bool taken = m_volume && m_volume->set(value);
+    tell("apply " + std::to_string(value) + (taken ? ": applied" : ": refused"));
+    return taken;
+}
+
+void FirstThatOpens::tell(const std::string& what) const {
+    if (m_report) {
+        m_report(what);
+    }
 }
 
 }  // namespace hushwell

@@ -5,35 +5,40 @@
 #include <string>
 #include <vector>
 
-#include "mixer/Mixer.h"
+#include "mixer/MasterVolume.h"
 
 namespace hushwell {
 
 struct MixerProvider {
     const char* name;
-    std::function<std::unique_ptr<Mixer>()> make;
+    std::function<std::unique_ptr<MasterVolume>()> make;
 };
 
 // The providers this build has for its platform, in priority order.
 [[nodiscard]] std::vector<MixerProvider> platformProviders();
 
-// A mixer that opens the providers in turn and keeps the first that opens; the other calls go to
-// that one. With none open, locate and apply return false.
-class FirstThatOpens final : public Mixer {
+// The master volume of the first provider that opens; with none open, locate and set fail. Each
+// call, with its value and result, is told to `report` ("open: PulseAudio", "apply 13100:
+// applied"), when one is given.
+class FirstThatOpens final : public MasterVolume {
 public:
-    explicit FirstThatOpens(std::vector<MixerProvider> providers);
+    using Report = std::function<void(const std::string&)>;
+
+    explicit FirstThatOpens(std::vector<MixerProvider> providers, Report report = {});
 
     // Name of the provider in use, empty before one opened.
     [[nodiscard]] const std::string& chosen() const { return m_chosen; }
 
-    std::int32_t open(MixerHandle& handle) override;
-    bool locateVolumeControl(MixerHandle handle, std::uint32_t componentType,
-                             std::uint32_t controlType, VolumeControl& control) override;
-    bool applyVolume(MixerHandle handle, const VolumeControl& control, std::int32_t value) override;
+    bool open() override;
+    std::optional<std::int32_t> locate() override;
+    bool set(std::int32_t value) override;
 
 private:
+    void tell(const std::string& what) const;
+
     std::vector<MixerProvider> m_providers;
-    std::unique_ptr<Mixer> m_mixer;
+    Report m_report;
+    std::unique_ptr<MasterVolume> m_volume;
     std::string m_chosen;
 };
 

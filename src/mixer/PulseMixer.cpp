@@ -10,9 +10,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::int32_t kOpenFailed = 1;  // any non-zero result means "not opened"
-constexpr MixerHandle kServerHandle = 1;
-
 struct LoopDeleter {
     void operator()(pa_mainloop* loop) const { pa_mainloop_free(loop); }
 };
@@ -29,10 +26,8 @@ struct Sink {
     std::uint8_t channels = 0;
 };
 
-}  // namespace
-
 // One connection to the server with its own main loop.
-class PulseMixer::Session {
+class Session {
 public:
     explicit Session(Clock::time_point deadline) {
         m_loop.reset(pa_mainloop_new());
@@ -146,57 +141,60 @@ private:
     std::unique_ptr<pa_context, ContextDeleter> m_context;
 };
 
-PulseMixer::PulseMixer(std::chrono::milliseconds timeout) : m_timeout(timeout) {}
+class PulseMixer final : public MasterVolume {
+public:
+    explicit PulseMixer(std::chrono::milliseconds timeout) : m_timeout(timeout) {}
 
-PulseMixer::~PulseMixer() = default;
+    bool open() override { return connected(Clock::now() + m_timeout); }
 
-std::int32_t PulseMixer::open(MixerHandle& handle) {
-    m_session = std::make_unique<Session>(Clock::now() + m_timeout);
-    if (!m_session->ready()) {
-        m_session.reset();
-        return kOpenFailed;
+    std::optional<std::int32_t> locate() override {
+        if (!m_session || !m_session->defaultSink(Clock::now() + m_timeout)) {
+            return std::nullopt;
+        }
+        m_located = true;
+        return static_cast<std::int32_t>(PA_VOLUME_NORM);
     }
-    handle = kServerHandle;
-    return 0;
-}
 
-bool PulseMixer::locateVolumeControl(MixerHandle handle, std::uint32_t componentType,
-                                     std::uint32_t controlType, VolumeControl& control) {
-    if (handle != kServerHandle || componentType != kComponentTypeDstSpeakers ||
-        controlType != kControlTypeVolume || !m_session || !m_session->ready()) {
-        return false;
-    }
-    const std::optional<Sink> sink = m_session->defaultSink(Clock::now() + m_timeout);
-    if (!sink) {
-        return false;
-    }
-    // Identities start at 1, so that a control that was never located (0) is told apart.
-    control.dwControlID = sink->index + 1;
-    control.lMinimum = static_cast<std::int32_t>(PA_VOLUME_MUTED);
-    control.lMaximum = static_cast<std::int32_t>(PA_VOLUME_NORM);
-    return true;
-}
-
-bool PulseMixer::applyVolume(MixerHandle handle, const VolumeControl& control, std::int32_t value) {
-    if (handle != kServerHandle || control.dwControlID == 0 || value < 0 ||
-        static_cast<std::uint32_t>(value) > PA_VOLUME_MAX) {
-        return false;
-    }
-    const auto deadline = Clock::now() + m_timeout;
-    if (!m_session || !m_session->ready()) {
-        m_session = std::make_unique<Session>(deadline);
-        if (!m_session->ready()) {
-            m_session.reset();
+    bool set(std::int32_t value) override {
+        if (!m_located || value < 0 || static_cast<std::uint32_t>(value) > PA_VOLUME_MAX) {
             return false;
         }
+        // The sink that is the default now: the program follows the user's choice of output.
+        const auto deadline = Clock::now() + m_timeout;
+        if (!connected(deadline)) {
+            return false;
+        }
+        const std::optional<Sink> sink = m_session->defaultSink(deadline);
+        const bool applied =
+            sink && m_session->setVolume(*sink, static_cast<pa_volume_t>(value), deadline);
+        if (!applied && !m_session->ready()) {
+            m_session.reset();
+        }
+        return applied;
     }
-    const std::optional<Sink> sink = m_session->defaultSink(deadline);
-    const bool applied =
-        sink && m_session->setVolume(*sink, static_cast<pa_volume_t>(value), deadline);
-    if (!applied && !m_session->ready()) {
-        m_session.reset();  // connect afresh next time
+
+private:
+    // Connects when there is no working connection; false when the server cannot be reached.
+    bool connected(Clock::time_point deadline) {
+        if (!m_session || !m_session->ready()) {
+            m_session = std::make_unique<Session>(deadline);
+            if (!m_session->ready()) {
+                m_session.reset();  // connect afresh next time
+                return false;
+            }
+        }
+        return true;
     }
-    return applied;
+
+    std::chrono::milliseconds m_timeout;
+    std::unique_ptr<Session> m_session;
+    bool m_located = false;
+};
+
+}  // namespace
+
+std::unique_ptr<MasterVolume> pulseMasterVolume(std::chrono::milliseconds timeout) {
+    return std::make_unique<PulseMixer>(timeout);
 }
 
 }  // namespace hushwell

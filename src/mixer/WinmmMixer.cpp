@@ -13,16 +13,14 @@ namespace hushwell {
 namespace {
 
 static_assert(sizeof(MIXERCONTROLA) + 4 == WinmmMixer::kControlRecordSize);
+static_assert(WinmmMixer::kSpeakers == MIXERLINE_COMPONENTTYPE_DST_SPEAKERS);
+static_assert(WinmmMixer::kVolume == MIXERCONTROL_CONTROLTYPE_VOLUME);
 
 // Every call names the mixer by the handle that open returned, with the object-type bits of the
 // flags left 0.
 constexpr DWORD kLineByComponentType = MIXER_GETLINEINFOF_COMPONENTTYPE;
 constexpr DWORD kControlsOneByType = MIXER_GETLINECONTROLSF_ONEBYTYPE;
 constexpr DWORD kSetValue = MIXER_SETCONTROLDETAILSF_VALUE;
-
-HMIXEROBJ mixerObject(MixerHandle handle) {
-    return reinterpret_cast<HMIXEROBJ>(handle);
-}
 
 // A zero-filled global memory block handed to the mixer, freed on every path.
 class TransferBlock {
@@ -45,57 +43,60 @@ private:
     void* m_data;
 };
 
-}  // namespace
-
-std::int32_t WinmmMixer::open(MixerHandle& handle) {
-    HMIXER mixer = nullptr;
-    const MMRESULT result = mixerOpen(&mixer, 0, 0, 0, 0);
-    if (result == MMSYSERR_NOERROR) {
-        handle = reinterpret_cast<MixerHandle>(mixer);
-    }
-    return static_cast<std::int32_t>(result);
+MIXERCONTROLA published(const WinmmMixer::ControlRecord& record) {
+    MIXERCONTROLA control{};
+    std::memcpy(&control, record.data(), sizeof control);
+    return control;
 }
 
-bool WinmmMixer::locateVolumeControl(MixerHandle handle, std::uint32_t componentType,
-                                     std::uint32_t controlType, VolumeControl& control) {
+}  // namespace
+
+WinmmMixer::WinmmMixer(std::uint32_t componentType, std::uint32_t controlType)
+    : m_componentType(componentType), m_controlType(controlType) {}
+
+bool WinmmMixer::open() {
+    HMIXER mixer = nullptr;
+    if (mixerOpen(&mixer, 0, 0, 0, 0) != MMSYSERR_NOERROR) {
+        return false;
+    }
+    m_mixer = mixer;
+    return true;
+}
+
+std::optional<std::int32_t> WinmmMixer::locate() {
+    const auto object = static_cast<HMIXEROBJ>(m_mixer);
     MIXERLINEA line{};
     // The platform's own record sizes: those of a 32-bit build are refused by a 64-bit mixer.
     line.cbStruct = sizeof line;
-    line.dwComponentType = componentType;
-    if (mixerGetLineInfoA(mixerObject(handle), &line, kLineByComponentType) != MMSYSERR_NOERROR) {
-        return false;
+    line.dwComponentType = m_componentType;
+    if (mixerGetLineInfoA(object, &line, kLineByComponentType) != MMSYSERR_NOERROR) {
+        return std::nullopt;
     }
 
     MIXERLINECONTROLSA controls{};
     controls.cbStruct = sizeof controls;
     controls.dwLineID = line.dwLineID;
-    controls.dwControlType = controlType;
+    controls.dwControlType = m_controlType;
     controls.cControls = 1;
     // The block holds the full record, but the mixer is told the published size: a mixer that
     // checks it exactly (Wine's does) refuses any other.
     controls.cbmxctrl = sizeof(MIXERCONTROLA);
     const TransferBlock block(kControlRecordSize);
     if (block.data() == nullptr) {
-        return false;
+        return std::nullopt;
     }
     controls.pamxctrl = static_cast<MIXERCONTROLA*>(block.data());
-    if (mixerGetLineControlsA(mixerObject(handle), &controls, kControlsOneByType) !=
-        MMSYSERR_NOERROR) {
-        return false;
+    if (mixerGetLineControlsA(object, &controls, kControlsOneByType) != MMSYSERR_NOERROR) {
+        return std::nullopt;
     }
     std::memcpy(m_record.data(), block.data(), kControlRecordSize);
-    MIXERCONTROLA located{};
-    std::memcpy(&located, m_record.data(), sizeof located);
-    control.dwControlID = located.dwControlID;
-    control.lMinimum = located.Bounds.lMinimum;
-    control.lMaximum = located.Bounds.lMaximum;
-    return true;
+    return published(m_record).Bounds.lMaximum;
 }
 
-bool WinmmMixer::applyVolume(MixerHandle handle, const VolumeControl& control, std::int32_t value) {
+bool WinmmMixer::set(std::int32_t value) {
     MIXERCONTROLDETAILS details{};
     details.cbStruct = sizeof details;
-    details.dwControlID = control.dwControlID;
+    details.dwControlID = published(m_record).dwControlID;
     details.cMultipleItems = 0;
     details.cbDetails = sizeof(MIXERCONTROLDETAILS_UNSIGNED);
     const TransferBlock block(sizeof(MIXERCONTROLDETAILS_UNSIGNED));
@@ -106,7 +107,8 @@ bool WinmmMixer::applyVolume(MixerHandle handle, const VolumeControl& control, s
     details.cChannels = 1;  // one value serves every channel
     // The value goes to the mixer as its 32-bit pattern, unclamped.
     std::memcpy(block.data(), &value, sizeof value);
-    return mixerSetControlDetails(mixerObject(handle), &details, kSetValue) == MMSYSERR_NOERROR;
+    return mixerSetControlDetails(static_cast<HMIXEROBJ>(m_mixer), &details, kSetValue) ==
+           MMSYSERR_NOERROR;
 }
 
 }  // namespace hushwell

@@ -1,11 +1,12 @@
 #include "settings/AtomicFile.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <random>
+#include <stdexcept>
 #include <string>
 
-#include "engine/Numbers.h"
 #include "settings/PathText.h"
 
 #ifdef _WIN32
@@ -23,20 +24,13 @@ constexpr int kNameAttempts = 16;
 
 std::string randomSuffix() {
     static std::mt19937_64 generator{std::random_device{}()};
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::uint64_t bits = generator();
-    std::string suffix(16, '0');
-    for (char& c : suffix) {
-        c = kDigits[bits & 0xf];
-        bits >>= 4;
-    }
+    char suffix[17];
+    std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(generator()));
     return suffix;
 }
 
-std::filesystem::path temporaryFor(const std::filesystem::path& file, const std::string& suffix) {
-    std::filesystem::path temporary = file;
-    temporary += ".tmp-" + suffix;
-    return temporary;
+std::filesystem::path temporaryFor(std::filesystem::path file, const std::string& suffix) {
+    return file += ".tmp-" + suffix;
 }
 
 std::string quoted(const std::filesystem::path& path) {
@@ -69,7 +63,7 @@ void throughTemporary(const std::filesystem::path& temporary, Steps steps) {
            (reason.back() == L'\n' || reason.back() == L'\r' || reason.back() == L'.')) {
         reason.pop_back();
     }
-    throw RunTimeError(step + ": " + pathText(std::filesystem::path(reason)));
+    throw std::runtime_error(step + ": " + pathText(std::filesystem::path(reason)));
 }
 
 void writeAll(HANDLE handle, const std::filesystem::path& temporary, std::string_view bytes) {
@@ -124,7 +118,7 @@ void writeFileAtomically(const std::filesystem::path& file, std::string_view byt
 #else
 
 [[noreturn]] void fail(const std::string& step, int error = errno) {
-    throw RunTimeError(step + ": " + std::strerror(error));
+    throw std::runtime_error(step + ": " + std::strerror(error));
 }
 
 // Creates a temporary file beside `file` that did not exist before; its descriptor.

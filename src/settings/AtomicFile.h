@@ -8,7 +8,7 @@ namespace hushwell {
 
 // Replaces `file` with `bytes` so that a failure at any step leaves the old file as it was: the
 // bytes go to a temporary file in the same folder, which is flushed to the disk and then renamed
-// over the old one. Throws RunTimeError with the step and the system's reason.
+// over the old one. Throws std::runtime_error with the step and the system's reason.
 //
 // The temporary file has a name nobody can guess and is created only where no file of that name
 // exists (never through a link), so nothing planted in the folder is written through. When `file`

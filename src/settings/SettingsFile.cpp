@@ -1,10 +1,9 @@
 #include "settings/SettingsFile.h"
 
-#include <fstream>
+#include <stdexcept>
 
-#include "engine/Numbers.h"
 #include "settings/FieldReader.h"
-#include "settings/PathText.h"
+#include "settings/TextNumbers.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -14,10 +13,6 @@ namespace hushwell {
 namespace {
 
 constexpr const char* kLineEnd = "\r\n";
-
-std::string stateField(int state) {
-    return " " + std::to_string(state) + " ";
-}
 
 std::string pairName(int index) {
     return "pair " + std::to_string(index + 1);
@@ -29,89 +24,95 @@ std::string quoted(const std::string& field) {
     return "\"" + (field.size() > kShown ? field.substr(0, kShown) + "..." : field) + "\"";
 }
 
+// Reads fields in file order into a LoadedSettings; the first failure ends the load with its text.
 class Loader {
 public:
-    Loader(const std::string& file, std::istream& in) : m_file(file), m_reader(in) {}
+    Loader(std::istream& in, const std::string& fileName) : m_reader(in), m_fileName(fileName) {}
 
-    std::string field(const std::string& what) {
+    // The next field, or empty when the load has ended.
+    std::optional<std::string> field(const std::string& what) {
+        if (!m_loaded.error.empty()) {
+            return std::nullopt;
+        }
         try {
             return m_reader.next();
         } catch (const FieldReader::Error& error) {
-            if (error.failure == FieldReader::Failure::EndOfData) {
-                fail("the file ends before " + what);
-            }
-            fail(what + " is longer than 32767 characters");
+            fail(error.failure == FieldReader::Failure::EndOfData
+                     ? "the file ends before " + what
+                     : what + " is longer than 32767 characters");
         } catch (const std::ios_base::failure& error) {
             fail("the file cannot be read (" + std::string(error.what()) + ")");
         }
+        return std::nullopt;
     }
 
-    [[noreturn]] void fail(const std::string& detail) const {
-        throw RunTimeError("Couldn't load the settings from \"" + m_file + "\": " + detail + ".");
+    void read(std::string& into, const std::string& what) {
+        if (auto text = field(what)) {
+            into = std::move(*text);
+            ++m_loaded.fieldsRead;
+        }
     }
 
-private:
-    const std::string& m_file;
-    FieldReader m_reader;
-};
-
-void loadActiveStates(Loader& loader, Pairs& pairs) {
-    for (int i = 0; i < kPairCount; ++i) {
-        const std::string what = "the Active state of " + pairName(i);
-        const std::string text = loader.field(what);
+    void readState(int& into, const std::string& what) {
+        const std::optional<std::string> text = field(what);
+        if (!text) {
+            return;
+        }
         int state = 0;
         try {
-            state = toInt16(text);
-        } catch (const RunTimeError& error) {
-            loader.fail(what + ", " + quoted(text) + ", is " + error.what());
+            state = toInt16(*text);
+        } catch (const std::exception& error) {
+            return fail(what + ", " + quoted(*text) + ", is " + error.what());
         }
-        if (state != kInactive && state != kActive && state != kGreyed) {
-            loader.fail(what + " is " + std::to_string(state) + "; it must be 0, 1 or 2");
+        if (state < 0 || state > 2) {
+            return fail(what + " is " + std::to_string(state) + "; it must be 0, 1 or 2");
         }
-        pairs.setActive(i, state);
-        if (leadingNumber(text) == 0.0) {
-            pairs.setColour(i, PairColour::ButtonFace);
-        }
+        into = state;
+        ++m_loaded.fieldsRead;
     }
-}
+
+    void fail(const std::string& detail) {
+        m_loaded.error = "Couldn't load the settings from \"" + m_fileName + "\": " + detail + ".";
+    }
+
+    LoadedSettings& loaded() { return m_loaded; }
+
+private:
+    FieldReader m_reader;
+    const std::string& m_fileName;
+    LoadedSettings m_loaded;
+};
 
 }  // namespace
 
-std::string formatSettings(const StoredLevels& levels, const Pairs& pairs) {
-    std::string out = levels.down + "," + levels.up + kLineEnd;
-    for (Row row : {Row::Down, Row::Up}) {
+std::string formatSettings(const StoredSettings& settings) {
+    std::string out = settings.downLevel + "," + settings.upLevel + kLineEnd;
+    const auto line = [&out](auto field) {
         for (int i = 0; i < kPairCount; ++i) {
-            out += pairs.mark(row, i) + (i + 1 < kPairCount ? "," : kLineEnd);
+            out += field(i) + (i + 1 < kPairCount ? "," : kLineEnd);
         }
-    }
-    for (int i = 0; i < kPairCount; ++i) {
-        out += stateField(pairs[i].active) + (i + 1 < kPairCount ? "," : kLineEnd);
-    }
+    };
+    line([&](int i) { return settings.pairs[i].down; });
+    line([&](int i) { return settings.pairs[i].up; });
+    line([&](int i) { return " " + std::to_string(settings.pairs[i].state) + " "; });
     return out;
 }
 
-StoredLevels loadSettings(const std::filesystem::path& file, Pairs& pairs) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        throw RunTimeError("Couldn't load the settings from \"" + pathText(file) +
-                           "\": the file cannot be opened.");
+LoadedSettings parseSettings(std::istream& in, const std::string& fileName) {
+    Loader loader(in, fileName);
+    StoredSettings& values = loader.loaded().values;
+    loader.read(values.downLevel, "the Down level");
+    loader.read(values.upLevel, "the Up level");
+    for (int i = 0; i < kPairCount; ++i) {
+        loader.read(values.pairs[i].down, "the Down mark of " + pairName(i));
     }
-    return loadSettings(in, pathText(file), pairs);
-}
-
-StoredLevels loadSettings(std::istream& in, const std::string& name, Pairs& pairs) {
-    Loader loader(name, in);
-    StoredLevels levels;
-    levels.down = loader.field("the Down level");
-    levels.up = loader.field("the Up level");
-    for (Row row : {Row::Down, Row::Up}) {
-        const std::string what = row == Row::Down ? "the Down mark of " : "the Up mark of ";
-        for (int i = 0; i < kPairCount; ++i) {
-            pairs.setMark(row, i, loader.field(what + pairName(i)));
-        }
+    for (int i = 0; i < kPairCount; ++i) {
+        loader.read(values.pairs[i].up, "the Up mark of " + pairName(i));
     }
-    loadActiveStates(loader, pairs);
-    return levels;
+    for (int i = 0; i < kPairCount; ++i) {
+        loader.readState(values.pairs[i].state, "the Active state of " + pairName(i));
+    }
+    return std::move(loader.loaded());
 }
 
 bool ordinaryFileExists(const std::filesystem::path& file) {

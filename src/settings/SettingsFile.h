@@ -4,28 +4,19 @@
 #include <istream>
 #include <string>
 
-#include "engine/Pairs.h"
+#include "settings/SettingsStore.h"
 
 namespace hushwell {
 
 constexpr const char* kSettingsFileName = "Hushwell_setup.txt";
 
-// The two level texts of the first line, held until the sliders are set from them.
-struct StoredLevels {
-    std::string down;
-    std::string up;
-};
-
 // The whole file: four CR LF lines, fields joined by single commas, texts written as they stand,
 // Active states as blank-digits-blank.
-[[nodiscard]] std::string formatSettings(const StoredLevels& levels, const Pairs& pairs);
+[[nodiscard]] std::string formatSettings(const StoredSettings& settings);
 
-// Reads the levels, then the eight Down marks, the eight Up marks and the eight Active states into
-// `pairs`, one field at a time; a state field of 0 also paints its pair button face. On the first
-// error it throws RunTimeError naming the file and the field, with everything before it loaded.
-[[nodiscard]] StoredLevels loadSettings(const std::filesystem::path& file, Pairs& pairs);
-// The same from a stream; `name` names the file in the error messages.
-[[nodiscard]] StoredLevels loadSettings(std::istream& in, const std::string& name, Pairs& pairs);
+// Reads the levels, the eight Down marks, the eight Up marks and the eight Active states, one
+// field at a time, up to the first error; `fileName` names the file in the error.
+[[nodiscard]] LoadedSettings parseSettings(std::istream& in, const std::string& fileName);
 
 // True only for an ordinary file: a folder, or on Windows a hidden or system file, counts as
 // absent.

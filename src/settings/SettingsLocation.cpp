@@ -8,7 +8,6 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -17,14 +16,11 @@ namespace {
 
 std::filesystem::path environmentPath(const char* name) {
 #ifdef _WIN32
-    const wchar_t* wide = _wgetenv(std::filesystem::path(name).wstring().c_str());
-    return wide != nullptr && *wide != L'\0' ? std::filesystem::path(wide)
-                                             : std::filesystem::path();
+    const wchar_t* value = _wgetenv(std::filesystem::path(name).c_str());
 #else
     const char* value = std::getenv(name);
-    return value != nullptr && *value != '\0' ? std::filesystem::path(value)
-                                              : std::filesystem::path();
 #endif
+    return value != nullptr ? std::filesystem::path(value) : std::filesystem::path();
 }
 
 }  // namespace
@@ -78,7 +74,7 @@ bool folderIsWritable(const std::filesystem::path& folder) {
     CloseHandle(handle);
     return true;
 #else
-    return faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+    return access(folder.c_str(), W_OK | X_OK) == 0;
 #endif
 }
 

@@ -1,7 +1,7 @@
 #include "ui/AppIcon.h"
 
 #include <QPainter>
-#include <QPainterPath>
+#include <QPolygonF>
 
 namespace hushwell {
 
@@ -16,28 +16,12 @@ QImage appIconImage(int size) {
     p.setBrush(QColor(0x2e, 0x7d, 0x32));
     p.drawRoundedRect(QRectF(2, 2, 60, 60), 12, 12);
 
-    QPainterPath speaker;
-    speaker.moveTo(10, 24);
-    speaker.lineTo(20, 24);
-    speaker.lineTo(32, 13);
-    speaker.lineTo(32, 51);
-    speaker.lineTo(20, 40);
-    speaker.lineTo(10, 40);
-    speaker.closeSubpath();
+    // A loudspeaker, and an arrow pointing down beside it.
     p.setBrush(QColor(0xc0, 0xff, 0xc0));
-    p.drawPath(speaker);
-
-    QPainterPath arrow;
-    arrow.moveTo(42, 14);
-    arrow.lineTo(50, 14);
-    arrow.lineTo(50, 36);
-    arrow.lineTo(56, 36);
-    arrow.lineTo(46, 50);
-    arrow.lineTo(36, 36);
-    arrow.lineTo(42, 36);
-    arrow.closeSubpath();
+    p.drawPolygon(QPolygonF({{10, 24}, {20, 24}, {32, 13}, {32, 51}, {20, 40}, {10, 40}}));
     p.setBrush(Qt::white);
-    p.drawPath(arrow);
+    p.drawPolygon(
+        QPolygonF({{42, 14}, {50, 14}, {50, 36}, {56, 36}, {46, 50}, {36, 36}, {42, 36}}));
     return image;
 }
 

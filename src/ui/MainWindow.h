@@ -3,11 +3,10 @@
 #include <QWidget>
 #include <array>
 
-#include "engine/Hushwell.h"
+#include "engine/Core.h"
 #include "ui/SecondTicker.h"
 
 class QLabel;
-class QLineEdit;
 class QPushButton;
 class QSlider;
 
@@ -17,20 +16,16 @@ class ActiveBox;
 class MarkBox;
 class SetButton;
 
-// The program's one window, Form1. It shows the core's model and forwards what the user does; no
-// rule of the program lives here. Controls carry the object names of the layout ("txtDown3",
-// "butsetUp0", "Slider1", ...), by which tests find them.
+// The program's one window, Form1. It shows the core's model and turns what the user does into
+// the core's commands; no rule of the program lives here. Controls carry the object names of the
+// layout ("txtDown3", "butsetUp0", "Slider1", ...), by which tests and screen readers find them.
 class MainWindow final : public QWidget, public UserInterface {
     Q_OBJECT
 public:
     explicit MainWindow(const Clock& clock, QWidget* parent = nullptr);
 
     // Connects the window to the core and starts the one-second tick.
-    void attach(Hushwell& engine);
-    // Gives the focus to the first control of the Tab order.
-    void focusFirstControl();
-    // Puts the Up level back, once, however the program ends.
-    void restoreUpLevel();
+    void attach(Core& core);
     // For an ending that nobody can be asked about (a signal): puts the Up level back, lets the
     // window close without the save question and shows no further message.
     void endWithoutAsking();
@@ -38,8 +33,6 @@ public:
     void showMessage(const std::string& text) override;
     [[nodiscard]] bool askYesNo(const std::string& question) override;
     void showWindow() override;
-    void focusDownSlider() override;
-    void processPendingEvents() override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -52,18 +45,19 @@ private:
     void buildSliders();
     void setTabOrder();
     void connectInput();
-    void render(ModelChange change, int index);
+    void render(Model::Change change, int index);
     void renderPair(int index);
     void renderSlider(Level level);
+    void renderTitle();
+    void showTime(const std::string& now);
     void showSliderTip(Level level);
     [[nodiscard]] QSlider* slider(Level level) const;
 
-    Hushwell* m_engine = nullptr;
+    Core* m_core = nullptr;
     SecondTicker m_ticker;
     bool m_centred = false;
     bool m_closed = false;
     bool m_ending = false;
-    bool m_restored = false;
 
     std::array<MarkBox*, kPairCount> m_txtDown{};
     std::array<MarkBox*, kPairCount> m_txtUp{};

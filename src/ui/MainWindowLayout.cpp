@@ -30,28 +30,31 @@ void setFontPixels(QWidget* widget, int pixels) {
     widget->setFont(font);
 }
 
-QLabel* label(QWidget* parent, const char* name, const QString& text, QRect geometry) {
-    auto* widget = new QLabel(text, parent);
+// `widget` under its object name, where the layout puts it, with the name a screen reader speaks
+// (none: its caption).
+template <typename Widget>
+Widget* placed(Widget* widget, const QString& name, QRect geometry,
+               const QString& accessible = {}) {
     widget->setObjectName(name);
     widget->setGeometry(geometry);
+    widget->setAccessibleName(accessible);
+    return widget;
+}
+
+QLabel* label(QWidget* parent, const char* name, const QString& text, QRect geometry) {
+    auto* widget = placed(new QLabel(text, parent), name, geometry);
     widget->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     return widget;
 }
 
 MarkBox* textBox(QWidget* parent, const QString& name, const QString& accessible, QRect geometry) {
-    auto* box = new MarkBox(QStringLiteral("00:00"), parent);
-    box->setObjectName(name);
-    box->setAccessibleName(accessible);
-    box->setGeometry(geometry);
+    auto* box = placed(new MarkBox(QStringLiteral("00:00"), parent), name, geometry, accessible);
     box->setMaxLength(32767);
     return box;
 }
 
 QPushButton* button(QWidget* parent, const char* name, const QString& text, QRect geometry) {
-    auto* widget = new QPushButton(text, parent);
-    widget->setObjectName(name);
-    widget->setGeometry(geometry);
-    return widget;
+    return placed(new QPushButton(text, parent), name, geometry);
 }
 
 }  // namespace
@@ -85,27 +88,18 @@ void MainWindow::buildPairGrid() {
         label(this, QStringLiteral("Label%1").arg(6 + i).toLatin1().constData(), pair,
               twips(x + 200, 120, 135, 255));
 
-        m_butsetDown[i] = new SetButton(QStringLiteral("Set"), this);
-        m_butsetDown[i]->setObjectName("butsetDown" + n);
-        m_butsetDown[i]->setGeometry(twips(x, 360, 495, 255));
-        m_butsetDown[i]->setAccessibleName(
-            tr("Set the Down mark of pair %1 to the current time").arg(pair));
-
+        m_butsetDown[i] = placed(new SetButton(QStringLiteral("Set"), this), "butsetDown" + n,
+                                 twips(x, 360, 495, 255),
+                                 tr("Set the Down mark of pair %1 to the current time").arg(pair));
         m_txtDown[i] = textBox(this, "txtDown" + n, tr("Down mark of pair %1").arg(pair),
                                twips(x, 720, 495, 285));
         m_txtUp[i] = textBox(this, "txtUp" + n, tr("Up mark of pair %1").arg(pair),
                              twips(x, 1200, 495, 285));
-
-        m_butsetUp[i] = new SetButton(QStringLiteral("Set"), this);
-        m_butsetUp[i]->setObjectName("butsetUp" + n);
-        m_butsetUp[i]->setGeometry(twips(x, 1560, 495, 255));
-        m_butsetUp[i]->setAccessibleName(
-            tr("Set the Up mark of pair %1 to the current time").arg(pair));
-
-        m_chkActive[i] = new ActiveBox(this);
-        m_chkActive[i]->setObjectName("chkActive" + n);
-        m_chkActive[i]->setGeometry(twips(x + 120, 1920, 255, 255));
-        m_chkActive[i]->setAccessibleName(tr("Pair %1 active").arg(pair));
+        m_butsetUp[i] = placed(new SetButton(QStringLiteral("Set"), this), "butsetUp" + n,
+                               twips(x, 1560, 495, 255),
+                               tr("Set the Up mark of pair %1 to the current time").arg(pair));
+        m_chkActive[i] = placed(new ActiveBox(this), "chkActive" + n,
+                                twips(x + 120, 1920, 255, 255), tr("Pair %1 active").arg(pair));
         m_chkActive[i]->setCheckState(Qt::Checked);
     }
 }

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "support/EngineFixture.h"
+#include "support/CoreFixture.h"
 
 namespace hushwell::testing {
 namespace {
@@ -16,95 +16,81 @@ TEST(UnitsPerPercent, RoundsHalvesToEven) {
     }
 }
 
+// A stored level goes through its slider: position 100 - the leading number, rounded half to
+// even and kept within 0..100; the level is what the slider then stands for.
 struct StoredLevel {
     const char* stored;
-    int position;
-    const char* text;
+    int level;
 };
 
-class SetUpFromStoredLevel : public EngineTest,
-                             public ::testing::WithParamInterface<StoredLevel> {};
+class SetUpFromStoredLevel : public CoreTest, public ::testing::WithParamInterface<StoredLevel> {};
 
-TEST_P(SetUpFromStoredLevel, PositionsTheSliderAndComputesTheVolume) {
+TEST_P(SetUpFromStoredLevel, TakesTheLevelTheSliderStandsFor) {
     const StoredLevel& c = GetParam();
     startWith(settingsText(c.stored, c.stored, pairsWith({})));
     for (Level level : {Level::Down, Level::Up}) {
-        EXPECT_EQ(engine.slider(level).position(), c.position);
-        EXPECT_EQ(engine.slider(level).text(), c.text);
+        EXPECT_EQ(model.level(level), c.level);
+        EXPECT_EQ(model.volume(level), c.level * 655);
     }
-    const std::int32_t volume = std::stoi(c.text) * 655;
-    EXPECT_EQ(engine.state().downVolume, volume);
-    EXPECT_EQ(engine.state().upVolume, volume);
-    EXPECT_EQ(engine.state().appliedVolume, volume);
-    EXPECT_TRUE(mixer.applies.empty());
-    EXPECT_EQ(engine.title(), "Hushwell");
-    EXPECT_FALSE(engine.state().settingsChanged);
+    EXPECT_EQ(model.appliedVolume(), c.level * 655);
+    EXPECT_TRUE(volume.sets.empty());
+    EXPECT_EQ(model.lastSent(), std::nullopt);
+    EXPECT_FALSE(model.settingsChanged());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Levels, SetUpFromStoredLevel,
-    ::testing::Values(StoredLevel{"20", 80, "20"}, StoredLevel{"100", 0, "100"},
-                      StoredLevel{"0", 100, "0"}, StoredLevel{"", 100, "0"},
-                      StoredLevel{"loud", 100, "0"}, StoredLevel{"20.5", 80, "20"},
-                      StoredLevel{"21.5", 78, "22"}, StoredLevel{" 3 5", 65, "35"},
-                      StoredLevel{"150", 0, "100"}, StoredLevel{"-5", 100, "0"},
-                      StoredLevel{"2147483648", 0, "100"}, StoredLevel{"1e400", 99, "1"}));
+INSTANTIATE_TEST_SUITE_P(Levels, SetUpFromStoredLevel,
+                         ::testing::Values(StoredLevel{"20", 20}, StoredLevel{"100", 100},
+                                           StoredLevel{"0", 0}, StoredLevel{"", 0},
+                                           StoredLevel{"loud", 0}, StoredLevel{"20.5", 20},
+                                           StoredLevel{"21.5", 22}, StoredLevel{" 3 5", 35},
+                                           StoredLevel{"150", 100}, StoredLevel{"-5", 0},
+                                           StoredLevel{"2147483648", 100},
+                                           StoredLevel{"1e400", 1}));
 
-class LevelsTest : public EngineTest {};
+class LevelsTest : public CoreTest {};
 
 TEST_F(LevelsTest, AStoredLevelBeyond32BitsEndsTheSetUpWithAMessage) {
     writeFile(settingsFile(), settingsText("30", "99999999999", pairsWith({{0, {"1", "2", 1}}})));
-    EXPECT_EQ(engine.startUp(), StartUpOutcome::Failed);
-    EXPECT_EQ(engine.slider(Level::Down).position(), 70);  // set before the failure
-    EXPECT_EQ(engine.state().downVolume, 30 * 655);
-    EXPECT_EQ(engine.slider(Level::Up).position(), 0);
-    EXPECT_EQ(engine.pairs()[0].down, "1");
+    EXPECT_EQ(core.startUp(), StartUpOutcome::Failed);
+    EXPECT_EQ(model.level(Level::Down), 30);  // set before the failure
+    EXPECT_EQ(model.level(Level::Up), 100);   // as the slider shows it
+    EXPECT_EQ(model.appliedVolume(), 100 * 655);
+    EXPECT_EQ(model.pairs()[0].down, "1");
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_NE(ui.messages[0].find("Up level"), std::string::npos) << ui.messages[0];
     EXPECT_NE(ui.messages[0].find("99999999999"), std::string::npos) << ui.messages[0];
 }
 
-TEST_F(LevelsTest, AMoveAppliesAtOnceButLeavesTheAppliedVolume) {
+TEST_F(LevelsTest, ASetLevelIsAppliedAtOnceButLeavesTheAppliedVolume) {
     const struct {
         Level level;
-        int position;
-        const char* text;
-        const char* title;
-    } cases[] = {{Level::Down, 0, "100", "DOWN"},
-                 {Level::Down, 100, "0", "DOWN"},
-                 {Level::Up, 25, "75", "UP"},
-                 {Level::Up, 130, "0", "UP"}};
+        int percent;
+    } cases[] = {{Level::Down, 100}, {Level::Down, 0}, {Level::Up, 75}, {Level::Up, 0}};
     startWith(settingsText("20", "100", pairsWith({})));
     for (const auto& c : cases) {
-        engine.moveSlider(c.level, c.position);
-        const std::int32_t volume = std::stoi(c.text) * 655;
-        EXPECT_EQ(engine.slider(c.level).text(), c.text);
-        EXPECT_EQ(mixer.applies.back().value, volume);
-        EXPECT_EQ(engine.state().sliderVolume, volume);
-        EXPECT_EQ(c.level == Level::Down ? engine.state().downVolume : engine.state().upVolume,
-                  volume);
-        EXPECT_EQ(engine.title(), c.title);
-        EXPECT_TRUE(engine.state().settingsChanged);
-        EXPECT_EQ(engine.state().appliedVolume, 100 * 655);
+        core.editor.setLevel(c.level, c.percent);
+        EXPECT_EQ(volume.sets.back(), c.percent * 655);
+        EXPECT_EQ(model.volume(c.level), c.percent * 655);
+        EXPECT_EQ(model.lastSent(), c.level);
+        EXPECT_TRUE(model.settingsChanged());
+        EXPECT_EQ(model.appliedVolume(), 100 * 655);
     }
 }
 
-TEST_F(LevelsTest, AMoveWithoutAControlAppliesZeroToControlZero) {
-    mixer.hasSpeakersVolume = false;
-    EXPECT_EQ(engine.startUp(), StartUpOutcome::ControlNotFound);
-    engine.moveSlider(Level::Up, 0);
-    ASSERT_EQ(mixer.applies.size(), 1u);
-    EXPECT_EQ(mixer.applies[0].value, 0);
-    EXPECT_EQ(mixer.applies[0].controlId, 0u);
-    EXPECT_EQ(engine.title(), "UP");
-    EXPECT_TRUE(engine.state().settingsChanged);
+TEST_F(LevelsTest, WithoutAControlALevelIsVolumeZero) {
+    volume.scale.reset();
+    EXPECT_EQ(core.startUp(), StartUpOutcome::ControlNotFound);
+    core.editor.setLevel(Level::Up, 100);
+    EXPECT_EQ(volume.sets, std::vector<std::int32_t>{0});
+    EXPECT_EQ(model.lastSent(), Level::Up);
+    EXPECT_TRUE(model.settingsChanged());
 }
 
-TEST_F(LevelsTest, EqualLevelsStillApplyOnAMove) {
+TEST_F(LevelsTest, EqualLevelsStillApplyWhenSet) {
     startWith(settingsText("50", "50", pairsWith({})));
-    engine.moveSlider(Level::Down, 50);
-    EXPECT_EQ(mixer.applies.size(), 1u);
-    EXPECT_EQ(engine.title(), "DOWN");
+    core.editor.setLevel(Level::Down, 50);
+    EXPECT_EQ(volume.sets.size(), 1u);
+    EXPECT_EQ(model.lastSent(), Level::Down);
 }
 
 }  // namespace

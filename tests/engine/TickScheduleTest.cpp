@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "support/EngineFixture.h"
+#include "support/CoreFixture.h"
 
 namespace hushwell::testing {
 namespace {
@@ -31,7 +31,7 @@ TEST(TickSchedule, ArmsFromEachReadingAndSkipsASecondSeenTwice) {
     }
 }
 
-class AlignedTicks : public EngineTest {};
+class AlignedTicks : public CoreTest {};
 
 // Ticks that arrive at their seconds switch a one-second window at its own seconds.
 TEST_F(AlignedTicks, AOneSecondWindowSwitchesOnItsSeconds) {
@@ -43,15 +43,15 @@ TEST_F(AlignedTicks, AOneSecondWindowSwitchesOnItsSeconds) {
     } seconds[] = {{59, {}}, {0, {}}, {1, 20 * 655}, {2, 100 * 655}, {3, {}}};
     for (const auto& s : seconds) {
         clock.time = {14, s.second == 59 ? 19 : 20, s.second, 5};
-        const std::size_t before = applyCount();
+        const std::size_t before = setCount();
         if (schedule.onTimer(clock.time).due) {
-            engine.tick();
+            (void)core.tick.run();
         }
         if (s.applied) {
-            ASSERT_EQ(applyCount(), before + 1) << s.second;
-            EXPECT_EQ(mixer.applies.back().value, *s.applied);
+            ASSERT_EQ(setCount(), before + 1) << s.second;
+            EXPECT_EQ(volume.sets.back(), *s.applied);
         } else {
-            EXPECT_EQ(applyCount(), before) << s.second;
+            EXPECT_EQ(setCount(), before) << s.second;
         }
     }
 }

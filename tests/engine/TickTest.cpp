@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "support/EngineFixture.h"
+#include "support/CoreFixture.h"
 
 namespace hushwell::testing {
 namespace {
@@ -10,11 +10,15 @@ namespace {
 constexpr std::int32_t kDown = 20 * 655;  // stored Down level 20
 constexpr std::int32_t kUp = 100 * 655;   // stored Up level 100
 
+constexpr std::optional<Level> kNone;  // no level sent yet: the title is the program's name
+constexpr std::optional<Level> kSentDown = Level::Down;
+constexpr std::optional<Level> kSentUp = Level::Up;
+
 struct Step {
     const char* time;                     // "mm:ss" of the tick
     std::optional<std::int32_t> applied;  // the volume this tick sends, if any
-    const char* title;                    // the title after the tick
-    std::vector<int> green;               // the light-green pairs after the tick
+    std::optional<Level> sent;            // the level last sent after the tick (the title)
+    std::vector<int> held;                // the pairs marked light green after the tick
 };
 
 struct Scenario {
@@ -27,100 +31,100 @@ void PrintTo(const Scenario& scenario, std::ostream* out) {
     *out << scenario.name;
 }
 
-class TickScenario : public EngineTest, public ::testing::WithParamInterface<Scenario> {};
+class TickScenario : public CoreTest, public ::testing::WithParamInterface<Scenario> {};
 
 TEST_P(TickScenario, SwitchesOnlyWhenTheWantedLevelChanges) {
     startWithPairs(GetParam().pairs);
     for (const Step& step : GetParam().steps) {
-        const std::size_t before = applyCount();
-        tickAt(std::stoi(step.time), std::stoi(step.time + 3));
+        const std::size_t before = setCount();
         SCOPED_TRACE(step.time);
+        EXPECT_EQ(tickAt(std::stoi(step.time), std::stoi(step.time + 3)), step.time);
         if (step.applied) {
-            ASSERT_EQ(applyCount(), before + 1);
-            EXPECT_EQ(mixer.applies.back().value, *step.applied);
-            EXPECT_EQ(mixer.applies.back().controlId, mixer.control.dwControlID);
+            ASSERT_EQ(setCount(), before + 1);
+            EXPECT_EQ(volume.sets.back(), *step.applied);
+            EXPECT_EQ(model.appliedVolume(), *step.applied);
         } else {
-            EXPECT_EQ(applyCount(), before);
+            EXPECT_EQ(setCount(), before);
         }
-        EXPECT_EQ(engine.title(), step.title);
-        EXPECT_EQ(greenPairs(), step.green);
-        EXPECT_EQ(engine.clockText(), step.time);
+        EXPECT_EQ(model.lastSent(), step.sent);
+        EXPECT_EQ(heldPairs(), step.held);
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Schedules, TickScenario,
-    ::testing::Values(Scenario{"BothMarksAreStrict",
-                               pairsWith({{1, {"20:00", "21:30", 1}}}),
-                               {{"19:59", {}, "Hushwell", {}},
-                                {"20:00", {}, "Hushwell", {}},
-                                {"20:01", kDown, "DOWN", {1}},
-                                {"21:29", {}, "DOWN", {1}},
-                                {"21:30", kUp, "UP", {}},
-                                {"21:31", {}, "UP", {}}}},
-                      Scenario{"EqualMarksNeverMatch",
-                               pairsWith({{0, {"00:00", "00:00", 1}}, {1, {"00:00", "00:00", 1}}}),
-                               {{"00:00", {}, "Hushwell", {}},
-                                {"00:01", {}, "Hushwell", {}},
-                                {"30:00", {}, "Hushwell", {}}}},
-                      Scenario{"APairAcrossTheHourNeverMatches",
-                               pairsWith({{0, {"59:00", "01:00", 1}}, {1, {"50:00", "10:00", 1}}}),
-                               {{"59:30", {}, "Hushwell", {}},
-                                {"00:30", {}, "Hushwell", {}},
-                                {"55:00", {}, "Hushwell", {}}}},
-                      Scenario{"TwoPairsSplitAtTheHour",
-                               pairsWith({{0, {"59:00", "59:59", 1}}, {1, {"00:00", "01:00", 1}}}),
-                               {{"59:00", {}, "Hushwell", {}},
-                                {"59:01", kDown, "DOWN", {0}},
-                                {"59:58", {}, "DOWN", {0}},
-                                {"59:59", kUp, "UP", {}},
-                                {"00:00", {}, "UP", {}},
-                                {"00:01", kDown, "DOWN", {1}},
-                                {"00:59", {}, "DOWN", {1}},
-                                {"01:00", kUp, "UP", {}}}},
-                      Scenario{"EmptyDownIsBeforeEveryTime",
-                               pairsWith({{3, {"", "10:00", 1}}}),
-                               {{"00:00", kDown, "DOWN", {3}},
-                                {"09:59", {}, "DOWN", {3}},
-                                {"10:00", kUp, "UP", {}}}},
-                      Scenario{"EmptyUpNeverMatches",
-                               pairsWith({{3, {"00:00", "", 1}}}),
-                               {{"00:01", {}, "Hushwell", {}}, {"59:59", {}, "Hushwell", {}}}},
-                      Scenario{"ShortMarksFollowTextOrder",
-                               pairsWith({{0, {"1:00", "2:00", 1}}, {1, {"5:00", "10:00", 1}}}),
-                               {{"19:59", {}, "Hushwell", {}},
-                                {"20:00", kDown, "DOWN", {0}},
-                                {"29:59", {}, "DOWN", {0}},
-                                {"30:00", kUp, "UP", {}},
-                                {"07:00", {}, "UP", {}}}},
-                      Scenario{"TheLowerIndexIsColoured",
-                               pairsWith({{2, {"10:00", "20:00", 1}}, {5, {"10:00", "20:00", 1}}}),
-                               {{"15:00", kDown, "DOWN", {2}}}},
-                      Scenario{"OverlappingPairsHandOverWithoutAChange",
-                               pairsWith({{0, {"10:00", "20:00", 1}}, {1, {"19:00", "30:00", 1}}}),
-                               {{"10:01", kDown, "DOWN", {0}},
-                                {"20:00", {}, "DOWN", {0}},
-                                {"29:59", {}, "DOWN", {0}},
-                                {"30:00", kUp, "UP", {}}}},
-                      Scenario{"InactivePairsAreSkipped",
-                               pairsWith({{0, {"10:00", "20:00", 0}}}),
-                               {{"15:00", {}, "Hushwell", {}}}},
-                      Scenario{"GreyedPairIsScannedAsActive",
-                               pairsWith({{4, {"10:00", "20:00", 2}}}),
-                               {{"15:00", kDown, "DOWN", {4}}, {"20:00", kUp, "UP", {}}}}),
+    ::testing::Values(
+        Scenario{"BothMarksAreStrict",
+                 pairsWith({{1, {"20:00", "21:30", 1}}}),
+                 {{"19:59", {}, kNone, {}},
+                  {"20:00", {}, kNone, {}},
+                  {"20:01", kDown, kSentDown, {1}},
+                  {"21:29", {}, kSentDown, {1}},
+                  {"21:30", kUp, kSentUp, {}},
+                  {"21:31", {}, kSentUp, {}}}},
+        Scenario{"EqualMarksNeverMatch",
+                 pairsWith({{0, {"00:00", "00:00", 1}}, {1, {"00:00", "00:00", 1}}}),
+                 {{"00:00", {}, kNone, {}}, {"00:01", {}, kNone, {}}, {"30:00", {}, kNone, {}}}},
+        Scenario{"APairAcrossTheHourNeverMatches",
+                 pairsWith({{0, {"59:00", "01:00", 1}}, {1, {"50:00", "10:00", 1}}}),
+                 {{"59:30", {}, kNone, {}}, {"00:30", {}, kNone, {}}, {"55:00", {}, kNone, {}}}},
+        Scenario{"TwoPairsSplitAtTheHour",
+                 pairsWith({{0, {"59:00", "59:59", 1}}, {1, {"00:00", "01:00", 1}}}),
+                 {{"59:00", {}, kNone, {}},
+                  {"59:01", kDown, kSentDown, {0}},
+                  {"59:58", {}, kSentDown, {0}},
+                  {"59:59", kUp, kSentUp, {}},
+                  {"00:00", {}, kSentUp, {}},
+                  {"00:01", kDown, kSentDown, {1}},
+                  {"00:59", {}, kSentDown, {1}},
+                  {"01:00", kUp, kSentUp, {}}}},
+        Scenario{"EmptyDownIsBeforeEveryTime",
+                 pairsWith({{3, {"", "10:00", 1}}}),
+                 {{"00:00", kDown, kSentDown, {3}},
+                  {"09:59", {}, kSentDown, {3}},
+                  {"10:00", kUp, kSentUp, {}}}},
+        Scenario{"EmptyUpNeverMatches",
+                 pairsWith({{3, {"00:00", "", 1}}}),
+                 {{"00:01", {}, kNone, {}}, {"59:59", {}, kNone, {}}}},
+        Scenario{"ShortMarksFollowTextOrder",
+                 pairsWith({{0, {"1:00", "2:00", 1}}, {1, {"5:00", "10:00", 1}}}),
+                 {{"19:59", {}, kNone, {}},
+                  {"20:00", kDown, kSentDown, {0}},
+                  {"29:59", {}, kSentDown, {0}},
+                  {"30:00", kUp, kSentUp, {}},
+                  {"07:00", {}, kSentUp, {}}}},
+        Scenario{"TheLowerIndexIsColoured",
+                 pairsWith({{2, {"10:00", "20:00", 1}}, {5, {"10:00", "20:00", 1}}}),
+                 {{"15:00", kDown, kSentDown, {2}}}},
+        Scenario{"OverlappingPairsHandOverWithoutAChange",
+                 pairsWith({{0, {"10:00", "20:00", 1}}, {1, {"19:00", "30:00", 1}}}),
+                 {{"10:01", kDown, kSentDown, {0}},
+                  {"20:00", {}, kSentDown, {0}},
+                  {"29:59", {}, kSentDown, {0}},
+                  {"30:00", kUp, kSentUp, {}}}},
+        Scenario{"InactivePairsAreSkipped",
+                 pairsWith({{0, {"10:00", "20:00", 0}}}),
+                 {{"15:00", {}, kNone, {}}}},
+        Scenario{"GreyedPairIsScannedAsActive",
+                 pairsWith({{4, {"10:00", "20:00", 2}}}),
+                 {{"15:00", kDown, kSentDown, {4}}, {"20:00", kUp, kSentUp, {}}}}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
-class TickTest : public EngineTest {};
+class TickTest : public CoreTest {};
 
-TEST_F(TickTest, RaisingTheVolumeRecoloursEveryPairByItsState) {
+TEST_F(TickTest, RaisingTheVolumeEndsEveryPairsMarkAndKeepsTheStates) {
     startWithPairs(pairsWith(
-        {{0, {"10:00", "20:00", 1}}, {1, {"00:00", "00:00", 2}}, {2, {"00:00", "00:00", 1}}}));
+        {{0, {"10:00", "20:00", 1}}, {1, {"00:00", "00:00", 2}}, {2, {"10:00", "30:00", 1}}}));
     tickAt(15, 0);
-    tickAt(20, 0);
-    EXPECT_EQ(engine.pairs()[0].colour, PairColour::WindowBackground);
-    EXPECT_EQ(engine.pairs()[1].colour, PairColour::ButtonFace);
-    EXPECT_EQ(engine.pairs()[2].colour, PairColour::WindowBackground);
-    EXPECT_EQ(engine.pairs()[3].colour, PairColour::ButtonFace);
+    EXPECT_EQ(heldPairs(), std::vector<int>{0});
+    tickAt(25, 0);  // pair 3 takes over without a change: pair 1 keeps its mark
+    EXPECT_EQ(heldPairs(), std::vector<int>{0});
+    core.editor.setLevel(Level::Down, 10);
+    tickAt(25, 1);  // the new Down level is applied by the pair now holding the volume
+    EXPECT_EQ(heldPairs(), (std::vector<int>{0, 2}));
+    tickAt(30, 0);
+    EXPECT_TRUE(heldPairs().empty());
+    EXPECT_EQ(model.pairs()[1].state, PairState::Greyed);
 }
 
 TEST_F(TickTest, EqualLevelsNeverTouchTheMixer) {
@@ -128,83 +132,70 @@ TEST_F(TickTest, EqualLevelsNeverTouchTheMixer) {
     for (const auto& [minute, second] : {std::pair{9, 0}, {15, 0}, {20, 0}, {25, 0}}) {
         tickAt(minute, second);
     }
-    EXPECT_TRUE(mixer.applies.empty());
-    EXPECT_EQ(engine.title(), "Hushwell");
-    EXPECT_TRUE(greenPairs().empty());
+    EXPECT_TRUE(volume.sets.empty());
+    EXPECT_EQ(model.lastSent(), kNone);
+    EXPECT_TRUE(heldPairs().empty());
 }
 
 TEST_F(TickTest, ClearingTheMatchedPairRaisesTheVolumeAtTheNextTick) {
     startWithPairs(pairsWith({{1, {"10:00", "20:00", 1}}}));
     tickAt(15, 0);
-    engine.toggleActive(1);
-    EXPECT_EQ(engine.pairs()[1].colour, PairColour::ButtonFace);
+    core.editor.togglePair(1);
+    EXPECT_FALSE(model.pairs()[1].heldDown);
     tickAt(15, 1);
-    EXPECT_EQ(mixer.applies.back().value, kUp);
-    EXPECT_EQ(engine.title(), "UP");
-    EXPECT_EQ(engine.pairs()[1].colour, PairColour::ButtonFace);
+    EXPECT_EQ(volume.sets.back(), kUp);
+    EXPECT_EQ(model.lastSent(), kSentUp);
 }
 
-TEST_F(TickTest, DownSliderMovedOutsideAWindowHoldsUntilTheNextWindowEnds) {
+TEST_F(TickTest, DownLevelSetOutsideAWindowHoldsUntilTheNextWindowEnds) {
     startWithPairs(pairsWith({{0, {"10:00", "20:00", 1}}}));
     tickAt(5, 0);
-    engine.moveSlider(Level::Down, 70);  // level 30
-    EXPECT_EQ(mixer.applies.back().value, 30 * 655);
-    EXPECT_EQ(engine.title(), "DOWN");
-    const std::size_t afterMove = applyCount();
+    core.editor.setLevel(Level::Down, 30);
+    EXPECT_EQ(volume.sets.back(), 30 * 655);
+    EXPECT_EQ(model.lastSent(), kSentDown);
+    const std::size_t afterMove = setCount();
     tickAt(5, 1);
-    EXPECT_EQ(applyCount(), afterMove);
+    EXPECT_EQ(setCount(), afterMove);
     tickAt(10, 1);
-    EXPECT_EQ(mixer.applies.back().value, 30 * 655);
-    EXPECT_EQ(greenPairs(), std::vector<int>{0});
+    EXPECT_EQ(volume.sets.back(), 30 * 655);
+    EXPECT_EQ(heldPairs(), std::vector<int>{0});
     tickAt(20, 0);
-    EXPECT_EQ(mixer.applies.back().value, kUp);
-    EXPECT_EQ(engine.title(), "UP");
+    EXPECT_EQ(volume.sets.back(), kUp);
+    EXPECT_EQ(model.lastSent(), kSentUp);
 }
 
-TEST_F(TickTest, DownSliderMovedInsideAWindowIsAppliedAgainByTheTick) {
+TEST_F(TickTest, DownLevelSetInsideAWindowIsAppliedAgainByTheTick) {
     startWithPairs(pairsWith({{0, {"10:00", "20:00", 1}}}));
     tickAt(15, 0);
-    engine.moveSlider(Level::Down, 90);  // level 10
+    core.editor.setLevel(Level::Down, 10);
     tickAt(15, 1);
-    EXPECT_EQ(mixer.applies.back().value, 10 * 655);
-    EXPECT_EQ(engine.state().appliedVolume, 10 * 655);
-    EXPECT_EQ(engine.title(), "DOWN");
+    EXPECT_EQ(volume.sets.back(), 10 * 655);
+    EXPECT_EQ(model.appliedVolume(), 10 * 655);
+    EXPECT_EQ(model.lastSent(), kSentDown);
 }
 
-TEST_F(TickTest, UpSliderMovedInsideAWindowHoldsUntilTheWindowCloses) {
+TEST_F(TickTest, UpLevelSetInsideAWindowHoldsUntilTheWindowCloses) {
     startWithPairs(pairsWith({{0, {"10:00", "20:00", 1}}}));
     tickAt(15, 0);
-    engine.moveSlider(Level::Up, 10);  // level 90
-    EXPECT_EQ(engine.title(), "UP");
-    const std::size_t afterMove = applyCount();
+    core.editor.setLevel(Level::Up, 90);
+    EXPECT_EQ(model.lastSent(), kSentUp);
+    const std::size_t afterMove = setCount();
     tickAt(16, 0);
-    EXPECT_EQ(applyCount(), afterMove);
-    EXPECT_EQ(greenPairs(), std::vector<int>{0});
+    EXPECT_EQ(setCount(), afterMove);
+    EXPECT_EQ(heldPairs(), std::vector<int>{0});
     tickAt(20, 0);
-    EXPECT_EQ(mixer.applies.back().value, 90 * 655);
-    EXPECT_TRUE(greenPairs().empty());
-}
-
-TEST_F(TickTest, MinimizedWindowKeepsItsClockButStillSwitches) {
-    startWithPairs(pairsWith({{0, {"10:00", "20:00", 1}}}));
-    tickAt(9, 59);
-    engine.resize(true);
-    tickAt(15, 0);
-    EXPECT_EQ(engine.clockText(), "09:59");
-    EXPECT_EQ(mixer.applies.back().value, kDown);
-    engine.resize(false);
-    tickAt(15, 1);
-    EXPECT_EQ(engine.clockText(), "15:01");
+    EXPECT_EQ(volume.sets.back(), 90 * 655);
+    EXPECT_TRUE(heldPairs().empty());
 }
 
 TEST_F(TickTest, AMarkIsComparedAsItStandsAtTheTick) {
     startWithPairs(pairsWith({{0, {"10:00", "20:00", 1}}}));
-    engine.editMark(Row::Up, 0, "1");  // half-typed: no time text is below "1"
+    core.editor.editMark(Row::Up, 0, "1");  // half-typed: no time text is below "1"
     tickAt(15, 0);
-    EXPECT_TRUE(mixer.applies.empty());
-    engine.editMark(Row::Up, 0, "16");
+    EXPECT_TRUE(volume.sets.empty());
+    core.editor.editMark(Row::Up, 0, "16");
     tickAt(15, 1);
-    EXPECT_EQ(mixer.applies.back().value, kDown);
+    EXPECT_EQ(volume.sets.back(), kDown);
 }
 
 }  // namespace

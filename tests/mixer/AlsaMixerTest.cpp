@@ -12,12 +12,13 @@ namespace {
 using Volumes = std::vector<long>;
 
 // ALSA's default device is the private PulseAudio server, through the ALSA PulseAudio plugin.
-using AlsaMixerTest = OpenedMixer<AlsaMixer>;
+class AlsaMixerTest : public OpenedMixer {
+protected:
+    AlsaMixerTest() : OpenedMixer(alsaMasterVolume()) {}
+};
 
-TEST_F(AlsaMixerTest, FindsTheMasterElementAndPresentsItsOwnScale) {
-    EXPECT_EQ(mixer.elementName(), "Master");
-    EXPECT_EQ(control.lMinimum, 0);
-    EXPECT_EQ(control.lMaximum, kAlsaScale);
+TEST_F(AlsaMixerTest, PresentsItsOwnScale) {
+    EXPECT_EQ(scale, kAlsaScale);
 }
 
 // The plugin's Master runs from 0 to 65536, without dB information: linear steps.
@@ -27,35 +28,34 @@ TEST_F(AlsaMixerTest, MapsTheScaleOntoEveryChannel) {
         long sink;
     } cases[] = {{0, 0}, {2000, 13107}, {6500, 42598}, {kAlsaScale, 65536}};
     for (const auto& c : cases) {
-        EXPECT_TRUE(mixer.applyVolume(handle, control, c.value)) << c.value;
+        EXPECT_TRUE(mixer->set(c.value)) << c.value;
         EXPECT_EQ(sinkVolumes("speakers"), Volumes(2, c.sink)) << c.value;
     }
-    EXPECT_FALSE(mixer.applyVolume(handle, control, kAlsaScale + 1));
+    EXPECT_FALSE(mixer->set(kAlsaScale + 1));
     EXPECT_EQ(sinkVolumes("speakers"), Volumes(2, 65536));
 }
 
-TEST_F(AlsaMixerTest, RefusesAControlThatWasNeverLocated) {
-    EXPECT_FALSE(mixer.applyVolume(handle, VolumeControl{}, 100));
-    EXPECT_FALSE(mixer.applyVolume(0, control, 100));
+TEST(AlsaMixerSet, RefusesAVolumeThatWasNeverLocated) {
+    AudioSandbox::instance();
+    const auto mixer = alsaMasterVolume();
+    ASSERT_TRUE(mixer->open());
+    EXPECT_FALSE(mixer->set(100));
 }
 
 TEST_F(AlsaMixerTest, OpensTheDeviceAgainAfterItWentAway) {
     AudioSandbox& sandbox = AudioSandbox::instance();
     sandbox.stop();
-    EXPECT_FALSE(mixer.applyVolume(handle, control, 3000));
+    EXPECT_FALSE(mixer->set(3000));
     sandbox.start();
-    EXPECT_TRUE(mixer.applyVolume(handle, control, 3000));
+    EXPECT_TRUE(mixer->set(3000));
     EXPECT_EQ(sinkVolumes("speakers"), Volumes(2, 19661));
 }
 
 TEST(AlsaMixerOpen, FailsForADeviceThatDoesNotExist) {
-    AlsaMixer mixer("hw:97");
-    MixerHandle handle = 0;
-    EXPECT_NE(mixer.open(handle), 0);
-    VolumeControl control;
-    EXPECT_FALSE(
-        mixer.locateVolumeControl(handle, kComponentTypeDstSpeakers, kControlTypeVolume, control));
-    EXPECT_FALSE(mixer.applyVolume(handle, control, 100));
+    const auto mixer = alsaMasterVolume("hw:97");
+    EXPECT_FALSE(mixer->open());
+    EXPECT_FALSE(mixer->locate().has_value());
+    EXPECT_FALSE(mixer->set(100));
 }
 
 }  // namespace

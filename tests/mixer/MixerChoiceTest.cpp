@@ -2,49 +2,45 @@
 
 #include <gtest/gtest.h>
 
-#include "mixer/MemoryMixer.h"
+#include "support/FakeVolume.h"
 
-namespace hushwell {
+namespace hushwell::testing {
 namespace {
 
-// A provider whose mixer opens with `result`; `made` counts how often it was built.
-MixerProvider provider(const char* name, std::int32_t result, int& made) {
-    return {name, [result, &made] {
+// A provider whose volume opens or not, with the scale `scale`; `made` counts how often it was
+// built.
+MixerProvider provider(const char* name, bool opens, std::int32_t scale, int& made) {
+    return {name, [opens, scale, &made] {
                 ++made;
-                auto mixer = std::make_unique<MemoryMixer>();
-                mixer->openResult = result;
-                mixer->control.dwControlID = static_cast<std::uint32_t>(made);
-                return mixer;
+                auto volume = std::make_unique<FakeVolume>();
+                volume->opens = opens;
+                volume->scale = scale;
+                return volume;
             }};
 }
 
 TEST(FirstThatOpens, TakesTheFirstProviderThatOpens) {
     int madeA = 0, madeB = 0, madeC = 0;
-    FirstThatOpens mixer(
-        {provider("a", 5, madeA), provider("b", 0, madeB), provider("c", 0, madeC)});
-    MixerHandle handle = 0;
-    EXPECT_EQ(mixer.open(handle), 0);
-    EXPECT_EQ(mixer.chosen(), "b");
+    FirstThatOpens volume({provider("a", false, 100, madeA), provider("b", true, 200, madeB),
+                           provider("c", true, 300, madeC)});
+    EXPECT_TRUE(volume.open());
+    EXPECT_EQ(volume.chosen(), "b");
     EXPECT_EQ(madeC, 0);
-    VolumeControl control;
-    EXPECT_TRUE(
-        mixer.locateVolumeControl(handle, kComponentTypeDstSpeakers, kControlTypeVolume, control));
-    EXPECT_TRUE(mixer.applyVolume(handle, control, 100));
+    EXPECT_EQ(volume.locate(), 200);
+    EXPECT_TRUE(volume.set(100));
 }
 
 TEST(FirstThatOpens, WithNoneOpenEveryCallFails) {
     int made = 0;
-    FirstThatOpens mixer({provider("a", 5, made), provider("b", 7, made)});
-    MixerHandle handle = 0;
-    EXPECT_EQ(mixer.open(handle), 7);
-    EXPECT_TRUE(mixer.chosen().empty());
-    VolumeControl control;
-    EXPECT_FALSE(
-        mixer.locateVolumeControl(handle, kComponentTypeDstSpeakers, kControlTypeVolume, control));
-    EXPECT_FALSE(mixer.applyVolume(handle, control, 100));
+    FirstThatOpens volume({provider("a", false, 100, made), provider("b", false, 200, made)});
+    EXPECT_FALSE(volume.open());
+    EXPECT_EQ(made, 2);
+    EXPECT_TRUE(volume.chosen().empty());
+    EXPECT_FALSE(volume.locate().has_value());
+    EXPECT_FALSE(volume.set(100));
     FirstThatOpens empty({});
-    EXPECT_NE(empty.open(handle), 0);
+    EXPECT_FALSE(empty.open());
 }
 
 }  // namespace
-}  // namespace hushwell
+}  // namespace hushwell::testing

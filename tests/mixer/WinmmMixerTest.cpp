@@ -13,21 +13,23 @@
 namespace hushwell {
 namespace {
 
-constexpr std::uint32_t kComponentTypeDstTelephone = 6;  // MIXERLINE_COMPONENTTYPE_DST_TELEPHONE
-constexpr std::uint32_t kControlTypeBass = 0x50030002;   // MIXERCONTROL_CONTROLTYPE_BASS
+MIXERCONTROLA published(const WinmmMixer& mixer) {
+    MIXERCONTROLA control{};
+    std::memcpy(&control, mixer.controlRecord().data(), sizeof control);
+    return control;
+}
 
 // The control's value as the mixer reports it, per channel.
-std::vector<DWORD> readBack(MixerHandle handle, const VolumeControl& control, DWORD channels) {
+std::vector<DWORD> readBack(const WinmmMixer& mixer, DWORD channels) {
     std::vector<MIXERCONTROLDETAILS_UNSIGNED> values(channels);
     MIXERCONTROLDETAILS details{};
     details.cbStruct = sizeof details;
-    details.dwControlID = control.dwControlID;
+    details.dwControlID = published(mixer).dwControlID;
     details.cChannels = channels;
     details.cbDetails = sizeof(MIXERCONTROLDETAILS_UNSIGNED);
     details.paDetails = values.data();
-    const MMRESULT result =
-        mixerGetControlDetailsA(reinterpret_cast<HMIXEROBJ>(static_cast<UINT_PTR>(handle)),
-                                &details, MIXER_GETCONTROLDETAILSF_VALUE);
+    const MMRESULT result = mixerGetControlDetailsA(static_cast<HMIXEROBJ>(mixer.handle()),
+                                                    &details, MIXER_GETCONTROLDETAILSF_VALUE);
     EXPECT_EQ(result, MMSYSERR_NOERROR);
     std::vector<DWORD> out;
     for (const auto& value : values) {
@@ -36,64 +38,66 @@ std::vector<DWORD> readBack(MixerHandle handle, const VolumeControl& control, DW
     return out;
 }
 
-DWORD speakerChannels(MixerHandle handle) {
+DWORD speakerChannels(const WinmmMixer& mixer) {
     MIXERLINEA line{};
     line.cbStruct = sizeof line;
     line.dwComponentType = MIXERLINE_COMPONENTTYPE_DST_SPEAKERS;
-    EXPECT_EQ(mixerGetLineInfoA(reinterpret_cast<HMIXEROBJ>(static_cast<UINT_PTR>(handle)), &line,
+    EXPECT_EQ(mixerGetLineInfoA(static_cast<HMIXEROBJ>(mixer.handle()), &line,
                                 MIXER_GETLINEINFOF_COMPONENTTYPE),
               MMSYSERR_NOERROR);
     return line.cChannels;
 }
 
-class WinmmMixerTest : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_EQ(mixer.open(handle), 0); }
+TEST(WinmmMixer, LocatesTheSpeakersVolumeAndKeepsItsRecord) {
     WinmmMixer mixer;
-    MixerHandle handle = 0;
-    VolumeControl control;
-};
-
-TEST_F(WinmmMixerTest, LocatesTheSpeakersVolume) {
-    ASSERT_TRUE(
-        mixer.locateVolumeControl(handle, kComponentTypeDstSpeakers, kControlTypeVolume, control));
-    EXPECT_GT(control.lMaximum, 0);
-    MIXERCONTROLA published{};
-    std::memcpy(&published, mixer.controlRecord().data(), sizeof published);
-    EXPECT_EQ(published.cbStruct, sizeof(MIXERCONTROLA));
-    EXPECT_EQ(published.dwControlType, kControlTypeVolume);
-    EXPECT_EQ(published.dwControlID, control.dwControlID);
-    EXPECT_EQ(published.Bounds.lMaximum, control.lMaximum);
+    ASSERT_TRUE(mixer.open());
+    const std::optional<std::int32_t> scale = mixer.locate();
+    ASSERT_TRUE(scale.has_value());
+    EXPECT_GT(*scale, 0);
+    EXPECT_EQ(published(mixer).cbStruct, sizeof(MIXERCONTROLA));
+    EXPECT_EQ(published(mixer).dwControlType, MIXERCONTROL_CONTROLTYPE_VOLUME);
+    EXPECT_EQ(published(mixer).Bounds.lMaximum, *scale);
 }
 
-TEST_F(WinmmMixerTest, AppliesOneValueToEveryChannelAndReadsItBack) {
-    ASSERT_TRUE(
-        mixer.locateVolumeControl(handle, kComponentTypeDstSpeakers, kControlTypeVolume, control));
+TEST(WinmmMixer, SetsOneValueForEveryChannelAndReadsItBack) {
+    WinmmMixer mixer;
+    ASSERT_TRUE(mixer.open());
+    const std::optional<std::int32_t> scale = mixer.locate();
+    ASSERT_TRUE(scale.has_value());
     // A uniform control holds one value for all its channels; otherwise every channel reports.
-    MIXERCONTROLA published{};
-    std::memcpy(&published, mixer.controlRecord().data(), sizeof published);
-    const DWORD channels =
-        (published.fdwControl & MIXERCONTROL_CONTROLF_UNIFORM) != 0 ? 1 : speakerChannels(handle);
+    const DWORD channels = (published(mixer).fdwControl & MIXERCONTROL_CONTROLF_UNIFORM) != 0
+                               ? 1
+                               : speakerChannels(mixer);
     ASSERT_GT(channels, 0u);
-    const std::int32_t units = (control.lMaximum + 50) / 100;
+    const std::int32_t units = (*scale + 50) / 100;
     for (std::int32_t level : {0, 20, 100}) {
-        EXPECT_TRUE(mixer.applyVolume(handle, control, level * units)) << level;
-        EXPECT_EQ(readBack(handle, control, channels),
+        EXPECT_TRUE(mixer.set(level * units)) << level;
+        EXPECT_EQ(readBack(mixer, channels),
                   std::vector<DWORD>(channels, static_cast<DWORD>(level * units)))
             << level;
     }
 }
 
-TEST_F(WinmmMixerTest, AMissingLineOrControlLeavesTheRecordZero) {
-    EXPECT_FALSE(
-        mixer.locateVolumeControl(handle, kComponentTypeDstTelephone, kControlTypeVolume, control));
-    EXPECT_FALSE(
-        mixer.locateVolumeControl(handle, kComponentTypeDstSpeakers, kControlTypeBass, control));
-    EXPECT_EQ(control.dwControlID, 0u);
-    EXPECT_EQ(control.lMaximum, 0);
-    for (std::byte b : mixer.controlRecord()) {
-        EXPECT_EQ(b, std::byte{0});
+TEST(WinmmMixer, AMissingLineOrControlLeavesTheRecordZero) {
+    WinmmMixer telephone(MIXERLINE_COMPONENTTYPE_DST_TELEPHONE);
+    WinmmMixer bass(WinmmMixer::kSpeakers, MIXERCONTROL_CONTROLTYPE_BASS);
+    for (WinmmMixer* mixer : {&telephone, &bass}) {
+        ASSERT_TRUE(mixer->open());
+        EXPECT_FALSE(mixer->locate().has_value());
+        for (std::byte b : mixer->controlRecord()) {
+            EXPECT_EQ(b, std::byte{0});
+        }
     }
+}
+
+TEST(WinmmMixer, TheHandleIsKeptWhole) {
+    static_assert(sizeof(WinmmMixer().handle()) == sizeof(HMIXER));
+    WinmmMixer mixer;
+    ASSERT_TRUE(mixer.open());
+    MIXERCAPSA caps{};
+    // A truncated handle would be refused with MMSYSERR_INVALHANDLE.
+    EXPECT_EQ(mixerGetDevCapsA(reinterpret_cast<UINT_PTR>(mixer.handle()), &caps, sizeof caps),
+              MMSYSERR_NOERROR);
 }
 
 }  // namespace

@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/Numbers.h"
+#include <stdexcept>
+
 #include "support/Fakes.h"
 
 #include <unistd.h>
@@ -32,7 +33,7 @@ TEST(AtomicFile, CreatesAndReplacesLeavingNothingElse) {
 TEST(AtomicFile, AFolderThatDoesNotExistIsAnError) {
     TempDir dir;
     const auto file = dir.path() / "missing" / "settings.txt";
-    EXPECT_THROW(writeFileAtomically(file, "x"), RunTimeError);
+    EXPECT_THROW(writeFileAtomically(file, "x"), std::runtime_error);
     EXPECT_TRUE(entries(dir.path()).empty());
 }
 
@@ -44,7 +45,7 @@ TEST(AtomicFile, AFailedRenameKeepsTheOldContentAndCleansUp) {
     try {
         writeFileAtomically(target, "new");
         FAIL() << "renaming over a folder succeeded";
-    } catch (const RunTimeError& error) {
+    } catch (const std::runtime_error& error) {
         EXPECT_NE(std::string(error.what()).find("cannot replace"), std::string::npos);
     }
     EXPECT_EQ(readFile(target / "inside"), "old");
@@ -98,7 +99,7 @@ TEST(AtomicFile, AFailureAtAnyStepLeavesTheOldFileWhole) {
         try {
             writeFileAtomically(file, std::string(10000, 'n'), FailingCalls::make());
             ADD_FAILURE() << c.step << " did not fail";
-        } catch (const RunTimeError& error) {
+        } catch (const std::runtime_error& error) {
             EXPECT_NE(std::string(error.what()).find(c.message), std::string::npos)
                 << c.step << ": " << error.what();
         }
@@ -158,7 +159,7 @@ TEST(AtomicFile, GivesUpWhenEveryNameIsTaken) {
     try {
         writeFileAtomically(file, "mine", ScriptedSuffixes::make());
         ADD_FAILURE() << "wrote through a taken name";
-    } catch (const RunTimeError& error) {
+    } catch (const std::runtime_error& error) {
         EXPECT_NE(std::string(error.what()).find("cannot create a temporary file"),
                   std::string::npos)
             << error.what();

@@ -2,8 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/Numbers.h"
-#include "support/EngineFixture.h"
+#include <sstream>
+
+#include "support/CoreFixture.h"
 
 namespace hushwell::testing {
 namespace {
@@ -16,14 +17,23 @@ std::string lineOf(const std::string& file, int number) {
     return file.substr(start, file.find("\r\n", start) + 2 - start);
 }
 
-TEST(FormatSettings, WritesTheExactBytes) {
-    Pairs pairs;
-    pairs.setMark(Row::Down, 0, "12:00");
-    pairs.setMark(Row::Up, 0, "13:30");
-    for (int i = 1; i < kPairCount; ++i) {
-        pairs.setActive(i, kInactive);
+StoredSettings zeroPairs(const std::string& down, const std::string& up) {
+    StoredSettings settings{down, up, {}};
+    for (StoredPair& pair : settings.pairs) {
+        pair = {"00:00", "00:00", 0};
     }
-    const std::string file = formatSettings({"20", "100"}, pairs);
+    return settings;
+}
+
+LoadedSettings parse(const std::string& text) {
+    std::istringstream in(text);
+    return parseSettings(in, "the file");
+}
+
+TEST(FormatSettings, WritesTheExactBytes) {
+    StoredSettings settings = zeroPairs("20", "100");
+    settings.pairs[0] = {"12:00", "13:30", 1};
+    const std::string file = formatSettings(settings);
     EXPECT_EQ(lineOf(file, 1), "\x32\x30\x2C\x31\x30\x30\x0D\x0A");
     EXPECT_EQ(lineOf(file, 2), "12:00,00:00,00:00,00:00,00:00,00:00,00:00,00:00\r\n");
     EXPECT_EQ(lineOf(file, 3), "13:30,00:00,00:00,00:00,00:00,00:00,00:00,00:00\r\n");
@@ -35,58 +45,36 @@ TEST(FormatSettings, WritesTheExactBytes) {
 }
 
 TEST(FormatSettings, WritesTextsAsTheyStand) {
-    Pairs pairs;
-    pairs.setMark(Row::Down, 1, "");
-    pairs.setMark(Row::Down, 2, "1,5");
-    pairs.setActive(3, kGreyed);
-    const std::string file = formatSettings({"", ""}, pairs);
+    StoredSettings settings = zeroPairs("", "");
+    settings.pairs[1].down = "";
+    settings.pairs[2].down = "1,5";
+    settings.pairs[3].state = 2;
+    const std::string file = formatSettings(settings);
     EXPECT_EQ(lineOf(file, 1), ",\r\n");
     EXPECT_EQ(lineOf(file, 2), "00:00,,1,5,00:00,00:00,00:00,00:00,00:00\r\n");
-    EXPECT_EQ(lineOf(file, 4), " 1 , 1 , 1 , 2 , 1 , 1 , 1 , 1 \r\n");
+    EXPECT_EQ(lineOf(file, 4), " 0 , 0 , 0 , 2 , 0 , 0 , 0 , 0 \r\n");
 }
 
-class LoadSettings : public ::testing::Test {
-protected:
-    StoredLevels load(const std::string& text) {
-        writeFile(file, text);
-        return loadSettings(file, pairs);
-    }
-    // Loads and returns the error text, failing the test if the load succeeds.
-    std::string loadError(const std::string& text) {
-        try {
-            (void)load(text);
-        } catch (const RunTimeError& error) {
-            return error.what();
-        }
-        ADD_FAILURE() << "loaded without error: " << text;
-        return {};
-    }
-    TempDir dir;
-    std::filesystem::path file = dir.path() / kSettingsFileName;
-    Pairs pairs;
-};
-
-TEST_F(LoadSettings, ReadsBackWhatWasSaved) {
-    Pairs saved;
+TEST(ParseSettings, ReadsBackWhatWasWritten) {
+    StoredSettings saved{"20", "", {}};
     const char* downs[] = {"12:00", "", "x y", "59:59", "00:00", "a\"b", "99", "30:00"};
     const int states[] = {1, 0, 2, 0, 1, 1, 0, 2};
     for (int i = 0; i < kPairCount; ++i) {
-        saved.setMark(Row::Down, i, downs[i]);
-        saved.setMark(Row::Up, i, std::to_string(i) + ":00");
-        saved.setActive(i, states[i]);
+        saved.pairs[i] = {downs[i], std::to_string(i) + ":00", states[i]};
     }
-    const StoredLevels levels = load(formatSettings({"20", ""}, saved));
-    EXPECT_EQ(levels.down, "20");
-    EXPECT_EQ(levels.up, "");
+    const LoadedSettings loaded = parse(formatSettings(saved));
+    EXPECT_EQ(loaded.error, "");
+    EXPECT_EQ(loaded.fieldsRead, LoadedSettings::kFields);
+    EXPECT_EQ(loaded.values.downLevel, "20");
+    EXPECT_EQ(loaded.values.upLevel, "");
     for (int i = 0; i < kPairCount; ++i) {
-        EXPECT_EQ(pairs[i].down, saved[i].down) << i;
-        EXPECT_EQ(pairs[i].up, saved[i].up) << i;
-        EXPECT_EQ(pairs[i].active, saved[i].active) << i;
-        EXPECT_EQ(pairs[i].colour, colourForState(states[i])) << i;
+        EXPECT_EQ(loaded.values.pairs[i].down, saved.pairs[i].down) << i;
+        EXPECT_EQ(loaded.values.pairs[i].up, saved.pairs[i].up) << i;
+        EXPECT_EQ(loaded.values.pairs[i].state, states[i]) << i;
     }
 }
 
-TEST_F(LoadSettings, TheSameFieldsOnOtherLinesLoadTheSame) {
+TEST(ParseSettings, TheSameFieldsOnOtherLinesLoadTheSame) {
     const std::string fourLines = settingsText("20", "100", pairsWith({{2, {"a", "b", 1}}}));
     std::string oneLine = fourLines;
     std::replace(oneLine.begin(), oneLine.end(), '\n', ',');
@@ -94,80 +82,58 @@ TEST_F(LoadSettings, TheSameFieldsOnOtherLinesLoadTheSame) {
     std::string crOnly = fourLines;
     crOnly.erase(std::remove(crOnly.begin(), crOnly.end(), '\n'), crOnly.end());
     for (const std::string& text : {oneLine + "extra,fields,\"ignored", crOnly}) {
-        Pairs loaded;
-        writeFile(file, text);
-        const StoredLevels levels = loadSettings(file, loaded);
-        EXPECT_EQ(levels.up, "100");
-        EXPECT_EQ(loaded[2].down, "a");
-        EXPECT_EQ(loaded[2].up, "b");
-        EXPECT_EQ(loaded[2].active, kActive);
-        EXPECT_EQ(loaded[7].active, kInactive);
+        const LoadedSettings loaded = parse(text);
+        EXPECT_EQ(loaded.error, "");
+        EXPECT_EQ(loaded.values.upLevel, "100");
+        EXPECT_EQ(loaded.values.pairs[2].down, "a");
+        EXPECT_EQ(loaded.values.pairs[2].up, "b");
+        EXPECT_EQ(loaded.values.pairs[2].state, 1);
+        EXPECT_EQ(loaded.values.pairs[7].state, 0);
     }
 }
 
-TEST_F(LoadSettings, ACommaInAMarkMovesEveryLaterFieldOn) {
-    auto withComma = pairsWith({{6, {"1,5", "00:00", 1}}});
-    const std::string message = loadError(settingsText("20", "100", withComma));
-    EXPECT_EQ(pairs[6].down, "1");
-    EXPECT_EQ(pairs[7].down, "5");
-    EXPECT_EQ(pairs[0].up, "00:00");  // took the old Down mark of pair 7
-    // The states are now one field late: pair 8's state is the last Up mark.
-    EXPECT_NE(message.find("the Active state of pair 1"), std::string::npos) << message;
+TEST(ParseSettings, ACommaInAMarkMovesEveryLaterFieldOn) {
+    const LoadedSettings loaded =
+        parse(settingsText("20", "100", pairsWith({{6, {"1,5", "00:00", 1}}})));
+    EXPECT_EQ(loaded.values.pairs[6].down, "1");
+    EXPECT_EQ(loaded.values.pairs[7].down, "5");
+    EXPECT_EQ(loaded.values.pairs[0].up, "00:00");  // took the old Down mark of pair 8
+    // The states are now one field late: pair 1's state is the last Up mark.
+    EXPECT_NE(loaded.error.find("the Active state of pair 1"), std::string::npos) << loaded.error;
 }
 
-TEST_F(LoadSettings, StateFieldsFollowTheConversionRules) {
+TEST(ParseSettings, StateFieldsFollowTheConversionRules) {
     const struct {
         const char* field;
         int state;
-        PairColour colour;
-    } cases[] = {
-        {"0", kInactive, PairColour::ButtonFace},        {" 0 ", kInactive, PairColour::ButtonFace},
-        {"1", kActive, PairColour::WindowBackground},    {"2", kGreyed, PairColour::ButtonFace},
-        {"1.5", kGreyed, PairColour::ButtonFace},        {"0.4", kInactive, PairColour::ButtonFace},
-        {"\"1\"", kActive, PairColour::WindowBackground}};
+    } cases[] = {{"0", 0}, {" 0 ", 0}, {"1", 1}, {"2", 2}, {"1.5", 2}, {"0.4", 0}, {"\"1\"", 1}};
     for (const auto& c : cases) {
-        Pairs loaded;
-        writeFile(file, "20,100\r\n" + std::string(16, ',') + c.field + ",1,1,1,1,1,1,1\r\n");
-        (void)loadSettings(file, loaded);
-        EXPECT_EQ(loaded[0].active, c.state) << c.field;
-        EXPECT_EQ(loaded[0].colour, c.colour) << c.field;
+        const LoadedSettings loaded =
+            parse("20,100\r\n" + std::string(16, ',') + c.field + ",1,1,1,1,1,1,1\r\n");
+        EXPECT_EQ(loaded.error, "") << c.field;
+        EXPECT_EQ(loaded.values.pairs[0].state, c.state) << c.field;
     }
-}
-
-TEST_F(LoadSettings, ZeroPaintsButtonFaceEvenWithoutAChange) {
-    Pairs loaded;
-    loaded.setActive(3, kInactive);
-    loaded.setColour(3, PairColour::LightGreen);
-    writeFile(file, settingsText("1", "2", pairsWith({})));
-    (void)loadSettings(file, loaded);
-    EXPECT_EQ(loaded[3].colour, PairColour::ButtonFace);
 }
 
 struct BadFile {
     const char* name;
     std::string text;
     const char* message;  // what the error says after the file name
-    int downMarksLoaded;  // how many Down marks the file set before the error
-    int upMarksLoaded;
-    int statesLoaded;
+    int fieldsRead;       // how many fields the file gave before the error
 };
 
 void PrintTo(const BadFile& bad, std::ostream* out) {
     *out << bad.name;
 }
 
-class LoadBadFile : public LoadSettings, public ::testing::WithParamInterface<BadFile> {};
+class ParseBadFile : public ::testing::TestWithParam<BadFile> {};
 
-TEST_P(LoadBadFile, LoadsUpToTheFaultAndNamesIt) {
+TEST_P(ParseBadFile, ReadsUpToTheFaultAndNamesIt) {
     const BadFile& bad = GetParam();
-    const std::string message = loadError(bad.text);
-    EXPECT_EQ(message,
-              "Couldn't load the settings from \"" + file.string() + "\": " + bad.message + ".");
-    for (int i = 0; i < kPairCount; ++i) {
-        EXPECT_EQ(pairs[i].down, i < bad.downMarksLoaded ? "D" : "00:00") << i;
-        EXPECT_EQ(pairs[i].up, i < bad.upMarksLoaded ? "U" : "00:00") << i;
-        EXPECT_EQ(pairs[i].active, i < bad.statesLoaded ? kInactive : kActive) << i;
-    }
+    const LoadedSettings loaded = parse(bad.text);
+    EXPECT_EQ(loaded.error,
+              "Couldn't load the settings from \"the file\": " + std::string(bad.message) + ".");
+    EXPECT_EQ(loaded.fieldsRead, bad.fieldsRead);
 }
 
 const std::string kLevels = "20,100\r\n";
@@ -175,38 +141,39 @@ const std::string kDowns = "D,D,D,D,D,D,D,D\r\n";
 const std::string kUps = "U,U,U,U,U,U,U,U\r\n";
 
 INSTANTIATE_TEST_SUITE_P(
-    Files, LoadBadFile,
+    Files, ParseBadFile,
     ::testing::Values(
-        BadFile{"Empty", "", "the file ends before the Down level", 0, 0, 0},
-        BadFile{"LevelsOnly", kLevels, "the file ends before the Down mark of pair 1", 0, 0, 0},
-        BadFile{"TwoLines", kLevels + kDowns, "the file ends before the Up mark of pair 1", 8, 0,
-                0},
+        BadFile{"Empty", "", "the file ends before the Down level", 0},
+        BadFile{"LevelsOnly", kLevels, "the file ends before the Down mark of pair 1", 2},
+        BadFile{"TwoLines", kLevels + kDowns, "the file ends before the Up mark of pair 1", 10},
         BadFile{"CutInTheStates", kLevels + kDowns + kUps + " 0 , 0 , 0 ",
-                "the file ends before the Active state of pair 4", 8, 8, 3},
+                "the file ends before the Active state of pair 4", 21},
         BadFile{"StateThree", kLevels + kDowns + kUps + "0,0,0,3,0,0,0,0",
-                "the Active state of pair 4 is 3; it must be 0, 1 or 2", 8, 8, 3},
+                "the Active state of pair 4 is 3; it must be 0, 1 or 2", 21},
         BadFile{"StateMinusOne", kLevels + kDowns + kUps + "-1,0,0,0,0,0,0,0",
-                "the Active state of pair 1 is -1; it must be 0, 1 or 2", 8, 8, 0},
+                "the Active state of pair 1 is -1; it must be 0, 1 or 2", 18},
         BadFile{"StateTooLarge", kLevels + kDowns + kUps + "0,99999,0,0,0,0,0,0",
-                "the Active state of pair 2, \"99999\", is outside the range -32768 to 32767", 8, 8,
-                1},
+                "the Active state of pair 2, \"99999\", is outside the range -32768 to 32767", 19},
         BadFile{"StateText", kLevels + kDowns + kUps + "0,0,on,0,0,0,0,0",
-                "the Active state of pair 3, \"on\", is not a number", 8, 8, 2},
+                "the Active state of pair 3, \"on\", is not a number", 20},
         BadFile{"StateEmpty", kLevels + kDowns + kUps + "0,0,0,0,0,,0,0",
-                "the Active state of pair 6, \"\", is not a number", 8, 8, 5},
+                "the Active state of pair 6, \"\", is not a number", 23},
         BadFile{"HugeMark", kLevels + "D,D," + std::string(40000, 'x'),
-                "the Down mark of pair 3 is longer than 32767 characters", 2, 0, 0}),
+                "the Down mark of pair 3 is longer than 32767 characters", 4}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
-TEST_F(LoadSettings, AManyMegabyteFileIsReadOnlyAsFarAsItsFields) {
+TEST(ParseSettings, AManyMegabyteFileIsReadOnlyAsFarAsItsFields) {
     std::string text = settingsText("20", "100", pairsWith({}));
     text += std::string(8 * 1024 * 1024, 'x');
-    EXPECT_EQ(load(text).down, "20");
+    EXPECT_EQ(parse(text).values.downLevel, "20");
 }
 
-TEST_F(LoadSettings, AnUnreadableFileIsAnError) {
-    std::filesystem::create_directory(file);
-    EXPECT_THROW((void)loadSettings(file, pairs), RunTimeError);
+TEST(FileSettingsStore, NothingIsStoredWithoutAnOrdinaryFile) {
+    TempDir dir;
+    FileSettingsStore store(SettingsLocation::at(dir.path() / kSettingsFileName));
+    EXPECT_FALSE(store.load().has_value());
+    std::filesystem::create_directory(dir.path() / kSettingsFileName);
+    EXPECT_FALSE(store.load().has_value());
 }
 
 TEST(OrdinaryFileExists, OnlyForAnOrdinaryFile) {

@@ -24,7 +24,7 @@ public:
     std::deque<bool> answers;
     std::vector<std::string> messages;
     std::vector<std::string> questions;
-    std::vector<std::string> log;  // "message: ...", "question: ...", "show", "focus", "pending"
+    std::vector<std::string> log;  // "message: ...", "question: ...", "show"
 
     void showMessage(const std::string& text) override {
         messages.push_back(text);
@@ -41,8 +41,6 @@ public:
         return answer;
     }
     void showWindow() override { log.emplace_back("show"); }
-    void focusDownSlider() override { log.emplace_back("focus"); }
-    void processPendingEvents() override { log.emplace_back("pending"); }
 };
 
 // Makes a fresh folder in the temporary folder, its name starting with `prefix`.

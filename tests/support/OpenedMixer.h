@@ -2,26 +2,29 @@
 
 #include <gtest/gtest.h>
 
-#include "mixer/Mixer.h"
+#include <memory>
+
+#include "mixer/MasterVolume.h"
 #include "support/AudioSandbox.h"
 
 namespace hushwell::testing {
 
-// A real provider, opened on the private PulseAudio server with "speakers" as the default sink
-// and its speakers' volume control located.
-template <typename Provider>
+// A real provider, opened on the private PulseAudio server with "speakers" as the default sink,
+// and its volume located.
 class OpenedMixer : public ::testing::Test {
 protected:
+    explicit OpenedMixer(std::unique_ptr<MasterVolume> provider) : mixer(std::move(provider)) {}
+
     void SetUp() override {
         AudioSandbox::instance();
         run("pactl set-default-sink speakers");
-        ASSERT_EQ(mixer.open(handle), 0);
-        ASSERT_TRUE(mixer.locateVolumeControl(handle, kComponentTypeDstSpeakers, kControlTypeVolume,
-                                              control));
+        ASSERT_TRUE(mixer->open());
+        const std::optional<std::int32_t> found = mixer->locate();
+        ASSERT_TRUE(found.has_value());
+        scale = *found;
     }
-    Provider mixer;
-    MixerHandle handle = 0;
-    VolumeControl control;
+    std::unique_ptr<MasterVolume> mixer;
+    std::int32_t scale = 0;
 };
 
 }  // namespace hushwell::testing

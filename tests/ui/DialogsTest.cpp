@@ -6,7 +6,6 @@
 #include <QTimer>
 
 #include "ui/HelpText.h"
-#include "ui/StartUp.h"
 #include "ui/WindowFixture.h"
 
 namespace hushwell::testing {
@@ -30,7 +29,7 @@ TEST_F(DialogsTest, HelpShowsTheInstructionsAndChangesNothing) {
         EXPECT_EQ(box.buttons, QMessageBox::Ok);
         EXPECT_EQ(box.format, Qt::PlainText);
     }
-    EXPECT_FALSE(engine->state().settingsChanged);
+    EXPECT_FALSE(core->model.settingsChanged());
 }
 
 TEST_F(DialogsTest, TextFromTheSettingsFileIsShownAsItStands) {
@@ -38,12 +37,12 @@ TEST_F(DialogsTest, TextFromTheSettingsFileIsShownAsItStands) {
     const std::string markup = "<b>bold</b><img src=/dev/zero>";
     writeFile(other.path() / kSettingsFileName,
               "20,100\r\n,,,,,,,\r\n,,,,,,,\r\n" + markup + "\r\n");
+    FileSettingsStore otherStore(SettingsLocation::at(other.path() / kSettingsFileName));
     MainWindow secondWindow(clock);
-    Hushwell second(mixer, clock, secondWindow,
-                    SettingsLocation::at(other.path() / kSettingsFileName));
+    Core second(volume, clock, secondWindow, otherStore);
     secondWindow.attach(second);
     boxes.clear();
-    EXPECT_EQ(startUp(secondWindow, second), StartUpOutcome::Failed);
+    EXPECT_EQ(second.startUp(), StartUpOutcome::Failed);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].format, Qt::PlainText);
     // The message quotes the field's first 24 characters.
@@ -97,8 +96,7 @@ TEST_F(DialogsTest, ClosingWithUnsavedEditsAsksAndYesSaves) {
     EXPECT_EQ(boxes[0].text, "Save settings before ending?");
     EXPECT_EQ(boxes[0].icon, QMessageBox::Question);
     EXPECT_EQ(readFile(settingsFile()).substr(0, 19), "20,100\r\n12:00,00:00");
-    ASSERT_FALSE(mixer.applies.empty());
-    EXPECT_EQ(mixer.applies.back().value, engine->state().upVolume);
+    EXPECT_EQ(volume.sets, std::vector<std::int32_t>{100 * 655});
 }
 
 TEST_F(DialogsTest, ClosingAnsweredNoWritesNothingButRaisesTheVolume) {
@@ -107,13 +105,13 @@ TEST_F(DialogsTest, ClosingAnsweredNoWritesNothingButRaisesTheVolume) {
     window->close();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_FALSE(std::filesystem::exists(settingsFile()));
-    EXPECT_EQ(mixer.applies.size(), 1u);
+    EXPECT_EQ(volume.sets, std::vector<std::int32_t>{100 * 655});
 }
 
 TEST_F(DialogsTest, ClosingWithoutEditsAsksNothing) {
     window->close();
     EXPECT_TRUE(boxes.empty());
-    EXPECT_EQ(mixer.applies.size(), 1u);
+    EXPECT_EQ(volume.sets, std::vector<std::int32_t>{100 * 655});
 }
 
 TEST_F(DialogsTest, QuittingTheApplicationPutsTheUpLevelBackOnce) {
@@ -123,7 +121,7 @@ TEST_F(DialogsTest, QuittingTheApplicationPutsTheUpLevelBackOnce) {
     QCoreApplication::exec();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, "Save settings before ending?");
-    EXPECT_EQ(mixer.applies.size(), 1u);
+    EXPECT_EQ(volume.sets, std::vector<std::int32_t>{100 * 655});
     EXPECT_FALSE(window->isVisible());
 }
 

@@ -6,6 +6,7 @@
 #include <QSlider>
 #include <QTest>
 
+#include "ui/SecondTicker.h"
 #include "ui/WindowFixture.h"
 
 namespace hushwell::testing {
@@ -34,7 +35,7 @@ TEST_F(InputTest, RightReleaseOnADownSetButtonMovesTheMarkOn) {
     EXPECT_EQ(mark("txtDown", 3)->text(), "");
     EXPECT_EQ(mark("txtDown", 5)->text(), "00:00");
     EXPECT_EQ(mark("txtUp", 3)->text(), "00:00");
-    EXPECT_EQ(engine->pairs()[4].down, "12:30");
+    EXPECT_EQ(core->model.pairs()[4].down, "12:30");
 }
 
 TEST_F(InputTest, MiddleReleaseActsLikeTheRightButton) {
@@ -61,8 +62,7 @@ TEST_F(InputTest, LeftClicksAndTheSpaceBarStampTheTime) {
                  {"butsetUp5", "txtUp5", true},
                  {"butsetDown6", "txtDown6", true}};
     for (const auto& c : cases) {
-        engine->saveSettings();
-        ASSERT_FALSE(engine->state().settingsChanged);
+        ASSERT_TRUE(core->editor.save());
         if (c.keyboard) {
             widget(c.button)->setFocus();
             QTest::keyClick(widget(c.button), Qt::Key_Space);
@@ -70,7 +70,7 @@ TEST_F(InputTest, LeftClicksAndTheSpaceBarStampTheTime) {
             QTest::mouseClick(widget(c.button), Qt::LeftButton);
         }
         EXPECT_EQ(find<QLineEdit>(c.box)->text(), "07:03") << c.button;
-        EXPECT_TRUE(engine->state().settingsChanged) << c.button;
+        EXPECT_TRUE(core->model.settingsChanged()) << c.button;
     }
 }
 
@@ -79,9 +79,9 @@ TEST_F(InputTest, TypingAMarkReachesTheCore) {
     box->setFocus();
     box->selectAll();
     QTest::keyClicks(box, "21:30");
-    EXPECT_EQ(engine->pairs()[1].up, "21:30");
+    EXPECT_EQ(core->model.pairs()[1].up, "21:30");
     EXPECT_EQ(box->text(), "21:30");
-    EXPECT_TRUE(engine->state().settingsChanged);
+    EXPECT_TRUE(core->model.settingsChanged());
 }
 
 TEST_F(InputTest, ClickingAnActiveBoxRecoloursItsPair) {
@@ -92,27 +92,58 @@ TEST_F(InputTest, ClickingAnActiveBoxRecoloursItsPair) {
     EXPECT_EQ(box->checkState(), Qt::Unchecked);
     EXPECT_EQ(background(mark("txtDown", 5)), face);
     EXPECT_EQ(background(mark("txtUp", 5)), face);
-    EXPECT_TRUE(engine->state().settingsChanged);
+    EXPECT_TRUE(core->model.settingsChanged());
     box->setFocus();
     QTest::keyClick(box, Qt::Key_Space);
     EXPECT_EQ(box->checkState(), Qt::Checked);
     EXPECT_EQ(background(mark("txtDown", 5)), windowColour);
 }
 
-TEST_F(InputTest, TheTickShowsTheClockAndTheLightGreenPair) {
+TEST_F(InputTest, TheTickShowsTheClockWhileTheWindowCanBeSeen) {
     mark("txtDown", 2)->setText("10:00");
     mark("txtUp", 2)->setText("20:00");
     find<QSlider>("Slider1")->setValue(30);  // user moves: Down level 30, Up level 90
     find<QSlider>("Slider2")->setValue(90);
     clock.time = {9, 15, 0, 0};
     window->showMinimized();
-    engine->tick();
-    EXPECT_EQ(find<QLineEdit>("txtClock")->text(), "00:00");
-    window->showNormal();
-    engine->tick();
-    EXPECT_EQ(find<QLineEdit>("txtClock")->text(), "15:00");
+    tick();
+    EXPECT_EQ(find<QLineEdit>("txtClock")->text(), "00:00") << "minimized, it keeps its text";
+    EXPECT_EQ(window->windowTitle(), "DOWN") << "and the schedule goes on";
     EXPECT_EQ(background(mark("txtDown", 2)), QColor(192, 255, 192));
-    EXPECT_EQ(window->windowTitle(), "DOWN");
+    window->showNormal();
+    clock.time = {9, 15, 1, 0};
+    tick();
+    EXPECT_EQ(find<QLineEdit>("txtClock")->text(), "15:01");
+}
+
+// Window background for a pair that is on, button face for one that is off or greyed, light green
+// for the pair that lowered the volume; the check box shows the state.
+TEST_F(InputTest, EachPairShowsItsStateAndTheScheduleInItsColours) {
+    writeFile(settingsFile(),
+              "20,100\r\n00:00,00:00,00:00,10:00,,,,\r\n"
+              "00:00,00:00,00:00,20:00,,,,\r\n1,0,2,1,1,1,1,1\r\n");
+    MainWindow secondWindow(clock);
+    Core second(volume, clock, secondWindow, store);
+    secondWindow.attach(second);
+    ASSERT_EQ(second.startUp(), StartUpOutcome::SettingsRead);
+    clock.time = {9, 15, 0, 0};
+    emit secondWindow.findChild<SecondTicker*>()->tick();
+    const QPalette colours = secondWindow.palette();
+    const struct {
+        int pair;
+        QColor fill;
+        Qt::CheckState check;
+    } cases[] = {{0, colours.color(QPalette::Base), Qt::Checked},
+                 {1, colours.color(QPalette::Button), Qt::Unchecked},
+                 {2, colours.color(QPalette::Button), Qt::PartiallyChecked},
+                 {3, QColor(192, 255, 192), Qt::Checked}};
+    for (const auto& c : cases) {
+        const QString n = QString::number(c.pair);
+        EXPECT_EQ(background(secondWindow.findChild<QLineEdit*>("txtDown" + n)), c.fill) << c.pair;
+        EXPECT_EQ(background(secondWindow.findChild<QLineEdit*>("txtUp" + n)), c.fill) << c.pair;
+        EXPECT_EQ(secondWindow.findChild<QCheckBox*>("chkActive" + n)->checkState(), c.check)
+            << c.pair;
+    }
 }
 
 TEST_F(InputTest, AKeyboardMoveOfASliderSetsTheLevelAndTheTitle) {
@@ -130,9 +161,9 @@ TEST_F(InputTest, AKeyboardMoveOfASliderSetsTheLevelAndTheTitle) {
         slider->setFocus();
         QTest::keyClick(slider, c.key);
         const Level level = QString(c.slider) == "Slider1" ? Level::Down : Level::Up;
-        EXPECT_EQ(engine->slider(level).text(), std::to_string(c.level)) << c.slider << c.key;
+        EXPECT_EQ(core->model.level(level), c.level) << c.slider << c.key;
         EXPECT_EQ(slider->value(), c.level) << "the thumb stands at the level";
-        EXPECT_EQ(mixer.applies.back().value, c.level * 655) << c.slider;
+        EXPECT_EQ(volume.sets.back(), c.level * 655) << c.slider;
         EXPECT_EQ(window->windowTitle(), c.title);
     }
 }
@@ -141,14 +172,14 @@ TEST_F(InputTest, APositionSetByTheProgramIsNotAMove) {
     TempDir other;
     writeFile(settingsFile(), "35,90\r\n,,,,,,,\r\n,,,,,,,\r\n1,1,1,1,1,1,1,1\r\n");
     MainWindow secondWindow(clock);
-    Hushwell second(mixer, clock, secondWindow, SettingsLocation::at(settingsFile()));
+    Core second(volume, clock, secondWindow, store);
     secondWindow.attach(second);
     ASSERT_EQ(second.startUp(), StartUpOutcome::SettingsRead);
     auto* slider = secondWindow.findChild<QSlider*>("Slider1");
     EXPECT_EQ(slider->value(), 35);
     EXPECT_EQ(secondWindow.windowTitle(), "Hushwell");
-    EXPECT_FALSE(second.state().settingsChanged);
-    EXPECT_TRUE(mixer.applies.empty());
+    EXPECT_FALSE(second.model.settingsChanged());
+    EXPECT_TRUE(volume.sets.empty());
 }
 
 }  // namespace

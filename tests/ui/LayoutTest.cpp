@@ -147,7 +147,7 @@ TEST_F(LayoutTest, TabVisitsTheControlsInTheListedOrder) {
              << "chkActive7"
              << "txtClock"
              << "txtDown0";
-    window->focusFirstControl();
+    find<QWidget>("txtDown0")->setFocus();
     QStringList visited;
     for (qsizetype i = 0; i < expected.size(); ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -159,7 +159,7 @@ TEST_F(LayoutTest, TabVisitsTheControlsInTheListedOrder) {
 }
 
 TEST_F(LayoutTest, AMixerThatWillNotOpenStartsTheFocusOnTheFirstMark) {
-    mixer.openResult = 1;
+    volume.opens = false;
     start();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, "Couldn't open the mixer.");

@@ -52,7 +52,7 @@ TEST_P(ThemeTest, EveryMarkBoxIsLegibleOnItsFill) {
     find<QAbstractButton>("chkActive2")->click();  // pair 3 switched off
     find<QSlider>("Slider1")->setValue(30);
     clock.time = {9, 15, 0, 0};
-    engine->tick();
+    tick();
 
     QApplication::setPalette(paletteOf(GetParam()));
     QApplication::processEvents();

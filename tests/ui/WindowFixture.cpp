@@ -4,15 +4,14 @@
 #include <QApplication>
 #include <QTest>
 
-#include "ui/StartUp.h"
+#include "ui/SecondTicker.h"
 
 namespace hushwell::testing {
 
-WindowTest::WindowTest() {
+WindowTest::WindowTest() : store(SettingsLocation::at(dir.path() / kSettingsFileName)) {
     window = std::make_unique<MainWindow>(clock);
-    engine = std::make_unique<Hushwell>(mixer, clock, *window,
-                                        SettingsLocation::at(dir.path() / kSettingsFileName));
-    window->attach(*engine);
+    core = std::make_unique<Core>(volume, clock, *window, store);
+    window->attach(*core);
     m_answerer.setInterval(5);
     QObject::connect(&m_answerer, &QTimer::timeout, [this] { answerOpenBox(); });
     m_answerer.start();
@@ -21,12 +20,18 @@ WindowTest::WindowTest() {
 WindowTest::~WindowTest() {
     m_answerer.stop();
     window.reset();
+    core.reset();
 }
 
 void WindowTest::start() {
-    (void)startUp(*window, *engine);
+    (void)core->startUp();
+    window->show();
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+}
+
+void WindowTest::tick() {
+    emit window->findChild<SecondTicker*>()->tick();
 }
 
 void WindowTest::answerOpenBox() {

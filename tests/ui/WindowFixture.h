@@ -7,7 +7,9 @@
 #include <deque>
 #include <memory>
 
-#include "mixer/MemoryMixer.h"
+#include "settings/FileSettingsStore.h"
+#include "settings/SettingsFile.h"
+#include "support/FakeVolume.h"
 #include "support/Fakes.h"
 #include "ui/MainWindow.h"
 
@@ -22,7 +24,7 @@ struct SeenBox {
     Qt::TextFormat format;
 };
 
-// The real window on the core, with an in-memory mixer, a clock the test sets and a settings file
+// The real window on the core, with an in-memory volume, a clock the test sets and a settings file
 // in a fresh folder. Message boxes are answered from `answers` as they appear (OK or No once the
 // list runs out) and recorded in `boxes`.
 class WindowTest : public ::testing::Test {
@@ -31,6 +33,7 @@ protected:
     ~WindowTest() override;
 
     void start();  // runs start-up and waits for the window to be active
+    void tick();   // a tick of the window's second ticker
     [[nodiscard]] std::filesystem::path settingsFile() const {
         return dir.path() / kSettingsFileName;
     }
@@ -42,11 +45,12 @@ protected:
     }
     [[nodiscard]] QString focusedName() const;
 
-    MemoryMixer mixer;
+    FakeVolume volume;
     FakeClock clock;
     TempDir dir;
+    FileSettingsStore store;
     std::unique_ptr<MainWindow> window;
-    std::unique_ptr<Hushwell> engine;
+    std::unique_ptr<Core> core;
     std::deque<QMessageBox::StandardButton> answers;
     std::vector<SeenBox> boxes;
 

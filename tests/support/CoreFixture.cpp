@@ -1,4 +1,4 @@
-#include "support/EngineFixture.h"
+#include "support/CoreFixture.h"
 
 namespace hushwell::testing {
 
@@ -26,33 +26,34 @@ std::array<PairSpec, kPairCount> pairsWith(
     return pairs;
 }
 
-EngineTest::EngineTest()
-    : engine(mixer, clock, ui, SettingsLocation::at(dir.path() / kSettingsFileName)) {}
+CoreTest::CoreTest()
+    : store(SettingsLocation::at(dir.path() / kSettingsFileName)),
+      core(volume, clock, ui, store),
+      model(core.model) {}
 
-void EngineTest::startWith(const std::string& fileText) {
+void CoreTest::startWith(const std::string& fileText) {
     writeFile(settingsFile(), fileText);
-    ASSERT_EQ(engine.startUp(), StartUpOutcome::SettingsRead) << ::testing::PrintToString(ui.log);
+    ASSERT_EQ(core.startUp(), StartUpOutcome::SettingsRead) << ::testing::PrintToString(ui.log);
 }
 
-void EngineTest::startWithPairs(const std::array<PairSpec, kPairCount>& pairs,
-                                const std::string& downLevel, const std::string& upLevel) {
+void CoreTest::startWithPairs(const std::array<PairSpec, kPairCount>& pairs,
+                              const std::string& downLevel, const std::string& upLevel) {
     startWith(settingsText(downLevel, upLevel, pairs));
-    engine.resize(false);
 }
 
-void EngineTest::tickAt(int minute, int second) {
+std::string CoreTest::tickAt(int minute, int second) {
     clock.set(minute, second);
-    engine.tick();
+    return core.tick.run();
 }
 
-std::vector<int> EngineTest::greenPairs() const {
-    std::vector<int> green;
+std::vector<int> CoreTest::heldPairs() const {
+    std::vector<int> held;
     for (int i = 0; i < kPairCount; ++i) {
-        if (engine.pairs()[i].colour == PairColour::LightGreen) {
-            green.push_back(i);
+        if (model.pairs()[i].heldDown) {
+            held.push_back(i);
         }
     }
-    return green;
+    return held;
 }
 
 }  // namespace hushwell::testing

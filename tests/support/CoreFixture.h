@@ -5,8 +5,10 @@
 #include <array>
 #include <string>
 
-#include "engine/Hushwell.h"
-#include "mixer/MemoryMixer.h"
+#include "engine/Core.h"
+#include "settings/FileSettingsStore.h"
+#include "settings/SettingsFile.h"
+#include "support/FakeVolume.h"
 #include "support/Fakes.h"
 
 namespace hushwell::testing {
@@ -25,11 +27,11 @@ struct PairSpec {
 [[nodiscard]] std::array<PairSpec, kPairCount> pairsWith(
     std::initializer_list<std::pair<int, PairSpec>> changed);
 
-// A core wired to an in-memory mixer (maximum 65535, so 655 units per percent), a clock the test
-// sets, scripted answers and a settings file in a fresh folder.
-class EngineTest : public ::testing::Test {
+// The core on an in-memory master volume (scale 65535, so 655 units per percent), a clock the
+// test sets, scripted answers and the settings file in a fresh folder.
+class CoreTest : public ::testing::Test {
 protected:
-    EngineTest();
+    CoreTest();
 
     [[nodiscard]] std::filesystem::path settingsFile() const {
         return dir.path() / kSettingsFileName;
@@ -38,15 +40,19 @@ protected:
     void startWith(const std::string& fileText);
     void startWithPairs(const std::array<PairSpec, kPairCount>& pairs,
                         const std::string& downLevel = "20", const std::string& upLevel = "100");
-    [[nodiscard]] std::size_t applyCount() const { return mixer.applies.size(); }
-    void tickAt(int minute, int second);
-    [[nodiscard]] std::vector<int> greenPairs() const;
+    [[nodiscard]] std::size_t setCount() const { return volume.sets.size(); }
+    // Runs a tick at 14:mm:ss; its time text.
+    std::string tickAt(int minute, int second);
+    // The pairs that hold the light green of having lowered the volume.
+    [[nodiscard]] std::vector<int> heldPairs() const;
 
-    MemoryMixer mixer;
+    FakeVolume volume;
     FakeClock clock;
     ScriptedUi ui;
     TempDir dir;
-    Hushwell engine;
+    FileSettingsStore store;
+    Core core;
+    Model& model;
 };
 
 }  // namespace hushwell::testing

@@ -1,4 +1,5 @@
-#include "engine/Clock.h"
+#include "engine/TickSchedule.h"
+#include "engine/TimeText.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,73 @@
+#include "engine/Editor.h"
+
+#include <stdexcept>
+
+#include "engine/TimeText.h"
+
+namespace hushwell {
+
+void Editor::editMark(Row row, int index, const std::string& text) {
+    m_model.setMark(row, index, text);
+}
+
+void Editor::stampMark(Row row, int index) {
+    m_model.setMark(row, index, timeText(m_clock.now(), m_separator));
+    m_model.setSettingsChanged(true);
+}
+
+void Editor::moveMarkOn(Row row, int index) {
+    if (index + 1 < kPairCount) {
+        m_model.setMark(row, index + 1, m_model.mark(row, index));
+    }
+    m_model.setMark(row, index, "");
+}
+
+void Editor::togglePair(int index) {
+    const bool on = m_model.pairs().at(index).state == PairState::On;
+    m_model.setState(index, on ? PairState::Off : PairState::On);
+}
+
+void Editor::setLevel(Level level, int percent) {
+    m_model.setLevel(level, percent);
+    (void)m_volume.set(m_model.volume(level));
+    m_model.setLastSent(level);
+}
+
+void Editor::clearSchedule() {
+    if (!m_ui.askYesNo("Are you sure you want to clear all settings?")) {
+        return;
+    }
+    for (Row row : {Row::Down, Row::Up}) {
+        for (int i = 0; i < kPairCount; ++i) {
+            m_model.setMark(row, i, "00:00");
+        }
+    }
+    for (int i = 0; i < kPairCount; ++i) {
+        m_model.setState(i, PairState::Off);
+    }
+}
+
+bool Editor::save() {
+    StoredSettings settings{
+        std::to_string(m_model.level(Level::Down)), std::to_string(m_model.level(Level::Up)), {}};
+    for (int i = 0; i < kPairCount; ++i) {
+        const SettingPair& pair = m_model.pairs()[i];
+        settings.pairs[i] = {pair.down, pair.up, static_cast<int>(pair.state)};
+    }
+    try {
+        m_store.save(settings);
+    } catch (const std::exception& error) {
+        m_ui.showMessage(error.what());
+        return false;
+    }
+    m_model.setSettingsChanged(false);
+    return true;
+}
+
+void Editor::queryClose() {
+    if (m_model.settingsChanged() && m_ui.askYesNo("Save settings before ending?")) {
+        (void)save();
+    }
+}
+
+}  // namespace hushwell

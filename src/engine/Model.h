@@ -1,0 +1,81 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "settings/SettingsStore.h"
+
+namespace hushwell {
+
+enum class Row { Down, Up };    // the two rows of marks
+enum class Level { Down, Up };  // the two volume levels
+// The values the settings file stores; Greyed comes only from a hand-edited file.
+enum class PairState { Off = 0, On = 1, Greyed = 2 };
+
+constexpr int kMaxLevel = 100;  // levels are whole percent, 0 to kMaxLevel
+
+// One of the eight schedule pairs.
+struct SettingPair {
+    std::string down = "00:00";
+    std::string up = "00:00";
+    PairState state = PairState::On;
+    bool heldDown = false;  // matched when the schedule last lowered the volume
+};
+
+// Mixer units per percent for a volume whose scale runs to `scale`: scale / 100, rounded half to
+// even (65535 gives 655, 250 gives 2).
+[[nodiscard]] std::int32_t unitsPerPercentFor(std::int32_t scale);
+
+// Everything the program knows: the eight pairs, the two levels, the mixer's units per percent,
+// the volume the schedule applied last and the level last sent to the mixer, and whether there
+// are unsaved edits. The window shows it; every change that it shows is reported to the listener.
+class Model {
+public:
+    enum class Change { Pair, Level, Sent };
+    // `index`: the pair for Pair, static_cast<int>(Level) for Level, 0 for Sent.
+    using Listener = std::function<void(Change, int index)>;
+
+    void setListener(Listener listener) { m_listener = std::move(listener); }
+
+    [[nodiscard]] const std::array<SettingPair, kPairCount>& pairs() const { return m_pairs; }
+    [[nodiscard]] const std::string& mark(Row row, int index) const;
+    [[nodiscard]] int level(Level level) const { return m_levels[index(level)]; }
+    [[nodiscard]] std::int32_t unitsPerPercent() const { return m_unitsPerPercent; }
+    // The level in the mixer's units.
+    [[nodiscard]] std::int32_t volume(Level level) const;
+    [[nodiscard]] std::int32_t appliedVolume() const { return m_appliedVolume; }
+    // The level last sent to the mixer, by the schedule or a move of its slider; none at first.
+    [[nodiscard]] std::optional<Level> lastSent() const { return m_lastSent; }
+    [[nodiscard]] bool settingsChanged() const { return m_settingsChanged; }
+
+    // Edits, which leave unsaved changes when they change anything. A new state also ends the
+    // pair's mark of having lowered the volume.
+    void setMark(Row row, int index, const std::string& text);
+    void setState(int index, PairState state);
+    void setLevel(Level level, int percent);
+    void setSettingsChanged(bool changed) { m_settingsChanged = changed; }
+
+    void setUnitsPerPercent(std::int32_t units) { m_unitsPerPercent = units; }
+    // The volume the schedule takes to be in force, without a change of what was sent.
+    void setAppliedVolume(std::int32_t volume) { m_appliedVolume = volume; }
+    void setLastSent(Level level);
+    // The schedule applied `level`: Down because pair `holding` holds the volume down, Up with no
+    // pair holding it, when every pair loses its mark.
+    void scheduleApplied(Level level, std::optional<int> holding);
+
+private:
+    static int index(Level level) { return static_cast<int>(level); }
+
+    std::array<SettingPair, kPairCount> m_pairs{};
+    std::array<int, 2> m_levels{20, kMaxLevel};
+    std::int32_t m_unitsPerPercent = 0;
+    std::int32_t m_appliedVolume = 0;
+    std::optional<Level> m_lastSent;
+    bool m_settingsChanged = false;
+    Listener m_listener = [](Change, int) {};
+};
+
+}  // namespace hushwell

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <utility>
+
+#include "engine/Model.h"
+#include "mixer/MasterVolume.h"
+
+namespace hushwell {
+
+// The end of a run, however it comes (the window closed, a signal, the end of the session): the
+// Up level goes back to the mixer, once.
+class ShutDown {
+public:
+    ShutDown(const Model& model, MasterVolume& volume) : m_model(model), m_volume(volume) {}
+
+    void restoreUpLevel() {
+        if (!std::exchange(m_done, true)) {
+            (void)m_volume.set(m_model.volume(Level::Up));
+        }
+    }
+
+private:
+    const Model& m_model;
+    MasterVolume& m_volume;
+    bool m_done = false;
+};
+
+}  // namespace hushwell
