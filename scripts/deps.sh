@@ -26,7 +26,7 @@ ensure_packages() {
 BUILD_PACKAGES=(cmake g++ make pkg-config qt6-base-dev libgl-dev libpulse-dev libasound2-dev
                 fonts-dejavu-core)
 TEST_PACKAGES=(googletest libgtest-dev libbenchmark-dev clang clang-tidy libclang-rt-14-dev
-               pulseaudio pulseaudio-utils
+               pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber dbus-daemon
                libasound2-plugins alsa-utils xvfb xauth x11-utils xdotool imagemagick
                desktop-file-utils appstream lintian dpkg-dev)
 # The whole program for Windows: the cross compilers, Debian's Qt for the host tools (moc), the
