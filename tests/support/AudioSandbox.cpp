@@ -8,16 +8,24 @@
 #include <cstdio>
 #include <cstdlib>
 #include <regex>
+#include <stdexcept>
 #include <thread>
 
 #include "support/Fakes.h"
 
 namespace hushwell::testing {
-namespace {
 
-const std::string kServerScript = std::string(HUSHWELL_SOURCE_DIR) + "/scripts/pulse-server.sh";
-
-}  // namespace
+AudioServer audioServerKind() {
+    const char* value = std::getenv("HUSHWELL_AUDIO_SERVER");
+    const std::string kind = value == nullptr ? "" : value;
+    if (kind.empty() || kind == "pulseaudio") {
+        return AudioServer::PulseAudio;
+    }
+    if (kind == "pipewire") {
+        return AudioServer::PipeWire;
+    }
+    throw std::runtime_error("HUSHWELL_AUDIO_SERVER=" + kind + ": expected pulseaudio or pipewire");
+}
 
 std::string run(const std::string& command) {
     std::string output;
@@ -40,7 +48,17 @@ AudioSandbox& AudioSandbox::instance() {
     return sandbox;
 }
 
-AudioSandbox::AudioSandbox() : m_folder(makeTempFolder("hushwell-pulse-")) {
+AudioSandbox::AudioSandbox()
+    : m_kind(audioServerKind()),
+      m_folder(makeTempFolder(m_kind == AudioServer::PipeWire ? "hushwell-pipewire-"
+                                                              : "hushwell-pulse-")),
+      m_socket(m_folder / (m_kind == AudioServer::PipeWire ? "pulse/native" : "native")),
+      m_script(std::string(HUSHWELL_SOURCE_DIR) + (m_kind == AudioServer::PipeWire
+                                                       ? "/scripts/pipewire-server.sh"
+                                                       : "/scripts/pulse-server.sh")) {
+    // Named in the test's output, so that a failure says which server it was.
+    std::fprintf(stderr, "Audio sandbox: %s server in %s\n",
+                 m_kind == AudioServer::PipeWire ? "PipeWire" : "PulseAudio", m_folder.c_str());
     setenv("PULSE_SERVER", server().c_str(), 1);
     setenv("PULSE_COOKIE", (m_folder / "cookie").c_str(), 1);
     setenv("PULSE_RUNTIME_PATH", m_folder.c_str(), 1);
@@ -58,11 +76,14 @@ AudioSandbox::~AudioSandbox() {
 }
 
 void AudioSandbox::start() {
-    run(kServerScript + " start " + m_folder.string());
+    run(m_script + " start " + m_folder.string());
+    // The server that answers is the kind asked for: PipeWire names itself in the server name.
+    const bool pipewire = run("pactl info").find("(on PipeWire ") != std::string::npos;
+    EXPECT_EQ(pipewire, m_kind == AudioServer::PipeWire) << "the server at " << server();
 }
 
 void AudioSandbox::stop() {
-    run(kServerScript + " stop " + m_folder.string());
+    run(m_script + " stop " + m_folder.string());
 }
 
 std::vector<long> sinkVolumes(const std::string& sink) {

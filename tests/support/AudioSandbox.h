@@ -6,9 +6,15 @@
 
 namespace hushwell::testing {
 
-// A private PulseAudio server with one null sink, "speakers", on a socket in a fresh folder, so
-// that no test reaches the machine's own audio. It points PULSE_SERVER at itself, and ALSA's
-// default device at itself through the PulseAudio plugin, for the whole test program.
+// The kind of private server the audio sandboxes start: HUSHWELL_AUDIO_SERVER=pulseaudio (the
+// default) or pipewire (PipeWire, WirePlumber and pipewire-pulse). Any other value is an error.
+enum class AudioServer { PulseAudio, PipeWire };
+AudioServer audioServerKind();
+
+// A private sound server with one null sink, "speakers", on a socket in a fresh folder, so that no
+// test reaches the machine's own audio: PulseAudio (scripts/pulse-server.sh) or PipeWire
+// (scripts/pipewire-server.sh), as HUSHWELL_AUDIO_SERVER says. It points PULSE_SERVER at itself,
+// and ALSA's default device at itself through the PulseAudio plugin, for the whole test program.
 class AudioSandbox {
 public:
     // Starts the one sandbox of the test program; later calls return it.
@@ -18,14 +24,20 @@ public:
     AudioSandbox(const AudioSandbox&) = delete;
     AudioSandbox& operator=(const AudioSandbox&) = delete;
 
+    // Stops the server (every process of it); start() starts a fresh one on the same socket.
     void stop();
     void start();
     [[nodiscard]] const std::filesystem::path& folder() const { return m_folder; }
-    [[nodiscard]] std::string server() const { return "unix:" + (m_folder / "native").string(); }
+    // The PulseAudio server address: the folder's "native" (PulseAudio) or "pulse/native"
+    // (pipewire-pulse, under its XDG_RUNTIME_DIR).
+    [[nodiscard]] std::string server() const { return "unix:" + m_socket.string(); }
 
 private:
     AudioSandbox();
+    AudioServer m_kind;
     std::filesystem::path m_folder;
+    std::filesystem::path m_socket;
+    std::string m_script;
 };
 
 // Runs `command` through the shell with the sandbox's environment and returns what it printed;
