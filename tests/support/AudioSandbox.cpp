@@ -114,4 +114,19 @@ std::vector<long> waitForVolume(long value) {
     return volumes;
 }
 
+std::string waitForDefaultSink(const std::string& sink) {
+    std::string reported;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        reported = run("pactl get-default-sink");
+        if (!reported.empty() && reported.back() == '\n') {
+            reported.pop_back();
+        }
+        if (reported == sink) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return reported;
+}
+
 }  // namespace hushwell::testing

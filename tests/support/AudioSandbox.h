@@ -51,4 +51,9 @@ std::vector<long> sinkVolumes(const std::string& sink);
 // returns what it last read.
 std::vector<long> waitForVolume(long value);
 
+// Polls the server until it reports `sink` as the default sink, for a few seconds at most; returns
+// the name it last reported. PulseAudio reports a new default as soon as pactl set-default-sink
+// returns; under PipeWire, WirePlumber makes the chosen sink the default a few milliseconds later.
+std::string waitForDefaultSink(const std::string& sink);
+
 }  // namespace hushwell::testing
