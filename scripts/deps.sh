@@ -26,12 +26,16 @@ ensure_packages() {
 BUILD_PACKAGES=(cmake g++ make pkg-config qt6-base-dev libgl-dev libpulse-dev libasound2-dev
                 fonts-dejavu-core)
 TEST_PACKAGES=(googletest libgtest-dev libbenchmark-dev clang clang-tidy libclang-rt-14-dev
-               pulseaudio pulseaudio-utils pipewire pipewire-pulse wireplumber dbus-daemon
+               pulseaudio pulseaudio-utils
                libasound2-plugins alsa-utils xvfb xauth x11-utils xdotool imagemagick
                desktop-file-utils appstream lintian dpkg-dev)
 # The whole program for Windows: the cross compilers, Debian's Qt for the host tools (moc), the
 # GoogleTest sources of the Windows tests, the NSIS compiler of the installer, and what the Wine
 # tests of the packages use (a private X server, screenshots, a private PulseAudio server).
+# A private PipeWire server for the tests. Installing pipewire-pulse enables it for every user's
+# next login, which would switch a PulseAudio desktop to PipeWire: the test command installs these
+# only in CI, and elsewhere runs the PipeWire tests where they are already installed.
+PIPEWIRE_TEST_PACKAGES=(pipewire pipewire-pulse wireplumber dbus-daemon)
 WINDOWS_BUILD_PACKAGES=(cmake xz-utils g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
                         qt6-base-dev qt6-base-dev-tools googletest nsis)
 WINDOWS_PACKAGE_TEST_PACKAGES=(wine wine64 xvfb xauth x11-utils xdotool imagemagick

@@ -20,16 +20,23 @@ start() {
     return 1
 }
 
+# alive PID: whether the process runs; one that has ended but is not yet reaped by its new parent
+# (this script has exited) counts as ended.
+alive() {
+    local stat
+    stat=$(cat "/proc/$1/stat" 2>/dev/null) && [[ ${stat##*) } != Z* ]]
+}
+
 stop() {
     [ -f "$dir/server.pid" ] || return 0
     local pid
     pid=$(cat "$dir/server.pid")
     kill "$pid" 2>/dev/null
     for _ in $(seq 100); do
-        kill -0 "$pid" 2>/dev/null || break
+        alive "$pid" || break
         sleep 0.05
     done
-    kill -9 "$pid" 2>/dev/null
+    alive "$pid" && kill -9 "$pid" 2>/dev/null
     rm -f "$dir/server.pid" "$dir/native"
     return 0
 }

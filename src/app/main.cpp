@@ -2,10 +2,14 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "app/CrashGuard.h"
+#include "app/MainThreadTasks.h"
 #include "app/MixerLog.h"
 #include "app/QuitSignals.h"
+#include "app/SingleInstance.h"
 #include "engine/Core.h"
 #include "engine/TimeText.h"
+#include "mixer/BackgroundVolume.h"
 #include "mixer/MixerChoice.h"
 #include "settings/FileSettingsStore.h"
 #include "ui/AppIcon.h"
@@ -30,22 +34,39 @@ bool hasGraphicalSession() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    if (const std::optional<int> guardStatus = hushwell::CrashGuard::runIfGuard()) {
+        return *guardStatus;
+    }
     if (!hasGraphicalSession()) {
         std::cerr << "Hushwell needs a graphical session: neither DISPLAY nor WAYLAND_DISPLAY is "
                      "set.\n";
         return 1;
     }
+    // Before anything touches the volume or the settings: one copy per user.
+    const std::unique_ptr<hushwell::SingleInstance> instance = hushwell::SingleInstance::claim();
+    if (!instance) {
+        return 0;
+    }
+
+    hushwell::FirstThatOpens providers(hushwell::platformProviders(), hushwell::logMixerCall);
+    // The mixer works on a thread of its own; what it reports comes back on the window's.
+    hushwell::MainThreadTasks reports;
+    hushwell::BackgroundVolume background(
+        providers, [&reports](std::function<void()> task) { reports.post(std::move(task)); });
+    // The guard forks on Linux: before QApplication and the mixer start any thread.
+    hushwell::CrashGuard volume(background);
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(hushwell::kProgramName);
     QApplication::setWindowIcon(hushwell::appIcon());
     QGuiApplication::setDesktopFileName("io.github.hushwell.Hushwell");
 
-    hushwell::FirstThatOpens volume(hushwell::platformProviders(), hushwell::logMixerCall);
     hushwell::SystemClock clock;
     hushwell::FileSettingsStore store(hushwell::SettingsLocation::forThisProgram());
     hushwell::MainWindow window(clock);
     hushwell::Core core(volume, clock, window, store, hushwell::systemTimeSeparator());
     window.attach(core);
+    instance->onAsked([&window] { window.bringToFront(); });
 
     // A signal asks no question: unsaved edits are not written behind the user's back. It may come
     // while start-up shows a message, before the main loop runs: exit() leaves every running loop,

@@ -22,7 +22,15 @@ public:
           shutDown(model, volume),
           m_volume(volume),
           m_store(store),
-          m_ui(ui) {}
+          m_ui(ui) {
+        // A volume the mixer did not take after all is not the one in force: the next tick
+        // applies it again.
+        volume.watch([this](const VolumeEvent& event) {
+            if (event.kind == VolumeEvent::Kind::Refused && model.appliedVolume() == event.value) {
+                model.setAppliedVolume(std::nullopt);
+            }
+        });
+    }
 
     StartUpOutcome startUp() { return hushwell::startUp(model, m_volume, m_store, m_ui); }
 

@@ -49,8 +49,8 @@ void Model::setLastSent(Level level) {
     m_listener(Change::Sent, 0);
 }
 
-void Model::scheduleApplied(Level level, std::optional<int> holding) {
-    m_appliedVolume = volume(level);
+void Model::scheduleApplied(Level level, std::optional<int> holding, bool taken) {
+    m_appliedVolume = taken ? std::optional(volume(level)) : std::nullopt;
     for (int i = 0; i < kPairCount; ++i) {
         const bool held = level == Level::Down ? (m_pairs[i].heldDown || i == holding) : false;
         if (m_pairs[i].heldDown != held) {

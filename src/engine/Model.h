@@ -46,7 +46,8 @@ public:
     [[nodiscard]] std::int32_t unitsPerPercent() const { return m_unitsPerPercent; }
     // The level in the mixer's units.
     [[nodiscard]] std::int32_t volume(Level level) const;
-    [[nodiscard]] std::int32_t appliedVolume() const { return m_appliedVolume; }
+    // The volume the schedule applied last and the mixer took; empty while none is known to be.
+    [[nodiscard]] std::optional<std::int32_t> appliedVolume() const { return m_appliedVolume; }
     // The level last sent to the mixer, by the schedule or a move of its slider; none at first.
     [[nodiscard]] std::optional<Level> lastSent() const { return m_lastSent; }
     [[nodiscard]] bool settingsChanged() const { return m_settingsChanged; }
@@ -59,12 +60,14 @@ public:
     void setSettingsChanged(bool changed) { m_settingsChanged = changed; }
 
     void setUnitsPerPercent(std::int32_t units) { m_unitsPerPercent = units; }
-    // The volume the schedule takes to be in force, without a change of what was sent.
-    void setAppliedVolume(std::int32_t volume) { m_appliedVolume = volume; }
+    // The volume the schedule takes to be in force (none: not known), without a change of what
+    // was sent.
+    void setAppliedVolume(std::optional<std::int32_t> volume) { m_appliedVolume = volume; }
     void setLastSent(Level level);
     // The schedule applied `level`: Down because pair `holding` holds the volume down, Up with no
-    // pair holding it, when every pair loses its mark.
-    void scheduleApplied(Level level, std::optional<int> holding);
+    // pair holding it, when every pair loses its mark. Unless the mixer `taken` it, it is not
+    // recorded as applied, so that the next tick applies it again.
+    void scheduleApplied(Level level, std::optional<int> holding, bool taken = true);
 
 private:
     static int index(Level level) { return static_cast<int>(level); }
@@ -72,7 +75,7 @@ private:
     std::array<SettingPair, kPairCount> m_pairs{};
     std::array<int, 2> m_levels{20, kMaxLevel};
     std::int32_t m_unitsPerPercent = 0;
-    std::int32_t m_appliedVolume = 0;
+    std::optional<std::int32_t> m_appliedVolume = 0;
     std::optional<Level> m_lastSent;
     bool m_settingsChanged = false;
     Listener m_listener = [](Change, int) {};

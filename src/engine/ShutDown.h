@@ -8,7 +8,7 @@
 namespace hushwell {
 
 // The end of a run, however it comes (the window closed, a signal, the end of the session): the
-// Up level goes back to the mixer, once.
+// Up level goes back to the mixer, once, and the mixer finishes its work before the run ends.
 class ShutDown {
 public:
     ShutDown(const Model& model, MasterVolume& volume) : m_model(model), m_volume(volume) {}
@@ -16,6 +16,7 @@ public:
     void restoreUpLevel() {
         if (!std::exchange(m_done, true)) {
             (void)m_volume.set(m_model.volume(Level::Up));
+            m_volume.finish();
         }
     }
 

@@ -73,6 +73,7 @@ StartUpOutcome startUp(Model& model, MasterVolume& volume, SettingsStore& store,
         failure = error.what();
     }
     model.setAppliedVolume(model.volume(Level::Up));
+    volume.setUpValue(model.volume(Level::Up));
     model.setSettingsChanged(false);
     ui.showWindow();
     if (!failure.empty()) {

@@ -20,8 +20,7 @@ std::string Tick::run() {
     const std::optional<int> holding = pairHoldingDown(m_model.pairs(), now);
     const Level wanted = holding ? Level::Down : Level::Up;
     if (m_model.volume(wanted) != m_model.appliedVolume()) {
-        (void)m_volume.set(m_model.volume(wanted));
-        m_model.scheduleApplied(wanted, holding);
+        m_model.scheduleApplied(wanted, holding, m_volume.set(m_model.volume(wanted)));
     }
     return now;
 }

@@ -17,7 +17,7 @@ namespace hushwell {
                                                  const std::string& now);
 
 // The once-a-second evaluation of the schedule: reads the clock once, works out which level the
-// pairs want and applies it when it differs from the volume applied last.
+// pairs want and applies it when it differs from the volume applied last, or was not taken.
 class Tick {
 public:
     Tick(Model& model, MasterVolume& volume, const Clock& clock, std::string separator)

@@ -34,6 +34,7 @@ bool FirstThatOpens::open() {
         std::unique_ptr<MasterVolume> volume = provider.make();
         if (volume->open()) {
             m_volume = std::move(volume);
+            m_volume->watch(m_handler);
             m_chosen = provider.name;
             break;
         }
@@ -52,6 +53,19 @@ bool FirstThatOpens::set(std::int32_t value) {
     const bool taken = m_volume && m_volume->set(value);
     tell("apply " + std::to_string(value) + (taken ? ": applied" : ": refused"));
     return taken;
+}
+
+void FirstThatOpens::setUpValue(std::int32_t value) {
+    if (m_volume) {
+        m_volume->setUpValue(value);
+    }
+}
+
+void FirstThatOpens::watch(const EventHandler& handler) {
+    m_handler = handler;
+    if (m_volume) {
+        m_volume->watch(m_handler);
+    }
 }
 
 void FirstThatOpens::tell(const std::string& what) const {

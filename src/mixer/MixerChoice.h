@@ -32,6 +32,8 @@ public:
     bool open() override;
     std::optional<std::int32_t> locate() override;
     bool set(std::int32_t value) override;
+    void setUpValue(std::int32_t value) override;
+    void watch(const EventHandler& handler) override;
 
 private:
     void tell(const std::string& what) const;
@@ -39,6 +41,7 @@ private:
     std::vector<MixerProvider> m_providers;
     Report m_report;
     std::unique_ptr<MasterVolume> m_volume;
+    EventHandler m_handler;
     std::string m_chosen;
 };
 

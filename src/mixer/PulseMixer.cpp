@@ -1,9 +1,13 @@
 #include "mixer/PulseMixer.h"
 
+#include "mixer/PulseWatcher.h"
+
 #include <pulse/pulseaudio.h>
 
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 
 namespace hushwell {
 namespace {
@@ -145,14 +149,31 @@ class PulseMixer final : public MasterVolume {
 public:
     explicit PulseMixer(std::chrono::milliseconds timeout) : m_timeout(timeout) {}
 
-    bool open() override { return connected(Clock::now() + m_timeout); }
-
-    std::optional<std::int32_t> locate() override {
-        if (!m_session || !m_session->defaultSink(Clock::now() + m_timeout)) {
-            return std::nullopt;
+    bool open() override {
+        if (!connected(Clock::now() + m_timeout)) {
+            return false;
         }
-        m_located = true;
-        return static_cast<std::int32_t>(PA_VOLUME_NORM);
+        m_watcher = std::make_unique<PulseWatcher>([this](VolumeEvent::Kind kind) {
+            const std::lock_guard lock(m_handlerMutex);
+            if (m_handler) {
+                m_handler({kind, 0});
+            }
+        });
+        return true;
+    }
+
+    // A server that has just started may not have chosen its default sink yet (PipeWire's
+    // session manager does so a little after the server answers): it is given a second.
+    std::optional<std::int32_t> locate() override {
+        const auto until = Clock::now() + std::chrono::seconds(1);
+        while (m_session && !m_session->defaultSink(Clock::now() + m_timeout)) {
+            if (Clock::now() >= until) {
+                return std::nullopt;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        m_located = m_session != nullptr;
+        return m_located ? std::optional(static_cast<std::int32_t>(PA_VOLUME_NORM)) : std::nullopt;
     }
 
     bool set(std::int32_t value) override {
@@ -165,18 +186,34 @@ public:
             return false;
         }
         const std::optional<Sink> sink = m_session->defaultSink(deadline);
+        // The sink the user left while the volume was held below the Up level gets it back.
+        if (sink && m_lastSink && m_lastSink->index != sink->index && m_lastValue != m_upValue) {
+            (void)m_session->setVolume(*m_lastSink, static_cast<pa_volume_t>(m_upValue), deadline);
+        }
         const bool applied =
             sink && m_session->setVolume(*sink, static_cast<pa_volume_t>(value), deadline);
-        if (!applied && !m_session->ready()) {
+        if (applied) {
+            m_lastSink = sink;
+            m_lastValue = value;
+        } else if (!m_session->ready()) {
             m_session.reset();
         }
         return applied;
+    }
+
+    void setUpValue(std::int32_t value) override { m_upValue = value; }
+
+    void watch(const EventHandler& handler) override {
+        const std::lock_guard lock(m_handlerMutex);
+        m_handler = handler;
     }
 
 private:
     // Connects when there is no working connection; false when the server cannot be reached.
     bool connected(Clock::time_point deadline) {
         if (!m_session || !m_session->ready()) {
+            // Sink indexes of another connection may belong to other sinks by now.
+            m_lastSink.reset();
             m_session = std::make_unique<Session>(deadline);
             if (!m_session->ready()) {
                 m_session.reset();  // connect afresh next time
@@ -189,6 +226,13 @@ private:
     std::chrono::milliseconds m_timeout;
     std::unique_ptr<Session> m_session;
     bool m_located = false;
+    std::optional<Sink> m_lastSink;  // where the last value went
+    std::int32_t m_lastValue = 0;
+    std::int32_t m_upValue = 0;
+    std::mutex m_handlerMutex;
+    EventHandler m_handler;
+    // Last, so that it stops before the rest goes.
+    std::unique_ptr<PulseWatcher> m_watcher;
 };
 
 }  // namespace

@@ -24,64 +24,32 @@ std::string quoted(const std::string& field) {
     return "\"" + (field.size() > kShown ? field.substr(0, kShown) + "..." : field) + "\"";
 }
 
-// Reads fields in file order into a LoadedSettings; the first failure ends the load with its text.
-class Loader {
-public:
-    Loader(std::istream& in, const std::string& fileName) : m_reader(in), m_fileName(fileName) {}
-
-    // The next field, or empty when the load has ended.
-    std::optional<std::string> field(const std::string& what) {
-        if (!m_loaded.error.empty()) {
-            return std::nullopt;
-        }
-        try {
-            return m_reader.next();
-        } catch (const FieldReader::Error& error) {
-            fail(error.failure == FieldReader::Failure::EndOfData
-                     ? "the file ends before " + what
-                     : what + " is longer than 32767 characters");
-        } catch (const std::ios_base::failure& error) {
-            fail("the file cannot be read (" + std::string(error.what()) + ")");
-        }
-        return std::nullopt;
+// The next field; a failure throws its description.
+std::string nextField(FieldReader& reader, const std::string& what) {
+    try {
+        return reader.next();
+    } catch (const FieldReader::Error& error) {
+        throw std::runtime_error(error.failure == FieldReader::Failure::EndOfData
+                                     ? "the file ends before " + what
+                                     : what + " is longer than 32767 characters");
+    } catch (const std::ios_base::failure& error) {
+        throw std::runtime_error("the file cannot be read (" + std::string(error.what()) + ")");
     }
+}
 
-    void read(std::string& into, const std::string& what) {
-        if (auto text = field(what)) {
-            into = std::move(*text);
-            ++m_loaded.fieldsRead;
-        }
+int stateField(FieldReader& reader, const std::string& what) {
+    const std::string text = nextField(reader, what);
+    int state = 0;
+    try {
+        state = toInt16(text);
+    } catch (const std::exception& error) {
+        throw std::runtime_error(what + ", " + quoted(text) + ", is " + error.what());
     }
-
-    void readState(int& into, const std::string& what) {
-        const std::optional<std::string> text = field(what);
-        if (!text) {
-            return;
-        }
-        int state = 0;
-        try {
-            state = toInt16(*text);
-        } catch (const std::exception& error) {
-            return fail(what + ", " + quoted(*text) + ", is " + error.what());
-        }
-        if (state < 0 || state > 2) {
-            return fail(what + " is " + std::to_string(state) + "; it must be 0, 1 or 2");
-        }
-        into = state;
-        ++m_loaded.fieldsRead;
+    if (state < 0 || state > 2) {
+        throw std::runtime_error(what + " is " + std::to_string(state) + "; it must be 0, 1 or 2");
     }
-
-    void fail(const std::string& detail) {
-        m_loaded.error = "Couldn't load the settings from \"" + m_fileName + "\": " + detail + ".";
-    }
-
-    LoadedSettings& loaded() { return m_loaded; }
-
-private:
-    FieldReader m_reader;
-    const std::string& m_fileName;
-    LoadedSettings m_loaded;
-};
+    return state;
+}
 
 }  // namespace
 
@@ -99,20 +67,31 @@ std::string formatSettings(const StoredSettings& settings) {
 }
 
 LoadedSettings parseSettings(std::istream& in, const std::string& fileName) {
-    Loader loader(in, fileName);
-    StoredSettings& values = loader.loaded().values;
-    loader.read(values.downLevel, "the Down level");
-    loader.read(values.upLevel, "the Up level");
-    for (int i = 0; i < kPairCount; ++i) {
-        loader.read(values.pairs[i].down, "the Down mark of " + pairName(i));
+    LoadedSettings loaded;
+    StoredSettings& values = loaded.values;
+    FieldReader reader(in);
+    const auto read = [&](std::string& into, const std::string& what) {
+        into = nextField(reader, what);
+        ++loaded.fieldsRead;
+    };
+    try {
+        read(values.downLevel, "the Down level");
+        read(values.upLevel, "the Up level");
+        for (int i = 0; i < kPairCount; ++i) {
+            read(values.pairs[i].down, "the Down mark of " + pairName(i));
+        }
+        for (int i = 0; i < kPairCount; ++i) {
+            read(values.pairs[i].up, "the Up mark of " + pairName(i));
+        }
+        for (int i = 0; i < kPairCount; ++i) {
+            values.pairs[i].state = stateField(reader, "the Active state of " + pairName(i));
+            ++loaded.fieldsRead;
+        }
+    } catch (const std::runtime_error& error) {
+        loaded.error =
+            "Couldn't load the settings from \"" + fileName + "\": " + error.what() + ".";
     }
-    for (int i = 0; i < kPairCount; ++i) {
-        loader.read(values.pairs[i].up, "the Up mark of " + pairName(i));
-    }
-    for (int i = 0; i < kPairCount; ++i) {
-        loader.readState(values.pairs[i].state, "the Active state of " + pairName(i));
-    }
-    return std::move(loader.loaded());
+    return loaded;
 }
 
 bool ordinaryFileExists(const std::filesystem::path& file) {

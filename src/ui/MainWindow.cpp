@@ -191,6 +191,19 @@ void MainWindow::showWindow() {
     m_slider1->setFocus(Qt::OtherFocusReason);
 }
 
+void MainWindow::bringToFront() {
+    if (isMinimized()) {
+        showNormal();
+    }
+    show();
+    raise();
+    activateWindow();
+    if (QWidget* box = QApplication::activeModalWidget()) {
+        box->raise();
+        box->activateWindow();
+    }
+}
+
 void MainWindow::endWithoutAsking() {
     m_ending = true;
     m_closed = true;

@@ -26,6 +26,9 @@ public:
 
     // Connects the window to the core and starts the one-second tick.
     void attach(Core& core);
+    // Shows the window above the others, restored if it was minimized, with a message box that
+    // is open on top of it.
+    void bringToFront();
     // For an ending that nobody can be asked about (a signal): puts the Up level back, lets the
     // window close without the save question and shows no further message.
     void endWithoutAsking();

@@ -71,6 +71,7 @@ TEST_F(LevelsTest, ASetLevelIsAppliedAtOnceButLeavesTheAppliedVolume) {
         core.editor.setLevel(c.level, c.percent);
         EXPECT_EQ(volume.sets.back(), c.percent * 655);
         EXPECT_EQ(model.volume(c.level), c.percent * 655);
+        EXPECT_EQ(volume.upValue, model.volume(Level::Up)) << "the volume knows the Up level";
         EXPECT_EQ(model.lastSent(), c.level);
         EXPECT_TRUE(model.settingsChanged());
         EXPECT_EQ(model.appliedVolume(), 100 * 655);

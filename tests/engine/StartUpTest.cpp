@@ -73,6 +73,9 @@ TEST_P(LevelsNotFromAFile, AreTheLevelsTheSlidersShow) {
     EXPECT_EQ(model.volume(Level::Up), 100 * c.unitsPerPercent);
     EXPECT_EQ(model.appliedVolume(), model.volume(Level::Up));
     EXPECT_TRUE(volume.sets.empty()) << "start-up applies nothing";
+    if (c.opens) {
+        EXPECT_EQ(volume.upValue, model.volume(Level::Up));
+    }
     EXPECT_FALSE(model.settingsChanged());
 
     for (int second = 0; second < 60; second += 7) {
@@ -163,6 +166,7 @@ TEST_F(StartUpTest, TheEndRestoresTheUpLevelOnceWhateverHappened) {
         other.shutDown.restoreUpLevel();
         other.shutDown.restoreUpLevel();  // a signal after the window closed, say
         EXPECT_EQ(fresh.sets, std::vector<std::int32_t>{c.up});
+        EXPECT_EQ(fresh.finishCalls, 1) << "the mixer finishes its work once, after the Up level";
     }
 }
 

@@ -188,6 +188,29 @@ TEST_F(TickTest, UpLevelSetInsideAWindowHoldsUntilTheWindowCloses) {
     EXPECT_TRUE(heldPairs().empty());
 }
 
+// A level the mixer did not take, at once or later, is applied again at each tick until it is.
+TEST_F(TickTest, ALevelTheMixerDidNotTakeIsAppliedAgainUntilItIs) {
+    startWithPairs(pairsWith({{0, {"10:00", "20:00", 1}}}));
+    volume.takes = false;
+    tickAt(15, 0);
+    tickAt(15, 1);
+    EXPECT_EQ(volume.sets, (std::vector<std::int32_t>{kDown, kDown}));
+    EXPECT_EQ(model.lastSent(), kSentDown) << "the title and colours follow the schedule";
+    EXPECT_EQ(heldPairs(), std::vector<int>{0});
+    volume.takes = true;
+    tickAt(15, 2);
+    tickAt(15, 3);
+    EXPECT_EQ(volume.sets, (std::vector<std::int32_t>{kDown, kDown, kDown}));
+
+    volume.refuseLater(kDown);
+    tickAt(15, 4);
+    EXPECT_EQ(volume.sets.back(), kDown);
+    EXPECT_EQ(setCount(), 4u);
+    volume.refuseLater(kUp);  // not the level in force: nothing to do
+    tickAt(15, 5);
+    EXPECT_EQ(setCount(), 4u);
+}
+
 TEST_F(TickTest, AMarkIsComparedAsItStandsAtTheTick) {
     startWithPairs(pairsWith({{0, {"10:00", "20:00", 1}}}));
     core.editor.editMark(Row::Up, 0, "1");  // half-typed: no time text is below "1"

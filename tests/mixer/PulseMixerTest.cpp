@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <condition_variable>
 #include <cstdlib>
+#include <mutex>
+#include <thread>
 
 #include "support/AudioSandbox.h"
 #include "support/OpenedMixer.h"
@@ -37,17 +41,65 @@ TEST_F(PulseMixerTest, RefusesWhatTheServerCannotHold) {
     EXPECT_FALSE(unlocated->set(20000)) << "no volume was located";
 }
 
-TEST_F(PulseMixerTest, FollowsTheDefaultSinkTheUserChooses) {
+// Each set goes to the sink that is the default now; the sink left behind gets the Up value back
+// when the volume was held away from it, and is left alone when it was not.
+TEST_F(PulseMixerTest, FollowsTheDefaultSinkAndGivesTheOneLeftTheUpValue) {
     const std::string module =
         run("pactl load-module module-null-sink sink_name=headphones channels=4 "
             "channel_map=front-left,front-right,rear-left,rear-right");
-    ASSERT_TRUE(mixer->set(10000));
+    mixer->setUpValue(60000);
+    ASSERT_TRUE(mixer->set(10000));  // held down on the speakers
     run("pactl set-default-sink headphones");
+    ASSERT_EQ(waitForDefaultSink("headphones"), "headphones");
     EXPECT_TRUE(mixer->set(30000));
     EXPECT_EQ(sinkVolumes("headphones"), Volumes(4, 30000));
-    EXPECT_EQ(sinkVolumes("speakers"), Volumes(2, 10000));
+    EXPECT_EQ(sinkVolumes("speakers"), Volumes(2, 60000));
+
+    ASSERT_TRUE(mixer->set(60000));                 // up, on the headphones
+    run("pactl set-sink-volume headphones 45000");  // the user's own choice there
+    run("pactl set-default-sink speakers");
+    ASSERT_EQ(waitForDefaultSink("speakers"), "speakers");
+    EXPECT_TRUE(mixer->set(20000));
+    EXPECT_EQ(sinkVolumes("speakers"), Volumes(2, 20000));
+    EXPECT_EQ(sinkVolumes("headphones"), Volumes(4, 45000));
+    run("pactl unload-module " + module);
+}
+
+// What the provider tells of its own accord, from its watcher.
+class Events {
+public:
+    void add(const VolumeEvent& event) {
+        const std::lock_guard lock(m_mutex);
+        m_kinds.push_back(event.kind);
+        m_changed.notify_all();
+    }
+    bool waitFor(VolumeEvent::Kind kind) {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::seconds(5), [&] {
+            return std::find(m_kinds.begin(), m_kinds.end(), kind) != m_kinds.end();
+        });
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<VolumeEvent::Kind> m_kinds;
+};
+
+TEST_F(PulseMixerTest, TellsOfAChangeOfOutputAndOfTheServersReturn) {
+    Events events;
+    mixer->watch([&events](const VolumeEvent& event) { events.add(event); });
+    const std::string module = run("pactl load-module module-null-sink sink_name=headphones");
+    run("pactl set-default-sink headphones");
+    EXPECT_TRUE(events.waitFor(VolumeEvent::Kind::OutputChanged));
     run("pactl set-default-sink speakers");
     run("pactl unload-module " + module);
+
+    AudioSandbox& sandbox = AudioSandbox::instance();
+    sandbox.stop();
+    sandbox.start();
+    EXPECT_TRUE(events.waitFor(VolumeEvent::Kind::ServerBack));
+    mixer->watch({});
 }
 
 TEST_F(PulseMixerTest, SurvivesTheServerGoingAwayAndComingBack) {
@@ -58,6 +110,31 @@ TEST_F(PulseMixerTest, SurvivesTheServerGoingAwayAndComingBack) {
     sandbox.start();
     EXPECT_TRUE(mixer->set(20000));
     EXPECT_EQ(sinkVolumes("speakers"), Volumes(2, 20000));
+}
+
+// A server that has just started may not have chosen its default sink yet (PipeWire's session
+// manager does so a little after the server answers): locating the volume waits for it a while.
+TEST(PulseMixerLocate, WaitsBrieflyForADefaultSink) {
+    AudioSandbox::instance();
+    std::string modules = run("pactl list short modules");
+    const std::size_t at = modules.find("module-null-sink");
+    ASSERT_NE(at, std::string::npos);
+    const std::string speakers = modules.substr(
+        modules.rfind('\n', at) + 1,
+        modules.find('\t', modules.rfind('\n', at) + 1) - modules.rfind('\n', at) - 1);
+    run("pactl unload-module " + speakers);
+    const auto mixer = pulseMasterVolume();
+    ASSERT_TRUE(mixer->open());
+    std::thread later([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        run("pactl load-module module-null-sink sink_name=speakers "
+            "sink_properties=device.description=Speakers");
+        run("pactl set-default-sink speakers");
+    });
+    const std::optional<std::int32_t> scale = mixer->locate();
+    later.join();
+    EXPECT_EQ(scale, 65536);
+    ASSERT_EQ(waitForDefaultSink("speakers"), "speakers");
 }
 
 TEST(PulseMixerOpen, FailsWithoutAServer) {

@@ -86,6 +86,11 @@ void AudioSandbox::stop() {
     run(m_script + " stop " + m_folder.string());
 }
 
+pid_t AudioSandbox::serverPid() const {
+    const char* file = m_kind == AudioServer::PipeWire ? "pipewire-pulse.pid" : "server.pid";
+    return static_cast<pid_t>(std::stol(readFile(m_folder / file)));
+}
+
 std::vector<long> sinkVolumes(const std::string& sink) {
     const std::string output = run("pactl get-sink-volume " + sink);
     std::vector<long> volumes;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -28,6 +30,8 @@ public:
     void stop();
     void start();
     [[nodiscard]] const std::filesystem::path& folder() const { return m_folder; }
+    // The process that answers libpulse's clients: pulseaudio, or pipewire-pulse.
+    [[nodiscard]] pid_t serverPid() const;
     // The PulseAudio server address: the folder's "native" (PulseAudio) or "pulse/native"
     // (pipewire-pulse, under its XDG_RUNTIME_DIR).
     [[nodiscard]] std::string server() const { return "unix:" + m_socket.string(); }

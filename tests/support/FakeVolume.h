@@ -8,7 +8,8 @@
 
 namespace hushwell::testing {
 
-// A master volume that lives in memory: it records every value set and can be told to fail.
+// A master volume that lives in memory: it records every value set and can be told to fail, or
+// to report later that it did not take a value.
 class FakeVolume final : public MasterVolume {
 public:
     bool opens = true;
@@ -17,7 +18,10 @@ public:
 
     int openCalls = 0;
     int locateCalls = 0;
+    int finishCalls = 0;
     std::vector<std::int32_t> sets;  // every value set, in order
+    std::optional<std::int32_t> upValue;
+    EventHandler handler;
 
     bool open() override {
         ++openCalls;
@@ -31,6 +35,12 @@ public:
         sets.push_back(value);
         return takes;
     }
+    void setUpValue(std::int32_t value) override { upValue = value; }
+    void watch(const EventHandler& h) override { handler = h; }
+    void finish() override { ++finishCalls; }
+
+    // Reports, as a volume that works in the background does, that `value` was not taken.
+    void refuseLater(std::int32_t value) const { handler({VolumeEvent::Kind::Refused, value}); }
 };
 
 }  // namespace hushwell::testing

@@ -18,6 +18,7 @@ protected:
     void SetUp() override {
         AudioSandbox::instance();
         run("pactl set-default-sink speakers");
+        ASSERT_EQ(waitForDefaultSink("speakers"), "speakers");
         ASSERT_TRUE(mixer->open());
         const std::optional<std::int32_t> found = mixer->locate();
         ASSERT_TRUE(found.has_value());

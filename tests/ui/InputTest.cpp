@@ -168,6 +168,14 @@ TEST_F(InputTest, AKeyboardMoveOfASliderSetsTheLevelAndTheTitle) {
     }
 }
 
+TEST_F(InputTest, BroughtToTheFrontAMinimizedWindowIsRestored) {
+    window->showMinimized();
+    ASSERT_TRUE(window->isMinimized());
+    window->bringToFront();
+    EXPECT_FALSE(window->isMinimized());
+    EXPECT_TRUE(window->isVisible());
+}
+
 TEST_F(InputTest, APositionSetByTheProgramIsNotAMove) {
     TempDir other;
     writeFile(settingsFile(), "35,90\r\n,,,,,,,\r\n,,,,,,,\r\n1,1,1,1,1,1,1,1\r\n");

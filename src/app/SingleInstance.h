@@ -1,0 +1,31 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+namespace hushwell {
+
+// The one running copy of the program for this user (and, on Linux, this display). A copy that
+// starts while another runs asks that one to come to the front instead. The claim is the system's
+// own (a socket or a pipe that exists while its process does), so a copy that crashed never
+// blocks the next start.
+class SingleInstance {
+public:
+    // The claim for this process; empty when another copy runs, which has been asked to come to
+    // the front. Touches nothing else, and needs no event loop.
+    [[nodiscard]] static std::unique_ptr<SingleInstance> claim();
+    ~SingleInstance();
+    SingleInstance(const SingleInstance&) = delete;
+    SingleInstance& operator=(const SingleInstance&) = delete;
+
+    // From now on, `bringToFront` runs on the application's event loop whenever another start
+    // asks for this copy, also while a message box is open.
+    void onAsked(std::function<void()> bringToFront);
+
+private:
+    struct Listener;
+    explicit SingleInstance(std::unique_ptr<Listener> listener);
+    std::unique_ptr<Listener> m_listener;
+};
+
+}  // namespace hushwell

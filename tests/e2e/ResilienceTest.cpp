@@ -1,0 +1,255 @@
+// What leaves a listener with the wrong volume besides an orderly ending: a crash, a second copy,
+// another output chosen while a pair holds the volume down, an audio server that restarts.
+
+#include <gtest/gtest.h>
+// After gtest: Xlib defines macros such as None that clash with its names.
+#include <X11/Xlib.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <thread>
+
+#include "support/AudioSandbox.h"
+#include "support/DisplaySandbox.h"
+#include "support/Fakes.h"
+
+namespace hushwell::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using Volumes = std::vector<long>;
+using Steady = std::chrono::steady_clock;
+constexpr long kDown = 20 * 655;
+constexpr long kUp = 100 * 655;
+
+// Levels 20 and 100; pair 1 holds the volume down at every time of the hour ("" < t < "60:00").
+const std::string kAlwaysDown =
+    "20,100\r\n,00:00,00:00,00:00,00:00,00:00,00:00,00:00\r\n"
+    "60:00,00:00,00:00,00:00,00:00,00:00,00:00,00:00\r\n"
+    " 1 , 0 , 0 , 0 , 0 , 0 , 0 , 0 \r\n";
+
+// Levels 20 and 100, all pairs off.
+const std::string kQuiet = "20,100\r\n,,,,,,,\r\n,,,,,,,\r\n 0 , 0 , 0 , 0 , 0 , 0 , 0 , 0 \r\n";
+
+// How long until every channel of `sink` holds `value`, polled every 10 ms for up to `limit`;
+// empty if it never did.
+std::optional<std::chrono::milliseconds> timeUntil(const std::string& sink, long value,
+                                                   std::chrono::milliseconds limit = 5000ms) {
+    const auto start = Steady::now();
+    while (Steady::now() - start < limit) {
+        const Volumes volumes = sinkVolumes(sink);
+        if (!volumes.empty() &&
+            std::all_of(volumes.begin(), volumes.end(), [value](long v) { return v == value; })) {
+            return std::chrono::duration_cast<std::chrono::milliseconds>(Steady::now() - start);
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+    return std::nullopt;
+}
+
+class ResilienceTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        AudioSandbox::instance();
+        run("pactl set-default-sink speakers");
+        ASSERT_EQ(waitForDefaultSink("speakers"), "speakers");
+        run("pactl set-sink-volume speakers 30000");
+    }
+    TempDir dir;
+};
+
+TEST_F(ResilienceTest, KilledWhileDownTheUpLevelComesBack) {
+    writeFile(dir.path() / "Hushwell_setup.txt", kAlwaysDown);
+    Program program(dir.path());
+    ASSERT_NE(program.waitForWindow(), 0u) << program.log();
+    ASSERT_EQ(waitForVolume(kDown), Volumes(2, kDown)) << "the first tick lowers the volume";
+    program.signal(SIGKILL);
+    const auto restored = timeUntil("speakers", kUp);
+    ASSERT_TRUE(restored.has_value())
+        << "the PC was left turned down: " << ::testing::PrintToString(sinkVolumes("speakers"));
+    std::printf("   Up level back %lld ms after SIGKILL\n",
+                static_cast<long long>(restored->count()));
+}
+
+TEST_F(ResilienceTest, KilledWhileUpNothingIsTouched) {
+    writeFile(dir.path() / "Hushwell_setup.txt", kQuiet);
+    Program program(dir.path());
+    ASSERT_NE(program.waitForWindow(), 0u) << program.log();
+    program.signal(SIGKILL);
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(sinkVolumes("speakers"), Volumes(2, 30000));
+}
+
+// An X window of the test, put over the program's window.
+class Cover {
+public:
+    explicit Cover(unsigned long over) : m_display(XOpenDisplay(nullptr)) {
+        XWindowAttributes attributes{};
+        XGetWindowAttributes(m_display, over, &attributes);
+        m_window = XCreateSimpleWindow(m_display, DefaultRootWindow(m_display), attributes.x,
+                                       attributes.y, 600, 300, 0, 0, 0);
+        XMapRaised(m_display, m_window);
+        XSync(m_display, False);
+    }
+    ~Cover() {
+        XDestroyWindow(m_display, m_window);
+        XCloseDisplay(m_display);
+    }
+    Cover(const Cover&) = delete;
+    Cover& operator=(const Cover&) = delete;
+
+    // Whether `window` stands above the cover (the root's children go from bottom to top).
+    bool below(unsigned long window) const {
+        Window root = 0;
+        Window parent = 0;
+        Window* children = nullptr;
+        unsigned count = 0;
+        XQueryTree(m_display, DefaultRootWindow(m_display), &root, &parent, &children, &count);
+        int cover = -1;
+        int other = -1;
+        for (unsigned i = 0; i < count; ++i) {
+            cover = children[i] == m_window ? static_cast<int>(i) : cover;
+            other = children[i] == window ? static_cast<int>(i) : other;
+        }
+        XFree(children);
+        return other > cover;
+    }
+
+private:
+    Display* m_display;
+    Window m_window;
+};
+
+// A second start brings the running window to the front and ends at once, touching neither the
+// volume nor the settings, also while the first copy waits in a message box.
+struct SecondStart {
+    const char* name;
+    bool messageBox;  // the first copy shows its Help box
+};
+
+void PrintTo(const SecondStart& s, std::ostream* out) {
+    *out << s.name;
+}
+
+class ASecondStart : public ResilienceTest, public ::testing::WithParamInterface<SecondStart> {};
+
+TEST_P(ASecondStart, RaisesTheFirstWindowAndEnds) {
+    writeFile(dir.path() / "Hushwell_setup.txt", kQuiet);
+    Program first(dir.path());
+    const unsigned long window = first.waitForWindow();
+    ASSERT_NE(window, 0u) << first.log();
+    if (GetParam().messageBox) {
+        // From the Down slider, Help is the 19th control in the Tab order.
+        std::string tabs;
+        for (int i = 0; i < 19; ++i) {
+            tabs += " Tab";
+        }
+        run("xdotool windowfocus --sync " + std::to_string(window) + " key --delay 40" + tabs +
+            " space");
+        ASSERT_NE(first.waitForMessageBox(), 0u) << "the Help box";
+    }
+    const Cover cover(window);
+    ASSERT_FALSE(cover.below(window));
+
+    TempDir secondFolder;
+    Program second(secondFolder.path());
+    EXPECT_EQ(second.wait(), 0) << "the second copy did not end: " << second.log();
+    EXPECT_FALSE(std::filesystem::exists(secondFolder.path() / "Hushwell_setup.txt"));
+    std::this_thread::sleep_for(300ms);
+    EXPECT_TRUE(cover.below(window)) << "the first window was not brought to the front";
+    EXPECT_TRUE(first.running());
+    EXPECT_EQ(sinkVolumes("speakers"), Volumes(2, 30000));
+    EXPECT_EQ(readFile(dir.path() / "Hushwell_setup.txt"), kQuiet);
+}
+
+INSTANTIATE_TEST_SUITE_P(FirstCopy, ASecondStart,
+                         ::testing::Values(SecondStart{"Idle", false},
+                                           SecondStart{"InAMessageBox", true}),
+                         [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+TEST_F(ResilienceTest, ACopyThatCrashedDoesNotBlockTheNextStart) {
+    writeFile(dir.path() / "Hushwell_setup.txt", kQuiet);
+    TempDir crashedFolder;
+    {
+        Program crashed(crashedFolder.path());
+        ASSERT_NE(crashed.waitForWindow(), 0u) << crashed.log();
+        crashed.signal(SIGKILL);
+        EXPECT_NE(crashed.wait(), -1);
+    }
+    Program next(dir.path());
+    EXPECT_NE(next.waitForWindow(), 0u) << next.log();
+    EXPECT_TRUE(next.running());
+}
+
+// Another output chosen while a pair holds the volume down: the new one goes to the Down level,
+// the one left behind gets the Up level back.
+TEST_F(ResilienceTest, TheHeldLevelFollowsTheOutput) {
+    writeFile(dir.path() / "Hushwell_setup.txt", kAlwaysDown);
+    const std::string module =
+        run("pactl load-module module-null-sink sink_name=headphones channels=2");
+    run("pactl set-sink-volume headphones 65536");
+    Program program(dir.path());
+    ASSERT_NE(program.waitForWindow(), 0u) << program.log();
+    ASSERT_EQ(waitForVolume(kDown), Volumes(2, kDown));
+
+    run("pactl set-default-sink headphones");
+    const auto followed = timeUntil("headphones", kDown);
+    EXPECT_TRUE(followed.has_value())
+        << "the new output stayed at " << ::testing::PrintToString(sinkVolumes("headphones"));
+    EXPECT_TRUE(timeUntil("speakers", kUp).has_value())
+        << "the output left behind stayed at " << ::testing::PrintToString(sinkVolumes("speakers"));
+    if (followed) {
+        std::printf("   new output at the Down level %lld ms after the switch\n",
+                    static_cast<long long>(followed->count()));
+    }
+    run("pactl set-default-sink speakers");
+    program.signal(SIGTERM);
+    EXPECT_EQ(program.wait(), 0);
+    run("pactl unload-module " + module);
+}
+
+// Whole seconds from now on the wall clock, as a mark "mm:ss"; the test waits out an hour's end.
+std::string markIn(std::chrono::seconds ahead) {
+    const std::time_t when = std::time(nullptr) + ahead.count();
+    std::tm local{};
+    localtime_r(&when, &local);
+    char text[8];
+    std::snprintf(text, sizeof text, "%02d:%02d", local.tm_min, local.tm_sec);
+    return text;
+}
+
+// The server stopped across a transition and started again: the level the schedule wants lands.
+TEST_F(ResilienceTest, ALevelThatFellWhileTheServerWasAwayLandsWhenItReturns) {
+    std::tm local{};
+    const std::time_t now = std::time(nullptr);
+    localtime_r(&now, &local);
+    if (local.tm_min == 59 && local.tm_sec > 30) {
+        std::this_thread::sleep_for(std::chrono::seconds(61 - local.tm_sec));
+    }
+    // The pair holds the volume down from 4 s to 30 s from now.
+    writeFile(dir.path() / "Hushwell_setup.txt",
+              "20,100\r\n" + markIn(3s) + ",,,,,,,\r\n" + markIn(30s) +
+                  ",,,,,,,\r\n 1 , 0 , 0 , 0 , 0 , 0 , 0 , 0 \r\n");
+    Program program(dir.path());
+    ASSERT_NE(program.waitForWindow(), 0u) << program.log();
+    AudioSandbox& sandbox = AudioSandbox::instance();
+    sandbox.stop();
+    std::this_thread::sleep_for(6s);  // the Down transition falls while the server is away
+    ASSERT_TRUE(program.running()) << program.log();
+    sandbox.start();
+    run("pactl set-default-sink speakers");
+    const auto landed = timeUntil("speakers", kDown);
+    EXPECT_TRUE(landed.has_value())
+        << "the sink stayed at " << ::testing::PrintToString(sinkVolumes("speakers"));
+    if (landed) {
+        std::printf("   the Down level landed %lld ms after the server returned\n",
+                    static_cast<long long>(landed->count()));
+    }
+    program.signal(SIGTERM);
+    EXPECT_EQ(program.wait(), 0);
+}
+
+}  // namespace
+}  // namespace hushwell::testing
