@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# bench.sh timing|footprint|tick|mixer [ARGS]: builds and runs one benchmark against a private
+# bench.sh timing|footprint|tick|mixer|guard [ARGS]: builds and runs one benchmark against a private
 # PulseAudio server (and, for footprint, a private X server).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -35,5 +35,10 @@ case "$which" in
         cp build/src/app/hushwell "$work/"
         build/bench/footprint_bench "$work/hushwell" build/bench/empty_window "$@"
         rm -rf "$work" ;;
-    *) echo "usage: $0 timing|footprint|tick|mixer [ARGS]" >&2; exit 2 ;;
+    guard)
+        cmake --build build -j"$(nproc)" --target hushwell guard_bench >/dev/null
+        start_audio_sandbox
+        start_display_sandbox
+        build/bench/guard_bench build/src/app/hushwell "$@" ;;
+    *) echo "usage: $0 timing|footprint|tick|mixer|guard [ARGS]" >&2; exit 2 ;;
 esac

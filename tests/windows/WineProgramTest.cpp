@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -253,6 +254,39 @@ INSTANTIATE_TEST_SUITE_P(Endings, EveryEnding,
                          ::testing::Values(Ending{"WindowClosed", false},
                                            Ending{"SessionEnds", true}),
                          [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+// Killed outright while a pair holds the volume down (the Wine process ends at once, as with
+// TerminateProcess), the program's guard puts the Up level back through its own connection.
+TEST_F(WineTest, KilledTheGuardPutsTheUpLevelBack) {
+    const auto folder = copyProgram(dir.path() / "Hushwell", alwaysDown());
+    auto program = start(folder);
+    ASSERT_NE(program->waitForWindow(), 0u) << program->log();
+    ASSERT_TRUE(waitForApplied(*program, kDown)) << program->log();
+    program->signal(SIGKILL);
+    (void)program->wait();
+    bool restored = false;
+    for (int attempt = 0; attempt < 100 && !restored; ++attempt) {
+        restored = program->log().find("hushwell.mixer: guard: apply " + std::to_string(kUp) +
+                                       ": applied") != std::string::npos;
+        std::this_thread::sleep_for(50ms);
+    }
+    EXPECT_TRUE(restored) << program->log();
+}
+
+// A second start while the program runs ends at once; the first goes on.
+TEST_F(WineTest, ASecondStartEndsAtOnce) {
+    const auto folder = copyProgram(dir.path() / "Hushwell", alwaysDown());
+    auto first = start(folder);
+    ASSERT_NE(first->waitForWindow(), 0u) << first->log();
+    TempDir other;
+    const auto otherFolder = copyProgram(other.path() / "Hushwell");
+    auto second = start(otherFolder);
+    EXPECT_EQ(second->wait(), 0) << second->log();
+    EXPECT_TRUE(applied(second->log()).empty()) << "the second copy touched the volume";
+    EXPECT_TRUE(first->running());
+    first->close();
+    EXPECT_EQ(first->wait(), 0) << first->log();
+}
 
 // A copy that its installer marked keeps its settings in %APPDATA%\Hushwell, even in a folder it
 // could write.
