@@ -120,19 +120,18 @@ std::optional<int> CrashGuard::runIfGuard() {
     });
 }
 
-void CrashGuard::tell(std::int32_t state) {
-    if (m_pipe != -1) {
-        const Message message{m_upValue, state};
-        DWORD written = 0;
-        WriteFile(reinterpret_cast<HANDLE>(m_pipe), &message, sizeof message, &written, nullptr);
-    }
+namespace {
+
+void send(std::intptr_t pipe, const Message& message) {
+    DWORD written = 0;
+    WriteFile(reinterpret_cast<HANDLE>(pipe), &message, sizeof message, &written, nullptr);
 }
 
-CrashGuard::~CrashGuard() {
-    if (m_pipe != -1) {
-        CloseHandle(reinterpret_cast<HANDLE>(m_pipe));
-    }
+void closePipe(std::intptr_t pipe) {
+    CloseHandle(reinterpret_cast<HANDLE>(pipe));
 }
+
+}  // namespace
 
 #else
 
@@ -172,20 +171,31 @@ std::optional<int> CrashGuard::runIfGuard() {
     return std::nullopt;
 }
 
-void CrashGuard::tell(std::int32_t state) {
-    if (m_pipe != -1) {
-        const Message message{m_upValue, state};
-        (void)send(static_cast<int>(m_pipe), &message, sizeof message, MSG_NOSIGNAL);
-    }
+namespace {
+
+void send(std::intptr_t pipe, const Message& message) {
+    (void)::send(static_cast<int>(pipe), &message, sizeof message, MSG_NOSIGNAL);
 }
+
+void closePipe(std::intptr_t pipe) {
+    close(static_cast<int>(pipe));
+}
+
+}  // namespace
+
+#endif
 
 CrashGuard::~CrashGuard() {
     if (m_pipe != -1) {
-        close(static_cast<int>(m_pipe));
+        closePipe(m_pipe);
     }
 }
 
-#endif
+void CrashGuard::tell(std::int32_t state) {
+    if (m_pipe != -1) {
+        send(m_pipe, {m_upValue, state});
+    }
+}
 
 bool CrashGuard::set(std::int32_t value) {
     m_asked = value;
