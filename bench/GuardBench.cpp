@@ -89,7 +89,7 @@ double cpuMs(pid_t pid) {
     return (user + system) * 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
-// The guard: a process named like the program whose parent is this bench (it reparents here).
+// The guard: the process named "hushwell guard" whose parent is this bench (it reparents here).
 pid_t findGuard(pid_t program) {
     for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
         const pid_t pid = std::atoi(entry.path().filename().c_str());
@@ -99,7 +99,7 @@ pid_t findGuard(pid_t program) {
         std::ifstream in(entry.path() / "stat");
         std::string stat((std::istreambuf_iterator<char>(in)), {});
         const std::size_t close = stat.rfind(')');
-        if (close == std::string::npos || stat.find("(hushwell)") == std::string::npos) {
+        if (close == std::string::npos || stat.find("(hushwell guard)") == std::string::npos) {
             continue;
         }
         std::istringstream fields(stat.substr(close + 2));

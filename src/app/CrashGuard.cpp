@@ -10,6 +10,7 @@
 
 #include <cwchar>
 #else
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -148,6 +149,7 @@ CrashGuard::CrashGuard(MasterVolume& volume) : m_volume(volume) {
             _exit(0);
         }
         setsid();
+        prctl(PR_SET_NAME, "hushwell guard");  // what a process list shows for it
         for (int number : {SIGINT, SIGHUP, SIGTERM, SIGPIPE}) {
             std::signal(number, SIG_IGN);
         }
