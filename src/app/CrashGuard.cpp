@@ -21,9 +21,11 @@
 namespace hushwell {
 namespace {
 
-// What the program tells its guard: the Up value, and what the guard is to do with it.
+// What the program tells its guard: the Up value in the program's scale, and what the guard is
+// to do with it.
 struct Message {
     std::int32_t upValue = 0;
+    std::int32_t scale = 0;
     std::int32_t state = 0;
 };
 constexpr std::int32_t kUp = 0;         // the volume is at the Up value: nothing to put back
@@ -45,8 +47,11 @@ int guard(Read read) {
     if (last.state == kHeld) {
         FirstThatOpens volume(platformProviders(),
                               [](const std::string& line) { logMixerCall("guard: " + line); });
-        if (volume.open() && volume.locate()) {
-            (void)volume.set(last.upValue);
+        // The guard's mixer may not be the one the program had (a server that was slow when
+        // the program started, and is not now): the value goes over in the guard's own scale.
+        const std::optional<std::int32_t> scale = volume.open() ? volume.locate() : std::nullopt;
+        if (scale) {
+            (void)volume.set(rescaled(last.upValue, last.scale, *scale));
         }
     }
     return 0;
@@ -193,9 +198,15 @@ CrashGuard::~CrashGuard() {
     }
 }
 
+std::optional<std::int32_t> CrashGuard::locate() {
+    const std::optional<std::int32_t> scale = m_volume.locate();
+    m_scale = scale.value_or(0);
+    return scale;
+}
+
 void CrashGuard::tell(std::int32_t state) {
     if (m_pipe != -1) {
-        send(m_pipe, {m_upValue, state});
+        send(m_pipe, {m_upValue, m_scale, state});
     }
 }
 

@@ -25,7 +25,7 @@ public:
     [[nodiscard]] static std::optional<int> runIfGuard();
 
     bool open() override { return m_volume.open(); }
-    std::optional<std::int32_t> locate() override { return m_volume.locate(); }
+    std::optional<std::int32_t> locate() override;
     bool set(std::int32_t value) override;
     void setUpValue(std::int32_t value) override;
     void watch(const EventHandler& handler) override { m_volume.watch(handler); }
@@ -36,6 +36,7 @@ private:
 
     MasterVolume& m_volume;
     std::intptr_t m_pipe = -1;  // a file descriptor, or a HANDLE on Windows; -1: no guard
+    std::int32_t m_scale = 0;   // the program's, which the guard's own mixer may not share
     std::int32_t m_upValue = 0;
     std::optional<std::int32_t> m_asked;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -51,5 +52,13 @@ public:
     // The run ends: what was asked is carried out (or given up) before this returns.
     virtual void finish() {}
 };
+
+// `value` of a scale that runs to `from`, in a scale that runs to `to`: the same share of full
+// volume, as near as the scale allows.
+[[nodiscard]] inline std::int32_t rescaled(std::int32_t value, std::int32_t from, std::int32_t to) {
+    return from > 0 ? static_cast<std::int32_t>(
+                          std::llround(static_cast<double>(value) * static_cast<double>(to) / from))
+                    : value;
+}
 
 }  // namespace hushwell

@@ -73,6 +73,25 @@ TEST_F(ResilienceTest, KilledWhileDownTheUpLevelComesBack) {
                 static_cast<long long>(restored->count()));
 }
 
+// A server that hangs while the program starts: PulseAudio is given up after a while and ALSA,
+// through the server's plugin, is taken once the server answers again. Killed later, the guard,
+// whose own mixer is PulseAudio, puts back the Up level in its own scale.
+TEST_F(ResilienceTest, AfterAFallBackToAlsaTheGuardStillPutsTheUpLevelBack) {
+    writeFile(dir.path() / "Hushwell_setup.txt", kAlwaysDown);
+    const pid_t server = AudioSandbox::instance().serverPid();
+    kill(server, SIGSTOP);
+    Program program(dir.path(), {"QT_LOGGING_RULES=hushwell.mixer.info=true"});
+    std::this_thread::sleep_for(3s);
+    kill(server, SIGCONT);
+    ASSERT_NE(program.waitForWindow(), 0u) << program.log();
+    ASSERT_TRUE(timeUntil("speakers", 13107).has_value())
+        << "ALSA's 20 %: " << ::testing::PrintToString(sinkVolumes("speakers")) << program.log();
+    ASSERT_NE(program.log().find("open: ALSA"), std::string::npos) << program.log();
+    program.signal(SIGKILL);
+    EXPECT_TRUE(timeUntil("speakers", 65536).has_value())
+        << "the guard left " << ::testing::PrintToString(sinkVolumes("speakers")) << program.log();
+}
+
 TEST_F(ResilienceTest, KilledWhileUpNothingIsTouched) {
     writeFile(dir.path() / "Hushwell_setup.txt", kQuiet);
     Program program(dir.path());

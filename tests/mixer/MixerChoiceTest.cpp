@@ -42,5 +42,21 @@ TEST(FirstThatOpens, WithNoneOpenEveryCallFails) {
     EXPECT_FALSE(empty.open());
 }
 
+// What the crash guard does when its mixer is another than the program's: the same share of full
+// volume in its own scale.
+TEST(Rescaled, KeepsTheShareOfFullVolume) {
+    const struct {
+        std::int32_t value;
+        std::int32_t from;
+        std::int32_t to;
+        std::int32_t expected;
+    } cases[] = {{65500, 65536, 10000, 9995}, {10000, 10000, 65536, 65536},
+                 {2000, 10000, 65536, 13107}, {13100, 65535, 65535, 13100},
+                 {0, 65536, 10000, 0},        {500, 0, 10000, 500}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(rescaled(c.value, c.from, c.to), c.expected) << c.value << " of " << c.from;
+    }
+}
+
 }  // namespace
 }  // namespace hushwell::testing
