@@ -4,6 +4,7 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <algorithm>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -13,6 +14,8 @@ namespace hushwell {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+constexpr std::chrono::milliseconds kFirstConnection{2000};
 
 struct LoopDeleter {
     void operator()(pa_mainloop* loop) const { pa_mainloop_free(loop); }
@@ -52,6 +55,15 @@ public:
     }
 
     [[nodiscard]] bool ready() const { return m_context && state() == PA_CONTEXT_READY; }
+
+    // Takes in what happened while nobody ran the loop: a server that went away since the last
+    // call has closed the connection, and the context says so only once the loop has seen it.
+    void catchUp() {
+        if (m_loop) {
+            while (pa_mainloop_iterate(m_loop.get(), 0, nullptr) > 0) {
+            }
+        }
+    }
 
     // The default sink, if the server names one and it exists.
     std::optional<Sink> defaultSink(Clock::time_point deadline) {
@@ -149,8 +161,10 @@ class PulseMixer final : public MasterVolume {
 public:
     explicit PulseMixer(std::chrono::milliseconds timeout) : m_timeout(timeout) {}
 
+    // A server that is busy at login is given longer than a call: giving up here means the
+    // program takes ALSA for the whole run, whose PulseAudio plugin waits without a limit.
     bool open() override {
-        if (!connected(Clock::now() + m_timeout)) {
+        if (!connected(Clock::now() + std::max(m_timeout, kFirstConnection))) {
             return false;
         }
         m_watcher = std::make_unique<PulseWatcher>([this](VolumeEvent::Kind kind) {
@@ -211,6 +225,9 @@ public:
 private:
     // Connects when there is no working connection; false when the server cannot be reached.
     bool connected(Clock::time_point deadline) {
+        if (m_session) {
+            m_session->catchUp();
+        }
         if (!m_session || !m_session->ready()) {
             // Sink indexes of another connection may belong to other sinks by now.
             m_lastSink.reset();

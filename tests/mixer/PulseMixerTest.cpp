@@ -102,6 +102,17 @@ TEST_F(PulseMixerTest, TellsOfAChangeOfOutputAndOfTheServersReturn) {
     mixer->watch({});
 }
 
+// The first call after the server came back goes to the new server, not into the old connection.
+TEST_F(PulseMixerTest, TheFirstCallAfterARestartLands) {
+    ASSERT_TRUE(mixer->set(13100));
+    AudioSandbox& sandbox = AudioSandbox::instance();
+    sandbox.stop();
+    sandbox.start();
+    ASSERT_EQ(waitForDefaultSink("speakers"), "speakers");
+    EXPECT_TRUE(mixer->set(20000));
+    EXPECT_EQ(sinkVolumes("speakers"), Volumes(2, 20000));
+}
+
 TEST_F(PulseMixerTest, SurvivesTheServerGoingAwayAndComingBack) {
     AudioSandbox& sandbox = AudioSandbox::instance();
     sandbox.stop();
