@@ -48,11 +48,12 @@ int main(int argc, char* argv[]) {
         return 0;
     }
 
-    hushwell::FirstThatOpens providers(hushwell::platformProviders(), hushwell::logMixerCall);
     // The mixer works on a thread of its own; what it reports comes back on the window's.
     hushwell::MainThreadTasks reports;
     hushwell::BackgroundVolume background(
-        providers, [&reports](std::function<void()> task) { reports.post(std::move(task)); });
+        std::make_unique<hushwell::FirstThatOpens>(hushwell::platformProviders(),
+                                                   hushwell::logMixerCall),
+        [&reports](std::function<void()> task) { reports.post(std::move(task)); });
     // The guard forks on Linux: before QApplication and the mixer start any thread.
     hushwell::CrashGuard volume(background);
 

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace hushwell::testing {
@@ -67,6 +68,18 @@ struct Posted {
             tasks.push_back(std::move(task));
         };
     }
+    // Waits until a task was posted.
+    void waitForOne() {
+        for (int attempt = 0; attempt < 500; ++attempt) {
+            {
+                const std::lock_guard lock(mutex);
+                if (!tasks.empty()) {
+                    return;
+                }
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+    }
     void runAll() {
         std::vector<std::function<void()>> now;
         {
@@ -80,9 +93,10 @@ struct Posted {
 };
 
 TEST(BackgroundVolume, ASetNeverWaitsForTheProviderAndOnlyTheLatestValueFollows) {
-    GatedProvider provider;
+    auto owned = std::make_unique<GatedProvider>();
+    GatedProvider& provider = *owned;
     Posted posted;
-    BackgroundVolume volume(provider, posted.post());
+    BackgroundVolume volume(std::move(owned), posted.post());
     ASSERT_TRUE(volume.open());
     EXPECT_TRUE(volume.set(100));
     provider.waitForEntries(1);  // the provider is stuck in the first set
@@ -95,16 +109,18 @@ TEST(BackgroundVolume, ASetNeverWaitsForTheProviderAndOnlyTheLatestValueFollows)
 }
 
 TEST(BackgroundVolume, AValueNotTakenComesBackOnTheOwnersThread) {
-    GatedProvider provider;
+    auto owned = std::make_unique<GatedProvider>();
+    GatedProvider& provider = *owned;
     provider.openGate();
     Posted posted;
-    BackgroundVolume volume(provider, posted.post());
+    BackgroundVolume volume(std::move(owned), posted.post());
     std::vector<VolumeEvent> events;
     volume.watch([&events](const VolumeEvent& event) { events.push_back(event); });
     ASSERT_TRUE(volume.open());
     EXPECT_TRUE(volume.set(-5));  // refused by the provider, later
-    volume.finish();
+    posted.waitForOne();
     EXPECT_TRUE(events.empty()) << "nothing runs until the owner's loop does";
+    volume.finish();
     posted.runAll();
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].kind, VolumeEvent::Kind::Refused);
@@ -122,10 +138,11 @@ TEST(BackgroundVolume, TheValueAskedForIsSentAgainWhenTheServerOrAHeldOutputChan
                  {"output changed, volume down", VolumeEvent::Kind::OutputChanged, 13100, true},
                  {"output changed, volume up", VolumeEvent::Kind::OutputChanged, 65500, false}};
     for (const auto& c : cases) {
-        GatedProvider provider;
+        auto owned = std::make_unique<GatedProvider>();
+        GatedProvider& provider = *owned;
         provider.openGate();
         Posted posted;
-        BackgroundVolume volume(provider, posted.post());
+        BackgroundVolume volume(std::move(owned), posted.post());
         ASSERT_TRUE(volume.open());
         volume.setUpValue(65500);
         EXPECT_TRUE(volume.set(c.asked));
@@ -140,9 +157,10 @@ TEST(BackgroundVolume, TheValueAskedForIsSentAgainWhenTheServerOrAHeldOutputChan
 }
 
 TEST(BackgroundVolume, FinishSendsWhatIsStillToBeSent) {
-    GatedProvider provider;
+    auto owned = std::make_unique<GatedProvider>();
+    GatedProvider& provider = *owned;
     Posted posted;
-    BackgroundVolume volume(provider, posted.post());
+    BackgroundVolume volume(std::move(owned), posted.post());
     ASSERT_TRUE(volume.open());
     EXPECT_TRUE(volume.set(13100));
     provider.waitForEntries(1);
@@ -150,6 +168,22 @@ TEST(BackgroundVolume, FinishSendsWhatIsStillToBeSent) {
     provider.openGate();
     volume.finish();
     EXPECT_EQ(provider.taken(), (std::vector<std::int32_t>{13100, 65500}));
+}
+
+// A provider stuck in a hung server (ALSA's plugin waits without a limit) does not hold the
+// program: open() gives up at its deadline, as if there were no mixer, and so does the end.
+TEST(BackgroundVolume, AProviderThatNeverAnswersIsGivenUpAtTheDeadlines) {
+    auto owned = std::make_unique<GatedProvider>();
+    GatedProvider& provider = *owned;
+    Posted posted;
+    BackgroundVolume volume(std::move(owned), posted.post(),
+                            {std::chrono::milliseconds(200), std::chrono::milliseconds(200)});
+    ASSERT_TRUE(volume.open());  // the gate is only on set()
+    EXPECT_TRUE(volume.set(13100));
+    provider.waitForEntries(1);
+    EXPECT_FALSE(volume.locate().has_value()) << "the thread is stuck: no answer";
+    volume.finish();      // returns: the stuck thread is let go
+    provider.openGate();  // and finishes on its own, with what it works on still there
 }
 
 }  // namespace

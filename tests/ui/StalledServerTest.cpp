@@ -29,10 +29,10 @@ using Steady = std::chrono::steady_clock;
 TEST(StalledServer, TheWindowAnswersTheKeyboardWhileTheServerIsStopped) {
     AudioSandbox::instance();
     run("pactl set-default-sink speakers");
-    FirstThatOpens providers(platformProviders());
-    BackgroundVolume volume(providers, [](std::function<void()> task) {
-        QMetaObject::invokeMethod(qApp, std::move(task), Qt::QueuedConnection);
-    });
+    BackgroundVolume volume(
+        std::make_unique<FirstThatOpens>(platformProviders()), [](std::function<void()> task) {
+            QMetaObject::invokeMethod(qApp, std::move(task), Qt::QueuedConnection);
+        });
     FakeClock clock;
     TempDir dir;
     FileSettingsStore store(SettingsLocation::at(dir.path() / kSettingsFileName));
