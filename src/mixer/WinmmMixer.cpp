@@ -54,12 +54,22 @@ MIXERCONTROLA published(const WinmmMixer::ControlRecord& record) {
 WinmmMixer::WinmmMixer(std::uint32_t componentType, std::uint32_t controlType)
     : m_componentType(componentType), m_controlType(controlType) {}
 
+WinmmMixer::~WinmmMixer() {
+    if (m_mixer != nullptr) {
+        mixerClose(static_cast<HMIXER>(m_mixer));
+    }
+}
+
 bool WinmmMixer::open() {
     HMIXER mixer = nullptr;
     if (mixerOpen(&mixer, 0, 0, 0, 0) != MMSYSERR_NOERROR) {
         return false;
     }
+    if (m_mixer != nullptr) {
+        mixerClose(static_cast<HMIXER>(m_mixer));
+    }
     m_mixer = mixer;
+    m_located = false;
     return true;
 }
 
@@ -90,10 +100,14 @@ std::optional<std::int32_t> WinmmMixer::locate() {
         return std::nullopt;
     }
     std::memcpy(m_record.data(), block.data(), kControlRecordSize);
+    m_located = true;
     return published(m_record).Bounds.lMaximum;
 }
 
 bool WinmmMixer::set(std::int32_t value) {
+    if (!m_located) {
+        return false;
+    }
     MIXERCONTROLDETAILS details{};
     details.cbStruct = sizeof details;
     details.dwControlID = published(m_record).dwControlID;

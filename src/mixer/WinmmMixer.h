@@ -25,6 +25,9 @@ public:
 
     explicit WinmmMixer(std::uint32_t componentType = kSpeakers,
                         std::uint32_t controlType = kVolume);
+    ~WinmmMixer() override;
+    WinmmMixer(const WinmmMixer&) = delete;
+    WinmmMixer& operator=(const WinmmMixer&) = delete;
 
     bool open() override;
     std::optional<std::int32_t> locate() override;
@@ -40,6 +43,7 @@ private:
     std::uint32_t m_controlType;
     void* m_mixer = nullptr;
     ControlRecord m_record{};
+    bool m_located = false;  // a zero record names control 0, some other control: never set it
 };
 
 }  // namespace hushwell

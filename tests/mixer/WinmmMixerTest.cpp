@@ -90,6 +90,17 @@ TEST(WinmmMixer, AMissingLineOrControlLeavesTheRecordZero) {
     }
 }
 
+TEST(WinmmMixer, SetsNothingWithoutALocatedControl) {
+    WinmmMixer unlocated;
+    WinmmMixer telephone(MIXERLINE_COMPONENTTYPE_DST_TELEPHONE);
+    ASSERT_TRUE(unlocated.open());
+    ASSERT_TRUE(telephone.open());
+    ASSERT_FALSE(telephone.locate().has_value());
+    // A zero record names control 0, which is some other control of the mixer.
+    EXPECT_FALSE(unlocated.set(0));
+    EXPECT_FALSE(telephone.set(0));
+}
+
 TEST(WinmmMixer, TheHandleIsKeptWhole) {
     static_assert(sizeof(WinmmMixer().handle()) == sizeof(HMIXER));
     WinmmMixer mixer;
