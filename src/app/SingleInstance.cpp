@@ -15,6 +15,7 @@
 
 #include <QPointer>
 #include <QSocketNotifier>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #endif
@@ -127,30 +128,61 @@ sockaddr_un address(socklen_t& length) {
     return where;
 }
 
+enum class Knock { Answered, Gone, Foreign };
+
+// Connects to the process that holds the name. Anyone may bind an abstract name: only one that
+// runs as this user is a copy of ours, and has now been asked to come to the front.
+Knock knock(const sockaddr_un& where, socklen_t length) {
+    const int other = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (other < 0) {
+        return Knock::Foreign;
+    }
+    Knock result = Knock::Foreign;
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    if (connect(other, reinterpret_cast<const sockaddr*>(&where), length) != 0) {
+        result = errno == ECONNREFUSED ? Knock::Gone : Knock::Foreign;
+    } else if (getsockopt(other, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 &&
+               peer.uid == getuid()) {
+        result = Knock::Answered;
+    }
+    close(other);
+    return result;
+}
+
 }  // namespace
 
 std::unique_ptr<SingleInstance> SingleInstance::claim() {
     socklen_t length = 0;
     const sockaddr_un where = address(length);
-    const int own = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (own < 0) {
-        return std::unique_ptr<SingleInstance>(new SingleInstance(nullptr));
+    // The holder may end between a failed bind and the connect: then the name is free again.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const int own = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (own < 0) {
+            break;
+        }
+        if (bind(own, reinterpret_cast<const sockaddr*>(&where), length) == 0 &&
+            listen(own, 4) == 0) {
+            auto listener = std::make_unique<Listener>();
+            listener->socket = own;
+            return std::unique_ptr<SingleInstance>(new SingleInstance(std::move(listener)));
+        }
+        const bool taken = errno == EADDRINUSE;
+        close(own);
+        if (!taken) {
+            break;
+        }
+        const Knock answer = knock(where, length);
+        if (answer == Knock::Answered) {
+            return nullptr;
+        }
+        if (answer == Knock::Foreign) {
+            break;
+        }
     }
-    if (bind(own, reinterpret_cast<const sockaddr*>(&where), length) == 0 && listen(own, 4) == 0) {
-        auto listener = std::make_unique<Listener>();
-        listener->socket = own;
-        return std::unique_ptr<SingleInstance>(new SingleInstance(std::move(listener)));
-    }
-    close(own);
-    // Another copy holds the name: connecting is the whole message.
-    const int other = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const bool reached =
-        other >= 0 && connect(other, reinterpret_cast<const sockaddr*>(&where), length) == 0;
-    if (other >= 0) {
-        close(other);
-    }
-    // One that holds the name but cannot be reached: rather two copies than none.
-    return reached ? nullptr : std::unique_ptr<SingleInstance>(new SingleInstance(nullptr));
+    // A name that is held but cannot be reached, or is held by someone else: rather two copies
+    // than none.
+    return std::unique_ptr<SingleInstance>(new SingleInstance(nullptr));
 }
 
 void SingleInstance::onAsked(std::function<void()> bringToFront) {

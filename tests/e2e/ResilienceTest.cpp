@@ -1,13 +1,19 @@
 // What leaves a listener with the wrong volume besides an orderly ending: a crash, a second copy,
 // another output chosen while a pair holds the volume down, an audio server that restarts.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
 // After gtest: Xlib defines macros such as None that clash with its names.
 #include <X11/Xlib.h>
 
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <thread>
 
@@ -200,6 +206,52 @@ TEST_F(ResilienceTest, ACopyThatCrashedDoesNotBlockTheNextStart) {
     Program next(dir.path());
     EXPECT_NE(next.waitForWindow(), 0u) << next.log();
     EXPECT_TRUE(next.running());
+}
+
+// Any user may bind a name in the abstract namespace: a process of another user that holds the
+// name this user's copy claims does not keep the program from starting.
+TEST_F(ResilienceTest, ANameHeldByAnotherUserDoesNotBlockTheStart) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "acting as another user needs root";
+    }
+    const std::string name = std::string(1, '\0') + "io.github.hushwell.Hushwell-" +
+                             std::to_string(getuid()) + "-" + DisplaySandbox::instance().display();
+    int ready[2];
+    int hold[2];
+    ASSERT_EQ(pipe2(ready, O_CLOEXEC), 0);
+    ASSERT_EQ(pipe2(hold, O_CLOEXEC), 0);
+    const pid_t squatter = fork();
+    ASSERT_GE(squatter, 0);
+    if (squatter == 0) {
+        constexpr uid_t kNobody = 65534;
+        close(ready[0]);
+        close(hold[1]);
+        sockaddr_un where{};
+        where.sun_family = AF_UNIX;
+        std::memcpy(where.sun_path, name.data(), name.size());
+        const int own = socket(AF_UNIX, SOCK_STREAM, 0);
+        if (setgid(kNobody) != 0 || setuid(kNobody) != 0 ||
+            bind(own, reinterpret_cast<const sockaddr*>(&where),
+                 static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size())) != 0 ||
+            listen(own, 4) != 0 || write(ready[1], "r", 1) != 1) {
+            _exit(1);
+        }
+        char c = 0;
+        (void)!read(hold[0], &c, 1);  // until the test closes its end
+        _exit(0);
+    }
+    close(ready[1]);
+    close(hold[0]);
+    char c = 0;
+    ASSERT_EQ(read(ready[0], &c, 1), 1) << "the other user's process could not take the name";
+    close(ready[0]);
+
+    writeFile(dir.path() / "Hushwell_setup.txt", kQuiet);
+    Program program(dir.path());
+    EXPECT_NE(program.waitForWindow(), 0u) << "the program did not start: " << program.log();
+    close(hold[1]);
+    int status = 0;
+    waitpid(squatter, &status, 0);
 }
 
 // Another output chosen while a pair holds the volume down: the new one goes to the Down level,
