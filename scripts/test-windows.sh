@@ -2,7 +2,8 @@
 # Builds the Windows packages (scripts/package-windows.sh) and tests them and the program under
 # Wine, in a private Wine prefix against a private PulseAudio server (null sink) and a private X
 # server:
-#  - the cross-built winmm mixer tests;
+#  - the cross-built winmm mixer tests, and the tests of the one-copy claim (run beside the
+#    unpacked ZIP's Qt DLLs);
 #  - the portable ZIP, unpacked into a fresh folder: every DLL it needs is in it or in Windows,
 #    the program starts with its window titled "Hushwell", opens the winmm mixer (no "Couldn't
 #    open the mixer." box), ticks every second, shows the text of its mark boxes, and ends when
@@ -236,6 +237,13 @@ check_imports "$portable"
 echo "   the ZIP has every file, no installed.txt, and every DLL its programs import"
 check_program "$portable" portable
 took "portable ZIP: unpack, checks, run"
+
+begin "One-copy claim tests"
+claim_tests="$HUSHWELL_WINE_DIR/claim-tests"
+cp -r "$portable" "$claim_tests"
+cp build-windows/tests/single_instance_tests.exe "$claim_tests/"
+wine "$claim_tests/single_instance_tests.exe" --gtest_brief=1
+took "single_instance_tests.exe"
 
 begin "Portable copy without audio drivers"
 check_without_mixer "$portable"

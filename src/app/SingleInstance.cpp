@@ -6,7 +6,8 @@
 #ifdef _WIN32
 #include <windows.h>
 
-#include <atomic>
+#include <chrono>
+#include <mutex>
 #include <thread>
 #else
 #include <sys/socket.h>
@@ -24,23 +25,64 @@ namespace hushwell {
 
 #ifdef _WIN32
 
-// A named pipe of this user's session: the first copy creates it as its first instance; a later
-// copy connects to it. A thread of the first copy waits for those connections.
+// A named pipe of this user's session: the first copy creates it as its only instance; a later
+// copy connects to it. A thread of the first copy waits for those connections, one at a time.
 struct SingleInstance::Listener {
-    std::wstring name;
     HANDLE pipe = INVALID_HANDLE_VALUE;
-    std::atomic<bool> stopping{false};
-    std::function<void()> bringToFront;
+    HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);  // set: the waiter leaves
+    std::mutex mutex;
+    std::function<void()> bringToFront;  // empty once the program stops listening
     std::thread waiter;
 
+    ~Listener() {
+        SetEvent(stop);
+        if (waiter.joinable()) {
+            waiter.join();
+        }
+        CloseHandle(stop);
+        CloseHandle(pipe);
+    }
+
+    // Waits for the next knock; false when told to stop.
+    bool nextKnock(OVERLAPPED& overlapped) {
+        ResetEvent(overlapped.hEvent);
+        if (ConnectNamedPipe(pipe, &overlapped)) {
+            return true;
+        }
+        switch (GetLastError()) {
+            case ERROR_PIPE_CONNECTED:  // knocked before the wait began
+            case ERROR_NO_DATA:         // knocked and already gone
+                return true;
+            case ERROR_IO_PENDING: {
+                const HANDLE events[] = {stop, overlapped.hEvent};
+                if (WaitForMultipleObjects(2, events, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
+                    return true;
+                }
+                CancelIo(pipe);
+                DWORD ignored = 0;
+                GetOverlappedResult(pipe, &overlapped, &ignored, TRUE);
+                return false;
+            }
+            default:  // a pipe that cannot wait: rather no more knocks than a spinning thread
+                WaitForSingleObject(stop, INFINITE);
+                return false;
+        }
+    }
+
     void wait() {
-        while (!stopping) {
-            if (ConnectNamedPipe(pipe, nullptr) || GetLastError() == ERROR_PIPE_CONNECTED) {
-                if (!stopping) {
+        OVERLAPPED overlapped{};
+        overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        while (overlapped.hEvent != nullptr && nextKnock(overlapped)) {
+            {
+                const std::lock_guard lock(mutex);
+                if (bringToFront) {
                     QMetaObject::invokeMethod(qApp, bringToFront, Qt::QueuedConnection);
                 }
             }
             DisconnectNamedPipe(pipe);
+        }
+        if (overlapped.hEvent != nullptr) {
+            CloseHandle(overlapped.hEvent);
         }
     }
 };
@@ -59,48 +101,52 @@ std::wstring pipeName() {
 }  // namespace
 
 std::unique_ptr<SingleInstance> SingleInstance::claim() {
-    auto listener = std::make_unique<Listener>();
-    listener->name = pipeName();
-    listener->pipe = CreateNamedPipeW(listener->name.c_str(),
-                                      PIPE_ACCESS_INBOUND | FILE_FLAG_FIRST_PIPE_INSTANCE,
-                                      PIPE_TYPE_BYTE | PIPE_WAIT, 1, 0, 64, 0, nullptr);
-    if (listener->pipe != INVALID_HANDLE_VALUE) {
-        return std::unique_ptr<SingleInstance>(new SingleInstance(std::move(listener)));
+    const std::wstring name = pipeName();
+    // The first copy answers one knock at a time: a start that finds it busy waits its turn.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (std::chrono::steady_clock::now() < deadline) {
+        const HANDLE pipe = CreateNamedPipeW(
+            name.c_str(),
+            PIPE_ACCESS_INBOUND | FILE_FLAG_FIRST_PIPE_INSTANCE | FILE_FLAG_OVERLAPPED,
+            PIPE_TYPE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0, 64, 0, nullptr);
+        if (pipe != INVALID_HANDLE_VALUE) {
+            auto listener = std::make_unique<Listener>();
+            listener->pipe = pipe;
+            return std::unique_ptr<SingleInstance>(new SingleInstance(std::move(listener)));
+        }
+        // Another copy holds the name: knocking is the whole message.
+        const HANDLE other =
+            CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (other != INVALID_HANDLE_VALUE) {
+            CloseHandle(other);
+            return nullptr;
+        }
+        const DWORD error = GetLastError();
+        if (error == ERROR_PIPE_BUSY) {
+            WaitNamedPipeW(name.c_str(), 1000);
+        } else if (error != ERROR_FILE_NOT_FOUND) {  // not found: it ended, the name is free
+            break;
+        }
     }
-    // Another copy holds the name: knocking is the whole message.
-    const HANDLE other =
-        CreateFileW(listener->name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (other == INVALID_HANDLE_VALUE) {
-        // It holds the name but cannot be reached: rather two copies than none.
-        return std::unique_ptr<SingleInstance>(new SingleInstance(nullptr));
-    }
-    CloseHandle(other);
-    return nullptr;
+    // It holds the name but cannot be reached: rather two copies than none.
+    return std::unique_ptr<SingleInstance>(new SingleInstance(nullptr));
 }
 
 void SingleInstance::onAsked(std::function<void()> bringToFront) {
-    if (m_listener) {
+    if (m_listener && m_listener->stop != nullptr) {
         m_listener->bringToFront = std::move(bringToFront);
         m_listener->waiter = std::thread([listener = m_listener.get()] { listener->wait(); });
     }
 }
 
-SingleInstance::~SingleInstance() {
-    if (!m_listener) {
-        return;
+void SingleInstance::stopListening() {
+    if (m_listener) {
+        const std::lock_guard lock(m_listener->mutex);
+        m_listener->bringToFront = nullptr;
     }
-    m_listener->stopping = true;
-    if (m_listener->waiter.joinable()) {
-        // Knock once more, so that the waiting thread wakes and sees that it is to stop.
-        const HANDLE self = CreateFileW(m_listener->name.c_str(), GENERIC_WRITE, 0, nullptr,
-                                        OPEN_EXISTING, 0, nullptr);
-        if (self != INVALID_HANDLE_VALUE) {
-            CloseHandle(self);
-        }
-        m_listener->waiter.join();
-    }
-    CloseHandle(m_listener->pipe);
 }
+
+SingleInstance::~SingleInstance() = default;
 
 #else
 
@@ -198,6 +244,12 @@ void SingleInstance::onAsked(std::function<void()> bringToFront) {
                              bringToFront();
                          }
                      });
+}
+
+void SingleInstance::stopListening() {
+    if (m_listener) {
+        delete m_listener->notifier;
+    }
 }
 
 SingleInstance::~SingleInstance() {

@@ -21,6 +21,9 @@ public:
     // From now on, `bringToFront` runs on the application's event loop whenever another start
     // asks for this copy, also while a message box is open.
     void onAsked(std::function<void()> bringToFront);
+    // Nothing more is asked of this copy, which still holds the claim: for the program's last
+    // moments, once its main loop has ended.
+    void stopListening();
 
 private:
     struct Listener;

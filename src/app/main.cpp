@@ -81,6 +81,11 @@ int main(int argc, char* argv[]) {
     });
 
     (void)core.startUp();
-    window.show();  // the main window opens whatever start-up found
-    return ending ? 0 : QApplication::exec();
+    if (!ending) {
+        window.show();  // the main window opens whatever start-up found
+    }
+    const int status = ending ? 0 : QApplication::exec();
+    // A later start still finds this copy, but asks nothing of a window that is going.
+    instance->stopListening();
+    return status;
 }
