@@ -10,6 +10,9 @@ include(GNUInstallDirs)
 set(HUSHWELL_ID io.github.hushwell.Hushwell)
 
 install(TARGETS hushwell RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The program finds this beside its bin folder and keeps its settings in the user's folder, even
+# where it could write to bin (root, or a prefix the user owns).
+install(FILES data/installed.txt DESTINATION ${CMAKE_INSTALL_DATADIR}/hushwell)
 
 if(UNIX AND NOT APPLE)
   set(generated ${CMAKE_BINARY_DIR}/data)

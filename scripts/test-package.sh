@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the default build into a temporary prefix and runs the installed program as an
 # ordinary user, who cannot write its folder: it must save its settings in the user's folder and
-# load them at the next start. Then builds the Debian package and validates the desktop entry,
+# load them at the next start; and, marked as installed, also where it could write its folder. Then builds the Debian package and validates the desktop entry,
 # the AppStream metainfo and the package. With CI=true it also installs the package with apt-get.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -91,6 +91,18 @@ sleep 0.5
 [ "$(volume)" = "$((42 * 655))" ] || fail "the user's own settings were not read: volume $(volume)"
 stop_installed
 rm -f "$provided"
+
+echo "== ... also where the program could write beside itself"
+rm -rf "$home/.config/Hushwell"
+chown "$user" "$prefix/usr/bin"
+start_installed
+xdotool key Up  # Down level 21
+xdotool mousemove --window "$window" 112 172 click 1
+sleep 0.5
+[ ! -e "$prefix/usr/bin/Hushwell_setup.txt" ] || fail "settings written beside the installed program"
+[ "$(head -c 7 "$saved" 2>/dev/null)" = $'21,100\r' ] || fail "not saved in the user's folder: $(cat "$home/log")"
+stop_installed
+chown root "$prefix/usr/bin"
 
 echo "== Package and validators"
 (cd build && cpack >/dev/null)

@@ -78,6 +78,12 @@ bool folderIsWritable(const std::filesystem::path& folder) {
 #endif
 }
 
+bool isInstalledCopy(const std::filesystem::path& programFolder) {
+    return ordinaryFileExists(programFolder / kInstalledMarkerName) ||
+           ordinaryFileExists(programFolder.parent_path() / "share" / "hushwell" /
+                              kInstalledMarkerName);
+}
+
 SettingsLocation SettingsLocation::at(const std::filesystem::path& file) {
     return {file, file};
 }
@@ -94,8 +100,8 @@ SettingsLocation SettingsLocation::decide(const Facts& facts) {
 
 SettingsLocation SettingsLocation::forThisProgram() {
     const std::filesystem::path program = executableFolder();
-    return decide({program, userSettingsFolder(), folderIsWritable(program),
-                   ordinaryFileExists(program / kInstalledMarkerName)});
+    return decide(
+        {program, userSettingsFolder(), folderIsWritable(program), isInstalledCopy(program)});
 }
 
 }  // namespace hushwell

@@ -15,8 +15,12 @@ namespace hushwell {
 // permission bits; on Windows by creating and deleting a probe file, exclusively.
 [[nodiscard]] bool folderIsWritable(const std::filesystem::path& folder);
 
-// The name of the file an installer leaves beside an installed copy of the program.
+// The name of the file an installer leaves with an installed copy of the program.
 constexpr const char* kInstalledMarkerName = "installed.txt";
+
+// True when an installer marked the copy in `programFolder`: its marker stands beside the program
+// (Windows) or in the prefix's share/hushwell (Linux, where the program lies in the prefix's bin).
+[[nodiscard]] bool isInstalledCopy(const std::filesystem::path& programFolder);
 
 // Where "Hushwell_setup.txt" is read from and written to, decided once at start-up.
 //

@@ -69,6 +69,39 @@ INSTANTIATE_TEST_SUITE_P(
         Situation{"NoUserFolder", true, false, false, false, false, Place::Beside, Place::Beside}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
+struct Marker {
+    const char* name;
+    const char* file;  // relative to the prefix; the program lies in its "bin"
+    bool installed;
+};
+
+void PrintTo(const Marker& m, std::ostream* out) {
+    *out << m.name;
+}
+
+class InstalledCopy : public ::testing::TestWithParam<Marker> {};
+
+// The installer's marker: beside the program on Windows, in the prefix's share/hushwell on Linux.
+TEST_P(InstalledCopy, IsToldByTheInstallersMarker) {
+    const Marker& m = GetParam();
+    TempDir prefix;
+    std::filesystem::create_directories(prefix.path() / "bin");
+    if (m.file != nullptr) {
+        std::filesystem::create_directories((prefix.path() / m.file).parent_path());
+        writeFile(prefix.path() / m.file, "installed");
+    }
+    EXPECT_EQ(isInstalledCopy(prefix.path() / "bin"), m.installed);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Markers, InstalledCopy,
+    ::testing::Values(Marker{"None", nullptr, false},
+                      Marker{"BesideTheProgram", "bin/installed.txt", true},
+                      Marker{"InThePrefixShare", "share/hushwell/installed.txt", true},
+                      Marker{"OfAnotherProgram", "share/other/installed.txt", false},
+                      Marker{"AFolderOfThatName", "bin/installed.txt/x", false}),
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
 TEST(SettingsLocation, TheUserFolderFollowsXdgConfigHome) {
     const char* saved = std::getenv("XDG_CONFIG_HOME");
     const std::string keep = saved != nullptr ? saved : "";
