@@ -1,10 +1,12 @@
 #include "app/QuitSignals.h"
 
 #if defined(__unix__)
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <QSocketNotifier>
+#include <cerrno>
 #include <csignal>
 #endif
 
@@ -16,16 +18,21 @@ namespace {
 
 int g_sockets[2] = {-1, -1};
 
+// Runs in whatever code the signal interrupted: it keeps that code's errno, and never waits.
+// When the socket is full the loop has bytes enough to read already.
 void onSignal(int number) {
+    const int savedErrno = errno;
     const auto byte = static_cast<unsigned char>(number);
     const ssize_t ignored = ::write(g_sockets[0], &byte, 1);
     (void)ignored;
+    errno = savedErrno;
 }
 
 }  // namespace
 
 QuitSignals::QuitSignals(QObject* parent) : QObject(parent) {
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_sockets) != 0) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_sockets) != 0 ||
+        ::fcntl(g_sockets[0], F_SETFL, ::fcntl(g_sockets[0], F_GETFL) | O_NONBLOCK) != 0) {
         return;
     }
     m_notifier = new QSocketNotifier(g_sockets[1], QSocketNotifier::Read, this);
