@@ -145,7 +145,8 @@ void closePipe(std::intptr_t pipe) {
 // own, so that the terminal's signals that end the program do not end it first.
 CrashGuard::CrashGuard(MasterVolume& volume) : m_volume(volume) {
     int ends[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
+    // Messages keep their bounds: one that does not fit whole is not sent at all.
+    if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) {
         return;
     }
     const pid_t child = fork();
@@ -162,7 +163,7 @@ CrashGuard::CrashGuard(MasterVolume& volume) : m_volume(volume) {
         close_range(3, static_cast<unsigned>(ends[1]) - 1, 0);
         close_range(static_cast<unsigned>(ends[1]) + 1, ~0U, 0);
         _exit(guard([fd = ends[1]](Message& message) {
-            return recv(fd, &message, sizeof message, MSG_WAITALL) == sizeof message;
+            return recv(fd, &message, sizeof message, 0) == sizeof message;
         }));
     }
     close(ends[1]);
@@ -180,8 +181,10 @@ std::optional<int> CrashGuard::runIfGuard() {
 
 namespace {
 
+// Never waits: a guard that reads nothing (stopped in a debugger, say) must not hold the window.
+// What it misses then, the next message repeats whole.
 void send(std::intptr_t pipe, const Message& message) {
-    (void)::send(static_cast<int>(pipe), &message, sizeof message, MSG_NOSIGNAL);
+    (void)::send(static_cast<int>(pipe), &message, sizeof message, MSG_NOSIGNAL | MSG_DONTWAIT);
 }
 
 void closePipe(std::intptr_t pipe) {

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -15,6 +16,8 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "support/AudioSandbox.h"
@@ -206,6 +209,58 @@ TEST_F(ResilienceTest, ACopyThatCrashedDoesNotBlockTheNextStart) {
     Program next(dir.path());
     EXPECT_NE(next.waitForWindow(), 0u) << next.log();
     EXPECT_TRUE(next.running());
+}
+
+// The living process named "hushwell guard" that this test adopted (it must be the children's
+// subreaper before the program starts); -1 if there is none.
+pid_t adoptedGuard() {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string pid = entry.path().filename();
+        if (pid.find_first_not_of("0123456789") != std::string::npos) {
+            continue;
+        }
+        std::ifstream in(entry.path() / "stat");
+        const std::string stat((std::istreambuf_iterator<char>(in)), {});
+        const std::size_t name = stat.find(" (hushwell guard) ");
+        if (name == std::string::npos) {
+            continue;
+        }
+        char state = 0;
+        int parent = 0;
+        if (std::sscanf(stat.c_str() + name + 18, "%c %d", &state, &parent) == 2 && state != 'Z' &&
+            parent == getpid()) {
+            return std::stoi(pid);
+        }
+    }
+    return -1;
+}
+
+// A guard that stopped (in a debugger, say) reads nothing of what the program tells it: the window
+// goes on answering, and the volume goes on following it.
+TEST_F(ResilienceTest, AStoppedGuardDoesNotHoldTheWindow) {
+    ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    writeFile(dir.path() / "Hushwell_setup.txt", kAlwaysDown);
+    Program program(dir.path());
+    const unsigned long window = program.waitForWindow();
+    ASSERT_NE(window, 0u) << program.log();
+    ASSERT_EQ(waitForVolume(kDown), Volumes(2, kDown));
+    const pid_t guard = adoptedGuard();
+    ASSERT_GT(guard, 0) << "no guard";
+    kill(guard, SIGSTOP);
+    // Every change of the Down level tells the guard: far more than its socket holds. The Down
+    // slider has the focus; it ends at 25.
+    std::string keys;
+    for (int i = 0; i < 400; ++i) {
+        keys += " Up Down";
+    }
+    run("xdotool windowfocus --sync " + std::to_string(window) + " key --delay 2" + keys +
+        " Up Up Up Up Up");
+    constexpr long kLast = 25 * 655;
+    EXPECT_EQ(waitForVolume(kLast), Volumes(2, kLast)) << "the window stopped answering";
+    kill(guard, SIGCONT);
+    program.signal(SIGTERM);
+    EXPECT_EQ(program.wait(), 0);
+    waitpid(guard, nullptr, 0);
 }
 
 // Any user may bind a name in the abstract namespace: a process of another user that holds the
