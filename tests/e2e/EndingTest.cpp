@@ -3,22 +3,13 @@
 #include <csignal>
 #include <thread>
 
+#include "e2e/Schedules.h"
 #include "support/AudioSandbox.h"
 #include "support/DisplaySandbox.h"
 #include "support/Fakes.h"
 
 namespace hushwell::testing {
 namespace {
-
-using Volumes = std::vector<long>;
-constexpr long kDown = 20 * 655;
-constexpr long kUp = 100 * 655;
-
-// Levels 20 and 100; pair 1 holds the volume down at every time of the hour ("" < t < "60:00").
-const std::string kAlwaysDown =
-    "20,100\r\n,00:00,00:00,00:00,00:00,00:00,00:00,00:00\r\n"
-    "60:00,00:00,00:00,00:00,00:00,00:00,00:00,00:00\r\n"
-    " 1 , 0 , 0 , 0 , 0 , 0 , 0 , 0 \r\n";
 
 void key(unsigned long window, const std::string& keys) {
     run("xdotool windowfocus --sync " + std::to_string(window) + " key --delay 40 " + keys);

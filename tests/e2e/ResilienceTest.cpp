@@ -20,6 +20,7 @@
 #include <iterator>
 #include <thread>
 
+#include "e2e/Schedules.h"
 #include "support/AudioSandbox.h"
 #include "support/DisplaySandbox.h"
 #include "support/Fakes.h"
@@ -28,19 +29,7 @@ namespace hushwell::testing {
 namespace {
 
 using namespace std::chrono_literals;
-using Volumes = std::vector<long>;
 using Steady = std::chrono::steady_clock;
-constexpr long kDown = 20 * 655;
-constexpr long kUp = 100 * 655;
-
-// Levels 20 and 100; pair 1 holds the volume down at every time of the hour ("" < t < "60:00").
-const std::string kAlwaysDown =
-    "20,100\r\n,00:00,00:00,00:00,00:00,00:00,00:00,00:00\r\n"
-    "60:00,00:00,00:00,00:00,00:00,00:00,00:00,00:00\r\n"
-    " 1 , 0 , 0 , 0 , 0 , 0 , 0 , 0 \r\n";
-
-// Levels 20 and 100, all pairs off.
-const std::string kQuiet = "20,100\r\n,,,,,,,\r\n,,,,,,,\r\n 0 , 0 , 0 , 0 , 0 , 0 , 0 , 0 \r\n";
 
 // How long until every channel of `sink` holds `value`, polled every 10 ms for up to `limit`;
 // empty if it never did.
