@@ -9,15 +9,7 @@ source scripts/deps.sh
 
 ensure_packages "${WINDOWS_BUILD_PACKAGES[@]}"
 
-step_start=0
-begin() {
-    echo "== $*"
-    step_start=$(date +%s.%N)
-}
-took() {
-    awk -v what="$1" -v start="$step_start" -v now="$(date +%s.%N)" \
-        'BEGIN { printf "   %s: %.1f s\n", what, now - start }'
-}
+source scripts/steps.sh
 
 begin "Qt toolkit for Windows"
 HUSHWELL_QT_MINGW=$(scripts/windows-toolkit.sh)

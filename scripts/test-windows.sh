@@ -47,15 +47,7 @@ fail() {
     exit 1
 }
 
-step_start=0
-begin() {
-    echo "== $*"
-    step_start=$(date +%s.%N)
-}
-took() {
-    awk -v what="$1" -v start="$step_start" -v now="$(date +%s.%N)" \
-        'BEGIN { printf "   %s: %.1f s\n", what, now - start }'
-}
+source scripts/steps.sh
 
 begin "Wine prefix"
 start_audio_sandbox
