@@ -23,6 +23,8 @@
 
 extern char** environ;
 
+#include "AdoptedChildren.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -73,12 +75,12 @@ Memory memoryOf(pid_t pid) {
     return memory;
 }
 
-// A child of this process other than `pid`, or -1.
-pid_t childOtherThan(pid_t pid) {
-    std::ifstream in("/proc/self/task/" + std::to_string(getpid()) + "/children");
-    pid_t child = 0;
-    while (in >> child) {
-        if (child != pid) {
+// Hushwell's guard among this process's children, or -1.
+pid_t guardChild() {
+    for (const pid_t child : hushwell::bench::children()) {
+        std::ifstream comm("/proc/" + std::to_string(child) + "/comm");
+        std::string name;
+        if (std::getline(comm, name) && name == "hushwell guard") {
             return child;
         }
     }
@@ -110,13 +112,14 @@ Run measure(Display* display, const char* program, const char* const* names) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // let it settle
     // Hushwell's guard process, which became this bench's child when it left its parent: what
     // it adds is its own memory; the pages it shares with the program are the program's.
-    const pid_t guard = childOtherThan(pid);
+    const pid_t guard = guardChild();
     const Memory guardMemory = guard > 0 ? memoryOf(guard) : Memory{};
     kill(pid, SIGKILL);
     int status = 0;
     rusage usage{};
     wait4(pid, &status, 0, &usage);
-    while (wait4(-1, &status, 0, nullptr) > 0) {  // the guard ends on its own
+    if (guard > 0 && !hushwell::bench::reap(guard, std::chrono::seconds(5))) {
+        std::fprintf(stderr, "the guard did not end with the program\n");
     }
     return {startMs, static_cast<double>(usage.ru_maxrss) / 1024.0, guardMemory};
 }
@@ -166,5 +169,6 @@ int main(int argc, char** argv) {
         median(guardRss), median(guardOwn));
     std::printf("targets: start-up ratio <= 1.2, memory ratio <= 1.15\n");
     XCloseDisplay(display);
+    hushwell::bench::endAdoptedChildren();
     return 0;
 }

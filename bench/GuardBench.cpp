@@ -24,6 +24,8 @@
 
 extern char** environ;
 
+#include "AdoptedChildren.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -170,10 +172,12 @@ int main(int argc, char** argv) {
         } else {
             std::fprintf(stderr, "run %d: the Up level never came back\n", run);
         }
-        while (waitpid(-1, nullptr, 0) > 0) {  // the guard, once it has done its work
+        if (guard > 0 && !hushwell::bench::reap(guard, 10s)) {
+            std::fprintf(stderr, "run %d: the guard did not end after its work\n", run);
         }
     }
     std::filesystem::remove_all(folder);
+    hushwell::bench::endAdoptedChildren();
     if (restored.empty()) {
         return 1;
     }

@@ -4,7 +4,8 @@
 # pulseaudio (the default; scripts/pulse-server.sh) or pipewire (PipeWire with WirePlumber and
 # pipewire-pulse; scripts/pipewire-server.sh).
 #
-# start_audio_sandbox: starts it and exports PULSE_SERVER, ALSA_CONFIG_PATH and HUSHWELL_PULSE_DIR.
+# start_audio_sandbox: starts it and exports PULSE_SERVER, ALSA_CONFIG_PATH and HUSHWELL_PULSE_DIR;
+#                      it is stopped when the script ends (scripts/common.sh's at_exit).
 # stop_audio_sandbox: stops it and removes the folder.
 
 start_audio_sandbox() {
@@ -20,6 +21,7 @@ start_audio_sandbox() {
     esac
     HUSHWELL_PULSE_DIR=$(mktemp -d /tmp/hushwell-pulse.XXXXXX)
     export HUSHWELL_PULSE_DIR
+    at_exit stop_audio_sandbox
     export PULSE_SERVER="unix:$HUSHWELL_PULSE_DIR/$socket"
     # The server and its clients look for a cookie and a runtime folder under these.
     export XDG_RUNTIME_DIR="$HUSHWELL_PULSE_DIR" PULSE_RUNTIME_PATH="$HUSHWELL_PULSE_DIR"
@@ -35,6 +37,7 @@ CONF
 
 stop_audio_sandbox() {
     [ -n "${HUSHWELL_PULSE_DIR:-}" ] || return 0
-    "$(dirname "${BASH_SOURCE[0]}")/$HUSHWELL_AUDIO_SCRIPT" stop "$HUSHWELL_PULSE_DIR"
+    "$(dirname "${BASH_SOURCE[0]}")/$HUSHWELL_AUDIO_SCRIPT" stop "$HUSHWELL_PULSE_DIR" || true
     rm -rf "$HUSHWELL_PULSE_DIR"
+    HUSHWELL_PULSE_DIR=""
 }

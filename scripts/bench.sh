@@ -1,20 +1,14 @@
 #!/usr/bin/env bash
 # bench.sh timing|footprint|tick|mixer|guard [ARGS]: builds and runs one benchmark against a private
 # PulseAudio server (and, for footprint, a private X server).
-set -euo pipefail
 cd "$(dirname "$0")/.."
-source scripts/deps.sh
+source scripts/common.sh
 source scripts/audio-sandbox.sh
 source scripts/display-sandbox.sh
 ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 cmake --preset default >/dev/null
 which=${1:-timing}
 shift || true
-cleanup() {
-    stop_display_sandbox
-    stop_audio_sandbox
-}
-trap cleanup EXIT
 case "$which" in
     tick)
         cmake --build build -j"$(nproc)" --target tick_bench >/dev/null
@@ -32,9 +26,9 @@ case "$which" in
         start_audio_sandbox
         start_display_sandbox
         work=$(mktemp -d /tmp/hushwell-bench.XXXXXX)
+        at_exit rm -rf "$work"
         cp build/src/app/hushwell "$work/"
-        build/bench/footprint_bench "$work/hushwell" build/bench/empty_window "$@"
-        rm -rf "$work" ;;
+        build/bench/footprint_bench "$work/hushwell" build/bench/empty_window "$@" ;;
     guard)
         cmake --build build -j"$(nproc)" --target hushwell guard_bench >/dev/null
         start_audio_sandbox

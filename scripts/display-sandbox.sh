@@ -1,5 +1,6 @@
 # Sourced by the test scripts: a private X server (Xvfb) on a free display number.
-# start_display_sandbox exports DISPLAY; stop_display_sandbox stops the server.
+# start_display_sandbox exports DISPLAY; the server is stopped when the script ends
+# (scripts/common.sh's at_exit), or by stop_display_sandbox.
 
 start_display_sandbox() {
     local fifo
@@ -7,6 +8,7 @@ start_display_sandbox() {
     mkfifo "$fifo"
     Xvfb -noreset -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
     HUSHWELL_XVFB_PID=$!
+    at_exit stop_display_sandbox
     local number
     read -r -t 10 number <"$fifo" || number=""
     rm -f "$fifo"
@@ -20,7 +22,6 @@ start_display_sandbox() {
 
 stop_display_sandbox() {
     [ -n "${HUSHWELL_XVFB_PID:-}" ] || return 0
-    kill "$HUSHWELL_XVFB_PID" 2>/dev/null || true
-    wait "$HUSHWELL_XVFB_PID" 2>/dev/null || true
+    stop_pid "$HUSHWELL_XVFB_PID"
     HUSHWELL_XVFB_PID=""
 }

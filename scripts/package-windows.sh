@@ -3,13 +3,10 @@
 # (portable) and build-windows/hushwell-VERSION-win64-setup.exe (per-user installer). Installs what
 # is missing, and makes the Qt toolkit available with scripts/windows-toolkit.sh. Prints the time
 # of each step and the size of each package.
-set -euo pipefail
 cd "$(dirname "$0")/.."
-source scripts/deps.sh
+source scripts/common.sh
 
 ensure_packages "${WINDOWS_BUILD_PACKAGES[@]}"
-
-source scripts/steps.sh
 
 begin "Qt toolkit for Windows"
 HUSHWELL_QT_MINGW=$(scripts/windows-toolkit.sh)
@@ -31,7 +28,7 @@ took "packaging"
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build-windows/CMakeCache.txt)
 for package in "build-windows/hushwell-$version-win64.zip" \
                "build-windows/hushwell-$version-win64-setup.exe"; do
-    [ -f "$package" ] || { echo "FAILED: cpack did not make $package" >&2; exit 1; }
+    [ -f "$package" ] || fail "cpack did not make $package"
     awk -v name="$package" -v size="$(stat -c %s "$package")" \
         'BEGIN { printf "   %s: %d bytes (%.1f MB)\n", name, size, size / 1e6 }'
 done

@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Hushwell and starts it.
-set -euo pipefail
 cd "$(dirname "$0")/.."
-source scripts/deps.sh
+source scripts/common.sh
 ensure_packages "${BUILD_PACKAGES[@]}"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHUSHWELL_TESTS=OFF >/dev/null
 cmake --build build -j"$(nproc)" --target hushwell

@@ -2,8 +2,8 @@
 # screenshot.sh [OUT.png] [SCALE]: starts Hushwell under a private X server and audio server,
 # with a fresh settings folder (or a copy of the file HUSHWELL_SETTINGS names), and saves a PNG of
 # its window. SCALE (1 or 2) sets Qt's scaling.
-set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/common.sh
 out=$(realpath -m "${1:-docs/screenshot.png}")
 scale=${2:-1}
 source scripts/audio-sandbox.sh
@@ -11,13 +11,9 @@ source scripts/display-sandbox.sh
 exe=$(realpath build/src/app/hushwell)
 
 work=$(mktemp -d /tmp/hushwell-shot.XXXXXX)
-cleanup() {
-    [ -n "${pid:-}" ] && kill "$pid" 2>/dev/null
-    stop_display_sandbox
-    stop_audio_sandbox
-    rm -rf "$work"
-}
-trap cleanup EXIT
+at_exit rm -rf "$work"
+pid=""
+at_exit eval 'stop_pid "$pid"'
 start_audio_sandbox
 start_display_sandbox
 
@@ -50,6 +46,7 @@ for _ in 1 2 3; do
     sleep 0.5
 done
 id=$(main_window)
+[ -n "$id" ] || fail "Hushwell showed no window: $(cat "$work/log")"
 mkdir -p "$(dirname "$out")"
 import -window "$id" "$out"
 echo "saved $out"

@@ -3,26 +3,17 @@
 # ordinary user, who cannot write its folder: it must save its settings in the user's folder and
 # load them at the next start; and, marked as installed, also where it could write its folder. Then builds the Debian package and validates the desktop entry,
 # the AppStream metainfo and the package. With CI=true it also installs the package with apt-get.
-set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/common.sh
 source scripts/audio-sandbox.sh
 source scripts/display-sandbox.sh
 
 user=65534  # nobody
 prefix=$(mktemp -d /tmp/hushwell-install.XXXXXX)
 home=$(mktemp -d /tmp/hushwell-home.XXXXXX)
+at_exit rm -rf "$prefix" "$home"
 pid=""
-cleanup() {
-    [ -n "$pid" ] && kill -9 "$pid" 2>/dev/null
-    stop_display_sandbox
-    stop_audio_sandbox
-    rm -rf "$prefix" "$home"
-}
-trap cleanup EXIT
-fail() {
-    echo "FAILED: $*" >&2
-    exit 1
-}
+at_exit eval 'stop_pid "$pid"'
 
 cmake --install build --prefix "$prefix/usr" >/dev/null
 chmod 755 "$prefix"
@@ -47,7 +38,7 @@ start_installed() {
 }
 volume() { pactl get-sink-volume speakers | sed -n 's/^Volume: front-left: \([0-9]*\) .*/\1/p'; }
 stop_installed() {
-    kill -TERM "$pid"
+    kill -TERM "$pid" 2>/dev/null || fail "the installed program ended on its own: $(cat "$home/log")"
     wait "$pid" || true
     pid=""
 }

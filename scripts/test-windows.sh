@@ -18,9 +18,8 @@
 #    of an installed copy and of a copy in a folder outside the ANSI code page.
 # Prints the size of each package and the time of each step. Screenshots of the windows are left in
 # ${HUSHWELL_SHOTS:-/tmp/hushwell-windows-shots}.
-set -euo pipefail
 cd "$(dirname "$0")/.."
-source scripts/deps.sh
+source scripts/common.sh
 ensure_packages "${WINDOWS_PACKAGE_TEST_PACKAGES[@]}"
 
 scripts/package-windows.sh
@@ -35,19 +34,7 @@ source scripts/audio-sandbox.sh
 source scripts/display-sandbox.sh
 source scripts/windows-sandbox.sh
 program_pid=""
-cleanup() {
-    [ -n "$program_pid" ] && kill "$program_pid" 2>/dev/null
-    stop_wine_sandbox
-    stop_display_sandbox
-    stop_audio_sandbox
-}
-trap cleanup EXIT
-fail() {
-    echo "FAILED: $*" >&2
-    exit 1
-}
-
-source scripts/steps.sh
+at_exit eval 'stop_pid "$program_pid"'
 
 begin "Wine prefix"
 start_audio_sandbox
@@ -144,7 +131,7 @@ check_program() {
     echo "   $name: the clock box changed in 2 s ($clock_changed pixels)"
 
     # Closing the window (WM_CLOSE, as its close button) ends the program.
-    wine taskkill /IM hushwell.exe >/dev/null 2>&1
+    wine taskkill /IM hushwell.exe >/dev/null 2>&1 || true
     for _ in $(seq 100); do
         kill -0 "$program_pid" 2>/dev/null || break
         sleep 0.1
@@ -159,7 +146,8 @@ check_program() {
 # so in a message box and still shows its window (and the message-box check above can fail).
 check_without_mixer() {
     local log="$HUSHWELL_WINE_DIR/no-mixer.log" box="" id width _ title
-    wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /d '' /f >/dev/null 2>&1
+    wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /d '' /f >/dev/null 2>&1 ||
+        fail "could not switch Wine's audio drivers off"
     (cd "$1" && exec env $wine_log wine hushwell.exe) >"$log" 2>&1 &
     program_pid=$!
     for _ in $(seq 300); do
@@ -175,7 +163,7 @@ check_without_mixer() {
     import -window "$box" "$shots/no-mixer-message.png"
     # Closing the message box answers it; then the window shows, and closing it ends the program.
     local window=""
-    wine taskkill /IM hushwell.exe >/dev/null 2>&1
+    wine taskkill /IM hushwell.exe >/dev/null 2>&1 || true
     for _ in $(seq 100); do
         while read -r id width _ title; do
             if [ "$width" -ge 400 ]; then
@@ -187,7 +175,7 @@ check_without_mixer() {
     done
     [ -n "$window" ] || fail "without audio drivers: no window after the message box"
     for _ in $(seq 100); do
-        wine taskkill /IM hushwell.exe >/dev/null 2>&1
+        wine taskkill /IM hushwell.exe >/dev/null 2>&1 || true
         kill -0 "$program_pid" 2>/dev/null || break
         sleep 0.5
         kill -0 "$program_pid" 2>/dev/null || break
@@ -195,7 +183,8 @@ check_without_mixer() {
     kill -0 "$program_pid" 2>/dev/null && fail "without audio drivers: still running after closing"
     wait "$program_pid" || true
     program_pid=""
-    wine reg delete 'HKCU\Software\Wine\Drivers' /v Audio /f >/dev/null 2>&1
+    wine reg delete 'HKCU\Software\Wine\Drivers' /v Audio /f >/dev/null 2>&1 ||
+        fail "could not switch Wine's audio drivers back on"
     grep -q "hushwell.mixer: open: (none opened)" "$log" ||
         fail "without audio drivers: the log does not say that no mixer opened: $(cat "$log")"
     echo "   without audio drivers: a message box ($shots/no-mixer-message.png), no mixer opened"

@@ -4,9 +4,8 @@
 # settings fuzzer, and the Windows build with its packages and the program under Wine. Tests that need
 # audio or a display start their own private PulseAudio server and X server: none reaches the
 # machine's own. The audio and end-to-end tests run a second time against a private PipeWire server.
-set -euo pipefail
 cd "$(dirname "$0")/.."
-source scripts/deps.sh
+source scripts/common.sh
 
 ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 if [ "${CI:-}" = "true" ]; then
@@ -48,10 +47,10 @@ echo "== Settings fuzzer, short run"
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j"$jobs"
 corpus=$(mktemp -d /tmp/hushwell-fuzz.XXXXXX)
+at_exit rm -rf "$corpus"
 cp fuzz/corpus/* "$corpus/"
 build-fuzz/fuzz/settings_fuzz -runs=30000 -max_len=65536 -rss_limit_mb=1024 \
     -malloc_limit_mb=256 -print_final_stats=1 "$corpus" 2>&1 | tail -n 12
-rm -rf "$corpus"
 
 # The Windows build needs Qt for Windows, which Debian does not ship: CI always has it (the
 # prebuilt toolkit); elsewhere the tests run when it is there.

@@ -5,21 +5,23 @@
 # (Wine otherwise links the prefix's Documents to ~/Documents and adds Start-menu entries to
 # ~/.local/share/applications).
 #
-# start_wine_sandbox: creates the prefix and exports WINEPREFIX, WINEDEBUG, WINEDLLOVERRIDES.
+# start_wine_sandbox: creates the prefix and exports WINEPREFIX, WINEDEBUG, WINEDLLOVERRIDES; it
+#                     is removed when the script ends (scripts/common.sh's at_exit).
 # stop_wine_sandbox: stops the prefix's Wine server and removes the folder.
 # wine_path VARIABLE: the Unix path of a Windows folder of the prefix, e.g. wine_path LOCALAPPDATA.
 
 start_wine_sandbox() {
     HUSHWELL_WINE_DIR=$(mktemp -d /tmp/hushwell-wine.XXXXXX)
     export HUSHWELL_WINE_DIR
+    at_exit stop_wine_sandbox
     export WINEPREFIX="$HUSHWELL_WINE_DIR/prefix"
     export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
     export HOME="$HUSHWELL_WINE_DIR/home"
     export XDG_CONFIG_HOME="$HOME/.config" XDG_DATA_HOME="$HOME/.local/share"
     export XDG_CACHE_HOME="$HOME/.cache"
     mkdir -p "$HOME"
-    wineboot --init >/dev/null 2>&1 || return 1
-    wineserver --wait
+    wineboot --init >/dev/null 2>&1 || { echo "wineboot --init failed" >&2; return 1; }
+    wineserver --wait || true
 }
 
 stop_wine_sandbox() {
