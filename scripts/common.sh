@@ -6,8 +6,8 @@
 #                          last-registered first, each one whatever the ones before it did.
 # wait_until SECONDS COMMAND [ARG...]: runs COMMAND every 0.1 s until it succeeds; false when it
 #                          has not within SECONDS.
-# alive PID:               whether the process runs (a zombie that is not reaped yet counts as
-#                          ended).
+# alive PID / ended PID:   whether the process runs, or has ended (a zombie that is not reaped
+#                          yet counts as ended).
 # begin TEXT / took WHAT:  "== TEXT" and the start of a step's clock; "   WHAT: N.N s" since then.
 #
 # A command that fails under `set -e` ends the script with "FAILED: script:line: command (status
@@ -65,11 +65,13 @@ alive() {
     stat=$(cat "/proc/$1/stat" 2>/dev/null) && [[ ${stat##*) } != Z* ]]
 }
 
+ended() { ! alive "$1"; }
+
 # stop_pid PID: SIGTERM, then SIGKILL after 5 s; nothing when the process has ended already.
 stop_pid() {
     [ -n "${1:-}" ] || return 0
     kill "$1" 2>/dev/null || return 0
-    wait_until 5 eval "! alive $1" || kill -9 "$1" 2>/dev/null || true
+    wait_until 5 ended "$1" || kill -9 "$1" 2>/dev/null || true
     wait "$1" 2>/dev/null || true
 }
 

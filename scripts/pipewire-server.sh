@@ -7,7 +7,7 @@
 # No device of the machine is used: the servers run with an empty environment but for what is
 # set here, the configuration files below load no device plugin (ALSA, Bluetooth, V4L2,
 # libcamera), WirePlumber's device monitors are switched off, and the system bus is out of reach.
-set -euo pipefail
+source "$(dirname "$0")/common.sh"
 cmd=$1
 dir=$2
 config="$dir/config"
@@ -116,15 +116,6 @@ launch() {
     echo $! > "$dir/$name.pid"
 }
 
-# wait_for TEST...: polls TEST for up to 5 s.
-wait_for() {
-    for _ in $(seq 100); do
-        "$@" >/dev/null 2>&1 && return 0
-        sleep 0.05
-    done
-    return 1
-}
-
 default_sink_is_speakers() {
     [ "$("${pactl_env[@]}" pactl get-default-sink 2>/dev/null)" = speakers ]
 }
@@ -142,13 +133,13 @@ start() {
     }
     sed -n 2p <<<"$bus" > "$dir/dbus-daemon.pid"
     launch pipewire pipewire
-    if ! wait_for test -S "$dir/pipewire-0"; then
+    if ! wait_until 5 test -S "$dir/pipewire-0"; then
         echo "The private PipeWire server did not start; see $dir/pipewire.log" >&2
         return 1
     fi
     launch wireplumber wireplumber
     launch pipewire-pulse pipewire-pulse
-    if ! wait_for "${pactl_env[@]}" pactl info; then
+    if ! wait_until 5 "${pactl_env[@]}" pactl info; then
         echo "pipewire-pulse did not start; see $dir/pipewire-pulse.log" >&2
         return 1
     fi
@@ -168,13 +159,6 @@ start() {
     return 1
 }
 
-# alive PID: whether the process runs; one that has ended but is not yet reaped by its new parent
-# (this script has exited) counts as ended.
-alive() {
-    local stat
-    stat=$(cat "/proc/$1/stat" 2>/dev/null) && [[ ${stat##*) } != Z* ]]
-}
-
 # stop_process NAME: ends the process of DIR/NAME.pid (TERM, then KILL after 5 s), if it is
 # still that program.
 stop_process() {
@@ -183,13 +167,7 @@ stop_process() {
     pid=$(cat "$dir/$name.pid")
     rm -f "$dir/$name.pid"
     [ -n "$pid" ] && [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = "${name:0:15}" ] || return 0
-    kill "$pid" 2>/dev/null || true
-    for _ in $(seq 100); do
-        alive "$pid" || return 0
-        sleep 0.05
-    done
-    echo "$name ($pid) did not end on SIGTERM; killing it" >&2
-    kill -9 "$pid" 2>/dev/null || true
+    stop_pid "$pid"
 }
 
 stop() {
@@ -205,5 +183,5 @@ case "$cmd" in
     start) start ;;
     stop) stop ;;
     restart) stop && start ;;
-    *) echo "usage: $0 start|stop|restart DIR" >&2; exit 2 ;;
+    *) fail "usage: $0 start|stop|restart DIR" ;;
 esac

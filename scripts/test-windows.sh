@@ -132,11 +132,7 @@ check_program() {
 
     # Closing the window (WM_CLOSE, as its close button) ends the program.
     wine taskkill /IM hushwell.exe >/dev/null 2>&1 || true
-    for _ in $(seq 100); do
-        kill -0 "$program_pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill -0 "$program_pid" 2>/dev/null && fail "$name: still running 10 s after its window was closed"
+    wait_until 10 ended "$program_pid" || fail "$name: still running 10 s after its window was closed"
     wait "$program_pid" || fail "$name: ended with status $?"
     program_pid=""
     echo "   $name: ended when its window was closed"
