@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QTest>
+#include <algorithm>
 
 #include "ui/WindowFixture.h"
 
@@ -130,9 +131,9 @@ TEST_F(LayoutTest, TextsAreNotClipped) {
     }
 }
 
-TEST_F(LayoutTest, TabVisitsTheControlsInTheListedOrder) {
+TEST_F(LayoutTest, TabAndShiftTabVisitTheControlsInTheListedOrder) {
     start();
-    QStringList expected = {
+    const QStringList order = {
         "txtDown0",    "txtDown1",   "butsetDown0", "butsetDown1", "txtUp1",      "txtUp0",
         "butsetUp1",   "butsetUp0",  "Slider1",     "Slider2",     "butsetDown2", "txtDown2",
         "txtUp2",      "butsetUp2",  "butsetDown3", "txtDown3",    "txtUp3",      "butsetUp3",
@@ -140,16 +141,24 @@ TEST_F(LayoutTest, TabVisitsTheControlsInTheListedOrder) {
         "butsetUp5",   "butSave",    "butClear",    "butHelp",     "chkActive0",  "chkActive1",
         "chkActive2",  "chkActive3", "chkActive4",  "chkActive5",  "butsetDown6", "butsetDown7",
         "txtDown6",    "txtDown7",   "txtUp5",      "txtUp6",      "txtUp7",      "butsetUp6",
-        "butsetUp7",   "chkActive6", "chkActive7",  "txtClock",    "txtDown0"};
-    find<QWidget>("txtDown0")->setFocus();
-    QStringList visited;
-    for (qsizetype i = 0; i < expected.size(); ++i) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        visited << focusedName();
+        "butsetUp7",   "chkActive6", "chkActive7",  "txtClock"};
+    QStringList backwards = order;
+    std::reverse(backwards.begin(), backwards.end());
+    const struct {
+        const char* name;
+        Qt::Key key;
+        QStringList visits;  // from the first control, round to it
+    } cases[] = {{"Tab", Qt::Key_Tab, order.mid(1) << order.first()},
+                 {"Shift+Tab", Qt::Key_Backtab, backwards}};
+    for (const auto& c : cases) {
+        find<QWidget>("txtDown0")->setFocus();
+        QStringList visited;
+        for (qsizetype i = 0; i < order.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), c.key);
+            visited << focusedName();
+        }
+        EXPECT_EQ(visited, c.visits) << c.name;
     }
-    expected.removeFirst();
-    expected << "txtDown1";
-    EXPECT_EQ(visited, expected);
 }
 
 TEST_F(LayoutTest, AMixerThatWillNotOpenStartsTheFocusOnTheFirstMark) {
