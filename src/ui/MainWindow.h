@@ -6,15 +6,13 @@
 #include "engine/Core.h"
 #include "ui/SecondTicker.h"
 
-class QLabel;
 class QPushButton;
 class QSlider;
 
 namespace hushwell {
 
-class ActiveBox;
 class MarkBox;
-class SetButton;
+class PairColumn;
 
 // The program's one window, Form1. It shows the core's model and turns what the user does into
 // the core's commands; no rule of the program lives here. Controls carry the object names of the
@@ -44,17 +42,16 @@ protected:
 
 private:
     void buildControls();
-    void buildPairGrid();
     void buildSliders();
     void setTabOrder();
     void connectInput();
     void render(Model::Change change, int index);
+    void renderPairs();
     void renderPair(int index);
-    void renderSlider(Level level);
-    void renderTitle();
+    void renderLevel(Level level);
     void showTime(const std::string& now);
     void showSliderTip(Level level);
-    [[nodiscard]] QSlider* slider(Level level) const;
+    [[nodiscard]] QSlider* slider(Level level) const { return m_sliders[static_cast<int>(level)]; }
 
     Core* m_core = nullptr;
     SecondTicker m_ticker;
@@ -62,17 +59,12 @@ private:
     bool m_closed = false;
     bool m_ending = false;
 
-    std::array<MarkBox*, kPairCount> m_txtDown{};
-    std::array<MarkBox*, kPairCount> m_txtUp{};
-    std::array<SetButton*, kPairCount> m_butsetDown{};
-    std::array<SetButton*, kPairCount> m_butsetUp{};
-    std::array<ActiveBox*, kPairCount> m_chkActive{};
-    MarkBox* m_txtClock = nullptr;
-    QSlider* m_slider1 = nullptr;
-    QSlider* m_slider2 = nullptr;
-    QPushButton* m_butSave = nullptr;
-    QPushButton* m_butClear = nullptr;
-    QPushButton* m_butHelp = nullptr;
+    std::array<PairColumn*, kPairCount> m_pairColumns{};
+    MarkBox* m_clockBox = nullptr;
+    std::array<QSlider*, 2> m_sliders{};  // by Level
+    QPushButton* m_saveButton = nullptr;
+    QPushButton* m_clearButton = nullptr;
+    QPushButton* m_helpButton = nullptr;
 };
 
 }  // namespace hushwell

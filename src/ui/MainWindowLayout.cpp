@@ -2,7 +2,6 @@
 // order in which Tab visits the controls.
 
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
 
@@ -11,6 +10,7 @@
 #include "ui/LevelSlider.h"
 #include "ui/MainWindow.h"
 #include "ui/MarkBox.h"
+#include "ui/PairColumn.h"
 #include "ui/SetButton.h"
 
 namespace hushwell {
@@ -47,12 +47,6 @@ QLabel* label(QWidget* parent, const char* name, const QString& text, QRect geom
     return widget;
 }
 
-MarkBox* textBox(QWidget* parent, const QString& name, const QString& accessible, QRect geometry) {
-    auto* box = placed(new MarkBox(QStringLiteral("00:00"), parent), name, geometry, accessible);
-    box->setMaxLength(32767);
-    return box;
-}
-
 QPushButton* button(QWidget* parent, const char* name, const QString& text, QRect geometry) {
     return placed(new QPushButton(text, parent), name, geometry);
 }
@@ -62,88 +56,77 @@ QPushButton* button(QWidget* parent, const char* name, const QString& text, QRec
 void MainWindow::buildControls() {
     setFontPixels(this, kFontPixels);
 
-    m_txtClock =
-        textBox(this, "txtClock", tr("Current minute and second"), twips(120, 120, 495, 285));
+    m_clockBox = placed(new MarkBox(QStringLiteral("00:00"), this), "txtClock",
+                        twips(120, 120, 495, 285), tr("Current minute and second"));
     setFontPixels(label(this, "Label15", "mm:ss", twips(140, 400, 495, 255)), kNarrowFontPixels);
     auto* volume = label(this, "Label14", "V O L U M E", twips(120, 720, 130, 1335));
     volume->setWordWrap(true);
     label(this, "Label1", "DOWN", twips(360, 760, 615, 255));
     label(this, "Label2", "UP", twips(600, 1240, 375, 255));
     label(this, "Label5", "Active", twips(600, 1920, 495, 255));
-    buildPairGrid();
+    for (int i = 0; i < kPairCount; ++i) {
+        label(this, QStringLiteral("Label%1").arg(6 + i).toLatin1().constData(),
+              QString::number(i + 1), twips(column(i) + 200, 120, 135, 255));
+        m_pairColumns[i] = new PairColumn(i, this);
+        m_pairColumns[i]->move(layout::px(column(i)), layout::px(360));
+    }
     buildSliders();
     label(this, "Label3", " Down Volume", twips(6120, 2440, 735, 495))->setWordWrap(true);
     label(this, "Label4", "   Up Volume", twips(6960, 2440, 735, 495))->setWordWrap(true);
-    m_butSave = button(this, "butSave", "Save Settings", twips(1080, 2400, 1215, 375));
-    m_butClear = button(this, "butClear", "Clear Settings", twips(2880, 2400, 1215, 375));
-    m_butHelp = button(this, "butHelp", "Help", twips(4560, 2400, 1215, 375));
+    m_saveButton = button(this, "butSave", "Save Settings", twips(1080, 2400, 1215, 375));
+    m_clearButton = button(this, "butClear", "Clear Settings", twips(2880, 2400, 1215, 375));
+    m_helpButton = button(this, "butHelp", "Help", twips(4560, 2400, 1215, 375));
     setTabOrder();
-}
-
-void MainWindow::buildPairGrid() {
-    for (int i = 0; i < kPairCount; ++i) {
-        const int x = column(i);
-        const QString n = QString::number(i);
-        const QString pair = QString::number(i + 1);
-        label(this, QStringLiteral("Label%1").arg(6 + i).toLatin1().constData(), pair,
-              twips(x + 200, 120, 135, 255));
-
-        m_butsetDown[i] = placed(new SetButton(QStringLiteral("Set"), this), "butsetDown" + n,
-                                 twips(x, 360, 495, 255),
-                                 tr("Set the Down mark of pair %1 to the current time").arg(pair));
-        m_txtDown[i] = textBox(this, "txtDown" + n, tr("Down mark of pair %1").arg(pair),
-                               twips(x, 720, 495, 285));
-        m_txtUp[i] = textBox(this, "txtUp" + n, tr("Up mark of pair %1").arg(pair),
-                             twips(x, 1200, 495, 285));
-        m_butsetUp[i] = placed(new SetButton(QStringLiteral("Set"), this), "butsetUp" + n,
-                               twips(x, 1560, 495, 255),
-                               tr("Set the Up mark of pair %1 to the current time").arg(pair));
-        m_chkActive[i] = placed(new ActiveBox(this), "chkActive" + n,
-                                twips(x + 120, 1920, 255, 255), tr("Pair %1 active").arg(pair));
-        m_chkActive[i]->setCheckState(Qt::Checked);
-    }
 }
 
 void MainWindow::buildSliders() {
     const struct {
-        QSlider*& slider;
+        Level level;
         const char* name;
         QString accessible;
         int left;
         int position;
-    } sliders[] = {{m_slider1, "Slider1", tr("Down volume"), 6000, 80},
-                   {m_slider2, "Slider2", tr("Up volume"), 6840, 0}};
+    } sliders[] = {{Level::Down, "Slider1", tr("Down volume"), 6000, 80},
+                   {Level::Up, "Slider2", tr("Up volume"), 6840, 0}};
     for (const auto& s : sliders) {
-        s.slider = new LevelSlider(this);
-        s.slider->setObjectName(s.name);
-        s.slider->setAccessibleName(s.accessible);
-        s.slider->setGeometry(twips(s.left, 120, 675, 2295));
+        auto* control = new LevelSlider(this);
+        m_sliders[static_cast<int>(s.level)] = control;
+        control->setObjectName(s.name);
+        control->setAccessibleName(s.accessible);
+        control->setGeometry(twips(s.left, 120, 675, 2295));
         // The control's value is the level, maximum - position, so that the groove fills up to
         // the thumb as the volume does and a screen reader speaks the percent.
-        s.slider->setRange(0, 100);
-        s.slider->setSingleStep(1);
-        s.slider->setPageStep(5);
-        s.slider->setTickPosition(QSlider::TicksBothSides);
-        s.slider->setTickInterval(5);
-        s.slider->setValue(s.slider->maximum() - s.position);
+        control->setRange(0, 100);
+        control->setSingleStep(1);
+        control->setPageStep(5);
+        control->setTickPosition(QSlider::TicksBothSides);
+        control->setTickInterval(5);
+        control->setValue(control->maximum() - s.position);
     }
 }
 
 void MainWindow::setTabOrder() {
-    std::vector<QWidget*> order = {m_txtDown[0], m_txtDown[1], m_butsetDown[0], m_butsetDown[1],
-                                   m_txtUp[1],   m_txtUp[0],   m_butsetUp[1],   m_butsetUp[0],
-                                   m_slider1,    m_slider2};
+    const auto mark = [this](Row row, int i) -> QWidget* { return m_pairColumns[i]->markBox(row); };
+    const auto set = [this](Row row, int i) -> QWidget* {
+        return m_pairColumns[i]->setButton(row);
+    };
+    const auto active = [this](int i) -> QWidget* { return m_pairColumns[i]->activeBox(); };
+    const Row down = Row::Down;
+    const Row up = Row::Up;
+    std::vector<QWidget*> order = {
+        mark(down, 0), mark(down, 1), set(down, 0), set(down, 1),        mark(up, 1),
+        mark(up, 0),   set(up, 1),    set(up, 0),   slider(Level::Down), slider(Level::Up)};
     for (int i = 2; i <= 4; ++i) {
-        order.insert(order.end(), {m_butsetDown[i], m_txtDown[i], m_txtUp[i], m_butsetUp[i]});
+        order.insert(order.end(), {set(down, i), mark(down, i), mark(up, i), set(up, i)});
     }
-    order.insert(order.end(),
-                 {m_butsetDown[5], m_txtDown[5], m_butsetUp[5], m_butSave, m_butClear, m_butHelp});
+    order.insert(order.end(), {set(down, 5), mark(down, 5), set(up, 5), m_saveButton, m_clearButton,
+                               m_helpButton});
     for (int i = 0; i <= 5; ++i) {
-        order.push_back(m_chkActive[i]);
+        order.push_back(active(i));
     }
-    order.insert(order.end(), {m_butsetDown[6], m_butsetDown[7], m_txtDown[6], m_txtDown[7],
-                               m_txtUp[5], m_txtUp[6], m_txtUp[7], m_butsetUp[6], m_butsetUp[7],
-                               m_chkActive[6], m_chkActive[7], m_txtClock});
+    order.insert(order.end(), {set(down, 6), set(down, 7), mark(down, 6), mark(down, 7),
+                               mark(up, 5), mark(up, 6), mark(up, 7), set(up, 6), set(up, 7),
+                               active(6), active(7), m_clockBox});
     for (std::size_t i = 1; i < order.size(); ++i) {
         QWidget::setTabOrder(order[i - 1], order[i]);
     }
