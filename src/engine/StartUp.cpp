@@ -23,8 +23,8 @@ void setLevelFromText(Model& model, Level level, const std::string& stored) {
     }
 }
 
-// What the file gave, field by field up to an error, goes into the pairs; the levels only when
-// the whole file was read.
+// What the file gave, field by field up to an error, goes into the pairs and the levels; an error
+// is reported with everything read before it in place.
 StartUpOutcome readSettings(Model& model, SettingsStore& store, std::string& failure) {
     const std::optional<LoadedSettings> loaded = store.load();
     if (!loaded) {
@@ -41,13 +41,18 @@ StartUpOutcome readSettings(Model& model, SettingsStore& store, std::string& fai
     for (int i = 0; i < kPairCount && field < loaded->fieldsRead; ++i, ++field) {
         model.setState(i, static_cast<PairState>(stored.pairs[i].state));
     }
-    if (!loaded->error.empty()) {
-        failure = loaded->error;
-        return StartUpOutcome::Failed;
+    failure = loaded->error;
+    try {
+        if (loaded->fieldsRead >= 1) {
+            setLevelFromText(model, Level::Down, stored.downLevel);
+        }
+        if (loaded->fieldsRead >= 2) {
+            setLevelFromText(model, Level::Up, stored.upLevel);
+        }
+    } catch (const std::out_of_range& error) {
+        failure += (failure.empty() ? "" : "\n") + std::string(error.what());
     }
-    setLevelFromText(model, Level::Down, stored.downLevel);
-    setLevelFromText(model, Level::Up, stored.upLevel);
-    return StartUpOutcome::SettingsRead;
+    return failure.empty() ? StartUpOutcome::SettingsRead : StartUpOutcome::Failed;
 }
 
 }  // namespace

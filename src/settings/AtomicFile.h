@@ -14,6 +14,11 @@ namespace hushwell {
 // exists (never through a link), so nothing planted in the folder is written through. When `file`
 // is itself a symbolic link, the link is replaced by the new file; what it pointed to is left as
 // it was.
+//
+// The new file keeps the permissions and, where the user may give it, the group of the ordinary
+// file it replaces (POSIX); a new file gets 0644 less the umask. Temporary files that earlier
+// saves of `file` left when they were killed (this user's, named as this function names them,
+// some minutes old) are deleted first; links, folders and other files are left alone.
 void writeFileAtomically(const std::filesystem::path& file, std::string_view bytes);
 
 #ifndef _WIN32

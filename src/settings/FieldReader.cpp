@@ -63,4 +63,22 @@ std::string FieldReader::next() {
     return field;
 }
 
+std::optional<std::string> fieldToWrite(std::string_view text) {
+    if (text.size() > FieldReader::kMaxFieldLength) {
+        return std::nullopt;
+    }
+    // next() skips blanks in front, drops blanks at the end of an unquoted field, reads a field
+    // that starts with a quote up to the next quote, and ends any other at a separator.
+    const bool readsBack =
+        text.empty() || (!isBlank(text.front()) && !isBlank(text.back()) && text.front() != '"' &&
+                         text.find_first_of(",\r\n") == std::string_view::npos);
+    if (readsBack) {
+        return std::string(text);
+    }
+    if (text.find('"') != std::string_view::npos) {
+        return std::nullopt;
+    }
+    return "\"" + std::string(text) + "\"";
+}
+
 }  // namespace hushwell

@@ -2,8 +2,10 @@
 
 #include <cstddef>
 #include <istream>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace hushwell {
 
@@ -38,5 +40,14 @@ private:
     std::streambuf& m_in;
     bool m_afterComma = false;
 };
+
+// The characters that end a field or open a quoted one. A text box whose text goes into the file
+// refuses them, so that whatever is typed there reads back as it was typed.
+constexpr std::string_view kFieldSyntax = ",\"\r\n";
+
+// `text` as the file must hold it for FieldReader::next() to give it back unchanged: as it
+// stands where that reads back, else between double quotes; nothing when no form does (a double
+// quote in a text that needs quoting, or more than kMaxFieldLength characters).
+[[nodiscard]] std::optional<std::string> fieldToWrite(std::string_view text);
 
 }  // namespace hushwell

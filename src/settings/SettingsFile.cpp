@@ -51,17 +51,34 @@ int stateField(FieldReader& reader, const std::string& what) {
     return state;
 }
 
+// `text` as the file holds it so that it reads back unchanged; throws when no form does.
+std::string fieldFor(const std::string& text, const std::string& what) {
+    std::optional<std::string> field = fieldToWrite(text);
+    if (!field) {
+        throw std::runtime_error(
+            text.size() > FieldReader::kMaxFieldLength
+                ? what + " is longer than 32767 characters"
+                : what + ", " + quoted(text) +
+                      ", cannot be stored: a text with a double quote in it cannot also hold a "
+                      "comma or a line break, begin with a double quote, or begin or end with a "
+                      "blank");
+    }
+    return std::move(*field);
+}
+
 }  // namespace
 
 std::string formatSettings(const StoredSettings& settings) {
-    std::string out = settings.downLevel + "," + settings.upLevel + kLineEnd;
+    std::string out = fieldFor(settings.downLevel, "the Down level") + "," +
+                      fieldFor(settings.upLevel, "the Up level") + kLineEnd;
     const auto line = [&out](auto field) {
         for (int i = 0; i < kPairCount; ++i) {
             out += field(i) + (i + 1 < kPairCount ? "," : kLineEnd);
         }
     };
-    line([&](int i) { return settings.pairs[i].down; });
-    line([&](int i) { return settings.pairs[i].up; });
+    line(
+        [&](int i) { return fieldFor(settings.pairs[i].down, "the Down mark of " + pairName(i)); });
+    line([&](int i) { return fieldFor(settings.pairs[i].up, "the Up mark of " + pairName(i)); });
     line([&](int i) { return " " + std::to_string(settings.pairs[i].state) + " "; });
     return out;
 }

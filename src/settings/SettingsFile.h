@@ -11,7 +11,9 @@ namespace hushwell {
 constexpr const char* kSettingsFileName = "Hushwell_setup.txt";
 
 // The whole file: four CR LF lines, fields joined by single commas, texts written as they stand,
-// Active states as blank-digits-blank.
+// Active states as blank-digits-blank. A text that would not read back as it stands (a separator
+// in it, blanks at an end, a quote in front) is written between double quotes; one that no form
+// gives back makes it throw std::runtime_error naming the field.
 [[nodiscard]] std::string formatSettings(const StoredSettings& settings);
 
 // Reads the levels, the eight Down marks, the eight Up marks and the eight Active states, one

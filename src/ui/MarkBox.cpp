@@ -2,11 +2,34 @@
 
 #include <QEvent>
 #include <QPainter>
+#include <QValidator>
 #include <algorithm>
 
+#include "settings/FieldReader.h"
 #include "ui/Contrast.h"
 
 namespace hushwell {
+namespace {
+
+// Refuses a text that holds one of the characters the settings file reads as a separator or a
+// quote. QLineEdit puts every change through it, typed, pasted, dropped or from an input method,
+// and undoes a refused one whole: a paste of "05,30" leaves the box as it was rather than making
+// it "0530", a mark nobody wrote. Only a change from a text it accepted is undone, so a box that
+// the program filled with such a text (from a file edited by hand) can still be edited freely.
+class MarkValidator final : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int& /*position*/) const override {
+        for (const char c : kFieldSyntax) {
+            if (input.contains(QLatin1Char(c))) {
+                return Invalid;
+            }
+        }
+        return Acceptable;
+    }
+};
+
+}  // namespace
 
 MarkBox::MarkBox(const QString& text, QWidget* parent) : QLineEdit(text, parent) {
     setFrame(false);
@@ -16,6 +39,7 @@ MarkBox::MarkBox(const QString& text, QWidget* parent) : QLineEdit(text, parent)
     // line height, it stands where centring puts it with an ordinary font.
     setAlignment(Qt::AlignLeft | Qt::AlignTop);
     placeTextLine();
+    setValidator(new MarkValidator(this));
 }
 
 void MarkBox::placeTextLine() {

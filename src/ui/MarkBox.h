@@ -5,7 +5,9 @@
 namespace hushwell {
 
 // A one-line text box for a mark: no frame margin, so that "00:00" fits the designed width, a
-// thin border of its own, and a fill that the program sets with a text colour legible on it.
+// thin border of its own, and a fill that the program sets with a text colour legible on it. The
+// user cannot put into it the characters that end or quote a field of the settings file (comma,
+// double quote, line breaks); setText() is not checked.
 class MarkBox final : public QLineEdit {
     Q_OBJECT
 public:

@@ -87,16 +87,12 @@ TEST_P(LevelsNotFromAFile, AreTheLevelsTheSlidersShow) {
     EXPECT_EQ(readFile(settingsFile()).substr(0, 8), "20,100\r\n");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Outcomes, LevelsNotFromAFile,
-    ::testing::Values(
-        UnsetLevels{"NoSettingsFile", true, true, nullptr, 655},
-        UnsetLevels{"MixerNotOpened", false, true, nullptr, 0},
-        UnsetLevels{"ControlNotFound", true, false, nullptr, 0},
-        UnsetLevels{"BadStateField", true, true,
-                    "35,90\r\n,,,,,,,\r\n,,,,,,,\r\n 0 , 1 , 7 , 0 , 0 , 0 , 0 , 0 \r\n", 655},
-        UnsetLevels{"FileEndsEarly", true, true, "35,90\r\n01:00\r\n", 655}),
-    [](const auto& testInfo) { return std::string(testInfo.param.name); });
+INSTANTIATE_TEST_SUITE_P(Outcomes, LevelsNotFromAFile,
+                         ::testing::Values(UnsetLevels{"NoSettingsFile", true, true, nullptr, 655},
+                                           UnsetLevels{"MixerNotOpened", false, true, nullptr, 0},
+                                           UnsetLevels{"ControlNotFound", true, false, nullptr, 0},
+                                           UnsetLevels{"FileWithoutLevels", true, true, "", 655}),
+                         [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST_F(StartUpTest, AFolderNamedLikeTheFileCountsAsAbsent) {
     std::filesystem::create_directory(settingsFile());
@@ -128,26 +124,106 @@ TEST_F(StartUpTest, AFileThatEndsEarlyKeepsWhatWasReadAndSaysWhy) {
     EXPECT_FALSE(model.settingsChanged());
 }
 
-// What the start-up makes of a file that stops part-way: the fields before the fault, no levels.
+// What the start-up makes of a file that stops part-way: every field before the fault, the levels
+// among them, and the reason.
 TEST_F(StartUpTest, ALoadThatStopsKeepsWhatWasReadBeforeTheFault) {
     const struct {
         const char* file;
+        int down;    // the Down level afterwards (20 as the slider starts)
+        int up;      // the Up level afterwards (100 as the slider starts)
+        int downs;   // Down marks the file gave
         int ups;     // Up marks the file gave
         int states;  // states the file gave
-    } cases[] = {{"35,90\r\nD,D,D,D,D,D,D,D\r\nU,U,U\r\n", 3, 0},
-                 {"35,90\r\nD,D,D,D,D,D,D,D\r\nU,U,U,U,U,U,U,U\r\n0,0,0,3,0,0,0,0\r\n", 8, 3}};
+        const char* reason;
+    } cases[] = {
+        {"35", 35, 100, 0, 0, 0, "the file ends before the Up level"},
+        {"35,90\r\n", 35, 90, 0, 0, 0, "the file ends before the Down mark of pair 1"},
+        {"35,90\r\nD,D,D,D,D\r\n", 35, 90, 5, 0, 0, "the file ends before the Down mark of pair 6"},
+        {"35,90\r\nD,D,D,D,D,D,D,D\r\nU,U,U\r\n", 35, 90, 8, 3, 0,
+         "the file ends before the Up mark of pair 4"},
+        {"35,90\r\nD,D,D,D,D,D,D,D\r\nU,U,U,U,U,U,U,U\r\n0,0,0,3,0,0,0,0\r\n", 35, 90, 8, 8, 3,
+         "the Active state of pair 4 is 3; it must be 0, 1 or 2"},
+        {"35,90\r\nD,D,D,D,D,D,D,D\r\nU,U,U,U,U,U,U,U\r\n0,0,x\r\n", 35, 90, 8, 8, 2,
+         "the Active state of pair 3, \"x\", is not a number"},
+    };
     for (const auto& c : cases) {
         writeFile(settingsFile(), c.file);
-        Core fresh(volume, clock, ui, store);
-        EXPECT_EQ(fresh.startUp(), StartUpOutcome::Failed);
+        ScriptedUi seen;
+        FakeVolume fresh;
+        Core other(fresh, clock, seen, store);
+        EXPECT_EQ(other.startUp(), StartUpOutcome::Failed) << c.file;
+        EXPECT_EQ(seen.log, (Log{"show", "message: Couldn't load the settings from \"" +
+                                             settingsFile().string() + "\": " + c.reason + "."}));
+        const Model& loaded = other.model;
+        EXPECT_EQ(loaded.level(Level::Down), c.down) << c.file;
+        EXPECT_EQ(loaded.level(Level::Up), c.up) << c.file;
+        EXPECT_EQ(loaded.appliedVolume(), c.up * 655)
+            << "the Up level read is taken to be in force";
+        EXPECT_EQ(fresh.upValue, c.up * 655) << c.file;
+        EXPECT_TRUE(fresh.sets.empty()) << "start-up applies nothing";
+        EXPECT_FALSE(loaded.settingsChanged());
         for (int i = 0; i < kPairCount; ++i) {
-            const SettingPair& pair = fresh.model.pairs()[i];
-            EXPECT_EQ(pair.down, "D") << i;
-            EXPECT_EQ(pair.up, i < c.ups ? "U" : "00:00") << i;
-            EXPECT_EQ(pair.state, i < c.states ? PairState::Off : PairState::On) << i;
+            const SettingPair& pair = loaded.pairs()[i];
+            EXPECT_EQ(pair.down, i < c.downs ? "D" : "00:00") << c.file << i;
+            EXPECT_EQ(pair.up, i < c.ups ? "U" : "00:00") << c.file << i;
+            EXPECT_EQ(pair.state, i < c.states ? PairState::Off : PairState::On) << c.file << i;
         }
-        EXPECT_EQ(fresh.model.level(Level::Down), 20) << "no level before the whole file was read";
     }
+}
+
+// A level that cannot be used is reported as before; when the file also stops early, both are.
+TEST_F(StartUpTest, ALevelOutOfRangeIsReportedWithTheFault) {
+    writeFile(settingsFile(), "99999999999,90\r\nD\r\n");
+    EXPECT_EQ(core.startUp(), StartUpOutcome::Failed);
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_NE(ui.messages[0].find("the file ends before the Down mark of pair 2."),
+              std::string::npos)
+        << ui.messages[0];
+    EXPECT_NE(ui.messages[0].find("The Down level stored in Hushwell_setup.txt, \"99999999999\", "
+                                  "is out of range."),
+              std::string::npos)
+        << ui.messages[0];
+    EXPECT_EQ(model.pairs()[0].down, "D");
+}
+
+// Marks with the file's separators in them, from a file edited by hand, say, come back whole after
+// a save, and nothing after them moves.
+TEST_F(StartUpTest, MarksWithTheFilesSeparatorsComeBackAfterASave) {
+    const std::string marks[] = {"05,30", "7\"", "a\r\nb", " 12:00 ", ",,,"};
+    for (int i = 0; i < 5; ++i) {
+        core.editor.editMark(Row::Down, i, marks[i]);
+        core.editor.editMark(Row::Up, 7 - i, marks[i]);
+    }
+    core.editor.setLevel(Level::Down, 35);
+    core.editor.setLevel(Level::Up, 90);
+    ASSERT_TRUE(core.editor.save()) << ui.log.back();
+    Core other(volume, clock, ui, store);
+    EXPECT_EQ(other.startUp(), StartUpOutcome::SettingsRead) << ui.log.back();
+    for (int i = 0; i < kPairCount; ++i) {
+        EXPECT_EQ(other.model.pairs()[i].down, model.pairs()[i].down) << i;
+        EXPECT_EQ(other.model.pairs()[i].up, model.pairs()[i].up) << i;
+        EXPECT_EQ(other.model.pairs()[i].state, model.pairs()[i].state) << i;
+    }
+    EXPECT_EQ(other.model.level(Level::Down), 35);
+    EXPECT_EQ(other.model.level(Level::Up), 90);
+}
+
+// A mark that no form of the file gives back is not saved: the file stays as it was, and the
+// message names the mark.
+TEST_F(StartUpTest, AMarkTheFileCannotHoldIsNotSaved) {
+    writeSettings();
+    const std::string before = readFile(settingsFile());
+    ASSERT_EQ(core.startUp(), StartUpOutcome::SettingsRead);
+    core.editor.editMark(Row::Up, 2, "\"a,b");
+    EXPECT_FALSE(core.editor.save());
+    ASSERT_FALSE(ui.messages.empty());
+    EXPECT_NE(ui.messages.back().find("the Up mark of pair 3"), std::string::npos)
+        << ui.messages.back();
+    EXPECT_NE(ui.messages.back().find("The settings saved earlier are unchanged."),
+              std::string::npos)
+        << ui.messages.back();
+    EXPECT_EQ(readFile(settingsFile()), before);
+    EXPECT_TRUE(model.settingsChanged());
 }
 
 TEST_F(StartUpTest, TheEndRestoresTheUpLevelOnceWhateverHappened) {

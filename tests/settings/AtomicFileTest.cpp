@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <stdexcept>
 
 #include "support/Fakes.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace hushwell::testing {
@@ -178,6 +181,143 @@ TEST(AtomicFile, ASettingsFileThatIsALinkIsReplacedNotWrittenThrough) {
     EXPECT_FALSE(std::filesystem::is_symlink(file));
     EXPECT_EQ(readFile(file), "new settings");
     EXPECT_EQ(readFile(target), "the target's own");
+}
+
+// Gives `path` a modification time `age` in the past, without following a link.
+void age(const std::filesystem::path& path, std::chrono::seconds age) {
+    const timespec times[2] = {{time(nullptr) - age.count(), 0}, {time(nullptr) - age.count(), 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
+}
+
+// What a save killed before its rename leaves, the save of another copy at work now, and things
+// that only look like either.
+TEST(AtomicFile, TheNextSaveRemovesOnlyItsOwnOldLeftovers) {
+    TempDir dir;
+    const auto file = dir.path() / "settings.txt";
+    const auto victim = dir.path() / "victim";
+    writeFile(file, "old");
+    writeFile(victim, "not yours");
+    const std::chrono::hours old(2);
+    const struct {
+        std::string name;
+        const char* kind;  // "file", "link" (to the victim), "folder"
+        std::chrono::seconds age;
+        bool removed;
+    } cases[] = {
+        {"settings.txt.tmp-0123456789abcdef", "file", old, true},
+        {"settings.txt.tmp-fedcba9876543210", "file", std::chrono::hours(24 * 400), true},
+        {"settings.txt.tmp-00000000000000ff", "file", std::chrono::seconds(5), false},
+        {"settings.txt.tmp-aaaaaaaaaaaaaaaa", "link", old, false},
+        {"settings.txt.tmp-bbbbbbbbbbbbbbbb", "folder", old, false},
+        {"settings.txt.tmp-0123456789ABCDEF", "file", old, false},
+        {"settings.txt.tmp-0123456789abcde", "file", old, false},
+        {"settings.txt.tmp-0123456789abcdef0", "file", old, false},
+        {"settings.txt.tmp-0123456789abcdeg", "file", old, false},
+        {"settings.txt.tmp-0123456789abcdef.bak", "file", old, false},
+        {"other.txt.tmp-0123456789abcdef", "file", old, false},
+        {"xsettings.txt.tmp-0123456789abcdef", "file", old, false},
+        {"settings.txt.tmp-planted", "file", old, false},
+    };
+    for (const auto& c : cases) {
+        const auto path = dir.path() / c.name;
+        if (std::string(c.kind) == "link") {
+            std::filesystem::create_symlink(victim, path);
+        } else if (std::string(c.kind) == "folder") {
+            std::filesystem::create_directory(path);
+            writeFile(path / "inside", "kept");
+        } else {
+            writeFile(path, "leftover");
+        }
+        age(path, c.age);
+    }
+    age(victim, old);
+
+    writeFileAtomically(file, "new");
+
+    EXPECT_EQ(readFile(file), "new");
+    EXPECT_EQ(readFile(victim), "not yours");
+    for (const auto& c : cases) {
+        const auto path = dir.path() / c.name;
+        EXPECT_EQ(std::filesystem::exists(std::filesystem::symlink_status(path)), !c.removed)
+            << c.name;
+    }
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.path() / "settings.txt.tmp-aaaaaaaaaaaaaaaa"));
+    EXPECT_EQ(readFile(dir.path() / "settings.txt.tmp-bbbbbbbbbbbbbbbb" / "inside"), "kept");
+}
+
+TEST(AtomicFile, AnotherUsersLeftoverStays) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "making a file of another user needs root";
+    }
+    TempDir dir;
+    const auto file = dir.path() / "settings.txt";
+    const auto theirs = dir.path() / "settings.txt.tmp-0123456789abcdef";
+    writeFile(theirs, "someone else's");
+    ASSERT_EQ(chown(theirs.c_str(), 65534, 65534), 0);
+    age(theirs, std::chrono::hours(2));
+    writeFileAtomically(file, "mine");
+    EXPECT_EQ(readFile(theirs), "someone else's");
+}
+
+mode_t modeOf(const std::filesystem::path& path) {
+    struct stat status {};
+    EXPECT_EQ(lstat(path.c_str(), &status), 0) << path;
+    return status.st_mode & 07777;
+}
+
+TEST(AtomicFile, ASaveKeepsTheModeOfTheFileItReplaces) {
+    for (const mode_t mode : {0600, 0640, 0604, 0644, 0664, 0400, 0755}) {
+        TempDir dir;
+        const auto file = dir.path() / "settings.txt";
+        writeFile(file, "old");
+        ASSERT_EQ(chmod(file.c_str(), mode), 0);
+        writeFileAtomically(file, "new");
+        EXPECT_EQ(readFile(file), "new");
+        EXPECT_EQ(modeOf(file), mode) << std::oct << mode;
+    }
+}
+
+TEST(AtomicFile, ANewFileGetsTheDefaultMode) {
+    const mode_t mask = umask(027);
+    TempDir dir;
+    const auto file = dir.path() / "settings.txt";
+    writeFileAtomically(file, "new");
+    const mode_t masked = modeOf(file);
+    umask(mask);
+    writeFileAtomically(dir.path() / "second.txt", "new");
+    EXPECT_EQ(masked, 0640);
+    EXPECT_EQ(modeOf(dir.path() / "second.txt"), 0644 & ~mask);
+}
+
+// The file behind a link is not the one replaced: the new file gets the default mode.
+TEST(AtomicFile, ALinkedFileGivesNoMode) {
+    TempDir dir;
+    const auto file = dir.path() / "settings.txt";
+    const auto target = dir.path() / "elsewhere.txt";
+    writeFile(target, "the target's own");
+    ASSERT_EQ(chmod(target.c_str(), 0600), 0);
+    std::filesystem::create_symlink(target, file);
+    const mode_t mask = umask(022);
+    writeFileAtomically(file, "new");
+    umask(mask);
+    EXPECT_EQ(modeOf(file), 0644);
+    EXPECT_EQ(modeOf(target), 0600);
+}
+
+TEST(AtomicFile, ASaveKeepsTheGroupOfTheFileItReplaces) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "giving a file another group needs root here";
+    }
+    TempDir dir;
+    const auto file = dir.path() / "settings.txt";
+    writeFile(file, "old");
+    ASSERT_EQ(chown(file.c_str(), geteuid(), 65534), 0);
+    ASSERT_EQ(chmod(file.c_str(), 0640), 0);
+    writeFileAtomically(file, "new");
+    struct stat status {};
+    ASSERT_EQ(lstat(file.c_str(), &status), 0);
+    EXPECT_EQ(status.st_gid, 65534u);
+    EXPECT_EQ(status.st_mode & 07777, 0640u);
 }
 
 }  // namespace

@@ -47,12 +47,84 @@ TEST(FormatSettings, WritesTheExactBytes) {
 TEST(FormatSettings, WritesTextsAsTheyStand) {
     StoredSettings settings = zeroPairs("", "");
     settings.pairs[1].down = "";
-    settings.pairs[2].down = "1,5";
+    settings.pairs[2].down = "1.5 x\"y";
     settings.pairs[3].state = 2;
     const std::string file = formatSettings(settings);
     EXPECT_EQ(lineOf(file, 1), ",\r\n");
-    EXPECT_EQ(lineOf(file, 2), "00:00,,1,5,00:00,00:00,00:00,00:00,00:00\r\n");
+    EXPECT_EQ(lineOf(file, 2), "00:00,,1.5 x\"y,00:00,00:00,00:00,00:00,00:00\r\n");
     EXPECT_EQ(lineOf(file, 4), " 0 , 0 , 0 , 2 , 0 , 0 , 0 , 0 \r\n");
+}
+
+// A text that the reader would not give back as it stands (a separator in it, blanks at an end, a
+// quote in front) is written between quotes; one that no form gives back is refused, naming it.
+TEST(FormatSettings, AFieldThatWouldNotReadBackIsQuotedOrRefused) {
+    const std::string tooLong(32768, '1');
+    const struct {
+        std::string mark;
+        std::string written;  // empty: the save is refused
+    } cases[] = {
+        {"12:00", "12:00"},
+        {"", ""},
+        {"a\"b", "a\"b"},
+        {"a \t b", "a \t b"},
+        {"05,30", "\"05,30\""},
+        {"05\r\n30", "\"05\r\n30\""},
+        {"05\r30", "\"05\r30\""},
+        {"05\n", "\"05\n\""},
+        {",", "\",\""},
+        {" 12:00", "\" 12:00\""},
+        {"12:00 ", "\"12:00 \""},
+        {"\t", "\"\t\""},
+        {"  ", "\"  \""},
+        {"\"12:00", ""},
+        {"\"", ""},
+        {"a\"b,c", ""},
+        {"a\"b ", ""},
+        {" \"", ""},
+        {tooLong, ""},
+    };
+    for (const auto& c : cases) {
+        for (int pair : {0, 7}) {
+            StoredSettings settings = zeroPairs("35", "90");
+            settings.pairs[pair].down = c.mark;
+            settings.pairs[pair].up = c.mark;
+            if (c.written.empty() && !c.mark.empty()) {
+                try {
+                    (void)formatSettings(settings);
+                    ADD_FAILURE() << "wrote \"" << c.mark << "\"";
+                } catch (const std::runtime_error& error) {
+                    EXPECT_NE(std::string(error.what())
+                                  .find("the Down mark of pair " + std::to_string(pair + 1)),
+                              std::string::npos)
+                        << error.what();
+                }
+                continue;
+            }
+            const std::string file = formatSettings(settings);
+            const std::string field =
+                pair == 0 ? "\r\n" + c.written + "," : "," + c.written + "\r\n";
+            EXPECT_NE(file.find(field), std::string::npos) << c.mark;
+            const LoadedSettings loaded = parse(file);
+            EXPECT_EQ(loaded.error, "") << c.mark;
+            EXPECT_EQ(loaded.values.downLevel, "35") << c.mark;
+            EXPECT_EQ(loaded.values.pairs[pair].down, c.mark);
+            EXPECT_EQ(loaded.values.pairs[pair].up, c.mark);
+            EXPECT_EQ(loaded.values.pairs[pair].state, 0) << c.mark;
+        }
+    }
+}
+
+// Every field of a file that read back the same before is written with the same bytes.
+TEST(FormatSettings, AFileThatReadBackBeforeKeepsItsBytes) {
+    StoredSettings settings = zeroPairs("20", "");
+    const char* downs[] = {"12:00", "", "x y", "59:59", "a\"b", "a\"", "99", "3\t0"};
+    for (int i = 0; i < kPairCount; ++i) {
+        settings.pairs[i] = {downs[i], std::to_string(i) + ":00", i % 3};
+    }
+    EXPECT_EQ(formatSettings(settings),
+              "20,\r\n12:00,,x y,59:59,a\"b,a\",99,3\t0\r\n"
+              "0:00,1:00,2:00,3:00,4:00,5:00,6:00,7:00\r\n"
+              " 0 , 1 , 2 , 0 , 1 , 2 , 0 , 1 \r\n");
 }
 
 TEST(ParseSettings, ReadsBackWhatWasWritten) {

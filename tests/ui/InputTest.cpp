@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
@@ -82,6 +84,59 @@ TEST_F(InputTest, TypingAMarkReachesTheCore) {
     EXPECT_EQ(core->model.pairs()[1].up, "21:30");
     EXPECT_EQ(box->text(), "21:30");
     EXPECT_TRUE(core->model.settingsChanged());
+}
+
+// A mark box refuses the characters that end or quote a field of the settings file, typed or in a
+// paste (the whole paste: what is left of "05,30" would be a mark nobody wrote); the rest of
+// editing is as before.
+TEST_F(InputTest, AMarkBoxRefusesTheSettingsFilesSeparators) {
+    const struct {
+        const char* row;
+        int pair;
+        const char* input;
+        bool paste;
+        const char* text;  // what the box then holds: typed into an empty box, pasted over "00:00"
+    } cases[] = {
+        {"txtDown", 1, "05,30", false, "0530"},   {"txtUp", 2, "\"05:30\"", false, "05:30"},
+        {"txtDown", 7, "1,,,\"", false, "1"},     {"txtUp", 0, "12:30 ;.'x", false, "12:30 ;.'x"},
+        {"txtDown", 3, "05,30", true, "00:00"},   {"txtUp", 4, "\"05:30", true, "00:00"},
+        {"txtDown", 5, "05:30\n", true, "00:00"}, {"txtUp", 6, "05\r\n30", true, "00:00"},
+        {"txtDown", 0, "05\r30", true, "00:00"},  {"txtUp", 1, " 07:15\t", true, " 07:15\t"},
+    };
+    for (const auto& c : cases) {
+        QLineEdit* box = mark(c.row, c.pair);
+        box->setFocus();
+        box->setText(c.paste ? "00:00" : "");
+        box->selectAll();
+        if (c.paste) {
+            QGuiApplication::clipboard()->setText(QString::fromUtf8(c.input));
+            QTest::keyClick(box, Qt::Key_V, Qt::ControlModifier);
+        } else {
+            QTest::keyClicks(box, c.input);
+        }
+        EXPECT_EQ(box->text().toStdString(), c.text) << c.input;
+        const SettingPair& pair = core->model.pairs()[c.pair];
+        EXPECT_EQ(QString(c.row) == "txtDown" ? pair.down : pair.up, c.text) << c.input;
+    }
+}
+
+// Deleting, undoing and retyping in a box that holds a comma from a hand-made file still work.
+TEST_F(InputTest, AMarkFromTheFileWithASeparatorCanStillBeEdited) {
+    QLineEdit* box = mark("txtDown", 2);
+    box->setText("05,30");
+    box->setFocus();
+    box->end(false);
+    QTest::keyClick(box, Qt::Key_Backspace);
+    QTest::keyClicks(box, "1");
+    EXPECT_EQ(box->text(), "05,31");
+    box->home(false);
+    QTest::keyClick(box, Qt::Key_Right);
+    QTest::keyClick(box, Qt::Key_Right);
+    QTest::keyClick(box, Qt::Key_Delete);
+    EXPECT_EQ(box->text(), "0531");
+    QTest::keyClicks(box, ":");
+    EXPECT_EQ(box->text(), "05:31");
+    EXPECT_EQ(core->model.pairs()[2].down, "05:31");
 }
 
 TEST_F(InputTest, ClickingAnActiveBoxRecoloursItsPair) {
