@@ -99,11 +99,33 @@ struct SingleInstance::Listener {
         }
     }
 
+    // Whether the start that connected knocks: it sends one byte once it has made sure that the
+    // pipe is this user's, which it can only do while connected. One that says nothing within a
+    // moment is let go.
+    bool knocked(OVERLAPPED& overlapped) {
+        ResetEvent(overlapped.hEvent);
+        char knock = 0;
+        DWORD read = 0;
+        if (ReadFile(pipe, &knock, 1, &read, &overlapped)) {
+            return read == 1;
+        }
+        if (GetLastError() != ERROR_IO_PENDING) {
+            return false;  // gone without a word
+        }
+        const HANDLE events[] = {stop, overlapped.hEvent};
+        if (WaitForMultipleObjects(2, events, FALSE, 1000) == WAIT_OBJECT_0 + 1) {
+            return GetOverlappedResult(pipe, &overlapped, &read, FALSE) && read == 1;
+        }
+        CancelIo(pipe);
+        GetOverlappedResult(pipe, &overlapped, &read, TRUE);
+        return false;
+    }
+
     void wait() {
         OVERLAPPED overlapped{};
         overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         while (overlapped.hEvent != nullptr && nextKnock(overlapped)) {
-            {
+            if (knocked(overlapped)) {
                 const std::lock_guard lock(mutex);
                 if (bringToFront) {
                     QMetaObject::invokeMethod(qApp, bringToFront, Qt::QueuedConnection);
@@ -201,16 +223,23 @@ bool servedByThisUser(HANDLE pipe) {
     return !user.empty() && thisUser().is(user.data());
 }
 
-// Connects to the pipe of that name: connecting is the whole message.
+// Connects to the pipe of that name and, if it is this user's, knocks: one byte is the whole
+// message.
 Knock knock(int index, Clock::time_point deadline) {
     const std::wstring name = pipeName(index);
     while (true) {
         const HANDLE other = CreateFileW(name.c_str(), GENERIC_WRITE | READ_CONTROL, 0, nullptr,
                                          OPEN_EXISTING, 0, nullptr);
         if (other != INVALID_HANDLE_VALUE) {
-            const bool ours = servedByThisUser(other);
+            Knock result = Knock::Foreign;
+            DWORD written = 0;
+            if (servedByThisUser(other)) {
+                result = WriteFile(other, "k", 1, &written, nullptr) && written == 1
+                             ? Knock::Answered
+                             : Knock::Gone;  // it ended meanwhile
+            }
             CloseHandle(other);
-            return ours ? Knock::Answered : Knock::Foreign;
+            return result;
         }
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND) {

@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <future>
@@ -15,7 +16,12 @@
 #include <thread>
 #include <vector>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+// After windows.h, which they need.
+#include <aclapi.h>
+#include <sddl.h>
+#else
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
@@ -24,7 +30,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstring>
 #endif
 
@@ -126,7 +131,143 @@ TEST(SingleInstance, AfterStoppingNothingIsAskedAndTheClaimHolds) {
     EXPECT_EQ(asked, 0);
 }
 
-#ifndef _WIN32
+#ifdef _WIN32
+
+// This process' user, as a SID in text.
+std::wstring userSid() {
+    HANDLE token = nullptr;
+    std::wstring result;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        DWORD size = 0;
+        GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+        std::vector<BYTE> user(size);
+        wchar_t* text = nullptr;
+        if (GetTokenInformation(token, TokenUser, user.data(), size, &size) &&
+            ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &text)) {
+            result = text;
+            LocalFree(text);
+        }
+        CloseHandle(token);
+    }
+    return result;
+}
+
+// The pipe this user's copy claims first, as anyone who knows the user's SID can work it out.
+std::wstring claimedPipe() {
+    DWORD session = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &session);
+    return L"\\\\.\\pipe\\io.github.hushwell.Hushwell-" + userSid() + L"-" +
+           std::to_wstring(session);
+}
+
+std::string narrow(const std::wstring& text) {
+    return std::string(text.begin(), text.end());
+}
+
+// The pipe is this user's alone: owned by the user, and opened by no one else.
+TEST(SingleInstanceAndAnotherUser, ThePipeIsThisUsersAlone) {
+    const std::unique_ptr<SingleInstance> first = SingleInstance::claim();
+    ASSERT_NE(first, nullptr);
+    const HANDLE pipe =
+        CreateFileW(claimedPipe().c_str(), READ_CONTROL, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(pipe, INVALID_HANDLE_VALUE) << "error " << GetLastError();
+    PSID owner = nullptr;
+    PACL rules = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_EQ(GetSecurityInfo(pipe, SE_KERNEL_OBJECT,
+                              OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                              nullptr, &rules, nullptr, &descriptor),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    wchar_t* text = nullptr;
+    ConvertSecurityDescriptorToStringSecurityDescriptorW(
+        descriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text,
+        nullptr);
+    const std::string shown = text != nullptr ? narrow(text) : "?";
+    wchar_t* ownerText = nullptr;
+    ASSERT_TRUE(ConvertSidToStringSidW(owner, &ownerText));
+    EXPECT_EQ(narrow(ownerText), narrow(userSid())) << shown;
+    ASSERT_NE(rules, nullptr) << "no access rules at all: " << shown;
+    ASSERT_EQ(rules->AceCount, 1) << shown;
+    void* rule = nullptr;
+    ASSERT_TRUE(GetAce(rules, 0, &rule));
+    const auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(rule);
+    EXPECT_EQ(allowed->Header.AceType, ACCESS_ALLOWED_ACE_TYPE) << shown;
+    wchar_t* grantee = nullptr;
+    ASSERT_TRUE(ConvertSidToStringSidW(const_cast<DWORD*>(&allowed->SidStart), &grantee));
+    EXPECT_EQ(narrow(grantee), narrow(userSid())) << shown;
+    LocalFree(grantee);
+    LocalFree(ownerText);
+    LocalFree(text);
+    LocalFree(descriptor);
+    CloseHandle(pipe);
+}
+
+// A pipe of the claim's name that someone else made first, open to everyone: one that waits for
+// starts, or one that is always busy.
+struct Squatter {
+    const char* name;
+    bool answers;
+};
+
+void PrintTo(const Squatter& s, std::ostream* out) {
+    *out << s.name;
+}
+
+class APipeOfSomeoneElse : public ::testing::TestWithParam<Squatter> {};
+
+// Under Wine every process runs as one user: the pipe is someone else's by its owner, a group of
+// this user's that no copy of ours gives its pipe.
+TEST_P(APipeOfSomeoneElse, IsNotTakenForACopyOfOurs) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        L"O:BAD:(A;;GA;;;WD)", SDDL_REVISION_1, &descriptor, nullptr));
+    SECURITY_ATTRIBUTES security{sizeof security, descriptor, FALSE};
+    const HANDLE squatter =
+        CreateNamedPipeW(claimedPipe().c_str(),
+                         PIPE_ACCESS_INBOUND | FILE_FLAG_FIRST_PIPE_INSTANCE | FILE_FLAG_OVERLAPPED,
+                         PIPE_TYPE_BYTE, 1, 0, 64, 0, &security);
+    LocalFree(descriptor);
+    ASSERT_NE(squatter, INVALID_HANDLE_VALUE) << "error " << GetLastError();
+    OVERLAPPED waiting{};
+    waiting.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE busy = INVALID_HANDLE_VALUE;
+    if (GetParam().answers) {
+        ConnectNamedPipe(squatter, &waiting);
+    } else {  // its one instance taken
+        busy = CreateFileW(claimedPipe().c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+        ASSERT_NE(busy, INVALID_HANDLE_VALUE) << "error " << GetLastError();
+    }
+
+    auto first = std::make_shared<std::unique_ptr<SingleInstance>>();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(endsWithin([first] { *first = SingleInstance::claim(); }, 10s));
+    std::printf("   start with the pipe made by someone else (%s): %lld ms\n", GetParam().name,
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                           std::chrono::steady_clock::now() - start)
+                                           .count()));
+    EXPECT_NE(*first, nullptr) << "the other pipe was taken for a copy of ours";
+    if (*first != nullptr) {
+        std::atomic<int> asked{0};
+        (*first)->onAsked([&asked] { ++asked; });
+        EXPECT_EQ(SingleInstance::claim(), nullptr) << "a later start did not find the first";
+        EXPECT_TRUE(processUntil([&asked] { return asked == 1; })) << asked;
+        first->reset();
+    }
+    if (busy != INVALID_HANDLE_VALUE) {
+        CloseHandle(busy);
+    }
+    CancelIo(squatter);
+    CloseHandle(squatter);
+    CloseHandle(waiting.hEvent);
+}
+
+INSTANTIATE_TEST_SUITE_P(Squatters, APipeOfSomeoneElse,
+                         ::testing::Values(Squatter{"Answering", true},
+                                           Squatter{"AlwaysBusy", false}),
+                         [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+#else
 
 // A process of user nobody that does one thing with the name this user's copy claims first, then
 // holds what it made until the test lets it go. Any user may bind or connect to a name in the
