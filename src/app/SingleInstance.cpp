@@ -324,6 +324,7 @@ struct Address {
     [[nodiscard]] const sockaddr* get() const { return reinterpret_cast<const sockaddr*>(&where); }
 };
 
+// The claim's name number `index`, for this user and display ("~1" and on for the later ones).
 Address address(int index) {
     const char* display = std::getenv("WAYLAND_DISPLAY");
     if (display == nullptr || *display == '\0') {
