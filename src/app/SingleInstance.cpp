@@ -1,14 +1,18 @@
 #include "app/SingleInstance.h"
 
 #include <QCoreApplication>
+#include <chrono>
 #include <string>
+#include <thread>
 
 #ifdef _WIN32
 #include <windows.h>
+// After windows.h, which they need.
+#include <aclapi.h>
+#include <sddl.h>
 
-#include <chrono>
 #include <mutex>
-#include <thread>
+#include <vector>
 #else
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -22,6 +26,32 @@
 #endif
 
 namespace hushwell {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How long a start waits, in all, for a holder of the name that cannot take its knock at once
+// before it runs as if no copy ran. A copy of ours takes every knock at once on Linux, where only
+// a process that never accepts makes a start wait; on Windows its pipe takes one knock at a time,
+// and starts that come together wait their turns.
+#ifdef _WIN32
+constexpr std::chrono::milliseconds kAnswerDeadline{1000};
+#else
+constexpr std::chrono::milliseconds kAnswerDeadline{250};
+#endif
+
+// The names a copy may claim, in order: when another user's process holds one, the copy claims
+// the next, and later starts look for it there.
+constexpr int kNames = 4;
+
+enum class Knock {
+    Answered,  // a copy of this user's holds the name, and has been asked to come to the front
+    Gone,      // nothing holds the name any more
+    Foreign,   // held by another user's process, or one that does not answer in time
+};
+
+}  // namespace
 
 #ifdef _WIN32
 
@@ -69,11 +99,33 @@ struct SingleInstance::Listener {
         }
     }
 
+    // Whether the start that connected knocks: it sends one byte once it has made sure that the
+    // pipe is this user's, which it can only do while connected. One that says nothing within a
+    // moment is let go.
+    bool knocked(OVERLAPPED& overlapped) {
+        ResetEvent(overlapped.hEvent);
+        char knock = 0;
+        DWORD read = 0;
+        if (ReadFile(pipe, &knock, 1, &read, &overlapped)) {
+            return read == 1;
+        }
+        if (GetLastError() != ERROR_IO_PENDING) {
+            return false;  // gone without a word
+        }
+        const HANDLE events[] = {stop, overlapped.hEvent};
+        if (WaitForMultipleObjects(2, events, FALSE, 1000) == WAIT_OBJECT_0 + 1) {
+            return GetOverlappedResult(pipe, &overlapped, &read, FALSE) && read == 1;
+        }
+        CancelIo(pipe);
+        GetOverlappedResult(pipe, &overlapped, &read, TRUE);
+        return false;
+    }
+
     void wait() {
         OVERLAPPED overlapped{};
         overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         while (overlapped.hEvent != nullptr && nextKnock(overlapped)) {
-            {
+            if (knocked(overlapped)) {
                 const std::lock_guard lock(mutex);
                 if (bringToFront) {
                     QMetaObject::invokeMethod(qApp, bringToFront, Qt::QueuedConnection);
@@ -89,47 +141,151 @@ struct SingleInstance::Listener {
 
 namespace {
 
-std::wstring pipeName() {
-    wchar_t user[256] = L"";
-    DWORD length = 256;
-    GetUserNameW(user, &length);
+// The SID of this process' user (empty if it cannot be read), and as text.
+class User {
+public:
+    User() {
+        HANDLE token = nullptr;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+            return;
+        }
+        m_sid = tokenUser(token);
+        CloseHandle(token);
+        wchar_t* text = nullptr;
+        if (!m_sid.empty() && ConvertSidToStringSidW(sid(), &text)) {
+            m_text = text;
+            LocalFree(text);
+        }
+    }
+    [[nodiscard]] PSID sid() const { return const_cast<BYTE*>(m_sid.data()); }
+    [[nodiscard]] const std::wstring& text() const { return m_text; }
+    [[nodiscard]] bool is(PSID other) const {
+        return !m_sid.empty() && other != nullptr && IsValidSid(other) && EqualSid(sid(), other);
+    }
+
+    // The user SID of `token`, copied; empty if it cannot be read.
+    static std::vector<BYTE> tokenUser(HANDLE token) {
+        DWORD size = 0;
+        GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+        std::vector<BYTE> buffer(size);
+        if (size == 0 || !GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) {
+            return {};
+        }
+        const PSID sid = reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
+        std::vector<BYTE> copy(GetLengthSid(sid));
+        if (!CopySid(static_cast<DWORD>(copy.size()), copy.data(), sid)) {
+            return {};
+        }
+        return copy;
+    }
+
+private:
+    std::vector<BYTE> m_sid;
+    std::wstring m_text;
+};
+
+const User& thisUser() {
+    static const User user;
+    return user;
+}
+
+// Pipe names are one namespace for the whole machine: the name says whose copy, in which session.
+std::wstring pipeName(int index) {
     DWORD session = 0;
     ProcessIdToSessionId(GetCurrentProcessId(), &session);
-    return L"\\\\.\\pipe\\io.github.hushwell.Hushwell-" + std::to_wstring(session) + L"-" + user;
+    return L"\\\\.\\pipe\\io.github.hushwell.Hushwell-" + thisUser().text() + L"-" +
+           std::to_wstring(session) + (index > 0 ? L"~" + std::to_wstring(index) : L"");
+}
+
+// Whether the pipe at the other end of `pipe` is this user's: created by this user (its owner,
+// which no one else can give it) and served by a process that runs as this user.
+bool servedByThisUser(HANDLE pipe) {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const bool owned = GetSecurityInfo(pipe, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                                       nullptr, nullptr, nullptr, &descriptor) == ERROR_SUCCESS &&
+                       thisUser().is(owner);
+    LocalFree(descriptor);
+    ULONG server = 0;
+    if (!owned || !GetNamedPipeServerProcessId(pipe, &server)) {
+        return false;
+    }
+    const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, server);
+    HANDLE token = nullptr;
+    const bool opened = process != nullptr && OpenProcessToken(process, TOKEN_QUERY, &token);
+    std::vector<BYTE> user = opened ? User::tokenUser(token) : std::vector<BYTE>{};
+    if (token != nullptr) {
+        CloseHandle(token);
+    }
+    if (process != nullptr) {
+        CloseHandle(process);
+    }
+    return !user.empty() && thisUser().is(user.data());
+}
+
+// Connects to the pipe of that name and, if it is this user's, knocks: one byte is the whole
+// message.
+Knock knock(int index, Clock::time_point deadline) {
+    const std::wstring name = pipeName(index);
+    while (true) {
+        const HANDLE other = CreateFileW(name.c_str(), GENERIC_WRITE | READ_CONTROL, 0, nullptr,
+                                         OPEN_EXISTING, 0, nullptr);
+        if (other != INVALID_HANDLE_VALUE) {
+            Knock result = Knock::Foreign;
+            DWORD written = 0;
+            if (servedByThisUser(other)) {
+                result = WriteFile(other, "k", 1, &written, nullptr) && written == 1
+                             ? Knock::Answered
+                             : Knock::Gone;  // it ended meanwhile
+            }
+            CloseHandle(other);
+            return result;
+        }
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND) {
+            return Knock::Gone;
+        }
+        // Busy: the holder answers one knock at a time, or never.
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (error != ERROR_PIPE_BUSY || left <= 0) {
+            return Knock::Foreign;  // access denied: not this user's pipe
+        }
+        WaitNamedPipeW(name.c_str(), static_cast<DWORD>(left));
+    }
 }
 
 }  // namespace
 
-std::unique_ptr<SingleInstance> SingleInstance::claim() {
-    const std::wstring name = pipeName();
-    // The first copy answers one knock at a time: a start that finds it busy waits its turn.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (std::chrono::steady_clock::now() < deadline) {
-        const HANDLE pipe = CreateNamedPipeW(
-            name.c_str(),
-            PIPE_ACCESS_INBOUND | FILE_FLAG_FIRST_PIPE_INSTANCE | FILE_FLAG_OVERLAPPED,
-            PIPE_TYPE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0, 64, 0, nullptr);
-        if (pipe != INVALID_HANDLE_VALUE) {
-            auto listener = std::make_unique<Listener>();
-            listener->pipe = pipe;
-            return std::unique_ptr<SingleInstance>(new SingleInstance(std::move(listener)));
-        }
-        // Another copy holds the name: knocking is the whole message.
-        const HANDLE other =
-            CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (other != INVALID_HANDLE_VALUE) {
-            CloseHandle(other);
-            return nullptr;
-        }
-        const DWORD error = GetLastError();
-        if (error == ERROR_PIPE_BUSY) {
-            WaitNamedPipeW(name.c_str(), 1000);
-        } else if (error != ERROR_FILE_NOT_FOUND) {  // not found: it ended, the name is free
-            break;
-        }
+std::unique_ptr<SingleInstance::Listener> SingleInstance::listenOn(int index, bool& taken) {
+    taken = false;
+    if (thisUser().text().empty()) {
+        return nullptr;
     }
-    // It holds the name but cannot be reached: rather two copies than none.
-    return std::unique_ptr<SingleInstance>(new SingleInstance(nullptr));
+    // Only this user may open the pipe, and this user owns it (an elevated process would
+    // otherwise give it to the Administrators group, and later starts would not believe it).
+    const std::wstring sid = thisUser().text();
+    const std::wstring rules = L"O:" + sid + L"D:P(A;;GA;;;" + sid + L")";
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(rules.c_str(), SDDL_REVISION_1,
+                                                              &descriptor, nullptr)) {
+        return nullptr;
+    }
+    SECURITY_ATTRIBUTES security{sizeof security, descriptor, FALSE};
+    const HANDLE pipe = CreateNamedPipeW(
+        pipeName(index).c_str(),
+        PIPE_ACCESS_INBOUND | FILE_FLAG_FIRST_PIPE_INSTANCE | FILE_FLAG_OVERLAPPED,
+        PIPE_TYPE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0, 64, 0, &security);
+    const DWORD error = GetLastError();
+    LocalFree(descriptor);
+    if (pipe == INVALID_HANDLE_VALUE) {
+        // The first instance exists already: access denied, or busy with its one instance.
+        taken = error == ERROR_ACCESS_DENIED || error == ERROR_PIPE_BUSY;
+        return nullptr;
+    }
+    auto listener = std::make_unique<Listener>();
+    listener->pipe = pipe;
+    return listener;
 }
 
 void SingleInstance::onAsked(std::function<void()> bringToFront) {
@@ -146,8 +302,6 @@ void SingleInstance::stopListening() {
     }
 }
 
-SingleInstance::~SingleInstance() = default;
-
 #else
 
 // A socket in the abstract namespace, named for the user and the display: binding it claims it,
@@ -155,42 +309,69 @@ SingleInstance::~SingleInstance() = default;
 struct SingleInstance::Listener {
     int socket = -1;
     QPointer<QSocketNotifier> notifier;  // the application's child: it may go first
+
+    ~Listener() {
+        delete notifier;
+        close(socket);
+    }
 };
 
 namespace {
 
-sockaddr_un address(socklen_t& length) {
+struct Address {
+    sockaddr_un where{};
+    socklen_t length = 0;
+    [[nodiscard]] const sockaddr* get() const { return reinterpret_cast<const sockaddr*>(&where); }
+};
+
+// The claim's name number `index`, for this user and display ("~1" and on for the later ones).
+Address address(int index) {
     const char* display = std::getenv("WAYLAND_DISPLAY");
     if (display == nullptr || *display == '\0') {
         display = std::getenv("DISPLAY");
     }
     const std::string name = std::string(1, '\0') + "io.github.hushwell.Hushwell-" +
-                             std::to_string(getuid()) + "-" + (display != nullptr ? display : "");
-    sockaddr_un where{};
-    where.sun_family = AF_UNIX;
-    const std::size_t size = std::min(name.size(), sizeof where.sun_path);
-    std::memcpy(where.sun_path, name.data(), size);
-    length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + size);
-    return where;
+                             std::to_string(getuid()) + "-" + (display != nullptr ? display : "") +
+                             (index > 0 ? "~" + std::to_string(index) : "");
+    Address result;
+    result.where.sun_family = AF_UNIX;
+    const std::size_t size = std::min(name.size(), sizeof result.where.sun_path);
+    std::memcpy(result.where.sun_path, name.data(), size);
+    result.length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + size);
+    return result;
 }
 
-enum class Knock { Answered, Gone, Foreign };
+// Whether the process at the other end of `socket` runs as this user: for a start, the listener
+// as it was when it began to listen; for the listener, the start as it was when it connected.
+bool sameUser(int socket) {
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    return getsockopt(socket, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == getuid();
+}
 
-// Connects to the process that holds the name. Anyone may bind an abstract name: only one that
-// runs as this user is a copy of ours, and has now been asked to come to the front.
-Knock knock(const sockaddr_un& where, socklen_t length) {
-    const int other = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+// Connects to the process that holds the name, never waiting in the kernel: a local connect
+// completes at once into the listener's queue, or fails with EAGAIN while the queue is full, which
+// a copy of ours empties quickly and a process that never accepts never does.
+Knock knock(int index, Clock::time_point deadline) {
+    const Address name = address(index);
+    const int other = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (other < 0) {
         return Knock::Foreign;
     }
     Knock result = Knock::Foreign;
-    ucred peer{};
-    socklen_t size = sizeof peer;
-    if (connect(other, reinterpret_cast<const sockaddr*>(&where), length) != 0) {
-        result = errno == ECONNREFUSED ? Knock::Gone : Knock::Foreign;
-    } else if (getsockopt(other, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 &&
-               peer.uid == getuid()) {
-        result = Knock::Answered;
+    while (true) {
+        if (connect(other, name.get(), name.length) == 0) {
+            result = sameUser(other) ? Knock::Answered : Knock::Foreign;
+            break;
+        }
+        if (errno == ECONNREFUSED) {
+            result = Knock::Gone;
+            break;
+        }
+        if ((errno != EAGAIN && errno != EINTR) || Clock::now() >= deadline) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     close(other);
     return result;
@@ -198,37 +379,22 @@ Knock knock(const sockaddr_un& where, socklen_t length) {
 
 }  // namespace
 
-std::unique_ptr<SingleInstance> SingleInstance::claim() {
-    socklen_t length = 0;
-    const sockaddr_un where = address(length);
-    // The holder may end between a failed bind and the connect: then the name is free again.
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        const int own = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (own < 0) {
-            break;
-        }
-        if (bind(own, reinterpret_cast<const sockaddr*>(&where), length) == 0 &&
-            listen(own, 4) == 0) {
-            auto listener = std::make_unique<Listener>();
-            listener->socket = own;
-            return std::unique_ptr<SingleInstance>(new SingleInstance(std::move(listener)));
-        }
-        const bool taken = errno == EADDRINUSE;
-        close(own);
-        if (!taken) {
-            break;
-        }
-        const Knock answer = knock(where, length);
-        if (answer == Knock::Answered) {
-            return nullptr;
-        }
-        if (answer == Knock::Foreign) {
-            break;
-        }
+std::unique_ptr<SingleInstance::Listener> SingleInstance::listenOn(int index, bool& taken) {
+    taken = false;
+    const Address name = address(index);
+    const int own = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (own < 0) {
+        return nullptr;
     }
-    // A name that is held but cannot be reached, or is held by someone else: rather two copies
-    // than none.
-    return std::unique_ptr<SingleInstance>(new SingleInstance(nullptr));
+    // A long queue: starts that come together all get in without waiting.
+    if (bind(own, name.get(), name.length) == 0 && listen(own, SOMAXCONN) == 0) {
+        auto listener = std::make_unique<Listener>();
+        listener->socket = own;
+        return listener;
+    }
+    taken = errno == EADDRINUSE;
+    close(own);
+    return nullptr;
 }
 
 void SingleInstance::onAsked(std::function<void()> bringToFront) {
@@ -239,8 +405,14 @@ void SingleInstance::onAsked(std::function<void()> bringToFront) {
     QObject::connect(m_listener->notifier, &QSocketNotifier::activated, qApp,
                      [socket = m_listener->socket, bringToFront = std::move(bringToFront)] {
                          const int asker = accept4(socket, nullptr, nullptr, SOCK_CLOEXEC);
-                         if (asker >= 0) {
-                             close(asker);
+                         if (asker < 0) {
+                             return;
+                         }
+                         // Any user can connect to an abstract name; another's knock is
+                         // closed unanswered.
+                         const bool ours = sameUser(asker);
+                         close(asker);
+                         if (ours) {
                              bringToFront();
                          }
                      });
@@ -252,16 +424,46 @@ void SingleInstance::stopListening() {
     }
 }
 
-SingleInstance::~SingleInstance() {
-    if (m_listener) {
-        delete m_listener->notifier;
-        close(m_listener->socket);
-    }
-}
-
 #endif
+
+std::unique_ptr<SingleInstance> SingleInstance::claim() {
+    const auto deadline = Clock::now() + kAnswerDeadline;
+    const auto unclaimed = [] {
+        // Rather two copies than none: this one runs, as if it were alone.
+        return std::unique_ptr<SingleInstance>(new SingleInstance(nullptr));
+    };
+    for (int index = 0; index < kNames; ++index) {
+        // The holder may end between a failed claim and the knock: then the name is free again.
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            bool taken = false;
+            if (std::unique_ptr<Listener> listener = listenOn(index, taken)) {
+                // A copy that started while this name was held by someone else runs on a later
+                // one.
+                for (int later = index + 1; later < kNames; ++later) {
+                    if (knock(later, deadline) == Knock::Answered) {
+                        return nullptr;
+                    }
+                }
+                return std::unique_ptr<SingleInstance>(new SingleInstance(std::move(listener)));
+            }
+            if (!taken) {
+                return unclaimed();
+            }
+            const Knock answer = knock(index, deadline);
+            if (answer == Knock::Answered) {
+                return nullptr;
+            }
+            if (answer == Knock::Foreign) {
+                break;
+            }
+        }
+    }
+    return unclaimed();
+}
 
 SingleInstance::SingleInstance(std::unique_ptr<Listener> listener)
     : m_listener(std::move(listener)) {}
+
+SingleInstance::~SingleInstance() = default;
 
 }  // namespace hushwell

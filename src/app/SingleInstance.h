@@ -8,7 +8,8 @@ namespace hushwell {
 // The one running copy of the program for this user (and, on Linux, this display). A copy that
 // starts while another runs asks that one to come to the front instead. The claim is the system's
 // own (a socket or a pipe that exists while its process does), so a copy that crashed never
-// blocks the next start.
+// blocks the next start. Only this user's copies answer this user's starts: a name held by another
+// user, or one that does not answer within a moment, counts as no copy running.
 class SingleInstance {
 public:
     // The claim for this process; empty when another copy runs, which has been asked to come to
@@ -27,6 +28,9 @@ public:
 
 private:
     struct Listener;
+    // A listener on the claim's name number `index`; empty when the name cannot be had, with
+    // `taken` set when something else holds it.
+    [[nodiscard]] static std::unique_ptr<Listener> listenOn(int index, bool& taken);
     explicit SingleInstance(std::unique_ptr<Listener> listener);
     std::unique_ptr<Listener> m_listener;
 };

@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <future>
@@ -15,8 +16,21 @@
 #include <thread>
 #include <vector>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+// After windows.h, which they need.
+#include <aclapi.h>
+#include <sddl.h>
+#else
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstring>
 #endif
 
 namespace hushwell {
@@ -116,6 +130,294 @@ TEST(SingleInstance, AfterStoppingNothingIsAskedAndTheClaimHolds) {
     processUntil([] { return false; }, 200ms);
     EXPECT_EQ(asked, 0);
 }
+
+#ifdef _WIN32
+
+// This process' user, as a SID in text.
+std::wstring userSid() {
+    HANDLE token = nullptr;
+    std::wstring result;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        DWORD size = 0;
+        GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+        std::vector<BYTE> user(size);
+        wchar_t* text = nullptr;
+        if (GetTokenInformation(token, TokenUser, user.data(), size, &size) &&
+            ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &text)) {
+            result = text;
+            LocalFree(text);
+        }
+        CloseHandle(token);
+    }
+    return result;
+}
+
+// The pipe this user's copy claims first, as anyone who knows the user's SID can work it out.
+std::wstring claimedPipe() {
+    DWORD session = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &session);
+    return L"\\\\.\\pipe\\io.github.hushwell.Hushwell-" + userSid() + L"-" +
+           std::to_wstring(session);
+}
+
+std::string narrow(const std::wstring& text) {
+    return std::string(text.begin(), text.end());
+}
+
+// The pipe is this user's alone: owned by the user, and opened by no one else.
+TEST(SingleInstanceAndAnotherUser, ThePipeIsThisUsersAlone) {
+    const std::unique_ptr<SingleInstance> first = SingleInstance::claim();
+    ASSERT_NE(first, nullptr);
+    const HANDLE pipe =
+        CreateFileW(claimedPipe().c_str(), READ_CONTROL, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(pipe, INVALID_HANDLE_VALUE) << "error " << GetLastError();
+    PSID owner = nullptr;
+    PACL rules = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_EQ(GetSecurityInfo(pipe, SE_KERNEL_OBJECT,
+                              OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                              nullptr, &rules, nullptr, &descriptor),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    wchar_t* text = nullptr;
+    ConvertSecurityDescriptorToStringSecurityDescriptorW(
+        descriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text,
+        nullptr);
+    const std::string shown = text != nullptr ? narrow(text) : "?";
+    wchar_t* ownerText = nullptr;
+    ASSERT_TRUE(ConvertSidToStringSidW(owner, &ownerText));
+    EXPECT_EQ(narrow(ownerText), narrow(userSid())) << shown;
+    ASSERT_NE(rules, nullptr) << "no access rules at all: " << shown;
+    ASSERT_EQ(rules->AceCount, 1) << shown;
+    void* rule = nullptr;
+    ASSERT_TRUE(GetAce(rules, 0, &rule));
+    const auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(rule);
+    EXPECT_EQ(allowed->Header.AceType, ACCESS_ALLOWED_ACE_TYPE) << shown;
+    wchar_t* grantee = nullptr;
+    ASSERT_TRUE(ConvertSidToStringSidW(const_cast<DWORD*>(&allowed->SidStart), &grantee));
+    EXPECT_EQ(narrow(grantee), narrow(userSid())) << shown;
+    LocalFree(grantee);
+    LocalFree(ownerText);
+    LocalFree(text);
+    LocalFree(descriptor);
+    CloseHandle(pipe);
+}
+
+// A pipe of the claim's name that someone else made first, open to everyone: one that waits for
+// starts, or one that is always busy.
+struct Squatter {
+    const char* name;
+    bool answers;
+};
+
+void PrintTo(const Squatter& s, std::ostream* out) {
+    *out << s.name;
+}
+
+class APipeOfSomeoneElse : public ::testing::TestWithParam<Squatter> {};
+
+// Under Wine every process runs as one user: the pipe is someone else's by its owner, a group of
+// this user's that no copy of ours gives its pipe.
+TEST_P(APipeOfSomeoneElse, IsNotTakenForACopyOfOurs) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        L"O:BAD:(A;;GA;;;WD)", SDDL_REVISION_1, &descriptor, nullptr));
+    SECURITY_ATTRIBUTES security{sizeof security, descriptor, FALSE};
+    const HANDLE squatter =
+        CreateNamedPipeW(claimedPipe().c_str(),
+                         PIPE_ACCESS_INBOUND | FILE_FLAG_FIRST_PIPE_INSTANCE | FILE_FLAG_OVERLAPPED,
+                         PIPE_TYPE_BYTE, 1, 0, 64, 0, &security);
+    LocalFree(descriptor);
+    ASSERT_NE(squatter, INVALID_HANDLE_VALUE) << "error " << GetLastError();
+    OVERLAPPED waiting{};
+    waiting.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE busy = INVALID_HANDLE_VALUE;
+    if (GetParam().answers) {
+        ConnectNamedPipe(squatter, &waiting);
+    } else {  // its one instance taken
+        busy = CreateFileW(claimedPipe().c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+        ASSERT_NE(busy, INVALID_HANDLE_VALUE) << "error " << GetLastError();
+    }
+
+    auto first = std::make_shared<std::unique_ptr<SingleInstance>>();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(endsWithin([first] { *first = SingleInstance::claim(); }, 10s));
+    std::printf("   start with the pipe made by someone else (%s): %lld ms\n", GetParam().name,
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                           std::chrono::steady_clock::now() - start)
+                                           .count()));
+    EXPECT_NE(*first, nullptr) << "the other pipe was taken for a copy of ours";
+    if (*first != nullptr) {
+        std::atomic<int> asked{0};
+        (*first)->onAsked([&asked] { ++asked; });
+        EXPECT_EQ(SingleInstance::claim(), nullptr) << "a later start did not find the first";
+        EXPECT_TRUE(processUntil([&asked] { return asked == 1; })) << asked;
+        first->reset();
+    }
+    if (busy != INVALID_HANDLE_VALUE) {
+        CloseHandle(busy);
+    }
+    CancelIo(squatter);
+    CloseHandle(squatter);
+    CloseHandle(waiting.hEvent);
+}
+
+INSTANTIATE_TEST_SUITE_P(Squatters, APipeOfSomeoneElse,
+                         ::testing::Values(Squatter{"Answering", true},
+                                           Squatter{"AlwaysBusy", false}),
+                         [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+#else
+
+// A process of user nobody that does one thing with the name this user's copy claims first, then
+// holds what it made until the test lets it go. Any user may bind or connect to a name in the
+// abstract namespace; switching users needs root, so without it the test skips.
+class OtherUser {
+public:
+    enum class Act {
+        HoldTheNameWithAFullQueue,  // binds, listens, never accepts, fills its queue
+        KnockAndWaitUntilClosed,    // connects and waits for the listener to close it
+    };
+    enum class State { Busy, Done, CannotSwitch, Failed };
+
+    explicit OtherUser(Act act) {
+        sockaddr_un where{};
+        where.sun_family = AF_UNIX;
+        const std::string name = std::string(1, '\0') + "io.github.hushwell.Hushwell-" +
+                                 std::to_string(getuid()) + "-" + std::getenv("DISPLAY");
+        std::memcpy(where.sun_path, name.data(), name.size());
+        const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size());
+        int report[2];
+        int hold[2];
+        if (pipe2(report, O_CLOEXEC) != 0 || pipe2(hold, O_CLOEXEC) != 0) {
+            return;
+        }
+        m_child = fork();
+        if (m_child == 0) {
+            close(report[0]);
+            close(hold[1]);
+            run(act, where, length, report[1], hold[0]);
+        }
+        close(report[1]);
+        close(hold[0]);
+        m_report = report[0];
+        m_hold = hold[1];
+    }
+    ~OtherUser() {
+        close(m_hold);
+        close(m_report);
+        if (m_child > 0) {
+            waitpid(m_child, nullptr, 0);
+        }
+    }
+    OtherUser(const OtherUser&) = delete;
+    OtherUser& operator=(const OtherUser&) = delete;
+
+    // What the process has done so far, waiting up to `limit` for it to finish its act.
+    State state(std::chrono::milliseconds limit = 0ms) {
+        pollfd ready{m_report, POLLIN, 0};
+        char said = 0;
+        if (m_state == State::Busy && poll(&ready, 1, static_cast<int>(limit.count())) == 1) {
+            m_state = read(m_report, &said, 1) != 1 ? State::Failed
+                      : said == 'r'                 ? State::Done
+                      : said == 'u'                 ? State::CannotSwitch
+                                                    : State::Failed;
+        }
+        return m_state;
+    }
+
+private:
+    // In the child: system calls only.
+    [[noreturn]] static void run(Act act, const sockaddr_un& where, socklen_t length, int report,
+                                 int hold) {
+        constexpr uid_t kNobody = 65534;
+        const auto say = [report](char c) { (void)!write(report, &c, 1); };
+        if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) {
+            say('u');
+            _exit(0);
+        }
+        const auto* address = reinterpret_cast<const sockaddr*>(&where);
+        const int own = socket(AF_UNIX, SOCK_STREAM, 0);
+        if (act == Act::HoldTheNameWithAFullQueue) {
+            if (bind(own, address, length) != 0 || listen(own, 0) != 0) {
+                say('f');
+                _exit(1);
+            }
+            // Connections nobody accepts, until one more would have to wait.
+            for (int i = 0; i < 16; ++i) {
+                if (connect(socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0), address, length) !=
+                    0) {
+                    break;
+                }
+            }
+        } else {
+            if (connect(own, address, length) != 0) {
+                say('f');
+                _exit(1);
+            }
+            char c = 0;
+            while (read(own, &c, 1) > 0) {
+            }
+        }
+        say('r');
+        char c = 0;
+        (void)!read(hold, &c, 1);  // until the test closes its end
+        _exit(0);
+    }
+
+    pid_t m_child = -1;
+    int m_report = -1;
+    int m_hold = -1;
+    State m_state = State::Busy;
+};
+
+// Another user binds the name first and never accepts: a start neither waits for it nor takes it
+// for a copy of ours; it runs, and later starts find it, also once the other process has gone.
+TEST(SingleInstanceAndAnotherUser, ANameHeldWithAFullQueueDoesNotHoldTheStart) {
+    auto squatter = std::make_unique<OtherUser>(OtherUser::Act::HoldTheNameWithAFullQueue);
+    if (squatter->state(5000ms) == OtherUser::State::CannotSwitch) {
+        GTEST_SKIP() << "cannot act as user nobody (needs root)";
+    }
+    ASSERT_EQ(squatter->state(), OtherUser::State::Done) << "user nobody could not take the name";
+    auto first = std::make_shared<std::unique_ptr<SingleInstance>>();
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(endsWithin([first] { *first = SingleInstance::claim(); }, 5s))
+        << "the start waits for the other user's process";
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
+    std::printf("   start with the name held by another user: %lld ms\n",
+                static_cast<long long>(took.count()));
+    ASSERT_NE(*first, nullptr) << "the other user's process was taken for a copy of ours";
+    std::atomic<int> asked{0};
+    (*first)->onAsked([&asked] { ++asked; });
+    EXPECT_EQ(SingleInstance::claim(), nullptr) << "a later start did not find the first";
+    EXPECT_TRUE(processUntil([&asked] { return asked == 1; })) << asked;
+    squatter.reset();
+    EXPECT_EQ(SingleInstance::claim(), nullptr)
+        << "with the name free, a start ran as a second copy";
+    EXPECT_TRUE(processUntil([&asked] { return asked == 2; })) << asked;
+}
+
+// Only this user's starts bring the window to the front; the listener goes on answering them.
+TEST(SingleInstanceAndAnotherUser, AKnockFromAnotherUserIsNotAnswered) {
+    const std::unique_ptr<SingleInstance> first = SingleInstance::claim();
+    ASSERT_NE(first, nullptr);
+    std::atomic<int> asked{0};
+    first->onAsked([&asked] { ++asked; });
+    OtherUser knocker(OtherUser::Act::KnockAndWaitUntilClosed);
+    // The knock is handled (and closed) on the event loop.
+    ASSERT_TRUE(processUntil([&knocker] { return knocker.state() != OtherUser::State::Busy; }));
+    if (knocker.state() == OtherUser::State::CannotSwitch) {
+        GTEST_SKIP() << "cannot act as user nobody (needs root)";
+    }
+    ASSERT_EQ(knocker.state(), OtherUser::State::Done) << "user nobody could not knock";
+    processUntil([] { return false; }, 100ms);
+    EXPECT_EQ(asked, 0) << "the other user's knock brought the window to the front";
+    EXPECT_EQ(SingleInstance::claim(), nullptr);
+    EXPECT_TRUE(processUntil([&asked] { return asked == 1; })) << asked;
+}
+
+#endif
 
 }  // namespace
 }  // namespace hushwell
