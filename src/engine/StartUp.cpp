@@ -16,7 +16,7 @@ void setLevelFromText(Model& model, Level level, const std::string& stored) {
         const std::int32_t position = toInt32(kMaxLevel - leadingNumber(stored));
         model.setLevel(level, kMaxLevel - std::clamp(position, 0, kMaxLevel));
     } catch (const std::out_of_range& error) {
-        const std::string shown = stored.size() > 24 ? stored.substr(0, 24) + "..." : stored;
+        const std::string shown = shortened(stored);
         throw std::out_of_range(std::string("The ") + (level == Level::Down ? "Down" : "Up") +
                                 " level stored in " + kSettingsFileName + ", \"" + shown +
                                 "\", is out of range. " + error.what());

@@ -1,19 +1,17 @@
 #include "settings/FieldReader.h"
 
+#include "settings/TextNumbers.h"
+
 namespace hushwell {
 namespace {
 
 constexpr int kEof = std::char_traits<char>::eof();
 
-bool isBlank(int c) {
-    return c == ' ' || c == '\t';
-}
-
 }  // namespace
 
 void FieldReader::append(std::string& field, int c) const {
     if (field.size() >= kMaxFieldLength) {
-        throw Error(Failure::TooLong, "a field is longer than 32767 characters");
+        throw Error(Failure::TooLong, "a field " + tooLong());
     }
     field += static_cast<char>(c);
 }

@@ -20,11 +20,15 @@ namespace hushwell {
 class FieldReader {
 public:
     static constexpr std::size_t kMaxFieldLength = 32767;
+    // What a message says of a longer field.
+    [[nodiscard]] static std::string tooLong() {
+        return "is longer than " + std::to_string(kMaxFieldLength) + " characters";
+    }
 
     enum class Failure { EndOfData, TooLong };
     class Error : public std::runtime_error {
     public:
-        Error(Failure kind, const char* what) : std::runtime_error(what), failure(kind) {}
+        Error(Failure kind, const std::string& what) : std::runtime_error(what), failure(kind) {}
         Failure failure;
     };
 

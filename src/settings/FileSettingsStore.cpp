@@ -17,8 +17,7 @@ std::optional<LoadedSettings> FileSettingsStore::load() {
     std::ifstream in(file, std::ios::binary);
     if (!in) {
         LoadedSettings unread;
-        unread.error = "Couldn't load the settings from \"" + pathText(file) +
-                       "\": the file cannot be opened.";
+        unread.error = loadFailure(pathText(file), "the file cannot be opened");
         return unread;
     }
     return parseSettings(in, pathText(file));

@@ -20,8 +20,7 @@ std::string pairName(int index) {
 
 // A field as a message quotes it: short enough to read.
 std::string quoted(const std::string& field) {
-    constexpr std::size_t kShown = 24;
-    return "\"" + (field.size() > kShown ? field.substr(0, kShown) + "..." : field) + "\"";
+    return "\"" + shortened(field) + "\"";
 }
 
 // The next field; a failure throws its description.
@@ -31,7 +30,7 @@ std::string nextField(FieldReader& reader, const std::string& what) {
     } catch (const FieldReader::Error& error) {
         throw std::runtime_error(error.failure == FieldReader::Failure::EndOfData
                                      ? "the file ends before " + what
-                                     : what + " is longer than 32767 characters");
+                                     : what + " " + FieldReader::tooLong());
     } catch (const std::ios_base::failure& error) {
         throw std::runtime_error("the file cannot be read (" + std::string(error.what()) + ")");
     }
@@ -57,7 +56,7 @@ std::string fieldFor(const std::string& text, const std::string& what) {
     if (!field) {
         throw std::runtime_error(
             text.size() > FieldReader::kMaxFieldLength
-                ? what + " is longer than 32767 characters"
+                ? what + " " + FieldReader::tooLong()
                 : what + ", " + quoted(text) +
                       ", cannot be stored: a text with a double quote in it cannot also hold a "
                       "comma or a line break, begin with a double quote, or begin or end with a "
@@ -105,8 +104,7 @@ LoadedSettings parseSettings(std::istream& in, const std::string& fileName) {
             ++loaded.fieldsRead;
         }
     } catch (const std::runtime_error& error) {
-        loaded.error =
-            "Couldn't load the settings from \"" + fileName + "\": " + error.what() + ".";
+        loaded.error = loadFailure(fileName, error.what());
     }
     return loaded;
 }
@@ -124,6 +122,10 @@ bool ordinaryFileExists(const std::filesystem::path& file) {
     }
 #endif
     return true;
+}
+
+std::string loadFailure(const std::string& fileName, const std::string& reason) {
+    return "Couldn't load the settings from \"" + fileName + "\": " + reason + ".";
 }
 
 }  // namespace hushwell

@@ -20,6 +20,9 @@ constexpr const char* kSettingsFileName = "Hushwell_setup.txt";
 // field at a time, up to the first error; `fileName` names the file in the error.
 [[nodiscard]] LoadedSettings parseSettings(std::istream& in, const std::string& fileName);
 
+// The message for a settings file `fileName` that could not be read: `reason` says why.
+[[nodiscard]] std::string loadFailure(const std::string& fileName, const std::string& reason);
+
 // True only for an ordinary file: a folder, or on Windows a hidden or system file, counts as
 // absent.
 [[nodiscard]] bool ordinaryFileExists(const std::filesystem::path& file);

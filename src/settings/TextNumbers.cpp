@@ -13,10 +13,6 @@ bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-bool isBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
 // Reads [sign] digits [. digits] from the start of `text` into `number`, skipping the characters
 // that `skip` accepts. Returns how many characters were consumed and whether any digit was seen.
 struct Scan {
@@ -52,6 +48,11 @@ Scan scanNumber(std::string_view text, Skip skip) {
 }
 
 }  // namespace
+
+std::string shortened(const std::string& text) {
+    constexpr std::size_t kShown = 24;
+    return text.size() > kShown ? text.substr(0, kShown) + "..." : text;
+}
 
 double roundHalfEven(double value) {
     // The default rounding mode, which nothing changes, sends halves to the even neighbour.

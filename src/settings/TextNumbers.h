@@ -1,9 +1,18 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace hushwell {
+
+// A blank, as the settings file and its numbers skip it: a space or a tab.
+[[nodiscard]] constexpr bool isBlank(int c) {
+    return c == ' ' || c == '\t';
+}
+
+// `text` short enough for a message to quote: its first 24 characters and "..." when longer.
+[[nodiscard]] std::string shortened(const std::string& text);
 
 // Rounds to the nearest integer, an exact half going to the even neighbour (2.5 -> 2, 3.5 -> 4).
 [[nodiscard]] double roundHalfEven(double value);
