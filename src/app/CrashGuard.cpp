@@ -9,17 +9,17 @@
 #include "mixer/MixerChoice.h"
 
 #ifdef _WIN32
-#include <QWinEventNotifier>
 #include <windows.h>
+#include <QWinEventNotifier>
 
 #include <cwchar>
 #else
-#include <QSocketNotifier>
 #include <fcntl.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <QSocketNotifier>
 
 #include <cerrno>
 #include <cstdlib>
@@ -164,7 +164,7 @@ bool CrashGuard::send(const Message& message) {
 
 void CrashGuard::closeGuard() {
     if (m_notifier != nullptr) {
-        m_notifier->setProperty("enabled", false);
+        static_cast<QWinEventNotifier*>(m_notifier)->setEnabled(false);
         m_notifier->deleteLater();  // it may be the one that is calling
         m_notifier = nullptr;
     }
@@ -298,7 +298,7 @@ bool CrashGuard::send(const Message& message) {
 
 void CrashGuard::closeGuard() {
     if (m_notifier != nullptr) {
-        m_notifier->setProperty("enabled", false);
+        static_cast<QSocketNotifier*>(m_notifier)->setEnabled(false);
         m_notifier->deleteLater();  // it may be the one that is calling
         m_notifier = nullptr;
     }

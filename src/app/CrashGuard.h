@@ -46,7 +46,6 @@ public:
     };
 
 private:
-
     void spawn();
     void replaceIfGone();
     bool send(const Message& message);

@@ -150,7 +150,8 @@ private:
     static void onSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* data) {
         auto* query = static_cast<SinkQuery*>(data);
         if (eol == 0 && info != nullptr) {
-            query->sink = Sink{info->index, info->volume.channels, info->name != nullptr ? info->name : ""};
+            query->sink =
+                Sink{info->index, info->volume.channels, info->name != nullptr ? info->name : ""};
         }
     }
 

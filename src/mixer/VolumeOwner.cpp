@@ -112,8 +112,8 @@ struct VolumeOwner::State {
     std::optional<std::int32_t> landed;
     std::optional<std::string> landedOn;
     std::optional<std::pair<std::int32_t, std::int32_t>> leftover;  // value, scale
-    bool send = false;     // `wanted` is still to be sent
-    bool sending = false;  // a value is with the provider
+    bool send = false;                                              // `wanted` is still to be sent
+    bool sending = false;                                           // a value is with the provider
     bool stop = false;
     bool idle = false;  // the thread has ended
 };

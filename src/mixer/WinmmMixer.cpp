@@ -126,7 +126,6 @@ std::optional<std::string> WinmmMixer::set(std::int32_t value) {
         return std::nullopt;
     }
     return std::string();  // one output
-
 }
 
 }  // namespace hushwell

@@ -185,13 +185,21 @@ TEST(VolumeOwner, ResendsOnTheServersReturnAndTheHeldLevelFollowsTheOutput) {
         VolumeEvent::Kind told;
         Calls expected;
     } cases[] = {
-        {"server back while held: resent", Owned::kDown, VolumeEvent::Kind::ServerBack,
+        {"server back while held: resent",
+         Owned::kDown,
+         VolumeEvent::Kind::ServerBack,
          {"set 13100", "set 13100"}},
-        {"server back while up: resent", Owned::kUp, VolumeEvent::Kind::ServerBack,
+        {"server back while up: resent",
+         Owned::kUp,
+         VolumeEvent::Kind::ServerBack,
          {"set 65500", "set 65500"}},
-        {"output changed while held: the new one held, the one left gets Up", Owned::kDown,
-         VolumeEvent::Kind::OutputChanged, {"set 13100", "set 13100", "setOn speakers 65500"}},
-        {"output changed while up: nothing", Owned::kUp, VolumeEvent::Kind::OutputChanged,
+        {"output changed while held: the new one held, the one left gets Up",
+         Owned::kDown,
+         VolumeEvent::Kind::OutputChanged,
+         {"set 13100", "set 13100", "setOn speakers 65500"}},
+        {"output changed while up: nothing",
+         Owned::kUp,
+         VolumeEvent::Kind::OutputChanged,
          {"set 65500"}},
     };
     for (const auto& c : cases) {

@@ -57,7 +57,7 @@ public:
     bool takes = true;
     std::string current = "speakers";
     std::map<std::string, std::int32_t> outputs;  // the value each output holds
-    std::vector<std::string> calls;                // "set 13100", "setOn speakers 65500"
+    std::vector<std::string> calls;               // "set 13100", "setOn speakers 65500"
     EventHandler handler;
 
     bool open() override { return opens; }

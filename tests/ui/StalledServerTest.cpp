@@ -16,8 +16,8 @@
 #include <thread>
 
 #include "engine/Core.h"
-#include "mixer/VolumeOwner.h"
 #include "mixer/MixerChoice.h"
+#include "mixer/VolumeOwner.h"
 #include "settings/FileSettingsStore.h"
 #include "settings/SettingsFile.h"
 #include "support/AudioSandbox.h"
