@@ -310,7 +310,7 @@ void CrashGuard::closeGuard() {
 
 #endif
 
-CrashGuard::CrashGuard() {
+CrashGuard::CrashGuard(std::function<void()> replaced) : m_replaced(std::move(replaced)) {
     spawn();
 }
 
@@ -320,23 +320,22 @@ CrashGuard::~CrashGuard() {
 }
 
 void CrashGuard::replaceIfGone() {
-    const std::lock_guard lock(m_mutex);
-    closeGuard();
-    spawn();
-    if (m_pipe != -1) {
-        (void)send(m_last);
+    {
+        const std::lock_guard lock(m_mutex);
+        closeGuard();
+        spawn();
     }
+    m_replaced();
 }
 
 void CrashGuard::tell(std::int32_t upValue, std::int32_t scale, bool held) {
     const std::lock_guard lock(m_mutex);
-    m_last = {upValue, scale, held ? 1 : 0};
     if (held) {
         m_record.write({upValue, scale});
     } else {
         m_record.remove();
     }
-    if (m_pipe != -1 && !send(m_last)) {
+    if (m_pipe != -1 && !send({upValue, scale, held ? 1 : 0})) {
         // Gone: the notifier, on the window's thread, puts a new guard in its place and tells it.
         QMetaObject::invokeMethod(this, &CrashGuard::replaceIfGone, Qt::QueuedConnection);
     }

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -22,8 +23,9 @@ namespace hushwell {
 class CrashGuard final : public QObject {
     Q_OBJECT
 public:
-    // Starts the guard: this program again, with a pipe to read (see runIfGuard()).
-    CrashGuard();
+    // Starts the guard: this program again, with a pipe to read (see runIfGuard()). A guard that
+    // is gone is replaced, and `replaced` asked to tell the new one the volume's record.
+    explicit CrashGuard(std::function<void()> replaced);
     // Closes the pipe: the guard acts on the last state it was told.
     ~CrashGuard() override;
     CrashGuard(const CrashGuard&) = delete;
@@ -52,8 +54,8 @@ private:
     void closeGuard();
 
     std::mutex m_mutex;
+    std::function<void()> m_replaced;
     HeldRecord m_record;
-    Message m_last;
     std::intptr_t m_pipe = -1;     // a file descriptor, or a HANDLE on Windows; -1: no guard
     std::intptr_t m_process = -1;  // Windows: the guard's process HANDLE
     std::string m_unsent;          // Windows: the rest of a message the pipe took only part of

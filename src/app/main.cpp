@@ -77,7 +77,7 @@ int main(int argc, char* argv[]) {
         std::make_unique<hushwell::FirstThatOpens>(hushwell::platformProviders(),
                                                    hushwell::logMixerCall),
         [&reports](std::function<void()> task) { reports.post(std::move(task)); });
-    hushwell::CrashGuard guard;
+    hushwell::CrashGuard guard([&volume] { volume.tellAgain(); });
     volume.observe([&guard](const hushwell::VolumeOwner::Record& record) {
         guard.tell(record.upValue, record.scale, record.held);
     });

@@ -206,6 +206,14 @@ void VolumeOwner::observe(Observer observer) {
     m_state->observer = std::move(observer);
 }
 
+void VolumeOwner::tellAgain() {
+    {
+        const std::lock_guard lock(m_state->mutex);
+        m_state->told = Record{-1, -1, false};  // no record is that: the loop tells it
+    }
+    m_state->changed.notify_one();
+}
+
 void VolumeOwner::putBackFirst(std::int32_t value, std::int32_t scale) {
     const std::lock_guard lock(m_state->mutex);
     m_state->leftover = {value, scale};

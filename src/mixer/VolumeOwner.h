@@ -59,6 +59,8 @@ public:
 
     // Where each change of the record goes, on the mixer's thread. Set it before the first call.
     void observe(Observer observer);
+    // Tells the observer the record again, changed or not (a new guard needs to learn it).
+    void tellAgain();
     // The Up value of an earlier run that ended held (`value` of a scale running to `scale`):
     // it is put back as soon as the volume is located, before anything asked later.
     void putBackFirst(std::int32_t value, std::int32_t scale);
