@@ -185,9 +185,11 @@ namespace {
 constexpr const char* kGuardVariable = "HUSHWELL_GUARD";
 constexpr int kGuardDescriptor = 3;  // the guard's end of the socket, in the guard
 
+// Asked to end: the program's own orderly end (when it was asked too) and then one last try get
+// this long, then SIGALRM ends the guard.
 void onTerminate(int) {
     g_ending = 1;
-    alarm(5);  // the last try gets this long
+    alarm(10);
 }
 
 // Closes every descriptor from `first` on: close_range() where the kernel has it (5.9 and later,
@@ -211,16 +213,24 @@ std::optional<int> CrashGuard::runIfGuard() {
     unsetenv(kGuardVariable);
     prctl(PR_SET_NAME, "hushwell guard");  // what a process list shows for it
     // The terminal's signals that end the program do not end the guard; SIGTERM ends it after
-    // one last try.
+    // the program's end and one last try, or at the alarm.
     for (int number : {SIGINT, SIGHUP, SIGPIPE}) {
         std::signal(number, SIG_IGN);
     }
     struct sigaction terminate {};
     terminate.sa_handler = onTerminate;
-    sigaction(SIGTERM, &terminate, nullptr);  // no SA_RESTART: the wait ends
+    sigaction(SIGTERM, &terminate, nullptr);
     return guard([](Message& message) {
-        return g_ending == 0 && recv(kGuardDescriptor, &message, sizeof message, 0) ==
-                                    static_cast<ssize_t>(sizeof message);
+        for (;;) {
+            const ssize_t got = recv(kGuardDescriptor, &message, sizeof message, 0);
+            if (got == static_cast<ssize_t>(sizeof message)) {
+                return true;
+            }
+            if (got < 0 && errno == EINTR) {
+                continue;  // SIGTERM: the program, if it got one too, is ending; wait for it
+            }
+            return false;
+        }
     });
 }
 
