@@ -87,8 +87,8 @@ private:
     std::atomic<bool> m_subscribed{false};
 };
 
-// The PulseAudio provider, noting the second of each apply.
-class MeasuredMixer final : public MasterVolume {
+// The PulseAudio provider called at once on the tick's thread, noting the second of each apply.
+class MeasuredMixer final : public SystemVolume {
 public:
     struct Apply {
         double boundary;  // the second boundary the apply belongs to
@@ -97,11 +97,14 @@ public:
     std::vector<Apply> applied;
     bool open() override { return m_mixer->open(); }
     std::optional<std::int32_t> locate() override { return m_mixer->locate(); }
-    bool set(std::int32_t value) override {
+    void setUpValue(std::int32_t) override {}
+    void set(std::int32_t value) override {
         const double now = msSinceEpoch(WallClock::now());
         applied.push_back({now - std::fmod(now, 1000.0), now});
-        return m_mixer->set(value);
+        (void)m_mixer->set(value);
     }
+    void watch(const EventHandler&) override {}
+    void finish() override {}
 
 private:
     std::unique_ptr<MasterVolume> m_mixer = pulseMasterVolume();

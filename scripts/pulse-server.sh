@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # pulse-server.sh start|stop|restart DIR: a private PulseAudio server on DIR/native with a null
-# sink "speakers". Used by the test scripts, and by tests that kill and restart the server.
+# sink "speakers". Used by the test scripts, and by tests that kill and restart the server. As a
+# desktop's server does, it brings a sink back at the volume it had when the server stopped.
 source "$(dirname "$0")/common.sh"
 cmd=$1
 dir=$2
@@ -9,6 +10,7 @@ start() {
     XDG_RUNTIME_DIR="$dir" HOME="$dir" pulseaudio -n --daemonize=no --exit-idle-time=-1 \
         --use-pid-file=no --disable-shm=yes \
         -L "module-native-protocol-unix socket=$dir/native auth-anonymous=1" \
+        -L module-device-restore \
         -L "module-null-sink sink_name=speakers sink_properties=device.description=Speakers" \
         --log-target=file:"$dir/server.log" >/dev/null 2>&1 &
     echo $! > "$dir/server.pid"

@@ -1,116 +1,91 @@
 #include "app/CrashGuard.h"
 
-#include <string>
+#include <chrono>
+#include <csignal>
+#include <thread>
+#include <vector>
 
 #include "app/MixerLog.h"
 #include "mixer/MixerChoice.h"
 
 #ifdef _WIN32
 #include <windows.h>
+#include <QWinEventNotifier>
 
 #include <cwchar>
 #else
+#include <fcntl.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <QSocketNotifier>
 
-#include <csignal>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+extern char** environ;
 #endif
 
 namespace hushwell {
 namespace {
 
-// What the program tells its guard: the Up value in the program's scale, and what the guard is
-// to do with it.
-struct Message {
-    std::int32_t upValue = 0;
-    std::int32_t scale = 0;
-    std::int32_t state = 0;
-};
-constexpr std::int32_t kUp = 0;         // the volume is at the Up value: nothing to put back
-constexpr std::int32_t kHeld = 1;       // held away from it: put it back if the program vanishes
-constexpr std::int32_t kStandDown = 2;  // the program ends in order: the guard ends too
+using Message = CrashGuard::Message;
+using namespace std::chrono_literals;
 
-// The guard's whole life: it waits for what the program tells it; when the program is gone
-// without standing it down while the volume was held, it puts the Up value back.
+// How long the guard tries to reach a sound server that is away (a restart, a resume from
+// sleep), and how long it pauses between tries.
+constexpr auto kTrying = 60s;
+constexpr auto kPause = 250ms;
+
+volatile std::sig_atomic_t g_ending = 0;  // the guard was asked to end: one last try
+
+// Puts the Up value back through a mixer of the guard's own, connecting afresh on every try,
+// until it lands, the time is up, or the guard is asked to end. The guard's mixer may not be the
+// one the program had (a server that was slow when the program started, and is not now): the
+// value goes over in the guard's own scale.
+int putBack(const Message& last) {
+    const auto until = std::chrono::steady_clock::now() + kTrying;
+    for (;;) {
+        {
+            FirstThatOpens volume(platformProviders(),
+                                  [](const std::string& line) { logMixerCall("guard: " + line); });
+            const std::optional<std::int32_t> scale =
+                volume.open() ? volume.locate() : std::nullopt;
+            if (scale && volume.set(rescaled(last.upValue, last.scale, *scale))) {
+                HeldRecord().remove();
+                return 0;
+            }
+        }
+        if (g_ending != 0 || std::chrono::steady_clock::now() >= until) {
+            return 1;
+        }
+        std::this_thread::sleep_for(kPause);
+    }
+}
+
+// The guard's whole life: it waits for what the program tells it; when the program is gone while
+// the volume was held, it puts the Up value back.
 template <typename Read>
 int guard(Read read) {
     Message last{};
     Message message{};
     while (read(message)) {
-        if (message.state == kStandDown) {
-            return 0;
-        }
         last = message;
     }
-    if (last.state == kHeld) {
-        FirstThatOpens volume(platformProviders(),
-                              [](const std::string& line) { logMixerCall("guard: " + line); });
-        // The guard's mixer may not be the one the program had (a server that was slow when
-        // the program started, and is not now): the value goes over in the guard's own scale.
-        const std::optional<std::int32_t> scale = volume.open() ? volume.locate() : std::nullopt;
-        if (scale) {
-            (void)volume.set(rescaled(last.upValue, last.scale, *scale));
-        }
-    }
-    return 0;
+    return last.held != 0 ? putBack(last) : 0;
 }
-
-#ifdef _WIN32
-
-constexpr const wchar_t* kGuardVariable = L"HUSHWELL_GUARD";
-
-void inheritable(HANDLE handle) {
-    if (handle != nullptr && handle != INVALID_HANDLE_VALUE) {
-        SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
-    }
-}
-
-#endif
 
 }  // namespace
 
 #ifdef _WIN32
 
-// The guard is this program again, told by an environment variable which inherited handle is
-// its end of the pipe; the program's end is not inherited, so when the program is gone the read
-// fails at once.
-CrashGuard::CrashGuard(MasterVolume& volume) : m_volume(volume) {
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE readEnd = nullptr;
-    HANDLE writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) {
-        return;
-    }
-    SetHandleInformation(writeEnd, HANDLE_FLAG_INHERIT, 0);
-    std::wstring exe(32768, L'\0');
-    exe.resize(GetModuleFileNameW(nullptr, exe.data(), static_cast<DWORD>(exe.size())));
-    std::wstring command = L"\"" + exe + L"\"";
-    SetEnvironmentVariableW(kGuardVariable,
-                            std::to_wstring(reinterpret_cast<std::uintptr_t>(readEnd)).c_str());
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
-    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    for (HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) {
-        inheritable(handle);  // the guard writes its log where the program does
-    }
-    PROCESS_INFORMATION process{};
-    const BOOL started = CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, TRUE,
-                                        CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process);
-    SetEnvironmentVariableW(kGuardVariable, nullptr);
-    CloseHandle(readEnd);
-    if (!started) {
-        CloseHandle(writeEnd);
-        return;
-    }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    m_pipe = reinterpret_cast<std::intptr_t>(writeEnd);
-}
+namespace {
+
+constexpr const wchar_t* kGuardVariable = L"HUSHWELL_GUARD";
+
+}  // namespace
 
 std::optional<int> CrashGuard::runIfGuard() {
     wchar_t value[32] = {};
@@ -126,45 +101,187 @@ std::optional<int> CrashGuard::runIfGuard() {
     });
 }
 
-namespace {
-
-void send(std::intptr_t pipe, const Message& message) {
-    DWORD written = 0;
-    WriteFile(reinterpret_cast<HANDLE>(pipe), &message, sizeof message, &written, nullptr);
+// The guard is this program again, told by an environment variable which inherited handle is
+// its end of the pipe; the program's end is not inherited, so when the program is gone the read
+// fails at once. The guard reads nothing from the program's standard input and writes nothing to
+// its output; its log goes where the program's does.
+void CrashGuard::spawn() {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) {
+        return;
+    }
+    SetHandleInformation(writeEnd, HANDLE_FLAG_INHERIT, 0);
+    // A write never waits for a guard that reads nothing: what the pipe cannot hold waits here.
+    DWORD mode = PIPE_NOWAIT;
+    SetNamedPipeHandleState(writeEnd, &mode, nullptr, nullptr);
+    std::wstring exe(32768, L'\0');
+    exe.resize(GetModuleFileNameW(nullptr, exe.data(), static_cast<DWORD>(exe.size())));
+    std::wstring command = L"\"" + exe + L"\"";
+    SetEnvironmentVariableW(kGuardVariable,
+                            std::to_wstring(reinterpret_cast<std::uintptr_t>(readEnd)).c_str());
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nullptr;
+    startup.hStdOutput = nullptr;
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    if (startup.hStdError != nullptr && startup.hStdError != INVALID_HANDLE_VALUE) {
+        SetHandleInformation(startup.hStdError, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    }
+    PROCESS_INFORMATION process{};
+    const BOOL started = CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, TRUE,
+                                        CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process);
+    SetEnvironmentVariableW(kGuardVariable, nullptr);
+    CloseHandle(readEnd);
+    if (!started) {
+        CloseHandle(writeEnd);
+        return;
+    }
+    CloseHandle(process.hThread);
+    m_pipe = reinterpret_cast<std::intptr_t>(writeEnd);
+    m_process = reinterpret_cast<std::intptr_t>(process.hProcess);
+    m_unsent.clear();
+    auto* notifier = new QWinEventNotifier(process.hProcess, this);
+    connect(notifier, &QWinEventNotifier::activated, this, &CrashGuard::replaceIfGone);
+    m_notifier = notifier;
 }
 
-void closePipe(std::intptr_t pipe) {
-    CloseHandle(reinterpret_cast<HANDLE>(pipe));
+bool CrashGuard::send(const Message& message) {
+    // The rest of a message the pipe took only part of goes first; a whole one not yet begun
+    // gives way to the newer.
+    m_unsent.resize(m_unsent.size() % sizeof message);
+    m_unsent.append(reinterpret_cast<const char*>(&message), sizeof message);
+    DWORD written = 0;
+    if (!WriteFile(reinterpret_cast<HANDLE>(m_pipe), m_unsent.data(),
+                   static_cast<DWORD>(m_unsent.size()), &written, nullptr)) {
+        return false;  // the guard is gone
+    }
+    m_unsent.erase(0, written);
+    return true;
+}
+
+void CrashGuard::closeGuard() {
+    if (m_notifier != nullptr) {
+        static_cast<QWinEventNotifier*>(m_notifier)->setEnabled(false);
+        m_notifier->deleteLater();  // it may be the one that is calling
+        m_notifier = nullptr;
+    }
+    if (m_pipe != -1) {
+        CloseHandle(reinterpret_cast<HANDLE>(m_pipe));
+        m_pipe = -1;
+    }
+    if (m_process != -1) {
+        CloseHandle(reinterpret_cast<HANDLE>(m_process));
+        m_process = -1;
+    }
+}
+
+#else
+
+namespace {
+
+constexpr const char* kGuardVariable = "HUSHWELL_GUARD";
+constexpr int kGuardDescriptor = 3;  // the guard's end of the socket, in the guard
+
+// Asked to end: the program's own orderly end (when it was asked too) and then one last try get
+// this long, then SIGALRM ends the guard.
+void onTerminate(int) {
+    g_ending = 1;
+    alarm(10);
+}
+
+// Closes every descriptor from `first` on: close_range() where the kernel has it (5.9 and later,
+// and not refused by a seccomp filter), else one by one. Only calls that are safe after fork().
+void closeFrom(int first, long openMax) {
+    if (close_range(static_cast<unsigned>(first), ~0U, 0) == 0) {
+        return;
+    }
+    for (long fd = first; fd < openMax; ++fd) {
+        close(static_cast<int>(fd));
+    }
 }
 
 }  // namespace
 
-#else
+std::optional<int> CrashGuard::runIfGuard() {
+    const char* value = std::getenv(kGuardVariable);
+    if (value == nullptr || std::strcmp(value, "3") != 0) {
+        return std::nullopt;
+    }
+    unsetenv(kGuardVariable);
+    prctl(PR_SET_NAME, "hushwell guard");  // what a process list shows for it
+    // The terminal's signals that end the program do not end the guard; SIGTERM ends it after
+    // the program's end and one last try, or at the alarm.
+    for (int number : {SIGINT, SIGHUP, SIGPIPE}) {
+        std::signal(number, SIG_IGN);
+    }
+    struct sigaction terminate {};
+    terminate.sa_handler = onTerminate;
+    sigaction(SIGTERM, &terminate, nullptr);
+    return guard([](Message& message) {
+        for (;;) {
+            const ssize_t got = recv(kGuardDescriptor, &message, sizeof message, 0);
+            if (got == static_cast<ssize_t>(sizeof message)) {
+                return true;
+            }
+            if (got < 0 && errno == EINTR) {
+                continue;  // SIGTERM: the program, if it got one too, is ending; wait for it
+            }
+            return false;
+        }
+    });
+}
 
-// The guard is forked twice, so that it is nobody's child to wait for, and in a session of its
-// own, so that the terminal's signals that end the program do not end it first.
-CrashGuard::CrashGuard(MasterVolume& volume) : m_volume(volume) {
+// The guard is this program again, started anew (fork and exec: safe in a process with threads)
+// and forked twice, so that it is nobody's child to wait for, in a session of its own, so that
+// the terminal's signals that end the program do not end it first. It keeps nothing of the
+// program's but its end of the socket and the log: standard input and output are the null
+// device, and so is standard error where that is a terminal (the guard outlives the shell's job).
+void CrashGuard::spawn() {
     int ends[2];
     // Messages keep their bounds: one that does not fit whole is not sent at all.
     if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) {
         return;
     }
+    // Everything the child needs is made before fork(): after it, only async-signal-safe calls.
+    std::vector<std::string> variables{std::string(kGuardVariable) + "=3"};
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        if (std::strncmp(*entry, "HUSHWELL_GUARD=", 15) != 0) {
+            variables.emplace_back(*entry);
+        }
+    }
+    std::vector<char*> environment;
+    for (std::string& variable : variables) {
+        environment.push_back(variable.data());
+    }
+    environment.push_back(nullptr);
+    char name[] = "hushwell";
+    char* arguments[] = {name, nullptr};
+    const long openMax = sysconf(_SC_OPEN_MAX);
+    const bool errorIsTerminal = isatty(2) != 0;
+
     const pid_t child = fork();
     if (child == 0) {
         if (fork() != 0) {
             _exit(0);
         }
         setsid();
-        prctl(PR_SET_NAME, "hushwell guard");  // what a process list shows for it
-        for (int number : {SIGINT, SIGHUP, SIGTERM, SIGPIPE}) {
-            std::signal(number, SIG_IGN);
+        const int null = open("/dev/null", O_RDWR);
+        dup2(null, 0);
+        dup2(null, 1);
+        if (errorIsTerminal) {
+            dup2(null, 2);
         }
-        // Nothing of the program's but the log: no socket of its may outlive it here.
-        close_range(3, static_cast<unsigned>(ends[1]) - 1, 0);
-        close_range(static_cast<unsigned>(ends[1]) + 1, ~0U, 0);
-        _exit(guard([fd = ends[1]](Message& message) {
-            return recv(fd, &message, sizeof message, 0) == sizeof message;
-        }));
+        if (ends[1] == kGuardDescriptor) {
+            fcntl(kGuardDescriptor, F_SETFD, 0);
+        } else {
+            dup2(ends[1], kGuardDescriptor);
+        }
+        closeFrom(kGuardDescriptor + 1, openMax);
+        execve("/proc/self/exe", arguments, environment.data());
+        _exit(127);
     }
     close(ends[1]);
     if (child < 0) {
@@ -173,61 +290,65 @@ CrashGuard::CrashGuard(MasterVolume& volume) : m_volume(volume) {
     }
     waitpid(child, nullptr, 0);
     m_pipe = ends[0];
+    // The guard never writes: the socket turns readable when the guard is gone.
+    auto* notifier = new QSocketNotifier(static_cast<qintptr>(m_pipe), QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, &CrashGuard::replaceIfGone);
+    m_notifier = notifier;
 }
 
-std::optional<int> CrashGuard::runIfGuard() {
-    return std::nullopt;
-}
-
-namespace {
-
-// Never waits: a guard that reads nothing (stopped in a debugger, say) must not hold the window.
+// Never waits: a guard that reads nothing (stopped in a debugger, say) must not hold the mixer.
 // What it misses then, the next message repeats whole.
-void send(std::intptr_t pipe, const Message& message) {
-    (void)::send(static_cast<int>(pipe), &message, sizeof message, MSG_NOSIGNAL | MSG_DONTWAIT);
+bool CrashGuard::send(const Message& message) {
+    if (::send(static_cast<int>(m_pipe), &message, sizeof message, MSG_NOSIGNAL | MSG_DONTWAIT) <
+        0) {
+        return errno == EAGAIN || errno == EWOULDBLOCK;  // otherwise the guard is gone
+    }
+    return true;
 }
 
-void closePipe(std::intptr_t pipe) {
-    close(static_cast<int>(pipe));
+void CrashGuard::closeGuard() {
+    if (m_notifier != nullptr) {
+        static_cast<QSocketNotifier*>(m_notifier)->setEnabled(false);
+        m_notifier->deleteLater();  // it may be the one that is calling
+        m_notifier = nullptr;
+    }
+    if (m_pipe != -1) {
+        close(static_cast<int>(m_pipe));
+        m_pipe = -1;
+    }
 }
-
-}  // namespace
 
 #endif
 
+CrashGuard::CrashGuard(std::function<void()> replaced) : m_replaced(std::move(replaced)) {
+    spawn();
+}
+
 CrashGuard::~CrashGuard() {
-    if (m_pipe != -1) {
-        closePipe(m_pipe);
+    const std::lock_guard lock(m_mutex);
+    closeGuard();
+}
+
+void CrashGuard::replaceIfGone() {
+    {
+        const std::lock_guard lock(m_mutex);
+        closeGuard();
+        spawn();
     }
+    m_replaced();
 }
 
-std::optional<std::int32_t> CrashGuard::locate() {
-    const std::optional<std::int32_t> scale = m_volume.locate();
-    m_scale = scale.value_or(0);
-    return scale;
-}
-
-void CrashGuard::tell(std::int32_t state) {
-    if (m_pipe != -1) {
-        send(m_pipe, {m_upValue, m_scale, state});
+void CrashGuard::tell(std::int32_t upValue, std::int32_t scale, bool held) {
+    const std::lock_guard lock(m_mutex);
+    if (held) {
+        m_record.write({upValue, scale});
+    } else {
+        m_record.remove();
     }
-}
-
-bool CrashGuard::set(std::int32_t value) {
-    m_asked = value;
-    tell(value != m_upValue ? kHeld : kUp);
-    return m_volume.set(value);
-}
-
-void CrashGuard::setUpValue(std::int32_t value) {
-    m_upValue = value;
-    tell(m_asked && *m_asked != value ? kHeld : kUp);
-    m_volume.setUpValue(value);
-}
-
-void CrashGuard::finish() {
-    m_volume.finish();
-    tell(kStandDown);
+    if (m_pipe != -1 && !send({upValue, scale, held ? 1 : 0})) {
+        // Gone: the notifier, on the window's thread, puts a new guard in its place and tells it.
+        QMetaObject::invokeMethod(this, &CrashGuard::replaceIfGone, Qt::QueuedConnection);
+    }
 }
 
 }  // namespace hushwell

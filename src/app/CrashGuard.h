@@ -1,44 +1,65 @@
 #pragma once
 
+#include <QObject>
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <optional>
+#include <string>
 
-#include "mixer/MasterVolume.h"
+#include "app/HeldRecord.h"
 
 namespace hushwell {
 
-// A master volume that a guard process watches. The guard is a small process of this same
-// program: it learns the Up value and whether the volume is held away from it, and when this
-// process ends without saying goodbye (killed, crashed) it puts the Up value back through a
-// connection of its own. An orderly end (finish()) tells it to stand down. It waits blocked on its
-// pipe, with no timer: it costs no CPU while the program runs.
-class CrashGuard final : public MasterVolume {
+// The guard of the volume: a small process of this same program that learns, from what landed,
+// the Up value and whether the volume is held away from it. When this process ends while the
+// volume is held (killed, crashed, or an orderly end whose Up level did not land), the guard puts
+// the Up value back through a connection of its own, trying for a while if the sound server is
+// away. An orderly end whose Up level landed leaves it nothing to do. It waits blocked on its
+// pipe, with no timer: it costs no CPU while the program runs. A guard that is gone is replaced.
+//
+// While the volume is held, a HeldRecord says so, for a start after an end that took the guard
+// too.
+class CrashGuard final : public QObject {
+    Q_OBJECT
 public:
-    // Starts the guard. On Linux it forks: construct it before any thread is started.
-    explicit CrashGuard(MasterVolume& volume);
+    // Starts the guard: this program again, with a pipe to read (see runIfGuard()). A guard that
+    // is gone is replaced, and `replaced` asked to tell the new one the volume's record.
+    explicit CrashGuard(std::function<void()> replaced);
+    // Closes the pipe: the guard acts on the last state it was told.
     ~CrashGuard() override;
     CrashGuard(const CrashGuard&) = delete;
     CrashGuard& operator=(const CrashGuard&) = delete;
 
-    // On Windows the guard is this program started again with a pipe to read: in that process
-    // this runs the guard and gives its exit status; anywhere else it returns nothing at once.
+    // In the guard process, runs the guard and gives its exit status; anywhere else it returns
+    // nothing at once.
     [[nodiscard]] static std::optional<int> runIfGuard();
 
-    bool open() override { return m_volume.open(); }
-    std::optional<std::int32_t> locate() override;
-    bool set(std::int32_t value) override;
-    void setUpValue(std::int32_t value) override;
-    void watch(const EventHandler& handler) override { m_volume.watch(handler); }
-    void finish() override;
+    // The volume's record changed: `held` while it may stand away from `upValue` (of a scale
+    // running to `scale`). Any thread; never waits for the guard.
+    void tell(std::int32_t upValue, std::int32_t scale, bool held);
+
+    // What the program tells its guard: the Up value in the program's scale, and whether the
+    // volume may stand away from it.
+    struct Message {
+        std::int32_t upValue = 0;
+        std::int32_t scale = 0;
+        std::int32_t held = 0;
+    };
 
 private:
-    void tell(std::int32_t state);
+    void spawn();
+    void replaceIfGone();
+    bool send(const Message& message);
+    void closeGuard();
 
-    MasterVolume& m_volume;
-    std::intptr_t m_pipe = -1;  // a file descriptor, or a HANDLE on Windows; -1: no guard
-    std::int32_t m_scale = 0;   // the program's, which the guard's own mixer may not share
-    std::int32_t m_upValue = 0;
-    std::optional<std::int32_t> m_asked;
+    std::mutex m_mutex;
+    std::function<void()> m_replaced;
+    HeldRecord m_record;
+    std::intptr_t m_pipe = -1;     // a file descriptor, or a HANDLE on Windows; -1: no guard
+    std::intptr_t m_process = -1;  // Windows: the guard's process HANDLE
+    std::string m_unsent;          // Windows: the rest of a message the pipe took only part of
+    QObject* m_notifier = nullptr;
 };
 
 }  // namespace hushwell

@@ -1,16 +1,20 @@
 #include <QApplication>
 #include <cstdlib>
+#if defined(__linux__)
+#include <fcntl.h>
+#endif
 #include <iostream>
 
 #include "app/CrashGuard.h"
+#include "app/HeldRecord.h"
 #include "app/MainThreadTasks.h"
 #include "app/MixerLog.h"
 #include "app/QuitSignals.h"
 #include "app/SingleInstance.h"
 #include "engine/Core.h"
 #include "engine/TimeText.h"
-#include "mixer/BackgroundVolume.h"
 #include "mixer/MixerChoice.h"
+#include "mixer/VolumeOwner.h"
 #include "settings/FileSettingsStore.h"
 #include "ui/AppIcon.h"
 #include "ui/MainWindow.h"
@@ -31,12 +35,25 @@ bool hasGraphicalSession() {
 #endif
 }
 
+// A program started with a standard stream closed would give that number to the next thing it
+// opens (the one-copy socket, say), which a child then inherits as that stream: fill the gap.
+void fillClosedStandardStreams() {
+#if defined(__linux__)
+    for (int fd = 0; fd < 3; ++fd) {
+        if (fcntl(fd, F_GETFD) == -1) {
+            (void)open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);  // the lowest free number: fd
+        }
+    }
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
     if (const std::optional<int> guardStatus = hushwell::CrashGuard::runIfGuard()) {
         return *guardStatus;
     }
+    fillClosedStandardStreams();
     if (!hasGraphicalSession()) {
         std::cerr << "Hushwell needs a graphical session: neither DISPLAY nor WAYLAND_DISPLAY is "
                      "set.\n";
@@ -48,19 +65,26 @@ int main(int argc, char* argv[]) {
         return 0;
     }
 
-    // The mixer works on a thread of its own; what it reports comes back on the window's.
-    hushwell::MainThreadTasks reports;
-    hushwell::BackgroundVolume background(
-        std::make_unique<hushwell::FirstThatOpens>(hushwell::platformProviders(),
-                                                   hushwell::logMixerCall),
-        [&reports](std::function<void()> task) { reports.post(std::move(task)); });
-    // The guard forks on Linux: before QApplication and the mixer start any thread.
-    hushwell::CrashGuard volume(background);
-
     QApplication app(argc, argv);
     QApplication::setApplicationName(hushwell::kProgramName);
     QApplication::setWindowIcon(hushwell::appIcon());
     QGuiApplication::setDesktopFileName("io.github.hushwell.Hushwell");
+
+    // The mixer works on a thread of its own; what it reports comes back on the window's. The
+    // guard learns from it what landed.
+    hushwell::MainThreadTasks reports;
+    hushwell::VolumeOwner volume(
+        std::make_unique<hushwell::FirstThatOpens>(hushwell::platformProviders(),
+                                                   hushwell::logMixerCall),
+        [&reports](std::function<void()> task) { reports.post(std::move(task)); });
+    hushwell::CrashGuard guard([&volume] { volume.tellAgain(); });
+    volume.observe([&guard](const hushwell::VolumeOwner::Record& record) {
+        guard.tell(record.upValue, record.scale, record.held);
+    });
+    // A run that ended with its guard while the volume was held: its Up level goes back first.
+    if (const std::optional<hushwell::HeldLevel> left = hushwell::HeldRecord().read()) {
+        volume.putBackFirst(left->upValue, left->scale);
+    }
 
     hushwell::SystemClock clock;
     hushwell::FileSettingsStore store(hushwell::SettingsLocation::forThisProgram());

@@ -30,7 +30,7 @@ void Editor::togglePair(int index) {
 void Editor::setLevel(Level level, int percent) {
     m_model.setLevel(level, percent);
     m_volume.setUpValue(m_model.volume(Level::Up));
-    (void)m_volume.set(m_model.volume(level));
+    m_volume.set(m_model.volume(level));
     m_model.setLastSent(level);
 }
 

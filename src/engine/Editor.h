@@ -5,7 +5,7 @@
 #include "engine/Clock.h"
 #include "engine/Model.h"
 #include "engine/UserInterface.h"
-#include "mixer/MasterVolume.h"
+#include "mixer/SystemVolume.h"
 #include "settings/SettingsStore.h"
 
 namespace hushwell {
@@ -14,7 +14,7 @@ namespace hushwell {
 // the question about unsaved edits when the window closes.
 class Editor {
 public:
-    Editor(Model& model, MasterVolume& volume, SettingsStore& store, UserInterface& ui,
+    Editor(Model& model, SystemVolume& volume, SettingsStore& store, UserInterface& ui,
            const Clock& clock, std::string separator)
         : m_model(model),
           m_volume(volume),
@@ -41,7 +41,7 @@ public:
 
 private:
     Model& m_model;
-    MasterVolume& m_volume;
+    SystemVolume& m_volume;
     SettingsStore& m_store;
     UserInterface& m_ui;
     const Clock& m_clock;

@@ -49,8 +49,16 @@ void Model::setLastSent(Level level) {
     m_listener(Change::Sent, 0);
 }
 
-void Model::scheduleApplied(Level level, std::optional<int> holding, bool taken) {
-    m_appliedVolume = taken ? std::optional(volume(level)) : std::nullopt;
+void Model::volumeReported(const VolumeEvent& event) {
+    if (event.kind == VolumeEvent::Kind::Taken) {
+        m_landedVolume = event.value;
+    } else if (event.kind == VolumeEvent::Kind::Refused && m_appliedVolume == event.value) {
+        m_appliedVolume = std::nullopt;
+    }
+}
+
+void Model::scheduleApplied(Level level, std::optional<int> holding) {
+    m_appliedVolume = volume(level);
     for (int i = 0; i < kPairCount; ++i) {
         const bool held = level == Level::Down ? (m_pairs[i].heldDown || i == holding) : false;
         if (m_pairs[i].heldDown != held) {

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "mixer/MasterVolume.h"
 #include "settings/SettingsStore.h"
 
 namespace hushwell {
@@ -46,8 +47,11 @@ public:
     [[nodiscard]] std::int32_t unitsPerPercent() const { return m_unitsPerPercent; }
     // The level in the mixer's units.
     [[nodiscard]] std::int32_t volume(Level level) const;
-    // The volume the schedule applied last and the mixer took; empty while none is known to be.
+    // The volume the schedule asked for last, unless the mixer refused it; empty while none is
+    // known to be in force.
     [[nodiscard]] std::optional<std::int32_t> appliedVolume() const { return m_appliedVolume; }
+    // The value that landed last, as the volume's owner reported it; none before one did.
+    [[nodiscard]] std::optional<std::int32_t> landedVolume() const { return m_landedVolume; }
     // The level last sent to the mixer, by the schedule or a move of its slider; none at first.
     [[nodiscard]] std::optional<Level> lastSent() const { return m_lastSent; }
     [[nodiscard]] bool settingsChanged() const { return m_settingsChanged; }
@@ -65,9 +69,11 @@ public:
     void setAppliedVolume(std::optional<std::int32_t> volume) { m_appliedVolume = volume; }
     void setLastSent(Level level);
     // The schedule applied `level`: Down because pair `holding` holds the volume down, Up with no
-    // pair holding it, when every pair loses its mark. Unless the mixer `taken` it, it is not
-    // recorded as applied, so that the next tick applies it again.
-    void scheduleApplied(Level level, std::optional<int> holding, bool taken = true);
+    // pair holding it, when every pair loses its mark.
+    void scheduleApplied(Level level, std::optional<int> holding);
+    // What the volume's owner reports: a value taken has landed; a refused value that the
+    // schedule counted on is no longer in force, so that the next tick applies it again.
+    void volumeReported(const VolumeEvent& event);
 
 private:
     static int index(Level level) { return static_cast<int>(level); }
@@ -76,6 +82,7 @@ private:
     std::array<int, 2> m_levels{20, kMaxLevel};
     std::int32_t m_unitsPerPercent = 0;
     std::optional<std::int32_t> m_appliedVolume = 0;
+    std::optional<std::int32_t> m_landedVolume;
     std::optional<Level> m_lastSent;
     bool m_settingsChanged = false;
     Listener m_listener = [](Change, int) {};

@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "engine/Model.h"
-#include "mixer/MasterVolume.h"
+#include "mixer/SystemVolume.h"
 
 namespace hushwell {
 
@@ -11,18 +11,18 @@ namespace hushwell {
 // Up level goes back to the mixer, once, and the mixer finishes its work before the run ends.
 class ShutDown {
 public:
-    ShutDown(const Model& model, MasterVolume& volume) : m_model(model), m_volume(volume) {}
+    ShutDown(const Model& model, SystemVolume& volume) : m_model(model), m_volume(volume) {}
 
     void restoreUpLevel() {
         if (!std::exchange(m_done, true)) {
-            (void)m_volume.set(m_model.volume(Level::Up));
+            m_volume.set(m_model.volume(Level::Up));
             m_volume.finish();
         }
     }
 
 private:
     const Model& m_model;
-    MasterVolume& m_volume;
+    SystemVolume& m_volume;
     bool m_done = false;
 };
 

@@ -57,7 +57,7 @@ StartUpOutcome readSettings(Model& model, SettingsStore& store, std::string& fai
 
 }  // namespace
 
-StartUpOutcome startUp(Model& model, MasterVolume& volume, SettingsStore& store,
+StartUpOutcome startUp(Model& model, SystemVolume& volume, SettingsStore& store,
                        UserInterface& ui) {
     if (!volume.open()) {
         ui.showMessage("Couldn't open the mixer.");

@@ -2,7 +2,7 @@
 
 #include "engine/Model.h"
 #include "engine/UserInterface.h"
-#include "mixer/MasterVolume.h"
+#include "mixer/SystemVolume.h"
 #include "settings/SettingsStore.h"
 
 namespace hushwell {
@@ -12,6 +12,6 @@ enum class StartUpOutcome { MixerNotOpened, ControlNotFound, NoSettingsFile, Set
 // The start of a run: opens the master volume and learns its scale, reads the stored settings,
 // shows the window, and says what went wrong. The volume is left as it is: the Up level is taken
 // to be in force.
-StartUpOutcome startUp(Model& model, MasterVolume& volume, SettingsStore& store, UserInterface& ui);
+StartUpOutcome startUp(Model& model, SystemVolume& volume, SettingsStore& store, UserInterface& ui);
 
 }  // namespace hushwell

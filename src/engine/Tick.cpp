@@ -20,7 +20,8 @@ std::string Tick::run() {
     const std::optional<int> holding = pairHoldingDown(m_model.pairs(), now);
     const Level wanted = holding ? Level::Down : Level::Up;
     if (m_model.volume(wanted) != m_model.appliedVolume()) {
-        m_model.scheduleApplied(wanted, holding, m_volume.set(m_model.volume(wanted)));
+        m_model.scheduleApplied(wanted, holding);
+        m_volume.set(m_model.volume(wanted));
     }
     return now;
 }

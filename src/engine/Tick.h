@@ -6,7 +6,7 @@
 
 #include "engine/Clock.h"
 #include "engine/Model.h"
-#include "mixer/MasterVolume.h"
+#include "mixer/SystemVolume.h"
 
 namespace hushwell {
 
@@ -20,7 +20,7 @@ namespace hushwell {
 // pairs want and applies it when it differs from the volume applied last, or was not taken.
 class Tick {
 public:
-    Tick(Model& model, MasterVolume& volume, const Clock& clock, std::string separator)
+    Tick(Model& model, SystemVolume& volume, const Clock& clock, std::string separator)
         : m_model(model), m_volume(volume), m_clock(clock), m_separator(std::move(separator)) {}
 
     // Runs one tick; returns the time text it read, for the clock display.
@@ -28,7 +28,7 @@ public:
 
 private:
     Model& m_model;
-    MasterVolume& m_volume;
+    SystemVolume& m_volume;
     const Clock& m_clock;
     std::string m_separator;
 };

@@ -111,7 +111,15 @@ public:
         return kAlsaScale;
     }
 
-    bool set(std::int32_t value) override {
+    std::optional<std::string> set(std::int32_t value) override {
+        if (!setElement(value)) {
+            return std::nullopt;
+        }
+        return std::string();  // one output
+    }
+
+private:
+    bool setElement(std::int32_t value) {
         if (m_elementName.empty() || (!m_mixer && reopen() < 0)) {
             return false;
         }
@@ -129,7 +137,6 @@ public:
         return true;
     }
 
-private:
     int reopen() {
         m_mixer.reset();
         snd_mixer_t* raw = nullptr;

@@ -4,14 +4,17 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 
 namespace hushwell {
 
-// What a master volume tells of its own accord.
+// What the volume tells of its own accord. A provider tells OutputChanged and ServerBack; the
+// volume's owner tells the core Taken and Refused, for each value it was asked for.
 struct VolumeEvent {
     enum class Kind {
         OutputChanged,  // the system's output is another one now
         ServerBack,     // the sound server went away and is back
+        Taken,          // `value` landed
         Refused,        // `value`, asked for earlier, was not taken
     };
     Kind kind;
@@ -19,11 +22,11 @@ struct VolumeEvent {
 };
 
 // The system's master volume, as one provider reaches it: the program's only door to the sound
-// hardware.
+// hardware. A provider keeps no policy about levels: it sets what it is given where it is told.
 //
-// Call order: open() once; if it succeeded, locate() once; then set() any number of times. set()
-// is also called when open or locate failed: the provider then returns false. No call may hold
-// the caller for more than a fraction of a second.
+// Call order: open() once; if it succeeded, locate() once; then set() and setOn() any number of
+// times. set() is also called when open or locate failed: the provider then refuses. No call may
+// hold the caller for more than a fraction of a second.
 class MasterVolume {
 public:
     using EventHandler = std::function<void(const VolumeEvent&)>;
@@ -38,19 +41,20 @@ public:
     // full volume, set() taking 0 to it. Empty when there is no such control.
     [[nodiscard]] virtual std::optional<std::int32_t> locate() = 0;
 
-    // Sets every channel of the volume to `value`, in the units of its scale. true when the
-    // system took it (or, for a volume that works in the background, when it will try).
-    [[nodiscard]] virtual bool set(std::int32_t value) = 0;
+    // Sets every channel of the current (default) output to `value`, in the units of its scale.
+    // Returns the id of the output that took it ("" for a provider with one output), or nullopt
+    // when it was not taken.
+    [[nodiscard]] virtual std::optional<std::string> set(std::int32_t value) = 0;
 
-    // The Up level in the scale's units. An output that the system leaves while the volume is
-    // held at another value gets it back; a provider with one output has nothing to do.
-    virtual void setUpValue(std::int32_t /*value*/) {}
+    // Sets the output `output` (an id an earlier set() returned), current or not; false when not
+    // taken or gone. A provider with one output has no other: it returns false.
+    [[nodiscard]] virtual bool setOn(const std::string& /*output*/, std::int32_t /*value*/) {
+        return false;
+    }
 
-    // Where events go; a provider that tells nothing ignores it. It may be called from any thread.
+    // Where events (OutputChanged, ServerBack) go; a provider that tells nothing ignores it. It
+    // may be called from any thread, and the handler may be called from any thread.
     virtual void watch(const EventHandler& /*handler*/) {}
-
-    // The run ends: what was asked is carried out (or given up) before this returns.
-    virtual void finish() {}
 };
 
 // `value` of a scale that runs to `from`, in a scale that runs to `to`: the same share of full

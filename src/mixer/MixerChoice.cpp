@@ -49,16 +49,16 @@ std::optional<std::int32_t> FirstThatOpens::locate() {
     return scale;
 }
 
-bool FirstThatOpens::set(std::int32_t value) {
-    const bool taken = m_volume && m_volume->set(value);
-    tell("apply " + std::to_string(value) + (taken ? ": applied" : ": refused"));
-    return taken;
+std::optional<std::string> FirstThatOpens::set(std::int32_t value) {
+    std::optional<std::string> output = m_volume ? m_volume->set(value) : std::nullopt;
+    tell("apply " + std::to_string(value) + (output ? ": applied" : ": refused"));
+    return output;
 }
 
-void FirstThatOpens::setUpValue(std::int32_t value) {
-    if (m_volume) {
-        m_volume->setUpValue(value);
-    }
+bool FirstThatOpens::setOn(const std::string& output, std::int32_t value) {
+    const bool taken = m_volume && m_volume->setOn(output, value);
+    tell("apply " + std::to_string(value) + " on " + output + (taken ? ": applied" : ": refused"));
+    return taken;
 }
 
 void FirstThatOpens::watch(const EventHandler& handler) {

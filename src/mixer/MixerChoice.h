@@ -19,7 +19,7 @@ struct MixerProvider {
 
 // The master volume of the first provider that opens; with none open, locate and set fail. Each
 // call, with its value and result, is told to `report` ("open: PulseAudio", "apply 13100:
-// applied"), when one is given.
+// applied", "apply 65500 on speakers: refused"), when one is given.
 class FirstThatOpens final : public MasterVolume {
 public:
     using Report = std::function<void(const std::string&)>;
@@ -31,8 +31,8 @@ public:
 
     bool open() override;
     std::optional<std::int32_t> locate() override;
-    bool set(std::int32_t value) override;
-    void setUpValue(std::int32_t value) override;
+    std::optional<std::string> set(std::int32_t value) override;
+    bool setOn(const std::string& output, std::int32_t value) override;
     void watch(const EventHandler& handler) override;
 
 private:

@@ -31,6 +31,7 @@ struct ContextDeleter {
 struct Sink {
     std::uint32_t index = 0;
     std::uint8_t channels = 0;
+    std::string name;
 };
 
 // One connection to the server with its own main loop.
@@ -73,8 +74,13 @@ public:
             !name || name->empty()) {
             return std::nullopt;
         }
+        return sinkNamed(*name, deadline);
+    }
+
+    // The sink of that name, if it exists.
+    std::optional<Sink> sinkNamed(const std::string& name, Clock::time_point deadline) {
         SinkQuery query;
-        if (!wait(pa_context_get_sink_info_by_name(m_context.get(), name->c_str(),
+        if (!wait(pa_context_get_sink_info_by_name(m_context.get(), name.c_str(),
                                                    &Session::onSinkInfo, &query),
                   deadline)) {
             return std::nullopt;
@@ -144,7 +150,8 @@ private:
     static void onSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* data) {
         auto* query = static_cast<SinkQuery*>(data);
         if (eol == 0 && info != nullptr) {
-            query->sink = Sink{info->index, info->volume.channels};
+            query->sink =
+                Sink{info->index, info->volume.channels, info->name != nullptr ? info->name : ""};
         }
     }
 
@@ -190,32 +197,38 @@ public:
         return m_located ? std::optional(static_cast<std::int32_t>(PA_VOLUME_NORM)) : std::nullopt;
     }
 
-    bool set(std::int32_t value) override {
-        if (!m_located || value < 0 || static_cast<std::uint32_t>(value) > PA_VOLUME_MAX) {
+    // The sink that is the default now: the program follows the user's choice of output.
+    std::optional<std::string> set(std::int32_t value) override {
+        if (!m_located || !valid(value)) {
+            return std::nullopt;
+        }
+        const auto deadline = Clock::now() + m_timeout;
+        if (!connected(deadline)) {
+            return std::nullopt;
+        }
+        const std::optional<Sink> sink = m_session->defaultSink(deadline);
+        if (sink && m_session->setVolume(*sink, static_cast<pa_volume_t>(value), deadline)) {
+            return sink->name;
+        }
+        dropBrokenSession();
+        return std::nullopt;
+    }
+
+    bool setOn(const std::string& output, std::int32_t value) override {
+        if (!m_located || !valid(value)) {
             return false;
         }
-        // The sink that is the default now: the program follows the user's choice of output.
         const auto deadline = Clock::now() + m_timeout;
         if (!connected(deadline)) {
             return false;
         }
-        const std::optional<Sink> sink = m_session->defaultSink(deadline);
-        // The sink the user left while the volume was held below the Up level gets it back.
-        if (sink && m_lastSink && m_lastSink->index != sink->index && m_lastValue != m_upValue) {
-            (void)m_session->setVolume(*m_lastSink, static_cast<pa_volume_t>(m_upValue), deadline);
+        const std::optional<Sink> sink = m_session->sinkNamed(output, deadline);
+        if (sink && m_session->setVolume(*sink, static_cast<pa_volume_t>(value), deadline)) {
+            return true;
         }
-        const bool applied =
-            sink && m_session->setVolume(*sink, static_cast<pa_volume_t>(value), deadline);
-        if (applied) {
-            m_lastSink = sink;
-            m_lastValue = value;
-        } else if (!m_session->ready()) {
-            m_session.reset();
-        }
-        return applied;
+        dropBrokenSession();
+        return false;
     }
-
-    void setUpValue(std::int32_t value) override { m_upValue = value; }
 
     void watch(const EventHandler& handler) override {
         const std::lock_guard lock(m_handlerMutex);
@@ -223,14 +236,22 @@ public:
     }
 
 private:
+    static bool valid(std::int32_t value) {
+        return value >= 0 && static_cast<std::uint32_t>(value) <= PA_VOLUME_MAX;
+    }
+
+    void dropBrokenSession() {
+        if (m_session && !m_session->ready()) {
+            m_session.reset();  // connect afresh next time
+        }
+    }
+
     // Connects when there is no working connection; false when the server cannot be reached.
     bool connected(Clock::time_point deadline) {
         if (m_session) {
             m_session->catchUp();
         }
         if (!m_session || !m_session->ready()) {
-            // Sink indexes of another connection may belong to other sinks by now.
-            m_lastSink.reset();
             m_session = std::make_unique<Session>(deadline);
             if (!m_session->ready()) {
                 m_session.reset();  // connect afresh next time
@@ -243,9 +264,6 @@ private:
     std::chrono::milliseconds m_timeout;
     std::unique_ptr<Session> m_session;
     bool m_located = false;
-    std::optional<Sink> m_lastSink;  // where the last value went
-    std::int32_t m_lastValue = 0;
-    std::int32_t m_upValue = 0;
     std::mutex m_handlerMutex;
     EventHandler m_handler;
     // Last, so that it stops before the rest goes.

@@ -104,9 +104,9 @@ std::optional<std::int32_t> WinmmMixer::locate() {
     return published(m_record).Bounds.lMaximum;
 }
 
-bool WinmmMixer::set(std::int32_t value) {
+std::optional<std::string> WinmmMixer::set(std::int32_t value) {
     if (!m_located) {
-        return false;
+        return std::nullopt;
     }
     MIXERCONTROLDETAILS details{};
     details.cbStruct = sizeof details;
@@ -115,14 +115,17 @@ bool WinmmMixer::set(std::int32_t value) {
     details.cbDetails = sizeof(MIXERCONTROLDETAILS_UNSIGNED);
     const TransferBlock block(sizeof(MIXERCONTROLDETAILS_UNSIGNED));
     if (block.data() == nullptr) {
-        return false;
+        return std::nullopt;
     }
     details.paDetails = block.data();
     details.cChannels = 1;  // one value serves every channel
     // The value goes to the mixer as its 32-bit pattern, unclamped.
     std::memcpy(block.data(), &value, sizeof value);
-    return mixerSetControlDetails(static_cast<HMIXEROBJ>(m_mixer), &details, kSetValue) ==
-           MMSYSERR_NOERROR;
+    if (mixerSetControlDetails(static_cast<HMIXEROBJ>(m_mixer), &details, kSetValue) !=
+        MMSYSERR_NOERROR) {
+        return std::nullopt;
+    }
+    return std::string();  // one output
 }
 
 }  // namespace hushwell

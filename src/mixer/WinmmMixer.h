@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "mixer/MasterVolume.h"
 
@@ -31,7 +32,7 @@ public:
 
     bool open() override;
     std::optional<std::int32_t> locate() override;
-    bool set(std::int32_t value) override;
+    std::optional<std::string> set(std::int32_t value) override;
 
     // The record of the last successful locate, all zero before one.
     [[nodiscard]] const ControlRecord& controlRecord() const { return m_record; }

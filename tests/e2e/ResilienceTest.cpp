@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "e2e/Schedules.h"
+#include "e2e/Watch.h"
 #include "support/AudioSandbox.h"
 #include "support/DisplaySandbox.h"
 #include "support/Fakes.h"
@@ -30,22 +31,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using Steady = std::chrono::steady_clock;
-
-// How long until every channel of `sink` holds `value`, polled every 10 ms for up to `limit`;
-// empty if it never did.
-std::optional<std::chrono::milliseconds> timeUntil(const std::string& sink, long value,
-                                                   std::chrono::milliseconds limit = 5000ms) {
-    const auto start = Steady::now();
-    while (Steady::now() - start < limit) {
-        const Volumes volumes = sinkVolumes(sink);
-        if (!volumes.empty() &&
-            std::all_of(volumes.begin(), volumes.end(), [value](long v) { return v == value; })) {
-            return std::chrono::duration_cast<std::chrono::milliseconds>(Steady::now() - start);
-        }
-        std::this_thread::sleep_for(10ms);
-    }
-    return std::nullopt;
-}
 
 class ResilienceTest : public ::testing::Test {
 protected:
@@ -198,30 +183,6 @@ TEST_F(ResilienceTest, ACopyThatCrashedDoesNotBlockTheNextStart) {
     Program next(dir.path());
     EXPECT_NE(next.waitForWindow(), 0u) << next.log();
     EXPECT_TRUE(next.running());
-}
-
-// The living process named "hushwell guard" that this test adopted (it must be the children's
-// subreaper before the program starts); -1 if there is none.
-pid_t adoptedGuard() {
-    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-        const std::string pid = entry.path().filename();
-        if (pid.find_first_not_of("0123456789") != std::string::npos) {
-            continue;
-        }
-        std::ifstream in(entry.path() / "stat");
-        const std::string stat((std::istreambuf_iterator<char>(in)), {});
-        const std::size_t name = stat.find(" (hushwell guard) ");
-        if (name == std::string::npos) {
-            continue;
-        }
-        char state = 0;
-        int parent = 0;
-        if (std::sscanf(stat.c_str() + name + 18, "%c %d", &state, &parent) == 2 && state != 'Z' &&
-            parent == getpid()) {
-            return std::stoi(pid);
-        }
-    }
-    return -1;
 }
 
 // A guard that stopped (in a debugger, say) reads nothing of what the program tells it: the window

@@ -12,7 +12,7 @@ namespace {
 MixerProvider provider(const char* name, bool opens, std::int32_t scale, int& made) {
     return {name, [opens, scale, &made] {
                 ++made;
-                auto volume = std::make_unique<FakeVolume>();
+                auto volume = std::make_unique<FakeProvider>();
                 volume->opens = opens;
                 volume->scale = scale;
                 return volume;
@@ -27,7 +27,7 @@ TEST(FirstThatOpens, TakesTheFirstProviderThatOpens) {
     EXPECT_EQ(volume.chosen(), "b");
     EXPECT_EQ(madeC, 0);
     EXPECT_EQ(volume.locate(), 200);
-    EXPECT_TRUE(volume.set(100));
+    EXPECT_EQ(volume.set(100), "speakers");
 }
 
 TEST(FirstThatOpens, WithNoneOpenEveryCallFails) {
@@ -37,7 +37,7 @@ TEST(FirstThatOpens, WithNoneOpenEveryCallFails) {
     EXPECT_EQ(made, 2);
     EXPECT_TRUE(volume.chosen().empty());
     EXPECT_FALSE(volume.locate().has_value());
-    EXPECT_FALSE(volume.set(100));
+    EXPECT_FALSE(volume.set(100).has_value());
     FirstThatOpens empty({});
     EXPECT_FALSE(empty.open());
 }

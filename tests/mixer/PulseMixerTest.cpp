@@ -41,28 +41,27 @@ TEST_F(PulseMixerTest, RefusesWhatTheServerCannotHold) {
     EXPECT_FALSE(unlocated->set(20000)) << "no volume was located";
 }
 
-// Each set goes to the sink that is the default now; the sink left behind gets the Up value back
-// when the volume was held away from it, and is left alone when it was not.
-TEST_F(PulseMixerTest, FollowsTheDefaultSinkAndGivesTheOneLeftTheUpValue) {
+// Each set goes to the sink that is the default now and names it; setOn() reaches a sink by that
+// name, the default or not.
+TEST_F(PulseMixerTest, SetsTheDefaultSinkAndAnyOtherByName) {
     const std::string module =
         run("pactl load-module module-null-sink sink_name=headphones channels=4 "
             "channel_map=front-left,front-right,rear-left,rear-right");
-    mixer->setUpValue(60000);
-    ASSERT_TRUE(mixer->set(10000));  // held down on the speakers
+    EXPECT_EQ(mixer->set(10000), "speakers");
     run("pactl set-default-sink headphones");
     ASSERT_EQ(waitForDefaultSink("headphones"), "headphones");
-    EXPECT_TRUE(mixer->set(30000));
+    EXPECT_EQ(mixer->set(30000), "headphones");
     EXPECT_EQ(sinkVolumes("headphones"), Volumes(4, 30000));
+    EXPECT_EQ(sinkVolumes("speakers"), Volumes(2, 10000));
+    EXPECT_TRUE(mixer->setOn("speakers", 60000));
     EXPECT_EQ(sinkVolumes("speakers"), Volumes(2, 60000));
-
-    ASSERT_TRUE(mixer->set(60000));                 // up, on the headphones
-    run("pactl set-sink-volume headphones 45000");  // the user's own choice there
+    EXPECT_EQ(sinkVolumes("headphones"), Volumes(4, 30000));
+    EXPECT_FALSE(mixer->setOn("nowhere", 60000));
+    EXPECT_FALSE(mixer->setOn("speakers", -1));
     run("pactl set-default-sink speakers");
     ASSERT_EQ(waitForDefaultSink("speakers"), "speakers");
-    EXPECT_TRUE(mixer->set(20000));
-    EXPECT_EQ(sinkVolumes("speakers"), Volumes(2, 20000));
-    EXPECT_EQ(sinkVolumes("headphones"), Volumes(4, 45000));
     run("pactl unload-module " + module);
+    EXPECT_FALSE(mixer->setOn("headphones", 60000)) << "gone";
 }
 
 // What the provider tells of its own accord, from its watcher.

@@ -16,8 +16,8 @@
 #include <thread>
 
 #include "engine/Core.h"
-#include "mixer/BackgroundVolume.h"
 #include "mixer/MixerChoice.h"
+#include "mixer/VolumeOwner.h"
 #include "settings/FileSettingsStore.h"
 #include "settings/SettingsFile.h"
 #include "support/AudioSandbox.h"
@@ -38,10 +38,13 @@ public:
 
     bool open() override { return note(), m_mixer->open(); }
     std::optional<std::int32_t> locate() override { return note(), m_mixer->locate(); }
-    bool set(std::int32_t value) override { return note(), m_mixer->set(value); }
-    void setUpValue(std::int32_t value) override { note(), m_mixer->setUpValue(value); }
+    std::optional<std::string> set(std::int32_t value) override {
+        return note(), m_mixer->set(value);
+    }
+    bool setOn(const std::string& output, std::int32_t value) override {
+        return note(), m_mixer->setOn(output, value);
+    }
     void watch(const EventHandler& handler) override { m_mixer->watch(handler); }
-    void finish() override { note(), m_mixer->finish(); }
 
     std::atomic<int> calls{0};
     std::atomic<int> onWindowThread{0};
@@ -63,7 +66,7 @@ TEST(StalledServer, TheWindowAnswersTheKeyboardWhileTheServerIsStopped) {
     auto threads =
         std::make_unique<CallThreads>(std::make_unique<FirstThatOpens>(platformProviders()));
     CallThreads& mixer = *threads;
-    BackgroundVolume volume(std::move(threads), [](std::function<void()> task) {
+    VolumeOwner volume(std::move(threads), [](std::function<void()> task) {
         QMetaObject::invokeMethod(qApp, std::move(task), Qt::QueuedConnection);
     });
     FakeClock clock;

@@ -1,0 +1,69 @@
+#include "app/HeldRecord.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <system_error>
+
+namespace hushwell {
+namespace {
+
+std::optional<std::filesystem::path> usualFile() {
+#ifdef _WIN32
+    const char* local = std::getenv("LOCALAPPDATA");
+    if (local == nullptr || *local == '\0') {
+        return std::nullopt;
+    }
+    return std::filesystem::path(local) / "Hushwell" / "held";
+#else
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime == nullptr || *runtime != '/') {
+        return std::nullopt;
+    }
+    return std::filesystem::path(runtime) / "hushwell-held";
+#endif
+}
+
+}  // namespace
+
+HeldRecord::HeldRecord() : m_file(usualFile()) {}
+
+// Written whole under another name and renamed, so that a reader never finds half of it.
+void HeldRecord::write(const HeldLevel& level) const {
+    if (!m_file) {
+        return;
+    }
+    std::error_code ignored;
+    std::filesystem::create_directories(m_file->parent_path(), ignored);
+    std::filesystem::path part = *m_file;
+    part += ".part";
+    {
+        std::ofstream out(part, std::ios::binary | std::ios::trunc);
+        out << level.upValue << ' ' << level.scale << '\n';
+        if (!out.flush()) {
+            return;
+        }
+    }
+    std::filesystem::rename(part, *m_file, ignored);
+}
+
+void HeldRecord::remove() const {
+    if (m_file) {
+        std::error_code ignored;
+        std::filesystem::remove(*m_file, ignored);
+    }
+}
+
+std::optional<HeldLevel> HeldRecord::read() const {
+    if (!m_file) {
+        return std::nullopt;
+    }
+    std::ifstream in(*m_file, std::ios::binary);
+    HeldLevel level;
+    if (!(in >> level.upValue >> level.scale) || level.upValue < 0 || level.scale <= 0) {
+        return std::nullopt;
+    }
+    return level;
+}
+
+}  // namespace hushwell

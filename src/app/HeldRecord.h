@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+
+namespace hushwell {
+
+// The Up value to put back, in the scale it was taken in.
+struct HeldLevel {
+    std::int32_t upValue = 0;
+    std::int32_t scale = 0;
+};
+
+// A small file in the user's runtime folder ($XDG_RUNTIME_DIR; %LOCALAPPDATA%\Hushwell on
+// Windows) that exists while the volume is held away from the Up level. It outlives a run that
+// was ended together with its guard (a kill of the whole session, an out-of-memory killer), so
+// that the next start puts the Up level back. Without such a folder there is no record.
+class HeldRecord {
+public:
+    // The file at its usual place.
+    HeldRecord();
+    explicit HeldRecord(std::optional<std::filesystem::path> file) : m_file(std::move(file)) {}
+
+    void write(const HeldLevel& level) const;
+    void remove() const;
+    [[nodiscard]] std::optional<HeldLevel> read() const;
+
+private:
+    std::optional<std::filesystem::path> m_file;
+};
+
+}  // namespace hushwell

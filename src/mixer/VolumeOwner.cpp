@@ -1,0 +1,241 @@
+#include "mixer/VolumeOwner.h"
+
+#include <condition_variable>
+#include <deque>
+#include <future>
+#include <mutex>
+#include <string>
+
+namespace hushwell {
+
+// Everything the thread works on: it lives as long as the thread or the owner, whichever is last.
+struct VolumeOwner::State {
+    State(std::unique_ptr<MasterVolume> volume, Post postTask)
+        : provider(std::move(volume)), post(std::move(postTask)) {}
+
+    // The rule: the volume is held while what landed last is not the Up value.
+    [[nodiscard]] bool held() const { return landed && *landed != record.upValue; }
+
+    void onProviderEvent(const VolumeEvent& event) {
+        {
+            const std::lock_guard lock(mutex);
+            if ((event.kind == VolumeEvent::Kind::ServerBack && wanted) ||
+                (event.kind == VolumeEvent::Kind::OutputChanged && held())) {
+                send = true;
+            }
+        }
+        changed.notify_one();
+    }
+
+    void report(VolumeEvent::Kind kind, std::int32_t value) {
+        if (handler) {
+            post([report = handler, kind, value] { report({kind, value}); });
+        }
+    }
+
+    // Tells the observer the record, when it changed since it was last told. Called locked.
+    void tellObserver(std::unique_lock<std::mutex>& lock) {
+        if (observer && record != told) {
+            told = record;
+            const Record now = told;
+            const Observer tell = observer;
+            lock.unlock();
+            tell(now);
+            lock.lock();
+        }
+    }
+
+    // Sends the value wanted to the current output; the output left behind while held gets the
+    // Up value. Called locked.
+    void sendWanted(std::unique_lock<std::mutex>& lock) {
+        send = false;
+        const std::int32_t value = *wanted;
+        const std::int32_t up = record.upValue;
+        const std::optional<std::string> before = landedOn;
+        const bool wasHeld = held();
+        if (value != up) {
+            record.held = true;  // from now on, a value other than Up may land
+            tellObserver(lock);
+        }
+        sending = true;
+        lock.unlock();
+        const std::optional<std::string> output = provider->set(value);
+        if (output && before && *before != *output && wasHeld) {
+            (void)provider->setOn(*before, up);
+        }
+        lock.lock();
+        sending = false;
+        if (output) {
+            landed = value;
+            landedOn = output;
+        }
+        report(output ? VolumeEvent::Kind::Taken : VolumeEvent::Kind::Refused, value);
+        record.held = held();
+    }
+
+    // Calls first, then the value wanted, the latest only; ends once told to stop and nothing is
+    // left to do.
+    void run() {
+        std::unique_lock lock(mutex);
+        for (;;) {
+            tellObserver(lock);
+            changed.wait(lock, [this] {
+                return !calls.empty() || send || stop || (observer && record != told);
+            });
+            if (!calls.empty()) {
+                std::function<void()> call = std::move(calls.front());
+                calls.pop_front();
+                lock.unlock();
+                call();
+                lock.lock();
+            } else if (send) {
+                sendWanted(lock);
+            } else if (stop && !(observer && record != told)) {
+                idle = true;
+                finished.notify_all();
+                return;
+            }
+        }
+    }
+
+    const std::unique_ptr<MasterVolume> provider;
+    const Post post;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::condition_variable finished;
+    std::deque<std::function<void()>> calls;
+    EventHandler handler;
+    Observer observer;
+    Record record;
+    Record told;
+    std::optional<std::int32_t> wanted;
+    std::optional<std::int32_t> landed;
+    std::optional<std::string> landedOn;
+    std::optional<std::pair<std::int32_t, std::int32_t>> leftover;  // value, scale
+    bool send = false;                                              // `wanted` is still to be sent
+    bool sending = false;                                           // a value is with the provider
+    bool stop = false;
+    bool idle = false;  // the thread has ended
+};
+
+VolumeOwner::VolumeOwner(std::unique_ptr<MasterVolume> provider, Post post, Deadlines deadlines)
+    : m_state(std::make_shared<State>(std::move(provider), std::move(post))),
+      m_deadlines(deadlines) {
+    m_state->provider->watch(
+        [state = m_state.get()](const VolumeEvent& event) { state->onProviderEvent(event); });
+}
+
+VolumeOwner::~VolumeOwner() {
+    finish();
+}
+
+void VolumeOwner::start() {
+    if (!m_thread.joinable() && !m_state->stop) {
+        m_thread = std::thread([state = m_state] { state->run(); });
+    }
+}
+
+template <typename Result>
+std::optional<Result> VolumeOwner::ask(std::function<Result(State&)> call) {
+    start();
+    auto promise = std::make_shared<std::promise<Result>>();
+    std::future<Result> answer = promise->get_future();
+    {
+        const std::lock_guard lock(m_state->mutex);
+        m_state->calls.emplace_back([promise, call = std::move(call), state = m_state.get()] {
+            promise->set_value(call(*state));
+        });
+    }
+    m_state->changed.notify_one();
+    if (answer.wait_for(m_deadlines.answer) != std::future_status::ready) {
+        return std::nullopt;
+    }
+    return answer.get();
+}
+
+bool VolumeOwner::open() {
+    return ask<bool>([](State& state) { return state.provider->open(); }).value_or(false);
+}
+
+std::optional<std::int32_t> VolumeOwner::locate() {
+    return ask<std::optional<std::int32_t>>([](State& state) {
+               const std::optional<std::int32_t> scale = state.provider->locate();
+               const std::lock_guard lock(state.mutex);
+               if (scale) {
+                   state.record.scale = *scale;
+                   if (state.leftover && !state.wanted) {
+                       const auto [value, from] = *state.leftover;
+                       state.record.upValue = rescaled(value, from, *scale);
+                       state.wanted = state.record.upValue;
+                       state.send = true;
+                   }
+               }
+               return scale;
+           })
+        .value_or(std::nullopt);
+}
+
+void VolumeOwner::setUpValue(std::int32_t value) {
+    {
+        const std::lock_guard lock(m_state->mutex);
+        m_state->record.upValue = value;
+        if (!m_state->sending) {
+            m_state->record.held = m_state->held();
+        }
+    }
+    m_state->changed.notify_one();
+}
+
+void VolumeOwner::set(std::int32_t value) {
+    start();
+    {
+        const std::lock_guard lock(m_state->mutex);
+        m_state->wanted = value;
+        m_state->send = true;
+    }
+    m_state->changed.notify_one();
+}
+
+void VolumeOwner::watch(const EventHandler& handler) {
+    const std::lock_guard lock(m_state->mutex);
+    m_state->handler = handler;
+}
+
+void VolumeOwner::observe(Observer observer) {
+    const std::lock_guard lock(m_state->mutex);
+    m_state->observer = std::move(observer);
+}
+
+void VolumeOwner::tellAgain() {
+    {
+        const std::lock_guard lock(m_state->mutex);
+        m_state->told = Record{-1, -1, false};  // no record is that: the loop tells it
+    }
+    m_state->changed.notify_one();
+}
+
+void VolumeOwner::putBackFirst(std::int32_t value, std::int32_t scale) {
+    const std::lock_guard lock(m_state->mutex);
+    m_state->leftover = {value, scale};
+}
+
+void VolumeOwner::finish() {
+    std::unique_lock lock(m_state->mutex);
+    m_state->stop = true;
+    m_state->handler = nullptr;  // nothing more reaches the core
+    m_state->changed.notify_one();
+    if (!m_thread.joinable()) {
+        return;
+    }
+    const bool ended =
+        m_state->finished.wait_for(lock, m_deadlines.finish, [this] { return m_state->idle; });
+    lock.unlock();
+    if (ended) {
+        m_thread.join();
+        m_state->provider->watch({});
+    } else {
+        m_thread.detach();
+    }
+}
+
+}  // namespace hushwell

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "mixer/MasterVolume.h"
+#include "mixer/SystemVolume.h"
+
+namespace hushwell {
+
+// The one owner of the system's volume: it runs the provider on a thread of its own and keeps
+// the one record of the volume (the Up value, the value wanted now, the value that landed and on
+// which output), and alone applies its rules:
+//  - the value wanted is sent again when the sound server comes back, and when the system's
+//    output changes while the volume is held away from the Up value, so the held level follows
+//    the output;
+//  - an output left behind while held gets the Up value;
+//  - what landed, or not, is told to the core as a Taken or Refused event, on the core's thread
+//    (through `post`), and to an observer (the crash guard) as a Record, on the mixer's thread.
+// No call waits for the provider but open() and locate() (start-up needs their answer), and those
+// no longer than a deadline: a provider that does not answer by then counts as none. The thread
+// starts with the first call.
+class VolumeOwner final : public SystemVolume {
+public:
+    // Runs a task on the thread that owns this volume (the window's).
+    using Post = std::function<void(std::function<void()>)>;
+    struct Deadlines {
+        std::chrono::milliseconds answer{5000};  // for open() and locate()
+        std::chrono::milliseconds finish{3000};  // for what is still to be sent at the end
+    };
+    // What an observer learns: the Up value in the scale's units, the scale, and whether the
+    // volume may stand away from the Up value: from just before another value is sent until the
+    // Up value has landed.
+    struct Record {
+        std::int32_t upValue = 0;
+        std::int32_t scale = 0;
+        bool held = false;
+        bool operator==(const Record&) const = default;
+    };
+    using Observer = std::function<void(const Record&)>;
+
+    VolumeOwner(std::unique_ptr<MasterVolume> provider, Post post, Deadlines deadlines);
+    VolumeOwner(std::unique_ptr<MasterVolume> provider, Post post)
+        : VolumeOwner(std::move(provider), std::move(post), Deadlines{}) {}
+    ~VolumeOwner() override;
+    VolumeOwner(const VolumeOwner&) = delete;
+    VolumeOwner& operator=(const VolumeOwner&) = delete;
+
+    bool open() override;
+    std::optional<std::int32_t> locate() override;
+    void setUpValue(std::int32_t value) override;
+    void set(std::int32_t value) override;
+    void watch(const EventHandler& handler) override;
+    // Sends what is still to be sent, then stops the thread. A provider that is stuck past the
+    // deadline is left to it: the thread is let go, keeping what it works on.
+    void finish() override;
+
+    // Where each change of the record goes, on the mixer's thread. Set it before the first call.
+    void observe(Observer observer);
+    // Tells the observer the record again, changed or not (a new guard needs to learn it).
+    void tellAgain();
+    // The Up value of an earlier run that ended held (`value` of a scale running to `scale`):
+    // it is put back as soon as the volume is located, before anything asked later.
+    void putBackFirst(std::int32_t value, std::int32_t scale);
+
+private:
+    struct State;
+    template <typename Result>
+    std::optional<Result> ask(std::function<Result(State&)> call);
+    void start();
+
+    std::shared_ptr<State> m_state;  // shared with the thread, which may outlive this
+    Deadlines m_deadlines;
+    std::thread m_thread;
+};
+
+}  // namespace hushwell

@@ -1,0 +1,245 @@
+// The guard: what the program leaves to it when it ends while the volume is held, however it
+// ends, and while the sound server is away.
+
+#include <gtest/gtest.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <ctime>
+#include <filesystem>
+#include <thread>
+
+#include "e2e/Schedules.h"
+#include "e2e/Watch.h"
+#include "support/AudioSandbox.h"
+#include "support/DisplaySandbox.h"
+#include "support/Fakes.h"
+
+namespace hushwell::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+bool upLevel(long value) {
+    // The Up level, in the program's scale or, through a guard that fell back to ALSA, in ALSA's.
+    return value >= kUp;
+}
+
+void printFigure(const char* what, const std::optional<std::chrono::milliseconds>& time) {
+    if (time) {
+        std::printf("   %s %lld ms\n", what, static_cast<long long>(time->count()));
+    }
+}
+
+// Whole seconds from now on the wall clock, as a mark "mm:ss"; waits out an hour's end first
+// when the mark would fall past it.
+std::string markIn(std::chrono::seconds ahead) {
+    std::tm local{};
+    std::time_t now = std::time(nullptr);
+    localtime_r(&now, &local);
+    if (local.tm_min == 59 && local.tm_sec + ahead.count() > 50) {
+        std::this_thread::sleep_for(std::chrono::seconds(61 - local.tm_sec));
+        now = std::time(nullptr);
+    }
+    const std::time_t when = now + ahead.count();
+    localtime_r(&when, &local);
+    char text[8];
+    std::snprintf(text, sizeof text, "%02d:%02d", local.tm_min, local.tm_sec);
+    return text;
+}
+
+class GuardTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+        AudioSandbox::instance();
+        run("pactl set-default-sink speakers");
+        ASSERT_EQ(waitForDefaultSink("speakers"), "speakers");
+        run("pactl set-sink-volume speakers 30000");
+        writeFile(dir.path() / "Hushwell_setup.txt", kAlwaysDown);
+    }
+    void TearDown() override {
+        // A guard still at work is not left to the next test.
+        for (pid_t guard = adoptedGuard(); guard > 0; guard = adoptedGuard()) {
+            kill(guard, SIGKILL);
+            waitpid(guard, nullptr, 0);
+        }
+    }
+    // The program, with the user's runtime folder in its own folder.
+    std::unique_ptr<Program> start(const std::vector<std::string>& launcher = {}) {
+        const std::vector<std::string> environment{"XDG_RUNTIME_DIR=" + dir.path().string(),
+                                                   "QT_LOGGING_RULES=hushwell.mixer.info=true"};
+        if (launcher.empty()) {
+            return std::make_unique<Program>(dir.path(), environment);
+        }
+        const auto exe = dir.path() / "hushwell";
+        std::filesystem::copy_file(HUSHWELL_PROGRAM, exe,
+                                   std::filesystem::copy_options::overwrite_existing);
+        std::vector<std::string> command{HUSHWELL_LAUNCHER};
+        command.insert(command.end(), launcher.begin(), launcher.end());
+        command.push_back(exe.string());
+        return std::make_unique<Program>(dir.path(), command, environment);
+    }
+    // Starts the program and waits until the schedule holds the volume down.
+    std::unique_ptr<Program> startHeldDown(const std::vector<std::string>& launcher = {}) {
+        auto program = start(launcher);
+        EXPECT_NE(program->waitForWindow(), 0u) << program->log();
+        EXPECT_EQ(waitForVolume(kDown), Volumes(2, kDown)) << program->log();
+        return program;
+    }
+    TempDir dir;
+};
+
+// An orderly end while the server does not answer: the Up level does not land, so the guard is
+// left to put it back once the server answers again.
+TEST_F(GuardTest, AnOrderlyEndWhileTheServerIsStoppedLeavesTheJobToTheGuard) {
+    auto program = startHeldDown();
+    const pid_t server = AudioSandbox::instance().serverPid();
+    kill(server, SIGSTOP);
+    program->signal(SIGTERM);
+    EXPECT_EQ(program->wait(), 0) << program->log();
+    std::this_thread::sleep_for(1s);
+    kill(server, SIGCONT);
+    const auto restored = timeUntil("speakers", upLevel, 2000ms);
+    EXPECT_TRUE(restored.has_value())
+        << "the PC was left turned down: " << ::testing::PrintToString(sinkVolumes("speakers"))
+        << program->log();
+    printFigure("Up level back after the server resumed:", restored);
+}
+
+// Killed while the Up level the schedule asked for was refused (the server stopped): the guard
+// knows it never landed.
+TEST_F(GuardTest, KilledWhileARefusedUpIsPendingTheGuardPutsItBack) {
+    // The pair holds the volume down from the start until 4 s from now.
+    writeFile(
+        dir.path() / "Hushwell_setup.txt",
+        "20,100\r\n,,,,,,,\r\n" + markIn(4s) + ",,,,,,,\r\n 1 , 0 , 0 , 0 , 0 , 0 , 0 , 0 \r\n");
+    auto program = startHeldDown();
+    const pid_t server = AudioSandbox::instance().serverPid();
+    kill(server, SIGSTOP);
+    std::this_thread::sleep_for(6s);  // the Up transition falls while the server is stopped
+    program->signal(SIGKILL);
+    program->wait();
+    kill(server, SIGCONT);
+    const auto restored = timeUntil("speakers", upLevel, 5000ms);
+    EXPECT_TRUE(restored.has_value())
+        << "the PC was left turned down: " << ::testing::PrintToString(sinkVolumes("speakers"))
+        << program->log();
+    printFigure("Up level back after the server resumed:", restored);
+}
+
+// The program dies while the server restarts (a resume from sleep); the server brings the sink
+// back at the level it had, the Down level. The guard keeps trying until it can put Up back.
+TEST_F(GuardTest, TheGuardWaitsForAServerThatRestarts) {
+    auto program = startHeldDown();
+    AudioSandbox& sandbox = AudioSandbox::instance();
+    sandbox.stop();
+    program->signal(SIGKILL);
+    program->wait();
+    std::this_thread::sleep_for(3s);
+    sandbox.start();
+    run("pactl set-default-sink speakers");
+    const auto restored = timeUntil("speakers", upLevel, 5000ms);
+    EXPECT_TRUE(restored.has_value())
+        << "the sink came back at " << ::testing::PrintToString(sinkVolumes("speakers"))
+        << program->log();
+    printFigure("Up level back after the server returned:", restored);
+}
+
+// A guard that tries while the server is away still ends promptly when asked to.
+TEST_F(GuardTest, ATryingGuardEndsOnSigterm) {
+    auto program = startHeldDown();
+    const pid_t guard = adoptedGuard();
+    ASSERT_GT(guard, 0) << "no guard";
+    AudioSandbox& sandbox = AudioSandbox::instance();
+    sandbox.stop();
+    program->signal(SIGKILL);
+    program->wait();
+    std::this_thread::sleep_for(1s);
+    const bool trying = adoptedGuard() == guard;
+    const auto asked = std::chrono::steady_clock::now();
+    kill(guard, SIGTERM);
+    waitpid(guard, nullptr, 0);
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - asked);
+    sandbox.start();
+    EXPECT_TRUE(trying) << "the guard gave up at once";
+    std::printf("   the guard ended %lld ms after SIGTERM\n", static_cast<long long>(took.count()));
+    EXPECT_LT(took, 10s);
+}
+
+// A kill of the whole session takes the guard too: the next start puts the Up level back first.
+TEST_F(GuardTest, AfterTheGuardDiedWithTheProgramTheNextStartPutsUpBack) {
+    {
+        auto program = startHeldDown();
+        const pid_t guard = adoptedGuard();
+        ASSERT_GT(guard, 0) << "no guard";
+        kill(guard, SIGKILL);
+        program->signal(SIGKILL);
+        waitpid(guard, nullptr, 0);
+        program->wait();
+    }
+    std::this_thread::sleep_for(500ms);
+    ASSERT_EQ(sinkVolumes("speakers"), Volumes(2, kDown)) << "nobody put the Up level back yet";
+    writeFile(dir.path() / "Hushwell_setup.txt", kQuiet);
+    auto next = start();
+    const auto restored = timeUntil("speakers", kUp, 5000ms);
+    EXPECT_TRUE(restored.has_value())
+        << "the next start left " << ::testing::PrintToString(sinkVolumes("speakers"))
+        << next->log();
+    printFigure("Up level back after the next start:", restored);
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "hushwell-held"));
+}
+
+// On a kernel without close_range() (or one a seccomp filter refuses), the guard still keeps
+// nothing of the program's that would hide the program's death.
+TEST_F(GuardTest, WithoutCloseRangeTheGuardStillNoticesTheEnd) {
+    auto program = startHeldDown({"--no-close-range"});
+    program->signal(SIGKILL);
+    program->wait();
+    EXPECT_TRUE(timeUntil("speakers", kUp).has_value())
+        << "the PC was left turned down: " << ::testing::PrintToString(sinkVolumes("speakers"))
+        << program->log();
+}
+
+// Started with standard input closed, the program does not hand its own sockets to the guard as
+// its standard streams.
+TEST_F(GuardTest, TheGuardsStandardStreamsAreTheNullDevice) {
+    auto program = startHeldDown({"--close-stdin"});
+    const pid_t guard = adoptedGuard();
+    ASSERT_GT(guard, 0) << "no guard";
+    const auto fds = std::filesystem::path("/proc") / std::to_string(guard) / "fd";
+    EXPECT_EQ(std::filesystem::read_symlink(fds / "0"), "/dev/null");
+    EXPECT_EQ(std::filesystem::read_symlink(fds / "1"), "/dev/null");
+    int sockets = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(fds)) {
+        sockets += std::filesystem::read_symlink(entry).string().rfind("socket:", 0) == 0;
+    }
+    EXPECT_EQ(sockets, 1) << "the guard holds a socket of the program's besides its own";
+}
+
+// A guard that died is replaced, and the new one does the job.
+TEST_F(GuardTest, AGuardThatDiedIsReplaced) {
+    auto program = startHeldDown();
+    const pid_t guard = adoptedGuard();
+    ASSERT_GT(guard, 0) << "no guard";
+    kill(guard, SIGKILL);
+    waitpid(guard, nullptr, 0);
+    pid_t replacement = -1;
+    for (int i = 0; i < 300 && replacement < 0; ++i) {
+        std::this_thread::sleep_for(10ms);
+        replacement = adoptedGuard(guard);
+    }
+    ASSERT_GT(replacement, 0) << "no new guard";
+    program->signal(SIGKILL);
+    program->wait();
+    EXPECT_TRUE(timeUntil("speakers", kUp).has_value())
+        << "the PC was left turned down: " << ::testing::PrintToString(sinkVolumes("speakers"))
+        << program->log();
+}
+
+}  // namespace
+}  // namespace hushwell::testing

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include <unistd.h>
+
+#include "e2e/Schedules.h"
+#include "support/AudioSandbox.h"
+
+// What the end-to-end tests watch while the program runs: the sink's volume over time, and the
+// guard process.
+namespace hushwell::testing {
+
+// How long until every channel of `sink` holds a value `good` takes, polled every 10 ms for up
+// to `limit`; empty if it never did.
+inline std::optional<std::chrono::milliseconds> timeUntil(
+    const std::string& sink, const std::function<bool(long)>& good,
+    std::chrono::milliseconds limit = std::chrono::milliseconds(5000)) {
+    using Steady = std::chrono::steady_clock;
+    const auto start = Steady::now();
+    while (Steady::now() - start < limit) {
+        const Volumes volumes = sinkVolumes(sink);
+        if (!volumes.empty() && std::all_of(volumes.begin(), volumes.end(), good)) {
+            return std::chrono::duration_cast<std::chrono::milliseconds>(Steady::now() - start);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return std::nullopt;
+}
+
+inline std::optional<std::chrono::milliseconds> timeUntil(
+    const std::string& sink, long value,
+    std::chrono::milliseconds limit = std::chrono::milliseconds(5000)) {
+    return timeUntil(
+        sink, [value](long v) { return v == value; }, limit);
+}
+
+// The living process named "hushwell guard" that this test adopted (it must be the children's
+// subreaper before the program starts), other than `besides`; -1 if there is none.
+inline pid_t adoptedGuard(pid_t besides = -1) {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string pid = entry.path().filename();
+        if (pid.find_first_not_of("0123456789") != std::string::npos || std::stoi(pid) == besides) {
+            continue;
+        }
+        std::ifstream in(entry.path() / "stat");
+        const std::string stat((std::istreambuf_iterator<char>(in)), {});
+        const std::size_t name = stat.find(" (hushwell guard) ");
+        if (name == std::string::npos) {
+            continue;
+        }
+        char state = 0;
+        int parent = 0;
+        if (std::sscanf(stat.c_str() + name + 18, "%c %d", &state, &parent) == 2 && state != 'Z' &&
+            parent == getpid()) {
+            return std::stoi(pid);
+        }
+    }
+    return -1;
+}
+
+}  // namespace hushwell::testing

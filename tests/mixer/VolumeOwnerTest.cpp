@@ -1,0 +1,300 @@
+#include "mixer/VolumeOwner.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace hushwell::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using Calls = std::vector<std::string>;
+
+// A provider with outputs by name whose set() waits at a gate the test opens, as a stalled sound
+// server would. Every call is recorded: "set 13100", "setOn speakers 65500".
+class GatedProvider final : public MasterVolume {
+public:
+    bool open() override { return true; }
+    std::optional<std::int32_t> locate() override { return 65536; }
+    std::optional<std::string> set(std::int32_t value) override {
+        std::unique_lock lock(m_mutex);
+        m_calls.push_back("set " + std::to_string(value));
+        m_changed.notify_all();
+        m_changed.wait(lock, [this] { return m_open; });
+        if (m_refuses || value < 0) {
+            return std::nullopt;
+        }
+        return m_current;
+    }
+    bool setOn(const std::string& output, std::int32_t value) override {
+        const std::lock_guard lock(m_mutex);
+        m_calls.push_back("setOn " + output + " " + std::to_string(value));
+        m_changed.notify_all();
+        return !m_refuses;
+    }
+    void watch(const EventHandler& handler) override { m_handler = handler; }
+
+    void openGate() {
+        const std::lock_guard lock(m_mutex);
+        m_open = true;
+        m_changed.notify_all();
+    }
+    void refuse(bool refuses) {
+        const std::lock_guard lock(m_mutex);
+        m_refuses = refuses;
+    }
+    void switchTo(const std::string& output) {
+        const std::lock_guard lock(m_mutex);
+        m_current = output;
+    }
+    // Waits until `count` calls came.
+    void waitForCalls(std::size_t count) {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait_for(lock, 5s, [&] { return m_calls.size() >= count; });
+    }
+    Calls calls() {
+        const std::lock_guard lock(m_mutex);
+        return m_calls;
+    }
+    void tell(VolumeEvent::Kind kind) const { m_handler({kind, 0}); }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_open = false;
+    bool m_refuses = false;
+    std::string m_current = "speakers";
+    Calls m_calls;
+    EventHandler m_handler;
+};
+
+// Tasks posted back to "the core's thread", run when the test says.
+struct Posted {
+    std::mutex mutex;
+    std::vector<std::function<void()>> tasks;
+    VolumeOwner::Post post() {
+        return [this](std::function<void()> task) {
+            const std::lock_guard lock(mutex);
+            tasks.push_back(std::move(task));
+        };
+    }
+    // Waits until `count` tasks were posted.
+    void waitFor(std::size_t count) {
+        for (int attempt = 0; attempt < 500; ++attempt) {
+            {
+                const std::lock_guard lock(mutex);
+                if (tasks.size() >= count) {
+                    return;
+                }
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+    }
+    void runAll() {
+        std::vector<std::function<void()>> now;
+        {
+            const std::lock_guard lock(mutex);
+            now.swap(tasks);
+        }
+        for (auto& task : now) {
+            task();
+        }
+    }
+};
+
+// An owner on an open gated provider, its volume located and the Up value 65500; what it tells
+// the core and the guard is kept.
+struct Owned {
+    Owned() {
+        auto owned = std::make_unique<GatedProvider>();
+        provider = owned.get();
+        provider->openGate();
+        volume = std::make_unique<VolumeOwner>(std::move(owned), posted.post());
+        volume->watch([this](const VolumeEvent& event) { events.push_back(event); });
+        volume->observe([this](const VolumeOwner::Record& record) {
+            const std::lock_guard lock(mutex);
+            if (held.empty() || held.back() != record.held) {
+                held.push_back(record.held);
+            }
+            last = record;
+        });
+        EXPECT_TRUE(volume->open());
+        EXPECT_EQ(volume->locate(), 65536);
+        volume->setUpValue(kUp);
+    }
+    // Sets `value` and waits until the provider had `calls` calls in all.
+    void set(std::int32_t value, std::size_t calls) {
+        volume->set(value);
+        provider->waitForCalls(calls);
+    }
+    void finish() {
+        volume->finish();
+        posted.runAll();
+    }
+
+    static constexpr std::int32_t kUp = 65500;
+    static constexpr std::int32_t kDown = 13100;
+    GatedProvider* provider = nullptr;
+    Posted posted;
+    std::unique_ptr<VolumeOwner> volume;
+    std::vector<VolumeEvent> events;
+    std::mutex mutex;
+    std::vector<bool> held;  // what the guard was told, each change once
+    VolumeOwner::Record last;
+};
+
+TEST(VolumeOwner, ASetNeverWaitsForTheProviderAndOnlyTheLatestValueFollows) {
+    auto owned = std::make_unique<GatedProvider>();
+    GatedProvider& provider = *owned;
+    Posted posted;
+    VolumeOwner volume(std::move(owned), posted.post());
+    ASSERT_TRUE(volume.open());
+    volume.set(100);
+    provider.waitForCalls(1);  // the provider is stuck in the first set
+    for (std::int32_t value : {200, 300, 400}) {
+        volume.set(value);  // handed over while the provider is stuck
+    }
+    provider.openGate();
+    volume.finish();
+    EXPECT_EQ(provider.calls(), (Calls{"set 100", "set 400"}));
+}
+
+TEST(VolumeOwner, WhatLandedOrNotComesBackOnTheCoresThread) {
+    Owned owner;
+    owner.set(Owned::kDown, 1);
+    owner.set(-5, 2);
+    owner.posted.waitFor(2);
+    EXPECT_TRUE(owner.events.empty()) << "nothing runs until the core's loop does";
+    owner.finish();
+    ASSERT_EQ(owner.events.size(), 2u);
+    EXPECT_EQ(owner.events[0].kind, VolumeEvent::Kind::Taken);
+    EXPECT_EQ(owner.events[0].value, Owned::kDown);
+    EXPECT_EQ(owner.events[1].kind, VolumeEvent::Kind::Refused);
+    EXPECT_EQ(owner.events[1].value, -5);
+}
+
+// The rules the owner alone applies, on what the provider tells.
+TEST(VolumeOwner, ResendsOnTheServersReturnAndTheHeldLevelFollowsTheOutput) {
+    const struct {
+        const char* name;
+        std::int32_t asked;
+        VolumeEvent::Kind told;
+        Calls expected;
+    } cases[] = {
+        {"server back while held: resent",
+         Owned::kDown,
+         VolumeEvent::Kind::ServerBack,
+         {"set 13100", "set 13100"}},
+        {"server back while up: resent",
+         Owned::kUp,
+         VolumeEvent::Kind::ServerBack,
+         {"set 65500", "set 65500"}},
+        {"output changed while held: the new one held, the one left gets Up",
+         Owned::kDown,
+         VolumeEvent::Kind::OutputChanged,
+         {"set 13100", "set 13100", "setOn speakers 65500"}},
+        {"output changed while up: nothing",
+         Owned::kUp,
+         VolumeEvent::Kind::OutputChanged,
+         {"set 65500"}},
+    };
+    for (const auto& c : cases) {
+        Owned owner;
+        owner.set(c.asked, 1);
+        owner.posted.waitFor(1);  // landed
+        if (c.told == VolumeEvent::Kind::OutputChanged) {
+            owner.provider->switchTo("headphones");
+        }
+        owner.provider->tell(c.told);
+        owner.provider->waitForCalls(c.expected.size());
+        owner.finish();
+        EXPECT_EQ(owner.provider->calls(), c.expected) << c.name;
+    }
+}
+
+// The guard learns what landed, never what was only asked: held from just before another value
+// than Up goes out, and no longer once the Up value landed.
+TEST(VolumeOwner, TheGuardIsToldWhatLanded) {
+    const struct {
+        const char* name;
+        std::vector<std::pair<std::int32_t, bool>> sets;  // value, taken
+        std::vector<bool> held;
+    } cases[] = {
+        {"down, then up", {{Owned::kDown, true}, {Owned::kUp, true}}, {false, true, false}},
+        {"down, then up refused", {{Owned::kDown, true}, {Owned::kUp, false}}, {false, true}},
+        {"down refused", {{Owned::kDown, false}}, {false, true, false}},
+        {"up", {{Owned::kUp, true}}, {false}},
+    };
+    for (const auto& c : cases) {
+        Owned owner;
+        std::size_t calls = 0;
+        for (const auto& [value, taken] : c.sets) {
+            owner.provider->refuse(!taken);
+            owner.set(value, ++calls);
+            owner.posted.waitFor(calls);
+        }
+        owner.finish();
+        EXPECT_EQ(owner.held, c.held) << c.name;
+        EXPECT_EQ(owner.last.upValue, Owned::kUp) << c.name;
+        EXPECT_EQ(owner.last.scale, 65536) << c.name;
+    }
+}
+
+TEST(VolumeOwner, ANewUpValueTellsTheGuardWhetherTheLevelThatLandedIsHeld) {
+    Owned owner;
+    owner.set(30000, 1);
+    owner.posted.waitFor(1);
+    owner.volume->setUpValue(30000);
+    owner.finish();
+    EXPECT_EQ(owner.held, (std::vector<bool>{false, true, false}));
+}
+
+TEST(VolumeOwner, TheUpValueOfARunThatEndedHeldGoesBackFirst) {
+    auto owned = std::make_unique<GatedProvider>();
+    GatedProvider& provider = *owned;
+    provider.openGate();
+    Posted posted;
+    VolumeOwner volume(std::move(owned), posted.post());
+    volume.putBackFirst(10000, 10000);  // full volume, in another scale
+    ASSERT_TRUE(volume.open());
+    ASSERT_EQ(volume.locate(), 65536);
+    provider.waitForCalls(1);
+    volume.finish();
+    EXPECT_EQ(provider.calls(), (Calls{"set 65536"}));
+}
+
+TEST(VolumeOwner, FinishSendsWhatIsStillToBeSent) {
+    auto owned = std::make_unique<GatedProvider>();
+    GatedProvider& provider = *owned;
+    Posted posted;
+    VolumeOwner volume(std::move(owned), posted.post());
+    ASSERT_TRUE(volume.open());
+    volume.set(13100);
+    provider.waitForCalls(1);
+    volume.set(65500);  // the Up level, asked while the provider is stuck
+    provider.openGate();
+    volume.finish();
+    EXPECT_EQ(provider.calls(), (Calls{"set 13100", "set 65500"}));
+}
+
+// A provider stuck in a hung server (ALSA's plugin waits without a limit) does not hold the
+// program: open() gives up at its deadline, as if there were no mixer, and so does the end.
+TEST(VolumeOwner, AProviderThatNeverAnswersIsGivenUpAtTheDeadlines) {
+    auto owned = std::make_unique<GatedProvider>();
+    GatedProvider& provider = *owned;
+    Posted posted;
+    VolumeOwner volume(std::move(owned), posted.post(), {200ms, 200ms});
+    ASSERT_TRUE(volume.open());  // the gate is only on set()
+    volume.set(13100);
+    provider.waitForCalls(1);
+    EXPECT_FALSE(volume.locate().has_value()) << "the thread is stuck: no answer";
+    volume.finish();      // returns: the stuck thread is let go
+    provider.openGate();  // and finishes on its own, with what it works on still there
+}
+
+}  // namespace
+}  // namespace hushwell::testing
