@@ -1,9 +1,12 @@
 # Finds the audio libraries of the platform's mixer providers; each provider is built only where
-# its library is found. Sets HUSHWELL_HAVE_PULSE, HUSHWELL_HAVE_ALSA and HUSHWELL_HAVE_WINMM.
+# its library is found. Sets HUSHWELL_HAVE_PULSE, HUSHWELL_HAVE_ALSA, HUSHWELL_HAVE_ENDPOINT_VOLUME
+# and HUSHWELL_HAVE_WINMM.
 set(HUSHWELL_HAVE_PULSE OFF)
 set(HUSHWELL_HAVE_ALSA OFF)
+set(HUSHWELL_HAVE_ENDPOINT_VOLUME OFF)
 set(HUSHWELL_HAVE_WINMM OFF)
 if(WIN32)
+  set(HUSHWELL_HAVE_ENDPOINT_VOLUME ON)
   set(HUSHWELL_HAVE_WINMM ON)
 else()
   find_package(PkgConfig)
@@ -15,4 +18,4 @@ else()
   set(HUSHWELL_HAVE_ALSA ${ALSA_FOUND})
 endif()
 message(STATUS "Mixer providers: PulseAudio ${HUSHWELL_HAVE_PULSE}, ALSA ${HUSHWELL_HAVE_ALSA}, "
-               "winmm ${HUSHWELL_HAVE_WINMM}")
+               "endpoint volume ${HUSHWELL_HAVE_ENDPOINT_VOLUME}, winmm ${HUSHWELL_HAVE_WINMM}")

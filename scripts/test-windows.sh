@@ -2,10 +2,11 @@
 # Builds the Windows packages (scripts/package-windows.sh) and tests them and the program under
 # Wine, in a private Wine prefix against a private PulseAudio server (null sink) and a private X
 # server:
-#  - the cross-built winmm mixer tests, and the tests of the one-copy claim (run beside the
-#    unpacked ZIP's Qt DLLs);
+#  - the cross-built winmm and endpoint-volume mixer tests, and the tests of the one-copy claim
+#    (run beside the unpacked ZIP's Qt DLLs);
 #  - the portable ZIP, unpacked into a fresh folder: every DLL it needs is in it or in Windows,
-#    the program starts with its window titled "Hushwell", opens the winmm mixer (no "Couldn't
+#    the program starts with its window titled "Hushwell", tries the endpoint volume (a stub under
+#    Wine) and opens the winmm mixer (no "Couldn't
 #    open the mixer." box), ticks every second, shows the text of its mark boxes, and ends when
 #    its window is closed; and with Wine's audio drivers off, it says "Couldn't open the mixer."
 #    in a message box;
@@ -45,6 +46,10 @@ took "private PulseAudio server, Xvfb and Wine prefix"
 begin "winmm mixer tests"
 wine build-windows/tests/winmm_tests.exe --gtest_brief=1
 took "winmm_tests.exe"
+
+begin "Endpoint volume tests"
+wine build-windows/tests/endpoint_tests.exe --gtest_brief=1
+took "endpoint_tests.exe"
 
 # Windows that the program shows, as "id width height name" lines.
 visible_windows() {
@@ -105,6 +110,9 @@ check_program() {
             fail "$name: a message box appeared after start-up (see $shots/$name-message.png)"
         fi
     done < <(visible_windows)
+    # Wine's endpoint volume is a stub: it is tried first, and the program falls back to winmm.
+    grep -q "hushwell.mixer: open: tried endpoint volume: SetMasterVolumeLevelScalar: HRESULT 0x80004001" "$log" ||
+        fail "$name: the log does not tell that the endpoint volume was tried: $(cat "$log")"
     grep -q "hushwell.mixer: open: winmm" "$log" ||
         fail "$name: the winmm mixer did not open: $(cat "$log")"
     echo "   $name: $(grep -o 'hushwell.mixer: open: .*' "$log" | tr -d '\r')"

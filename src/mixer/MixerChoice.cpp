@@ -6,6 +6,9 @@
 #if defined(HUSHWELL_HAVE_ALSA)
 #include "mixer/AlsaMixer.h"
 #endif
+#if defined(HUSHWELL_HAVE_ENDPOINT_VOLUME)
+#include "mixer/EndpointVolume.h"
+#endif
 #if defined(HUSHWELL_HAVE_WINMM)
 #include "mixer/WinmmMixer.h"
 #endif
@@ -19,6 +22,14 @@ std::vector<MixerProvider> platformProviders() {
 #endif
 #if defined(HUSHWELL_HAVE_ALSA)
     providers.push_back({"ALSA", [] { return alsaMasterVolume(); }});
+#endif
+#if defined(HUSHWELL_HAVE_ENDPOINT_VOLUME)
+    // What Windows' volume flyout shows. winmm's mixer, on every Windows since Vista, reaches only
+    // the calling program's own session: it stays as the fallback where this one does not open.
+    providers.push_back({"endpoint volume", [] { return std::make_unique<EndpointVolume>(); },
+                         [](const MasterVolume& volume) {
+                             return static_cast<const EndpointVolume&>(volume).lastError();
+                         }});
 #endif
 #if defined(HUSHWELL_HAVE_WINMM)
     providers.push_back({"winmm", [] { return std::make_unique<WinmmMixer>(); }});
@@ -38,6 +49,8 @@ bool FirstThatOpens::open() {
             m_chosen = provider.name;
             break;
         }
+        const std::string why = provider.whyNotOpened ? provider.whyNotOpened(*volume) : "";
+        tell(std::string("open: tried ") + provider.name + (why.empty() ? "" : ": " + why));
     }
     tell("open: " + (m_volume ? m_chosen : "(none opened)"));
     return m_volume != nullptr;

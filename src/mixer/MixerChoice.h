@@ -12,6 +12,8 @@ namespace hushwell {
 struct MixerProvider {
     const char* name;
     std::function<std::unique_ptr<MasterVolume>()> make;
+    // Why a volume it made did not open, for the log; none when the provider cannot tell.
+    std::function<std::string(const MasterVolume&)> whyNotOpened = {};
 };
 
 // The providers this build has for its platform, in priority order.
@@ -19,7 +21,8 @@ struct MixerProvider {
 
 // The master volume of the first provider that opens; with none open, locate and set fail. Each
 // call, with its value and result, is told to `report` ("open: PulseAudio", "apply 13100:
-// applied", "apply 65500 on speakers: refused"), when one is given.
+// applied", "apply 65500 on speakers: refused"), when one is given, and so is each provider tried
+// before ("open: tried endpoint volume: SetMasterVolumeLevelScalar: HRESULT 0x80004001").
 class FirstThatOpens final : public MasterVolume {
 public:
     using Report = std::function<void(const std::string&)>;

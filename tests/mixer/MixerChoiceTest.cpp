@@ -42,6 +42,19 @@ TEST(FirstThatOpens, WithNoneOpenEveryCallFails) {
     EXPECT_FALSE(empty.open());
 }
 
+TEST(FirstThatOpens, TellsEachProviderTriedAndWhyItDidNotOpen) {
+    int made = 0;
+    MixerProvider explains = provider("endpoint", false, 100, made);
+    explains.whyNotOpened = [](const MasterVolume&) { return std::string("Set: HRESULT 0x1"); };
+    std::vector<std::string> log;
+    FirstThatOpens volume(
+        {explains, provider("silent", false, 100, made), provider("winmm", true, 65535, made)},
+        [&log](const std::string& line) { log.push_back(line); });
+    ASSERT_TRUE(volume.open());
+    EXPECT_EQ(log, (std::vector<std::string>{"open: tried endpoint: Set: HRESULT 0x1",
+                                             "open: tried silent", "open: winmm"}));
+}
+
 // What the crash guard does when its mixer is another than the program's: the same share of full
 // volume in its own scale.
 TEST(Rescaled, KeepsTheShareOfFullVolume) {

@@ -1,0 +1,544 @@
+// This file includes no local header but its own: Windows' audio headers and COM stay out of the
+// rest of the program.
+#include "mixer/EndpointVolume.h"
+
+// clang-format off
+#include <windows.h>
+#include <objbase.h>
+#include <mmdeviceapi.h>
+#include <endpointvolume.h>
+// clang-format on
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <future>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+namespace hushwell {
+namespace {
+
+// Hushwell's own event context: the endpoint's change notifications carry it for the changes this
+// program made, so that they can be told from the user's.
+constexpr GUID kEventContext = {
+    0xab70b122, 0xb0ed, 0x4579, {0xa0, 0x2e, 0x22, 0xca, 0x97, 0x80, 0x24, 0x02}};
+
+// How long the destructor waits for the provider's thread to release everything. A thread stuck in
+// a call to the audio service past it is left to finish on its own.
+constexpr std::chrono::seconds kEndDeadline{3};
+
+// One counted reference to a COM object, released when it goes.
+template <typename Interface>
+class Ref {
+public:
+    Ref() = default;
+    explicit Ref(Interface* owned) : m_object(owned) {}
+    ~Ref() { reset(); }
+    Ref(const Ref&) = delete;
+    Ref& operator=(const Ref&) = delete;
+    Ref(Ref&& other) noexcept : m_object(std::exchange(other.m_object, nullptr)) {}
+    Ref& operator=(Ref&& other) noexcept {
+        if (this != &other) {
+            reset();
+            m_object = std::exchange(other.m_object, nullptr);
+        }
+        return *this;
+    }
+
+    void reset() {
+        if (m_object != nullptr) {
+            std::exchange(m_object, nullptr)->Release();
+        }
+    }
+    // Where a call that hands out a reference writes it.
+    [[nodiscard]] Interface** out() {
+        reset();
+        return &m_object;
+    }
+    [[nodiscard]] void** outVoid() { return reinterpret_cast<void**>(out()); }
+    [[nodiscard]] Interface* get() const { return m_object; }
+    Interface* operator->() const { return m_object; }
+    explicit operator bool() const { return m_object != nullptr; }
+
+private:
+    Interface* m_object = nullptr;
+};
+
+std::string failure(const char* call, HRESULT result) {
+    char text[96];
+    std::snprintf(text, sizeof text, "%s: HRESULT 0x%08lX", call,
+                  static_cast<unsigned long>(result));
+    return text;
+}
+
+std::string utf8(const std::wstring& text) {
+    if (text.empty()) {
+        return {};
+    }
+    const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                           nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), length,
+                        nullptr, nullptr);
+    return out;
+}
+
+std::wstring wide(const std::string& text) {
+    if (text.empty()) {
+        return {};
+    }
+    const int length =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), length);
+    return out;
+}
+
+[[nodiscard]] bool inScale(std::int32_t value) {
+    return value >= 0 && value <= EndpointVolume::kScale;
+}
+
+[[nodiscard]] HRESULT setScalar(IAudioEndpointVolume& volume, std::int32_t value) {
+    return volume.SetMasterVolumeLevelScalar(
+        static_cast<float>(value) / static_cast<float>(EndpointVolume::kScale), &kEventContext);
+}
+
+// Told by Windows, on a thread of its own, when a default device changes. It only hands the news
+// of the default console output on: it must not block, call back into the enumerator, or release
+// the provider's last reference.
+class DefaultOutputClient final : public IMMNotificationClient {
+public:
+    // `post` takes the new default output's id, nullptr when there is none.
+    explicit DefaultOutputClient(std::function<void(const wchar_t*)> post)
+        : m_post(std::move(post)) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+        if (object == nullptr) {
+            return E_POINTER;
+        }
+        if (iid == __uuidof(IUnknown) || iid == __uuidof(IMMNotificationClient)) {
+            *object = static_cast<IMMNotificationClient*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_references; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = --m_references;
+        if (left == 0) {
+            delete this;
+        }
+        return left;
+    }
+
+    HRESULT STDMETHODCALLTYPE OnDefaultDeviceChanged(EDataFlow flow, ERole role,
+                                                     LPCWSTR id) override {
+        if (flow == eRender && role == eConsole) {
+            m_post(id);
+        }
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnDeviceStateChanged(LPCWSTR /*id*/, DWORD /*state*/) override {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnDeviceAdded(LPCWSTR /*id*/) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnDeviceRemoved(LPCWSTR /*id*/) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnPropertyValueChanged(LPCWSTR /*id*/,
+                                                     const PROPERTYKEY /*key*/) override {
+        return S_OK;
+    }
+
+private:
+    ~DefaultOutputClient() = default;
+
+    std::atomic<ULONG> m_references{1};
+    const std::function<void(const wchar_t*)> m_post;
+};
+
+}  // namespace
+
+// The provider's thread and what it works on. Members after `handler` belong to the thread alone.
+struct EndpointVolume::Apartment : std::enable_shared_from_this<EndpointVolume::Apartment> {
+    Apartment(EnumeratorFactory make, std::chrono::milliseconds retryAfter)
+        : makeEnumerator(std::move(make)), retry(retryAfter) {}
+
+    // Runs `call` on the thread and returns its answer; `none` when the thread does not run.
+    template <typename Result>
+    Result ask(std::function<Result()> call, Result none) {
+        auto promise = std::make_shared<std::promise<Result>>();
+        std::future<Result> answer = promise->get_future();
+        {
+            const std::lock_guard lock(mutex);
+            if (!running || stopping) {
+                return none;
+            }
+            tasks.emplace_back([promise, call = std::move(call)] { promise->set_value(call()); });
+        }
+        wake.notify_all();
+        return answer.get();
+    }
+
+    // The news of the default output first, so that a call made after it reaches the new output;
+    // then calls; while broken, a rebuild each `retry`.
+    void run() {
+        const HRESULT initialised = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        comInitialised = SUCCEEDED(initialised);
+        if (!comInitialised) {
+            note("CoInitializeEx", initialised);
+        }
+        client = Ref<IMMNotificationClient>(
+            new DefaultOutputClient([weak = weak_from_this()](const wchar_t* id) {
+                if (const std::shared_ptr<Apartment> self = weak.lock()) {
+                    self->post(id);
+                }
+            }));
+        std::unique_lock lock(mutex);
+        for (;;) {
+            const auto due = [this] { return !tasks.empty() || defaultChanged || stopping; };
+            if (broken) {
+                if (!wake.wait_for(lock, retry, due)) {
+                    lock.unlock();
+                    rebuild();
+                    lock.lock();
+                    continue;
+                }
+            } else {
+                wake.wait(lock, due);
+            }
+            if (defaultChanged) {
+                defaultChanged = false;
+                const std::optional<std::wstring> id = std::move(newDefault);
+                lock.unlock();
+                follow(id);
+                lock.lock();
+            } else if (!tasks.empty()) {
+                const std::function<void()> task = std::move(tasks.front());
+                tasks.pop_front();
+                lock.unlock();
+                task();
+                lock.lock();
+            } else {
+                break;
+            }
+        }
+        lock.unlock();
+        releaseAll();
+        client.reset();
+        if (comInitialised) {
+            CoUninitialize();
+        }
+        lock.lock();
+        ended = true;
+        wake.notify_all();
+    }
+
+    // From the notification client's thread.
+    void post(const wchar_t* id) {
+        {
+            const std::lock_guard lock(mutex);
+            defaultChanged = true;
+            newDefault = id != nullptr ? std::optional<std::wstring>(id) : std::nullopt;
+        }
+        wake.notify_all();
+    }
+
+    void note(const char* call, HRESULT result) {
+        const std::lock_guard lock(mutex);
+        lastError = failure(call, result);
+    }
+
+    void report(VolumeEvent::Kind kind) {
+        const std::lock_guard lock(handlerMutex);
+        if (handler) {
+            handler({kind, 0});
+        }
+    }
+
+    // --- on the thread
+
+    bool openHere() {
+        if (!comInitialised || !build()) {
+            return false;
+        }
+        if (!volume) {
+            note("GetDefaultAudioEndpoint", E_NOTFOUND);
+            releaseAll();
+            return false;
+        }
+        // A volume that does not take its own level again will not take Hushwell's either.
+        float level = 0;
+        HRESULT result = volume->GetMasterVolumeLevelScalar(&level);
+        if (SUCCEEDED(result)) {
+            result = volume->SetMasterVolumeLevelScalar(level, &kEventContext);
+            if (FAILED(result)) {
+                note("SetMasterVolumeLevelScalar", result);
+            }
+        } else {
+            note("GetMasterVolumeLevelScalar", result);
+        }
+        if (FAILED(result)) {
+            releaseAll();
+            return false;
+        }
+        opened = true;
+        return true;
+    }
+
+    std::optional<std::string> setCurrentHere(std::int32_t value) {
+        if (!opened || (broken && !rebuild()) || !volume) {
+            return std::nullopt;
+        }
+        const HRESULT result = setScalar(*volume.get(), value);
+        if (FAILED(result)) {
+            note("SetMasterVolumeLevelScalar", result);
+            breakDown();
+            return std::nullopt;
+        }
+        return utf8(output);
+    }
+
+    bool setOnHere(const std::string& id, std::int32_t value) {
+        if (!opened || (broken && !rebuild()) || !enumerator) {
+            return false;
+        }
+        if (volume && utf8(output) == id) {
+            const HRESULT result = setScalar(*volume.get(), value);
+            if (FAILED(result)) {
+                note("SetMasterVolumeLevelScalar", result);
+                breakDown();
+            }
+            return SUCCEEDED(result);
+        }
+        // An output left behind: it may be gone, which is no failure of the enumerator.
+        Ref<IMMDevice> device;
+        HRESULT result = enumerator->GetDevice(wide(id).c_str(), device.out());
+        Ref<IAudioEndpointVolume> other;
+        if (SUCCEEDED(result)) {
+            result = device->Activate(__uuidof(IAudioEndpointVolume), CLSCTX_INPROC_SERVER, nullptr,
+                                      other.outVoid());
+        }
+        if (SUCCEEDED(result)) {
+            result = setScalar(*other.get(), value);
+        }
+        return SUCCEEDED(result);
+    }
+
+    // The default console output is now `id` (none when empty).
+    void follow(const std::optional<std::wstring>& id) {
+        if (!opened || broken) {
+            return;  // the rebuild binds whatever is the default then
+        }
+        if (id ? (volume && *id == output) : !volume) {
+            return;
+        }
+        volume.reset();
+        output.clear();
+        if (id) {
+            Ref<IMMDevice> device;
+            const HRESULT result = enumerator->GetDevice(id->c_str(), device.out());
+            if (FAILED(result)) {
+                note("GetDevice", result);
+                breakDown();
+                return;
+            }
+            if (!bind(*device.get())) {
+                breakDown();
+                return;
+            }
+        }
+        report(VolumeEvent::Kind::OutputChanged);
+    }
+
+    // A call failed: everything goes, and is made again at once or at the next retry.
+    void breakDown() {
+        releaseAll();
+        broken = true;
+        rebuild();
+    }
+
+    bool rebuild() {
+        if (!build()) {
+            broken = true;
+            return false;
+        }
+        broken = false;
+        report(VolumeEvent::Kind::ServerBack);
+        return true;
+    }
+
+    // The enumerator, the client registered with it, and the default output's volume; true also
+    // when there is no output now (the client tells when one comes).
+    bool build() {
+        releaseAll();
+        HRESULT result = makeEnumerator(enumerator.out());
+        if (FAILED(result) || !enumerator) {
+            note("creating the device enumerator", FAILED(result) ? result : E_POINTER);
+            enumerator.reset();
+            return false;
+        }
+        result = enumerator->RegisterEndpointNotificationCallback(client.get());
+        if (FAILED(result)) {
+            note("RegisterEndpointNotificationCallback", result);
+            releaseAll();
+            return false;
+        }
+        registered = true;
+        Ref<IMMDevice> device;
+        result = enumerator->GetDefaultAudioEndpoint(eRender, eConsole, device.out());
+        if (result == E_NOTFOUND) {
+            return true;
+        }
+        if (FAILED(result)) {
+            note("GetDefaultAudioEndpoint", result);
+            releaseAll();
+            return false;
+        }
+        if (!bind(*device.get())) {
+            releaseAll();
+            return false;
+        }
+        return true;
+    }
+
+    bool bind(IMMDevice& device) {
+        LPWSTR id = nullptr;
+        HRESULT result = device.GetId(&id);
+        if (FAILED(result)) {
+            note("GetId", result);
+            return false;
+        }
+        std::wstring name = id != nullptr ? id : L"";
+        CoTaskMemFree(id);
+        Ref<IAudioEndpointVolume> bound;
+        result = device.Activate(__uuidof(IAudioEndpointVolume), CLSCTX_INPROC_SERVER, nullptr,
+                                 bound.outVoid());
+        if (FAILED(result)) {
+            note("Activate", result);
+            return false;
+        }
+        volume = std::move(bound);
+        output = std::move(name);
+        return true;
+    }
+
+    void releaseAll() {
+        volume.reset();
+        output.clear();
+        if (registered) {
+            enumerator->UnregisterEndpointNotificationCallback(client.get());
+            registered = false;
+        }
+        enumerator.reset();
+    }
+
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<std::function<void()>> tasks;
+    bool defaultChanged = false;
+    std::optional<std::wstring> newDefault;  // the latest news only
+    bool running = false;
+    bool stopping = false;
+    bool ended = false;
+    std::string lastError;
+
+    std::mutex handlerMutex;  // held while a report runs: after watch() returns none is under way
+    EventHandler handler;
+
+    const EnumeratorFactory makeEnumerator;
+    const std::chrono::milliseconds retry;
+    bool comInitialised = false;
+    bool opened = false;
+    bool broken = false;  // a call failed and no rebuild has succeeded since
+    Ref<IMMNotificationClient> client;
+    Ref<IMMDeviceEnumerator> enumerator;
+    bool registered = false;           // `client` is registered with `enumerator`
+    Ref<IAudioEndpointVolume> volume;  // the default output's; none while there is no output
+    std::wstring output;               // its device id
+};
+
+EndpointVolume::EndpointVolume()
+    : EndpointVolume([](IMMDeviceEnumerator** enumerator) -> long {
+          return CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_INPROC_SERVER,
+                                  __uuidof(IMMDeviceEnumerator),
+                                  reinterpret_cast<void**>(enumerator));
+      }) {}
+
+EndpointVolume::EndpointVolume(EnumeratorFactory makeEnumerator, std::chrono::milliseconds retry)
+    : m_apartment(std::make_shared<Apartment>(std::move(makeEnumerator), retry)) {}
+
+EndpointVolume::~EndpointVolume() {
+    stopApartment();
+}
+
+bool EndpointVolume::open() {
+    if (m_apartment->running) {  // opened before: start afresh
+        stopApartment();
+        auto fresh = std::make_shared<Apartment>(m_apartment->makeEnumerator, m_apartment->retry);
+        const std::lock_guard lock(m_apartment->handlerMutex);
+        fresh->handler = m_apartment->handler;
+        m_apartment = std::move(fresh);
+    }
+    {
+        const std::lock_guard lock(m_apartment->mutex);
+        m_apartment->running = true;
+    }
+    std::thread([apartment = m_apartment] { apartment->run(); }).detach();
+    Apartment* apartment = m_apartment.get();
+    const bool opened = apartment->ask<bool>([apartment] { return apartment->openHere(); }, false);
+    if (!opened) {
+        stopApartment();  // COM is uninitialised at once, not when this goes
+    }
+    return opened;
+}
+
+std::optional<std::int32_t> EndpointVolume::locate() {
+    Apartment* apartment = m_apartment.get();
+    return apartment->ask<std::optional<std::int32_t>>(
+        [apartment] { return apartment->opened ? std::optional(kScale) : std::nullopt; },
+        std::nullopt);
+}
+
+std::optional<std::string> EndpointVolume::set(std::int32_t value) {
+    if (!inScale(value)) {
+        return std::nullopt;
+    }
+    Apartment* apartment = m_apartment.get();
+    return apartment->ask<std::optional<std::string>>(
+        [apartment, value] { return apartment->setCurrentHere(value); }, std::nullopt);
+}
+
+bool EndpointVolume::setOn(const std::string& output, std::int32_t value) {
+    if (!inScale(value)) {
+        return false;
+    }
+    Apartment* apartment = m_apartment.get();
+    return apartment->ask<bool>(
+        [apartment, &output, value] { return apartment->setOnHere(output, value); }, false);
+}
+
+void EndpointVolume::watch(const EventHandler& handler) {
+    const std::lock_guard lock(m_apartment->handlerMutex);
+    m_apartment->handler = handler;
+}
+
+std::string EndpointVolume::lastError() const {
+    const std::lock_guard lock(m_apartment->mutex);
+    return m_apartment->lastError;
+}
+
+void EndpointVolume::stopApartment() {
+    std::unique_lock lock(m_apartment->mutex);
+    if (!m_apartment->running || m_apartment->stopping) {
+        return;
+    }
+    m_apartment->stopping = true;
+    m_apartment->wake.notify_all();
+    m_apartment->wake.wait_for(lock, kEndDeadline, [this] { return m_apartment->ended; });
+}
+
+}  // namespace hushwell

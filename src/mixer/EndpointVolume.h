@@ -1,0 +1,67 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "mixer/MasterVolume.h"
+
+struct IMMDeviceEnumerator;  // Windows' audio device enumerator (mmdeviceapi.h)
+
+namespace hushwell {
+
+// The volume that Windows' own volume flyout shows: the endpoint volume of the default output
+// (render flow, console role), on a scale of 100, so that a level in percent is exactly the number
+// Windows shows. It follows the default output as the user switches it, and rebuilds itself when a
+// call fails (device invalidated, audio service restarted). It holds no level of its own: what to
+// send after an event is the caller's business.
+//
+// Every COM object lives on a thread of the provider's own, which initialises COM multithreaded,
+// makes, uses and releases every interface there, and uninitialises it before ending. The calling
+// thread (and so the window's, which Qt makes single-threaded) is never initialised nor used for
+// COM, and this object may be destroyed on any thread. Calls come from one thread at a time; each
+// waits for its answer from the provider's thread.
+class EndpointVolume final : public MasterVolume {
+public:
+    // Makes the device enumerator, on the provider's thread with COM initialised; returns an
+    // HRESULT. The default one asks COM for the system's.
+    using EnumeratorFactory = std::function<long(IMMDeviceEnumerator** enumerator)>;
+    static constexpr std::int32_t kScale = 100;
+
+    EndpointVolume();
+    // `retry`: how long a broken provider waits between attempts to rebuild itself.
+    explicit EndpointVolume(EnumeratorFactory makeEnumerator,
+                            std::chrono::milliseconds retry = std::chrono::seconds(1));
+    ~EndpointVolume() override;
+    EndpointVolume(const EndpointVolume&) = delete;
+    EndpointVolume& operator=(const EndpointVolume&) = delete;
+
+    // Binds the default output's volume and checks that it takes a value (its own current level,
+    // set again). false, with lastError() telling why, when it does not: a Wine stub refuses.
+    bool open() override;
+    std::optional<std::int32_t> locate() override;
+    // Sets the current default output to `value` (0 to kScale); returns its device id in UTF-8,
+    // empty when there is no output or the value was not taken.
+    std::optional<std::string> set(std::int32_t value) override;
+    // Sets the output `output` (an id set() returned), current or not; false when it was not
+    // taken or the output is gone.
+    bool setOn(const std::string& output, std::int32_t value) override;
+    // Reports OutputChanged when the default output changed (and the provider rebound), and
+    // ServerBack when it rebuilt itself after a failed call. Called from the provider's thread.
+    void watch(const EventHandler& handler) override;
+
+    // What failed last ("SetMasterVolumeLevelScalar: HRESULT 0x80004001"), empty while nothing
+    // did.
+    [[nodiscard]] std::string lastError() const;
+
+private:
+    struct Apartment;
+    void stopApartment();
+
+    std::shared_ptr<Apartment> m_apartment;  // shared with its thread, which may outlive this
+};
+
+}  // namespace hushwell

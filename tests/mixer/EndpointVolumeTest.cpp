@@ -1,0 +1,385 @@
+#include "mixer/EndpointVolume.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "mixer/FakeAudioEndpoints.h"
+#include "mixer/MixerChoice.h"
+#include "mixer/VolumeOwner.h"
+
+// clang-format off
+#include <ole2.h>
+// clang-format on
+
+namespace hushwell::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using Kind = VolumeEvent::Kind;
+
+const std::string kSpeakers = "{0.0.0.00000000}.{speakers}";
+const std::string kHeadphones = "{0.0.0.00000000}.{headphönes}";  // ids are UTF-16: not ASCII
+const wchar_t* const kHeadphonesWide = L"{0.0.0.00000000}.{headph\u00f6nes}";
+// The event context Hushwell's own changes carry: {ab70b122-b0ed-4579-a02e-22ca97802402}.
+constexpr GUID kHushwellContext = {
+    0xab70b122, 0xb0ed, 0x4579, {0xa0, 0x2e, 0x22, 0xca, 0x97, 0x80, 0x24, 0x02}};
+constexpr auto kPatience = 10s;  // for what another thread does; never reached when all is well
+
+// An enumerator with two outputs, the speakers the default, made by the provider's factory.
+struct Endpoints {
+    Endpoints() {
+        enumerator.add(speakers);
+        enumerator.add(headphones);
+        enumerator.setDefault(&speakers);
+    }
+
+    EndpointVolume::EnumeratorFactory factory() {
+        return [this](IMMDeviceEnumerator** out) -> long {
+            system.note("make enumerator");
+            ++made;
+            *out = nullptr;
+            if (FAILED(makeResult.load())) {
+                return makeResult;
+            }
+            enumerator.AddRef();
+            *out = &enumerator;
+            return S_OK;
+        };
+    }
+
+    // No reference is held but the test's own, and no client is left registered.
+    void expectAllReleased() {
+        EXPECT_EQ(enumerator.heldByOthers(), 0);
+        for (FakeDevice* device : {&speakers, &headphones}) {
+            EXPECT_EQ(device->heldByOthers(), 0);
+            EXPECT_EQ(device->volume.heldByOthers(), 0);
+        }
+        EXPECT_EQ(enumerator.registered(), nullptr);
+    }
+
+    FakeAudioSystem system;
+    FakeEnumerator enumerator{system};
+    FakeDevice speakers{system, L"{0.0.0.00000000}.{speakers}"};
+    FakeDevice headphones{system, kHeadphonesWide};
+    std::atomic<int> made{0};
+    std::atomic<HRESULT> makeResult{S_OK};
+};
+
+// What the provider reports, from whatever thread.
+class Events {
+public:
+    MasterVolume::EventHandler handler() {
+        return [this](const VolumeEvent& event) {
+            const std::lock_guard lock(m_mutex);
+            m_kinds.push_back(event.kind);
+            m_changed.notify_all();
+        };
+    }
+    [[nodiscard]] bool waitFor(std::size_t count) {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, kPatience, [&] { return m_kinds.size() >= count; });
+    }
+    [[nodiscard]] std::vector<Kind> seen() {
+        const std::lock_guard lock(m_mutex);
+        return m_kinds;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<Kind> m_kinds;
+};
+
+template <typename Condition>
+bool eventually(Condition condition) {
+    const auto deadline = std::chrono::steady_clock::now() + kPatience;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+// Windows tells of a new default device on a thread of its own.
+void announce(IMMNotificationClient* client, EDataFlow flow, ERole role, const wchar_t* id) {
+    std::thread([=] { client->OnDefaultDeviceChanged(flow, role, id); }).join();
+}
+
+TEST(EndpointVolume, OpensTheDefaultConsoleOutputAndChecksThatItTakesItsOwnLevel) {
+    Endpoints endpoints;
+    EndpointVolume volume(endpoints.factory());
+    ASSERT_TRUE(volume.open()) << volume.lastError();
+    EXPECT_EQ(volume.locate(), 100);
+    EXPECT_EQ(
+        endpoints.system.callNames(),
+        (std::vector<std::string>{"make enumerator", "RegisterEndpointNotificationCallback",
+                                  "GetDefaultAudioEndpoint(eRender, eConsole)", "GetId",
+                                  "Activate(IAudioEndpointVolume)", "GetMasterVolumeLevelScalar",
+                                  "SetMasterVolumeLevelScalar"}));
+    EXPECT_EQ(endpoints.speakers.volume.taken(), std::vector<float>{0.5f});
+    EXPECT_TRUE(volume.lastError().empty());
+}
+
+TEST(EndpointVolume, SetsTheLevelAsAShareOfFullVolumeWithHushwellsEventContext) {
+    Endpoints endpoints;
+    EndpointVolume volume(endpoints.factory());
+    ASSERT_TRUE(volume.open());
+    const struct {
+        std::int32_t value;
+        float scalar;
+    } cases[] = {{0, 0.0f}, {20, 0.2f}, {65, 0.65f}, {100, 1.0f}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(volume.set(c.value), kSpeakers) << c.value;
+        EXPECT_EQ(endpoints.speakers.volume.level.load(), c.scalar) << c.value;
+    }
+    for (const GUID& context : endpoints.speakers.volume.contexts) {
+        EXPECT_TRUE(IsEqualGUID(context, kHushwellContext));
+    }
+    // Outside the scale nothing is sent.
+    endpoints.system.forgetCalls();
+    EXPECT_EQ(volume.set(-1), std::nullopt);
+    EXPECT_EQ(volume.set(101), std::nullopt);
+    EXPECT_FALSE(volume.setOn(kSpeakers, 101));
+    EXPECT_TRUE(endpoints.system.callNames().empty());
+    // Never the mute, the dB call or anything else.
+    for (const FakeAudioSystem::Call& call : endpoints.system.allCalls()) {
+        EXPECT_EQ(call.what.rfind("unexpected", 0), std::string::npos) << call.what;
+    }
+}
+
+TEST(EndpointVolume, OpenFailsAndSaysWhyWhereTheVolumeCannotBeHadOrRefusesItsOwnLevel) {
+    const struct {
+        const char* what;
+        void (*arrange)(Endpoints&);
+        const char* error;
+    } cases[] = {
+        {"no enumerator", [](Endpoints& e) { e.makeResult = REGDB_E_CLASSNOTREG; },
+         "creating the device enumerator: HRESULT 0x80040154"},
+        {"no output", [](Endpoints& e) { e.enumerator.setDefault(nullptr); },
+         "GetDefaultAudioEndpoint: HRESULT 0x80070490"},
+        {"service stopped", [](Endpoints& e) { e.system.serviceRunning = false; },
+         "GetDefaultAudioEndpoint: HRESULT 0x88890010"},
+        {"no endpoint volume", [](Endpoints& e) { e.speakers.activateResult = E_NOINTERFACE; },
+         "Activate: HRESULT 0x80004002"},
+        {"a stub (Wine 8)", [](Endpoints& e) { e.speakers.volume.setResult = E_NOTIMPL; },
+         "SetMasterVolumeLevelScalar: HRESULT 0x80004001"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Endpoints endpoints;
+        c.arrange(endpoints);
+        EndpointVolume volume(endpoints.factory());
+        EXPECT_FALSE(volume.open());
+        EXPECT_EQ(volume.lastError(), c.error);
+        // Released at once, not when the provider goes.
+        endpoints.expectAllReleased();
+        EXPECT_EQ(volume.locate(), std::nullopt);
+        EXPECT_EQ(volume.set(20), std::nullopt);
+        EXPECT_FALSE(volume.setOn(kSpeakers, 20));
+    }
+}
+
+TEST(EndpointVolume, FollowsTheDefaultConsoleOutputToldFromAnotherThread) {
+    Events events;
+    Endpoints endpoints;
+    EndpointVolume volume(endpoints.factory());
+    volume.watch(events.handler());
+    ASSERT_TRUE(volume.open());
+    ASSERT_EQ(volume.set(20), kSpeakers);
+    IMMNotificationClient* client = endpoints.enumerator.registered();
+    ASSERT_NE(client, nullptr);
+
+    // News of other flows and roles is not the output's: were it taken, the next call would look
+    // for a device that is not there (news goes before calls) and rebuild.
+    for (const auto& [flow, role] : {std::pair{eCapture, eConsole}, std::pair{eRender, eMultimedia},
+                                     std::pair{eRender, eCommunications}}) {
+        announce(client, flow, role, L"{0.0.0.00000000}.{elsewhere}");
+        EXPECT_EQ(volume.set(20), kSpeakers) << flow << " " << role;
+    }
+    EXPECT_TRUE(events.seen().empty());
+
+    // The default console output: a call right after the news goes to the new output.
+    endpoints.enumerator.setDefault(&endpoints.headphones);
+    announce(client, eRender, eConsole, kHeadphonesWide);
+    EXPECT_EQ(volume.set(20), kHeadphones);
+    ASSERT_TRUE(events.waitFor(1));
+    EXPECT_EQ(events.seen(), std::vector<Kind>{Kind::OutputChanged});
+    EXPECT_EQ(endpoints.headphones.volume.taken(), std::vector<float>{0.2f});
+    // The output left behind is still within reach, by the id it had.
+    EXPECT_TRUE(volume.setOn(kSpeakers, 100));
+    EXPECT_EQ(endpoints.speakers.volume.level.load(), 1.0f);
+    EXPECT_EQ(endpoints.speakers.volume.heldByOthers(), 0);
+    EXPECT_TRUE(volume.setOn(kHeadphones, 20));
+    EXPECT_EQ(endpoints.made, 1);  // no rebuild
+}
+
+TEST(EndpointVolume, NoDefaultOutputMeansNothingToSetUntilOneComes) {
+    Events events;
+    Endpoints endpoints;
+    EndpointVolume volume(endpoints.factory());
+    volume.watch(events.handler());
+    ASSERT_TRUE(volume.open());
+    IMMNotificationClient* client = endpoints.enumerator.registered();
+
+    announce(client, eRender, eConsole, nullptr);
+    ASSERT_TRUE(events.waitFor(1));
+    endpoints.system.forgetCalls();
+    EXPECT_EQ(volume.set(20), std::nullopt);
+    EXPECT_TRUE(endpoints.system.callNames().empty());
+    EXPECT_TRUE(volume.setOn(kSpeakers, 100));
+    EXPECT_EQ(endpoints.speakers.volume.heldByOthers(), 0);
+
+    announce(client, eRender, eConsole, kHeadphonesWide);
+    ASSERT_TRUE(events.waitFor(2));
+    EXPECT_EQ(events.seen(), (std::vector<Kind>{Kind::OutputChanged, Kind::OutputChanged}));
+    EXPECT_EQ(volume.set(20), kHeadphones);
+    EXPECT_EQ(endpoints.made, 1);
+    EXPECT_TRUE(volume.lastError().empty());
+}
+
+TEST(EndpointVolume, AnOutputThatIsGoneIsNotTakenAndBreaksNothing) {
+    Endpoints endpoints;
+    EndpointVolume volume(endpoints.factory());
+    ASSERT_TRUE(volume.open());
+    EXPECT_FALSE(volume.setOn("{0.0.0.00000000}.{unplugged}", 100));
+    EXPECT_EQ(volume.set(20), kSpeakers);
+    EXPECT_EQ(endpoints.made, 1);
+}
+
+TEST(EndpointVolume, AFailedCallRebuildsEverythingAndReportsTheServerBack) {
+    const struct {
+        const char* what;
+        HRESULT failure;
+        const char* error;
+    } cases[] = {
+        {"device invalidated", AUDCLNT_E_DEVICE_INVALIDATED,
+         "SetMasterVolumeLevelScalar: HRESULT 0x88890004"},
+        {"any other failure", E_FAIL, "SetMasterVolumeLevelScalar: HRESULT 0x80004005"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Events events;
+        Endpoints endpoints;
+        EndpointVolume volume(endpoints.factory());
+        volume.watch(events.handler());
+        ASSERT_TRUE(volume.open());
+        // The speakers are unplugged: Windows has another default already.
+        endpoints.speakers.volume.setResult = c.failure;
+        endpoints.enumerator.setDefault(&endpoints.headphones);
+
+        EXPECT_EQ(volume.set(20), std::nullopt);
+        EXPECT_EQ(volume.lastError(), c.error);
+        ASSERT_TRUE(events.waitFor(1));
+        EXPECT_EQ(events.seen(), std::vector<Kind>{Kind::ServerBack});
+        EXPECT_EQ(endpoints.made, 2);
+        EXPECT_EQ(endpoints.enumerator.registrations, 2);
+        EXPECT_EQ(endpoints.enumerator.unregistrations, 1);
+        EXPECT_EQ(endpoints.speakers.volume.heldByOthers(), 0);
+        EXPECT_EQ(volume.set(20), kHeadphones);
+        EXPECT_EQ(endpoints.headphones.volume.taken(), std::vector<float>{0.2f});
+    }
+}
+
+TEST(EndpointVolume, AStoppedServiceIsTriedAgainUntilItIsBack) {
+    Events events;
+    Endpoints endpoints;
+    EndpointVolume volume(endpoints.factory(), 10ms);
+    volume.watch(events.handler());
+    ASSERT_TRUE(volume.open());
+
+    endpoints.system.serviceRunning = false;
+    EXPECT_EQ(volume.set(20), std::nullopt);
+    EXPECT_EQ(volume.lastError(), "GetDefaultAudioEndpoint: HRESULT 0x88890010");
+    // Tried again by the provider itself, while nothing is asked of it.
+    EXPECT_TRUE(eventually([&] { return endpoints.made >= 5; }));
+    EXPECT_TRUE(events.seen().empty());
+    EXPECT_EQ(volume.set(20), std::nullopt);
+
+    endpoints.system.serviceRunning = true;
+    ASSERT_TRUE(events.waitFor(1));
+    EXPECT_EQ(events.seen(), std::vector<Kind>{Kind::ServerBack});
+    EXPECT_EQ(volume.set(30), kSpeakers);
+    EXPECT_EQ(endpoints.speakers.volume.level.load(), 0.3f);
+    EXPECT_EQ(endpoints.enumerator.registrations - endpoints.enumerator.unregistrations, 1);
+}
+
+// Under the volume's owner: the value asked for lands on the rebuilt output without being asked
+// again.
+TEST(EndpointVolume, TheServerBackBringsTheWantedLevelAgain) {
+    Endpoints endpoints;
+    VolumeOwner volume(std::make_unique<EndpointVolume>(endpoints.factory()),
+                       [](const std::function<void()>& task) { task(); });
+    ASSERT_TRUE(volume.open());
+    ASSERT_EQ(volume.locate(), 100);
+    endpoints.speakers.volume.setResult = AUDCLNT_E_DEVICE_INVALIDATED;
+    endpoints.enumerator.setDefault(&endpoints.headphones);
+    volume.set(20);
+    EXPECT_TRUE(
+        eventually([&] { return endpoints.headphones.volume.taken() == std::vector{0.2f}; }));
+    volume.finish();
+}
+
+TEST(EndpointVolume, UsesComOnItsOwnMultithreadedThreadAndReleasesEverythingThere) {
+    // The caller's thread is single-threaded, as Qt makes the window's.
+    ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr)));
+    const DWORD caller = GetCurrentThreadId();
+    Endpoints endpoints;
+    {
+        Events events;
+        EndpointVolume volume(endpoints.factory());
+        volume.watch(events.handler());
+        ASSERT_TRUE(volume.open());
+        ASSERT_TRUE(volume.set(20));
+        announce(endpoints.enumerator.registered(), eRender, eConsole, kHeadphonesWide);
+        ASSERT_TRUE(events.waitFor(1));
+        ASSERT_TRUE(volume.set(20));
+        ASSERT_TRUE(volume.setOn(kSpeakers, 100));
+        endpoints.headphones.volume.setResult = AUDCLNT_E_DEVICE_INVALIDATED;
+        ASSERT_FALSE(volume.set(20));
+        ASSERT_TRUE(events.waitFor(2));
+    }
+    endpoints.expectAllReleased();
+    EXPECT_EQ(endpoints.enumerator.registrations, endpoints.enumerator.unregistrations);
+
+    const std::vector<FakeAudioSystem::Call> calls = endpoints.system.allCalls();
+    ASSERT_FALSE(calls.empty());
+    for (const FakeAudioSystem::Call& call : calls) {
+        EXPECT_EQ(call.thread, calls.front().thread) << call.what;
+        EXPECT_NE(call.thread, caller) << call.what;
+        EXPECT_EQ(call.apartment, APTTYPE_MTA) << call.what;
+    }
+    APTTYPE type{};
+    APTTYPEQUALIFIER qualifier{};
+    ASSERT_EQ(CoGetApartmentType(&type, &qualifier), S_OK);
+    EXPECT_TRUE(type == APTTYPE_STA || type == APTTYPE_MAINSTA) << type;
+    OleUninitialize();
+}
+
+// Wine 8's endpoint volume is a stub: the table falls to winmm and says why.
+TEST(EndpointVolumeUnderWine, TheStubIsTriedAndWinmmOpens) {
+    if (GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") == nullptr) {
+        GTEST_SKIP() << "not under Wine";
+    }
+    EndpointVolume endpoint;
+    EXPECT_FALSE(endpoint.open());
+    EXPECT_EQ(endpoint.lastError(), "SetMasterVolumeLevelScalar: HRESULT 0x80004001");
+
+    std::vector<std::string> log;
+    FirstThatOpens volume(platformProviders(),
+                          [&](const std::string& line) { log.push_back(line); });
+    ASSERT_TRUE(volume.open());
+    EXPECT_EQ(volume.chosen(), "winmm");
+    EXPECT_EQ(log,
+              (std::vector<std::string>{
+                  "open: tried endpoint volume: SetMasterVolumeLevelScalar: HRESULT 0x80004001",
+                  "open: winmm"}));
+}
+
+}  // namespace
+}  // namespace hushwell::testing
