@@ -90,7 +90,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         StartUpMessage{"LoadError",
                        "20,90\r\n,,,,,,,\r\n,,,,,,,\r\n 0 , 0 , 9 , 0 , 0 , 0 , 0 , 0 \r\n", true,
-                       100 * 655},
+                       90 * 655},  // the levels read before the fault are kept
         StartUpMessage{"NoMixer", "20,90\r\n", false, 30000}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
