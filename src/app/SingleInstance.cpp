@@ -1,8 +1,11 @@
 #include "app/SingleInstance.h"
 
+#include "engine/ProgramName.h"
+
 #include <QCoreApplication>
 #include <chrono>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #ifdef _WIN32
@@ -193,7 +196,8 @@ const User& thisUser() {
 std::wstring pipeName(int index) {
     DWORD session = 0;
     ProcessIdToSessionId(GetCurrentProcessId(), &session);
-    return L"\\\\.\\pipe\\io.github.hushwell.Hushwell-" + thisUser().text() + L"-" +
+    const std::string_view id = kProgramId;
+    return L"\\\\.\\pipe\\" + std::wstring(id.begin(), id.end()) + L"-" + thisUser().text() + L"-" +
            std::to_wstring(session) + (index > 0 ? L"~" + std::to_wstring(index) : L"");
 }
 
@@ -330,8 +334,8 @@ Address address(int index) {
     if (display == nullptr || *display == '\0') {
         display = std::getenv("DISPLAY");
     }
-    const std::string name = std::string(1, '\0') + "io.github.hushwell.Hushwell-" +
-                             std::to_string(getuid()) + "-" + (display != nullptr ? display : "") +
+    const std::string name = std::string(1, '\0') + kProgramId + "-" + std::to_string(getuid()) +
+                             "-" + (display != nullptr ? display : "") +
                              (index > 0 ? "~" + std::to_string(index) : "");
     Address result;
     result.where.sun_family = AF_UNIX;

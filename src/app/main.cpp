@@ -68,7 +68,7 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(hushwell::kProgramName);
     QApplication::setWindowIcon(hushwell::appIcon());
-    QGuiApplication::setDesktopFileName("io.github.hushwell.Hushwell");
+    QGuiApplication::setDesktopFileName(hushwell::kProgramId);
 
     // The mixer works on a thread of its own; what it reports comes back on the window's. The
     // guard learns from it what landed.

@@ -4,13 +4,12 @@
 
 #include "engine/Editor.h"
 #include "engine/Model.h"
+#include "engine/ProgramName.h"
 #include "engine/ShutDown.h"
 #include "engine/StartUp.h"
 #include "engine/Tick.h"
 
 namespace hushwell {
-
-constexpr const char* kProgramName = "Hushwell";
 
 // The core of the program, wired once: what the window shows (the model) and what it runs.
 class Core {

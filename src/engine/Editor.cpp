@@ -40,7 +40,7 @@ void Editor::clearSchedule() {
     }
     for (Row row : {Row::Down, Row::Up}) {
         for (int i = 0; i < kPairCount; ++i) {
-            m_model.setMark(row, i, "00:00");
+            m_model.setMark(row, i, kBlankMark);
         }
     }
     for (int i = 0; i < kPairCount; ++i) {

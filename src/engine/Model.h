@@ -17,11 +17,16 @@ enum class Level { Down, Up };  // the two volume levels
 enum class PairState { Off = 0, On = 1, Greyed = 2 };
 
 constexpr int kMaxLevel = 100;  // levels are whole percent, 0 to kMaxLevel
+// The levels before any are read or set: what the sliders show when the window opens.
+constexpr int kStartingDownLevel = 20;
+constexpr int kStartingUpLevel = kMaxLevel;
+// A mark that names no time yet: every mark of a new pair, and of pairs cleared.
+constexpr const char* kBlankMark = "00:00";
 
 // One of the eight schedule pairs.
 struct SettingPair {
-    std::string down = "00:00";
-    std::string up = "00:00";
+    std::string down = kBlankMark;
+    std::string up = kBlankMark;
     PairState state = PairState::On;
     bool heldDown = false;  // matched when the schedule last lowered the volume
 };
@@ -79,7 +84,7 @@ private:
     static int index(Level level) { return static_cast<int>(level); }
 
     std::array<SettingPair, kPairCount> m_pairs{};
-    std::array<int, 2> m_levels{20, kMaxLevel};
+    std::array<int, 2> m_levels{kStartingDownLevel, kStartingUpLevel};
     std::int32_t m_unitsPerPercent = 0;
     std::optional<std::int32_t> m_appliedVolume = 0;
     std::optional<std::int32_t> m_landedVolume;

@@ -56,7 +56,7 @@ QPushButton* button(QWidget* parent, const char* name, const QString& text, QRec
 void MainWindow::buildControls() {
     setFontPixels(this, kFontPixels);
 
-    m_clockBox = placed(new MarkBox(QStringLiteral("00:00"), this), "txtClock",
+    m_clockBox = placed(new MarkBox(QString::fromLatin1(kBlankMark), this), "txtClock",
                         twips(120, 120, 495, 285), tr("Current minute and second"));
     setFontPixels(label(this, "Label15", "mm:ss", twips(140, 400, 495, 255)), kNarrowFontPixels);
     auto* volume = label(this, "Label14", "V O L U M E", twips(120, 720, 130, 1335));
@@ -96,7 +96,7 @@ void MainWindow::buildSliders() {
         control->setGeometry(twips(s.left, 120, 675, 2295));
         // The control's value is the level, maximum - position, so that the groove fills up to
         // the thumb as the volume does and a screen reader speaks the percent.
-        control->setRange(0, 100);
+        control->setRange(0, kMaxLevel);
         control->setSingleStep(1);
         control->setPageStep(5);
         control->setTickPosition(QSlider::TicksBothSides);
