@@ -12,9 +12,15 @@ namespace hushwell {
 struct VolumeOwner::State {
     State(std::unique_ptr<MasterVolume> volume, Post postTask)
         : provider(std::move(volume)), post(std::move(postTask)) {}
+    // The provider may report from a thread of its own until it is told to stop: before anything
+    // here goes.
+    ~State() { provider->watch({}); }
 
-    // The rule: the volume is held while what landed last is not the Up value.
-    [[nodiscard]] bool held() const { return landed && *landed != record.upValue; }
+    // The rule: the volume is held from just before a value other than Up goes out until the Up
+    // value has landed. A value that was refused may still land (a server that answered late),
+    // so only a value that landed ends it.
+    [[nodiscard]] bool held() const { return awayMayLand || (landed && *landed != record.upValue); }
+    void updateHeld() { record.held = held(); }
 
     void onProviderEvent(const VolumeEvent& event) {
         {
@@ -33,14 +39,20 @@ struct VolumeOwner::State {
         }
     }
 
-    // Tells the observer the record, when it changed since it was last told. Called locked.
+    // Tells the observer the record, when it changed since it was last told. Called locked. Not
+    // after finish() let the thread go: the observer may be gone by then.
     void tellObserver(std::unique_lock<std::mutex>& lock) {
         if (observer && record != told) {
             told = record;
             const Record now = told;
             const Observer tell = observer;
             lock.unlock();
-            tell(now);
+            {
+                const std::lock_guard telling(observerMutex);
+                if (!observerGone) {
+                    tell(now);
+                }
+            }
             lock.lock();
         }
     }
@@ -54,23 +66,23 @@ struct VolumeOwner::State {
         const std::optional<std::string> before = landedOn;
         const bool wasHeld = held();
         if (value != up) {
-            record.held = true;  // from now on, a value other than Up may land
+            awayMayLand = true;
+            updateHeld();
             tellObserver(lock);
         }
-        sending = true;
         lock.unlock();
         const std::optional<std::string> output = provider->set(value);
         if (output && before && *before != *output && wasHeld) {
             (void)provider->setOn(*before, up);
         }
         lock.lock();
-        sending = false;
         if (output) {
             landed = value;
             landedOn = output;
+            awayMayLand = false;  // what landed now is what the output holds
         }
         report(output ? VolumeEvent::Kind::Taken : VolumeEvent::Kind::Refused, value);
-        record.held = held();
+        updateHeld();
     }
 
     // Calls first, then the value wanted, the latest only; ends once told to stop and nothing is
@@ -113,9 +125,11 @@ struct VolumeOwner::State {
     std::optional<std::string> landedOn;
     std::optional<std::pair<std::int32_t, std::int32_t>> leftover;  // value, scale
     bool send = false;                                              // `wanted` is still to be sent
-    bool sending = false;                                           // a value is with the provider
+    bool awayMayLand = false;  // a value other than Up went out and nothing has landed since
     bool stop = false;
-    bool idle = false;  // the thread has ended
+    bool idle = false;          // the thread has ended
+    std::mutex observerMutex;   // held while the observer is told
+    bool observerGone = false;  // under observerMutex: the observer is told nothing more
 };
 
 VolumeOwner::VolumeOwner(std::unique_ptr<MasterVolume> provider, Post post, Deadlines deadlines)
@@ -168,7 +182,9 @@ std::optional<std::int32_t> VolumeOwner::locate() {
                        state.record.upValue = rescaled(value, from, *scale);
                        state.wanted = state.record.upValue;
                        state.send = true;
+                       state.awayMayLand = true;  // the earlier run's level may be on the output
                    }
+                   state.updateHeld();
                }
                return scale;
            })
@@ -179,9 +195,7 @@ void VolumeOwner::setUpValue(std::int32_t value) {
     {
         const std::lock_guard lock(m_state->mutex);
         m_state->record.upValue = value;
-        if (!m_state->sending) {
-            m_state->record.held = m_state->held();
-        }
+        m_state->updateHeld();
     }
     m_state->changed.notify_one();
 }
@@ -234,6 +248,10 @@ void VolumeOwner::finish() {
         m_thread.join();
         m_state->provider->watch({});
     } else {
+        // The thread is let go with what it works on; whoever observes may be gone before it
+        // ends. The observer was told the volume is held, if it is.
+        const std::lock_guard telling(m_state->observerMutex);
+        m_state->observerGone = true;
         m_thread.detach();
     }
 }

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -226,7 +228,11 @@ TEST(VolumeOwner, TheGuardIsToldWhatLanded) {
     } cases[] = {
         {"down, then up", {{Owned::kDown, true}, {Owned::kUp, true}}, {false, true, false}},
         {"down, then up refused", {{Owned::kDown, true}, {Owned::kUp, false}}, {false, true}},
-        {"down refused", {{Owned::kDown, false}}, {false, true, false}},
+        // A refused value may still land (a server that answers late): only Up landing ends it.
+        {"down refused", {{Owned::kDown, false}}, {false, true}},
+        {"down refused, then up",
+         {{Owned::kDown, false}, {Owned::kUp, true}},
+         {false, true, false}},
         {"up", {{Owned::kUp, true}}, {false}},
     };
     for (const auto& c : cases) {
@@ -265,6 +271,63 @@ TEST(VolumeOwner, TheUpValueOfARunThatEndedHeldGoesBackFirst) {
     provider.waitForCalls(1);
     volume.finish();
     EXPECT_EQ(provider.calls(), (Calls{"set 65536"}));
+}
+
+// The earlier run's level may still be on the output until the Up value lands: a put-back the
+// provider refuses leaves the guard holding, so that it finishes the job.
+TEST(VolumeOwner, ARefusedPutBackLeavesTheGuardHolding) {
+    const struct {
+        const char* name;
+        bool taken;
+        std::vector<bool> held;
+    } cases[] = {{"taken", true, {true, false}}, {"refused", false, {true}}};
+    for (const auto& c : cases) {
+        auto owned = std::make_unique<GatedProvider>();
+        GatedProvider& provider = *owned;
+        provider.openGate();
+        provider.refuse(!c.taken);
+        Posted posted;
+        VolumeOwner volume(std::move(owned), posted.post());
+        std::mutex mutex;
+        std::vector<bool> held;
+        volume.observe([&](const VolumeOwner::Record& record) {
+            const std::lock_guard lock(mutex);
+            if (held.empty() || held.back() != record.held) {
+                held.push_back(record.held);
+            }
+        });
+        volume.putBackFirst(65500, 65536);
+        ASSERT_TRUE(volume.open());
+        ASSERT_EQ(volume.locate(), 65536);
+        provider.waitForCalls(1);
+        volume.finish();
+        EXPECT_EQ(held, c.held) << c.name;
+    }
+}
+
+// A provider stuck past the end's deadline is let go; the guard that observes the owner is gone
+// soon after, and nothing may reach it once the set finally returns.
+TEST(VolumeOwner, ALetGoThreadTellsTheObserverNothingMore) {
+    auto owned = std::make_unique<GatedProvider>();
+    GatedProvider& provider = *owned;
+    Posted posted;
+    auto volume = std::make_unique<VolumeOwner>(std::move(owned), posted.post(),
+                                                VolumeOwner::Deadlines{200ms, 200ms});
+    auto told = std::make_shared<std::atomic<int>>(0);
+    volume->observe([told](const VolumeOwner::Record&) { ++*told; });
+    ASSERT_TRUE(volume->open());
+    ASSERT_EQ(volume->locate(), 65536);
+    volume->setUpValue(65500);
+    volume->set(13100);  // held: told before the value goes out
+    provider.waitForCalls(1);
+    volume->set(65500);  // the Up value, still to be sent when the end comes
+    volume->finish();    // the stuck thread is let go
+    const int before = told->load();
+    provider.openGate();  // Up lands: the record changes, but nobody is told
+    provider.waitForCalls(2);
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(told->load(), before);
+    volume.reset();
 }
 
 TEST(VolumeOwner, FinishSendsWhatIsStillToBeSent) {
