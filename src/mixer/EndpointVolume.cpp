@@ -290,7 +290,7 @@ struct EndpointVolume::Apartment : std::enable_shared_from_this<EndpointVolume::
     }
 
     std::optional<std::string> setCurrentHere(std::int32_t value) {
-        if (!opened || (broken && !rebuild()) || !volume) {
+        if (!opened || broken || !volume) {
             return std::nullopt;
         }
         const HRESULT result = setScalar(*volume.get(), value);
@@ -303,7 +303,7 @@ struct EndpointVolume::Apartment : std::enable_shared_from_this<EndpointVolume::
     }
 
     bool setOnHere(const std::string& id, std::int32_t value) {
-        if (!opened || (broken && !rebuild()) || !enumerator) {
+        if (!opened || broken || !enumerator) {
             return false;
         }
         if (volume && utf8(output) == id) {
@@ -354,11 +354,12 @@ struct EndpointVolume::Apartment : std::enable_shared_from_this<EndpointVolume::
         report(VolumeEvent::Kind::OutputChanged);
     }
 
-    // A call failed: everything goes, and is made again at once or at the next retry.
+    // A call failed: everything goes, and is made again at the next retry. Not at once: where
+    // the rebuild works but the set keeps failing, the resend that ServerBack brings would fail
+    // again, round and round without a pause.
     void breakDown() {
         releaseAll();
         broken = true;
-        rebuild();
     }
 
     bool rebuild() {

@@ -266,7 +266,7 @@ TEST(EndpointVolume, AFailedCallRebuildsEverythingAndReportsTheServerBack) {
         SCOPED_TRACE(c.what);
         Events events;
         Endpoints endpoints;
-        EndpointVolume volume(endpoints.factory());
+        EndpointVolume volume(endpoints.factory(), 10ms);
         volume.watch(events.handler());
         ASSERT_TRUE(volume.open());
         // The speakers are unplugged: Windows has another default already.
@@ -295,9 +295,9 @@ TEST(EndpointVolume, AStoppedServiceIsTriedAgainUntilItIsBack) {
 
     endpoints.system.serviceRunning = false;
     EXPECT_EQ(volume.set(20), std::nullopt);
-    EXPECT_EQ(volume.lastError(), "GetDefaultAudioEndpoint: HRESULT 0x88890010");
     // Tried again by the provider itself, while nothing is asked of it.
     EXPECT_TRUE(eventually([&] { return endpoints.made >= 5; }));
+    EXPECT_EQ(volume.lastError(), "GetDefaultAudioEndpoint: HRESULT 0x88890010");
     EXPECT_TRUE(events.seen().empty());
     EXPECT_EQ(volume.set(20), std::nullopt);
 
@@ -323,6 +323,22 @@ TEST(EndpointVolume, TheServerBackBringsTheWantedLevelAgain) {
     EXPECT_TRUE(
         eventually([&] { return endpoints.headphones.volume.taken() == std::vector{0.2f}; }));
     volume.finish();
+}
+
+// An output that keeps refusing while everything around it can be made again: one attempt a
+// retry period, not a loop of rebuild, ServerBack and resend without a pause.
+TEST(EndpointVolume, AnOutputThatKeepsRefusingIsTriedOnceARetryPeriod) {
+    Endpoints endpoints;
+    VolumeOwner volume(std::make_unique<EndpointVolume>(endpoints.factory(), 100ms),
+                       [](const std::function<void()>& task) { task(); });
+    ASSERT_TRUE(volume.open());
+    ASSERT_EQ(volume.locate(), 100);
+    endpoints.speakers.volume.setResult = E_FAIL;
+    volume.set(20);
+    std::this_thread::sleep_for(1s);
+    volume.finish();
+    EXPECT_GE(endpoints.made, 3) << "tried again";
+    EXPECT_LE(endpoints.made, 20) << "about one rebuild each 100 ms, not a loop";
 }
 
 TEST(EndpointVolume, UsesComOnItsOwnMultithreadedThreadAndReleasesEverythingThere) {
