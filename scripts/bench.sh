@@ -7,6 +7,10 @@ source scripts/audio-sandbox.sh
 source scripts/display-sandbox.sh
 ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 cmake --preset default >/dev/null
+# The program's record of a held volume goes to a folder of the run's, not the user's home.
+XDG_STATE_HOME=$(mktemp -d /tmp/hushwell-bench-state.XXXXXX)
+export XDG_STATE_HOME
+at_exit rm -rf "$XDG_STATE_HOME"
 which=${1:-timing}
 shift || true
 case "$which" in

@@ -12,6 +12,7 @@ exe=$(realpath build/src/app/hushwell)
 
 work=$(mktemp -d /tmp/hushwell-shot.XXXXXX)
 at_exit rm -rf "$work"
+export XDG_STATE_HOME="$work/state"  # the program's own records stay in the run's folder
 pid=""
 at_exit eval 'stop_pid "$pid"'
 start_audio_sandbox

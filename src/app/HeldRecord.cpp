@@ -16,11 +16,17 @@ std::optional<std::filesystem::path> usualFile() {
     }
     return std::filesystem::path(local) / "Hushwell" / "held";
 #else
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime == nullptr || *runtime != '/') {
+    // Not the runtime folder: logind empties that when the user's last session ends, which is
+    // one of the endings this record is for, while the sound server keeps the lowered level.
+    const char* state = std::getenv("XDG_STATE_HOME");
+    if (state != nullptr && *state == '/') {
+        return std::filesystem::path(state) / "hushwell" / "held";
+    }
+    const char* home = std::getenv("HOME");
+    if (home == nullptr || *home != '/') {
         return std::nullopt;
     }
-    return std::filesystem::path(runtime) / "hushwell-held";
+    return std::filesystem::path(home) / ".local" / "state" / "hushwell" / "held";
 #endif
 }
 

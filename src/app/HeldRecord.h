@@ -12,10 +12,11 @@ struct HeldLevel {
     std::int32_t scale = 0;
 };
 
-// A small file in the user's runtime folder ($XDG_RUNTIME_DIR; %LOCALAPPDATA%\Hushwell on
-// Windows) that exists while the volume is held away from the Up level. It outlives a run that
-// was ended together with its guard (a kill of the whole session, an out-of-memory killer), so
-// that the next start puts the Up level back. Without such a folder there is no record.
+// A small file in the user's state folder ($XDG_STATE_HOME/hushwell/held, by default
+// ~/.local/state/hushwell/held; %LOCALAPPDATA%\Hushwell\held on Windows) that exists while the
+// volume is held away from the Up level. It outlives a run that was ended together with its guard
+// (the end of the login session, an out-of-memory killer) and a restart, so that the next start
+// puts the Up level back. Without such a folder there is no record.
 class HeldRecord {
 public:
     // The file at its usual place.

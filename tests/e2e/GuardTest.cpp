@@ -68,10 +68,11 @@ protected:
             waitpid(guard, nullptr, 0);
         }
     }
-    // The program, with the user's runtime folder in its own folder.
+    // The program, with the user's state folder in its own folder.
     std::unique_ptr<Program> start(const std::vector<std::string>& launcher = {}) {
-        const std::vector<std::string> environment{"XDG_RUNTIME_DIR=" + dir.path().string(),
-                                                   "QT_LOGGING_RULES=hushwell.mixer.info=true"};
+        const std::vector<std::string> environment{
+            "XDG_STATE_HOME=" + (dir.path() / "state").string(),
+            "QT_LOGGING_RULES=hushwell.mixer.info=true"};
         if (launcher.empty()) {
             return std::make_unique<Program>(dir.path(), environment);
         }
@@ -191,7 +192,7 @@ TEST_F(GuardTest, AfterTheGuardDiedWithTheProgramTheNextStartPutsUpBack) {
         << "the next start left " << ::testing::PrintToString(sinkVolumes("speakers"))
         << next->log();
     printFigure("Up level back after the next start:", restored);
-    EXPECT_FALSE(std::filesystem::exists(dir.path() / "hushwell-held"));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "state" / "hushwell" / "held"));
 }
 
 // On a kernel without close_range() (or one a seccomp filter refuses), the guard still keeps

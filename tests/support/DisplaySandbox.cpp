@@ -1,6 +1,7 @@
 #include "support/DisplaySandbox.h"
 
 #include <gtest/gtest.h>
+#include <algorithm>
 // After gtest: Xlib defines macros such as None that clash with its names.
 #include <X11/Xlib.h>
 #include <fcntl.h>
@@ -8,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -156,7 +158,14 @@ Program::Program(const std::filesystem::path& folder, const std::vector<std::str
     posix_spawn_file_actions_init(&actions);
     const std::string log = (folder / "log").string();
     posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    m_pid = spawn(command, environment, &actions);
+    // The program's record of a held volume stays in its folder, never in the user's home.
+    std::vector<std::string> withState = environment;
+    if (std::none_of(environment.begin(), environment.end(), [](const std::string& entry) {
+            return entry.rfind("XDG_STATE_HOME=", 0) == 0;
+        })) {
+        withState.push_back("XDG_STATE_HOME=" + (folder / "state").string());
+    }
+    m_pid = spawn(command, withState, &actions);
     posix_spawn_file_actions_destroy(&actions);
     EXPECT_GT(m_pid, 0);
 }
