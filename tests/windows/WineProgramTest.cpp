@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
 #include <regex>
 #include <thread>
 
@@ -255,22 +256,153 @@ INSTANTIATE_TEST_SUITE_P(Endings, EveryEnding,
                                            Ending{"SessionEnds", true}),
                          [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
+// The Unix processes of the guards that run in this test's Wine prefix. The test starts the
+// program by its Unix path; Wine names a process that a Windows program starts by the Windows
+// path of its program, and that is how the program starts its guard.
+std::vector<pid_t> guards() {
+    const std::string prefix = "WINEPREFIX=" + requiredEnvironment("WINEPREFIX");
+    std::vector<pid_t> found;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) {
+            continue;
+        }
+        std::ifstream command(entry.path() / "cmdline", std::ios::binary);
+        std::string program;
+        std::getline(command, program, '\0');
+        const std::string windowsName = "\\hushwell.exe";
+        if (program.size() < windowsName.size() ||
+            program.compare(program.size() - windowsName.size(), windowsName.size(), windowsName) !=
+                0) {
+            continue;
+        }
+        std::ifstream environment(entry.path() / "environ", std::ios::binary);
+        bool ours = false;
+        for (std::string variable; !ours && std::getline(environment, variable, '\0');) {
+            ours = variable == prefix;
+        }
+        if (ours) {
+            found.push_back(std::stoi(name));
+        }
+    }
+    return found;
+}
+
+// Waits a few seconds for exactly one guard, other than `old`; 0 if none came.
+pid_t waitForGuard(pid_t old = 0) {
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        const std::vector<pid_t> found = guards();
+        if (found.size() == 1 && found.front() != old) {
+            return found.front();
+        }
+        std::this_thread::sleep_for(50ms);
+    }
+    return 0;
+}
+
+// Waits a few seconds for `text` in the program's log.
+bool waitForLogged(const Program& program, const std::string& text) {
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        if (program.log().find(text) != std::string::npos) {
+            return true;
+        }
+        std::this_thread::sleep_for(50ms);
+    }
+    return false;
+}
+
+const std::string kGuardPutsUpBack =
+    "hushwell.mixer: guard: apply " + std::to_string(kUp) + ": applied";
+
 // Killed outright while a pair holds the volume down (the Wine process ends at once, as with
-// TerminateProcess), the program's guard puts the Up level back through its own connection.
+// TerminateProcess), the program's guard puts the Up level back through its own connection: it
+// too tries the endpoint volume first, and falls back to winmm.
 TEST_F(WineTest, KilledTheGuardPutsTheUpLevelBack) {
     const auto folder = copyProgram(dir.path() / "Hushwell", alwaysDown());
     auto program = start(folder);
     ASSERT_NE(program->waitForWindow(), 0u) << program->log();
     ASSERT_TRUE(waitForApplied(*program, kDown)) << program->log();
+    ASSERT_NE(waitForGuard(), 0) << "no guard runs";
     program->signal(SIGKILL);
     (void)program->wait();
-    bool restored = false;
-    for (int attempt = 0; attempt < 100 && !restored; ++attempt) {
-        restored = program->log().find("hushwell.mixer: guard: apply " + std::to_string(kUp) +
-                                       ": applied") != std::string::npos;
+    ASSERT_TRUE(waitForLogged(*program, kGuardPutsUpBack)) << program->log();
+    const std::string log = program->log();
+    EXPECT_NE(log.find("hushwell.mixer: guard: open: tried endpoint volume: "
+                       "SetMasterVolumeLevelScalar: HRESULT 0x80004001"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("hushwell.mixer: guard: open: winmm"), std::string::npos) << log;
+    EXPECT_NE(log.find("hushwell.mixer: open: tried endpoint volume: "), std::string::npos) << log;
+    EXPECT_NE(log.find("hushwell.mixer: open: winmm"), std::string::npos) << log;
+    bool ended = false;
+    for (int attempt = 0; attempt < 200 && !ended; ++attempt) {
+        ended = guards().empty();
         std::this_thread::sleep_for(50ms);
     }
-    EXPECT_TRUE(restored) << program->log();
+    EXPECT_TRUE(ended) << "the guard did not end";
+}
+
+// A guard that dies while the program runs is replaced, and the new one is told that the volume
+// is held: a later kill of the program is still mended.
+TEST_F(WineTest, AGuardThatDiesIsReplaced) {
+    const auto folder = copyProgram(dir.path() / "Hushwell", alwaysDown());
+    auto program = start(folder);
+    ASSERT_NE(program->waitForWindow(), 0u) << program->log();
+    ASSERT_TRUE(waitForApplied(*program, kDown)) << program->log();
+    const pid_t first = waitForGuard();
+    ASSERT_NE(first, 0) << "no guard runs";
+    kill(first, SIGKILL);
+    const pid_t second = waitForGuard(first);
+    ASSERT_NE(second, 0) << "no new guard came";
+    EXPECT_TRUE(program->running());
+    EXPECT_EQ(program->log().find("guard: apply"), std::string::npos)
+        << "the guard acted while the program ran\n"
+        << program->log();
+    // The new guard is told the record as soon as it runs; give it that moment.
+    std::this_thread::sleep_for(1s);
+    program->signal(SIGKILL);
+    (void)program->wait();
+    EXPECT_TRUE(waitForLogged(*program, kGuardPutsUpBack)) << program->log();
+}
+
+// Program and guard ended together while the volume is held (a kill of everything the user runs):
+// the held record in %LOCALAPPDATA%\Hushwell outlives them, and the next start puts its Up value
+// back before it applies anything else, then removes it.
+TEST_F(WineTest, AStartAfterBothWereKilledPutsTheUpLevelBackFirst) {
+    const std::filesystem::path record = winePath("LOCALAPPDATA") / "Hushwell" / "held";
+    std::filesystem::remove(record);
+    const auto folder = copyProgram(dir.path() / "Hushwell", alwaysDown());
+    {
+        auto program = start(folder);
+        ASSERT_NE(program->waitForWindow(), 0u) << program->log();
+        ASSERT_TRUE(waitForApplied(*program, kDown)) << program->log();
+        const pid_t guard = waitForGuard();
+        ASSERT_NE(guard, 0) << "no guard runs";
+        // The program stopped first cannot replace its guard.
+        program->signal(SIGSTOP);
+        kill(guard, SIGKILL);
+        program->signal(SIGKILL);
+        (void)program->wait();
+        EXPECT_EQ(program->log().find("guard: apply"), std::string::npos) << program->log();
+    }
+    ASSERT_TRUE(std::filesystem::exists(record)) << "no held record";
+    EXPECT_EQ(readFile(record), std::to_string(kUp) + " 65535\n");
+
+    // Now Up 90, and the pair still holds the volume down: the put-back comes before the first
+    // tick's Down level, and the record then holds the new Up value until that lands.
+    constexpr int kNewUp = 90 * 655;
+    std::string settings = alwaysDown();
+    settings.replace(0, 6, "20,90");
+    writeFile(folder / "Hushwell_setup.txt", settings);
+    auto program = start(folder);
+    ASSERT_NE(program->waitForWindow(), 0u) << program->log();
+    ASSERT_TRUE(waitForApplied(*program, kDown)) << program->log();
+    EXPECT_EQ(applied(program->log()), (std::vector<int>{kUp, kDown})) << program->log();
+    EXPECT_EQ(readFile(record), std::to_string(kNewUp) + " 65535\n");
+    program->close();
+    EXPECT_EQ(program->wait(), 0) << program->log();
+    EXPECT_EQ(applied(program->log()).back(), kNewUp) << program->log();
+    EXPECT_FALSE(std::filesystem::exists(record)) << "the held record is still there";
 }
 
 // A second start while the program runs ends at once; the first goes on.
