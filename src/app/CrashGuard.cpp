@@ -41,20 +41,35 @@ constexpr auto kPause = 250ms;
 
 volatile std::sig_atomic_t g_ending = 0;  // the guard was asked to end: one last try
 
+std::int64_t thisProcess() {
+#ifdef _WIN32
+    return static_cast<std::int64_t>(GetCurrentProcessId());
+#else
+    return static_cast<std::int64_t>(getpid());
+#endif
+}
+
 // Puts the Up value back through a mixer of the guard's own, connecting afresh on every try,
 // until it lands, the time is up, or the guard is asked to end. The guard's mixer may not be the
 // one the program had (a server that was slow when the program started, and is not now): the
 // value goes over in the guard's own scale.
 int putBack(const Message& last) {
+    // The provider that held the volume, and no other: one that opens while the program's is
+    // away (winmm while Windows' audio service restarts, ALSA while PulseAudio does) would set a
+    // volume that is not the one held down, and the guard would end content.
+    std::vector<MixerProvider> providers = platformProviders();
+    if (last.provider >= 0 && static_cast<std::size_t>(last.provider) < providers.size()) {
+        providers = {providers[static_cast<std::size_t>(last.provider)]};
+    }
     const auto until = std::chrono::steady_clock::now() + kTrying;
     for (;;) {
         {
-            FirstThatOpens volume(platformProviders(),
+            FirstThatOpens volume(providers,
                                   [](const std::string& line) { logMixerCall("guard: " + line); });
             const std::optional<std::int32_t> scale =
                 volume.open() ? volume.locate() : std::nullopt;
             if (scale && volume.set(rescaled(last.upValue, last.scale, *scale))) {
-                HeldRecord().remove();
+                HeldRecord().removeIfOwnedBy(last.program);
                 return 0;
             }
         }
@@ -94,10 +109,20 @@ std::optional<int> CrashGuard::runIfGuard() {
     }
     const auto pipe =
         reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(std::wcstoull(value, nullptr, 10)));
+    // The program's writes never wait, so a message may come in parts: only a failed read means
+    // the program is gone.
     return guard([pipe](Message& message) {
-        DWORD read = 0;
-        return ReadFile(pipe, &message, sizeof message, &read, nullptr) != 0 &&
-               read == sizeof message;
+        auto* bytes = reinterpret_cast<char*>(&message);
+        DWORD have = 0;
+        while (have < sizeof message) {
+            DWORD read = 0;
+            if (ReadFile(pipe, bytes + have, static_cast<DWORD>(sizeof message - have), &read,
+                         nullptr) == 0) {
+                return false;
+            }
+            have += read;
+        }
+        return true;
     });
 }
 
@@ -144,7 +169,8 @@ void CrashGuard::spawn() {
     m_process = reinterpret_cast<std::intptr_t>(process.hProcess);
     m_unsent.clear();
     auto* notifier = new QWinEventNotifier(process.hProcess, this);
-    connect(notifier, &QWinEventNotifier::activated, this, &CrashGuard::replaceIfGone);
+    connect(notifier, &QWinEventNotifier::activated, this,
+            [this, generation = ++m_generation] { replaceIfGone(generation); });
     m_notifier = notifier;
 }
 
@@ -292,7 +318,8 @@ void CrashGuard::spawn() {
     m_pipe = ends[0];
     // The guard never writes: the socket turns readable when the guard is gone.
     auto* notifier = new QSocketNotifier(static_cast<qintptr>(m_pipe), QSocketNotifier::Read, this);
-    connect(notifier, &QSocketNotifier::activated, this, &CrashGuard::replaceIfGone);
+    connect(notifier, &QSocketNotifier::activated, this,
+            [this, generation = ++m_generation] { replaceIfGone(generation); });
     m_notifier = notifier;
 }
 
@@ -329,25 +356,32 @@ CrashGuard::~CrashGuard() {
     closeGuard();
 }
 
-void CrashGuard::replaceIfGone() {
+// Both the notifier and a failed send report a guard that is gone: only the first report about
+// a guard replaces it, so that a later one does not end the new guard.
+void CrashGuard::replaceIfGone(unsigned generation) {
     {
         const std::lock_guard lock(m_mutex);
+        if (generation != m_generation) {
+            return;
+        }
         closeGuard();
         spawn();
     }
     m_replaced();
 }
 
-void CrashGuard::tell(std::int32_t upValue, std::int32_t scale, bool held) {
+void CrashGuard::tell(std::int32_t upValue, std::int32_t scale, bool held, int provider) {
     const std::lock_guard lock(m_mutex);
     if (held) {
-        m_record.write({upValue, scale});
+        m_record.write({upValue, scale, thisProcess()});
     } else {
         m_record.remove();
     }
-    if (m_pipe != -1 && !send({upValue, scale, held ? 1 : 0})) {
-        // Gone: the notifier, on the window's thread, puts a new guard in its place and tells it.
-        QMetaObject::invokeMethod(this, &CrashGuard::replaceIfGone, Qt::QueuedConnection);
+    if (m_pipe != -1 && !send({upValue, scale, held ? 1 : 0, provider, thisProcess()})) {
+        // Gone: on the window's thread, a new guard takes its place and is told the record.
+        QMetaObject::invokeMethod(
+            this, [this, generation = m_generation] { replaceIfGone(generation); },
+            Qt::QueuedConnection);
     }
 }
 

@@ -36,20 +36,23 @@ public:
     [[nodiscard]] static std::optional<int> runIfGuard();
 
     // The volume's record changed: `held` while it may stand away from `upValue` (of a scale
-    // running to `scale`). Any thread; never waits for the guard.
-    void tell(std::int32_t upValue, std::int32_t scale, bool held);
+    // running to `scale`), on the provider at `provider` in platformProviders() (-1: not known).
+    // Any thread; never waits for the guard.
+    void tell(std::int32_t upValue, std::int32_t scale, bool held, int provider);
 
-    // What the program tells its guard: the Up value in the program's scale, and whether the
-    // volume may stand away from it.
+    // What the program tells its guard: the Up value in the program's scale, whether the volume
+    // may stand away from it, the provider that holds it, and who the program is.
     struct Message {
         std::int32_t upValue = 0;
         std::int32_t scale = 0;
         std::int32_t held = 0;
+        std::int32_t provider = -1;  // its index in platformProviders(); -1: any that opens
+        std::int64_t program = 0;    // the program's process id
     };
 
 private:
     void spawn();
-    void replaceIfGone();
+    void replaceIfGone(unsigned generation);
     bool send(const Message& message);
     void closeGuard();
 
@@ -60,6 +63,7 @@ private:
     std::intptr_t m_process = -1;  // Windows: the guard's process HANDLE
     std::string m_unsent;          // Windows: the rest of a message the pipe took only part of
     QObject* m_notifier = nullptr;
+    unsigned m_generation = 0;  // counts the guards started: a report names the one it is about
 };
 
 }  // namespace hushwell

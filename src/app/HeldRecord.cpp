@@ -10,11 +10,12 @@ namespace {
 
 std::optional<std::filesystem::path> usualFile() {
 #ifdef _WIN32
-    const char* local = std::getenv("LOCALAPPDATA");
-    if (local == nullptr || *local == '\0') {
+    // Wide: a user name outside the ANSI code page is part of the path.
+    const wchar_t* local = _wgetenv(L"LOCALAPPDATA");
+    if (local == nullptr || *local == L'\0') {
         return std::nullopt;
     }
-    return std::filesystem::path(local) / "Hushwell" / "held";
+    return std::filesystem::path(local) / L"Hushwell" / L"held";
 #else
     // Not the runtime folder: logind empties that when the user's last session ends, which is
     // one of the endings this record is for, while the sound server keeps the lowered level.
@@ -45,7 +46,7 @@ void HeldRecord::write(const HeldLevel& level) const {
     part += ".part";
     {
         std::ofstream out(part, std::ios::binary | std::ios::trunc);
-        out << level.upValue << ' ' << level.scale << '\n';
+        out << level.upValue << ' ' << level.scale << ' ' << level.owner << '\n';
         if (!out.flush()) {
             return;
         }
@@ -60,6 +61,13 @@ void HeldRecord::remove() const {
     }
 }
 
+void HeldRecord::removeIfOwnedBy(std::int64_t owner) const {
+    const std::optional<HeldLevel> level = read();
+    if (level && (level->owner == 0 || level->owner == owner)) {
+        remove();
+    }
+}
+
 std::optional<HeldLevel> HeldRecord::read() const {
     if (!m_file) {
         return std::nullopt;
@@ -68,6 +76,9 @@ std::optional<HeldLevel> HeldRecord::read() const {
     HeldLevel level;
     if (!(in >> level.upValue >> level.scale) || level.upValue < 0 || level.scale <= 0) {
         return std::nullopt;
+    }
+    if (!(in >> level.owner)) {
+        level.owner = 0;  // written before the owner was recorded
     }
     return level;
 }

@@ -6,10 +6,11 @@
 
 namespace hushwell {
 
-// The Up value to put back, in the scale it was taken in.
+// The Up value to put back, in the scale it was taken in, and the process that held it.
 struct HeldLevel {
     std::int32_t upValue = 0;
     std::int32_t scale = 0;
+    std::int64_t owner = 0;  // the process id of the run that wrote it; 0: not known
 };
 
 // A small file in the user's state folder ($XDG_STATE_HOME/hushwell/held, by default
@@ -25,6 +26,9 @@ public:
 
     void write(const HeldLevel& level) const;
     void remove() const;
+    // Removes the record if the run `owner` wrote it (or nobody said who did): a guard that
+    // finished its job late leaves alone the record of a run started since.
+    void removeIfOwnedBy(std::int64_t owner) const;
     [[nodiscard]] std::optional<HeldLevel> read() const;
 
 private:

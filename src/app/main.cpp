@@ -73,13 +73,15 @@ int main(int argc, char* argv[]) {
     // The mixer works on a thread of its own; what it reports comes back on the window's. The
     // guard learns from it what landed.
     hushwell::MainThreadTasks reports;
-    hushwell::VolumeOwner volume(
-        std::make_unique<hushwell::FirstThatOpens>(hushwell::platformProviders(),
-                                                   hushwell::logMixerCall),
-        [&reports](std::function<void()> task) { reports.post(std::move(task)); });
+    auto providers = std::make_unique<hushwell::FirstThatOpens>(hushwell::platformProviders(),
+                                                                hushwell::logMixerCall);
+    const hushwell::FirstThatOpens& opened = *providers;  // the owner's, read on its thread
+    hushwell::VolumeOwner volume(std::move(providers), [&reports](std::function<void()> task) {
+        reports.post(std::move(task));
+    });
     hushwell::CrashGuard guard([&volume] { volume.tellAgain(); });
-    volume.observe([&guard](const hushwell::VolumeOwner::Record& record) {
-        guard.tell(record.upValue, record.scale, record.held);
+    volume.observe([&guard, &opened](const hushwell::VolumeOwner::Record& record) {
+        guard.tell(record.upValue, record.scale, record.held, opened.chosenIndex());
     });
     // A run that ended with its guard while the volume was held: its Up level goes back first.
     if (const std::optional<hushwell::HeldLevel> left = hushwell::HeldRecord().read()) {

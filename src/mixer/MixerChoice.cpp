@@ -41,12 +41,14 @@ FirstThatOpens::FirstThatOpens(std::vector<MixerProvider> providers, Report repo
     : m_providers(std::move(providers)), m_report(std::move(report)) {}
 
 bool FirstThatOpens::open() {
-    for (const MixerProvider& provider : m_providers) {
+    for (std::size_t i = 0; i < m_providers.size(); ++i) {
+        const MixerProvider& provider = m_providers[i];
         std::unique_ptr<MasterVolume> volume = provider.make();
         if (volume->open()) {
             m_volume = std::move(volume);
             m_volume->watch(m_handler);
             m_chosen = provider.name;
+            m_chosenIndex = static_cast<int>(i);
             break;
         }
         const std::string why = provider.whyNotOpened ? provider.whyNotOpened(*volume) : "";

@@ -31,6 +31,8 @@ public:
 
     // Name of the provider in use, empty before one opened.
     [[nodiscard]] const std::string& chosen() const { return m_chosen; }
+    // Its place in the table, -1 before one opened.
+    [[nodiscard]] int chosenIndex() const { return m_chosenIndex; }
 
     bool open() override;
     std::optional<std::int32_t> locate() override;
@@ -46,6 +48,7 @@ private:
     std::unique_ptr<MasterVolume> m_volume;
     EventHandler m_handler;
     std::string m_chosen;
+    int m_chosenIndex = -1;
 };
 
 }  // namespace hushwell
