@@ -279,6 +279,7 @@ void CrashGuard::spawn() {
         }
     }
     std::vector<char*> environment;
+    environment.reserve(variables.size() + 1);
     for (std::string& variable : variables) {
         environment.push_back(variable.data());
     }
@@ -348,6 +349,7 @@ void CrashGuard::closeGuard() {
 #endif
 
 CrashGuard::CrashGuard(std::function<void()> replaced) : m_replaced(std::move(replaced)) {
+    connect(this, &CrashGuard::lost, this, &CrashGuard::replaceIfGone, Qt::QueuedConnection);
     spawn();
 }
 
@@ -379,9 +381,7 @@ void CrashGuard::tell(std::int32_t upValue, std::int32_t scale, bool held, int p
     }
     if (m_pipe != -1 && !send({upValue, scale, held ? 1 : 0, provider, thisProcess()})) {
         // Gone: on the window's thread, a new guard takes its place and is told the record.
-        QMetaObject::invokeMethod(
-            this, [this, generation = m_generation] { replaceIfGone(generation); },
-            Qt::QueuedConnection);
+        emit lost(m_generation);
     }
 }
 

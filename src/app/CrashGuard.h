@@ -50,6 +50,10 @@ public:
         std::int64_t program = 0;    // the program's process id
     };
 
+signals:
+    // A send found the guard `generation` gone (from any thread).
+    void lost(unsigned generation);
+
 private:
     void spawn();
     void replaceIfGone(unsigned generation);

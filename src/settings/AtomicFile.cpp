@@ -33,7 +33,7 @@ constexpr int kNameAttempts = 16;
 
 // A temporary file that has stood this long was left by a save that was killed: a save takes
 // milliseconds, and a younger one may belong to a save that another copy is making right now.
-constexpr long long kLeftoverSeconds = 10 * 60;
+constexpr long long kLeftoverSeconds = 10LL * 60;
 
 // The suffix is 16 lowercase hexadecimal digits.
 constexpr std::size_t kSuffixLength = 16;
