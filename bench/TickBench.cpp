@@ -36,10 +36,10 @@ struct Program {
 void BM_TickWithoutChange(benchmark::State& state) {
     Program program;
     program.clock.time.second = 30;
-    (void)
-        program.core.tick.run();  // the level is down now; later ticks in the window change nothing
+    // The level is down now; later ticks in the window change nothing.
+    (void)program.core.tick.run(program.clock.time);
     for (auto _ : state) {
-        benchmark::DoNotOptimize(program.core.tick.run());
+        benchmark::DoNotOptimize(program.core.tick.run(program.clock.time));
     }
 }
 BENCHMARK(BM_TickWithoutChange);
@@ -50,7 +50,7 @@ void BM_TickWithChange(benchmark::State& state) {
     for (auto _ : state) {
         inside = !inside;
         program.clock.time.minute = inside ? 30 : 40;  // every tick switches the level
-        benchmark::DoNotOptimize(program.core.tick.run());
+        benchmark::DoNotOptimize(program.core.tick.run(program.clock.time));
         if (program.volume.sets.size() > 4096) {
             program.volume.sets.clear();
         }

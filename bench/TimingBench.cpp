@@ -177,7 +177,7 @@ Figures measure(bool aligned, int switching, int idle) {
             program.editor.editMark(Row::Down, 0, mark(secondOfHour + 2));
             program.editor.editMark(Row::Up, 0, mark(secondOfHour + 4));
         }
-        (void)program.tick.run();
+        (void)program.tick.run(t);
     };
 
     SecondTicker ticker(clock);

@@ -98,19 +98,18 @@ int main(int argc, char* argv[]) {
     // A signal asks no question: unsaved edits are not written behind the user's back. It may come
     // while start-up shows a message, before the main loop runs: exit() leaves every running loop,
     // the message box's too, and the main loop is then not entered at all.
-    bool ending = false;
     hushwell::QuitSignals quitSignals;
-    QObject::connect(&quitSignals, &hushwell::QuitSignals::received, &app, [&window, &ending] {
-        ending = true;
-        window.endWithoutAsking();
+    QObject::connect(&quitSignals, &hushwell::QuitSignals::received, &app, [&core] {
+        core.shutDown.restoreUpLevel();
         QCoreApplication::exit(0);
     });
 
     (void)core.startUp();
-    if (!ending) {
+    int status = 0;
+    if (!core.shutDown.ending()) {
         window.show();  // the main window opens whatever start-up found
+        status = QApplication::exec();
     }
-    const int status = ending ? 0 : QApplication::exec();
     // A later start still finds this copy, but asks nothing of a window that is going.
     instance->stopListening();
     return status;

@@ -17,7 +17,7 @@ public:
     Core(SystemVolume& volume, const Clock& clock, UserInterface& ui, SettingsStore& store,
          const std::string& separator = ":")
         : editor(model, volume, store, ui, clock, separator),
-          tick(model, volume, clock, separator),
+          tick(model, volume, separator),
           shutDown(model, volume),
           m_volume(volume),
           m_store(store),

@@ -15,8 +15,8 @@ std::optional<int> pairHoldingDown(const std::array<SettingPair, kPairCount>& pa
     return std::nullopt;
 }
 
-std::string Tick::run() {
-    std::string now = timeText(m_clock.now(), m_separator);
+std::string Tick::run(const TimeOfDay& time) {
+    std::string now = timeText(time, m_separator);
     const std::optional<int> holding = pairHoldingDown(m_model.pairs(), now);
     const Level wanted = holding ? Level::Down : Level::Up;
     if (m_model.volume(wanted) != m_model.appliedVolume()) {

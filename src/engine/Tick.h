@@ -16,20 +16,20 @@ namespace hushwell {
 [[nodiscard]] std::optional<int> pairHoldingDown(const std::array<SettingPair, kPairCount>& pairs,
                                                  const std::string& now);
 
-// The once-a-second evaluation of the schedule: reads the clock once, works out which level the
-// pairs want and applies it when it differs from the volume applied last, or was not taken.
+// The once-a-second evaluation of the schedule at the time the caller read once (the reading its
+// schedule decided on): works out which level the pairs want and applies it when it differs from
+// the volume applied last, or was not taken. It reads no clock of its own.
 class Tick {
 public:
-    Tick(Model& model, SystemVolume& volume, const Clock& clock, std::string separator)
-        : m_model(model), m_volume(volume), m_clock(clock), m_separator(std::move(separator)) {}
+    Tick(Model& model, SystemVolume& volume, std::string separator)
+        : m_model(model), m_volume(volume), m_separator(std::move(separator)) {}
 
-    // Runs one tick; returns the time text it read, for the clock display.
-    std::string run();
+    // Runs one tick at `time`; returns its time text, for the clock display.
+    std::string run(const TimeOfDay& time);
 
 private:
     Model& m_model;
     SystemVolume& m_volume;
-    const Clock& m_clock;
     std::string m_separator;
 };
 

@@ -33,7 +33,8 @@ void MainWindow::attach(Core& core) {
     core.model.setListener([this](Model::Change change, int index) { render(change, index); });
     renderPairs();
     connectInput();
-    connect(&m_ticker, &SecondTicker::tick, this, [this] { showTime(m_core->tick.run()); });
+    connect(&m_ticker, &SecondTicker::tick, this,
+            [this](const TimeOfDay& now) { showTime(m_core->tick.run(now)); });
     // However the application quits (the end of the desktop session included), the Up level is
     // put back before it ends.
     connect(qApp, &QCoreApplication::aboutToQuit, this,

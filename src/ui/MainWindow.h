@@ -27,9 +27,6 @@ public:
     // Shows the window above the others, restored if it was minimized, with a message box that
     // is open on top of it.
     void bringToFront();
-    // For an ending that nobody can be asked about (a signal): puts the Up level back, lets the
-    // window close without the save question and shows no further message.
-    void endWithoutAsking();
 
     void showMessage(const std::string& text) override;
     [[nodiscard]] bool askYesNo(const std::string& question) override;
@@ -52,12 +49,11 @@ private:
     void showTime(const std::string& now);
     void showSliderTip(Level level);
     [[nodiscard]] QSlider* slider(Level level) const { return m_sliders[static_cast<int>(level)]; }
+    [[nodiscard]] bool ending() const { return m_core != nullptr && m_core->shutDown.ending(); }
 
     Core* m_core = nullptr;
     SecondTicker m_ticker;
     bool m_centred = false;
-    bool m_closed = false;
-    bool m_ending = false;
 
     std::array<PairColumn*, kPairCount> m_pairColumns{};
     MarkBox* m_clockBox = nullptr;

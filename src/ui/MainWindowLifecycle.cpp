@@ -27,13 +27,13 @@ QMessageBox::StandardButton runBox(QWidget* parent, QMessageBox::Icon icon, cons
 }  // namespace
 
 void MainWindow::showMessage(const std::string& text) {
-    if (!m_ending) {
+    if (!ending()) {
         (void)runBox(this, QMessageBox::NoIcon, text, QMessageBox::Ok, QMessageBox::Ok);
     }
 }
 
 bool MainWindow::askYesNo(const std::string& question) {
-    return !m_ending &&
+    return !ending() &&
            runBox(this, QMessageBox::Question, question, QMessageBox::Yes | QMessageBox::No,
                   QMessageBox::No) == QMessageBox::Yes;
 }
@@ -56,15 +56,8 @@ void MainWindow::bringToFront() {
     }
 }
 
-void MainWindow::endWithoutAsking() {
-    m_ending = true;
-    m_closed = true;
-    m_core->shutDown.restoreUpLevel();
-}
-
 void MainWindow::closeEvent(QCloseEvent* event) {
-    if (!m_closed && m_core) {
-        m_closed = true;
+    if (m_core && m_core->shutDown.beginClose()) {
         m_core->editor.queryClose();
         // What the question held back runs before the window goes.
         QApplication::processEvents();

@@ -13,10 +13,11 @@ void SecondTicker::start() {
 }
 
 void SecondTicker::fire() {
-    const TickSchedule::Step step = m_schedule.onTimer(m_clock.now());
+    const TimeOfDay now = m_clock.now();
+    const TickSchedule::Step step = m_schedule.onTimer(now);
     m_timer.start(step.wait);
     if (step.due) {
-        emit tick();
+        emit tick(now);
     }
 }
 

@@ -8,8 +8,10 @@
 
 namespace hushwell {
 
-// Fires tick() just after every second boundary of the clock, on a precise single-shot timer that
-// the tick schedule re-arms from a fresh clock reading each time.
+// Fires tick(now) just after every second boundary of the clock, on a precise single-shot timer
+// that the tick schedule re-arms from a fresh clock reading each time. That one reading is the
+// time the tick is run at: the second the schedule found due is the second the pairs are compared
+// with, even when the clock has crossed into the next one meanwhile.
 class SecondTicker final : public QObject {
     Q_OBJECT
 public:
@@ -18,7 +20,7 @@ public:
     void start();
 
 signals:
-    void tick();
+    void tick(const hushwell::TimeOfDay& now);
 
 private:
     void fire();

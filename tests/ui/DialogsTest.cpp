@@ -114,6 +114,20 @@ TEST_F(DialogsTest, ClosingWithoutEditsAsksNothing) {
     EXPECT_EQ(volume.sets, std::vector<std::int32_t>{100 * 655});
 }
 
+// A signal ends the run with nobody asked: after it, neither a message nor the question on
+// closing shows, and closing the window puts back nothing more.
+TEST_F(DialogsTest, AfterTheRunEndedNothingIsAskedOrShown) {
+    find<QLineEdit>("txtDown0")->setText("12:00");  // unsaved
+    core->shutDown.restoreUpLevel();                // as a signal does
+    click("butHelp");
+    window->close();
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(volume.sets, std::vector<std::int32_t>{100 * 655});
+    EXPECT_EQ(volume.finishCalls, 1);
+    EXPECT_FALSE(std::filesystem::exists(settingsFile()));
+}
+
 TEST_F(DialogsTest, QuittingTheApplicationPutsTheUpLevelBackOnce) {
     find<QLineEdit>("txtDown0")->setText("12:00");  // unsaved: quitting closes the window first
     answers = {QMessageBox::No};

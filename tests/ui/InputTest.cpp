@@ -154,6 +154,43 @@ TEST_F(InputTest, ClickingAnActiveBoxRecoloursItsPair) {
     EXPECT_EQ(background(mark("txtDown", 5)), windowColour);
 }
 
+// A clock that moves on one millisecond at each reading, as a real one runs between two reads.
+class RunningClock final : public Clock {
+public:
+    explicit RunningClock(const TimeOfDay& start)
+        : m_ms(((start.hour * 60 + start.minute) * 60 + start.second) * 1000 + start.millisecond) {}
+    TimeOfDay now() const override {
+        const int ms = m_ms++;
+        return {ms / 3600000, ms / 60000 % 60, ms / 1000 % 60, ms % 1000};
+    }
+
+private:
+    mutable int m_ms;
+};
+
+// The second the ticker fired for is the second the pairs are compared with and the clock shows,
+// even when the clock crosses into the next second while the tick runs: 20:00, the one second
+// pair 0 holds the volume down, is evaluated, and then 20:01.
+TEST_F(InputTest, TheTickEvaluatesTheSecondItFiredFor) {
+    writeFile(settingsFile(), "20,100\r\n19:59,,,,,,,\r\n20:01,,,,,,,\r\n1,0,0,0,0,0,0,0\r\n");
+    RunningClock running({14, 20, 0, 998});
+    FakeVolume lowered;
+    MainWindow runningWindow(running);
+    Core second(lowered, running, runningWindow, store);
+    runningWindow.attach(second);  // the ticker arms from 20:00.998
+    ASSERT_EQ(second.startUp(), StartUpOutcome::SettingsRead);
+    const auto* clockBox = runningWindow.findChild<QLineEdit*>("txtClock");
+    std::vector<std::string> shown;
+    const QMetaObject::Connection watch =
+        QObject::connect(clockBox, &QLineEdit::textChanged,
+                         [&shown](const QString& text) { shown.push_back(text.toStdString()); });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return clockBox->text() == "20:01"; }, 3000));
+    QTest::qWait(20);  // a reading more in 20:01 evaluates nothing new
+    QObject::disconnect(watch);
+    EXPECT_EQ(shown, (std::vector<std::string>{"20:00", "20:01"}));
+    EXPECT_EQ(lowered.sets, (std::vector<std::int32_t>{20 * 655, 100 * 655}));
+}
+
 TEST_F(InputTest, TheTickShowsTheClockWhileTheWindowCanBeSeen) {
     mark("txtDown", 2)->setText("10:00");
     mark("txtUp", 2)->setText("20:00");
@@ -182,7 +219,7 @@ TEST_F(InputTest, EachPairShowsItsStateAndTheScheduleInItsColours) {
     secondWindow.attach(second);
     ASSERT_EQ(second.startUp(), StartUpOutcome::SettingsRead);
     clock.time = {9, 15, 0, 0};
-    emit secondWindow.findChild<SecondTicker*>()->tick();
+    emit secondWindow.findChild<SecondTicker*>()->tick(clock.time);
     const QPalette colours = secondWindow.palette();
     const struct {
         int pair;

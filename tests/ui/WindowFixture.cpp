@@ -31,7 +31,7 @@ void WindowTest::start() {
 }
 
 void WindowTest::tick() {
-    emit window->findChild<SecondTicker*>()->tick();
+    emit window->findChild<SecondTicker*>()->tick(clock.time);
 }
 
 void WindowTest::answerOpenBox() {
