@@ -84,7 +84,8 @@ int main(int argc, char* argv[]) {
         guard.tell(record.upValue, record.scale, record.held, opened.chosenIndex());
     });
     // A run that ended with its guard while the volume was held: its Up level goes back first.
-    if (const std::optional<hushwell::HeldLevel> left = hushwell::HeldRecord().read()) {
+    const std::optional<hushwell::HeldLevel> left = hushwell::HeldRecord().read();
+    if (left) {
         volume.putBackFirst(left->upValue, left->scale);
     }
 
@@ -105,6 +106,11 @@ int main(int argc, char* argv[]) {
     });
 
     (void)core.startUp();
+    if (left) {
+        // What is in force after the put-back is not known (it may not land, and this run's Up
+        // level may be another): the first tick applies what the schedule wants.
+        core.model.setAppliedVolume(std::nullopt);
+    }
     int status = 0;
     if (!core.shutDown.ending()) {
         window.show();  // the main window opens whatever start-up found

@@ -91,6 +91,19 @@ protected:
         EXPECT_EQ(waitForVolume(kDown), Volumes(2, kDown)) << program->log();
         return program;
     }
+    // Kills the program and its guard together while a pair holds the volume down, as the end
+    // of a session does.
+    void killBothWhileHeld() {
+        auto program = startHeldDown();
+        const pid_t guard = adoptedGuard();
+        ASSERT_GT(guard, 0) << "no guard";
+        kill(guard, SIGKILL);
+        program->signal(SIGKILL);
+        waitpid(guard, nullptr, 0);
+        program->wait();
+        std::this_thread::sleep_for(500ms);
+        ASSERT_EQ(sinkVolumes("speakers"), Volumes(2, kDown)) << "nobody put the Up level back yet";
+    }
     TempDir dir;
 };
 
@@ -179,17 +192,7 @@ TEST_F(GuardTest, ATryingGuardEndsOnSigterm) {
 
 // A kill of the whole session takes the guard too: the next start puts the Up level back first.
 TEST_F(GuardTest, AfterTheGuardDiedWithTheProgramTheNextStartPutsUpBack) {
-    {
-        auto program = startHeldDown();
-        const pid_t guard = adoptedGuard();
-        ASSERT_GT(guard, 0) << "no guard";
-        kill(guard, SIGKILL);
-        program->signal(SIGKILL);
-        waitpid(guard, nullptr, 0);
-        program->wait();
-    }
-    std::this_thread::sleep_for(500ms);
-    ASSERT_EQ(sinkVolumes("speakers"), Volumes(2, kDown)) << "nobody put the Up level back yet";
+    ASSERT_NO_FATAL_FAILURE(killBothWhileHeld());
     writeFile(dir.path() / "Hushwell_setup.txt", kQuiet);
     auto next = start();
     const auto restored = timeUntil("speakers", kUp, 5000ms);
@@ -198,6 +201,19 @@ TEST_F(GuardTest, AfterTheGuardDiedWithTheProgramTheNextStartPutsUpBack) {
         << next->log();
     printFigure("Up level back after the next start:", restored);
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "state" / "hushwell" / "held"));
+}
+
+// The earlier run's Up level goes back first, and then the level this run's schedule wants, even
+// where that is another Up level: what is in force after a put-back is not taken for granted.
+TEST_F(GuardTest, AfterThePutBackTheLevelOfThisRunFollows) {
+    ASSERT_NO_FATAL_FAILURE(killBothWhileHeld());
+    std::string settings = kQuiet;
+    settings.replace(0, 6, "20,90");
+    writeFile(dir.path() / "Hushwell_setup.txt", settings);
+    auto next = start();
+    EXPECT_TRUE(timeUntil("speakers", 90 * 655, 5000ms).has_value())
+        << "the next start left " << ::testing::PrintToString(sinkVolumes("speakers"))
+        << next->log();
 }
 
 // On a kernel without close_range() (or one a seccomp filter refuses), the guard still keeps
