@@ -165,9 +165,12 @@ check_without_mixer() {
     done
     [ -n "$box" ] || fail "without audio drivers: no message box within 30 s"
     import -window "$box" "$shots/no-mixer-message.png"
-    # Closing the message box answers it; then the window shows, and closing it ends the program.
+    # Enter answers the message box, as a user would; then the window shows, and closing it ends
+    # the program. (Not taskkill: that asks every window of the program to close, the main window
+    # too, which has not been shown yet, and the program rightly ends.)
     local window=""
-    wine taskkill /IM hushwell.exe >/dev/null 2>&1 || true
+    xdotool windowfocus --sync "$box" >/dev/null 2>&1 || true
+    xdotool key Return
     for _ in $(seq 100); do
         while read -r id width _ title; do
             if [ "$width" -ge 400 ]; then
