@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
@@ -61,6 +62,12 @@ TEST_F(PulseMixerTest, SetsTheDefaultSinkAndAnyOtherByName) {
     run("pactl set-default-sink speakers");
     ASSERT_EQ(waitForDefaultSink("speakers"), "speakers");
     run("pactl unload-module " + module);
+    // PipeWire removes the sink a moment after the module.
+    for (int attempt = 0;
+         attempt < 100 && run("pactl list short sinks").find("headphones") != std::string::npos;
+         ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
     EXPECT_FALSE(mixer->setOn("headphones", 60000)) << "gone";
 }
 
