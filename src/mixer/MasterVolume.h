@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace hushwell {
 
@@ -16,6 +17,7 @@ struct VolumeEvent {
         ServerBack,     // the sound server went away and is back
         Taken,          // `value` landed
         Refused,        // `value`, asked for earlier, was not taken
+        StreamStarted,  // a program started a stream (a provider with a volume per program)
     };
     Kind kind;
     std::int32_t value = 0;
@@ -52,8 +54,25 @@ public:
         return false;
     }
 
-    // Where events (OutputChanged, ServerBack) go; a provider that tells nothing ignores it. It
-    // may be called from any thread, and the handler may be called from any thread.
+    // A volume per program: a provider that has one (a sound server's streams, Windows' audio
+    // sessions) says so and overrides the two calls below; the others keep these defaults.
+    [[nodiscard]] virtual bool hasProgramVolume() const { return false; }
+
+    // The programs that have a stream playing now, by the names setProgram() matches: sorted,
+    // each once. Empty when none plays, or without a volume per program.
+    [[nodiscard]] virtual std::vector<std::string> playingPrograms() { return {}; }
+
+    // Sets every stream of the program named `program` to `value`, in the units of the scale
+    // locate() returned; other programs and the output's own volume stay as they are. Returns
+    // how many streams took it (0: the program plays nothing now), or nullopt when it was not
+    // taken.
+    [[nodiscard]] virtual std::optional<int> setProgram(const std::string& /*program*/,
+                                                        std::int32_t /*value*/) {
+        return std::nullopt;
+    }
+
+    // Where events (OutputChanged, ServerBack, StreamStarted) go; a provider that tells nothing
+    // ignores it. It may be called from any thread, and the handler may be called from any thread.
     virtual void watch(const EventHandler& /*handler*/) {}
 };
 
