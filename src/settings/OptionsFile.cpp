@@ -101,6 +101,15 @@ bool isUtf8(std::string_view text) {
     return true;
 }
 
+// The number of characters of UTF-8 text: the bytes that start one.
+std::size_t characters(std::string_view text) {
+    std::size_t count = 0;
+    for (const char c : text) {
+        count += (static_cast<unsigned char>(c) >> 6) != 0x2 ? 1 : 0;
+    }
+    return count;
+}
+
 std::string shown(std::string_view text) {
     return text.size() <= kQuotedLength ? std::string(text)
                                         : std::string(text.substr(0, kQuotedLength)) + "...";
@@ -220,7 +229,7 @@ public:
                               "; the whole computer is lowered.");
             program.clear();
         };
-        if (name.size() > kMaxProgramNameLength) {
+        if (characters(name) > kMaxProgramNameLength) {
             wrong("is longer than " + std::to_string(kMaxProgramNameLength) +
                   " characters, too long for a program's name");
         } else if (!isUtf8(name)) {
@@ -253,7 +262,7 @@ std::string formatted(Option which, const Options& options) {
             break;
     }
     const std::string& name = options.lowerOnly;
-    if (name.size() > kMaxProgramNameLength) {
+    if (characters(name) > kMaxProgramNameLength) {
         throw std::invalid_argument("the program's name is longer than " +
                                     std::to_string(kMaxProgramNameLength) + " characters");
     }

@@ -26,6 +26,14 @@ std::string at(int line, const std::string& text) {
     return std::string(kName) + ", line " + std::to_string(line) + ": " + text;
 }
 
+std::string repeated(const std::string& text, int times) {
+    std::string result;
+    for (int i = 0; i < times; ++i) {
+        result += text;
+    }
+    return result;
+}
+
 class OptionsText : public ::testing::TestWithParam<FileCase> {};
 
 TEST_P(OptionsText, GivesTheOptionsAndNamesEachProblem) {
@@ -128,6 +136,10 @@ INSTANTIATE_TEST_SUITE_P(
         FileCase{"ProgramNameAtTheLimit",
                  "[Lower]\nOnly=" + std::string(260, 'x') + "\n",
                  {false, false, std::string(260, 'x')},
+                 {}},
+        FileCase{"ProgramNameAtTheLimitInCharacters",
+                 "[Lower]\nOnly=" + repeated("\xC3\xA9", 260) + "\n",
+                 {false, false, repeated("\xC3\xA9", 260)},
                  {}},
         FileCase{"ProgramNameNotUtf8",
                  "[Lower]\nOnly=M\xFCsik.exe\n",
