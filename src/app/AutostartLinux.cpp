@@ -64,7 +64,7 @@ std::filesystem::path onPath(std::string_view name, std::string_view searchPath)
         if (folder.empty() || folder.front() != '/') {
             continue;
         }
-        const std::filesystem::path candidate = std::filesystem::path(folder) / name;
+        std::filesystem::path candidate = std::filesystem::path(folder) / name;
         std::error_code error;
         if (std::filesystem::is_regular_file(candidate, error) &&
             ::access(candidate.c_str(), X_OK) == 0) {

@@ -45,7 +45,7 @@ TEST_P(OptionsText, GivesTheOptionsAndNamesEachProblem) {
     EXPECT_EQ(loaded.problems, c.problems);
 }
 
-const std::string kAll =
+constexpr const char* kAll =
     "[General]\nStartWithDesktop=true\n[Tray]\nHideWhenMinimized=true\n[Lower]\nOnly=firefox\n";
 
 INSTANTIATE_TEST_SUITE_P(
