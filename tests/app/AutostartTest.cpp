@@ -123,6 +123,9 @@ TEST_P(AutostartQuoting, QuotesAndEscapesThePathAndReadsItBack) {
     std::string expected = c.exec;
     expected.replace(expected.find('@'), 1, m_dir.path().string());
     EXPECT_EQ(valueOf(m_entry, "Exec"), expected);
+    if (std::system("command -v desktop-file-validate >/dev/null") == 0) {
+        EXPECT_EQ(std::system(("desktop-file-validate '" + m_entry.string() + "'").c_str()), 0);
+    }
     // The entry names this copy: a repair leaves it, with an argument the user added.
     std::string text = readFile(m_entry);
     text.insert(text.find('\n', text.find("\nExec=") + 1), " --minimized");
