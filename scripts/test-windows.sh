@@ -4,6 +4,7 @@
 # server:
 #  - the cross-built winmm and endpoint-volume mixer tests, and the tests of the one-copy claim
 #    (run beside the unpacked ZIP's Qt DLLs);
+#  - the Run value of "start with Windows", written, read back and removed;
 #  - the portable ZIP, unpacked into a fresh folder: every DLL it needs is in it or in Windows,
 #    the program starts with its window titled "Hushwell", tries the endpoint volume (a stub under
 #    Wine) and opens the winmm mixer (no "Couldn't
@@ -50,6 +51,13 @@ took "winmm_tests.exe"
 begin "Endpoint volume tests"
 wine build-windows/tests/endpoint_tests.exe --gtest_brief=1
 took "endpoint_tests.exe"
+
+begin "Start with Windows tests"
+run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
+wine build-windows/tests/autostart_tests.exe --gtest_brief=1
+# The tests end with the value removed; the registry, asked by Wine's own tool, agrees.
+! wine reg query "$run_key" /v Hushwell >/dev/null 2>&1 || fail "the Run value Hushwell is left"
+took "autostart_tests.exe"
 
 # Windows that the program shows, as "id width height name" lines.
 visible_windows() {

@@ -1,0 +1,261 @@
+#include "app/Autostart.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <optional>
+
+#include "support/Fakes.h"
+
+namespace hushwell::testing {
+namespace {
+
+constexpr const char* kEntryName = "io.github.hushwell.Hushwell.desktop";
+
+std::filesystem::path makeProgram(const std::filesystem::path& file) {
+    std::filesystem::create_directories(file.parent_path());
+    writeFile(file, "#!/bin/sh\n");
+    std::filesystem::permissions(file, std::filesystem::perms::owner_all);
+    return file;
+}
+
+// The value of `key` in the entry, or nothing.
+std::optional<std::string> valueOf(const std::filesystem::path& entry, const std::string& key) {
+    const std::string text = readFile(entry);
+    const std::string prefix = "\n" + key + "=";
+    const std::size_t at = text.find(prefix);
+    if (at == std::string::npos) {
+        return std::nullopt;
+    }
+    const std::size_t begin = at + prefix.size();
+    return text.substr(begin, text.find('\n', begin) - begin);
+}
+
+class AutostartEntry : public ::testing::Test {
+protected:
+    TempDir m_dir;
+    std::filesystem::path m_entry = m_dir.path() / "config" / "autostart" / kEntryName;
+
+    Autostart autostartOf(const std::filesystem::path& program, const std::string& path = "") {
+        return Autostart({program, m_entry, path});
+    }
+};
+
+TEST_F(AutostartEntry, IsWrittenReadBackAndRemovedAndNothingElse) {
+    const auto program = makeProgram(m_dir.path() / "build" / "hushwell");
+    const Autostart autostart = autostartOf(program);
+    std::filesystem::create_directories(m_entry.parent_path());
+    writeFile(m_dir.path() / "config" / "autostart" / "other.desktop", "[Desktop Entry]\n");
+    EXPECT_FALSE(autostart.isEnabled());
+    EXPECT_EQ(autostart.enable(), std::nullopt);
+    EXPECT_TRUE(autostart.isEnabled());
+    EXPECT_EQ(readFile(m_entry).rfind("[Desktop Entry]\nType=Application\n", 0), 0U);
+    EXPECT_EQ(valueOf(m_entry, "Exec"), "\"" + program.string() + "\"");
+    EXPECT_EQ(valueOf(m_entry, "Icon"), "io.github.hushwell.Hushwell");
+    EXPECT_EQ(autostart.disable(), std::nullopt);
+    EXPECT_FALSE(std::filesystem::exists(m_entry));
+    EXPECT_FALSE(autostart.isEnabled());
+    EXPECT_EQ(readFile(m_dir.path() / "config" / "autostart" / "other.desktop"),
+              "[Desktop Entry]\n");
+    EXPECT_EQ(autostart.disable(), std::nullopt) << "nothing to remove is no error";
+}
+
+struct OnPath {
+    const char* name;
+    bool programOnPath;  // PATH's "hushwell" is the program (a link to it counts)
+    bool linked;
+    bool otherCopyFirst;  // another "hushwell" stands earlier on PATH
+    bool menuCommand;     // Exec=hushwell, as the menu entry
+};
+
+void PrintTo(const OnPath& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class AutostartCommand : public AutostartEntry, public ::testing::WithParamInterface<OnPath> {};
+
+TEST_P(AutostartCommand, IsTheMenuEntrysOnlyForTheCopyOnPath) {
+    const OnPath& c = GetParam();
+    const auto program = makeProgram(m_dir.path() / "usr" / "bin" / "hushwell");
+    std::string path = "relative/bin::/nonexistent";
+    if (c.otherCopyFirst) {
+        (void)makeProgram(m_dir.path() / "opt" / "hushwell");
+        path += ":" + (m_dir.path() / "opt").string();
+    }
+    if (c.linked) {
+        std::filesystem::create_directories(m_dir.path() / "links");
+        std::filesystem::create_symlink(program, m_dir.path() / "links" / "hushwell");
+        path += ":" + (m_dir.path() / "links").string();
+    } else if (c.programOnPath) {
+        path += ":" + program.parent_path().string();
+    }
+    const Autostart autostart = autostartOf(program, path);
+    ASSERT_EQ(autostart.enable(), std::nullopt);
+    EXPECT_EQ(valueOf(m_entry, "Exec"),
+              c.menuCommand ? "hushwell" : "\"" + program.string() + "\"");
+}
+
+INSTANTIATE_TEST_SUITE_P(Copies, AutostartCommand,
+                         ::testing::Values(OnPath{"Installed", true, false, false, true},
+                                           OnPath{"LinkedOnPath", true, true, false, true},
+                                           OnPath{"NotOnPath", false, false, false, false},
+                                           OnPath{"AnotherCopyFirst", true, false, true, false}),
+                         [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+struct Quoting {
+    const char* name;
+    std::string folder;
+    std::string exec;  // with @ for the temporary folder
+};
+
+void PrintTo(const Quoting& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class AutostartQuoting : public AutostartEntry, public ::testing::WithParamInterface<Quoting> {};
+
+TEST_P(AutostartQuoting, QuotesAndEscapesThePathAndReadsItBack) {
+    const Quoting& c = GetParam();
+    const auto program = makeProgram(m_dir.path() / c.folder / "hushwell");
+    const Autostart autostart = autostartOf(program);
+    ASSERT_EQ(autostart.enable(), std::nullopt);
+    std::string expected = c.exec;
+    expected.replace(expected.find('@'), 1, m_dir.path().string());
+    EXPECT_EQ(valueOf(m_entry, "Exec"), expected);
+    if (std::system("command -v desktop-file-validate >/dev/null") == 0) {
+        EXPECT_EQ(std::system(("desktop-file-validate '" + m_entry.string() + "'").c_str()), 0);
+    }
+    // The entry names this copy: a repair leaves it, with an argument the user added.
+    std::string text = readFile(m_entry);
+    text.insert(text.find('\n', text.find("\nExec=") + 1), " --minimized");
+    writeFile(m_entry, text);
+    const std::string edited = readFile(m_entry);
+    EXPECT_EQ(autostart.repair(), std::nullopt);
+    EXPECT_EQ(readFile(m_entry), edited);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, AutostartQuoting,
+    ::testing::Values(Quoting{"Plain", "bin", "\"@/bin/hushwell\""},
+                      Quoting{"Blanks", "My Programs", "\"@/My Programs/hushwell\""},
+                      Quoting{"Reserved", "a\"b`c$d", "\"@/a\\\\\"b\\\\`c\\\\$d/hushwell\""},
+                      Quoting{"Backslash", "back\\slash", "\"@/back\\\\\\\\slash/hushwell\""},
+                      Quoting{"Percent", "100%", "\"@/100%%/hushwell\""},
+                      Quoting{"LineBreak", "two\nlines", "\"@/two\\nlines/hushwell\""}),
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+TEST_F(AutostartEntry, RepairWritesAMissingEntry) {
+    const auto program = makeProgram(m_dir.path() / "bin" / "hushwell");
+    EXPECT_EQ(autostartOf(program).repair(), std::nullopt);
+    EXPECT_EQ(valueOf(m_entry, "Exec"), "\"" + program.string() + "\"");
+}
+
+TEST_F(AutostartEntry, RepairNamesTheCopyThatWasMoved) {
+    const auto before = makeProgram(m_dir.path() / "Downloads" / "hushwell");
+    ASSERT_EQ(autostartOf(before).enable(), std::nullopt);
+    const auto after = m_dir.path() / "Programs" / "hushwell";
+    std::filesystem::create_directories(after.parent_path());
+    std::filesystem::rename(before, after);
+    EXPECT_EQ(autostartOf(after).repair(), std::nullopt);
+    EXPECT_EQ(valueOf(m_entry, "Exec"), "\"" + after.string() + "\"");
+}
+
+TEST_F(AutostartEntry, RepairTakesTheEntryOfAnotherCopy) {
+    const auto installed = makeProgram(m_dir.path() / "usr" / "bin" / "hushwell");
+    const auto build = makeProgram(m_dir.path() / "build" / "hushwell");
+    const std::string path = installed.parent_path().string();
+    ASSERT_EQ(autostartOf(installed, path).enable(), std::nullopt);
+    ASSERT_EQ(valueOf(m_entry, "Exec"), "hushwell");
+    EXPECT_EQ(autostartOf(installed, path).repair(), std::nullopt);
+    EXPECT_EQ(valueOf(m_entry, "Exec"), "hushwell") << "the installed copy keeps its entry";
+    EXPECT_EQ(autostartOf(build, path).repair(), std::nullopt);
+    EXPECT_EQ(valueOf(m_entry, "Exec"), "\"" + build.string() + "\"");
+}
+
+TEST_F(AutostartEntry, RepairLeavesAnEntryTheDesktopSwitchedOff) {
+    const auto program = makeProgram(m_dir.path() / "bin" / "hushwell");
+    const Autostart autostart = autostartOf(program);
+    ASSERT_EQ(autostart.enable(), std::nullopt);
+    writeFile(m_entry, readFile(m_entry) + "Hidden=true\n");
+    const std::string switchedOff = readFile(m_entry);
+    EXPECT_FALSE(autostart.isEnabled());
+    EXPECT_EQ(autostart.repair(), std::nullopt);
+    EXPECT_EQ(readFile(m_entry), switchedOff);
+}
+
+TEST_F(AutostartEntry, AFolderThatCannotBeWrittenIsReported) {
+    const auto program = makeProgram(m_dir.path() / "bin" / "hushwell");
+    // A file where the configuration folder should be: nobody, root included, writes into it.
+    writeFile(m_dir.path() / "config", "a file");
+    const std::optional<std::string> error = autostartOf(program).enable();
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(
+        error->rfind("Couldn't make Hushwell start with the desktop: cannot make the folder \"" +
+                         (m_dir.path() / "config" / "autostart").string() + "\": ",
+                     0),
+        0U)
+        << *error;
+    EXPECT_EQ(readFile(m_dir.path() / "config"), "a file");
+}
+
+TEST_F(AutostartEntry, AnEntryThatCannotBeRemovedIsReported) {
+    const auto program = makeProgram(m_dir.path() / "bin" / "hushwell");
+    std::filesystem::create_directories(m_entry);
+    writeFile(m_entry / "inside", "kept");
+    const std::optional<std::string> error = autostartOf(program).disable();
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->rfind("Couldn't stop Hushwell starting with the desktop: cannot remove \"" +
+                               m_entry.string() + "\": ",
+                           0),
+              0U)
+        << *error;
+    EXPECT_EQ(readFile(m_entry / "inside"), "kept");
+}
+
+// Sets an environment variable for the life of the object.
+class ScopedVariable {
+public:
+    ScopedVariable(const char* name, const std::string& value) : m_name(name) {
+        if (const char* old = std::getenv(name)) {
+            m_old = old;
+        }
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~ScopedVariable() {
+        if (m_old) {
+            ::setenv(m_name, m_old->c_str(), 1);
+        } else {
+            ::unsetenv(m_name);
+        }
+    }
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+private:
+    const char* m_name;
+    std::optional<std::string> m_old;
+};
+
+TEST(Autostart, FollowsXdgConfigHomeAndNamesThisProgram) {
+    TempDir dir;
+    const ScopedVariable home("HOME", (dir.path() / "home").string());
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe");
+    {
+        const ScopedVariable config("XDG_CONFIG_HOME", (dir.path() / "config").string());
+        ASSERT_EQ(Autostart().enable(), std::nullopt);
+        const auto entry = dir.path() / "config" / "autostart" / kEntryName;
+        EXPECT_EQ(valueOf(entry, "Exec"), "\"" + self.string() + "\"");
+        EXPECT_TRUE(Autostart().isEnabled());
+        EXPECT_EQ(Autostart().disable(), std::nullopt);
+        EXPECT_FALSE(std::filesystem::exists(entry));
+    }
+    // A relative XDG_CONFIG_HOME is not one: the default, ~/.config, is used.
+    const ScopedVariable config("XDG_CONFIG_HOME", "relative");
+    ASSERT_EQ(Autostart().enable(), std::nullopt);
+    EXPECT_TRUE(
+        std::filesystem::exists(dir.path() / "home" / ".config" / "autostart" / kEntryName));
+}
+
+}  // namespace
+}  // namespace hushwell::testing

@@ -1,0 +1,87 @@
+// The Run value, read back through the registry itself. Runs in a Wine prefix of its own
+// (scripts/test-windows.sh), whose HKEY_CURRENT_USER nobody else uses.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+#include "app/Autostart.h"
+
+namespace hushwell::testing {
+namespace {
+
+constexpr const wchar_t* kRunKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+std::optional<std::wstring> readValue(const wchar_t* name) {
+    wchar_t value[4096] = {};
+    DWORD size = sizeof value;
+    if (RegGetValueW(HKEY_CURRENT_USER, kRunKey, name, RRF_RT_REG_SZ, nullptr, value, &size) !=
+        ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    return std::wstring(value);
+}
+
+void writeValue(const wchar_t* name, const std::wstring& value) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kRunKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                              &key, nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                             static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+}
+
+class RunValue : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(Autostart({L"C:\\x"}).disable(), std::nullopt); }
+    void TearDown() override {
+        (void)Autostart({L"C:\\x"}).disable();
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+            RegDeleteValueW(key, L"Other");
+            RegCloseKey(key);
+        }
+    }
+};
+
+TEST_F(RunValue, IsWrittenReadBackAndRemovedAndNothingElse) {
+    const std::wstring program = L"C:\\Program Files\\Hushwell \u00e9t\u00e9\\hushwell.exe";
+    writeValue(L"Other", L"\"C:\\other.exe\" /quiet");
+    const Autostart autostart({program});
+    EXPECT_FALSE(autostart.isEnabled());
+    EXPECT_EQ(autostart.enable(), std::nullopt);
+    EXPECT_TRUE(autostart.isEnabled());
+    EXPECT_EQ(readValue(L"Hushwell"), L"\"" + program + L"\"");
+    EXPECT_EQ(autostart.disable(), std::nullopt);
+    EXPECT_EQ(readValue(L"Hushwell"), std::nullopt);
+    EXPECT_FALSE(autostart.isEnabled());
+    EXPECT_EQ(readValue(L"Other"), L"\"C:\\other.exe\" /quiet") << "another program's value";
+    EXPECT_EQ(autostart.disable(), std::nullopt) << "nothing to remove is no error";
+}
+
+TEST_F(RunValue, TheRunningProgramByDefault) {
+    wchar_t self[MAX_PATH] = {};
+    ASSERT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0U);
+    ASSERT_EQ(Autostart().enable(), std::nullopt);
+    EXPECT_EQ(readValue(L"Hushwell"), L"\"" + std::wstring(self) + L"\"");
+}
+
+TEST_F(RunValue, RepairWritesAMissingValueAndNamesAMovedCopy) {
+    EXPECT_EQ(Autostart({L"C:\\Downloads\\hushwell.exe"}).repair(), std::nullopt);
+    EXPECT_EQ(readValue(L"Hushwell"), L"\"C:\\Downloads\\hushwell.exe\"");
+    EXPECT_EQ(Autostart({L"D:\\Tools\\Hushwell\\hushwell.exe"}).repair(), std::nullopt);
+    EXPECT_EQ(readValue(L"Hushwell"), L"\"D:\\Tools\\Hushwell\\hushwell.exe\"");
+}
+
+TEST_F(RunValue, RepairLeavesAValueThatStartsThisCopy) {
+    writeValue(L"Hushwell", L"\"c:\\tools\\HUSHWELL.EXE\" --by-hand");
+    EXPECT_EQ(Autostart({L"C:\\Tools\\hushwell.exe"}).repair(), std::nullopt);
+    EXPECT_EQ(readValue(L"Hushwell"), L"\"c:\\tools\\HUSHWELL.EXE\" --by-hand");
+}
+
+}  // namespace
+}  // namespace hushwell::testing
