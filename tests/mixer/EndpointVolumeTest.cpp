@@ -243,6 +243,10 @@ TEST(EndpointVolume, NoDefaultOutputMeansNothingToSetUntilOneComes) {
     EXPECT_TRUE(endpoints.system.callNames().empty());
     EXPECT_TRUE(volume.setOn(kSpeakers, 100));
     EXPECT_EQ(endpoints.speakers.volume.heldByOthers(), 0);
+    // Nothing plays where there is no output.
+    EXPECT_TRUE(volume.playingPrograms().empty());
+    EXPECT_EQ(volume.setProgram("firefox.exe", 20), 0);
+    EXPECT_EQ(endpoints.speakers.sessions.heldByOthers(), 0);
 
     announce(client, eRender, eConsole, kHeadphonesWide);
     ASSERT_TRUE(events.waitFor(2));
@@ -670,6 +674,35 @@ TEST(EndpointVolumeUnderWine, TheStubIsTriedAndWinmmOpens) {
               (std::vector<std::string>{
                   "open: tried endpoint volume: SetMasterVolumeLevelScalar: HRESULT 0x80004001",
                   "open: winmm"}));
+}
+
+// Wine 8's session manager activates but enumerates nothing: the sessions say so and bind nothing.
+TEST(EndpointVolumeUnderWine, TheSessionManagerIsAStubAndSaysSo) {
+    if (GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") == nullptr) {
+        GTEST_SKIP() << "not under Wine";
+    }
+    std::vector<std::string> noted;
+    bool bound = true;
+    std::thread([&] {
+        ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+        {
+            com::Ref<IMMDeviceEnumerator> enumerator;
+            ASSERT_EQ(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_INPROC_SERVER,
+                                       __uuidof(IMMDeviceEnumerator), enumerator.outVoid()),
+                      S_OK);
+            com::Ref<IMMDevice> device;
+            ASSERT_EQ(enumerator->GetDefaultAudioEndpoint(eRender, eConsole, device.out()), S_OK);
+            AudioSessions sessions(
+                {},
+                [&](const char* call, long result) { noted.push_back(com::failure(call, result)); },
+                [] {});
+            bound = sessions.bind(*device.get());
+            EXPECT_FALSE(sessions.bound());
+        }
+        CoUninitialize();
+    }).join();
+    EXPECT_FALSE(bound);
+    EXPECT_EQ(noted, std::vector<std::string>{"GetSessionEnumerator: HRESULT 0x80004001"});
 }
 
 }  // namespace
