@@ -256,8 +256,19 @@ struct EndpointVolume::Apartment : std::enable_shared_from_this<EndpointVolume::
         return true;
     }
 
+    // The default output's sessions, bound again if they could not be had when it was.
+    bool sessionsBound() {
+        if (sessions->bound()) {
+            return true;
+        }
+        Ref<IMMDevice> device;
+        return enumerator && !output.empty() &&
+               SUCCEEDED(enumerator->GetDevice(output.c_str(), device.out())) &&
+               sessions->bind(*device.get());
+    }
+
     std::vector<std::string> playingHere() {
-        if (!opened || broken || !volume || !sessions->bound()) {
+        if (!opened || broken || !volume || !sessionsBound()) {
             return {};
         }
         std::optional<std::vector<std::string>> programs = sessions->programs();
@@ -277,7 +288,7 @@ struct EndpointVolume::Apartment : std::enable_shared_from_this<EndpointVolume::
         if (!volume) {
             return 0;  // no output, so nothing plays
         }
-        if (!sessions->bound()) {
+        if (!sessionsBound()) {
             return std::nullopt;
         }
         const std::optional<int> taken = sessions->setVolume(
@@ -422,7 +433,8 @@ struct EndpointVolume::Apartment : std::enable_shared_from_this<EndpointVolume::
         }
         volume = std::move(bound);
         output = std::move(name);
-        // Without sessions the output's own volume still works: the programs' wait for a rebind.
+        // Without its sessions the output's own volume still works; they are tried again when a
+        // program's volume is asked for.
         sessions->bind(device);
         return true;
     }
@@ -453,10 +465,10 @@ struct EndpointVolume::Apartment : std::enable_shared_from_this<EndpointVolume::
     bool ended = false;
     std::string lastError;
 
+    std::atomic<bool> programVolume{false};  // set once, by a successful open
+
     std::mutex handlerMutex;  // held while a report runs: after watch() returns none is under way
     EventHandler handler;
-
-    std::atomic<bool> programVolume{false};  // set once, by a successful open
 
     const EnumeratorFactory makeEnumerator;
     const ProcessNames names;

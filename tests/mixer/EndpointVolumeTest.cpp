@@ -631,6 +631,29 @@ TEST(EndpointVolumePrograms, WithoutTheOutputsSessionsThereIsNoVolumePerProgram)
     }
 }
 
+// Sessions that could not be had when the output was bound are tried again when asked for.
+TEST(EndpointVolumePrograms, TheSessionsOfAnOutputThatRefusedThemAreTriedAgain) {
+    Events events;
+    Programs programs;
+    EndpointVolume volume(programs.factory(), Programs::names());
+    volume.watch(events.handler());
+    ASSERT_TRUE(volume.open());
+    programs.headphones.sessions.enumerateResult = E_FAIL;
+    programs.enumerator.setDefault(&programs.headphones);
+    announce(programs.enumerator.registered(), eRender, eConsole, kHeadphonesWide);
+    ASSERT_TRUE(events.waitFor(1));
+    EXPECT_EQ(volume.setProgram("firefox.exe", 20), std::nullopt);
+    EXPECT_TRUE(volume.playingPrograms().empty());
+    EXPECT_EQ(volume.set(20), kHeadphones);
+
+    programs.headphones.sessions.enumerateResult = S_OK;
+    EXPECT_EQ(volume.setProgram("firefox.exe", 20), 1);
+    EXPECT_EQ(programs.firefoxOnHeadphones.taken(), std::vector<float>{0.2f});
+    EXPECT_NE(programs.headphones.sessions.registered(), nullptr);
+    EXPECT_TRUE(volume.hasProgramVolume());
+    EXPECT_EQ(programs.made, 1);
+}
+
 TEST(EndpointVolumePrograms, AProcessIsNamedByItsExecutablesFileName) {
     EXPECT_EQ(executableName(GetCurrentProcessId()), "endpoint_tests.exe");
     EXPECT_EQ(executableName(0), "");
