@@ -61,6 +61,14 @@ private:
     return result == AUDCLNT_E_DEVICE_INVALIDATED || result == AUDCLNT_E_SERVICE_NOT_RUNNING;
 }
 
+// CSTR_LESS_THAN, CSTR_EQUAL or CSTR_GREATER_THAN: `a` against `b` as Windows compares file names.
+[[nodiscard]] int compareFileNames(const std::string& a, const std::string& b) {
+    const std::wstring wideA = com::wide(a);
+    const std::wstring wideB = com::wide(b);
+    return CompareStringOrdinal(wideA.data(), static_cast<int>(wideA.size()), wideB.data(),
+                                static_cast<int>(wideB.size()), TRUE);
+}
+
 }  // namespace
 
 std::string executableName(unsigned long processId) {
@@ -87,10 +95,7 @@ std::string executableName(unsigned long processId) {
 }
 
 bool sameProgram(const std::string& a, const std::string& b) {
-    const std::wstring wideA = com::wide(a);
-    const std::wstring wideB = com::wide(b);
-    return CompareStringOrdinal(wideA.data(), static_cast<int>(wideA.size()), wideB.data(),
-                                static_cast<int>(wideB.size()), TRUE) == CSTR_EQUAL;
+    return compareFileNames(a, b) == CSTR_EQUAL;
 }
 
 AudioSessions::AudioSessions(ProcessNameLookup names,
@@ -160,22 +165,26 @@ std::optional<std::vector<AudioSessions::Session>> AudioSessions::sessions() {
     const DWORD self = GetCurrentProcessId();
     std::vector<Session> found;
     for (int i = 0; i < count; ++i) {
+        const char* call = "GetSession";
         Ref<IAudioSessionControl> control;
         result = all->GetSession(i, control.out());
         Ref<IAudioSessionControl2> control2;
         if (SUCCEEDED(result)) {
+            call = "QueryInterface(IAudioSessionControl2)";
             result = control->QueryInterface(__uuidof(IAudioSessionControl2), control2.outVoid());
         }
         AudioSessionState state = AudioSessionStateInactive;
         if (SUCCEEDED(result)) {
+            call = "GetState";
             result = control2->GetState(&state);
         }
         DWORD processId = 0;
         if (SUCCEEDED(result)) {
+            call = "GetProcessId";
             result = control2->GetProcessId(&processId);
         }
         if (FAILED(result)) {
-            failed("GetSession", result, losesTheOutput(result));
+            failed(call, result, losesTheOutput(result));
             return std::nullopt;
         }
         // An expired session's process has ended: its id may be another program's now.
@@ -202,10 +211,7 @@ std::optional<std::vector<std::string>> AudioSessions::programs() {
     }
     // Case-insensitively first, so that spellings of one program meet and the first is kept.
     const auto before = [](const std::string& a, const std::string& b) {
-        const std::wstring wideA = com::wide(a);
-        const std::wstring wideB = com::wide(b);
-        const int order = CompareStringOrdinal(wideA.data(), static_cast<int>(wideA.size()),
-                                               wideB.data(), static_cast<int>(wideB.size()), TRUE);
+        const int order = compareFileNames(a, b);
         return order == CSTR_LESS_THAN || (order == CSTR_EQUAL && a < b);
     };
     std::sort(names.begin(), names.end(), before);
