@@ -1,6 +1,9 @@
-// This file includes no local header but its own: Windows' audio headers and COM stay out of the
-// rest of the program.
+// This file includes no local headers but the Windows provider's own: Windows' audio headers and
+// COM stay out of the rest of the program.
 #include "mixer/EndpointVolume.h"
+
+#include "mixer/AudioSessions.h"
+#include "mixer/ComSupport.h"
 
 // clang-format off
 #include <windows.h>
@@ -21,6 +24,11 @@
 namespace hushwell {
 namespace {
 
+using com::failure;
+using com::Ref;
+using com::utf8;
+using com::wide;
+
 // Hushwell's own event context: the endpoint's change notifications carry it for the changes this
 // program made, so that they can be told from the user's.
 constexpr GUID kEventContext = {
@@ -29,73 +37,6 @@ constexpr GUID kEventContext = {
 // How long the destructor waits for the provider's thread to release everything. A thread stuck in
 // a call to the audio service past it is left to finish on its own.
 constexpr std::chrono::seconds kEndDeadline{3};
-
-// One counted reference to a COM object, released when it goes.
-template <typename Interface>
-class Ref {
-public:
-    Ref() = default;
-    explicit Ref(Interface* owned) : m_object(owned) {}
-    ~Ref() { reset(); }
-    Ref(const Ref&) = delete;
-    Ref& operator=(const Ref&) = delete;
-    Ref(Ref&& other) noexcept : m_object(std::exchange(other.m_object, nullptr)) {}
-    Ref& operator=(Ref&& other) noexcept {
-        if (this != &other) {
-            reset();
-            m_object = std::exchange(other.m_object, nullptr);
-        }
-        return *this;
-    }
-
-    void reset() {
-        if (m_object != nullptr) {
-            std::exchange(m_object, nullptr)->Release();
-        }
-    }
-    // Where a call that hands out a reference writes it.
-    [[nodiscard]] Interface** out() {
-        reset();
-        return &m_object;
-    }
-    [[nodiscard]] void** outVoid() { return reinterpret_cast<void**>(out()); }
-    [[nodiscard]] Interface* get() const { return m_object; }
-    Interface* operator->() const { return m_object; }
-    explicit operator bool() const { return m_object != nullptr; }
-
-private:
-    Interface* m_object = nullptr;
-};
-
-std::string failure(const char* call, HRESULT result) {
-    char text[96];
-    std::snprintf(text, sizeof text, "%s: HRESULT 0x%08lX", call,
-                  static_cast<unsigned long>(result));
-    return text;
-}
-
-std::string utf8(const std::wstring& text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                           nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(length), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), length,
-                        nullptr, nullptr);
-    return out;
-}
-
-std::wstring wide(const std::string& text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int length =
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), length);
-    return out;
-}
 
 [[nodiscard]] bool inScale(std::int32_t value) {
     return value >= 0 && value <= EndpointVolume::kScale;
@@ -164,8 +105,9 @@ private:
 
 // The provider's thread and what it works on. Members after `handler` belong to the thread alone.
 struct EndpointVolume::Apartment : std::enable_shared_from_this<EndpointVolume::Apartment> {
-    Apartment(EnumeratorFactory make, std::chrono::milliseconds retryAfter)
-        : makeEnumerator(std::move(make)), retry(retryAfter) {}
+    Apartment(EnumeratorFactory make, ProcessNames processNames,
+              std::chrono::milliseconds retryAfter)
+        : makeEnumerator(std::move(make)), names(std::move(processNames)), retry(retryAfter) {}
 
     // Runs `call` on the thread and returns its answer; `none` when the thread does not run.
     template <typename Result>
@@ -184,7 +126,7 @@ struct EndpointVolume::Apartment : std::enable_shared_from_this<EndpointVolume::
     }
 
     // The news of the default output first, so that a call made after it reaches the new output;
-    // then calls; while broken, a rebuild each `retry`.
+    // then that of a new session; then calls; while broken, a rebuild each `retry`.
     void run() {
         const HRESULT initialised = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         comInitialised = SUCCEEDED(initialised);
@@ -197,9 +139,18 @@ struct EndpointVolume::Apartment : std::enable_shared_from_this<EndpointVolume::
                     self->post(id);
                 }
             }));
+        sessions = std::make_unique<AudioSessions>(
+            names, [this](const char* call, long result) { note(call, result); },
+            [weak = weak_from_this()] {
+                if (const std::shared_ptr<Apartment> self = weak.lock()) {
+                    self->postSessionStarted();
+                }
+            });
         std::unique_lock lock(mutex);
         for (;;) {
-            const auto due = [this] { return !tasks.empty() || defaultChanged || stopping; };
+            const auto due = [this] {
+                return !tasks.empty() || defaultChanged || sessionStarted || stopping;
+            };
             if (broken) {
                 if (!wake.wait_for(lock, retry, due)) {
                     lock.unlock();
@@ -216,6 +167,11 @@ struct EndpointVolume::Apartment : std::enable_shared_from_this<EndpointVolume::
                 lock.unlock();
                 follow(id);
                 lock.lock();
+            } else if (sessionStarted) {
+                sessionStarted = false;
+                lock.unlock();
+                report(VolumeEvent::Kind::StreamStarted);
+                lock.lock();
             } else if (!tasks.empty()) {
                 const std::function<void()> task = std::move(tasks.front());
                 tasks.pop_front();
@@ -228,6 +184,7 @@ struct EndpointVolume::Apartment : std::enable_shared_from_this<EndpointVolume::
         }
         lock.unlock();
         releaseAll();
+        sessions.reset();
         client.reset();
         if (comInitialised) {
             CoUninitialize();
@@ -243,6 +200,15 @@ struct EndpointVolume::Apartment : std::enable_shared_from_this<EndpointVolume::
             const std::lock_guard lock(mutex);
             defaultChanged = true;
             newDefault = id != nullptr ? std::optional<std::wstring>(id) : std::nullopt;
+        }
+        wake.notify_all();
+    }
+
+    // From the session notification's thread.
+    void postSessionStarted() {
+        {
+            const std::lock_guard lock(mutex);
+            sessionStarted = true;
         }
         wake.notify_all();
     }
@@ -286,7 +252,51 @@ struct EndpointVolume::Apartment : std::enable_shared_from_this<EndpointVolume::
             return false;
         }
         opened = true;
+        programVolume = sessions->bound();
         return true;
+    }
+
+    // The default output's sessions, bound again if they could not be had when it was.
+    bool sessionsBound() {
+        if (sessions->bound()) {
+            return true;
+        }
+        Ref<IMMDevice> device;
+        return enumerator && !output.empty() &&
+               SUCCEEDED(enumerator->GetDevice(output.c_str(), device.out())) &&
+               sessions->bind(*device.get());
+    }
+
+    std::vector<std::string> playingHere() {
+        if (!opened || broken || !volume || !sessionsBound()) {
+            return {};
+        }
+        std::optional<std::vector<std::string>> programs = sessions->programs();
+        if (!programs) {
+            if (sessions->outputLost()) {
+                breakDown();
+            }
+            return {};
+        }
+        return std::move(*programs);
+    }
+
+    std::optional<int> setProgramHere(const std::string& program, std::int32_t value) {
+        if (!opened || broken) {
+            return std::nullopt;
+        }
+        if (!volume) {
+            return 0;  // no output, so nothing plays
+        }
+        if (!sessionsBound()) {
+            return std::nullopt;
+        }
+        const std::optional<int> taken = sessions->setVolume(
+            program, static_cast<float>(value) / static_cast<float>(kScale), kEventContext);
+        if (!taken && sessions->outputLost()) {
+            breakDown();
+        }
+        return taken;
     }
 
     std::optional<std::string> setCurrentHere(std::int32_t value) {
@@ -336,8 +346,7 @@ struct EndpointVolume::Apartment : std::enable_shared_from_this<EndpointVolume::
         if (id ? (volume && *id == output) : !volume) {
             return;
         }
-        volume.reset();
-        output.clear();
+        unbind();
         if (id) {
             Ref<IMMDevice> device;
             const HRESULT result = enumerator->GetDevice(id->c_str(), device.out());
@@ -424,12 +433,20 @@ struct EndpointVolume::Apartment : std::enable_shared_from_this<EndpointVolume::
         }
         volume = std::move(bound);
         output = std::move(name);
+        // Without its sessions the output's own volume still works; they are tried again when a
+        // program's volume is asked for.
+        sessions->bind(device);
         return true;
     }
 
-    void releaseAll() {
+    void unbind() {
         volume.reset();
         output.clear();
+        sessions->release();
+    }
+
+    void releaseAll() {
+        unbind();
         if (registered) {
             enumerator->UnregisterEndpointNotificationCallback(client.get());
             registered = false;
@@ -441,25 +458,30 @@ struct EndpointVolume::Apartment : std::enable_shared_from_this<EndpointVolume::
     std::condition_variable wake;
     std::deque<std::function<void()>> tasks;
     bool defaultChanged = false;
+    bool sessionStarted = false;
     std::optional<std::wstring> newDefault;  // the latest news only
     bool running = false;
     bool stopping = false;
     bool ended = false;
     std::string lastError;
 
+    std::atomic<bool> programVolume{false};  // set once, by a successful open
+
     std::mutex handlerMutex;  // held while a report runs: after watch() returns none is under way
     EventHandler handler;
 
     const EnumeratorFactory makeEnumerator;
+    const ProcessNames names;
     const std::chrono::milliseconds retry;
     bool comInitialised = false;
     bool opened = false;
     bool broken = false;  // a call failed and no rebuild has succeeded since
     Ref<IMMNotificationClient> client;
     Ref<IMMDeviceEnumerator> enumerator;
-    bool registered = false;           // `client` is registered with `enumerator`
-    Ref<IAudioEndpointVolume> volume;  // the default output's; none while there is no output
-    std::wstring output;               // its device id
+    bool registered = false;                  // `client` is registered with `enumerator`
+    Ref<IAudioEndpointVolume> volume;         // the default output's; none while there is no output
+    std::wstring output;                      // its device id
+    std::unique_ptr<AudioSessions> sessions;  // the default output's; made when the thread starts
 };
 
 EndpointVolume::EndpointVolume()
@@ -470,7 +492,12 @@ EndpointVolume::EndpointVolume()
       }) {}
 
 EndpointVolume::EndpointVolume(EnumeratorFactory makeEnumerator, std::chrono::milliseconds retry)
-    : m_apartment(std::make_shared<Apartment>(std::move(makeEnumerator), retry)) {}
+    : EndpointVolume(std::move(makeEnumerator), ProcessNames(), retry) {}
+
+EndpointVolume::EndpointVolume(EnumeratorFactory makeEnumerator, ProcessNames names,
+                               std::chrono::milliseconds retry)
+    : m_apartment(std::make_shared<Apartment>(std::move(makeEnumerator), std::move(names), retry)) {
+}
 
 EndpointVolume::~EndpointVolume() {
     stopApartment();
@@ -479,7 +506,8 @@ EndpointVolume::~EndpointVolume() {
 bool EndpointVolume::open() {
     if (m_apartment->running) {  // opened before: start afresh
         stopApartment();
-        auto fresh = std::make_shared<Apartment>(m_apartment->makeEnumerator, m_apartment->retry);
+        auto fresh = std::make_shared<Apartment>(m_apartment->makeEnumerator, m_apartment->names,
+                                                 m_apartment->retry);
         const std::lock_guard lock(m_apartment->handlerMutex);
         fresh->handler = m_apartment->handler;
         m_apartment = std::move(fresh);
@@ -520,6 +548,26 @@ bool EndpointVolume::setOn(const std::string& output, std::int32_t value) {
     Apartment* apartment = m_apartment.get();
     return apartment->ask<bool>(
         [apartment, &output, value] { return apartment->setOnHere(output, value); }, false);
+}
+
+bool EndpointVolume::hasProgramVolume() const {
+    return m_apartment->programVolume;
+}
+
+std::vector<std::string> EndpointVolume::playingPrograms() {
+    Apartment* apartment = m_apartment.get();
+    return apartment->ask<std::vector<std::string>>(
+        [apartment] { return apartment->playingHere(); }, {});
+}
+
+std::optional<int> EndpointVolume::setProgram(const std::string& program, std::int32_t value) {
+    if (!inScale(value)) {
+        return std::nullopt;
+    }
+    Apartment* apartment = m_apartment.get();
+    return apartment->ask<std::optional<int>>(
+        [apartment, &program, value] { return apartment->setProgramHere(program, value); },
+        std::nullopt);
 }
 
 void EndpointVolume::watch(const EventHandler& handler) {

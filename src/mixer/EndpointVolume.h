@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "mixer/MasterVolume.h"
 
@@ -29,12 +30,17 @@ public:
     // Makes the device enumerator, on the provider's thread with COM initialised; returns an
     // HRESULT. The default one asks COM for the system's.
     using EnumeratorFactory = std::function<long(IMMDeviceEnumerator** enumerator)>;
+    // The file name of a process's executable in UTF-8 ("firefox.exe"), empty when it cannot be
+    // had. The default one asks Windows.
+    using ProcessNames = std::function<std::string(unsigned long processId)>;
     static constexpr std::int32_t kScale = 100;
 
     EndpointVolume();
     // `retry`: how long a broken provider waits between attempts to rebuild itself.
     explicit EndpointVolume(EnumeratorFactory makeEnumerator,
                             std::chrono::milliseconds retry = std::chrono::seconds(1));
+    EndpointVolume(EnumeratorFactory makeEnumerator, ProcessNames names,
+                   std::chrono::milliseconds retry = std::chrono::seconds(1));
     ~EndpointVolume() override;
     EndpointVolume(const EndpointVolume&) = delete;
     EndpointVolume& operator=(const EndpointVolume&) = delete;
@@ -49,8 +55,21 @@ public:
     // Sets the output `output` (an id set() returned), current or not; false when it was not
     // taken or the output is gone.
     bool setOn(const std::string& output, std::int32_t value) override;
-    // Reports OutputChanged when the default output changed (and the provider rebound), and
-    // ServerBack when it rebuilt itself after a failed call. Called from the provider's thread.
+
+    // The audio sessions of the default output, by their processes' executables: known once open()
+    // succeeded, and false when that output's session manager could not be had then.
+    [[nodiscard]] bool hasProgramVolume() const override;
+    // The executables' file names of the processes with a session on the default output, but the
+    // system sounds and this process's own.
+    [[nodiscard]] std::vector<std::string> playingPrograms() override;
+    // Sets every session of the default output whose process runs `program` (an executable's file
+    // name, compared ignoring case) to `value`; sessions on other outputs are not touched.
+    [[nodiscard]] std::optional<int> setProgram(const std::string& program,
+                                                std::int32_t value) override;
+
+    // Reports OutputChanged when the default output changed (and the provider rebound), ServerBack
+    // when it rebuilt itself after a failed call, and StreamStarted when a session started on the
+    // default output. Called from the provider's thread.
     void watch(const EventHandler& handler) override;
 
     // What failed last ("SetMasterVolumeLevelScalar: HRESULT 0x80004001"), empty while nothing

@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
 
+#include "mixer/AudioSessions.h"
 #include "mixer/FakeAudioEndpoints.h"
 #include "mixer/MixerChoice.h"
 #include "mixer/VolumeOwner.h"
@@ -57,6 +60,9 @@ struct Endpoints {
         for (FakeDevice* device : {&speakers, &headphones}) {
             EXPECT_EQ(device->heldByOthers(), 0);
             EXPECT_EQ(device->volume.heldByOthers(), 0);
+            EXPECT_EQ(device->sessions.heldByOthers(), 0);
+            EXPECT_EQ(device->sessions.enumerator.heldByOthers(), 0);
+            EXPECT_EQ(device->sessions.registered(), nullptr);
         }
         EXPECT_EQ(enumerator.registered(), nullptr);
     }
@@ -120,8 +126,11 @@ TEST(EndpointVolume, OpensTheDefaultConsoleOutputAndChecksThatItTakesItsOwnLevel
         endpoints.system.callNames(),
         (std::vector<std::string>{"make enumerator", "RegisterEndpointNotificationCallback",
                                   "GetDefaultAudioEndpoint(eRender, eConsole)", "GetId",
-                                  "Activate(IAudioEndpointVolume)", "GetMasterVolumeLevelScalar",
-                                  "SetMasterVolumeLevelScalar"}));
+                                  "Activate(IAudioEndpointVolume)",
+                                  // New sessions are told only once the existing ones were counted.
+                                  "Activate(IAudioSessionManager2)", "GetSessionEnumerator",
+                                  "GetCount", "RegisterSessionNotification",
+                                  "GetMasterVolumeLevelScalar", "SetMasterVolumeLevelScalar"}));
     EXPECT_EQ(endpoints.speakers.volume.taken(), std::vector<float>{0.5f});
     EXPECT_TRUE(volume.lastError().empty());
 }
@@ -234,6 +243,10 @@ TEST(EndpointVolume, NoDefaultOutputMeansNothingToSetUntilOneComes) {
     EXPECT_TRUE(endpoints.system.callNames().empty());
     EXPECT_TRUE(volume.setOn(kSpeakers, 100));
     EXPECT_EQ(endpoints.speakers.volume.heldByOthers(), 0);
+    // Nothing plays where there is no output.
+    EXPECT_TRUE(volume.playingPrograms().empty());
+    EXPECT_EQ(volume.setProgram("firefox.exe", 20), 0);
+    EXPECT_EQ(endpoints.speakers.sessions.heldByOthers(), 0);
 
     announce(client, eRender, eConsole, kHeadphonesWide);
     ASSERT_TRUE(events.waitFor(2));
@@ -356,6 +369,8 @@ TEST(EndpointVolume, UsesComOnItsOwnMultithreadedThreadAndReleasesEverythingTher
         ASSERT_TRUE(events.waitFor(1));
         ASSERT_TRUE(volume.set(20));
         ASSERT_TRUE(volume.setOn(kSpeakers, 100));
+        ASSERT_TRUE(volume.playingPrograms().empty());
+        ASSERT_EQ(volume.setProgram("firefox.exe", 20), 0);
         endpoints.headphones.volume.setResult = AUDCLNT_E_DEVICE_INVALIDATED;
         ASSERT_FALSE(volume.set(20));
         ASSERT_TRUE(events.waitFor(2));
@@ -377,6 +392,293 @@ TEST(EndpointVolume, UsesComOnItsOwnMultithreadedThreadAndReleasesEverythingTher
     OleUninitialize();
 }
 
+// The speakers' sessions: three programs, one of them in two processes spelt two ways and with
+// two sessions in one, and the sessions that are no program's: the system sounds, process 0, this
+// process's own, an expired one, one whose process cannot be looked at. The headphones play
+// firefox too.
+struct Programs : Endpoints {
+    Programs() {
+        expired.state = AudioSessionStateExpired;
+        for (FakeSession* session : speakerSessions()) {
+            speakers.sessions.add(*session);
+        }
+        headphones.sessions.add(firefoxOnHeadphones);
+    }
+
+    // Each process's executable, as Windows would name it.
+    static EndpointVolume::ProcessNames names() {
+        return [](unsigned long id) -> std::string {
+            if (id == GetCurrentProcessId()) {
+                return "endpoint_tests.exe";
+            }
+            switch (id) {
+                case 0:
+                    return "System Idle Process";
+                case 101:
+                    return "firefox.exe";
+                case 202:
+                    return "VLC.exe";
+                case 203:
+                    return "vlc.exe";
+                case 404:
+                    return "SndVol.exe";
+                case 505:
+                    return "expired.exe";
+                case 707:
+                    return "Spotify.exe";
+                default:
+                    return "";
+            }
+        };
+    }
+
+    std::vector<FakeSession*> speakerSessions() {
+        return {&firefox, &vlc,  &vlcAgain, &vlcOther, &systemSounds,
+                &idle,    &self, &expired,  &unknown};
+    }
+
+    FakeSession firefox{system, 101};
+    FakeSession vlc{system, 202};
+    FakeSession vlcAgain{system, 202};
+    FakeSession vlcOther{system, 203};
+    FakeSession systemSounds{system, 404, true};
+    FakeSession idle{system, 0};
+    FakeSession self{system, GetCurrentProcessId()};
+    FakeSession expired{system, 505};
+    FakeSession unknown{system, 606};
+    FakeSession firefoxOnHeadphones{system, 101};
+};
+
+TEST(EndpointVolumePrograms, ListsTheProgramsWithASessionOnTheDefaultOutputByTheirExecutables) {
+    Programs programs;
+    EndpointVolume volume(programs.factory(), Programs::names());
+    EXPECT_FALSE(volume.hasProgramVolume());
+    ASSERT_TRUE(volume.open()) << volume.lastError();
+    EXPECT_TRUE(volume.hasProgramVolume());
+    EXPECT_EQ(volume.playingPrograms(), (std::vector<std::string>{"firefox.exe", "VLC.exe"}));
+
+    // Each call looks again; ordered as Windows compares file names, whatever their case.
+    FakeSession spotify(programs.system, 707);
+    programs.speakers.sessions.add(spotify);
+    EXPECT_EQ(volume.playingPrograms(),
+              (std::vector<std::string>{"firefox.exe", "Spotify.exe", "VLC.exe"}));
+    EXPECT_EQ(programs.headphones.sessions.enumerations, 0);
+    EXPECT_TRUE(volume.lastError().empty());
+}
+
+TEST(EndpointVolumePrograms, SetsTheSessionsOfTheChosenProgramOnlyWithHushwellsEventContext) {
+    const struct {
+        const char* program;
+        std::int32_t value;
+        std::optional<int> taken;
+        std::set<std::string> chosen;  // of the speakers' sessions, by the names below
+    } cases[] = {
+        {"firefox.exe", 20, 1, {"firefox"}},
+        {"FireFox.EXE", 35, 1, {"firefox"}},
+        {"vlc.exe", 20, 3, {"vlc", "vlcAgain", "vlcOther"}},
+        {"VLC.EXE", 0, 3, {"vlc", "vlcAgain", "vlcOther"}},
+        {"spotify.exe", 20, 0, {}},
+        {"vlc", 20, 0, {}},
+        {"", 20, 0, {}},
+        {"endpoint_tests.exe", 20, 0, {}},
+        {"SndVol.exe", 20, 0, {}},
+        {"expired.exe", 20, 0, {}},
+        {"System Idle Process", 20, 0, {}},
+        {"firefox.exe", 101, std::nullopt, {}},
+        {"firefox.exe", -1, std::nullopt, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.program) + " " + std::to_string(c.value));
+        Programs programs;
+        EndpointVolume volume(programs.factory(), Programs::names());
+        ASSERT_TRUE(volume.open());
+        EXPECT_EQ(volume.setProgram(c.program, c.value), c.taken);
+
+        const std::pair<const char*, FakeSession*> sessions[] = {
+            {"firefox", &programs.firefox},
+            {"vlc", &programs.vlc},
+            {"vlcAgain", &programs.vlcAgain},
+            {"vlcOther", &programs.vlcOther},
+            {"systemSounds", &programs.systemSounds},
+            {"idle", &programs.idle},
+            {"self", &programs.self},
+            {"expired", &programs.expired},
+            {"unknown", &programs.unknown}};
+        for (const auto& [name, session] : sessions) {
+            const std::vector<float> expected =
+                c.chosen.count(name) != 0 ? std::vector<float>{static_cast<float>(c.value) / 100.0f}
+                                          : std::vector<float>{};
+            EXPECT_EQ(session->taken(), expected) << name;
+            for (const GUID& context : session->contexts) {
+                EXPECT_TRUE(IsEqualGUID(context, kHushwellContext)) << name;
+            }
+        }
+        // The output's own volume and the other output's sessions stay as they are; the other
+        // output's session manager is not even asked.
+        EXPECT_EQ(programs.speakers.volume.taken(), std::vector<float>{0.5f});
+        EXPECT_TRUE(programs.firefoxOnHeadphones.taken().empty());
+        EXPECT_EQ(programs.headphones.sessions.enumerations, 0);
+        for (const FakeAudioSystem::Call& call : programs.system.allCalls()) {
+            EXPECT_EQ(call.what.rfind("unexpected", 0), std::string::npos) << call.what;
+        }
+    }
+}
+
+TEST(EndpointVolumePrograms, ASessionThatRefusesIsNotTakenAndOnlyALostOutputRebuilds) {
+    const struct {
+        const char* what;
+        HRESULT failure;
+        bool rebuilds;
+        const char* error;
+    } cases[] = {
+        {"one session refuses", E_FAIL, false, "SetMasterVolume: HRESULT 0x80004005"},
+        {"device invalidated", AUDCLNT_E_DEVICE_INVALIDATED, true,
+         "SetMasterVolume: HRESULT 0x88890004"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Events events;
+        Programs programs;
+        EndpointVolume volume(programs.factory(), Programs::names(), 10ms);
+        volume.watch(events.handler());
+        ASSERT_TRUE(volume.open());
+        programs.vlc.setResult = c.failure;
+
+        EXPECT_EQ(volume.setProgram("vlc.exe", 20), std::nullopt);
+        EXPECT_EQ(volume.lastError(), c.error);
+        // The program's other sessions are set all the same.
+        EXPECT_EQ(programs.vlcAgain.taken(), std::vector<float>{0.2f});
+        EXPECT_EQ(programs.vlcOther.taken(), std::vector<float>{0.2f});
+        if (c.rebuilds) {
+            ASSERT_TRUE(events.waitFor(1));
+            EXPECT_EQ(events.seen(), std::vector<Kind>{Kind::ServerBack});
+            EXPECT_EQ(programs.made, 2);
+        } else {
+            EXPECT_EQ(programs.made, 1);
+            EXPECT_TRUE(events.seen().empty());
+        }
+        programs.vlc.setResult = S_OK;
+        EXPECT_EQ(volume.setProgram("vlc.exe", 30), 3);
+        EXPECT_EQ(programs.vlc.level.load(), 0.3f);
+    }
+}
+
+TEST(EndpointVolumePrograms, ANewSessionOnTheDefaultOutputIsToldAsAStreamStarted) {
+    Events events;
+    Programs programs;
+    {
+        EndpointVolume volume(programs.factory(), Programs::names());
+        volume.watch(events.handler());
+        ASSERT_TRUE(volume.open());
+        IAudioSessionNotification* speakers = programs.speakers.sessions.registered();
+        ASSERT_NE(speakers, nullptr);
+
+        // Windows tells of a new session on a thread of its own.
+        FakeSession spotify(programs.system, 707);
+        programs.speakers.sessions.add(spotify);
+        std::thread([&] { speakers->OnSessionCreated(&spotify); }).join();
+        ASSERT_TRUE(events.waitFor(1));
+        EXPECT_EQ(events.seen(), std::vector<Kind>{Kind::StreamStarted});
+        EXPECT_EQ(volume.setProgram("spotify.exe", 20), 1);
+
+        // The registration follows the default output.
+        programs.enumerator.setDefault(&programs.headphones);
+        announce(programs.enumerator.registered(), eRender, eConsole, kHeadphonesWide);
+        ASSERT_TRUE(events.waitFor(2));
+        EXPECT_EQ(events.seen(), (std::vector<Kind>{Kind::StreamStarted, Kind::OutputChanged}));
+        EXPECT_EQ(programs.speakers.sessions.registered(), nullptr);
+        IAudioSessionNotification* headphones = programs.headphones.sessions.registered();
+        ASSERT_NE(headphones, nullptr);
+        EXPECT_EQ(volume.playingPrograms(), std::vector<std::string>{"firefox.exe"});
+        EXPECT_EQ(volume.setProgram("firefox.exe", 20), 1);
+        EXPECT_EQ(programs.firefoxOnHeadphones.taken(), std::vector<float>{0.2f});
+        EXPECT_TRUE(programs.firefox.taken().empty());
+        std::thread([&] { headphones->OnSessionCreated(&programs.firefoxOnHeadphones); }).join();
+        ASSERT_TRUE(events.waitFor(3));
+        EXPECT_EQ(events.seen().back(), Kind::StreamStarted);
+    }
+    programs.expectAllReleased();
+}
+
+// Where the output's sessions cannot be had the output's own volume still works, and the provider
+// says it has no volume per program.
+TEST(EndpointVolumePrograms, WithoutTheOutputsSessionsThereIsNoVolumePerProgram) {
+    const struct {
+        const char* what;
+        void (*arrange)(Programs&);
+        const char* error;
+    } cases[] = {
+        {"no session manager",
+         [](Programs& p) { p.speakers.activateSessionsResult = E_NOINTERFACE; },
+         "Activate(IAudioSessionManager2): HRESULT 0x80004002"},
+        {"a stub enumerator (Wine 8)",
+         [](Programs& p) { p.speakers.sessions.enumerateResult = E_NOTIMPL; },
+         "GetSessionEnumerator: HRESULT 0x80004001"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Programs programs;
+        c.arrange(programs);
+        EndpointVolume volume(programs.factory(), Programs::names());
+        ASSERT_TRUE(volume.open());
+        EXPECT_FALSE(volume.hasProgramVolume());
+        EXPECT_EQ(volume.lastError(), c.error);
+        EXPECT_TRUE(volume.playingPrograms().empty());
+        EXPECT_EQ(volume.setProgram("firefox.exe", 20), std::nullopt);
+        EXPECT_TRUE(programs.firefox.taken().empty());
+        EXPECT_EQ(volume.set(20), kSpeakers);
+        EXPECT_EQ(programs.made, 1);
+    }
+}
+
+// Sessions that could not be had when the output was bound are tried again when asked for.
+TEST(EndpointVolumePrograms, TheSessionsOfAnOutputThatRefusedThemAreTriedAgain) {
+    Events events;
+    Programs programs;
+    EndpointVolume volume(programs.factory(), Programs::names());
+    volume.watch(events.handler());
+    ASSERT_TRUE(volume.open());
+    programs.headphones.sessions.enumerateResult = E_FAIL;
+    programs.enumerator.setDefault(&programs.headphones);
+    announce(programs.enumerator.registered(), eRender, eConsole, kHeadphonesWide);
+    ASSERT_TRUE(events.waitFor(1));
+    EXPECT_EQ(volume.setProgram("firefox.exe", 20), std::nullopt);
+    EXPECT_TRUE(volume.playingPrograms().empty());
+    EXPECT_EQ(volume.set(20), kHeadphones);
+
+    programs.headphones.sessions.enumerateResult = S_OK;
+    EXPECT_EQ(volume.setProgram("firefox.exe", 20), 1);
+    EXPECT_EQ(programs.firefoxOnHeadphones.taken(), std::vector<float>{0.2f});
+    EXPECT_NE(programs.headphones.sessions.registered(), nullptr);
+    EXPECT_TRUE(volume.hasProgramVolume());
+    EXPECT_EQ(programs.made, 1);
+}
+
+TEST(EndpointVolumePrograms, AProcessIsNamedByItsExecutablesFileName) {
+    EXPECT_EQ(executableName(GetCurrentProcessId()), "endpoint_tests.exe");
+    EXPECT_EQ(executableName(0), "");
+    EXPECT_EQ(executableName(0xFFFFFFF0UL), "");  // no such process
+}
+
+TEST(EndpointVolumePrograms, ProgramsAreComparedAsWindowsComparesFileNames) {
+    const struct {
+        const char* a;
+        const char* b;
+        bool same;
+    } cases[] = {
+        {"firefox.exe", "firefox.exe", true},
+        {"firefox.exe", "FIREFOX.EXE", true},
+        {"\xc3\x84rger.exe", "\xc3\xa4RGER.EXE", true},  // Ärger.exe, ärger.exe
+        {"firefox.exe", "firefox", false},
+        {"vlc.exe", "vlc.exe ", false},
+        {"", "", true},
+        {"", "a.exe", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(sameProgram(c.a, c.b), c.same) << c.a << " / " << c.b;
+    }
+}
+
 // Wine 8's endpoint volume is a stub: the table falls to winmm and says why.
 TEST(EndpointVolumeUnderWine, TheStubIsTriedAndWinmmOpens) {
     if (GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") == nullptr) {
@@ -395,6 +697,35 @@ TEST(EndpointVolumeUnderWine, TheStubIsTriedAndWinmmOpens) {
               (std::vector<std::string>{
                   "open: tried endpoint volume: SetMasterVolumeLevelScalar: HRESULT 0x80004001",
                   "open: winmm"}));
+}
+
+// Wine 8's session manager activates but enumerates nothing: the sessions say so and bind nothing.
+TEST(EndpointVolumeUnderWine, TheSessionManagerIsAStubAndSaysSo) {
+    if (GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") == nullptr) {
+        GTEST_SKIP() << "not under Wine";
+    }
+    std::vector<std::string> noted;
+    bool bound = true;
+    std::thread([&] {
+        ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+        {
+            com::Ref<IMMDeviceEnumerator> enumerator;
+            ASSERT_EQ(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_INPROC_SERVER,
+                                       __uuidof(IMMDeviceEnumerator), enumerator.outVoid()),
+                      S_OK);
+            com::Ref<IMMDevice> device;
+            ASSERT_EQ(enumerator->GetDefaultAudioEndpoint(eRender, eConsole, device.out()), S_OK);
+            AudioSessions sessions(
+                {},
+                [&](const char* call, long result) { noted.push_back(com::failure(call, result)); },
+                [] {});
+            bound = sessions.bind(*device.get());
+            EXPECT_FALSE(sessions.bound());
+        }
+        CoUninitialize();
+    }).join();
+    EXPECT_FALSE(bound);
+    EXPECT_EQ(noted, std::vector<std::string>{"GetSessionEnumerator: HRESULT 0x80004001"});
 }
 
 }  // namespace

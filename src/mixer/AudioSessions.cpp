@@ -1,0 +1,257 @@
+#include "mixer/AudioSessions.h"
+
+// clang-format off
+#include <windows.h>
+#include <objbase.h>
+#include <mmdeviceapi.h>
+#include <audioclient.h>
+#include <audiopolicy.h>
+// clang-format on
+
+#include <algorithm>
+#include <atomic>
+#include <utility>
+
+namespace hushwell {
+namespace {
+
+using com::Ref;
+
+// Told by Windows, on a thread of its own, when a session is created on the output. It only hands
+// the news on: it must not block or call back into the session manager.
+class SessionCreatedClient final : public IAudioSessionNotification {
+public:
+    explicit SessionCreatedClient(std::function<void()> post) : m_post(std::move(post)) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+        if (object == nullptr) {
+            return E_POINTER;
+        }
+        if (iid == __uuidof(IUnknown) || iid == __uuidof(IAudioSessionNotification)) {
+            *object = static_cast<IAudioSessionNotification*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_references; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = --m_references;
+        if (left == 0) {
+            delete this;
+        }
+        return left;
+    }
+
+    HRESULT STDMETHODCALLTYPE OnSessionCreated(IAudioSessionControl* /*session*/) override {
+        m_post();
+        return S_OK;
+    }
+
+private:
+    ~SessionCreatedClient() = default;
+
+    std::atomic<ULONG> m_references{1};
+    const std::function<void()> m_post;
+};
+
+// Failures that say the output is gone or the audio service stopped, whichever call met them.
+[[nodiscard]] bool losesTheOutput(HRESULT result) {
+    return result == AUDCLNT_E_DEVICE_INVALIDATED || result == AUDCLNT_E_SERVICE_NOT_RUNNING;
+}
+
+// CSTR_LESS_THAN, CSTR_EQUAL or CSTR_GREATER_THAN: `a` against `b` as Windows compares file names.
+[[nodiscard]] int compareFileNames(const std::string& a, const std::string& b) {
+    const std::wstring wideA = com::wide(a);
+    const std::wstring wideB = com::wide(b);
+    return CompareStringOrdinal(wideA.data(), static_cast<int>(wideA.size()), wideB.data(),
+                                static_cast<int>(wideB.size()), TRUE);
+}
+
+}  // namespace
+
+std::string executableName(unsigned long processId) {
+    const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+    if (process == nullptr) {
+        return {};
+    }
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        auto size = static_cast<DWORD>(path.size());
+        if (QueryFullProcessImageNameW(process, 0, path.data(), &size) != 0) {
+            path.resize(size);
+            break;
+        }
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || path.size() >= 32768) {
+            path.clear();
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    CloseHandle(process);
+    const std::size_t slash = path.find_last_of(L"\\/");
+    return com::utf8(slash == std::wstring::npos ? path : path.substr(slash + 1));
+}
+
+bool sameProgram(const std::string& a, const std::string& b) {
+    return compareFileNames(a, b) == CSTR_EQUAL;
+}
+
+AudioSessions::AudioSessions(ProcessNameLookup names,
+                             std::function<void(const char* call, long result)> note,
+                             std::function<void()> sessionCreated)
+    : m_names(names ? std::move(names) : ProcessNameLookup(executableName)),
+      m_note(std::move(note)),
+      m_notification(new SessionCreatedClient(std::move(sessionCreated))) {}
+
+AudioSessions::~AudioSessions() {
+    release();
+}
+
+bool AudioSessions::bind(IMMDevice& device) {
+    release();
+    Ref<IAudioSessionManager2> manager;
+    HRESULT result = device.Activate(__uuidof(IAudioSessionManager2), CLSCTX_INPROC_SERVER, nullptr,
+                                     manager.outVoid());
+    if (FAILED(result)) {
+        failed("Activate(IAudioSessionManager2)", result, true);
+        return false;
+    }
+    // Windows holds back the news of new sessions until the existing ones have been counted once.
+    Ref<IAudioSessionEnumerator> existing;
+    result = manager->GetSessionEnumerator(existing.out());
+    int count = 0;
+    if (SUCCEEDED(result)) {
+        result = existing->GetCount(&count);
+    }
+    if (FAILED(result)) {
+        failed("GetSessionEnumerator", result, true);
+        return false;
+    }
+    result = manager->RegisterSessionNotification(m_notification.get());
+    if (FAILED(result)) {
+        failed("RegisterSessionNotification", result, true);
+        return false;
+    }
+    m_manager = std::move(manager);
+    m_registered = true;
+    return true;
+}
+
+void AudioSessions::release() {
+    if (m_registered) {
+        m_manager->UnregisterSessionNotification(m_notification.get());
+        m_registered = false;
+    }
+    m_manager.reset();
+}
+
+std::optional<std::vector<AudioSessions::Session>> AudioSessions::sessions() {
+    m_outputLost = false;
+    if (!m_manager) {
+        return std::nullopt;
+    }
+    Ref<IAudioSessionEnumerator> all;
+    HRESULT result = m_manager->GetSessionEnumerator(all.out());
+    int count = 0;
+    if (SUCCEEDED(result)) {
+        result = all->GetCount(&count);
+    }
+    if (FAILED(result)) {
+        failed("GetSessionEnumerator", result, true);
+        return std::nullopt;
+    }
+    const DWORD self = GetCurrentProcessId();
+    std::vector<Session> found;
+    for (int i = 0; i < count; ++i) {
+        const char* call = "GetSession";
+        Ref<IAudioSessionControl> control;
+        result = all->GetSession(i, control.out());
+        Ref<IAudioSessionControl2> control2;
+        if (SUCCEEDED(result)) {
+            call = "QueryInterface(IAudioSessionControl2)";
+            result = control->QueryInterface(__uuidof(IAudioSessionControl2), control2.outVoid());
+        }
+        AudioSessionState state = AudioSessionStateInactive;
+        if (SUCCEEDED(result)) {
+            call = "GetState";
+            result = control2->GetState(&state);
+        }
+        DWORD processId = 0;
+        if (SUCCEEDED(result)) {
+            call = "GetProcessId";
+            result = control2->GetProcessId(&processId);
+        }
+        if (FAILED(result)) {
+            failed(call, result, losesTheOutput(result));
+            return std::nullopt;
+        }
+        // An expired session's process has ended: its id may be another program's now.
+        if (state == AudioSessionStateExpired || processId == 0 || processId == self ||
+            control2->IsSystemSoundsSession() == S_OK) {
+            continue;
+        }
+        std::string program = m_names(processId);
+        if (!program.empty()) {
+            found.push_back({processId, std::move(program), std::move(control2)});
+        }
+    }
+    return found;
+}
+
+std::optional<std::vector<std::string>> AudioSessions::programs() {
+    std::optional<std::vector<Session>> all = sessions();
+    if (!all) {
+        return std::nullopt;
+    }
+    std::vector<std::string> names;
+    for (const Session& session : *all) {
+        names.push_back(session.program);
+    }
+    // Case-insensitively first, so that spellings of one program meet and the first is kept.
+    const auto before = [](const std::string& a, const std::string& b) {
+        const int order = compareFileNames(a, b);
+        return order == CSTR_LESS_THAN || (order == CSTR_EQUAL && a < b);
+    };
+    std::sort(names.begin(), names.end(), before);
+    names.erase(std::unique(names.begin(), names.end(), sameProgram), names.end());
+    return names;
+}
+
+std::optional<int> AudioSessions::setVolume(const std::string& program, float level,
+                                            const GUID& context) {
+    std::optional<std::vector<Session>> all = sessions();
+    if (!all) {
+        return std::nullopt;
+    }
+    int taken = 0;
+    bool refused = false;
+    for (const Session& session : *all) {
+        if (!sameProgram(session.program, program)) {
+            continue;
+        }
+        Ref<ISimpleAudioVolume> volume;
+        HRESULT result =
+            session.control->QueryInterface(__uuidof(ISimpleAudioVolume), volume.outVoid());
+        if (SUCCEEDED(result)) {
+            result = volume->SetMasterVolume(level, &context);
+        }
+        if (FAILED(result)) {
+            failed("SetMasterVolume", result, losesTheOutput(result));
+            refused = true;
+        } else {
+            ++taken;
+        }
+    }
+    return refused ? std::nullopt : std::optional(taken);
+}
+
+void AudioSessions::failed(const char* call, HRESULT result, bool outputLost) {
+    m_outputLost = outputLost;
+    if (m_note) {
+        m_note(call, result);
+    }
+}
+
+}  // namespace hushwell

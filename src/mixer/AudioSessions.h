@@ -1,0 +1,81 @@
+#pragma once
+
+// The audio sessions of one output: a volume per program on Windows. Part of the endpoint-volume
+// provider (Windows-only), used on its COM thread alone.
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "mixer/ComSupport.h"
+
+struct IMMDevice;
+struct IAudioSessionControl2;
+struct IAudioSessionManager2;
+struct IAudioSessionNotification;
+
+namespace hushwell {
+
+// The file name of a process's executable in UTF-8 ("firefox.exe"), empty when it cannot be had
+// (the process ended, or belongs to a user this one may not look at).
+using ProcessNameLookup = std::function<std::string(unsigned long processId)>;
+[[nodiscard]] std::string executableName(unsigned long processId);
+
+// Whether two executables' names are the same one, as Windows compares file names (ordinal,
+// ignoring case).
+[[nodiscard]] bool sameProgram(const std::string& a, const std::string& b);
+
+// The session manager of one output and the registration for its new sessions. Every call is made
+// on the provider's COM thread, the one that bound it; only `sessionCreated` comes from a thread of
+// Windows' own.
+class AudioSessions {
+public:
+    // `note` is told each call that failed; `sessionCreated` is called, on a thread of Windows'
+    // own, when a session starts on the output (it must only hand the news on).
+    AudioSessions(ProcessNameLookup names, std::function<void(const char* call, long result)> note,
+                  std::function<void()> sessionCreated);
+    ~AudioSessions();
+    AudioSessions(const AudioSessions&) = delete;
+    AudioSessions& operator=(const AudioSessions&) = delete;
+
+    // Binds `device`'s session manager and registers for its new sessions; false (noted) when the
+    // device has none that enumerates. What was bound before is released first.
+    bool bind(IMMDevice& device);
+    void release();
+    [[nodiscard]] bool bound() const { return static_cast<bool>(m_manager); }
+
+    // The programs with a session on the output, but the system sounds and this process: sorted,
+    // each once whatever its case. nullopt when a call failed.
+    [[nodiscard]] std::optional<std::vector<std::string>> programs();
+
+    // Sets the volume of every session of `program` (compared as sameProgram()) to `level`
+    // (0 to 1), with `context` as the change's event context. Returns how many sessions took it;
+    // nullopt when a call failed (the others are set all the same).
+    [[nodiscard]] std::optional<int> setVolume(const std::string& program, float level,
+                                               const GUID& context);
+
+    // Whether the last failure means the output itself is lost (its manager failed, the device
+    // was invalidated or the audio service stopped), not only one session.
+    [[nodiscard]] bool outputLost() const { return m_outputLost; }
+
+private:
+    struct Session {
+        unsigned long processId;
+        std::string program;
+        com::Ref<IAudioSessionControl2> control;
+    };
+    // The sessions of other processes than this one, expired and system sounds ones left out.
+    [[nodiscard]] std::optional<std::vector<Session>> sessions();
+    void failed(const char* call, HRESULT result, bool outputLost);
+
+    const ProcessNameLookup m_names;
+    const std::function<void(const char*, long)> m_note;
+    com::Ref<IAudioSessionNotification> m_notification;
+    com::Ref<IAudioSessionManager2> m_manager;
+    bool m_registered = false;
+    bool m_outputLost = false;
+};
+
+}  // namespace hushwell
