@@ -36,9 +36,11 @@ public:
     [[nodiscard]] static std::optional<int> runIfGuard();
 
     // The volume's record changed: `held` while it may stand away from `upValue` (of a scale
-    // running to `scale`), on the provider at `provider` in platformProviders() (-1: not known).
-    // Any thread; never waits for the guard.
-    void tell(std::int32_t upValue, std::int32_t scale, bool held, int provider);
+    // running to `scale`), on the provider at `provider` in platformProviders() (-1: not known),
+    // what is held being the streams of `program` (empty: the output). Any thread; never waits
+    // for the guard.
+    void tell(std::int32_t upValue, std::int32_t scale, bool held, int provider,
+              const std::string& program = {});
 
     // What the program tells its guard: the Up value in the program's scale, whether the volume
     // may stand away from it, the provider that holds it, and who the program is.
@@ -48,6 +50,14 @@ public:
         std::int32_t held = 0;
         std::int32_t provider = -1;  // its index in platformProviders(); -1: any that opens
         std::int64_t program = 0;    // the program's process id
+        // The program whose streams are held, its first bytes when longer than the field (then
+        // every playing program whose name begins so gets the Up value); empty: the output.
+        std::int32_t loweredLength = 0;  // the name's whole length
+        char lowered[256] = {};
+
+        void setLowered(const std::string& name);
+        [[nodiscard]] bool loweredWhole() const;
+        [[nodiscard]] std::string loweredName() const;
     };
 
 signals:
