@@ -5,6 +5,7 @@
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
+#include <iterator>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -129,14 +130,27 @@ public:
         return found;
     }
 
-    bool setVolume(const Stream& stream, pa_volume_t volume, Clock::time_point deadline) {
-        pa_cvolume levels;
-        pa_cvolume_set(&levels, stream.channels, volume);
-        int success = 0;
-        return wait(pa_context_set_sink_input_volume(m_context.get(), stream.index, &levels,
-                                                     &Session::onSuccess, &success),
-                    deadline) &&
-               success != 0;
+    // Sets every stream given at once: all the requests go out before the first answer is
+    // awaited, so that the time is one round trip, not one a stream. Returns how many took it.
+    int setVolumes(const std::vector<Stream>& streams, pa_volume_t volume,
+                   Clock::time_point deadline) {
+        std::vector<int> successes(streams.size(), 0);  // sized once: the callbacks' addresses
+        std::vector<pa_operation*> operations;
+        operations.reserve(streams.size());
+        for (std::size_t i = 0; i < streams.size(); ++i) {
+            pa_cvolume levels;
+            pa_cvolume_set(&levels, streams[i].channels, volume);
+            operations.push_back(pa_context_set_sink_input_volume(
+                m_context.get(), streams[i].index, &levels, &Session::onSuccess, &successes[i]));
+        }
+        int set = 0;
+        for (std::size_t i = 0; i < operations.size(); ++i) {
+            // Each is waited for or cancelled: no callback runs once `successes` is gone.
+            if (wait(operations[i], deadline) && successes[i] != 0) {
+                ++set;
+            }
+        }
+        return set;
     }
 
 private:
@@ -311,13 +325,10 @@ public:
             dropBrokenSession();
             return std::nullopt;
         }
-        int set = 0;
-        for (const Stream& stream : *streams) {
-            if (stream.program == program &&
-                m_session->setVolume(stream, static_cast<pa_volume_t>(value), deadline)) {
-                ++set;
-            }
-        }
+        std::vector<Stream> chosen;
+        std::copy_if(streams->begin(), streams->end(), std::back_inserter(chosen),
+                     [&program](const Stream& stream) { return stream.program == program; });
+        const int set = m_session->setVolumes(chosen, static_cast<pa_volume_t>(value), deadline);
         if (!m_session->ready()) {
             m_session.reset();  // broken meanwhile: what was counted may not have landed
             return std::nullopt;
