@@ -52,9 +52,9 @@ std::int64_t thisProcess() {
 #endif
 }
 
-// The Up value for what was held: the output, or the streams of the program the message names
-// (of every playing program whose name begins so, when only its start fitted). true when taken.
-bool putBackOn(FirstThatOpens& volume, const Message& last, std::int32_t value) {
+}  // namespace
+
+bool putBackOn(MasterVolume& volume, const CrashGuard::Message& last, std::int32_t value) {
     const std::string name = last.loweredName();
     if (name.empty()) {
         return volume.set(value).has_value();
@@ -70,6 +70,8 @@ bool putBackOn(FirstThatOpens& volume, const Message& last, std::int32_t value) 
     }
     return taken;
 }
+
+namespace {
 
 // Puts the Up value back through a mixer of the guard's own, connecting afresh on every try,
 // until it lands, the time is up, or the guard is asked to end. The guard's mixer may not be the

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/HeldRecord.h"
+#include "mixer/MasterVolume.h"
 
 namespace hushwell {
 
@@ -79,5 +80,11 @@ private:
     QObject* m_notifier = nullptr;
     unsigned m_generation = 0;  // counts the guards started: a report names the one it is about
 };
+
+// The guard's put-back on `volume`: `value` for what `last` says was held, the output or the
+// streams of the program it names (of every playing program whose name begins so, when only the
+// name's start fitted). true when taken.
+[[nodiscard]] bool putBackOn(MasterVolume& volume, const CrashGuard::Message& last,
+                             std::int32_t value);
 
 }  // namespace hushwell

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "app/CrashGuard.h"
+#include "support/FakeVolume.h"
 
 namespace hushwell::testing {
 namespace {
@@ -31,6 +32,40 @@ TEST(GuardMessage, CarriesTheLoweredProgramWholeOrItsStart) {
         message.setLowered(c.program);
         EXPECT_EQ(message.loweredName(), c.arrives) << c.name;
         EXPECT_EQ(message.loweredWhole(), c.whole) << c.name;
+    }
+}
+
+// The guard gives the Up value to what was held: the output, the program named, or, when only
+// the name's start arrived, every playing program whose name begins so.
+TEST(GuardMessage, TheUpValueGoesToWhatWasHeld) {
+    const std::size_t field = sizeof CrashGuard::Message::lowered;
+    const std::string longer(field + 40, 'b');
+    const std::string sameStart = longer.substr(0, field) + "c";
+    const struct {
+        const char* name;
+        std::string program;
+        bool takes;
+        std::vector<std::string> calls;
+        bool taken;
+    } cases[] = {
+        {"the output", "", true, {"set 65500"}, true},
+        {"a program", "radio", true, {"setProgram radio 65500"}, true},
+        {"a program, refused", "radio", false, {"setProgram radio 65500"}, false},
+        {"the start of a long name",
+         longer,
+         true,
+         {"setProgram " + longer + " 65500", "setProgram " + sameStart + " 65500"},
+         true},
+    };
+    for (const auto& c : cases) {
+        FakeProvider volume;
+        volume.programVolume = true;
+        volume.takes = c.takes;
+        volume.streams = {{"radio", 1}, {longer, 1}, {sameStart, 2}, {"caller", 1}};
+        CrashGuard::Message last;
+        last.setLowered(c.program);
+        EXPECT_EQ(putBackOn(volume, last, 65500), c.taken) << c.name;
+        EXPECT_EQ(volume.calls, c.calls) << c.name;
     }
 }
 
