@@ -300,8 +300,13 @@ public:
         if (!m_located || !connected(deadline)) {
             return {};
         }
+        const std::optional<std::vector<Stream>> streams = m_session->streams(deadline);
+        if (!streams) {
+            dropBrokenSession();
+            return {};
+        }
         std::vector<std::string> names;
-        for (const Stream& stream : m_session->streams(deadline).value_or(std::vector<Stream>{})) {
+        for (const Stream& stream : *streams) {
             if (!stream.program.empty()) {
                 names.push_back(stream.program);
             }
