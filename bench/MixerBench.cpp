@@ -1,9 +1,21 @@
 // The time of one apply through each real provider, against the PulseAudio server that
-// PULSE_SERVER names (ALSA reaches it through the PulseAudio plugin, as scripts/bench.sh sets up).
+// PULSE_SERVER names (ALSA reaches it through the PulseAudio plugin, as scripts/bench.sh sets up),
+// and of one apply to the streams of one program, with 1 and 4 of its streams playing beside
+// another program's.
 
 #include <benchmark/benchmark.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <memory>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include "mixer/AlsaMixer.h"
 #include "mixer/PulseMixer.h"
@@ -35,7 +47,70 @@ std::unique_ptr<MasterVolume> pulse() {
 std::unique_ptr<MasterVolume> alsa() {
     return alsaMasterVolume();
 }
+// Copies of pacat playing silence, each under its program's name (libpulse records the binary's
+// name as the stream's application.process.binary); they end with the object.
+class Players {
+public:
+    Players() {
+        char folder[] = "/tmp/hushwell-bench-players.XXXXXX";
+        m_folder = mkdtemp(folder);
+    }
+    ~Players() {
+        for (pid_t pid : m_pids) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        std::filesystem::remove_all(m_folder);
+    }
+    Players(const Players&) = delete;
+    Players& operator=(const Players&) = delete;
+    void start(const std::string& program) {
+        const std::filesystem::path copy = m_folder / program;
+        if (!std::filesystem::exists(copy)) {
+            std::filesystem::copy_file("/usr/bin/pacat", copy);
+        }
+        const pid_t pid = fork();
+        if (pid == 0) {
+            execl(copy.c_str(), program.c_str(), "/dev/zero", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        m_pids.push_back(pid);
+    }
+
+private:
+    std::filesystem::path m_folder;
+    std::vector<pid_t> m_pids;
+};
+
+void applyToProgram(benchmark::State& state) {
+    const auto streams = static_cast<int>(state.range(0));
+    Players players;
+    players.start("caller");
+    for (int i = 0; i < streams; ++i) {
+        players.start("radio");
+    }
+    const std::unique_ptr<MasterVolume> mixer = pulseMasterVolume();
+    const std::optional<std::int32_t> scale = mixer->open() ? mixer->locate() : std::nullopt;
+    if (!scale) {
+        state.SkipWithError("the mixer did not open");
+        return;
+    }
+    for (int attempt = 0; attempt < 100 && mixer->setProgram("radio", *scale) != streams;
+         ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    bool down = false;
+    for (auto _ : state) {
+        down = !down;
+        if (mixer->setProgram("radio", down ? *scale / 5 : *scale) != streams) {
+            state.SkipWithError("an apply missed a stream");
+            break;
+        }
+    }
+}
+
 BENCHMARK_CAPTURE(applyOnce, PulseAudio, pulse)->Unit(benchmark::kMicrosecond);
+BENCHMARK(applyToProgram)->Arg(1)->Arg(4)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(applyOnce, ALSA, alsa)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

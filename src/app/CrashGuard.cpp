@@ -1,7 +1,10 @@
 #include "app/CrashGuard.h"
 
+#include <algorithm>
 #include <chrono>
+#include <climits>
 #include <csignal>
+#include <iterator>
 #include <thread>
 #include <vector>
 
@@ -49,6 +52,27 @@ std::int64_t thisProcess() {
 #endif
 }
 
+}  // namespace
+
+bool putBackOn(MasterVolume& volume, const CrashGuard::Message& last, std::int32_t value) {
+    const std::string name = last.loweredName();
+    if (name.empty()) {
+        return volume.set(value).has_value();
+    }
+    if (last.loweredWhole()) {
+        return volume.setProgram(name, value).has_value();
+    }
+    bool taken = true;
+    for (const std::string& program : volume.playingPrograms()) {
+        if (program.compare(0, name.size(), name) == 0) {
+            taken = volume.setProgram(program, value).has_value() && taken;
+        }
+    }
+    return taken;
+}
+
+namespace {
+
 // Puts the Up value back through a mixer of the guard's own, connecting afresh on every try,
 // until it lands, the time is up, or the guard is asked to end. The guard's mixer may not be the
 // one the program had (a server that was slow when the program started, and is not now): the
@@ -68,7 +92,7 @@ int putBack(const Message& last) {
                                   [](const std::string& line) { logMixerCall("guard: " + line); });
             const std::optional<std::int32_t> scale =
                 volume.open() ? volume.locate() : std::nullopt;
-            if (scale && volume.set(rescaled(last.upValue, last.scale, *scale))) {
+            if (scale && putBackOn(volume, last, rescaled(last.upValue, last.scale, *scale))) {
                 HeldRecord().removeIfOwnedBy(last.program);
                 return 0;
             }
@@ -348,6 +372,23 @@ void CrashGuard::closeGuard() {
 
 #endif
 
+void CrashGuard::Message::setLowered(const std::string& name) {
+    loweredLength = static_cast<std::int32_t>(std::min<std::size_t>(name.size(), INT32_MAX));
+    std::fill(std::begin(lowered), std::end(lowered), '\0');
+    std::copy_n(name.begin(), std::min(name.size(), sizeof lowered), std::begin(lowered));
+}
+
+bool CrashGuard::Message::loweredWhole() const {
+    return loweredLength >= 0 && static_cast<std::size_t>(loweredLength) <= sizeof lowered;
+}
+
+std::string CrashGuard::Message::loweredName() const {
+    if (loweredLength <= 0) {
+        return {};
+    }
+    return {lowered, std::min(static_cast<std::size_t>(loweredLength), sizeof lowered)};
+}
+
 CrashGuard::CrashGuard(std::function<void()> replaced) : m_replaced(std::move(replaced)) {
     connect(this, &CrashGuard::lost, this, &CrashGuard::replaceIfGone, Qt::QueuedConnection);
     spawn();
@@ -372,14 +413,22 @@ void CrashGuard::replaceIfGone(unsigned generation) {
     m_replaced();
 }
 
-void CrashGuard::tell(std::int32_t upValue, std::int32_t scale, bool held, int provider) {
+void CrashGuard::tell(std::int32_t upValue, std::int32_t scale, bool held, int provider,
+                      const std::string& program) {
     const std::lock_guard lock(m_mutex);
     if (held) {
-        m_record.write({upValue, scale, thisProcess()});
+        m_record.write({upValue, scale, thisProcess(), program});
     } else {
         m_record.remove();
     }
-    if (m_pipe != -1 && !send({upValue, scale, held ? 1 : 0, provider, thisProcess()})) {
+    Message message;
+    message.upValue = upValue;
+    message.scale = scale;
+    message.held = held ? 1 : 0;
+    message.provider = provider;
+    message.program = thisProcess();
+    message.setLowered(program);
+    if (m_pipe != -1 && !send(message)) {
         // Gone: on the window's thread, a new guard takes its place and is told the record.
         emit lost(m_generation);
     }

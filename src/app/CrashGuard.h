@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/HeldRecord.h"
+#include "mixer/MasterVolume.h"
 
 namespace hushwell {
 
@@ -36,9 +37,11 @@ public:
     [[nodiscard]] static std::optional<int> runIfGuard();
 
     // The volume's record changed: `held` while it may stand away from `upValue` (of a scale
-    // running to `scale`), on the provider at `provider` in platformProviders() (-1: not known).
-    // Any thread; never waits for the guard.
-    void tell(std::int32_t upValue, std::int32_t scale, bool held, int provider);
+    // running to `scale`), on the provider at `provider` in platformProviders() (-1: not known),
+    // what is held being the streams of `program` (empty: the output). Any thread; never waits
+    // for the guard.
+    void tell(std::int32_t upValue, std::int32_t scale, bool held, int provider,
+              const std::string& program = {});
 
     // What the program tells its guard: the Up value in the program's scale, whether the volume
     // may stand away from it, the provider that holds it, and who the program is.
@@ -48,6 +51,14 @@ public:
         std::int32_t held = 0;
         std::int32_t provider = -1;  // its index in platformProviders(); -1: any that opens
         std::int64_t program = 0;    // the program's process id
+        // The program whose streams are held, its first bytes when longer than the field (then
+        // every playing program whose name begins so gets the Up value); empty: the output.
+        std::int32_t loweredLength = 0;  // the name's whole length
+        char lowered[256] = {};
+
+        void setLowered(const std::string& name);
+        [[nodiscard]] bool loweredWhole() const;
+        [[nodiscard]] std::string loweredName() const;
     };
 
 signals:
@@ -69,5 +80,11 @@ private:
     QObject* m_notifier = nullptr;
     unsigned m_generation = 0;  // counts the guards started: a report names the one it is about
 };
+
+// The guard's put-back on `volume`: `value` for what `last` says was held, the output or the
+// streams of the program it names (of every playing program whose name begins so, when only the
+// name's start fitted). true when taken.
+[[nodiscard]] bool putBackOn(MasterVolume& volume, const CrashGuard::Message& last,
+                             std::int32_t value);
 
 }  // namespace hushwell

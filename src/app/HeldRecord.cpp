@@ -8,6 +8,9 @@
 namespace hushwell {
 namespace {
 
+// A program's name longer than this is no name a sound server gives: the record is not trusted.
+constexpr std::size_t kLongestProgram = 4096;
+
 std::optional<std::filesystem::path> usualFile() {
 #ifdef _WIN32
     // Wide: a user name outside the ANSI code page is part of the path.
@@ -47,6 +50,10 @@ void HeldRecord::write(const HeldLevel& level) const {
     {
         std::ofstream out(part, std::ios::binary | std::ios::trunc);
         out << level.upValue << ' ' << level.scale << ' ' << level.owner << '\n';
+        // The name's length first: a name may hold any byte, a line's end too.
+        if (!level.program.empty()) {
+            out << level.program.size() << ' ' << level.program << '\n';
+        }
         if (!out.flush()) {
             return;
         }
@@ -79,6 +86,18 @@ std::optional<HeldLevel> HeldRecord::read() const {
     }
     if (!(in >> level.owner)) {
         level.owner = 0;  // written before the owner was recorded
+        return level;
+    }
+    std::size_t length = 0;
+    if (!(in >> length)) {
+        return level;  // the whole output, or written before programs were recorded
+    }
+    if (length == 0 || length > kLongestProgram || in.get() != ' ') {
+        return std::nullopt;
+    }
+    level.program.resize(length);
+    if (!in.read(level.program.data(), static_cast<std::streamsize>(length))) {
+        return std::nullopt;
     }
     return level;
 }

@@ -3,14 +3,17 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <string>
 
 namespace hushwell {
 
-// The Up value to put back, in the scale it was taken in, and the process that held it.
+// The Up value to put back, in the scale it was taken in, the process that held it, and what
+// was held: one program's streams, or the whole output.
 struct HeldLevel {
     std::int32_t upValue = 0;
     std::int32_t scale = 0;
     std::int64_t owner = 0;  // the process id of the run that wrote it; 0: not known
+    std::string program;     // empty: the output (and in a record written before programs were)
 };
 
 // A small file in the user's state folder ($XDG_STATE_HOME/hushwell/held, by default

@@ -3,7 +3,10 @@
 #if defined(__linux__)
 #include <fcntl.h>
 #endif
+#include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <string>
 
 #include "app/CrashGuard.h"
 #include "app/HeldRecord.h"
@@ -47,6 +50,26 @@ void fillClosedStandardStreams() {
 #endif
 }
 
+// TEMPORARY, for the lead to replace with OptionsFile: the one option the per-program lowering
+// needs, "[Lower] Only=" in Hushwell_options.ini beside the settings file; empty: the output.
+std::string lowerOnlyOption(const std::filesystem::path& settingsFile) {
+    std::ifstream in(settingsFile.parent_path() / "Hushwell_options.ini");
+    std::string line;
+    std::string section;
+    std::string only;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (line.rfind('[', 0) == 0) {
+            section = line;
+        } else if (section == "[Lower]" && line.rfind("Only=", 0) == 0) {
+            only = line.substr(5);
+        }
+    }
+    return only;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -81,16 +104,17 @@ int main(int argc, char* argv[]) {
     });
     hushwell::CrashGuard guard([&volume] { volume.tellAgain(); });
     volume.observe([&guard, &opened](const hushwell::VolumeOwner::Record& record) {
-        guard.tell(record.upValue, record.scale, record.held, opened.chosenIndex());
+        guard.tell(record.upValue, record.scale, record.held, opened.chosenIndex(), record.program);
     });
     // A run that ended with its guard while the volume was held: its Up level goes back first.
     const std::optional<hushwell::HeldLevel> left = hushwell::HeldRecord().read();
     if (left) {
-        volume.putBackFirst(left->upValue, left->scale);
+        volume.putBackFirst(left->upValue, left->scale, left->program);
     }
 
     hushwell::SystemClock clock;
     hushwell::FileSettingsStore store(hushwell::SettingsLocation::forThisProgram());
+    volume.lowerOnly(lowerOnlyOption(store.location().loadFrom()));  // TEMPORARY, see above
     hushwell::MainWindow window(clock);
     hushwell::Core core(volume, clock, window, store, hushwell::systemTimeSeparator());
     window.attach(core);

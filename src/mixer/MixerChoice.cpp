@@ -76,6 +76,23 @@ bool FirstThatOpens::setOn(const std::string& output, std::int32_t value) {
     return taken;
 }
 
+bool FirstThatOpens::hasProgramVolume() const {
+    return m_volume && m_volume->hasProgramVolume();
+}
+
+std::vector<std::string> FirstThatOpens::playingPrograms() {
+    return m_volume ? m_volume->playingPrograms() : std::vector<std::string>{};
+}
+
+std::optional<int> FirstThatOpens::setProgram(const std::string& program, std::int32_t value) {
+    const std::optional<int> streams =
+        m_volume ? m_volume->setProgram(program, value) : std::nullopt;
+    tell("apply " + std::to_string(value) + " to " + program + ": " +
+         (streams ? std::to_string(*streams) + (*streams == 1 ? " stream" : " streams")
+                  : std::string("refused")));
+    return streams;
+}
+
 void FirstThatOpens::watch(const EventHandler& handler) {
     m_handler = handler;
     if (m_volume) {

@@ -21,8 +21,9 @@ struct MixerProvider {
 
 // The master volume of the first provider that opens; with none open, locate and set fail. Each
 // call, with its value and result, is told to `report` ("open: PulseAudio", "apply 13100:
-// applied", "apply 65500 on speakers: refused"), when one is given, and so is each provider tried
-// before ("open: tried endpoint volume: SetMasterVolumeLevelScalar: HRESULT 0x80004001").
+// applied", "apply 65500 on speakers: refused", "apply 13107 to firefox: 2 streams"), when one is
+// given, and so is each provider tried before ("open: tried endpoint volume:
+// SetMasterVolumeLevelScalar: HRESULT 0x80004001").
 class FirstThatOpens final : public MasterVolume {
 public:
     using Report = std::function<void(const std::string&)>;
@@ -38,6 +39,9 @@ public:
     std::optional<std::int32_t> locate() override;
     std::optional<std::string> set(std::int32_t value) override;
     bool setOn(const std::string& output, std::int32_t value) override;
+    bool hasProgramVolume() const override;
+    std::vector<std::string> playingPrograms() override;
+    std::optional<int> setProgram(const std::string& program, std::int32_t value) override;
     void watch(const EventHandler& handler) override;
 
 private:

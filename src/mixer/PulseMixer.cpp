@@ -5,10 +5,12 @@
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
+#include <iterator>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace hushwell {
 namespace {
@@ -33,6 +35,25 @@ struct Sink {
     std::uint8_t channels = 0;
     std::string name;
 };
+
+// A playing stream as one query sees it, under the name a program is chosen by.
+struct Stream {
+    std::uint32_t index = 0;
+    std::uint8_t channels = 0;
+    std::string program;
+};
+
+// The name a stream's program goes by: the binary libpulse records for the client (the same for
+// every window and tab of a player), else the name the program gives itself.
+std::string programOf(const pa_proplist* properties) {
+    for (const char* key : {PA_PROP_APPLICATION_PROCESS_BINARY, PA_PROP_APPLICATION_NAME}) {
+        const char* value = pa_proplist_gets(properties, key);
+        if (value != nullptr && *value != '\0') {
+            return value;
+        }
+    }
+    return {};
+}
 
 // One connection to the server with its own main loop.
 class Session {
@@ -98,6 +119,40 @@ public:
                success != 0;
     }
 
+    // Every stream playing to a sink, corked ones included; empty when the query failed.
+    std::optional<std::vector<Stream>> streams(Clock::time_point deadline) {
+        std::vector<Stream> found;
+        if (!wait(
+                pa_context_get_sink_input_info_list(m_context.get(), &Session::onSinkInput, &found),
+                deadline)) {
+            return std::nullopt;
+        }
+        return found;
+    }
+
+    // Sets every stream given at once: all the requests go out before the first answer is
+    // awaited, so that the time is one round trip, not one a stream. Returns how many took it.
+    int setVolumes(const std::vector<Stream>& streams, pa_volume_t volume,
+                   Clock::time_point deadline) {
+        std::vector<int> successes(streams.size(), 0);  // sized once: the callbacks' addresses
+        std::vector<pa_operation*> operations;
+        operations.reserve(streams.size());
+        for (std::size_t i = 0; i < streams.size(); ++i) {
+            pa_cvolume levels;
+            pa_cvolume_set(&levels, streams[i].channels, volume);
+            operations.push_back(pa_context_set_sink_input_volume(
+                m_context.get(), streams[i].index, &levels, &Session::onSuccess, &successes[i]));
+        }
+        int set = 0;
+        for (std::size_t i = 0; i < operations.size(); ++i) {
+            // Each is waited for or cancelled: no callback runs once `successes` is gone.
+            if (wait(operations[i], deadline) && successes[i] != 0) {
+                ++set;
+            }
+        }
+        return set;
+    }
+
 private:
     struct SinkQuery {
         std::optional<Sink> sink;
@@ -152,6 +207,14 @@ private:
         if (eol == 0 && info != nullptr) {
             query->sink =
                 Sink{info->index, info->volume.channels, info->name != nullptr ? info->name : ""};
+        }
+    }
+
+    static void onSinkInput(pa_context*, const pa_sink_input_info* info, int eol, void* data) {
+        // A stream without a volume of its own (a passthrough one) is no program's to lower.
+        if (eol == 0 && info != nullptr && info->has_volume != 0 && info->volume_writable != 0) {
+            static_cast<std::vector<Stream>*>(data)->push_back(
+                Stream{info->index, info->volume.channels, programOf(info->proplist)});
         }
     }
 
@@ -228,6 +291,54 @@ public:
         }
         dropBrokenSession();
         return false;
+    }
+
+    bool hasProgramVolume() const override { return true; }
+
+    std::vector<std::string> playingPrograms() override {
+        const auto deadline = Clock::now() + m_timeout;
+        if (!m_located || !connected(deadline)) {
+            return {};
+        }
+        const std::optional<std::vector<Stream>> streams = m_session->streams(deadline);
+        if (!streams) {
+            dropBrokenSession();
+            return {};
+        }
+        std::vector<std::string> names;
+        for (const Stream& stream : *streams) {
+            if (!stream.program.empty()) {
+                names.push_back(stream.program);
+            }
+        }
+        std::sort(names.begin(), names.end());
+        names.erase(std::unique(names.begin(), names.end()), names.end());
+        return names;
+    }
+
+    // Streams that end between the list and their turn are not counted, and do not fail the call.
+    std::optional<int> setProgram(const std::string& program, std::int32_t value) override {
+        if (!m_located || !valid(value) || program.empty()) {
+            return std::nullopt;
+        }
+        const auto deadline = Clock::now() + m_timeout;
+        if (!connected(deadline)) {
+            return std::nullopt;
+        }
+        const std::optional<std::vector<Stream>> streams = m_session->streams(deadline);
+        if (!streams) {
+            dropBrokenSession();
+            return std::nullopt;
+        }
+        std::vector<Stream> chosen;
+        std::copy_if(streams->begin(), streams->end(), std::back_inserter(chosen),
+                     [&program](const Stream& stream) { return stream.program == program; });
+        const int set = m_session->setVolumes(chosen, static_cast<pa_volume_t>(value), deadline);
+        if (!m_session->ready()) {
+            m_session.reset();  // broken meanwhile: what was counted may not have landed
+            return std::nullopt;
+        }
+        return set;
     }
 
     void watch(const EventHandler& handler) override {

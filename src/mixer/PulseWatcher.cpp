@@ -90,8 +90,11 @@ void PulseWatcher::onState(pa_context* context, void* self) {
     auto* watcher = static_cast<PulseWatcher*>(self);
     switch (pa_context_get_state(context)) {
         case PA_CONTEXT_READY:
-            pa_operation_unref(
-                pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr));
+            pa_operation_unref(pa_context_subscribe(
+                context,
+                static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SERVER |
+                                                    PA_SUBSCRIPTION_MASK_SINK_INPUT),
+                nullptr, nullptr));
             pa_operation_unref(
                 pa_context_get_server_info(context, &PulseWatcher::onServerInfo, self));
             if (std::exchange(watcher->m_lost, false)) {
@@ -112,6 +115,10 @@ void PulseWatcher::onState(pa_context* context, void* self) {
 void PulseWatcher::onChange(pa_context* context, int facility, unsigned, void* self) {
     if ((facility & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SERVER) {
         pa_operation_unref(pa_context_get_server_info(context, &PulseWatcher::onServerInfo, self));
+    } else if ((facility & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) ==
+                   PA_SUBSCRIPTION_EVENT_SINK_INPUT &&
+               (facility & PA_SUBSCRIPTION_EVENT_TYPE_MASK) == PA_SUBSCRIPTION_EVENT_NEW) {
+        static_cast<PulseWatcher*>(self)->m_report(VolumeEvent::Kind::StreamStarted);
     }
 }
 

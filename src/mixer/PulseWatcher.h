@@ -13,7 +13,8 @@ struct pa_time_event;
 namespace hushwell {
 
 // Watches the PulseAudio server from libpulse's own thread, through a connection of its own and a
-// subscription to the server's changes: reports when the default sink becomes another, and when
+// subscription to the server's changes: reports when the default sink becomes another, when a
+// program starts a stream (a new sink input), and when
 // the server, after it went away, can be reached again (tried every half second while it is gone).
 // Reports come on that thread.
 class PulseWatcher {

@@ -26,7 +26,9 @@ struct VolumeOwner::State {
         {
             const std::lock_guard lock(mutex);
             if ((event.kind == VolumeEvent::Kind::ServerBack && wanted) ||
-                (event.kind == VolumeEvent::Kind::OutputChanged && held())) {
+                (event.kind == VolumeEvent::Kind::OutputChanged && held()) ||
+                (event.kind == VolumeEvent::Kind::StreamStarted && !record.program.empty() &&
+                 wanted && *wanted != record.upValue)) {
                 send = true;
             }
         }
@@ -57,12 +59,53 @@ struct VolumeOwner::State {
         }
     }
 
-    // Sends the value wanted to the current output; the output left behind while held gets the
-    // Up value. Called locked.
+    // Makes `target` what is held: what the earlier one holds gets the Up value first. false,
+    // the earlier one kept, when that Up value was not taken. Called locked.
+    bool switchTarget(std::unique_lock<std::mutex>& lock) {
+        if (held()) {
+            const std::string earlier = record.program;
+            const std::int32_t up = record.upValue;
+            const std::optional<std::string> output = landedOn;
+            lock.unlock();
+            bool restored = false;
+            if (!earlier.empty()) {
+                restored = provider->setProgram(earlier, up).has_value();
+            } else if (output && !output->empty()) {
+                restored = provider->setOn(*output, up);
+            } else {
+                restored = provider->set(up).has_value();
+            }
+            lock.lock();
+            if (!restored) {
+                return false;
+            }
+        }
+        record.program = target;
+        landed.reset();
+        landedOn.reset();
+        awayMayLand = false;
+        updateHeld();
+        tellObserver(lock);
+        return true;
+    }
+
+    // Sends the value wanted to the current target: the program's streams, or the current
+    // output, the output left behind while held getting the Up value. Called locked.
     void sendWanted(std::unique_lock<std::mutex>& lock) {
         send = false;
+        const bool switching = target != record.program;
+        if (switching && !switchTarget(lock)) {
+            report(VolumeEvent::Kind::Refused, *wanted);
+            return;
+        }
         const std::int32_t value = *wanted;
         const std::int32_t up = record.upValue;
+        if (switching && value == up) {
+            // The new target has nothing away from Up: there is nothing to send it.
+            report(VolumeEvent::Kind::Taken, value);
+            return;
+        }
+        const std::string program = record.program;
         const std::optional<std::string> before = landedOn;
         const bool wasHeld = held();
         if (value != up) {
@@ -71,17 +114,29 @@ struct VolumeOwner::State {
             tellObserver(lock);
         }
         lock.unlock();
-        const std::optional<std::string> output = provider->set(value);
-        if (output && before && *before != *output && wasHeld) {
-            (void)provider->setOn(*before, up);
+        std::optional<std::string> output;
+        std::optional<int> streams;
+        if (program.empty()) {
+            output = provider->set(value);
+            if (output && before && *before != *output && wasHeld) {
+                (void)provider->setOn(*before, up);
+            }
+        } else {
+            streams = provider->setProgram(program, value);
         }
         lock.lock();
+        const bool taken = output || streams;
         if (output) {
             landed = value;
             landedOn = output;
-            awayMayLand = false;  // what landed now is what the output holds
+        } else if (streams) {
+            // No stream of the program: nothing stands away from Up.
+            landed = *streams > 0 ? std::optional(value) : std::nullopt;
         }
-        report(output ? VolumeEvent::Kind::Taken : VolumeEvent::Kind::Refused, value);
+        if (taken) {
+            awayMayLand = false;  // what landed now is what the target holds
+        }
+        report(taken ? VolumeEvent::Kind::Taken : VolumeEvent::Kind::Refused, value);
         updateHeld();
     }
 
@@ -123,9 +178,16 @@ struct VolumeOwner::State {
     std::optional<std::int32_t> wanted;
     std::optional<std::int32_t> landed;
     std::optional<std::string> landedOn;
-    std::optional<std::pair<std::int32_t, std::int32_t>> leftover;  // value, scale
-    bool send = false;                                              // `wanted` is still to be sent
-    bool awayMayLand = false;  // a value other than Up went out and nothing has landed since
+    struct Leftover {
+        std::int32_t value = 0;
+        std::int32_t scale = 0;
+        std::string program;
+    };
+    std::optional<Leftover> leftover;
+    std::string target;          // what the value wanted goes to: a program, or "" the output
+    bool programVolume = false;  // the provider has a volume per program
+    bool send = false;           // `wanted` is still to be sent
+    bool awayMayLand = false;    // a value other than Up went out and nothing has landed since
     bool stop = false;
     bool idle = false;          // the thread has ended
     std::mutex observerMutex;   // held while the observer is told
@@ -168,7 +230,44 @@ std::optional<Result> VolumeOwner::ask(std::function<Result(State&)> call) {
 }
 
 bool VolumeOwner::open() {
-    return ask<bool>([](State& state) { return state.provider->open(); }).value_or(false);
+    return ask<bool>([](State& state) {
+               const bool opened = state.provider->open();
+               const bool programVolume = opened && state.provider->hasProgramVolume();
+               const std::lock_guard lock(state.mutex);
+               state.programVolume = programVolume;
+               return opened;
+           })
+        .value_or(false);
+}
+
+bool VolumeOwner::hasProgramVolume() const {
+    const std::lock_guard lock(m_state->mutex);
+    return m_state->programVolume;
+}
+
+void VolumeOwner::lowerOnly(std::string program) {
+    {
+        const std::lock_guard lock(m_state->mutex);
+        m_state->target = std::move(program);
+        m_state->send = m_state->wanted.has_value();
+    }
+    start();
+    m_state->changed.notify_one();
+}
+
+void VolumeOwner::askPlayingPrograms(std::function<void(std::vector<std::string>)> reply) {
+    start();
+    {
+        const std::lock_guard lock(m_state->mutex);
+        m_state->calls.emplace_back([state = m_state.get(), reply = std::move(reply)] {
+            std::vector<std::string> programs = state->provider->playingPrograms();
+            const std::lock_guard answering(state->mutex);
+            if (!state->stop) {
+                state->post([reply, programs = std::move(programs)] { reply(programs); });
+            }
+        });
+    }
+    m_state->changed.notify_one();
 }
 
 std::optional<std::int32_t> VolumeOwner::locate() {
@@ -178,8 +277,9 @@ std::optional<std::int32_t> VolumeOwner::locate() {
                if (scale) {
                    state.record.scale = *scale;
                    if (state.leftover && !state.wanted) {
-                       const auto [value, from] = *state.leftover;
+                       const auto& [value, from, program] = *state.leftover;
                        state.record.upValue = rescaled(value, from, *scale);
+                       state.record.program = program;
                        state.wanted = state.record.upValue;
                        state.send = true;
                        state.awayMayLand = true;  // the earlier run's level may be on the output
@@ -223,14 +323,14 @@ void VolumeOwner::observe(Observer observer) {
 void VolumeOwner::tellAgain() {
     {
         const std::lock_guard lock(m_state->mutex);
-        m_state->told = Record{-1, -1, false};  // no record is that: the loop tells it
+        m_state->told = Record{-1, -1, false, {}};  // no record is that: the loop tells it
     }
     m_state->changed.notify_one();
 }
 
-void VolumeOwner::putBackFirst(std::int32_t value, std::int32_t scale) {
+void VolumeOwner::putBackFirst(std::int32_t value, std::int32_t scale, std::string program) {
     const std::lock_guard lock(m_state->mutex);
-    m_state->leftover = {value, scale};
+    m_state->leftover = State::Leftover{value, scale, std::move(program)};
 }
 
 void VolumeOwner::finish() {

@@ -3,7 +3,9 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "mixer/MasterVolume.h"
 #include "mixer/SystemVolume.h"
@@ -17,6 +19,9 @@ namespace hushwell {
 //    output changes while the volume is held away from the Up value, so the held level follows
 //    the output;
 //  - an output left behind while held gets the Up value;
+//  - with a program chosen (lowerOnly()), the value wanted goes to that program's streams instead
+//    of the output, and again to them when a stream starts while it stands away from Up, so that
+//    a stream started during a break goes down too; a target given up while held gets Up back;
 //  - what landed, or not, is told to the core as a Taken or Refused event, on the core's thread
 //    (through `post`), and to an observer (the crash guard) as a Record, on the mixer's thread.
 // No call waits for the provider but open() and locate() (start-up needs their answer), and those
@@ -30,13 +35,15 @@ public:
         std::chrono::milliseconds answer{5000};  // for open() and locate()
         std::chrono::milliseconds finish{3000};  // for what is still to be sent at the end
     };
-    // What an observer learns: the Up value in the scale's units, the scale, and whether the
-    // volume may stand away from the Up value: from just before another value is sent until the
-    // Up value has landed.
+    // What an observer learns: the Up value in the scale's units, the scale, whether the volume
+    // may stand away from the Up value (from just before another value is sent until the Up
+    // value has landed), and what is held: the program whose streams (empty: the output).
+    // A program that had no stream when its value landed has nothing away from Up: not held.
     struct Record {
         std::int32_t upValue = 0;
         std::int32_t scale = 0;
         bool held = false;
+        std::string program;
         bool operator==(const Record&) const = default;
     };
     using Observer = std::function<void(const Record&)>;
@@ -57,13 +64,23 @@ public:
     // deadline is left to it: the thread is let go, keeping what it works on.
     void finish() override;
 
+    // What the value wanted goes to from now on: the streams of `program`, or the whole output
+    // when it is empty. Whatever the earlier target held gets the Up value first.
+    void lowerOnly(std::string program);
+    // Whether the provider has a volume per program; false until open() answered.
+    [[nodiscard]] bool hasProgramVolume() const;
+    // Asks the provider, on the mixer's thread, which programs play now; `reply` gets them on the
+    // core's thread (through `post`). Never waits.
+    void askPlayingPrograms(std::function<void(std::vector<std::string>)> reply);
+
     // Where each change of the record goes, on the mixer's thread. Set it before the first call.
     void observe(Observer observer);
     // Tells the observer the record again, changed or not (a new guard needs to learn it).
     void tellAgain();
-    // The Up value of an earlier run that ended held (`value` of a scale running to `scale`):
-    // it is put back as soon as the volume is located, before anything asked later.
-    void putBackFirst(std::int32_t value, std::int32_t scale);
+    // The Up value of an earlier run that ended held (`value` of a scale running to `scale`, for
+    // the streams of `program`, or the output when empty): it is put back as soon as the volume
+    // is located, before anything asked later.
+    void putBackFirst(std::int32_t value, std::int32_t scale, std::string program = {});
 
 private:
     struct State;

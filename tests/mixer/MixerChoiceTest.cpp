@@ -55,6 +55,33 @@ TEST(FirstThatOpens, TellsEachProviderTriedAndWhyItDidNotOpen) {
                                              "open: tried silent", "open: winmm"}));
 }
 
+// The volume per program goes to the provider that opened, and each setting is told with the
+// number of streams that took it.
+TEST(FirstThatOpens, ForwardsTheVolumePerProgram) {
+    std::vector<std::string> log;
+    FirstThatOpens volume({{"streams",
+                            [] {
+                                auto made = std::make_unique<FakeProvider>();
+                                made->programVolume = true;
+                                made->streams = {{"firefox", 2}, {"mpv", 1}};
+                                return made;
+                            }}},
+                          [&log](const std::string& line) { log.push_back(line); });
+    EXPECT_FALSE(volume.hasProgramVolume()) << "none opened yet";
+    EXPECT_TRUE(volume.playingPrograms().empty());
+    EXPECT_FALSE(volume.setProgram("firefox", 13107).has_value());
+    ASSERT_TRUE(volume.open());
+    EXPECT_TRUE(volume.hasProgramVolume());
+    EXPECT_EQ(volume.playingPrograms(), (std::vector<std::string>{"firefox", "mpv"}));
+    EXPECT_EQ(volume.setProgram("firefox", 13107), 2);
+    EXPECT_EQ(volume.setProgram("mpv", 13107), 1);
+    EXPECT_EQ(volume.setProgram("vlc", 13107), 0);
+    EXPECT_EQ(log, (std::vector<std::string>{"apply 13107 to firefox: refused", "open: streams",
+                                             "apply 13107 to firefox: 2 streams",
+                                             "apply 13107 to mpv: 1 stream",
+                                             "apply 13107 to vlc: 0 streams"}));
+}
+
 // What the crash guard does when its mixer is another than the program's: the same share of full
 // volume in its own scale.
 TEST(Rescaled, KeepsTheShareOfFullVolume) {

@@ -10,7 +10,9 @@
 #include <thread>
 
 #include "support/AudioSandbox.h"
+#include "support/Fakes.h"
 #include "support/OpenedMixer.h"
+#include "support/PlayingStream.h"
 
 namespace hushwell::testing {
 namespace {
@@ -105,6 +107,45 @@ TEST_F(PulseMixerTest, TellsOfAChangeOfOutputAndOfTheServersReturn) {
     sandbox.stop();
     sandbox.start();
     EXPECT_TRUE(events.waitFor(VolumeEvent::Kind::ServerBack));
+    mixer->watch({});
+}
+
+// A volume per program: each stream by its program's binary; the chosen program's streams take
+// the value, and nothing else does.
+TEST_F(PulseMixerTest, SetsTheStreamsOfTheChosenProgramOnly) {
+    TempDir dir;
+    run("pactl set-sink-volume speakers 30000");
+    const PlayingStream radio(dir.path(), "radio");
+    const PlayingStream radioAgain(dir.path(), "radio");
+    const PlayingStream caller(dir.path(), "caller");
+    const Volumes callerBefore = caller.volumes();
+    EXPECT_TRUE(mixer->hasProgramVolume());
+    EXPECT_EQ(mixer->playingPrograms(), (std::vector<std::string>{"caller", "radio"}));
+    const struct {
+        const char* program;
+        std::int32_t value;
+        std::optional<int> streams;
+    } cases[] = {
+        {"radio", 13100, 2},
+        {"nobody", 13100, 0},
+        {"radio", -1, std::nullopt},
+        {"", 13100, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(mixer->setProgram(c.program, c.value), c.streams) << c.program << " " << c.value;
+    }
+    EXPECT_EQ(radio.volumes(), Volumes(2, 13100));
+    EXPECT_EQ(radioAgain.volumes(), Volumes(2, 13100));
+    EXPECT_EQ(caller.volumes(), callerBefore);
+    EXPECT_EQ(sinkVolumes("speakers"), Volumes(2, 30000));
+}
+
+TEST_F(PulseMixerTest, TellsOfAStreamThatStarts) {
+    TempDir dir;
+    Events events;
+    mixer->watch([&events](const VolumeEvent& event) { events.add(event); });
+    const PlayingStream radio(dir.path(), "radio");
+    EXPECT_TRUE(events.waitFor(VolumeEvent::Kind::StreamStarted));
     mixer->watch({});
 }
 

@@ -5,10 +5,14 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
+
+#include "support/FakeVolume.h"
 
 namespace hushwell::testing {
 namespace {
@@ -38,8 +42,32 @@ public:
         m_changed.notify_all();
         return !m_refuses;
     }
+    bool hasProgramVolume() const override { return true; }
+    std::vector<std::string> playingPrograms() override {
+        const std::lock_guard lock(m_mutex);
+        std::vector<std::string> names;
+        for (const auto& [name, count] : m_streams) {
+            names.push_back(name);
+        }
+        return names;
+    }
+    // Refused like set(); otherwise the number of streams the program has (see streams()).
+    std::optional<int> setProgram(const std::string& program, std::int32_t value) override {
+        const std::lock_guard lock(m_mutex);
+        m_calls.push_back("setProgram " + program + " " + std::to_string(value));
+        m_changed.notify_all();
+        if (m_refuses || value < 0) {
+            return std::nullopt;
+        }
+        const auto found = m_streams.find(program);
+        return found == m_streams.end() ? 0 : found->second;
+    }
     void watch(const EventHandler& handler) override { m_handler = handler; }
 
+    void streams(const std::string& program, int count) {
+        const std::lock_guard lock(m_mutex);
+        m_streams[program] = count;
+    }
     void openGate() {
         const std::lock_guard lock(m_mutex);
         m_open = true;
@@ -71,6 +99,7 @@ private:
     bool m_refuses = false;
     std::string m_current = "speakers";
     Calls m_calls;
+    std::map<std::string, int> m_streams;  // streams by program
     EventHandler m_handler;
 };
 
@@ -303,6 +332,170 @@ TEST(VolumeOwner, ARefusedPutBackLeavesTheGuardHolding) {
         volume.finish();
         EXPECT_EQ(held, c.held) << c.name;
     }
+}
+
+// With a program chosen, the value wanted goes to its streams and to nothing else; a stream that
+// starts while they stand away from Up goes down too; a target given up while held gets Up back.
+TEST(VolumeOwner, LowersOnlyTheChosenProgram) {
+    using Kind = VolumeEvent::Kind;
+    const struct {
+        const char* name;
+        std::vector<std::string> steps;  // "only NAME", "set VALUE", "tell KIND", "streams N"
+        Calls expected;
+    } cases[] = {
+        {"down to the program's streams", {"only radio", "set 13100"}, {"setProgram radio 13100"}},
+        {"a stream starts while held: sent again",
+         {"only radio", "set 13100", "tell started"},
+         {"setProgram radio 13100", "setProgram radio 13100"}},
+        // Up to a program nothing was taken from: its streams stay as the user set them.
+        {"a stream starts while up: nothing", {"only radio", "set 65500", "tell started"}, {}},
+        {"a stream starts after the Up mark: nothing",
+         {"only radio", "set 13100", "set 65500", "tell started"},
+         {"setProgram radio 13100", "setProgram radio 65500"}},
+        {"a stream starts with the output chosen: nothing",
+         {"set 13100", "tell started"},
+         {"set 13100"}},
+        {"a stream starts while nothing of the program plays: sent",
+         {"streams 0", "only radio", "set 13100", "tell started"},
+         {"setProgram radio 13100", "setProgram radio 13100"}},
+        {"the server back while held: sent again",
+         {"only radio", "set 13100", "tell back"},
+         {"setProgram radio 13100", "setProgram radio 13100"}},
+        {"another program while held: the first gets Up",
+         {"only radio", "set 13100", "only player"},
+         {"setProgram radio 13100", "setProgram radio 65500", "setProgram player 13100"}},
+        {"the output while a program is held: the program gets Up",
+         {"only radio", "set 13100", "only "},
+         {"setProgram radio 13100", "setProgram radio 65500", "set 13100"}},
+        {"a program while the output is held: the output gets Up",
+         {"set 13100", "only radio"},
+         {"set 13100", "setOn speakers 65500", "setProgram radio 13100"}},
+        {"a program while up: nothing to send", {"set 65500", "only radio"}, {"set 65500"}},
+        {"a program before anything is wanted: nothing to send", {"only radio"}, {}},
+    };
+    for (const auto& c : cases) {
+        Owned owner;
+        owner.provider->streams("radio", 2);
+        owner.provider->streams("player", 1);
+        // Each set is waited for until it landed; what the other steps cause, finish() sends.
+        std::size_t results = 0;
+        for (const std::string& step : c.steps) {
+            const std::size_t space = step.find(' ');
+            const std::string verb = step.substr(0, space);
+            const std::string what = step.substr(space + 1);
+            if (verb == "only") {
+                owner.volume->lowerOnly(what);
+            } else if (verb == "set") {
+                owner.volume->set(std::stoi(what));
+                owner.posted.waitFor(++results);
+            } else if (verb == "streams") {
+                owner.provider->streams("radio", std::stoi(what));
+            } else {
+                owner.provider->tell(what == "started" ? Kind::StreamStarted : Kind::ServerBack);
+            }
+        }
+        owner.finish();
+        EXPECT_EQ(owner.provider->calls(), c.expected) << c.name;
+    }
+}
+
+// What the guard learns of a program: held, and which, while a value other than Up stands on
+// at least one of its streams; a program with no stream has nothing away from Up.
+TEST(VolumeOwner, TheGuardIsToldWhichProgramIsHeld) {
+    const struct {
+        const char* name;
+        int streams;
+        std::vector<std::int32_t> sets;
+        std::vector<bool> held;
+    } cases[] = {
+        {"down, then up", 2, {Owned::kDown, Owned::kUp}, {false, true, false}},
+        {"down on no stream", 0, {Owned::kDown}, {false, true, false}},
+        {"down", 1, {Owned::kDown}, {false, true}},
+    };
+    for (const auto& c : cases) {
+        Owned owner;
+        owner.provider->streams("radio", c.streams);
+        owner.volume->lowerOnly("radio");
+        std::size_t results = 0;
+        for (std::int32_t value : c.sets) {
+            owner.volume->set(value);
+            owner.posted.waitFor(++results);
+        }
+        owner.finish();
+        EXPECT_EQ(owner.held, c.held) << c.name;
+        EXPECT_EQ(owner.last.program, "radio") << c.name;
+    }
+}
+
+// A target whose Up value is refused is kept, still held: the value wanted is refused, and the
+// next one tries the switch again.
+TEST(VolumeOwner, AnotherTargetWaitsForTheUpValueOfTheFirst) {
+    Owned owner;
+    owner.provider->streams("radio", 1);
+    owner.volume->lowerOnly("radio");
+    owner.set(Owned::kDown, 1);
+    owner.posted.waitFor(1);
+    owner.provider->refuse(true);
+    owner.volume->lowerOnly("");
+    owner.provider->waitForCalls(2);
+    owner.posted.waitFor(2);
+    owner.provider->refuse(false);
+    owner.set(Owned::kDown, 4);
+    owner.posted.waitFor(3);
+    owner.finish();
+    EXPECT_EQ(owner.provider->calls(), (Calls{"setProgram radio 13100", "setProgram radio 65500",
+                                              "setProgram radio 65500", "set 13100"}));
+    ASSERT_EQ(owner.events.size(), 3u);
+    EXPECT_EQ(owner.events[1].kind, VolumeEvent::Kind::Refused);
+    EXPECT_EQ(owner.last.program, "");
+    EXPECT_TRUE(owner.last.held);
+}
+
+TEST(VolumeOwner, TheUpValueOfARunThatHeldAProgramGoesBackToItsStreams) {
+    const struct {
+        const char* name;
+        const char* chosen;  // this run's choice
+        Calls expected;
+    } cases[] = {
+        {"the same program chosen", "radio", {"setProgram radio 65536"}},
+        {"the output chosen", "", {"setProgram radio 65536"}},
+        {"another program chosen", "player", {"setProgram radio 65536"}},
+    };
+    for (const auto& c : cases) {
+        auto owned = std::make_unique<GatedProvider>();
+        GatedProvider& provider = *owned;
+        provider.openGate();
+        provider.streams("radio", 1);
+        Posted posted;
+        VolumeOwner volume(std::move(owned), posted.post());
+        volume.putBackFirst(10000, 10000, "radio");
+        volume.lowerOnly(c.chosen);
+        ASSERT_TRUE(volume.open());
+        ASSERT_EQ(volume.locate(), 65536);
+        volume.finish();
+        EXPECT_EQ(provider.calls(), c.expected) << c.name;
+    }
+}
+
+TEST(VolumeOwner, TellsWhetherThereIsAVolumePerProgramAndWhichPlay) {
+    Owned owner;
+    EXPECT_TRUE(owner.volume->hasProgramVolume());
+    owner.provider->streams("radio", 2);
+    owner.provider->streams("player", 1);
+    std::vector<std::string> playing;
+    owner.volume->askPlayingPrograms(
+        [&playing](std::vector<std::string> programs) { playing = std::move(programs); });
+    owner.posted.waitFor(1);
+    EXPECT_TRUE(playing.empty()) << "the reply comes on the core's thread";
+    owner.posted.runAll();
+    EXPECT_EQ(playing, (std::vector<std::string>{"player", "radio"}));
+    owner.finish();
+
+    Posted posted;
+    VolumeOwner plain(std::make_unique<FakeProvider>(), posted.post());
+    EXPECT_FALSE(plain.hasProgramVolume()) << "not known before open()";
+    ASSERT_TRUE(plain.open());
+    EXPECT_FALSE(plain.hasProgramVolume());
 }
 
 // A provider stuck past the end's deadline is let go; the guard that observes the owner is gone

@@ -57,7 +57,8 @@ public:
     bool takes = true;
     std::string current = "speakers";
     std::map<std::string, std::int32_t> outputs;  // the value each output holds
-    std::vector<std::string> calls;               // "set 13100", "setOn speakers 65500"
+    std::vector<std::string>
+        calls;  // "set 13100", "setOn speakers 65500", "setProgram radio 13100"
     EventHandler handler;
 
     bool open() override { return opens; }
@@ -77,6 +78,25 @@ public:
         }
         outputs[output] = value;
         return true;
+    }
+    // A volume per program when `programVolume`: `streams` says how many each program plays.
+    bool programVolume = false;
+    std::map<std::string, int> streams;
+    bool hasProgramVolume() const override { return programVolume; }
+    std::vector<std::string> playingPrograms() override {
+        std::vector<std::string> names;
+        for (const auto& [name, count] : streams) {
+            names.push_back(name);
+        }
+        return names;
+    }
+    std::optional<int> setProgram(const std::string& program, std::int32_t value) override {
+        calls.push_back("setProgram " + program + " " + std::to_string(value));
+        if (!programVolume || !takes) {
+            return std::nullopt;
+        }
+        const auto found = streams.find(program);
+        return found == streams.end() ? 0 : found->second;
     }
     void watch(const EventHandler& h) override { handler = h; }
     void tell(VolumeEvent::Kind kind) const {
