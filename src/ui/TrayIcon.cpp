@@ -31,6 +31,13 @@ TrayIcon::TrayIcon(MainWindow& window, const Core& core)
                 }
             });
     connect(&m_window, &MainWindow::ticked, this, &TrayIcon::update);
+    m_hideLater.setSingleShot(true);
+    m_hideLater.setInterval(0);
+    connect(&m_hideLater, &QTimer::timeout, this, [this] {
+        if (m_window.isMinimized()) {
+            m_window.hide();
+        }
+    });
     m_window.installEventFilter(this);
     m_icon.show();
 }
@@ -163,12 +170,7 @@ void TrayIcon::quit() {
 bool TrayIcon::eventFilter(QObject* watched, QEvent* event) {
     if (watched == &m_window && event->type() == QEvent::WindowStateChange &&
         m_hideWhenMinimized->isChecked() && m_window.isMinimized()) {
-        // Hidden from within the state change, the window manager would keep its own idea of it.
-        QTimer::singleShot(0, &m_window, [this] {
-            if (m_window.isMinimized()) {
-                m_window.hide();
-            }
-        });
+        m_hideLater.start();
     }
     return QObject::eventFilter(watched, event);
 }

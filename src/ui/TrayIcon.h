@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <memory>
 
 #include "engine/Core.h"
@@ -65,6 +66,8 @@ private:
     MainWindow& m_window;
     const Core& m_core;
     QSystemTrayIcon m_icon;
+    // Hidden from within its state change, the window manager would keep its own idea of it.
+    QTimer m_hideLater;
     std::unique_ptr<QMenu> m_menu;
     QMenu* m_lowerMenu = nullptr;
     QActionGroup* m_lowerGroup = nullptr;
