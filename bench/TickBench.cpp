@@ -3,6 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include "engine/Core.h"
+#include "engine/NextChange.h"
 #include "settings/FileSettingsStore.h"
 #include "support/FakeVolume.h"
 #include "support/Fakes.h"
@@ -57,6 +58,28 @@ void BM_TickWithChange(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_TickWithChange);
+
+// What the tray's tooltip works out each tick: at 40:00 the next break (10:00) is half an hour on.
+void BM_NextChange(benchmark::State& state) {
+    Program program;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(nextChange(program.core.model.pairs(), "40:00"));
+    }
+}
+BENCHMARK(BM_NextChange);
+
+// The longest look ahead: eight active pairs, none of which ever holds, so every second of the
+// hour is judged.
+void BM_NextChangeNoBreak(benchmark::State& state) {
+    std::array<SettingPair, kPairCount> pairs{};
+    for (SettingPair& pair : pairs) {
+        pair = SettingPair{"50:00", "10:00", PairState::On};
+    }
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(nextChange(pairs, "40:00"));
+    }
+}
+BENCHMARK(BM_NextChangeNoBreak);
 
 }  // namespace
 

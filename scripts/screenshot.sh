@@ -2,6 +2,9 @@
 # screenshot.sh [OUT.png] [SCALE]: starts Hushwell under a private X server and audio server,
 # with a fresh settings folder (or a copy of the file HUSHWELL_SETTINGS names), and saves a PNG of
 # its window. SCALE (1 or 2) sets Qt's scaling.
+# HUSHWELL_SHOT=tray-menu or tray-tooltip instead takes the corner of a panel (trayer, a real X
+# tray) with the tray icon's menu open, or its tooltip shown; HUSHWELL_PANEL=dark makes the panel
+# and the program dark (GTK's dark theme), light (the default) both light.
 cd "$(dirname "$0")/.."
 source scripts/common.sh
 out=$(realpath -m "${1:-docs/screenshot.png}")
@@ -17,6 +20,39 @@ pid=""
 at_exit eval 'stop_pid "$pid"'
 start_audio_sandbox
 start_display_sandbox
+
+shot=${HUSHWELL_SHOT:-window}
+tray_pid=""
+at_exit eval 'stop_pid "$tray_pid"'
+if [ "$shot" != window ]; then
+    tint=0xf0f0f0
+    if [ "${HUSHWELL_PANEL:-light}" = dark ]; then
+        tint=0x2b2b2b
+        export QT_QPA_PLATFORMTHEME=gtk3 GTK_THEME=Adwaita:dark
+    fi
+    # No session bus: the icon docks in this tray, not through a StatusNotifierItem watcher.
+    export DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-bus"
+    # A desktop behind the panel, and the panel along the whole top edge.
+    convert -size 1280x800 xc:"$([ "${HUSHWELL_PANEL:-light}" = dark ] && echo '#3c4650' || echo '#8fa5b8')" \
+        "$work/desktop.png"
+    display -window root "$work/desktop.png" || true  # sets it, yet exits with 1
+    trayer --edge top --align right --widthtype percent --width 100 --heighttype pixel --height 32 \
+        --transparent true --alpha 0 --tint "$tint" --SetDockType false >/dev/null 2>&1 &
+    tray_pid=$!
+    sleep 1.5
+    if [ -z "${HUSHWELL_SETTINGS:-}" ]; then
+        # Pair 1 around the present minute (HUSHWELL_BREAK=now: the volume is down) or a few
+        # minutes on (later, the default), within this hour.
+        minute=$((10#$(date +%M)))
+        if [ "${HUSHWELL_BREAK:-later}" = now ]; then
+            from=$((minute > 0 ? minute - 1 : 0)) to=$((minute + 3 < 59 ? minute + 3 : 59))
+        else
+            from=$((minute + 4 < 58 ? minute + 4 : 58)) to=$((minute + 6 < 59 ? minute + 6 : 59))
+        fi
+        printf '20,100\r\n%02d:00,,,,,,,\r\n%02d:30,,,,,,,\r\n 1 , 0 , 0 , 0 , 0 , 0 , 0 , 0 \r\n' \
+            "$from" "$to" >"$work/Hushwell_setup.txt"
+    fi
+fi
 
 # A copy beside which the settings file can live, so the checkout's build folder stays clean.
 cp "$exe" "$work/hushwell"
@@ -49,5 +85,37 @@ done
 id=$(main_window)
 [ -n "$id" ] || fail "Hushwell showed no window: $(cat "$work/log")"
 mkdir -p "$(dirname "$out")"
-import -window "$id" "$out"
+if [ "$shot" = window ]; then
+    import -window "$id" "$out"
+    echo "saved $out"
+    exit 0
+fi
+
+# The docked icon: the program's small visible window.
+icon=""
+for _ in $(seq 50); do
+    for w in $(xdotool search --onlyvisible --classname '^hushwell$' 2>/dev/null); do
+        eval "$(xdotool getwindowgeometry --shell "$w")"
+        if [ "$WIDTH" -le $((64 * scale)) ]; then icon=$w icon_height=$HEIGHT; fi
+    done
+    [ -n "$icon" ] && break
+    sleep 0.1
+done
+[ -n "$icon" ] || fail "no tray icon docked: $(cat "$work/log")"
+if [ "$shot" = tray-menu ]; then
+    # From the icon's lower left corner the menu opens beside the icon, leaving it in view.
+    xdotool mousemove --window "$icon" 0 $((icon_height - 1)) click 3
+    sleep 1
+    # The Lower submenu open beside the menu.
+    xdotool key Down Down Right
+else
+    xdotool mousemove --window "$icon" 6 6
+    xdotool mousemove_relative 1 1
+fi
+sleep "${HUSHWELL_TOOLTIP_DELAY:-2}"
+# The panel's right-hand corner, with the menu or the tooltip below it.
+if [ "$shot" = tray-menu ]; then width=$((560 * scale)) height=$((160 * scale)); else
+    width=$((360 * scale)) height=$((64 * scale))
+fi
+import -window root -crop "${width}x${height}+$((1280 - width))+0" +repage "$out"
 echo "saved $out"

@@ -21,6 +21,7 @@
 #include "settings/FileSettingsStore.h"
 #include "ui/AppIcon.h"
 #include "ui/MainWindow.h"
+#include "ui/TrayIcon.h"
 
 namespace {
 
@@ -119,6 +120,8 @@ int main(int argc, char* argv[]) {
     hushwell::Core core(volume, clock, window, store, hushwell::systemTimeSeparator());
     window.attach(core);
     instance->onAsked([&window] { window.bringToFront(); });
+    const std::unique_ptr<hushwell::TrayIcon> tray =
+        hushwell::TrayIcon::createIfAvailable(window, core);
 
     // A signal asks no question: unsaved edits are not written behind the user's back. It may come
     // while start-up shows a message, before the main loop runs: exit() leaves every running loop,

@@ -33,8 +33,11 @@ void MainWindow::attach(Core& core) {
     core.model.setListener([this](Model::Change change, int index) { render(change, index); });
     renderPairs();
     connectInput();
-    connect(&m_ticker, &SecondTicker::tick, this,
-            [this](const TimeOfDay& now) { showTime(m_core->tick.run(now)); });
+    connect(&m_ticker, &SecondTicker::tick, this, [this](const TimeOfDay& now) {
+        const std::string text = m_core->tick.run(now);
+        showTime(text);
+        emit ticked(QString::fromStdString(text));
+    });
     // However the application quits (the end of the desktop session included), the Up level is
     // put back before it ends.
     connect(qApp, &QCoreApplication::aboutToQuit, this,

@@ -32,6 +32,10 @@ public:
     [[nodiscard]] bool askYesNo(const std::string& question) override;
     void showWindow() override;
 
+signals:
+    // After each tick, with its time text.
+    void ticked(const QString& now);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
