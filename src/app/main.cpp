@@ -3,10 +3,7 @@
 #if defined(__linux__)
 #include <fcntl.h>
 #endif
-#include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <string>
 
 #include "app/CrashGuard.h"
 #include "app/HeldRecord.h"
@@ -14,6 +11,7 @@
 #include "app/MixerLog.h"
 #include "app/QuitSignals.h"
 #include "app/SingleInstance.h"
+#include "app/UserOptions.h"
 #include "engine/Core.h"
 #include "engine/TimeText.h"
 #include "mixer/MixerChoice.h"
@@ -49,26 +47,6 @@ void fillClosedStandardStreams() {
         }
     }
 #endif
-}
-
-// TEMPORARY, for the lead to replace with OptionsFile: the one option the per-program lowering
-// needs, "[Lower] Only=" in Hushwell_options.ini beside the settings file; empty: the output.
-std::string lowerOnlyOption(const std::filesystem::path& settingsFile) {
-    std::ifstream in(settingsFile.parent_path() / "Hushwell_options.ini");
-    std::string line;
-    std::string section;
-    std::string only;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        if (line.rfind('[', 0) == 0) {
-            section = line;
-        } else if (section == "[Lower]" && line.rfind("Only=", 0) == 0) {
-            only = line.substr(5);
-        }
-    }
-    return only;
 }
 
 }  // namespace
@@ -114,9 +92,11 @@ int main(int argc, char* argv[]) {
     }
 
     hushwell::SystemClock clock;
-    hushwell::FileSettingsStore store(hushwell::SettingsLocation::forThisProgram());
-    volume.lowerOnly(lowerOnlyOption(store.location().loadFrom()));  // TEMPORARY, see above
+    const hushwell::SettingsLocation location = hushwell::SettingsLocation::forThisProgram();
+    hushwell::FileSettingsStore store(location);
     hushwell::MainWindow window(clock);
+    hushwell::UserOptions options(hushwell::OptionsFile::besideSettings(location), volume, window);
+    options.load();
     hushwell::Core core(volume, clock, window, store, hushwell::systemTimeSeparator());
     window.attach(core);
     instance->onAsked([&window] { window.bringToFront(); });
@@ -140,7 +120,10 @@ int main(int argc, char* argv[]) {
     }
     int status = 0;
     if (!core.shutDown.ending()) {
-        window.show();  // the main window opens whatever start-up found
+        window.show();                 // the main window opens whatever start-up found
+        options.carryOut(tray.get());  // may tell of a problem, over the window
+    }
+    if (!core.shutDown.ending()) {
         status = QApplication::exec();
     }
     // A later start still finds this copy, but asks nothing of a window that is going.

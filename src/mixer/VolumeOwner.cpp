@@ -59,6 +59,12 @@ struct VolumeOwner::State {
         }
     }
 
+    // The program chosen, where the provider can lower one; else the whole output (a choice
+    // kept in the options while the system in use has no volume per program). Called locked.
+    [[nodiscard]] std::string effectiveTarget() const {
+        return programVolume ? target : std::string();
+    }
+
     // Makes `target` what is held: what the earlier one holds gets the Up value first. false,
     // the earlier one kept, when that Up value was not taken. Called locked.
     bool switchTarget(std::unique_lock<std::mutex>& lock) {
@@ -80,7 +86,7 @@ struct VolumeOwner::State {
                 return false;
             }
         }
-        record.program = target;
+        record.program = effectiveTarget();
         landed.reset();
         landedOn.reset();
         awayMayLand = false;
@@ -93,7 +99,7 @@ struct VolumeOwner::State {
     // output, the output left behind while held getting the Up value. Called locked.
     void sendWanted(std::unique_lock<std::mutex>& lock) {
         send = false;
-        const bool switching = target != record.program;
+        const bool switching = effectiveTarget() != record.program;
         if (switching && !switchTarget(lock)) {
             report(VolumeEvent::Kind::Refused, *wanted);
             return;

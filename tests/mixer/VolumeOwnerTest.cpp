@@ -498,6 +498,21 @@ TEST(VolumeOwner, TellsWhetherThereIsAVolumePerProgramAndWhichPlay) {
     EXPECT_FALSE(plain.hasProgramVolume());
 }
 
+// A program chosen where the system has no volume per program: the whole output is lowered, as
+// without a choice, rather than nothing at all.
+TEST(VolumeOwner, AChoiceOfProgramWithoutAVolumePerProgramLowersTheOutput) {
+    auto owned = std::make_unique<FakeProvider>();
+    FakeProvider& provider = *owned;
+    Posted posted;
+    VolumeOwner volume(std::move(owned), posted.post());
+    volume.lowerOnly("radio");
+    ASSERT_TRUE(volume.open());
+    ASSERT_TRUE(volume.locate());
+    volume.set(13100);
+    volume.finish();
+    EXPECT_EQ(provider.calls, (std::vector<std::string>{"set 13100"}));
+}
+
 // A provider stuck past the end's deadline is let go; the guard that observes the owner is gone
 // soon after, and nothing may reach it once the set finally returns.
 TEST(VolumeOwner, ALetGoThreadTellsTheObserverNothingMore) {

@@ -1,0 +1,167 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "e2e/Schedules.h"
+#include "support/AudioSandbox.h"
+#include "support/DisplaySandbox.h"
+#include "support/Fakes.h"
+#include "support/PlayingStream.h"
+#include "support/TrayPanel.h"
+
+namespace hushwell::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The program's small visible window: its icon, docked in the tray. Empty while there is none.
+std::string trayIconWindow() {
+    return run(
+        "for w in $(xdotool search --onlyvisible --classname '^hushwell$' 2>/dev/null); do "
+        "eval \"$(xdotool getwindowgeometry --shell \"$w\")\"; "
+        "[ \"$WIDTH\" -le 64 ] && echo \"$w\"; done | head -n 1 | tr -d '\\n'");
+}
+
+std::string waitForTrayIcon() {
+    std::string icon;
+    for (int attempt = 0; attempt < 100 && icon.empty(); ++attempt) {
+        icon = trayIconWindow();
+        if (icon.empty()) {
+            std::this_thread::sleep_for(50ms);
+        }
+    }
+    return icon;
+}
+
+bool mainWindowShown() {
+    return !run("xdotool search --onlyvisible --name '^(Hushwell|UP|DOWN)$' 2>/dev/null || true")
+                .empty();
+}
+
+class TrayProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        AudioSandbox::instance();
+        run("pactl set-default-sink speakers");
+        run("pactl set-sink-volume speakers 30000");
+    }
+    TempDir dir;
+};
+
+// The whole way the user takes: the window hidden in the tray by a click, then Quit from the
+// tray's menu; the question on closing comes, and the program ends with the Up level.
+TEST_F(TrayProgramTest, QuitFromTheTrayMenuOfAHiddenWindowAsksAndEndsWithTheUpLevel) {
+    const TrayPanel panel;
+    ASSERT_TRUE(panel.ready());
+    writeFile(dir.path() / "Hushwell_setup.txt", kQuiet);
+    Program program(dir.path(),
+                    {"DBUS_SESSION_BUS_ADDRESS=unix:path=" + (dir.path() / "none").string()});
+    const unsigned long window = program.waitForWindow();
+    ASSERT_NE(window, 0u) << program.log();
+    run("xdotool windowfocus --sync " + std::to_string(window) + " key Up");  // Down level 21
+    EXPECT_EQ(waitForVolume(21 * 655), Volumes(2, 21 * 655));
+
+    const std::string icon = waitForTrayIcon();
+    ASSERT_FALSE(icon.empty()) << program.log();
+    run("xdotool mousemove --window " + icon + " 4 4 click 1");
+    for (int attempt = 0; attempt < 100 && mainWindowShown(); ++attempt) {
+        std::this_thread::sleep_for(50ms);
+    }
+    ASSERT_FALSE(mainWindowShown());
+
+    // The menu's last entry is Quit: Up from no entry chosen reaches it.
+    std::this_thread::sleep_for(600ms);  // not a double click
+    run("xdotool mousemove --window " + icon + " 4 4 click 3");
+    std::this_thread::sleep_for(300ms);
+    run("xdotool key Up Return");
+    const unsigned long question = program.waitForMessageBox();
+    ASSERT_NE(question, 0u) << program.log();
+    run("xdotool windowfocus --sync " + std::to_string(question) + " key n");
+    EXPECT_EQ(program.wait(), 0) << program.log();
+    EXPECT_EQ(sinkVolumes("speakers"), Volumes(2, 100 * 655));
+    EXPECT_EQ(readFile(dir.path() / "Hushwell_setup.txt"), kQuiet);
+}
+
+// Opens the tray's menu and presses `keys` in it.
+void inTrayMenu(const std::string& icon, const std::string& keys) {
+    std::this_thread::sleep_for(600ms);  // not a double click of an earlier one
+    run("xdotool mousemove --window " + icon + " 4 4 click 3");
+    std::this_thread::sleep_for(300ms);
+    run("xdotool key " + keys);
+}
+
+bool waitForFileHolding(const std::filesystem::path& file, const std::string& text) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (std::filesystem::exists(file) && readFile(file).find(text) != std::string::npos) {
+            return true;
+        }
+        std::this_thread::sleep_for(50ms);
+    }
+    return false;
+}
+
+// The options offered in the tray's menu are carried out and kept in the options file: a player
+// chosen while the whole computer is held down takes the Down level from it, the output getting
+// its Up level back, and start with the desktop writes the autostart entry. Quit then gives the
+// player its Up level back; the settings file is not touched.
+TEST_F(TrayProgramTest, ChoicesInTheTrayMenuAreCarriedOutAndKept) {
+    const TrayPanel panel;
+    ASSERT_TRUE(panel.ready());
+    const std::filesystem::path players = dir.path() / "players";
+    std::filesystem::create_directories(players);
+    const PlayingStream radio(players, "radio");
+    const PlayingStream caller(players, "caller");
+    const Volumes callerLevel = caller.volumes();
+    writeFile(dir.path() / "Hushwell_setup.txt", kAlwaysDown);
+    const std::filesystem::path config = dir.path() / "config";
+    Program program(dir.path(),
+                    {"DBUS_SESSION_BUS_ADDRESS=unix:path=" + (dir.path() / "none").string(),
+                     "XDG_CONFIG_HOME=" + config.string()});
+    ASSERT_NE(program.waitForWindow(), 0u) << program.log();
+    EXPECT_EQ(waitForVolume(kDown), Volumes(2, kDown)) << "the whole computer first";
+    const std::string icon = waitForTrayIcon();
+    ASSERT_FALSE(icon.empty()) << program.log();
+
+    // Up from no entry chosen: Quit, Hide when minimized, Start with the desktop, Lower. The
+    // submenu lists the whole computer, then the programs playing, sorted: caller, radio.
+    inTrayMenu(icon, "Up Up Up Up Right");
+    std::this_thread::sleep_for(500ms);  // the programs playing come from the mixer's thread
+    run("xdotool key Down Down Return");
+    const std::filesystem::path options = dir.path() / "Hushwell_options.ini";
+    EXPECT_TRUE(waitForFileHolding(options, "Only=radio")) << program.log();
+    EXPECT_TRUE(waitForStream(radio, kDown)) << program.log();
+    EXPECT_EQ(waitForVolume(kUp), Volumes(2, kUp)) << "the output was left down";
+    EXPECT_EQ(caller.volumes(), callerLevel);
+
+    inTrayMenu(icon, "Up Up Up Return");
+    const std::filesystem::path entry =
+        config / "autostart" / "io.github.hushwell.Hushwell.desktop";
+    EXPECT_TRUE(waitForFileHolding(entry, "Exec=")) << program.log();
+    EXPECT_TRUE(waitForFileHolding(options, "StartWithDesktop=true")) << readFile(options);
+
+    inTrayMenu(icon, "Up Return");
+    EXPECT_EQ(program.wait(), 0) << program.log();
+    EXPECT_TRUE(waitForStream(radio, kUp)) << program.log();
+    EXPECT_EQ(sinkVolumes("speakers"), Volumes(2, kUp));
+    EXPECT_EQ(readFile(dir.path() / "Hushwell_setup.txt"), kAlwaysDown);
+}
+
+// A wrong value in the options file is told at start, in a message naming it; the run goes on
+// with the default, and the file keeps what the user wrote.
+TEST_F(TrayProgramTest, AWrongOptionIsToldAndKept) {
+    writeFile(dir.path() / "Hushwell_setup.txt", kQuiet);
+    const std::string wrong = "[Tray]\r\nHideWhenMinimized=sometimes\r\n";
+    writeFile(dir.path() / "Hushwell_options.ini", wrong);
+    Program program(dir.path());
+    const unsigned long message = program.waitForMessageBox();
+    ASSERT_NE(message, 0u) << program.log();
+    run("xdotool windowfocus --sync " + std::to_string(message) + " key Return");
+    ASSERT_NE(program.waitForWindow(), 0u) << program.log();
+    program.close();
+    EXPECT_EQ(program.wait(), 0) << program.log();
+    EXPECT_EQ(readFile(dir.path() / "Hushwell_options.ini"), wrong);
+}
+
+}  // namespace
+}  // namespace hushwell::testing
