@@ -41,7 +41,7 @@ void UserOptions::load() {
     m_volume.lowerOnly(m_options.lowerOnly);
 }
 
-void UserOptions::carryOut(TrayIcon* tray) {
+void UserOptions::carryOut() {
     if (m_options.startWithDesktop) {
         if (const std::optional<std::string> error = m_autostart.repair()) {
             m_problems.push_back(*error);
@@ -55,13 +55,10 @@ void UserOptions::carryOut(TrayIcon* tray) {
         m_problems.clear();
         m_ui.showMessage(text);
     }
-    m_tray = tray;
-    if (m_tray != nullptr) {
-        connectTray();
-    }
 }
 
-void UserOptions::connectTray() {
+void UserOptions::offerIn(TrayIcon& tray) {
+    m_tray = &tray;
     m_tray->setStartWithDesktop(m_options.startWithDesktop);
     m_tray->setHideWhenMinimized(m_options.hideWhenMinimized);
     showPrograms({});

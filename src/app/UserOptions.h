@@ -25,14 +25,15 @@ public:
 
     // Before start-up: reads the file and gives the volume the program to lower.
     void load();
-    // After start-up: tells what was wrong with the file, writes the autostart entry again when
-    // it is missing or starts another copy, and shows the options in `tray` (none: no tray).
-    void carryOut(TrayIcon* tray);
+    // After start-up: tells what was wrong with the file, and writes the autostart entry again
+    // when it is missing or starts another copy.
+    void carryOut();
+    // Shows the options in the tray's menu, and carries out each change made there.
+    void offerIn(TrayIcon& tray);
 
     [[nodiscard]] const Options& options() const { return m_options; }
 
 private:
-    void connectTray();
     void save(Option which);
     void setStartWithDesktop(bool on);
     void chooseProgram(const std::string& program);

@@ -100,8 +100,6 @@ int main(int argc, char* argv[]) {
     hushwell::Core core(volume, clock, window, store, hushwell::systemTimeSeparator());
     window.attach(core);
     instance->onAsked([&window] { window.bringToFront(); });
-    const std::unique_ptr<hushwell::TrayIcon> tray =
-        hushwell::TrayIcon::createIfAvailable(window, core);
 
     // A signal asks no question: unsaved edits are not written behind the user's back. It may come
     // while start-up shows a message, before the main loop runs: exit() leaves every running loop,
@@ -120,8 +118,16 @@ int main(int argc, char* argv[]) {
     }
     int status = 0;
     if (!core.shutDown.ending()) {
-        window.show();                 // the main window opens whatever start-up found
-        options.carryOut(tray.get());  // may tell of a problem, over the window
+        window.show();       // the main window opens whatever start-up found
+        options.carryOut();  // may tell of a problem, over the window
+    }
+    std::unique_ptr<hushwell::TrayIcon> tray;
+    if (!core.shutDown.ending()) {
+        hushwell::TrayIcon::createWhenAvailable(
+            window, core, &app, [&tray, &options](std::unique_ptr<hushwell::TrayIcon> made) {
+                tray = std::move(made);
+                options.offerIn(*tray);
+            });
     }
     if (!core.shutDown.ending()) {
         status = QApplication::exec();

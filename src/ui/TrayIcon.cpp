@@ -18,6 +18,31 @@ std::unique_ptr<TrayIcon> TrayIcon::createIfAvailable(MainWindow& window, const 
     return std::make_unique<TrayIcon>(window, core);
 }
 
+void TrayIcon::createWhenAvailable(MainWindow& window, const Core& core, QObject* context,
+                                   std::function<void(std::unique_ptr<TrayIcon>)> made,
+                                   std::chrono::seconds patience) {
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        made(std::make_unique<TrayIcon>(window, core));
+        return;
+    }
+    constexpr std::chrono::seconds kLookEvery{2};
+    auto* look = new QTimer(context);
+    look->setInterval(kLookEvery);
+    const auto giveUpAt = std::chrono::steady_clock::now() + patience;
+    connect(look, &QTimer::timeout, context,
+            [look, &window, &core, made = std::move(made), giveUpAt] {
+                if (QSystemTrayIcon::isSystemTrayAvailable()) {
+                    look->deleteLater();
+                    look->stop();
+                    made(std::make_unique<TrayIcon>(window, core));
+                } else if (std::chrono::steady_clock::now() >= giveUpAt) {
+                    look->stop();
+                    look->deleteLater();
+                }
+            });
+    look->start();
+}
+
 TrayIcon::TrayIcon(MainWindow& window, const Core& core)
     : m_window(window), m_core(core), m_menu(std::make_unique<QMenu>()) {
     buildMenu();

@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <chrono>
+#include <functional>
 #include <memory>
 
 #include "engine/Core.h"
@@ -28,6 +30,12 @@ public:
     // None where the desktop has no tray: the window is then all there is, as without one.
     [[nodiscard]] static std::unique_ptr<TrayIcon> createIfAvailable(MainWindow& window,
                                                                      const Core& core);
+    // Gives `made` the tray icon as soon as the desktop has a tray: at once, or when one comes
+    // within `patience` (a program started with the desktop may start before the panel that
+    // holds the tray). `made` is not called once `context` is gone.
+    static void createWhenAvailable(MainWindow& window, const Core& core, QObject* context,
+                                    std::function<void(std::unique_ptr<TrayIcon>)> made,
+                                    std::chrono::seconds patience = std::chrono::minutes(2));
     TrayIcon(MainWindow& window, const Core& core);
     ~TrayIcon() override;
 

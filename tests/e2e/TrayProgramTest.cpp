@@ -147,6 +147,25 @@ TEST_F(TrayProgramTest, ChoicesInTheTrayMenuAreCarriedOutAndKept) {
     EXPECT_EQ(readFile(dir.path() / "Hushwell_setup.txt"), kAlwaysDown);
 }
 
+// A session started with the desktop may start the program before the panel that holds the
+// tray: the icon comes when the tray does.
+TEST_F(TrayProgramTest, ATrayThatComesLaterGetsTheIcon) {
+    writeFile(dir.path() / "Hushwell_setup.txt", kQuiet);
+    Program program(dir.path(),
+                    {"DBUS_SESSION_BUS_ADDRESS=unix:path=" + (dir.path() / "none").string()});
+    ASSERT_NE(program.waitForWindow(), 0u) << program.log();
+    std::this_thread::sleep_for(1s);
+    const TrayPanel panel;
+    ASSERT_TRUE(panel.ready());
+    std::string icon;
+    for (int attempt = 0; attempt < 3 && icon.empty(); ++attempt) {
+        icon = waitForTrayIcon();  // 5 s each
+    }
+    EXPECT_FALSE(icon.empty()) << program.log();
+    program.close();
+    EXPECT_EQ(program.wait(), 0) << program.log();
+}
+
 // A wrong value in the options file is told at start, in a message naming it; the run goes on
 // with the default, and the file keeps what the user wrote.
 TEST_F(TrayProgramTest, AWrongOptionIsToldAndKept) {
