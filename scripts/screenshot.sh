@@ -54,6 +54,19 @@ if [ "$shot" != window ]; then
     fi
 fi
 
+players=()
+at_exit eval 'for p in "${players[@]}"; do stop_pid "$p"; done'
+if [ "$shot" = tray-menu ]; then
+    # Two players, as copies of pacat playing silence under their names; the second one chosen.
+    for player in firefox vlc; do
+        cp "$(command -v pacat)" "$work/$player"
+        "$work/$player" --playback /dev/zero >/dev/null 2>&1 &
+        players+=($!)
+    done
+    printf '[Lower]\r\nOnly=vlc\r\n' >"$work/Hushwell_options.ini"
+    wait_until 5 bash -c '[ "$(pactl list short sink-inputs | wc -l)" -ge 2 ]'
+fi
+
 # A copy beside which the settings file can live, so the checkout's build folder stays clean.
 cp "$exe" "$work/hushwell"
 [ -n "${HUSHWELL_SETTINGS:-}" ] && cp "$HUSHWELL_SETTINGS" "$work/Hushwell_setup.txt"
