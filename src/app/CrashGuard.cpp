@@ -54,21 +54,27 @@ std::int64_t thisProcess() {
 
 }  // namespace
 
-bool putBackOn(MasterVolume& volume, const CrashGuard::Message& last, std::int32_t value) {
+PutBack putBackOn(MasterVolume& volume, const CrashGuard::Message& last, std::int32_t value) {
     const std::string name = last.loweredName();
     if (name.empty()) {
-        return volume.set(value).has_value();
+        return volume.set(value) ? PutBack::Done : PutBack::NotTaken;
     }
+    std::optional<int> streams;
     if (last.loweredWhole()) {
-        return volume.setProgram(name, value).has_value();
-    }
-    bool taken = true;
-    for (const std::string& program : volume.playingPrograms()) {
-        if (program.compare(0, name.size(), name) == 0) {
-            taken = volume.setProgram(program, value).has_value() && taken;
+        streams = volume.setProgram(name, value);
+    } else {
+        streams = 0;
+        for (const std::string& program : volume.playingPrograms()) {
+            if (program.compare(0, name.size(), name) == 0) {
+                const std::optional<int> set = volume.setProgram(program, value);
+                streams = set && streams ? std::optional(*streams + *set) : std::nullopt;
+            }
         }
     }
-    return taken;
+    if (!streams) {
+        return PutBack::NotTaken;
+    }
+    return *streams > 0 ? PutBack::Done : PutBack::NothingPlaying;
 }
 
 namespace {
@@ -92,8 +98,13 @@ int putBack(const Message& last) {
                                   [](const std::string& line) { logMixerCall("guard: " + line); });
             const std::optional<std::int32_t> scale =
                 volume.open() ? volume.locate() : std::nullopt;
-            if (scale && putBackOn(volume, last, rescaled(last.upValue, last.scale, *scale))) {
-                HeldRecord().removeIfOwnedBy(last.program);
+            const PutBack done =
+                scale ? putBackOn(volume, last, rescaled(last.upValue, last.scale, *scale))
+                      : PutBack::NotTaken;
+            if (done != PutBack::NotTaken) {
+                if (done == PutBack::Done) {
+                    HeldRecord().removeIfOwnedBy(last.program);
+                }
                 return 0;
             }
         }

@@ -81,10 +81,15 @@ private:
     unsigned m_generation = 0;  // counts the guards started: a report names the one it is about
 };
 
+// What a put-back came to. NothingPlaying: the program has no stream now; the sound server may
+// still hold its Down level for the program's next stream (servers remember a program's volume),
+// so the held record stays, for the next start to try again.
+enum class PutBack { NotTaken, Done, NothingPlaying };
+
 // The guard's put-back on `volume`: `value` for what `last` says was held, the output or the
 // streams of the program it names (of every playing program whose name begins so, when only the
-// name's start fitted). true when taken.
-[[nodiscard]] bool putBackOn(MasterVolume& volume, const CrashGuard::Message& last,
-                             std::int32_t value);
+// name's start fitted).
+[[nodiscard]] PutBack putBackOn(MasterVolume& volume, const CrashGuard::Message& last,
+                                std::int32_t value);
 
 }  // namespace hushwell

@@ -8,6 +8,9 @@
 
 namespace hushwell {
 
+// A value no volume holds: what stands on a program's streams, before one of them took a value.
+constexpr std::int32_t kNotKnown = -1;
+
 // Everything the thread works on: it lives as long as the thread or the owner, whichever is last.
 struct VolumeOwner::State {
     State(std::unique_ptr<MasterVolume> volume, Post postTask)
@@ -28,7 +31,7 @@ struct VolumeOwner::State {
             if ((event.kind == VolumeEvent::Kind::ServerBack && wanted) ||
                 (event.kind == VolumeEvent::Kind::OutputChanged && held()) ||
                 (event.kind == VolumeEvent::Kind::StreamStarted && !record.program.empty() &&
-                 wanted && *wanted != record.upValue)) {
+                 wanted && (*wanted != record.upValue || held()))) {
                 send = true;
             }
         }
@@ -75,7 +78,9 @@ struct VolumeOwner::State {
             lock.unlock();
             bool restored = false;
             if (!earlier.empty()) {
-                restored = provider->setProgram(earlier, up).has_value();
+                // An earlier run's program, on a system with no volume per program: nothing
+                // here can reach it.
+                restored = !programVolume || provider->setProgram(earlier, up).has_value();
             } else if (output && !output->empty()) {
                 restored = provider->setOn(*output, up);
             } else {
@@ -135,9 +140,10 @@ struct VolumeOwner::State {
         if (output) {
             landed = value;
             landedOn = output;
-        } else if (streams) {
-            // No stream of the program: nothing stands away from Up.
-            landed = *streams > 0 ? std::optional(value) : std::nullopt;
+        } else if (streams && *streams > 0) {
+            // With no stream of the program, what stands is what stood: a sound server keeps a
+            // program's volume for its next stream, so an Up value that found none is still owed.
+            landed = value;
         }
         if (taken) {
             awayMayLand = false;  // what landed now is what the target holds
@@ -289,6 +295,10 @@ std::optional<std::int32_t> VolumeOwner::locate() {
                        state.wanted = state.record.upValue;
                        state.send = true;
                        state.awayMayLand = true;  // the earlier run's level may be on the output
+                       if (!program.empty()) {
+                           // What its streams hold is not known: Up is owed until one took it.
+                           state.landed = kNotKnown;
+                       }
                    }
                    state.updateHeld();
                }

@@ -46,16 +46,27 @@ TEST(GuardMessage, TheUpValueGoesToWhatWasHeld) {
         std::string program;
         bool takes;
         std::vector<std::string> calls;
-        bool taken;
+        PutBack result;
     } cases[] = {
-        {"the output", "", true, {"set 65500"}, true},
-        {"a program", "radio", true, {"setProgram radio 65500"}, true},
-        {"a program, refused", "radio", false, {"setProgram radio 65500"}, false},
+        {"the output", "", true, {"set 65500"}, PutBack::Done},
+        {"a program", "radio", true, {"setProgram radio 65500"}, PutBack::Done},
+        {"a program, refused", "radio", false, {"setProgram radio 65500"}, PutBack::NotTaken},
+        // Its next stream may still start at the Down level: the record stays.
+        {"a program not playing",
+         "player",
+         true,
+         {"setProgram player 65500"},
+         PutBack::NothingPlaying},
         {"the start of a long name",
          longer,
          true,
          {"setProgram " + longer + " 65500", "setProgram " + sameStart + " 65500"},
-         true},
+         PutBack::Done},
+        {"the start of a long name, nothing plays",
+         std::string(field + 1, 'z'),
+         true,
+         {},
+         PutBack::NothingPlaying},
     };
     for (const auto& c : cases) {
         FakeProvider volume;
@@ -64,7 +75,7 @@ TEST(GuardMessage, TheUpValueGoesToWhatWasHeld) {
         volume.streams = {{"radio", 1}, {longer, 1}, {sameStart, 2}, {"caller", 1}};
         CrashGuard::Message last;
         last.setLowered(c.program);
-        EXPECT_EQ(putBackOn(volume, last, 65500), c.taken) << c.name;
+        EXPECT_EQ(putBackOn(volume, last, 65500), c.result) << c.name;
         EXPECT_EQ(volume.calls, c.calls) << c.name;
     }
 }

@@ -352,6 +352,10 @@ TEST(VolumeOwner, LowersOnlyTheChosenProgram) {
         {"a stream starts after the Up mark: nothing",
          {"only radio", "set 13100", "set 65500", "tell started"},
          {"setProgram radio 13100", "setProgram radio 65500"}},
+        // The server keeps the program's Down level for its next stream: Up is still owed.
+        {"the Up mark finds no stream: the next stream gets Up",
+         {"only radio", "set 13100", "streams 0", "set 65500", "streams 1", "tell started"},
+         {"setProgram radio 13100", "setProgram radio 65500", "setProgram radio 65500"}},
         {"a stream starts with the output chosen: nothing",
          {"set 13100", "tell started"},
          {"set 13100"}},
@@ -410,6 +414,7 @@ TEST(VolumeOwner, TheGuardIsToldWhichProgramIsHeld) {
     } cases[] = {
         {"down, then up", 2, {Owned::kDown, Owned::kUp}, {false, true, false}},
         {"down on no stream", 0, {Owned::kDown}, {false, true, false}},
+        {"up on no stream after down", 0, {Owned::kDown, Owned::kUp}, {false, true, false}},
         {"down", 1, {Owned::kDown}, {false, true}},
     };
     for (const auto& c : cases) {
@@ -475,6 +480,24 @@ TEST(VolumeOwner, TheUpValueOfARunThatHeldAProgramGoesBackToItsStreams) {
         volume.finish();
         EXPECT_EQ(provider.calls(), c.expected) << c.name;
     }
+}
+
+// An earlier run's program that plays nothing now: its next stream may start at the level the
+// server kept for it, so the guard keeps holding until one of its streams took the Up value.
+TEST(VolumeOwner, AnEarlierRunsProgramThatPlaysNothingIsOwedItsUpValue) {
+    Owned owner;
+    owner.volume->putBackFirst(65536, 65536, "radio");
+    owner.provider->streams("radio", 0);
+    owner.volume->lowerOnly("radio");
+    ASSERT_EQ(owner.volume->locate(), 65536);
+    owner.provider->waitForCalls(1);
+    owner.posted.waitFor(1);
+    owner.provider->streams("radio", 1);
+    owner.provider->tell(VolumeEvent::Kind::StreamStarted);
+    owner.provider->waitForCalls(2);
+    owner.finish();
+    EXPECT_EQ(owner.provider->calls(), (Calls{"setProgram radio 65536", "setProgram radio 65536"}));
+    EXPECT_EQ(owner.held, (std::vector<bool>{false, true, false}));
 }
 
 TEST(VolumeOwner, TellsWhetherThereIsAVolumePerProgramAndWhichPlay) {
