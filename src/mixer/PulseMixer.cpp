@@ -131,9 +131,12 @@ public:
     }
 
     // Sets every stream given at once: all the requests go out before the first answer is
-    // awaited, so that the time is one round trip, not one a stream. Returns how many took it.
-    int setVolumes(const std::vector<Stream>& streams, pa_volume_t volume,
-                   Clock::time_point deadline) {
+    // awaited, so that the time is one round trip, not one a stream. Returns how many took it;
+    // nothing when one was refused or not answered in time (the request may still land: a
+    // stream of a lowered program may then stand at that value). A stream that ended between
+    // the list and the set counts as refused too: the next try no longer finds it.
+    std::optional<int> setVolumes(const std::vector<Stream>& streams, pa_volume_t volume,
+                                  Clock::time_point deadline) {
         std::vector<int> successes(streams.size(), 0);  // sized once: the callbacks' addresses
         std::vector<pa_operation*> operations;
         operations.reserve(streams.size());
@@ -143,14 +146,12 @@ public:
             operations.push_back(pa_context_set_sink_input_volume(
                 m_context.get(), streams[i].index, &levels, &Session::onSuccess, &successes[i]));
         }
-        int set = 0;
+        bool allTaken = true;
         for (std::size_t i = 0; i < operations.size(); ++i) {
             // Each is waited for or cancelled: no callback runs once `successes` is gone.
-            if (wait(operations[i], deadline) && successes[i] != 0) {
-                ++set;
-            }
+            allTaken = wait(operations[i], deadline) && successes[i] != 0 && allTaken;
         }
-        return set;
+        return allTaken ? std::optional(static_cast<int>(streams.size())) : std::nullopt;
     }
 
 private:
@@ -333,7 +334,8 @@ public:
         std::vector<Stream> chosen;
         std::copy_if(streams->begin(), streams->end(), std::back_inserter(chosen),
                      [&program](const Stream& stream) { return stream.program == program; });
-        const int set = m_session->setVolumes(chosen, static_cast<pa_volume_t>(value), deadline);
+        const std::optional<int> set =
+            m_session->setVolumes(chosen, static_cast<pa_volume_t>(value), deadline);
         if (!m_session->ready()) {
             m_session.reset();  // broken meanwhile: what was counted may not have landed
             return std::nullopt;
