@@ -120,7 +120,7 @@ void TrayIcon::setPrograms(const QStringList& playing, const QString& chosen, bo
         }
     }
     m_chosen = chosen;
-    m_wholeComputer->setChecked(chosen.isEmpty());
+    m_wholeComputer->setChecked(chosen.isEmpty() || !available);
     if (!available) {
         QAction* greyed = m_lowerMenu->addAction("Only one program");
         greyed->setEnabled(false);

@@ -180,7 +180,9 @@ TEST_F(TrayTest, TheMenuReportsTheChoices) {
     EXPECT_EQ(lower.at(0).at(0).toString(), "firefox");
     EXPECT_EQ(lower.at(1).at(0).toString(), "");
 
-    tray->setPrograms({}, "", false, "ALSA has no volume per program");
+    // A program kept in the options where there is no volume per program: the whole computer
+    // is what goes down, and what the menu shows checked.
+    tray->setPrograms({}, "vlc", false, "ALSA has no volume per program");
     ASSERT_EQ(lowerMenu->actions().size(), 2);
     const QAction* greyed = lowerMenu->actions().at(1);
     EXPECT_FALSE(greyed->isEnabled());
