@@ -262,9 +262,13 @@ struct EndpointVolume::Apartment : std::enable_shared_from_this<EndpointVolume::
             return true;
         }
         Ref<IMMDevice> device;
-        return enumerator && !output.empty() &&
-               SUCCEEDED(enumerator->GetDevice(output.c_str(), device.out())) &&
-               sessions->bind(*device.get());
+        const bool bound = enumerator && !output.empty() &&
+                           SUCCEEDED(enumerator->GetDevice(output.c_str(), device.out())) &&
+                           sessions->bind(*device.get());
+        if (bound) {
+            programVolume = true;  // sessions refused at open (a busy service at log-in) came late
+        }
+        return bound;
     }
 
     std::vector<std::string> playingHere() {
@@ -465,7 +469,7 @@ struct EndpointVolume::Apartment : std::enable_shared_from_this<EndpointVolume::
     bool ended = false;
     std::string lastError;
 
-    std::atomic<bool> programVolume{false};  // set once, by a successful open
+    std::atomic<bool> programVolume{false};  // once the sessions were bound
 
     std::mutex handlerMutex;  // held while a report runs: after watch() returns none is under way
     EventHandler handler;

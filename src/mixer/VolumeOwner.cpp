@@ -273,7 +273,10 @@ void VolumeOwner::askPlayingPrograms(std::function<void(std::vector<std::string>
         const std::lock_guard lock(m_state->mutex);
         m_state->calls.emplace_back([state = m_state.get(), reply = std::move(reply)] {
             std::vector<std::string> programs = state->provider->playingPrograms();
+            // A provider may gain its volume per program after the open (Windows' sessions).
+            const bool programVolume = state->provider->hasProgramVolume();
             const std::lock_guard answering(state->mutex);
+            state->programVolume = programVolume;
             if (!state->stop) {
                 state->post([reply, programs = std::move(programs)] { reply(programs); });
             }

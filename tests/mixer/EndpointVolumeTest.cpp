@@ -631,6 +631,19 @@ TEST(EndpointVolumePrograms, WithoutTheOutputsSessionsThereIsNoVolumePerProgram)
     }
 }
 
+// Sessions refused when the provider opened (the audio service busy at log-in) and had later:
+// from then on there is a volume per program.
+TEST(EndpointVolumePrograms, SessionsHadAfterTheOpenGiveAVolumePerProgram) {
+    Programs programs;
+    programs.speakers.sessions.enumerateResult = E_FAIL;
+    EndpointVolume volume(programs.factory(), Programs::names());
+    ASSERT_TRUE(volume.open());
+    EXPECT_FALSE(volume.hasProgramVolume());
+    programs.speakers.sessions.enumerateResult = S_OK;
+    EXPECT_FALSE(volume.playingPrograms().empty());
+    EXPECT_TRUE(volume.hasProgramVolume());
+}
+
 // Sessions that could not be had when the output was bound are tried again when asked for.
 TEST(EndpointVolumePrograms, TheSessionsOfAnOutputThatRefusedThemAreTriedAgain) {
     Events events;

@@ -519,6 +519,17 @@ TEST(VolumeOwner, TellsWhetherThereIsAVolumePerProgramAndWhichPlay) {
     EXPECT_FALSE(plain.hasProgramVolume()) << "not known before open()";
     ASSERT_TRUE(plain.open());
     EXPECT_FALSE(plain.hasProgramVolume());
+
+    // One that gains it later (sessions refused at the open) says so at the next question.
+    auto late = std::make_unique<FakeProvider>();
+    FakeProvider& gains = *late;
+    VolumeOwner later(std::move(late), posted.post());
+    ASSERT_TRUE(later.open());
+    EXPECT_FALSE(later.hasProgramVolume());
+    gains.programVolume = true;
+    later.askPlayingPrograms([](const std::vector<std::string>&) {});
+    posted.waitFor(1);
+    EXPECT_TRUE(later.hasProgramVolume());
 }
 
 // A program chosen where the system has no volume per program: the whole output is lowered, as
