@@ -19,30 +19,10 @@ using com::Ref;
 
 // Told by Windows, on a thread of its own, when a session is created on the output. It only hands
 // the news on: it must not block or call back into the session manager.
-class SessionCreatedClient final : public IAudioSessionNotification {
+class SessionCreatedClient final
+    : public com::Implements<SessionCreatedClient, IAudioSessionNotification> {
 public:
     explicit SessionCreatedClient(std::function<void()> post) : m_post(std::move(post)) {}
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr) {
-            return E_POINTER;
-        }
-        if (iid == __uuidof(IUnknown) || iid == __uuidof(IAudioSessionNotification)) {
-            *object = static_cast<IAudioSessionNotification*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_references; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --m_references;
-        if (left == 0) {
-            delete this;
-        }
-        return left;
-    }
 
     HRESULT STDMETHODCALLTYPE OnSessionCreated(IAudioSessionControl* /*session*/) override {
         m_post();
@@ -50,9 +30,9 @@ public:
     }
 
 private:
+    friend com::Implements<SessionCreatedClient, IAudioSessionNotification>;  // deletes it
     ~SessionCreatedClient() = default;
 
-    std::atomic<ULONG> m_references{1};
     const std::function<void()> m_post;
 };
 

@@ -1,17 +1,49 @@
 #pragma once
 
-// What the Windows providers' COM code shares: a counted reference, the text of a failed call, and
+// What the Windows providers' COM code shares: a counted reference, the IUnknown of a small COM
+// object of their own, the text of a failed call, and
 // UTF-16 to UTF-8 and back. Windows-only; included by the Windows provider files alone.
 
 // clang-format off
 #include <windows.h>
 // clang-format on
 
+#include <atomic>
 #include <cstdio>
 #include <string>
 #include <utility>
 
 namespace hushwell::com {
+
+// IUnknown for a small COM object of the program's own (`Derived`) that implements `Interface`
+// alone: it is made with one reference, and deleted at its last Release.
+template <typename Derived, typename Interface>
+class Implements : public Interface {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+        if (object == nullptr) {
+            return E_POINTER;
+        }
+        if (iid == __uuidof(IUnknown) || iid == __uuidof(Interface)) {
+            *object = static_cast<Interface*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_references; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = --m_references;
+        if (left == 0) {
+            delete static_cast<Derived*>(this);
+        }
+        return left;
+    }
+
+private:
+    std::atomic<ULONG> m_references{1};
+};
 
 // One counted reference to a COM object, released when it goes.
 template <typename Interface>

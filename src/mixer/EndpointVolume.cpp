@@ -50,32 +50,12 @@ constexpr std::chrono::seconds kEndDeadline{3};
 // Told by Windows, on a thread of its own, when a default device changes. It only hands the news
 // of the default console output on: it must not block, call back into the enumerator, or release
 // the provider's last reference.
-class DefaultOutputClient final : public IMMNotificationClient {
+class DefaultOutputClient final
+    : public com::Implements<DefaultOutputClient, IMMNotificationClient> {
 public:
     // `post` takes the new default output's id, nullptr when there is none.
     explicit DefaultOutputClient(std::function<void(const wchar_t*)> post)
         : m_post(std::move(post)) {}
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        if (object == nullptr) {
-            return E_POINTER;
-        }
-        if (iid == __uuidof(IUnknown) || iid == __uuidof(IMMNotificationClient)) {
-            *object = static_cast<IMMNotificationClient*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_references; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --m_references;
-        if (left == 0) {
-            delete this;
-        }
-        return left;
-    }
 
     HRESULT STDMETHODCALLTYPE OnDefaultDeviceChanged(EDataFlow flow, ERole role,
                                                      LPCWSTR id) override {
@@ -95,9 +75,9 @@ public:
     }
 
 private:
+    friend com::Implements<DefaultOutputClient, IMMNotificationClient>;  // deletes it
     ~DefaultOutputClient() = default;
 
-    std::atomic<ULONG> m_references{1};
     const std::function<void(const wchar_t*)> m_post;
 };
 
