@@ -34,23 +34,6 @@ void printFigure(const char* what, const std::optional<std::chrono::milliseconds
     }
 }
 
-// Whole seconds from now on the wall clock, as a mark "mm:ss"; waits out an hour's end first
-// when the mark would fall past it.
-std::string markIn(std::chrono::seconds ahead) {
-    std::tm local{};
-    std::time_t now = std::time(nullptr);
-    localtime_r(&now, &local);
-    if (local.tm_min == 59 && local.tm_sec + ahead.count() > 50) {
-        std::this_thread::sleep_for(std::chrono::seconds(61 - local.tm_sec));
-        now = std::time(nullptr);
-    }
-    const std::time_t when = now + ahead.count();
-    localtime_r(&when, &local);
-    char text[8];
-    std::snprintf(text, sizeof text, "%02d:%02d", local.tm_min, local.tm_sec);
-    return text;
-}
-
 class GuardTest : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -29,18 +29,7 @@ constexpr long kOutput = 30000;  // the output's own volume, which no run may to
 // Levels 20 and 100; pair 1 holds the volume down from the hour's start until `ahead` from now
 // (waiting out the hour's end first when that mark would fall past it).
 std::string downUntilIn(std::chrono::seconds ahead) {
-    std::tm local{};
-    std::time_t now = std::time(nullptr);
-    localtime_r(&now, &local);
-    if (local.tm_min == 59 && local.tm_sec + ahead.count() > 50) {
-        std::this_thread::sleep_for(std::chrono::seconds(61 - local.tm_sec));
-        now = std::time(nullptr);
-    }
-    const std::time_t when = now + ahead.count();
-    localtime_r(&when, &local);
-    char mark[8];
-    std::snprintf(mark, sizeof mark, "%02d:%02d", local.tm_min, local.tm_sec);
-    return "20,100\r\n,,,,,,,\r\n" + std::string(mark) +
+    return "20,100\r\n,,,,,,,\r\n" + markIn(ahead) +
            ",,,,,,,\r\n 1 , 0 , 0 , 0 , 0 , 0 , 0 , 0 \r\n";
 }
 

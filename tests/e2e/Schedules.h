@@ -1,6 +1,10 @@
 #pragma once
 
+#include <chrono>
+#include <cstdio>
+#include <ctime>
 #include <string>
+#include <thread>
 #include <vector>
 
 // What the end-to-end tests give the program to read, and the volumes they expect on the sink.
@@ -21,5 +25,22 @@ inline const std::string kAlwaysDown =
 // Levels 20 and 100, all pairs off.
 inline const std::string kQuiet =
     "20,100\r\n,,,,,,,\r\n,,,,,,,\r\n 0 , 0 , 0 , 0 , 0 , 0 , 0 , 0 \r\n";
+
+// Whole seconds from now on the wall clock, as a mark "mm:ss"; waits out an hour's end first
+// when the mark would fall past it.
+inline std::string markIn(std::chrono::seconds ahead) {
+    std::tm local{};
+    std::time_t now = std::time(nullptr);
+    localtime_r(&now, &local);
+    if (local.tm_min == 59 && local.tm_sec + ahead.count() > 50) {
+        std::this_thread::sleep_for(std::chrono::seconds(61 - local.tm_sec));
+        now = std::time(nullptr);
+    }
+    const std::time_t when = now + ahead.count();
+    localtime_r(&when, &local);
+    char text[8];
+    std::snprintf(text, sizeof text, "%02d:%02d", local.tm_min, local.tm_sec);
+    return text;
+}
 
 }  // namespace hushwell::testing
