@@ -49,6 +49,13 @@ void Model::setLastSent(Level level) {
     m_listener(Change::Sent, 0);
 }
 
+void Model::setAwaited(Awaited awaited) {
+    if (m_awaited != awaited) {
+        m_awaited = awaited;
+        m_listener(Change::Awaited, 0);
+    }
+}
+
 void Model::volumeReported(const VolumeEvent& event) {
     if (event.kind == VolumeEvent::Kind::Taken) {
         m_landedVolume = event.value;

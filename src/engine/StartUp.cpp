@@ -57,9 +57,15 @@ StartUpOutcome readSettings(Model& model, SettingsStore& store, std::string& fai
 
 }  // namespace
 
-StartUpOutcome startUp(Model& model, SystemVolume& volume, SettingsStore& store,
-                       UserInterface& ui) {
-    if (!volume.open()) {
+StartUpOutcome startUp(Model& model, SystemVolume& volume, SettingsStore& store, UserInterface& ui,
+                       bool mayWait) {
+    const bool opened = volume.open();
+    if (!opened && mayWait) {
+        model.setAwaited(Awaited::SoundServer);
+        return StartUpOutcome::WaitingForMixer;
+    }
+    model.setAwaited(Awaited::Nothing);
+    if (!opened) {
         ui.showMessage("Couldn't open the mixer.");
         return StartUpOutcome::MixerNotOpened;
     }
@@ -85,6 +91,16 @@ StartUpOutcome startUp(Model& model, SystemVolume& volume, SettingsStore& store,
         ui.showMessage(failure);
     }
     return outcome;
+}
+
+const char* awaitedText(Awaited awaited) {
+    switch (awaited) {
+        case Awaited::SoundServer:
+            return "Waiting for the sound server...";
+        case Awaited::Nothing:
+            break;
+    }
+    return "";
 }
 
 }  // namespace hushwell

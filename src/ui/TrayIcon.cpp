@@ -167,6 +167,9 @@ void TrayIcon::update(const QString& now) {
 
 void TrayIcon::renderToolTip() {
     QString text = m_next.isEmpty() ? QString(kProgramName) : m_next;
+    if (const QString awaited = awaitedText(m_core.model.awaited()); !awaited.isEmpty()) {
+        text = m_next.isEmpty() ? awaited : awaited + "\n" + m_next;
+    }
     if (m_chosenNotPlaying) {
         text += "\n" + (m_chosen.isEmpty() ? QString("The chosen program") : m_chosen) +
                 " is not playing: nothing is lowered";
