@@ -35,6 +35,7 @@ struct SettingPair {
 enum class Awaited {
     Nothing,
     SoundServer,  // a start with the desktop, before the sound server answers
+    Output,       // the system has no output yet (Windows at log-in)
 };
 
 // Mixer units per percent for a volume whose scale runs to `scale`: scale / 100, rounded half to
@@ -85,7 +86,8 @@ public:
     // pair holding it, when every pair loses its mark.
     void scheduleApplied(Level level, std::optional<int> holding);
     // What the volume's owner reports: a value taken has landed; a refused value that the
-    // schedule counted on is no longer in force, so that the next tick applies it again.
+    // schedule counted on is no longer in force, so that the next tick applies it again; whether
+    // there is an output.
     void volumeReported(const VolumeEvent& event);
 
 private:

@@ -64,7 +64,9 @@ StartUpOutcome startUp(Model& model, SystemVolume& volume, SettingsStore& store,
         model.setAwaited(Awaited::SoundServer);
         return StartUpOutcome::WaitingForMixer;
     }
-    model.setAwaited(Awaited::Nothing);
+    if (model.awaited() == Awaited::SoundServer) {
+        model.setAwaited(Awaited::Nothing);
+    }
     if (!opened) {
         ui.showMessage("Couldn't open the mixer.");
         return StartUpOutcome::MixerNotOpened;
@@ -97,6 +99,8 @@ const char* awaitedText(Awaited awaited) {
     switch (awaited) {
         case Awaited::SoundServer:
             return "Waiting for the sound server...";
+        case Awaited::Output:
+            return "Waiting for an audio output...";
         case Awaited::Nothing:
             break;
     }

@@ -97,7 +97,6 @@ bool FirstThatOpens::open() {
         std::unique_ptr<MasterVolume> volume = provider.make();
         if (volume->open()) {
             m_volume = std::move(volume);
-            m_volume->watch(m_handler);
             m_chosen = provider.name;
             m_chosenIndex = static_cast<int>(i);
             break;
@@ -115,6 +114,9 @@ bool FirstThatOpens::open() {
         }
     }
     tell("open: " + (m_volume ? m_chosen : "(none opened)"));
+    if (m_volume) {
+        m_volume->watch(m_handler);  // after the line above: what it tells at once comes next
+    }
     return m_volume != nullptr;
 }
 
@@ -154,7 +156,12 @@ std::optional<int> FirstThatOpens::setProgram(const std::string& program, std::i
 }
 
 void FirstThatOpens::watch(const EventHandler& handler) {
-    m_handler = handler;
+    m_handler = !handler ? handler : [this, handler](const VolumeEvent& event) {
+        if (event.kind == VolumeEvent::Kind::NoOutput) {
+            tell("no output: waiting for one");
+        }
+        handler(event);
+    };
     if (m_volume) {
         m_volume->watch(m_handler);
     }

@@ -13,6 +13,7 @@
 #include "mixer/FakeAudioEndpoints.h"
 #include "mixer/MixerChoice.h"
 #include "mixer/VolumeOwner.h"
+#include "support/FakeVolume.h"
 
 // clang-format off
 #include <ole2.h>
@@ -162,36 +163,85 @@ TEST(EndpointVolume, SetsTheLevelAsAShareOfFullVolumeWithHushwellsEventContext) 
     }
 }
 
+// At log-in the volume may not be had yet: the open waits for it but for a stub. Where it must
+// work at once (Wine, where winmm is the other choice) any failure fails the open.
 TEST(EndpointVolume, OpenFailsAndSaysWhyWhereTheVolumeCannotBeHadOrRefusesItsOwnLevel) {
     const struct {
         const char* what;
         void (*arrange)(Endpoints&);
         const char* error;
+        bool waits;
     } cases[] = {
         {"no enumerator", [](Endpoints& e) { e.makeResult = REGDB_E_CLASSNOTREG; },
-         "creating the device enumerator: HRESULT 0x80040154"},
+         "creating the device enumerator: HRESULT 0x80040154", true},
         {"no output", [](Endpoints& e) { e.enumerator.setDefault(nullptr); },
-         "GetDefaultAudioEndpoint: HRESULT 0x80070490"},
+         "GetDefaultAudioEndpoint: HRESULT 0x80070490", true},
         {"service stopped", [](Endpoints& e) { e.system.serviceRunning = false; },
-         "GetDefaultAudioEndpoint: HRESULT 0x88890010"},
+         "GetDefaultAudioEndpoint: HRESULT 0x88890010", true},
         {"no endpoint volume", [](Endpoints& e) { e.speakers.activateResult = E_NOINTERFACE; },
-         "Activate: HRESULT 0x80004002"},
+         "Activate: HRESULT 0x80004002", true},
         {"a stub (Wine 8)", [](Endpoints& e) { e.speakers.volume.setResult = E_NOTIMPL; },
-         "SetMasterVolumeLevelScalar: HRESULT 0x80004001"},
+         "SetMasterVolumeLevelScalar: HRESULT 0x80004001", false},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        Endpoints endpoints;
-        c.arrange(endpoints);
-        EndpointVolume volume(endpoints.factory());
-        EXPECT_FALSE(volume.open());
-        EXPECT_EQ(volume.lastError(), c.error);
-        // Released at once, not when the provider goes.
-        endpoints.expectAllReleased();
-        EXPECT_EQ(volume.locate(), std::nullopt);
-        EXPECT_EQ(volume.set(20), std::nullopt);
-        EXPECT_FALSE(volume.setOn(kSpeakers, 20));
+        for (const bool mustWork : {true, false}) {
+            SCOPED_TRACE(std::string(c.what) + (mustWork ? ", must work" : ", may wait"));
+            Endpoints endpoints;
+            c.arrange(endpoints);
+            EndpointVolume volume(endpoints.factory(), 1h);
+            volume.mustWorkAtOpen(mustWork);
+            const bool waits = c.waits && !mustWork;
+            EXPECT_EQ(volume.open(), waits);
+            EXPECT_EQ(volume.lastError(), c.error);
+            EXPECT_EQ(volume.locate(), waits ? std::optional(100) : std::nullopt);
+            EXPECT_EQ(volume.set(20), std::nullopt);
+            if (!waits) {
+                EXPECT_FALSE(volume.setOn(kSpeakers, 20));
+                endpoints.expectAllReleased();  // at once, not when the provider goes
+            }
+        }
     }
+}
+
+// Log-in before Windows has an output: the endpoint volume is taken all the same, not winmm,
+// which would lower only Hushwell's own session all day; the log and the core learn that it waits,
+// and the value asked for lands on the output once it comes.
+TEST(EndpointVolume, WithNoOutputAtTheOpenItIsTakenAndWaitsForOne) {
+    Endpoints endpoints;
+    endpoints.enumerator.setDefault(nullptr);
+    std::mutex logMutex;
+    std::vector<std::string> log;
+    auto table = std::make_unique<FirstThatOpens>(
+        std::vector<MixerProvider>{
+            {"endpoint volume",
+             [&endpoints] { return std::make_unique<EndpointVolume>(endpoints.factory()); }},
+            {"winmm", [] { return std::make_unique<FakeProvider>(); }}},
+        [&](const std::string& line) {
+            const std::lock_guard lock(logMutex);
+            log.push_back(line);
+        });
+    const FirstThatOpens& opened = *table;
+    VolumeOwner volume(std::move(table), [](const std::function<void()>& task) { task(); });
+    Events events;
+    volume.watch(events.handler());
+    ASSERT_TRUE(volume.open());
+    EXPECT_EQ(opened.chosen(), "endpoint volume");
+    ASSERT_EQ(volume.locate(), 100);
+    volume.set(20);
+    ASSERT_TRUE(events.waitFor(2));
+    EXPECT_EQ(events.seen(), (std::vector<Kind>{Kind::NoOutput, Kind::Refused}));
+
+    endpoints.enumerator.setDefault(&endpoints.speakers);
+    announce(endpoints.enumerator.registered(), eRender, eConsole, L"{0.0.0.00000000}.{speakers}");
+    EXPECT_TRUE(eventually([&] { return endpoints.speakers.volume.level.load() == 0.2f; }));
+    ASSERT_TRUE(events.waitFor(3));
+    EXPECT_EQ(events.seen()[2], Kind::OutputChanged);
+    volume.finish();
+    const std::lock_guard lock(logMutex);
+    ASSERT_GE(log.size(), 4u);
+    EXPECT_EQ(std::vector(log.begin(), log.begin() + 4),
+              (std::vector<std::string>{"open: endpoint volume", "no output: waiting for one",
+                                        "locate: found, scale 100", "apply 20: refused"}));
 }
 
 TEST(EndpointVolume, FollowsTheDefaultConsoleOutputToldFromAnotherThread) {
@@ -250,7 +300,7 @@ TEST(EndpointVolume, NoDefaultOutputMeansNothingToSetUntilOneComes) {
 
     announce(client, eRender, eConsole, kHeadphonesWide);
     ASSERT_TRUE(events.waitFor(2));
-    EXPECT_EQ(events.seen(), (std::vector<Kind>{Kind::OutputChanged, Kind::OutputChanged}));
+    EXPECT_EQ(events.seen(), (std::vector<Kind>{Kind::NoOutput, Kind::OutputChanged}));
     EXPECT_EQ(volume.set(20), kHeadphones);
     EXPECT_EQ(endpoints.made, 1);
     EXPECT_TRUE(volume.lastError().empty());
