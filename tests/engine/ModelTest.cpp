@@ -68,22 +68,6 @@ TEST_F(ModelTest, TheScheduleMarksThePairThatLoweredTheVolumeUntilItRaisesIt) {
     EXPECT_FALSE(model.settingsChanged()) << "the schedule edits nothing";
 }
 
-// An output that is not there yet is awaited until one is there: a change of output, the server
-// back, or a value that landed; a value refused meanwhile changes nothing of it.
-TEST_F(ModelTest, AnOutputIsAwaitedFromNoOutputUntilOneIsThere) {
-    using Kind = VolumeEvent::Kind;
-    for (const Kind there : {Kind::OutputChanged, Kind::ServerBack, Kind::Taken}) {
-        changes.clear();
-        model.volumeReported({Kind::NoOutput, 0});
-        model.volumeReported({Kind::Refused, 13100});
-        EXPECT_EQ(model.awaited(), Awaited::Output);
-        model.volumeReported({there, 13100});
-        EXPECT_EQ(model.awaited(), Awaited::Nothing);
-        EXPECT_EQ(changes, (std::vector<Recorded>{{Model::Change::Awaited, 0},
-                                                  {Model::Change::Awaited, 0}}));
-    }
-}
-
 TEST(PairHoldingDown, TheFirstPairNotOffWithTheTimeStrictlyBetweenItsMarks) {
     std::array<SettingPair, kPairCount> pairs{};
     for (SettingPair& pair : pairs) {
