@@ -81,6 +81,16 @@ protected:
         std::this_thread::sleep_for(500ms);
         ASSERT_EQ(radio->volumes(), Volumes(2, kDown)) << "nobody put the Up level back yet";
     }
+    // Waits until `text` is in the program's log, for a few seconds at most.
+    static bool waitForLog(const Program& program, const std::string& text) {
+        for (int attempt = 0; attempt < 250; ++attempt) {
+            if (program.log().find(text) != std::string::npos) {
+                return true;
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+        return false;
+    }
 
     TempDir dir;
     const std::filesystem::path players = dir.path() / "players";
@@ -135,6 +145,37 @@ TEST_F(LowerOnlyTest, AfterTheGuardDiedTooTheNextStartPutsTheProgramBack) {
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "state" / "hushwell" / "held"));
     next->signal(SIGTERM);
     EXPECT_EQ(next->wait(), 0) << next->log();
+}
+
+// The player stops during the break, so its Up level finds no stream; a desktop's server keeps the
+// Down level for the player's next stream. The next start lowers the whole computer instead: the
+// Up level stays owed to the player until one of its streams took it.
+TEST_F(LowerOnlyTest, AnUpLevelOwedToAProgramOutlivesAnotherChoice) {
+    if (audioServerKind() != AudioServer::PulseAudio) {
+        GTEST_SKIP() << "module-stream-restore is PulseAudio's";
+    }
+    // As on a desktop: the server brings back a program's stream at the volume it last had.
+    const struct StreamRestore {
+        std::string module = run("pactl load-module module-stream-restore | tr -d '\\n'");
+        ~StreamRestore() { run("pactl unload-module " + module); }
+    } restoring;
+    auto program = start(kAlwaysDown);
+    ASSERT_TRUE(waitForStream(*radio, kDown)) << program->log();
+    radio.reset();
+    program->signal(SIGTERM);
+    EXPECT_EQ(program->wait(), 0) << program->log();
+    for (pid_t guard = adoptedGuard(); guard > 0; guard = adoptedGuard()) {
+        waitpid(guard, nullptr, 0);  // it finds nothing of the player's playing
+    }
+    writeFile(dir.path() / "Hushwell_options.ini", "[Lower]\r\nOnly=\r\n");
+    auto next = start(kQuiet);
+    EXPECT_TRUE(waitForLog(*next, "apply 65500 to radio: 0 streams")) << next->log();
+    radio = std::make_unique<PlayingStream>(players, "radio");
+    EXPECT_TRUE(waitForStream(*radio, kUp))
+        << "the player came back at " << ::testing::PrintToString(radio->volumes()) << next->log();
+    next->signal(SIGTERM);
+    EXPECT_EQ(next->wait(), 0) << next->log();
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "state" / "hushwell" / "held"));
 }
 
 }  // namespace
