@@ -81,16 +81,6 @@ protected:
         std::this_thread::sleep_for(500ms);
         ASSERT_EQ(radio->volumes(), Volumes(2, kDown)) << "nobody put the Up level back yet";
     }
-    // Waits until `text` is in the program's log, for a few seconds at most.
-    static bool waitForLog(const Program& program, const std::string& text) {
-        for (int attempt = 0; attempt < 250; ++attempt) {
-            if (program.log().find(text) != std::string::npos) {
-                return true;
-            }
-            std::this_thread::sleep_for(20ms);
-        }
-        return false;
-    }
 
     TempDir dir;
     const std::filesystem::path players = dir.path() / "players";
@@ -169,13 +159,14 @@ TEST_F(LowerOnlyTest, AnUpLevelOwedToAProgramOutlivesAnotherChoice) {
     }
     writeFile(dir.path() / "Hushwell_options.ini", "[Lower]\r\nOnly=\r\n");
     auto next = start(kQuiet);
-    EXPECT_TRUE(waitForLog(*next, "apply 65500 to radio: 0 streams")) << next->log();
+    const std::filesystem::path held = dir.path() / "state" / "hushwell" / "held";
+    EXPECT_TRUE(waitForFileHolding(held, "\nowed 5 radio\n")) << "forgotten: " << next->log();
     radio = std::make_unique<PlayingStream>(players, "radio");
     EXPECT_TRUE(waitForStream(*radio, kUp))
         << "the player came back at " << ::testing::PrintToString(radio->volumes()) << next->log();
     next->signal(SIGTERM);
     EXPECT_EQ(next->wait(), 0) << next->log();
-    EXPECT_FALSE(std::filesystem::exists(dir.path() / "state" / "hushwell" / "held"));
+    EXPECT_FALSE(std::filesystem::exists(held));
 }
 
 }  // namespace
