@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <optional>
+#include <thread>
 
 #include "support/Fakes.h"
 
@@ -13,9 +15,11 @@ namespace {
 
 constexpr const char* kEntryName = "io.github.hushwell.Hushwell.desktop";
 
+// A program that leaves its arguments in PROGRAM.ran when it runs.
 std::filesystem::path makeProgram(const std::filesystem::path& file) {
     std::filesystem::create_directories(file.parent_path());
-    writeFile(file, "#!/bin/sh\n");
+    writeFile(file,
+              "#!/bin/sh\nprintf %s \"$*\" > \"$0.ran.part\" && mv \"$0.ran.part\" \"$0.ran\"\n");
     std::filesystem::permissions(file, std::filesystem::perms::owner_all);
     return file;
 }
@@ -30,6 +34,30 @@ std::optional<std::string> valueOf(const std::filesystem::path& entry, const std
     }
     const std::size_t begin = at + prefix.size();
     return text.substr(begin, text.find('\n', begin) - begin);
+}
+
+std::string execOf(const std::filesystem::path& program) {
+    return "\"" + program.string() + "\" --autostart";
+}
+
+// What GLib's launcher, as a GNOME session uses it, starts `program` with from the entry: its
+// arguments, or nothing when it starts nothing. In an environment of the test's own.
+std::optional<std::string> launchedWith(const std::filesystem::path& entry,
+                                        const std::filesystem::path& program) {
+    const std::filesystem::path home = entry.parent_path().parent_path();
+    const std::string command = "cd / && env HOME='" + home.string() + "' XDG_CONFIG_HOME='" +
+                                home.string() + "' XDG_DATA_HOME='" + home.string() +
+                                "' DBUS_SESSION_BUS_ADDRESS=disabled: gio launch '" +
+                                entry.string() + "' 2>/dev/null";
+    if (std::system(command.c_str()) != 0) {
+        return std::nullopt;
+    }
+    const std::filesystem::path ran = program.string() + ".ran";
+    // gio returns once the program is spawned: a generous limit turns "never ran" into a failure.
+    for (int wait = 0; wait < 400 && !std::filesystem::exists(ran); ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return std::filesystem::exists(ran) ? std::optional(readFile(ran)) : std::nullopt;
 }
 
 class AutostartEntry : public ::testing::Test {
@@ -51,7 +79,8 @@ TEST_F(AutostartEntry, IsWrittenReadBackAndRemovedAndNothingElse) {
     EXPECT_EQ(autostart.enable(), std::nullopt);
     EXPECT_TRUE(autostart.isEnabled());
     EXPECT_EQ(readFile(m_entry).rfind("[Desktop Entry]\nType=Application\n", 0), 0U);
-    EXPECT_EQ(valueOf(m_entry, "Exec"), "\"" + program.string() + "\"");
+    EXPECT_EQ(valueOf(m_entry, "Exec"), execOf(program));
+    EXPECT_EQ(launchedWith(m_entry, program), "--autostart");
     EXPECT_EQ(valueOf(m_entry, "Icon"), "io.github.hushwell.Hushwell");
     EXPECT_EQ(autostart.disable(), std::nullopt);
     EXPECT_FALSE(std::filesystem::exists(m_entry));
@@ -92,8 +121,7 @@ TEST_P(AutostartCommand, IsTheMenuEntrysOnlyForTheCopyOnPath) {
     }
     const Autostart autostart = autostartOf(program, path);
     ASSERT_EQ(autostart.enable(), std::nullopt);
-    EXPECT_EQ(valueOf(m_entry, "Exec"),
-              c.menuCommand ? "hushwell" : "\"" + program.string() + "\"");
+    EXPECT_EQ(valueOf(m_entry, "Exec"), c.menuCommand ? "hushwell --autostart" : execOf(program));
 }
 
 INSTANTIATE_TEST_SUITE_P(Copies, AutostartCommand,
@@ -126,6 +154,7 @@ TEST_P(AutostartQuoting, QuotesAndEscapesThePathAndReadsItBack) {
     if (std::system("command -v desktop-file-validate >/dev/null") == 0) {
         EXPECT_EQ(std::system(("desktop-file-validate '" + m_entry.string() + "'").c_str()), 0);
     }
+    EXPECT_EQ(launchedWith(m_entry, program), "--autostart");
     // The entry names this copy: a repair leaves it, with an argument the user added.
     std::string text = readFile(m_entry);
     text.insert(text.find('\n', text.find("\nExec=") + 1), " --minimized");
@@ -137,18 +166,20 @@ TEST_P(AutostartQuoting, QuotesAndEscapesThePathAndReadsItBack) {
 
 INSTANTIATE_TEST_SUITE_P(
     Paths, AutostartQuoting,
-    ::testing::Values(Quoting{"Plain", "bin", "\"@/bin/hushwell\""},
-                      Quoting{"Blanks", "My Programs", "\"@/My Programs/hushwell\""},
-                      Quoting{"Reserved", "a\"b`c$d", "\"@/a\\\\\"b\\\\`c\\\\$d/hushwell\""},
-                      Quoting{"Backslash", "back\\slash", "\"@/back\\\\\\\\slash/hushwell\""},
-                      Quoting{"Percent", "100%", "\"@/100%%/hushwell\""},
-                      Quoting{"LineBreak", "two\nlines", "\"@/two\\nlines/hushwell\""}),
+    ::testing::Values(
+        Quoting{"Plain", "bin", "\"@/bin/hushwell\" --autostart"},
+        Quoting{"Blanks", "My Programs", "\"@/My Programs/hushwell\" --autostart"},
+        Quoting{"Reserved", "a\"b`c$d", "\"@/a\\\\\"b\\\\`c\\\\$d/hushwell\" --autostart"},
+        Quoting{"Apostrophe", "it's", "\"@/it's/hushwell\" --autostart"},
+        Quoting{"Backslash", "back\\slash", "\"@/back\\\\\\\\slash/hushwell\" --autostart"},
+        Quoting{"Percent", "100%", "env \"@/100%%/hushwell\" --autostart"},
+        Quoting{"LineBreak", "two\nlines", "\"@/two\\nlines/hushwell\" --autostart"}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST_F(AutostartEntry, RepairWritesAMissingEntry) {
     const auto program = makeProgram(m_dir.path() / "bin" / "hushwell");
     EXPECT_EQ(autostartOf(program).repair(), std::nullopt);
-    EXPECT_EQ(valueOf(m_entry, "Exec"), "\"" + program.string() + "\"");
+    EXPECT_EQ(valueOf(m_entry, "Exec"), execOf(program));
 }
 
 TEST_F(AutostartEntry, RepairNamesTheCopyThatWasMoved) {
@@ -158,7 +189,7 @@ TEST_F(AutostartEntry, RepairNamesTheCopyThatWasMoved) {
     std::filesystem::create_directories(after.parent_path());
     std::filesystem::rename(before, after);
     EXPECT_EQ(autostartOf(after).repair(), std::nullopt);
-    EXPECT_EQ(valueOf(m_entry, "Exec"), "\"" + after.string() + "\"");
+    EXPECT_EQ(valueOf(m_entry, "Exec"), execOf(after));
 }
 
 TEST_F(AutostartEntry, RepairTakesTheEntryOfAnotherCopy) {
@@ -166,11 +197,12 @@ TEST_F(AutostartEntry, RepairTakesTheEntryOfAnotherCopy) {
     const auto build = makeProgram(m_dir.path() / "build" / "hushwell");
     const std::string path = installed.parent_path().string();
     ASSERT_EQ(autostartOf(installed, path).enable(), std::nullopt);
-    ASSERT_EQ(valueOf(m_entry, "Exec"), "hushwell");
+    ASSERT_EQ(valueOf(m_entry, "Exec"), "hushwell --autostart");
     EXPECT_EQ(autostartOf(installed, path).repair(), std::nullopt);
-    EXPECT_EQ(valueOf(m_entry, "Exec"), "hushwell") << "the installed copy keeps its entry";
+    EXPECT_EQ(valueOf(m_entry, "Exec"), "hushwell --autostart")
+        << "the installed copy keeps its entry";
     EXPECT_EQ(autostartOf(build, path).repair(), std::nullopt);
-    EXPECT_EQ(valueOf(m_entry, "Exec"), "\"" + build.string() + "\"");
+    EXPECT_EQ(valueOf(m_entry, "Exec"), execOf(build));
 }
 
 TEST_F(AutostartEntry, RepairLeavesAnEntryTheDesktopSwitchedOff) {
@@ -245,7 +277,7 @@ TEST(Autostart, FollowsXdgConfigHomeAndNamesThisProgram) {
         const ScopedVariable config("XDG_CONFIG_HOME", (dir.path() / "config").string());
         ASSERT_EQ(Autostart().enable(), std::nullopt);
         const auto entry = dir.path() / "config" / "autostart" / kEntryName;
-        EXPECT_EQ(valueOf(entry, "Exec"), "\"" + self.string() + "\"");
+        EXPECT_EQ(valueOf(entry, "Exec"), execOf(self));
         EXPECT_TRUE(Autostart().isEnabled());
         EXPECT_EQ(Autostart().disable(), std::nullopt);
         EXPECT_FALSE(std::filesystem::exists(entry));
