@@ -6,7 +6,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <optional>
+#include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include "support/Fakes.h"
 
@@ -205,15 +207,141 @@ TEST_F(AutostartEntry, RepairTakesTheEntryOfAnotherCopy) {
     EXPECT_EQ(valueOf(m_entry, "Exec"), execOf(build));
 }
 
-TEST_F(AutostartEntry, RepairLeavesAnEntryTheDesktopSwitchedOff) {
+struct HandEdit {
+    const char* name;
+    std::string line;  // @ for the folder of this copy, which PATH holds
+    bool startsThisCopy;
+};
+
+void PrintTo(const HandEdit& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class AutostartHandEdit : public AutostartEntry, public ::testing::WithParamInterface<HandEdit> {};
+
+TEST_P(AutostartHandEdit, IsKeptWhileItStartsThisCopy) {
+    const HandEdit& c = GetParam();
     const auto program = makeProgram(m_dir.path() / "bin" / "hushwell");
+    std::string line = c.line;
+    if (const std::size_t at = line.find('@'); at != std::string::npos) {
+        line.replace(at, 1, program.parent_path().string());
+    }
+    std::filesystem::create_directories(m_entry.parent_path());
+    const std::string edited = "[Desktop Entry]\nType=Application\nName=Mine\n" + line + "\n";
+    writeFile(m_entry, edited);
+    EXPECT_EQ(autostartOf(program, program.parent_path().string()).repair(), std::nullopt);
+    if (c.startsThisCopy) {
+        EXPECT_EQ(readFile(m_entry), edited);
+    } else {
+        EXPECT_EQ(valueOf(m_entry, "Exec"), "hushwell --autostart");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, AutostartHandEdit,
+    ::testing::Values(
+        HandEdit{"Env", "Exec=env QT_QPA_PLATFORM=xcb hushwell", true},
+        HandEdit{"EnvOptions", "Exec=/usr/bin/env -u DISPLAY -i A=1 \"@/hushwell\" %U", true},
+        HandEdit{"Shell", "Exec=sh -c \"sleep 5 && exec hushwell --autostart\"", true},
+        HandEdit{"ShellSingleQuotes", "Exec=bash -lc 'cd /tmp; nohup hushwell &'", true},
+        HandEdit{"BlanksAroundEquals", "Exec = hushwell", true},
+        HandEdit{"Old", "Exec=hushwell", true}, HandEdit{"Another", "Exec=hushwell-beta", false},
+        HandEdit{"ShellNamesIt", "Exec=sh -c \"notify-send hushwell\"", false},
+        HandEdit{"ShellScript", "Exec=sh @/hushwell", false},
+        HandEdit{"Comment", "#Exec=hushwell", false},
+        HandEdit{"FieldCodeInProgram", "Exec=\"@/hushwell%%\"", false}),
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+TEST_F(AutostartEntry, AnEntryAnEarlierVersionWroteGainsTheArgument) {
+    const auto program = makeProgram(m_dir.path() / "bin" / "hushwell");
+    ASSERT_EQ(autostartOf(program).enable(), std::nullopt);
+    std::string text = readFile(m_entry);
+    text.erase(text.find(" --autostart"), std::string(" --autostart").size());
+    writeFile(m_entry, text);
+    EXPECT_EQ(autostartOf(program).repair(), std::nullopt);
+    EXPECT_EQ(valueOf(m_entry, "Exec"), execOf(program));
+}
+
+struct Switch {
+    const char* name;
+    std::string line;
+    bool movedCopy;  // the entry starts a copy that has moved since
+};
+
+void PrintTo(const Switch& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class AutostartSwitch : public AutostartEntry, public ::testing::WithParamInterface<Switch> {};
+
+TEST_P(AutostartSwitch, OffIsKeptByAStartAndOnlyTheOptionTurnsItOn) {
+    const Switch& c = GetParam();
+    const auto program = makeProgram(m_dir.path() / "bin" / "hushwell");
+    const auto moved = m_dir.path() / "moved" / "hushwell";
+    std::filesystem::create_directories(m_entry.parent_path());
+    const std::string edited = "[Desktop Entry]\nExec=nohup \"" +
+                               (c.movedCopy ? moved : program).string() + "\"\n" + c.line + "\n";
+    writeFile(m_entry, edited);
     const Autostart autostart = autostartOf(program);
-    ASSERT_EQ(autostart.enable(), std::nullopt);
-    writeFile(m_entry, readFile(m_entry) + "Hidden=true\n");
-    const std::string switchedOff = readFile(m_entry);
     EXPECT_FALSE(autostart.isEnabled());
     EXPECT_EQ(autostart.repair(), std::nullopt);
-    EXPECT_EQ(readFile(m_entry), switchedOff);
+    EXPECT_EQ(readFile(m_entry), edited);
+    EXPECT_EQ(autostart.enable(), std::nullopt);
+    EXPECT_TRUE(autostart.isEnabled());
+    EXPECT_EQ(valueOf(m_entry, "Exec"),
+              c.movedCopy ? execOf(program) : "nohup \"" + program.string() + "\"");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, AutostartSwitch,
+    ::testing::Values(Switch{"Hidden", "Hidden=true", false},
+                      Switch{"HiddenWithBlanks", "Hidden = true", false},
+                      Switch{"Gnome", "X-GNOME-Autostart-enabled=false", false},
+                      Switch{"GnomeZero", "X-GNOME-Autostart-enabled=0", false},
+                      Switch{"HiddenMovedCopy", "Hidden=true", true},
+                      Switch{"GnomeMovedCopy", "X-GNOME-Autostart-enabled=false", true}),
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+TEST_F(AutostartEntry, APathNoEntryCanHoldIsTold) {
+    for (const std::string folder : {"caf\xe9", "100%=off"}) {
+        const auto program = makeProgram(m_dir.path() / folder / "hushwell");
+        const std::optional<std::string> error = autostartOf(program).enable();
+        ASSERT_TRUE(error.has_value()) << folder;
+        EXPECT_EQ(error->rfind("Couldn't make Hushwell start with the desktop: no autostart entry "
+                               "can hold the path of its file, \"" +
+                                   program.string() + "\" (",
+                               0),
+                  0U)
+            << *error;
+        EXPECT_FALSE(std::filesystem::exists(m_entry));
+    }
+}
+
+TEST_F(AutostartEntry, TheOptionAndTheEntryChangeTogetherOrNeither) {
+    const auto program = makeProgram(m_dir.path() / "bin" / "hushwell");
+    std::vector<bool> saved;
+    const auto readOnly = [&saved](bool on) {
+        saved.push_back(on);
+        throw std::runtime_error("Couldn't save the option StartWithDesktop: no.");
+    };
+    EXPECT_EQ(setStartWithDesktop(autostartOf(program), true, false, readOnly),
+              "Couldn't save the option StartWithDesktop: no. Hushwell does not start with the "
+              "desktop.");
+    EXPECT_FALSE(std::filesystem::exists(m_entry));
+    ASSERT_EQ(autostartOf(program).enable(), std::nullopt);
+    EXPECT_EQ(setStartWithDesktop(autostartOf(program), false, true, readOnly),
+              "Couldn't save the option StartWithDesktop: no. Hushwell still starts with the "
+              "desktop.");
+    EXPECT_TRUE(autostartOf(program).isEnabled());
+    // The option saved, the entry not: the option is saved back.
+    saved.clear();
+    writeFile(m_dir.path() / "elsewhere", "a file");
+    const Autostart unwritable({program, m_dir.path() / "elsewhere" / kEntryName, ""});
+    const std::optional<std::string> error =
+        setStartWithDesktop(unwritable, true, false, [&saved](bool on) { saved.push_back(on); });
+    EXPECT_EQ(saved, (std::vector<bool>{true, false}));
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->rfind("Couldn't make Hushwell start with the desktop: ", 0), 0U) << *error;
 }
 
 TEST_F(AutostartEntry, AFolderThatCannotBeWrittenIsReported) {
