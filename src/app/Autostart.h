@@ -73,7 +73,7 @@ private:
     } catch (const std::runtime_error& error) {
         return error.what() + now();
     }
-    const std::optional<std::string> error = on ? autostart.enable() : autostart.disable();
+    std::optional<std::string> error = on ? autostart.enable() : autostart.disable();
     if (!error) {
         return std::nullopt;
     }
