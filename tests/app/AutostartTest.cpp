@@ -42,20 +42,19 @@ std::string execOf(const std::filesystem::path& program) {
     return "\"" + program.string() + "\" --autostart";
 }
 
-// What GLib's launcher, as a GNOME session uses it, starts `program` with from the entry: its
-// arguments, or nothing when it starts nothing. In an environment of the test's own.
+// What GLib's launcher starts from the entry, in an environment of the test's own: the arguments
+// that `program` got, or nothing when it started nothing.
 std::optional<std::string> launchedWith(const std::filesystem::path& entry,
                                         const std::filesystem::path& program) {
-    const std::filesystem::path home = entry.parent_path().parent_path();
-    const std::string command = "cd / && env HOME='" + home.string() + "' XDG_CONFIG_HOME='" +
-                                home.string() + "' XDG_DATA_HOME='" + home.string() +
-                                "' DBUS_SESSION_BUS_ADDRESS=disabled: gio launch '" +
-                                entry.string() + "' 2>/dev/null";
-    if (std::system(command.c_str()) != 0) {
+    const std::string home = entry.parent_path().parent_path().string();
+    if (std::system(("cd / && HOME='" + home + "' XDG_CONFIG_HOME='" + home + "' XDG_DATA_HOME='" +
+                     home + "' DBUS_SESSION_BUS_ADDRESS=disabled: gio launch '" + entry.string() +
+                     "' 2>/dev/null")
+                        .c_str()) != 0) {
         return std::nullopt;
     }
-    const std::filesystem::path ran = program.string() + ".ran";
     // gio returns once the program is spawned: a generous limit turns "never ran" into a failure.
+    const std::filesystem::path ran = program.string() + ".ran";
     for (int wait = 0; wait < 400 && !std::filesystem::exists(ran); ++wait) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
@@ -178,10 +177,15 @@ INSTANTIATE_TEST_SUITE_P(
         Quoting{"LineBreak", "two\nlines", "\"@/two\\nlines/hushwell\" --autostart"}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
-TEST_F(AutostartEntry, RepairWritesAMissingEntry) {
+TEST_F(AutostartEntry, RepairWritesAMissingEntryAndGivesAnEarlierVersionsEntryTheArgument) {
     const auto program = makeProgram(m_dir.path() / "bin" / "hushwell");
     EXPECT_EQ(autostartOf(program).repair(), std::nullopt);
     EXPECT_EQ(valueOf(m_entry, "Exec"), execOf(program));
+    const std::string text = readFile(m_entry);
+    writeFile(m_entry,
+              text.substr(0, text.find(" --autostart")) + text.substr(text.find("\nIcon")));
+    EXPECT_EQ(autostartOf(program).repair(), std::nullopt);
+    EXPECT_EQ(readFile(m_entry), text);
 }
 
 TEST_F(AutostartEntry, RepairNamesTheCopyThatWasMoved) {
@@ -213,10 +217,6 @@ struct HandEdit {
     bool startsThisCopy;
 };
 
-void PrintTo(const HandEdit& c, std::ostream* out) {
-    *out << c.name;
-}
-
 class AutostartHandEdit : public AutostartEntry, public ::testing::WithParamInterface<HandEdit> {};
 
 TEST_P(AutostartHandEdit, IsKeptWhileItStartsThisCopy) {
@@ -230,11 +230,7 @@ TEST_P(AutostartHandEdit, IsKeptWhileItStartsThisCopy) {
     const std::string edited = "[Desktop Entry]\nType=Application\nName=Mine\n" + line + "\n";
     writeFile(m_entry, edited);
     EXPECT_EQ(autostartOf(program, program.parent_path().string()).repair(), std::nullopt);
-    if (c.startsThisCopy) {
-        EXPECT_EQ(readFile(m_entry), edited);
-    } else {
-        EXPECT_EQ(valueOf(m_entry, "Exec"), "hushwell --autostart");
-    }
+    EXPECT_EQ(readFile(m_entry) == edited, c.startsThisCopy) << readFile(m_entry);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -245,32 +241,18 @@ INSTANTIATE_TEST_SUITE_P(
         HandEdit{"Shell", "Exec=sh -c \"sleep 5 && exec hushwell --autostart\"", true},
         HandEdit{"ShellSingleQuotes", "Exec=bash -lc 'cd /tmp; nohup hushwell &'", true},
         HandEdit{"BlanksAroundEquals", "Exec = hushwell", true},
-        HandEdit{"Old", "Exec=hushwell", true}, HandEdit{"Another", "Exec=hushwell-beta", false},
+        HandEdit{"Another", "Exec=hushwell-beta", false},
         HandEdit{"ShellNamesIt", "Exec=sh -c \"notify-send hushwell\"", false},
         HandEdit{"ShellScript", "Exec=sh @/hushwell", false},
         HandEdit{"Comment", "#Exec=hushwell", false},
         HandEdit{"FieldCodeInProgram", "Exec=\"@/hushwell%%\"", false}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
-TEST_F(AutostartEntry, AnEntryAnEarlierVersionWroteGainsTheArgument) {
-    const auto program = makeProgram(m_dir.path() / "bin" / "hushwell");
-    ASSERT_EQ(autostartOf(program).enable(), std::nullopt);
-    std::string text = readFile(m_entry);
-    text.erase(text.find(" --autostart"), std::string(" --autostart").size());
-    writeFile(m_entry, text);
-    EXPECT_EQ(autostartOf(program).repair(), std::nullopt);
-    EXPECT_EQ(valueOf(m_entry, "Exec"), execOf(program));
-}
-
 struct Switch {
     const char* name;
     std::string line;
     bool movedCopy;  // the entry starts a copy that has moved since
 };
-
-void PrintTo(const Switch& c, std::ostream* out) {
-    *out << c.name;
-}
 
 class AutostartSwitch : public AutostartEntry, public ::testing::WithParamInterface<Switch> {};
 
@@ -297,9 +279,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Switch{"Hidden", "Hidden=true", false},
                       Switch{"HiddenWithBlanks", "Hidden = true", false},
                       Switch{"Gnome", "X-GNOME-Autostart-enabled=false", false},
-                      Switch{"GnomeZero", "X-GNOME-Autostart-enabled=0", false},
                       Switch{"HiddenMovedCopy", "Hidden=true", true},
-                      Switch{"GnomeMovedCopy", "X-GNOME-Autostart-enabled=false", true}),
+                      Switch{"GnomeZeroMovedCopy", "X-GNOME-Autostart-enabled=0", true}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST_F(AutostartEntry, APathNoEntryCanHoldIsTold) {
@@ -307,11 +288,8 @@ TEST_F(AutostartEntry, APathNoEntryCanHoldIsTold) {
         const auto program = makeProgram(m_dir.path() / folder / "hushwell");
         const std::optional<std::string> error = autostartOf(program).enable();
         ASSERT_TRUE(error.has_value()) << folder;
-        EXPECT_EQ(error->rfind("Couldn't make Hushwell start with the desktop: no autostart entry "
-                               "can hold the path of its file, \"" +
-                                   program.string() + "\" (",
-                               0),
-                  0U)
+        EXPECT_NE(error->find("no autostart entry can hold the path of its file"),
+                  std::string::npos)
             << *error;
         EXPECT_FALSE(std::filesystem::exists(m_entry));
     }
@@ -328,11 +306,6 @@ TEST_F(AutostartEntry, TheOptionAndTheEntryChangeTogetherOrNeither) {
               "Couldn't save the option StartWithDesktop: no. Hushwell does not start with the "
               "desktop.");
     EXPECT_FALSE(std::filesystem::exists(m_entry));
-    ASSERT_EQ(autostartOf(program).enable(), std::nullopt);
-    EXPECT_EQ(setStartWithDesktop(autostartOf(program), false, true, readOnly),
-              "Couldn't save the option StartWithDesktop: no. Hushwell still starts with the "
-              "desktop.");
-    EXPECT_TRUE(autostartOf(program).isEnabled());
     // The option saved, the entry not: the option is saved back.
     saved.clear();
     writeFile(m_dir.path() / "elsewhere", "a file");

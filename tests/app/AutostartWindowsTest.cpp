@@ -30,17 +30,6 @@ std::optional<Approval> readApproval() {
     return value;
 }
 
-void writeApproval(const Approval& value) {
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kApprovedKey, 0, nullptr, 0, KEY_SET_VALUE,
-                              nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExW(key, L"Hushwell", 0, REG_BINARY, value.data(),
-                             static_cast<DWORD>(value.size())),
-              ERROR_SUCCESS);
-    RegCloseKey(key);
-}
-
 std::optional<std::wstring> readValue(const wchar_t* name) {
     wchar_t value[4096] = {};
     DWORD size = sizeof value;
@@ -51,15 +40,20 @@ std::optional<std::wstring> readValue(const wchar_t* name) {
     return std::wstring(value);
 }
 
-void writeValue(const wchar_t* name, const std::wstring& value) {
+void writeValue(const wchar_t* keyName, const wchar_t* name, DWORD type, const void* data,
+                std::size_t size) {
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kRunKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, keyName, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
                               &key, nullptr),
               ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                             static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
+    ASSERT_EQ(RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data),
+                             static_cast<DWORD>(size)),
               ERROR_SUCCESS);
     RegCloseKey(key);
+}
+
+void writeValue(const wchar_t* name, const std::wstring& value) {
+    writeValue(kRunKey, name, REG_SZ, value.c_str(), (value.size() + 1) * sizeof(wchar_t));
 }
 
 class RunValue : public ::testing::Test {
@@ -107,53 +101,35 @@ TEST_F(RunValue, RepairWritesAMissingValueAndNamesAMovedCopy) {
     EXPECT_EQ(readValue(L"Hushwell"), L"\"D:\\Tools\\Hushwell\\hushwell.exe\" --autostart");
 }
 
-TEST_F(RunValue, RepairLeavesAValueThatStartsThisCopy) {
+TEST_F(RunValue, RepairLeavesAValueThatStartsThisCopyButGivesAnEarlierVersionsTheArgument) {
     writeValue(L"Hushwell", L"\"c:\\tools\\HUSHWELL.EXE\" --by-hand");
     EXPECT_EQ(Autostart({L"C:\\Tools\\hushwell.exe"}).repair(), std::nullopt);
     EXPECT_EQ(readValue(L"Hushwell"), L"\"c:\\tools\\HUSHWELL.EXE\" --by-hand");
-}
-
-TEST_F(RunValue, AValueAnEarlierVersionWroteGainsTheArgument) {
     writeValue(L"Hushwell", L"\"C:\\Tools\\hushwell.exe\"");
     EXPECT_EQ(Autostart({L"C:\\Tools\\hushwell.exe"}).repair(), std::nullopt);
     EXPECT_EQ(readValue(L"Hushwell"), L"\"C:\\Tools\\hushwell.exe\" --autostart");
 }
 
-struct TaskManager {
-    const char* name;
-    BYTE first;
-    bool on;
-};
-
-void PrintTo(const TaskManager& c, std::ostream* out) {
-    *out << c.name;
-}
-
-class RunValueSwitch : public RunValue, public ::testing::WithParamInterface<TaskManager> {};
-
-TEST_P(RunValueSwitch, OffIsKeptByAStartAndTheOptionSwitchesItOnAsTaskManagerDoes) {
-    const TaskManager& c = GetParam();
-    const Approval approval = {c.first, 0, 0, 0, 0xd4, 0x0d, 0x43, 0x8d, 0xc8, 0x3b, 0xd9, 0x01};
-    writeValue(L"Hushwell", L"\"C:\\Tools\\hushwell.exe\" --by-hand");
-    writeApproval(approval);
+TEST_F(RunValue, OffInTaskManagerIsKeptByAStartAndTheOptionSwitchesItOnAsTaskManagerDoes) {
     const Autostart autostart({L"C:\\Tools\\hushwell.exe"});
-    EXPECT_EQ(autostart.isEnabled(), c.on);
-    EXPECT_EQ(autostart.repair(), std::nullopt);
-    EXPECT_EQ(readApproval(), approval);
-    EXPECT_EQ(autostart.enable(), std::nullopt);
-    EXPECT_TRUE(autostart.isEnabled());
-    EXPECT_EQ(readApproval(), (c.on ? approval : Approval{2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(readValue(L"Hushwell"), L"\"C:\\Tools\\hushwell.exe\" --by-hand");
-    EXPECT_EQ(autostart.disable(), std::nullopt);
-    EXPECT_EQ(readApproval(), std::nullopt) << "nothing left to switch";
+    for (const int first : {2, 6, 3, 7}) {
+        SCOPED_TRACE(first);
+        const bool on = first == 2 || first == 6;
+        const Approval approval = {
+            static_cast<BYTE>(first), 0, 0, 0, 0xd4, 0x0d, 0x43, 0x8d, 0xc8, 0x3b, 0xd9, 0x01};
+        writeValue(L"Hushwell", L"\"C:\\Tools\\hushwell.exe\" --by-hand");
+        writeValue(kApprovedKey, L"Hushwell", REG_BINARY, approval.data(), approval.size());
+        EXPECT_EQ(autostart.isEnabled(), on);
+        EXPECT_EQ(autostart.repair(), std::nullopt);
+        EXPECT_EQ(readApproval(), approval);
+        EXPECT_EQ(autostart.enable(), std::nullopt);
+        EXPECT_TRUE(autostart.isEnabled());
+        EXPECT_EQ(readApproval(), (on ? approval : Approval{2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+        EXPECT_EQ(readValue(L"Hushwell"), L"\"C:\\Tools\\hushwell.exe\" --by-hand");
+        EXPECT_EQ(autostart.disable(), std::nullopt);
+        EXPECT_EQ(readApproval(), std::nullopt) << "nothing left to switch";
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Approvals, RunValueSwitch,
-                         ::testing::Values(TaskManager{"On", 2, true},
-                                           TaskManager{"OnToo", 6, true},
-                                           TaskManager{"Off", 3, false},
-                                           TaskManager{"OffToo", 7, false}),
-                         [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 }  // namespace
 }  // namespace hushwell::testing
