@@ -1,6 +1,5 @@
 #include "settings/OptionsFile.h"
 
-#include <algorithm>
 #include <iterator>
 #include <optional>
 #include <stdexcept>
@@ -229,43 +228,52 @@ LoadedOptions parseOptions(std::string_view text, const std::string& fileName) {
         return loaded;
     }
     Reader reader(fileName, loaded);
+    // Per option, the line that counts (the last that sets it) and how many lines set it.
+    std::optional<IniLine> counting[std::size(kKeys)];
+    int setting[std::size(kKeys)] = {};
     IniLines lines(text);
     for (IniLine line; lines.next(line);) {
+        bool known = false;
+        for (std::size_t k = 0; k < std::size(kKeys); ++k) {
+            if (sets(line, kKeys[k])) {
+                counting[k] = line;
+                ++setting[k];
+                known = true;
+            }
+        }
         if (line.kind == Kind::Other) {
             reader.problem(line, "\"" + shown(withoutBlanks(line.body)) +
                                      "\" is neither a [section] nor a key=value line; it is "
                                      "ignored.");
         } else if (line.kind == Kind::Value && !line.inSection) {
             reader.problem(line, shown(line.key) + " stands before any [section]; it is ignored.");
-        } else if (line.kind == Kind::Value && isSection(line.section) &&
-                   std::none_of(std::begin(kKeys), std::end(kKeys),
-                                [&line](const Key& key) { return sets(line, key); })) {
+        } else if (line.kind == Kind::Value && !known && isSection(line.section)) {
             reader.problem(line, shown(line.key) + " is not an option of [" +
                                      std::string(line.section) + "]; it is ignored.");
         }
     }
-    for (const Key& key : kKeys) {
-        const std::optional<IniLine> counting = countingLine(text, key);
-        if (!counting) {
+    for (std::size_t k = 0; k < std::size(kKeys); ++k) {
+        const Key& key = kKeys[k];
+        if (!counting[k]) {
             continue;
         }
-        IniLines again(text);
-        for (IniLine line; again.next(line) && line.number < counting->number;) {
+        IniLines again(setting[k] > 1 ? text : std::string_view());
+        for (IniLine line; again.next(line) && line.number < counting[k]->number;) {
             if (sets(line, key)) {
                 reader.problem(line, std::string(key.name) + " is set again on line " +
-                                         std::to_string(counting->number) +
+                                         std::to_string(counting[k]->number) +
                                          ", which counts; this line is ignored.");
             }
         }
         switch (key.option) {
             case Option::StartWithDesktop:
-                reader.flag(*counting, loaded.options.startWithDesktop);
+                reader.flag(*counting[k], loaded.options.startWithDesktop);
                 break;
             case Option::HideWhenMinimized:
-                reader.flag(*counting, loaded.options.hideWhenMinimized);
+                reader.flag(*counting[k], loaded.options.hideWhenMinimized);
                 break;
             case Option::LowerOnly:
-                reader.program(*counting, loaded.options.lowerOnly);
+                reader.program(*counting[k], loaded.options.lowerOnly);
                 break;
         }
     }
