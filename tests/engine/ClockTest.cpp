@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
@@ -38,10 +39,14 @@ TEST(SystemClock, FollowsAZoneChosenWhileInUse) {
         setenv("TZ", (":" + (dir.path() / name).string()).c_str(), 1);
         std::time_t utc = 0;
         TimeOfDay local;
-        for (std::time_t after = -1; utc != after;) {  // a reading within one second
-            utc = std::time(nullptr);
+        // A reading within one second of the clock the system clock reads (time() lags it).
+        const auto wallSecond = [] {
+            return std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+        };
+        for (std::time_t after = -1; utc != after;) {
+            utc = wallSecond();
             local = clock.now();
-            after = std::time(nullptr);
+            after = wallSecond();
         }
         EXPECT_EQ(local.hour * 3600L + local.minute * 60L + local.second,
                   ((utc + offset) % 86400 + 86400) % 86400)
