@@ -304,7 +304,7 @@ std::string withOption(std::string_view text, Option which, const Options& optio
             after = each;
         }
     }
-    const bool endless = last && last->next == last->bodyEnd;
+    const bool endless = last && text.back() != '\n';  // a last line without its end
     if (after) {
         const bool atTheEnd = after->number == last->number;
         result.insert(after->next, std::string(atTheEnd && endless ? lineEnd : "") + line +
