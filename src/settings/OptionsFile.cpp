@@ -257,8 +257,9 @@ LoadedOptions parseOptions(std::string_view text, const std::string& fileName) {
         if (!counting[k]) {
             continue;
         }
-        IniLines again(setting[k] > 1 ? text : std::string_view());
-        for (IniLine line; again.next(line) && line.number < counting[k]->number;) {
+        IniLines again(text);
+        for (IniLine line;
+             setting[k] > 1 && again.next(line) && line.number < counting[k]->number;) {
             if (sets(line, key)) {
                 reader.problem(line, std::string(key.name) + " is set again on line " +
                                          std::to_string(counting[k]->number) +
