@@ -1,5 +1,9 @@
 #include <QAction>
 #include <QApplication>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
 #include <QMenu>
 #include <QSignalSpy>
 #include <QTest>
@@ -11,6 +15,60 @@
 #include "ui/WindowFixture.h"
 
 namespace hushwell::testing {
+
+extern TrayPanel* g_panel;
+
+// A StatusNotifierItem watcher, as a panel brings one, on the tests' private session bus: what
+// registered with it, how often the items told of a new tooltip, and the calls a panel makes.
+class TestWatcher : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ hostRegistered)
+public:
+    TestWatcher() { start(); }
+    ~TestWatcher() override { QDBusConnection::disconnectFromBus(m_name); }
+    // A new watcher process: a new connection that takes the name again.
+    void restart() {
+        QDBusConnection::disconnectFromBus(m_name);
+        items.clear();
+        start();
+    }
+    [[nodiscard]] static bool hostRegistered() { return true; }
+    // A call to the item's `method` (or Get of a property); its answer.
+    QDBusMessage call(const QString& method, const QVariantList& arguments,
+                      const QString& interface = "org.kde.StatusNotifierItem") {
+        QDBusMessage message = QDBusMessage::createMethodCall(items.value(0), "/StatusNotifierItem",
+                                                              interface, method);
+        message.setArguments(arguments);
+        QDBusPendingCall answer = QDBusConnection(m_name).asyncCall(message);
+        EXPECT_TRUE(QTest::qWaitFor([&answer] { return answer.isFinished(); }));
+        return answer.reply();
+    }
+
+    QStringList items;
+    int newToolTips = 0;
+
+public slots:
+    void RegisterStatusNotifierItem(const QString& service, const QDBusMessage& message) {
+        items << (service.startsWith('/') ? message.service() : service);
+    }
+    void newToolTip() { ++newToolTips; }
+
+private:
+    void start() {
+        m_name = QString("watcher-%1").arg(++m_started);
+        QDBusConnection bus =
+            QDBusConnection::connectToBus(qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"), m_name);
+        bus.registerObject("/StatusNotifierWatcher", this,
+                           QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties);
+        EXPECT_TRUE(bus.registerService("org.kde.StatusNotifierWatcher"));
+        bus.connect({}, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "NewToolTip", this,
+                    SLOT(newToolTip()));
+    }
+    QString m_name;
+    int m_started = 0;
+};
+
 namespace {
 
 // The window and the core of the window tests, with the tray icon on a real X tray.
@@ -18,11 +76,15 @@ class TrayTest : public WindowTest {
 protected:
     void SetUp() override {
         ASSERT_TRUE(QSystemTrayIcon::isSystemTrayAvailable());
-        tray = TrayIcon::createIfAvailable(*window, *core);
-        ASSERT_NE(tray, nullptr);
+        tray = std::make_unique<TrayIcon>(*window, *core);
         start();
     }
-    void TearDown() override { tray.reset(); }
+    void TearDown() override {
+        tray.reset();
+        if (!g_panel->ready()) {
+            g_panel->start();
+        }
+    }
 
     // The X window Qt docks in the tray for the icon.
     [[nodiscard]] static QWidget* iconWidget() {
@@ -49,7 +111,7 @@ protected:
     }
     [[nodiscard]] QAction* action(const QString& text) const {
         for (QAction* candidate : tray->menu()->actions()) {
-            if (candidate->text() == text) {
+            if (candidate->text().remove('&') == text) {
                 return candidate;
             }
         }
@@ -68,32 +130,89 @@ TEST_F(TrayTest, TheIconIsDockedInTheTray) {
     EXPECT_TRUE(QTest::qWaitFor(iconDocked));
 }
 
+TEST_F(TrayTest, TheIconDocksInAnXTrayThatComesLateOrRestarts) {
+    tray.reset();
+    g_panel->stop();
+    tray = std::make_unique<TrayIcon>(*window, *core);
+    g_panel->start();
+    EXPECT_TRUE(QTest::qWaitFor(iconDocked, 10000));
+    g_panel->stop();
+    g_panel->start();
+    EXPECT_TRUE(QTest::qWaitFor(iconDocked, 10000));
+}
+
+TEST_F(TrayTest, TheIconGoesToAStatusNotifierWatcherThatComesLateOrRestarts) {
+    ASSERT_TRUE(QTest::qWaitFor(iconDocked));
+    auto watcher = std::make_unique<TestWatcher>();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return watcher->items.size() == 1; }, 10000));
+    EXPECT_TRUE(QTest::qWaitFor([] { return !iconDocked(); })) << "one icon, not two";
+    watcher->restart();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return watcher->items.size() == 1; }, 10000));
+
+    watcher->call("Activate", {0, 0});
+    EXPECT_TRUE(QTest::qWaitFor([this] { return !window->isVisible(); }));
+    watcher->call("ContextMenu", {20, 40});
+    EXPECT_TRUE(QTest::qWaitFor([this] { return tray->menu()->isVisible(); }));
+    tray->menu()->hide();
+
+    // The tooltip: told when its text changes and only then, and without the icon's pixmaps.
+    tickAt(15, 48);
+    tickAt(15, 48);
+    const QDBusMessage got = watcher->call("Get", {"org.kde.StatusNotifierItem", "ToolTip"},
+                                           "org.freedesktop.DBus.Properties");
+    EXPECT_EQ(watcher->newToolTips, 1);
+    ASSERT_EQ(got.arguments().size(), 1);
+    const auto tip = got.arguments()[0].value<QDBusVariant>().variant().value<QDBusArgument>();
+    QString iconName, title, description;
+    int pixmaps = 0;
+    tip.beginStructure();
+    tip >> iconName;
+    tip.beginArray();
+    while (!tip.atEnd()) {
+        int width = 0, height = 0;
+        QByteArray argb;
+        tip.beginStructure();
+        tip >> width >> height >> argb;
+        tip.endStructure();
+        ++pixmaps;
+    }
+    tip.endArray();
+    tip >> title >> description;
+    EXPECT_EQ(title, "Hushwell");
+    EXPECT_EQ(description, "No pair active");
+    EXPECT_EQ(pixmaps, 0);
+
+    watcher.reset();  // the panel gone: the X tray's icon is back
+    EXPECT_TRUE(QTest::qWaitFor(iconDocked, 10000));
+}
+
 TEST_F(TrayTest, TheToolTipAndTheIconFollowTheTicks) {
     core->model.setMark(Row::Down, 1, "20:00");
     core->model.setMark(Row::Up, 1, "21:30");
     EXPECT_EQ(tray->toolTip(), "Hushwell");  // before the first tick
 
     tickAt(15, 48);
-    EXPECT_EQ(tray->toolTip(), "Up - next break 20:00, in 4:12");
+    EXPECT_EQ(tray->toolTip(), "Hushwell\nUp - next break at :20:00, in 4:12");
     EXPECT_FALSE(tray->showsDown());
     tickAt(20, 0);
-    EXPECT_EQ(tray->toolTip(), "Up - next break 20:00, in 0:00");
+    EXPECT_EQ(tray->toolTip(), "Hushwell\nUp - next break at :20:00, in 0:00");
     EXPECT_FALSE(tray->showsDown());
     tickAt(20, 1);
-    EXPECT_EQ(tray->toolTip(), "Down until 21:30, 1:29 left");
+    EXPECT_EQ(tray->toolTip(), "Hushwell\nDown until :21:30, 1:29 left");
     EXPECT_TRUE(tray->showsDown());
     tickAt(20, 25);
-    EXPECT_EQ(tray->toolTip(), "Down until 21:30, 1:05 left");
+    EXPECT_EQ(tray->toolTip(), "Hushwell\nDown until :21:30, 1:05 left");
     tickAt(21, 30);
-    EXPECT_EQ(tray->toolTip(), "Up - next break 20:00, in 58:30");
+    EXPECT_EQ(tray->toolTip(), "Hushwell\nUp - next break at :20:00, in 58:30");
     EXPECT_FALSE(tray->showsDown());
 
     tray->setPrograms({"mpv"}, "vlc", true, {});
     tray->setChosenNotPlaying(true);
-    EXPECT_EQ(tray->toolTip(),
-              "Up - next break 20:00, in 58:30\nvlc is not playing: nothing is lowered");
+    EXPECT_EQ(
+        tray->toolTip(),
+        "Hushwell\nUp - next break at :20:00, in 58:30\nvlc is not playing: nothing is lowered");
     tray->setChosenNotPlaying(false);
-    EXPECT_EQ(tray->toolTip(), "Up - next break 20:00, in 58:30");
+    EXPECT_EQ(tray->toolTip(), "Hushwell\nUp - next break at :20:00, in 58:30");
 }
 
 TEST_F(TrayTest, AClickHidesTheWindowAndTheNextShowsItRestored) {
@@ -163,7 +282,12 @@ TEST_F(TrayTest, TheMenuReportsTheChoices) {
     emit lowerMenu->aboutToShow();
     EXPECT_EQ(wanted.count(), 1);
 
-    tray->setPrograms({"firefox", "mpv"}, "mpv", true, {});
+    tray->setPrograms({}, {}, true, {});
+    ASSERT_EQ(lowerMenu->actions().size(), 2);
+    EXPECT_EQ(lowerMenu->actions().at(1)->text(), "Programs appear here while they play");
+    EXPECT_FALSE(lowerMenu->actions().at(1)->isEnabled());
+
+    tray->setPrograms({"firefox", "mpv", "rock&roll", "a\tb"}, "mpv", true, {});
     QStringList entries;
     QStringList checked;
     for (QAction* entry : lowerMenu->actions()) {
@@ -172,12 +296,13 @@ TEST_F(TrayTest, TheMenuReportsTheChoices) {
             checked << entry->text();
         }
     }
-    EXPECT_EQ(entries, QStringList({"The whole computer", "Only firefox", "Only mpv"}));
+    EXPECT_EQ(entries, QStringList({"The &whole computer", "Only firefox", "Only mpv",
+                                    "Only rock&&roll", "Only a b"}));
     EXPECT_EQ(checked, QStringList({"Only mpv"}));
-    lowerMenu->actions().at(1)->trigger();
+    lowerMenu->actions().at(3)->trigger();
     lowerMenu->actions().at(0)->trigger();
     ASSERT_EQ(lower.count(), 2);
-    EXPECT_EQ(lower.at(0).at(0).toString(), "firefox");
+    EXPECT_EQ(lower.at(0).at(0).toString(), "rock&roll");
     EXPECT_EQ(lower.at(1).at(0).toString(), "");
 
     // A program kept in the options where there is no volume per program: the whole computer
@@ -192,3 +317,5 @@ TEST_F(TrayTest, TheMenuReportsTheChoices) {
 
 }  // namespace
 }  // namespace hushwell::testing
+
+#include "TrayTest.moc"
