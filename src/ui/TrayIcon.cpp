@@ -51,7 +51,10 @@ TrayIcon::TrayIcon(MainWindow& window, const Core& core)
     m_window.installEventFilter(this);
 #ifdef HUSHWELL_HAVE_STATUS_NOTIFIER
     m_item = new StatusNotifierItem(kProgramName, this);
-    if (m_item->onBus()) {
+    if (!m_item->onBus()) {
+        delete m_item;
+        m_item = nullptr;
+    } else {
         connect(m_item, &StatusNotifierItem::registeredChanged, this, &TrayIcon::choosePanel);
         connect(m_item, &StatusNotifierItem::activated, this, &TrayIcon::toggleWindow);
         connect(m_item, &StatusNotifierItem::menuWanted, this,

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "support/TrayPanel.h"
+#include "ui/Contrast.h"
 #include "ui/TrayIcon.h"
 #include "ui/WindowFixture.h"
 
@@ -213,6 +214,13 @@ TEST_F(TrayTest, TheToolTipAndTheIconFollowTheTicks) {
         "Hushwell\nUp - next break at :20:00, in 58:30\nvlc is not playing: nothing is lowered");
     tray->setChosenNotPlaying(false);
     EXPECT_EQ(tray->toolTip(), "Hushwell\nUp - next break at :20:00, in 58:30");
+}
+
+// Told apart without hue: by lightness, and by shape (a disc against a square).
+TEST_F(TrayTest, TheUpAndDownIconsDifferInLightnessAndShape) {
+    EXPECT_GE(contrastRatio(levelTile(IconLevel::Up), levelTile(IconLevel::Down)), 3.0);
+    EXPECT_EQ(levelIconImage(64, IconLevel::Up).pixelColor(6, 6).alpha(), 0);
+    EXPECT_EQ(levelIconImage(64, IconLevel::Down).pixelColor(6, 6).alpha(), 255);
 }
 
 TEST_F(TrayTest, AClickHidesTheWindowAndTheNextShowsItRestored) {
