@@ -1,6 +1,7 @@
 #include "ui/TrayIcon.h"
 
 #include <QActionGroup>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QGuiApplication>
@@ -28,6 +29,18 @@ QString menuText(const QString& name) {
         }
     }
     return text;
+}
+
+// A box that is not ticked is drawn by the style with an outline darker than the window colour:
+// in a dark theme that is darker than the dark menu it sits on, and the box cannot be seen. There
+// the menu takes its window colour from its text, so that the outline comes out light.
+void fitToTheme(QMenu& menu) {
+    QPalette palette = QApplication::palette(&menu);
+    if (palette.color(QPalette::Window).lightness() <
+        palette.color(QPalette::WindowText).lightness()) {
+        palette.setColor(QPalette::Window, palette.color(QPalette::WindowText));
+    }
+    menu.setPalette(palette);
 }
 
 }  // namespace
@@ -137,6 +150,11 @@ void TrayIcon::buildMenu() {
     m_wholeComputer->setChecked(true);
     m_lowerGroup->addAction(m_wholeComputer);
     connect(m_lowerMenu, &QMenu::aboutToShow, this, &TrayIcon::programsWanted);
+    // Also when the desktop's theme changed since.
+    for (QMenu* menu : {m_menu.get(), m_lowerMenu}) {
+        fitToTheme(*menu);
+        connect(menu, &QMenu::aboutToShow, this, [menu] { fitToTheme(*menu); });
+    }
     connect(m_lowerGroup, &QActionGroup::triggered, this, [this](QAction* action) {
         emit lowerChosen(action == m_wholeComputer ? QString() : action->data().toString());
     });

@@ -223,6 +223,26 @@ TEST_F(TrayTest, TheUpAndDownIconsDifferInLightnessAndShape) {
     EXPECT_EQ(levelIconImage(64, IconLevel::Down).pixelColor(6, 6).alpha(), 255);
 }
 
+// The boxes of entries not ticked stand out from the menu in a dark theme too.
+TEST_F(TrayTest, UntickedBoxesShowInADarkTheme) {
+    const QPalette before = QApplication::palette();
+    QPalette dark(QColor(0x35, 0x35, 0x35), QColor(0x35, 0x35, 0x35));
+    dark.setColor(QPalette::Base, QColor(0x2a, 0x2a, 0x2a));
+    QApplication::setPalette(dark);
+    tray = std::make_unique<TrayIcon>(*window, *core);
+    QMenu* menu = tray->menu();
+    menu->resize(menu->sizeHint());
+    const QImage shot = menu->grab().toImage();
+    QApplication::setPalette(before);
+    const QRect entry = menu->actionGeometry(action("Hide when minimized"));
+    const QColor background = shot.pixelColor(entry.right() - 2, entry.center().y());
+    double most = 1;
+    for (int x = entry.left(); x < entry.left() + entry.height(); ++x) {
+        most = std::max(most, contrastRatio(shot.pixelColor(x, entry.center().y()), background));
+    }
+    EXPECT_GE(most, 3.0);
+}
+
 TEST_F(TrayTest, AClickHidesTheWindowAndTheNextShowsItRestored) {
     clickIcon(1);
     EXPECT_TRUE(QTest::qWaitFor([this] { return !window->isVisible(); }));
