@@ -20,9 +20,10 @@ class StatusNotifierAdaptor;
 class StatusNotifierItem final : public QObject {
     Q_OBJECT
 public:
-    // The pixmaps sent for an icon: the panel scales the nearest, so a few sizes are enough, and
-    // each one sent costs its bytes on every read of the icon.
-    static constexpr int kIconSizes[] = {16, 22, 32, 48};
+    // The pixmaps sent for an icon: panels' usual sizes and twice one of them; the panel scales
+    // the nearest. Each one costs its bytes on every read, and a panel that reads every property
+    // at each new tooltip (KDE's does) reads them once a second.
+    static constexpr int kIconSizes[] = {16, 22, 44};
 
     // On the session bus, if there is one (`onBus()` tells); `title` is the tooltip's title.
     StatusNotifierItem(const QString& title, QObject* parent);
