@@ -22,22 +22,6 @@ const QString kItemPath = QStringLiteral("/StatusNotifierItem");
 
 }  // namespace
 
-// The tooltip as the protocol carries it: an icon (none: the panel shows the item's own), a title
-// and a description.
-struct StatusNotifierToolTip {
-    QString iconName;
-    QList<StatusNotifierItem::Pixmap> icon;
-    QString title;
-    QString description;
-};
-
-}  // namespace hushwell
-
-Q_DECLARE_METATYPE(hushwell::StatusNotifierItem::Pixmap)
-Q_DECLARE_METATYPE(hushwell::StatusNotifierToolTip)
-
-namespace hushwell {
-
 QDBusArgument& operator<<(QDBusArgument& out, const StatusNotifierItem::Pixmap& pixmap) {
     out.beginStructure();
     out << pixmap.width << pixmap.height << pixmap.argb;
@@ -52,14 +36,14 @@ const QDBusArgument& operator>>(const QDBusArgument& in, StatusNotifierItem::Pix
     return in;
 }
 
-QDBusArgument& operator<<(QDBusArgument& out, const StatusNotifierToolTip& tip) {
+QDBusArgument& operator<<(QDBusArgument& out, const StatusNotifierItem::ToolTip& tip) {
     out.beginStructure();
     out << tip.iconName << tip.icon << tip.title << tip.description;
     out.endStructure();
     return out;
 }
 
-const QDBusArgument& operator>>(const QDBusArgument& in, StatusNotifierToolTip& tip) {
+const QDBusArgument& operator>>(const QDBusArgument& in, StatusNotifierItem::ToolTip& tip) {
     in.beginStructure();
     in >> tip.iconName >> tip.icon >> tip.title >> tip.description;
     in.endStructure();
@@ -86,7 +70,7 @@ class StatusNotifierAdaptor final : public QDBusAbstractAdaptor {
     Q_PROPERTY(QString AttentionIconName READ none)
     Q_PROPERTY(QList<hushwell::StatusNotifierItem::Pixmap> AttentionIconPixmap READ noPixmaps)
     Q_PROPERTY(QString AttentionMovieName READ none)
-    Q_PROPERTY(hushwell::StatusNotifierToolTip ToolTip READ toolTip)
+    Q_PROPERTY(hushwell::StatusNotifierItem::ToolTip ToolTip READ toolTip)
 public:
     explicit StatusNotifierAdaptor(StatusNotifierItem* item)
         : QDBusAbstractAdaptor(item), m_item(*item) {}
@@ -106,7 +90,7 @@ public:
     [[nodiscard]] static QList<StatusNotifierItem::Pixmap> noPixmaps() { return {}; }
     // The icon is left out: the panel has it already, and sending it with every new text would
     // cost its bytes each second.
-    [[nodiscard]] StatusNotifierToolTip toolTip() const {
+    [[nodiscard]] StatusNotifierItem::ToolTip toolTip() const {
         return {{}, {}, m_item.title(), m_item.toolTip()};
     }
 
@@ -130,7 +114,7 @@ StatusNotifierItem::StatusNotifierItem(const QString& title, QObject* parent)
     : QObject(parent), m_title(title) {
     qDBusRegisterMetaType<Pixmap>();
     qDBusRegisterMetaType<QList<Pixmap>>();
-    qDBusRegisterMetaType<StatusNotifierToolTip>();
+    qDBusRegisterMetaType<StatusNotifierItem::ToolTip>();
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         return;

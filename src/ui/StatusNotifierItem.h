@@ -3,10 +3,12 @@
 #include <QByteArray>
 #include <QIcon>
 #include <QList>
+#include <QMetaType>
 #include <QObject>
 #include <QPoint>
 #include <QString>
 
+class QDBusArgument;
 class QDBusServiceWatcher;
 
 namespace hushwell {
@@ -45,6 +47,14 @@ public:
         int height = 0;
         QByteArray argb;  // ARGB32 in network byte order, as the protocol has it
     };
+    // The tooltip as the protocol carries it: an icon (none: the panel shows the item's own), a
+    // title and a description.
+    struct ToolTip {
+        QString iconName;
+        QList<Pixmap> icon;
+        QString title;
+        QString description;
+    };
     [[nodiscard]] const QList<Pixmap>& pixmaps() const { return m_pixmaps; }
     [[nodiscard]] const QString& title() const { return m_title; }
     [[nodiscard]] const QString& toolTip() const { return m_toolTip; }
@@ -70,4 +80,12 @@ private:
     quint64 m_offers = 0;  // which offer an answer belongs to: only the latest counts
 };
 
+QDBusArgument& operator<<(QDBusArgument& out, const StatusNotifierItem::Pixmap& pixmap);
+const QDBusArgument& operator>>(const QDBusArgument& in, StatusNotifierItem::Pixmap& pixmap);
+QDBusArgument& operator<<(QDBusArgument& out, const StatusNotifierItem::ToolTip& tip);
+const QDBusArgument& operator>>(const QDBusArgument& in, StatusNotifierItem::ToolTip& tip);
+
 }  // namespace hushwell
+
+Q_DECLARE_METATYPE(hushwell::StatusNotifierItem::Pixmap)
+Q_DECLARE_METATYPE(hushwell::StatusNotifierItem::ToolTip)

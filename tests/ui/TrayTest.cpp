@@ -12,6 +12,7 @@
 
 #include "support/TrayPanel.h"
 #include "ui/Contrast.h"
+#include "ui/StatusNotifierItem.h"
 #include "ui/TrayIcon.h"
 #include "ui/WindowFixture.h"
 
@@ -24,7 +25,6 @@ extern TrayPanel* g_panel;
 class TestWatcher : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
-    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ hostRegistered)
 public:
     TestWatcher() { start(); }
     ~TestWatcher() override { QDBusConnection::disconnectFromBus(m_name); }
@@ -34,7 +34,6 @@ public:
         items.clear();
         start();
     }
-    [[nodiscard]] static bool hostRegistered() { return true; }
     // A call to the item's `method` (or Get of a property); its answer.
     QDBusMessage call(const QString& method, const QVariantList& arguments,
                       const QString& interface = "org.kde.StatusNotifierItem") {
@@ -60,8 +59,7 @@ private:
         m_name = QString("watcher-%1").arg(++m_started);
         QDBusConnection bus =
             QDBusConnection::connectToBus(qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"), m_name);
-        bus.registerObject("/StatusNotifierWatcher", this,
-                           QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties);
+        bus.registerObject("/StatusNotifierWatcher", this, QDBusConnection::ExportAllSlots);
         EXPECT_TRUE(bus.registerService("org.kde.StatusNotifierWatcher"));
         bus.connect({}, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "NewToolTip", this,
                     SLOT(newToolTip()));
@@ -131,13 +129,10 @@ TEST_F(TrayTest, TheIconIsDockedInTheTray) {
     EXPECT_TRUE(QTest::qWaitFor(iconDocked));
 }
 
-TEST_F(TrayTest, TheIconDocksInAnXTrayThatComesLateOrRestarts) {
+TEST_F(TrayTest, TheIconDocksInAnXTrayThatComesLate) {
     tray.reset();
     g_panel->stop();
     tray = std::make_unique<TrayIcon>(*window, *core);
-    g_panel->start();
-    EXPECT_TRUE(QTest::qWaitFor(iconDocked, 10000));
-    g_panel->stop();
     g_panel->start();
     EXPECT_TRUE(QTest::qWaitFor(iconDocked, 10000));
 }
@@ -163,25 +158,11 @@ TEST_F(TrayTest, TheIconGoesToAStatusNotifierWatcherThatComesLateOrRestarts) {
                                            "org.freedesktop.DBus.Properties");
     EXPECT_EQ(watcher->newToolTips, 1);
     ASSERT_EQ(got.arguments().size(), 1);
-    const auto tip = got.arguments()[0].value<QDBusVariant>().variant().value<QDBusArgument>();
-    QString iconName, title, description;
-    int pixmaps = 0;
-    tip.beginStructure();
-    tip >> iconName;
-    tip.beginArray();
-    while (!tip.atEnd()) {
-        int width = 0, height = 0;
-        QByteArray argb;
-        tip.beginStructure();
-        tip >> width >> height >> argb;
-        tip.endStructure();
-        ++pixmaps;
-    }
-    tip.endArray();
-    tip >> title >> description;
-    EXPECT_EQ(title, "Hushwell");
-    EXPECT_EQ(description, "No pair active");
-    EXPECT_EQ(pixmaps, 0);
+    const auto tip = qdbus_cast<StatusNotifierItem::ToolTip>(
+        got.arguments()[0].value<QDBusVariant>().variant().value<QDBusArgument>());
+    EXPECT_EQ(tip.title, "Hushwell");
+    EXPECT_EQ(tip.description, "No pair active");
+    EXPECT_TRUE(tip.icon.isEmpty());
 
     watcher.reset();  // the panel gone: the X tray's icon is back
     EXPECT_TRUE(QTest::qWaitFor(iconDocked, 10000));
