@@ -73,12 +73,15 @@ TrayIcon::TrayIcon(MainWindow& window, const Core& core)
         connect(m_item, &StatusNotifierItem::menuWanted, this,
                 [this](const QPoint& at) { m_menu->popup(at); });
     }
+    // A watcher already on the bus is waited for: it answers at once, and Qt's icon would come
+    // up beside it for the whole run.
+    const bool waitForWatcher = m_item != nullptr && m_item->watcherPresent();
+#else
+    const bool waitForWatcher = false;
 #endif
     setIcon(levelIcon(m_shown));
     renderToolTip();
-    // A watcher already on the bus is waited for: it answers at once, and Qt's icon would come
-    // up beside it for the whole run.
-    if (m_item == nullptr || !m_item->watcherPresent()) {
+    if (!waitForWatcher) {
         choosePanel();
     }
 }
@@ -126,9 +129,11 @@ bool TrayIcon::inPanel() const {
 }
 
 void TrayIcon::setIcon(const QIcon& icon) {
+#ifdef HUSHWELL_HAVE_STATUS_NOTIFIER
     if (m_item != nullptr) {
         m_item->setIcon(icon);
     }
+#endif
     if (m_qtIcon) {
         m_qtIcon->setIcon(icon);
     }
@@ -254,9 +259,11 @@ void TrayIcon::renderToolTip() {
         return;
     }
     m_toolTip = text;
+#ifdef HUSHWELL_HAVE_STATUS_NOTIFIER
     if (m_item != nullptr) {
         m_item->setToolTip(text);
     }
+#endif
     if (m_qtIcon) {
         m_qtIcon->setToolTip(toolTip());
     }
