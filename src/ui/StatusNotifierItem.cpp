@@ -1,5 +1,7 @@
 #include "ui/StatusNotifierItem.h"
 
+#include "ui/StatusNotifierMenu.h"
+
 #include <QCoreApplication>
 #include <QDBusAbstractAdaptor>
 #include <QDBusArgument>
@@ -81,10 +83,7 @@ public:
     [[nodiscard]] static QString status() { return QStringLiteral("Active"); }
     [[nodiscard]] static int windowId() { return 0; }
     [[nodiscard]] static QString none() { return {}; }
-    // No exported menu: the panel calls ContextMenu, and the program shows its own.
-    [[nodiscard]] static QDBusObjectPath menu() {
-        return QDBusObjectPath(QStringLiteral("/NO_DBUSMENU"));
-    }
+    [[nodiscard]] QDBusObjectPath menu() const { return QDBusObjectPath(m_item.menuPath()); }
     [[nodiscard]] static bool itemIsMenu() { return false; }
     [[nodiscard]] QList<StatusNotifierItem::Pixmap> iconPixmap() const { return m_item.pixmaps(); }
     [[nodiscard]] static QList<StatusNotifierItem::Pixmap> noPixmaps() { return {}; }
@@ -110,7 +109,7 @@ private:
     StatusNotifierItem& m_item;
 };
 
-StatusNotifierItem::StatusNotifierItem(const QString& title, QObject* parent)
+StatusNotifierItem::StatusNotifierItem(const QString& title, QMenu& menu, QObject* parent)
     : QObject(parent), m_title(title) {
     qDBusRegisterMetaType<Pixmap>();
     qDBusRegisterMetaType<QList<Pixmap>>();
@@ -128,6 +127,7 @@ StatusNotifierItem::StatusNotifierItem(const QString& title, QObject* parent)
     if (!m_onBus) {
         return;
     }
+    m_menu = new StatusNotifierMenu(menu, this);
     // Every change of the watcher's owner: a panel that comes, goes, or restarts.
     m_watcher = new QDBusServiceWatcher(kWatcherService, bus,
                                         QDBusServiceWatcher::WatchForOwnerChange, this);
@@ -151,6 +151,12 @@ StatusNotifierItem::~StatusNotifierItem() {
         bus.unregisterObject(kItemPath);
         bus.unregisterService(m_service);
     }
+}
+
+// Without an exported menu the panel calls ContextMenu, and the program shows its own.
+QString StatusNotifierItem::menuPath() const {
+    return m_menu != nullptr && m_menu->onBus() ? QString(StatusNotifierMenu::kPath)
+                                                : QStringLiteral("/NO_DBUSMENU");
 }
 
 bool StatusNotifierItem::watcherPresent() const {

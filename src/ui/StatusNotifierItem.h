@@ -10,10 +10,12 @@
 
 class QDBusArgument;
 class QDBusServiceWatcher;
+class QMenu;
 
 namespace hushwell {
 
 class StatusNotifierAdaptor;
+class StatusNotifierMenu;
 
 // The program's icon on a panel that speaks StatusNotifierItem over the session bus (KDE, GNOME's
 // AppIndicator extension, most Wayland panels). Qt's own item looks for such a panel once, at
@@ -27,8 +29,9 @@ public:
     // at each new tooltip (KDE's does) reads them once a second.
     static constexpr int kIconSizes[] = {16, 22, 44};
 
-    // On the session bus, if there is one (`onBus()` tells); `title` is the tooltip's title.
-    StatusNotifierItem(const QString& title, QObject* parent);
+    // On the session bus, if there is one (`onBus()` tells); `title` is the tooltip's title,
+    // `menu` what the panel shows as the item's menu.
+    StatusNotifierItem(const QString& title, QMenu& menu, QObject* parent);
     ~StatusNotifierItem() override;
 
     [[nodiscard]] bool onBus() const { return m_onBus; }
@@ -58,6 +61,7 @@ public:
     [[nodiscard]] const QList<Pixmap>& pixmaps() const { return m_pixmaps; }
     [[nodiscard]] const QString& title() const { return m_title; }
     [[nodiscard]] const QString& toolTip() const { return m_toolTip; }
+    [[nodiscard]] QString menuPath() const;
 
 signals:
     // Whether a watcher took the item: at each change, and at each answer of a watcher.
@@ -74,6 +78,7 @@ private:
     QString m_toolTip;
     QList<Pixmap> m_pixmaps;
     StatusNotifierAdaptor* m_adaptor = nullptr;
+    StatusNotifierMenu* m_menu = nullptr;
     QDBusServiceWatcher* m_watcher = nullptr;
     bool m_onBus = false;
     bool m_registered = false;

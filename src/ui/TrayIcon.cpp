@@ -63,7 +63,7 @@ TrayIcon::TrayIcon(MainWindow& window, const Core& core)
     });
     m_window.installEventFilter(this);
 #ifdef HUSHWELL_HAVE_STATUS_NOTIFIER
-    m_item = new StatusNotifierItem(kProgramName, this);
+    m_item = new StatusNotifierItem(kProgramName, *m_menu, this);
     if (!m_item->onBus()) {
         delete m_item;
         m_item = nullptr;

@@ -36,9 +36,10 @@ public:
     }
     // A call to the item's `method` (or Get of a property); its answer.
     QDBusMessage call(const QString& method, const QVariantList& arguments,
-                      const QString& interface = "org.kde.StatusNotifierItem") {
-        QDBusMessage message = QDBusMessage::createMethodCall(items.value(0), "/StatusNotifierItem",
-                                                              interface, method);
+                      const QString& interface = "org.kde.StatusNotifierItem",
+                      const QString& path = "/StatusNotifierItem") {
+        QDBusMessage message =
+            QDBusMessage::createMethodCall(items.value(0), path, interface, method);
         message.setArguments(arguments);
         QDBusPendingCall answer = QDBusConnection(m_name).asyncCall(message);
         EXPECT_TRUE(QTest::qWaitFor([&answer] { return answer.isFinished(); }));
@@ -150,6 +151,22 @@ TEST_F(TrayTest, TheIconGoesToAStatusNotifierWatcherThatComesLateOrRestarts) {
     watcher->call("ContextMenu", {20, 40});
     EXPECT_TRUE(QTest::qWaitFor([this] { return tray->menu()->isVisible(); }));
     tray->menu()->hide();
+
+    // The menu as GNOME's panel reads it: its layout names the entries by ids, in order.
+    const QString menu = "com.canonical.dbusmenu";
+    const auto inMenu = [&](const QString& method, const QVariantList& arguments) {
+        return watcher->call(method, arguments, menu, "/MenuBar");
+    };
+    EXPECT_EQ(inMenu("GetLayout", {0, -1, QStringList()}).signature(), "u(ia{sv}av)");
+    EXPECT_EQ(
+        inMenu("GetProperty", {5, "label"}).arguments().value(0).value<QDBusVariant>().variant(),
+        "_Hide when minimized");
+    const QSignalSpy hide(tray.get(), &TrayIcon::hideWhenMinimizedToggled);
+    const QSignalSpy wanted(tray.get(), &TrayIcon::programsWanted);
+    inMenu("Event", {5, "clicked", QVariant::fromValue(QDBusVariant(0)), 0u});
+    inMenu("AboutToShow", {2});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return hide.count() == 1; }));
+    EXPECT_EQ(wanted.count(), 1);
 
     // The tooltip: told when its text changes and only then, and without the icon's pixmaps.
     tickAt(15, 48);
