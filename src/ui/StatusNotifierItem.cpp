@@ -1,9 +1,9 @@
 #include "ui/StatusNotifierItem.h"
 
+#include "ui/StatusNotifierAdaptors.h"
 #include "ui/StatusNotifierMenu.h"
 
 #include <QCoreApplication>
-#include <QDBusAbstractAdaptor>
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -18,9 +18,9 @@
 namespace hushwell {
 namespace {
 
-const QString kWatcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
-const QString kWatcherPath = QStringLiteral("/StatusNotifierWatcher");
-const QString kItemPath = QStringLiteral("/StatusNotifierItem");
+constexpr QLatin1String kWatcherService("org.kde.StatusNotifierWatcher");
+constexpr QLatin1String kWatcherPath("/StatusNotifierWatcher");
+constexpr QLatin1String kItemPath("/StatusNotifierItem");
 
 }  // namespace
 
@@ -51,63 +51,6 @@ const QDBusArgument& operator>>(const QDBusArgument& in, StatusNotifierItem::Too
     in.endStructure();
     return in;
 }
-
-// The item's face on the bus: the properties the panel reads, the calls it makes, and the
-// signals that tell it to read again.
-class StatusNotifierAdaptor final : public QDBusAbstractAdaptor {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierItem")
-    Q_PROPERTY(QString Category READ category)
-    Q_PROPERTY(QString Id READ id)
-    Q_PROPERTY(QString Title READ title)
-    Q_PROPERTY(QString Status READ status)
-    Q_PROPERTY(int WindowId READ windowId)
-    Q_PROPERTY(QString IconThemePath READ none)
-    Q_PROPERTY(QDBusObjectPath Menu READ menu)
-    Q_PROPERTY(bool ItemIsMenu READ itemIsMenu)
-    Q_PROPERTY(QString IconName READ none)
-    Q_PROPERTY(QList<hushwell::StatusNotifierItem::Pixmap> IconPixmap READ iconPixmap)
-    Q_PROPERTY(QString OverlayIconName READ none)
-    Q_PROPERTY(QList<hushwell::StatusNotifierItem::Pixmap> OverlayIconPixmap READ noPixmaps)
-    Q_PROPERTY(QString AttentionIconName READ none)
-    Q_PROPERTY(QList<hushwell::StatusNotifierItem::Pixmap> AttentionIconPixmap READ noPixmaps)
-    Q_PROPERTY(QString AttentionMovieName READ none)
-    Q_PROPERTY(hushwell::StatusNotifierItem::ToolTip ToolTip READ toolTip)
-public:
-    explicit StatusNotifierAdaptor(StatusNotifierItem* item)
-        : QDBusAbstractAdaptor(item), m_item(*item) {}
-
-    [[nodiscard]] static QString category() { return QStringLiteral("ApplicationStatus"); }
-    [[nodiscard]] static QString id() { return QCoreApplication::applicationName(); }
-    [[nodiscard]] QString title() const { return m_item.title(); }
-    [[nodiscard]] static QString status() { return QStringLiteral("Active"); }
-    [[nodiscard]] static int windowId() { return 0; }
-    [[nodiscard]] static QString none() { return {}; }
-    [[nodiscard]] QDBusObjectPath menu() const { return QDBusObjectPath(m_item.menuPath()); }
-    [[nodiscard]] static bool itemIsMenu() { return false; }
-    [[nodiscard]] QList<StatusNotifierItem::Pixmap> iconPixmap() const { return m_item.pixmaps(); }
-    [[nodiscard]] static QList<StatusNotifierItem::Pixmap> noPixmaps() { return {}; }
-    // The icon is left out: the panel has it already, and sending it with every new text would
-    // cost its bytes each second.
-    [[nodiscard]] StatusNotifierItem::ToolTip toolTip() const {
-        return {{}, {}, m_item.title(), m_item.toolTip()};
-    }
-
-public slots:
-    void Activate(int /*x*/, int /*y*/) { emit m_item.activated(); }
-    void SecondaryActivate(int /*x*/, int /*y*/) {}
-    void ContextMenu(int x, int y) { emit m_item.menuWanted(QPoint(x, y)); }
-    void Scroll(int /*delta*/, const QString& /*orientation*/) {}
-
-signals:
-    void NewTitle();
-    void NewIcon();
-    void NewToolTip();
-    void NewStatus(const QString& status);
-
-private:
-    StatusNotifierItem& m_item;
-};
 
 StatusNotifierItem::StatusNotifierItem(const QString& title, QMenu& menu, QObject* parent)
     : QObject(parent), m_title(title) {
@@ -221,5 +164,3 @@ void StatusNotifierItem::setToolTip(const QString& description) {
 }
 
 }  // namespace hushwell
-
-#include "StatusNotifierItem.moc"

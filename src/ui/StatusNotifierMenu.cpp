@@ -1,34 +1,15 @@
 #include "ui/StatusNotifierMenu.h"
 
+#include "ui/StatusNotifierAdaptors.h"
+
 #include <QAction>
 #include <QActionGroup>
-#include <QDBusAbstractAdaptor>
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMetaType>
 #include <QDBusVariant>
 #include <QEvent>
 #include <QMenu>
-
-namespace hushwell {
-
-// One entry with the entries below it, as the protocol carries it: (ia{sv}av).
-struct MenuLayout {
-    int id = 0;
-    QVariantMap properties;
-    QList<QDBusVariant> children;  // each a MenuLayout
-};
-
-// One entry's properties: (ia{sv}).
-struct MenuProperties {
-    int id = 0;
-    QVariantMap properties;
-};
-
-}  // namespace hushwell
-
-Q_DECLARE_METATYPE(hushwell::MenuLayout)
-Q_DECLARE_METATYPE(hushwell::MenuProperties)
 
 namespace hushwell {
 
@@ -88,80 +69,6 @@ QString label(const QString& text) {
 }
 
 }  // namespace
-
-class StatusNotifierMenuAdaptor final : public QDBusAbstractAdaptor {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "com.canonical.dbusmenu")
-    Q_PROPERTY(uint Version READ version)
-    Q_PROPERTY(QString TextDirection READ textDirection)
-    Q_PROPERTY(QString Status READ status)
-    Q_PROPERTY(QStringList IconThemePath READ iconThemePath)
-public:
-    explicit StatusNotifierMenuAdaptor(StatusNotifierMenu* menu)
-        : QDBusAbstractAdaptor(menu), m_menu(*menu) {}
-
-    [[nodiscard]] static uint version() { return 3; }
-    [[nodiscard]] static QString textDirection() { return QStringLiteral("ltr"); }
-    [[nodiscard]] static QString status() { return QStringLiteral("normal"); }
-    [[nodiscard]] static QStringList iconThemePath() { return {}; }
-
-public slots:
-    uint GetLayout(int parentId, int recursionDepth, const QStringList& /*propertyNames*/,
-                   hushwell::MenuLayout& layout) {
-        layout = layoutOf(parentId, recursionDepth);
-        return m_menu.revision();
-    }
-    QList<hushwell::MenuProperties> GetGroupProperties(const QList<int>& ids,
-                                                       const QStringList& /*propertyNames*/) {
-        QList<MenuProperties> all;
-        for (const int id : ids) {
-            if (id == 0 || m_menu.action(id) != nullptr) {
-                all.append({id, m_menu.properties(id)});
-            }
-        }
-        return all;
-    }
-    QDBusVariant GetProperty(int id, const QString& name) {
-        return QDBusVariant(m_menu.properties(id).value(name));
-    }
-    // A click is carried out once the panel has its answer: Quit asks its question first.
-    void Event(int id, const QString& eventId, const QDBusVariant& /*data*/, uint /*timestamp*/) {
-        QAction* action = m_menu.action(id);
-        if (action != nullptr && eventId == QLatin1String("clicked")) {
-            QMetaObject::invokeMethod(action, &QAction::trigger, Qt::QueuedConnection);
-        }
-    }
-    bool AboutToShow(int id) {
-        if (QMenu* menu = m_menu.menuOf(id)) {
-            emit menu->aboutToShow();
-        }
-        return false;  // a change it brings is told by LayoutUpdated
-    }
-    QList<int> AboutToShowGroup(const QList<int>& ids, QList<int>& idErrors) {
-        idErrors.clear();
-        for (const int id : ids) {
-            AboutToShow(id);
-        }
-        return {};
-    }
-
-signals:
-    void LayoutUpdated(uint revision, int parent);
-
-private:
-    MenuLayout layoutOf(int id, int depth) {
-        MenuLayout layout{id, m_menu.properties(id), {}};
-        if (depth != 0) {
-            for (QAction* entry : m_menu.entries(id)) {
-                layout.children.append(
-                    QDBusVariant(QVariant::fromValue(layoutOf(m_menu.idOf(entry), depth - 1))));
-            }
-        }
-        return layout;
-    }
-
-    StatusNotifierMenu& m_menu;
-};
 
 StatusNotifierMenu::StatusNotifierMenu(QMenu& menu, QObject* parent)
     : QObject(parent), m_menu(menu) {
@@ -252,5 +159,3 @@ bool StatusNotifierMenu::eventFilter(QObject* watched, QEvent* event) {
 }
 
 }  // namespace hushwell
-
-#include "StatusNotifierMenu.moc"
