@@ -290,6 +290,17 @@ TEST_F(TrayTest, HiddenWhenMinimizedOnlyWhileTheOptionIsOn) {
     EXPECT_TRUE(QTest::qWaitFor([this] { return window->isVisible() && !window->isMinimized(); }));
 }
 
+// Hidden with no panel to bring it back from, the window would be lost.
+TEST_F(TrayTest, AMinimizedWindowStaysWhileNoPanelShowsTheIcon) {
+    g_panel->stop();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !tray->inPanel(); }));
+    tray->setHideWhenMinimized(true);
+    window->showMinimized();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return window->isMinimized(); }));
+    QTest::qWait(100);
+    EXPECT_TRUE(window->isVisible());
+}
+
 TEST_F(TrayTest, TheMenuReportsTheChoices) {
     const QSignalSpy start(tray.get(), &TrayIcon::startWithDesktopToggled);
     const QSignalSpy hide(tray.get(), &TrayIcon::hideWhenMinimizedToggled);
