@@ -1,7 +1,9 @@
-// The cost of one tick of the core: eight active pairs scanned, with and without a change of level.
+// The cost of one tick of the core: eight active pairs scanned, with and without a change of level,
+// and the reading of the clock.
 
 #include <benchmark/benchmark.h>
 
+#include "engine/Clock.h"
 #include "engine/Core.h"
 #include "engine/NextChange.h"
 #include "settings/FileSettingsStore.h"
@@ -80,6 +82,15 @@ void BM_NextChangeNoBreak(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_NextChangeNoBreak);
+
+// The one reading of the clock a tick makes, the time zone asked again each time.
+void BM_SystemClockReading(benchmark::State& state) {
+    const SystemClock clock;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(clock.now());
+    }
+}
+BENCHMARK(BM_SystemClockReading);
 
 }  // namespace
 

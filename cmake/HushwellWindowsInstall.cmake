@@ -72,6 +72,13 @@ endforeach()
 file(WRITE ${text_dir}/README.txt "${readme}")
 file(WRITE ${text_dir}/LICENSE.txt "${licence}")
 install(FILES ${text_dir}/README.txt ${text_dir}/LICENSE.txt DESTINATION .)
+# The installer's licence page wraps the text to its own width: there each paragraph is one line,
+# or the page would break every line of data/copyright's short ones again, mid-sentence.
+string(STRIP "${licence}" licence_page)
+string(REPLACE "\r\n\r\n" "\n" licence_page "${licence_page}")
+string(REPLACE "\r\n" " " licence_page "${licence_page}")
+string(REPLACE "\n" "\r\n\r\n" licence_page "${licence_page}")
+file(WRITE ${text_dir}/licence-page.txt "${licence_page}\r\n")
 
 # Packages: hushwell-VERSION-win64.zip and hushwell-VERSION-win64-setup.exe (the per-generator
 # name is set in HushwellCPackOptions.cmake, read by cpack for each generator).
@@ -83,7 +90,7 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Turns radio commercial breaks down on a s
 set(CPACK_PACKAGE_FILE_NAME hushwell-${PROJECT_VERSION}-win64)
 set(CPACK_PACKAGE_INSTALL_DIRECTORY Hushwell)
 set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY Hushwell)
-set(CPACK_RESOURCE_FILE_LICENSE ${text_dir}/LICENSE.txt)
+set(CPACK_RESOURCE_FILE_LICENSE ${text_dir}/licence-page.txt)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/HushwellCPackOptions.cmake)
 # Our own installer script (data/windows/NSIS.template.in): per user, without administrator rights.
@@ -92,6 +99,8 @@ set(CPACK_NSIS_PACKAGE_NAME Hushwell)
 set(CPACK_NSIS_DISPLAY_NAME Hushwell)
 set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/data/hushwell.ico)
 set(CPACK_NSIS_MUI_UNIICON ${PROJECT_SOURCE_DIR}/data/hushwell.ico)
+# Hushwell's own picture on the welcome and finish pages (scripts/installer-picture.sh draws it).
+set(CPACK_NSIS_MUI_WELCOMEFINISHPAGE_BITMAP ${PROJECT_SOURCE_DIR}/data/windows/installer-welcome.bmp)
 set(CPACK_NSIS_COMPRESSOR "/SOLID lzma")
 set(CPACK_NSIS_URL_INFO_ABOUT "https://github.com/hushwell/hushwell")
 include(CPack)

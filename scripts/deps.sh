@@ -29,6 +29,8 @@ TEST_PACKAGES=(googletest libgtest-dev libbenchmark-dev clang clang-tidy libclan
                pulseaudio pulseaudio-utils
                libasound2-plugins alsa-utils xvfb xauth x11-utils xdotool imagemagick
                desktop-file-utils appstream lintian dpkg-dev)
+# GLib's launcher (gio launch), which tries each autostart entry as a GNOME session would.
+TEST_PACKAGES+=(libglib2.0-bin)
 # A real freedesktop X tray for the tray tests and the tray's screenshots; GTK's dark theme for Qt.
 TEST_PACKAGES+=(trayer qt6-gtk-platformtheme)
 # The whole program for Windows: the cross compilers, Debian's Qt for the host tools (moc), the

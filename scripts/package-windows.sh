@@ -22,6 +22,13 @@ begin "Packages (CPack: ZIP and NSIS)"
 # Only this run's two packages stay in the build folder.
 rm -f build-windows/hushwell-*-win64.zip build-windows/hushwell-*-win64-setup.exe
 (cd build-windows && cpack >/dev/null)
+# The installer shows Hushwell's own picture, not NSIS's stock one, and its licence page a line per
+# paragraph (the page wraps them): the MIT text has three paragraphs below its two heading lines.
+grep -q '^!define MUI_WELCOMEFINISHPAGE_BITMAP ".*/installer-welcome\.bmp"$' \
+    build-windows/_CPack_Packages/win64/NSIS/project.nsi ||
+    fail "the installer was made without data/windows/installer-welcome.bmp"
+paragraphs=$(grep -c '[[:alnum:]]' build-windows/windows/licence-page.txt)
+[ "$paragraphs" -eq 5 ] || fail "the installer's licence page has $paragraphs lines of text, not 5"
 rm -rf build-windows/_CPack_Packages
 took "packaging"
 

@@ -2,6 +2,8 @@
 # screenshot.sh [OUT.png] [SCALE]: starts Hushwell under a private X server and audio server,
 # with a fresh settings folder (or a copy of the file HUSHWELL_SETTINGS names), and saves a PNG of
 # its window. SCALE (1 or 2) sets Qt's scaling.
+# HUSHWELL_SHOT=readme takes the README's picture: a listener's schedule of two breaks, the clock
+# held at 20:05 past the hour (faketime), so that the first break holds the volume down.
 # HUSHWELL_SHOT=tray-menu or tray-tooltip instead takes the corner of a panel (trayer, a real X
 # tray) with the tray icon's menu open, or its tooltip shown; HUSHWELL_PANEL=dark makes the panel
 # and the program dark (GTK's dark theme), light (the default) both light.
@@ -70,7 +72,15 @@ fi
 # A copy beside which the settings file can live, so the checkout's build folder stays clean.
 cp "$exe" "$work/hushwell"
 [ -n "${HUSHWELL_SETTINGS:-}" ] && cp "$HUSHWELL_SETTINGS" "$work/Hushwell_setup.txt"
-QT_SCALE_FACTOR=$scale "$work/hushwell" >"$work/log" 2>&1 &
+clock=()
+if [ "$shot" = readme ]; then
+    ensure_packages faketime
+    printf '20,100\r\n20:00,50:00,00:00,00:00,00:00,00:00,00:00,00:00\r\n%s\r\n%s\r\n' \
+        21:30,52:30,00:00,00:00,00:00,00:00,00:00,00:00 ' 1 , 1 , 0 , 0 , 0 , 0 , 0 , 0 ' \
+        >"$work/Hushwell_setup.txt"
+    clock=(faketime "$(date +%F) 14:20:05")
+fi
+QT_SCALE_FACTOR=$scale "${clock[@]}" "$work/hushwell" >"$work/log" 2>&1 &
 pid=$!
 # The main window is the largest visible window titled like Hushwell's; a message box shown at
 # start-up is answered with Enter first.
@@ -98,7 +108,7 @@ done
 id=$(main_window)
 [ -n "$id" ] || fail "Hushwell showed no window: $(cat "$work/log")"
 mkdir -p "$(dirname "$out")"
-if [ "$shot" = window ]; then
+if [ "$shot" = window ] || [ "$shot" = readme ]; then
     import -window "$id" "$out"
     echo "saved $out"
     exit 0

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "app/Autostart.h"
+#include "app/ExecLine.h"
 #include "engine/ProgramName.h"
 #include "settings/AtomicFile.h"
 #include "settings/PathText.h"
@@ -74,105 +75,34 @@ std::filesystem::path onPath(std::string_view name, std::string_view searchPath)
     return {};
 }
 
-// The path as one argument of Exec, as the value stands in the file: quoted, with the characters
-// that the quotes reserve escaped, '%' doubled (field codes), and then the escapes of every
-// string value of a desktop entry.
-std::string execArgument(const std::string& path) {
-    std::string quoted = "\"";
-    for (const char c : path) {
-        if (c == '"' || c == '`' || c == '$' || c == '\\') {
-            quoted += '\\';
-        }
-        quoted += c;
-        if (c == '%') {
-            quoted += '%';
-        }
-    }
-    quoted += '"';
-    std::string value;
-    for (const char c : quoted) {
-        switch (c) {
-            case '\\':
-                value += "\\\\";
-                break;
-            case '\n':
-                value += "\\n";
-                break;
-            case '\t':
-                value += "\\t";
-                break;
-            case '\r':
-                value += "\\r";
-                break;
-            default:
-                value += c;
-        }
-    }
-    return value;
-}
+// The argument that tells the program it was started with the session.
+constexpr std::string_view kArgument = " --autostart";
 
-// The program that an Exec value, as it stands in the file, runs: its first argument.
-std::string firstArgument(std::string_view value) {
-    std::string text;
-    for (std::size_t i = 0; i < value.size(); ++i) {
-        if (value[i] != '\\' || i + 1 == value.size()) {
-            text += value[i];
-            continue;
-        }
-        switch (value[++i]) {
-            case 's':
-                text += ' ';
-                break;
-            case 'n':
-                text += '\n';
-                break;
-            case 't':
-                text += '\t';
-                break;
-            case 'r':
-                text += '\r';
-                break;
-            case '\\':
-                text += '\\';
-                break;
-            default:  // not a string escape: Exec's own, kept for the quoting below
-                text += '\\';
-                text += value[i];
-        }
+std::string trimmed(std::string_view text) {
+    const std::size_t begin = text.find_first_not_of(" \t");
+    if (begin == std::string_view::npos) {
+        return {};
     }
-    std::string argument;
-    std::size_t i = 0;
-    while (i < text.size() && text[i] == ' ') {
-        ++i;
-    }
-    if (i < text.size() && text[i] == '"') {
-        for (++i; i < text.size() && text[i] != '"'; ++i) {
-            if (text[i] == '\\' && i + 1 < text.size()) {
-                ++i;
-            }
-            argument += text[i];
-        }
-    } else {
-        for (; i < text.size() && text[i] != ' '; ++i) {
-            argument += text[i];
-        }
-    }
-    std::string unescaped;
-    for (std::size_t k = 0; k < argument.size(); ++k) {
-        unescaped += argument[k];
-        if (argument[k] == '%' && k + 1 < argument.size() && argument[k + 1] == '%') {
-            ++k;
-        }
-    }
-    return unescaped;
+    return std::string(text.substr(begin, text.find_last_not_of(" \t") - begin + 1));
 }
 
 struct Entry {
     bool readable = false;
-    bool hasExec = false;
-    std::string exec;
-    bool switchedOff = false;  // Hidden=true or X-GNOME-Autostart-enabled=false
+    std::string text;
+    std::optional<std::string> exec;
+    bool hidden = false;       // Hidden=true: no desktop starts it
+    bool gnomeEnabled = true;  // X-GNOME-Autostart-enabled=false: GNOME's own switch
+    [[nodiscard]] bool switchedOff() const { return hidden || !gnomeEnabled; }
 };
+
+// A line "Key=value" of the group [Desktop Entry], blanks around '=' allowed.
+std::optional<std::pair<std::string, std::string>> keyAndValue(std::string_view line) {
+    const std::size_t equals = line.find('=');
+    if (equals == std::string_view::npos || line.starts_with('#')) {
+        return std::nullopt;
+    }
+    return std::pair{trimmed(line.substr(0, equals)), trimmed(line.substr(equals + 1))};
+}
 
 Entry readEntry(const std::filesystem::path& file) {
     Entry entry;
@@ -181,23 +111,66 @@ Entry readEntry(const std::filesystem::path& file) {
         return entry;
     }
     entry.readable = true;
+    std::ostringstream whole;
+    whole << in.rdbuf();
+    entry.text = whole.str();
+    std::istringstream lines(entry.text);
     std::string line;
     bool inGroup = false;
-    while (std::getline(in, line)) {
+    while (std::getline(lines, line)) {
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
         if (line.starts_with('[')) {
-            inGroup = line == "[Desktop Entry]";
-        } else if (inGroup && line.starts_with("Exec=")) {
-            entry.hasExec = true;
-            entry.exec = line.substr(5);
-        } else if (inGroup &&
-                   (line == "Hidden=true" || line == "X-GNOME-Autostart-enabled=false")) {
-            entry.switchedOff = true;
+            inGroup = trimmed(line) == "[Desktop Entry]";
+        } else if (const auto pair = inGroup ? keyAndValue(line) : std::nullopt) {
+            const auto& [key, value] = *pair;
+            if (key == "Exec") {
+                entry.exec = value;
+            } else if (key == "Hidden") {
+                entry.hidden = value == "true" || value == "1";
+            } else if (key == "X-GNOME-Autostart-enabled") {
+                entry.gnomeEnabled = !(value == "false" || value == "0");
+            }
         }
     }
     return entry;
+}
+
+// `text` switched on: the keys that switch it off dropped, every other line kept.
+std::string switchedOn(const std::string& text) {
+    std::istringstream lines(text);
+    std::string result;
+    std::string line;
+    bool inGroup = false;
+    while (std::getline(lines, line)) {
+        std::string bare = line;
+        if (!bare.empty() && bare.back() == '\r') {
+            bare.pop_back();
+        }
+        if (bare.starts_with('[')) {
+            inGroup = trimmed(bare) == "[Desktop Entry]";
+        } else if (const auto pair = inGroup ? keyAndValue(bare) : std::nullopt) {
+            if (pair->first == "Hidden" || pair->first == "X-GNOME-Autostart-enabled") {
+                continue;
+            }
+        }
+        result += line + "\n";
+    }
+    return result;
+}
+
+std::string entryText(const std::string& exec) {
+    std::ostringstream text;
+    text << "[Desktop Entry]\n"
+         << "Type=Application\n"
+         << "Name=" << kProgramName << "\n"
+         << "Comment=Written by Hushwell's option \"Start with the desktop\"\n"
+         << "Exec=" << exec << "\n"
+         << "Icon=" << kProgramId << "\n"
+         << "Terminal=false\n"
+         << "X-GNOME-Autostart-enabled=true\n";
+    return text.str();
 }
 
 std::string withReason(const std::string& what, const std::error_code& error) {
@@ -208,21 +181,70 @@ std::string withReason(const std::string& what, const std::error_code& error) {
 
 Autostart::Autostart() : m_facts{runningProgram(), usualEntry(), environment("PATH")} {}
 
-std::string Autostart::command() const {
-    const std::filesystem::path found = onPath(kCommandName, m_facts.searchPath);
-    if (!found.empty() && sameFile(found, m_facts.program)) {
+namespace {
+
+// What runs this copy, as Exec's value without the argument; nothing when no entry can hold it.
+std::optional<std::string> programCommand(const Autostart::Facts& facts) {
+    const std::filesystem::path found = onPath(kCommandName, facts.searchPath);
+    if (!found.empty() && sameFile(found, facts.program)) {
         return std::string(kCommandName);
     }
-    return execArgument(m_facts.program.native());
+    const std::string& path = facts.program.native();
+    std::optional<std::string> quoted = execArgument(path);
+    if (!quoted || path.find('%') == std::string::npos) {
+        return quoted;
+    }
+    // env would take a path with '=' in it for a variable to set.
+    if (path.find('=') != std::string::npos) {
+        return std::nullopt;
+    }
+    return "env " + *quoted;
 }
 
+bool startsThisCopy(const std::string& exec, const Autostart::Facts& facts) {
+    for (const std::string& program : startedPrograms(execArguments(exec))) {
+        const std::filesystem::path started = program.find('/') == std::string::npos
+                                                  ? onPath(program, facts.searchPath)
+                                                  : std::filesystem::path(program);
+        if (!started.empty() && sameFile(started, facts.program)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 std::optional<std::string> Autostart::enable() const {
+    return write(true);
+}
+
+std::optional<std::string> Autostart::write(bool switchOn) const {
     const std::string failed = "Couldn't make Hushwell start with the desktop: ";
     if (m_facts.entry.empty()) {
         return failed + "neither XDG_CONFIG_HOME nor HOME tells where the autostart folder is.";
     }
     if (m_facts.program.empty()) {
         return failed + "the system does not tell where this program's file is.";
+    }
+    const std::optional<std::string> command = programCommand(m_facts);
+    if (!command) {
+        return failed + "no autostart entry can hold the path of its file, \"" +
+               pathText(m_facts.program) + "\" (" +
+               (execArgument(m_facts.program.native()) ? "a folder's name has both '%' and '='"
+                                                       : "it is not UTF-8 text") +
+               "). Move Hushwell to a folder with a plainer name.";
+    }
+    const Entry entry = readEntry(m_facts.entry);
+    if (entry.readable && entry.switchedOff() && !switchOn) {
+        return std::nullopt;
+    }
+    std::string text = entryText(*command + std::string(kArgument));
+    if (entry.exec && startsThisCopy(*entry.exec, m_facts) && entry.text != entryText(*command)) {
+        if (!entry.switchedOff()) {
+            return std::nullopt;
+        }
+        text = switchedOn(entry.text);
     }
     std::error_code error;
     const std::filesystem::path folder = m_facts.entry.parent_path();
@@ -231,17 +253,8 @@ std::optional<std::string> Autostart::enable() const {
         return failed + withReason("cannot make the folder \"" + pathText(folder) + "\"", error) +
                ".";
     }
-    std::ostringstream text;
-    text << "[Desktop Entry]\n"
-         << "Type=Application\n"
-         << "Name=" << kProgramName << "\n"
-         << "Comment=Written by Hushwell's option \"Start with the desktop\"\n"
-         << "Exec=" << command() << "\n"
-         << "Icon=" << kProgramId << "\n"
-         << "Terminal=false\n"
-         << "X-GNOME-Autostart-enabled=true\n";
     try {
-        writeFileAtomically(m_facts.entry, text.str());
+        writeFileAtomically(m_facts.entry, text);
     } catch (const std::exception& failure) {
         return failed + failure.what() + ".";
     }
@@ -259,21 +272,11 @@ std::optional<std::string> Autostart::disable() const {
 
 bool Autostart::isEnabled() const {
     const Entry entry = readEntry(m_facts.entry);
-    return entry.readable && entry.hasExec && !entry.switchedOff;
+    return entry.exec.has_value() && !entry.switchedOff();
 }
 
 std::optional<std::string> Autostart::repair() const {
-    const Entry entry = readEntry(m_facts.entry);
-    if (entry.readable && entry.hasExec) {
-        const std::string program = firstArgument(entry.exec);
-        const std::filesystem::path started = program.find('/') == std::string::npos
-                                                  ? onPath(program, m_facts.searchPath)
-                                                  : std::filesystem::path(program);
-        if (!started.empty() && sameFile(started, m_facts.program)) {
-            return std::nullopt;
-        }
-    }
-    return enable();
+    return write(false);
 }
 
 }  // namespace hushwell

@@ -1,6 +1,8 @@
 #include <windows.h>
 
+#include <array>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 #include "app/Autostart.h"
@@ -11,6 +13,14 @@ namespace {
 
 constexpr const wchar_t* kRunKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr const wchar_t* kValueName = L"Hushwell";
+// Where Task Manager and the Settings app keep their switch for each Run value: a binary value
+// of the same name, 12 bytes, whose first byte is 03 or 07 while the user switched it off (the
+// next eight tell when) and 02 or 06 while on. Switching it on there writes 02 and eleven zero
+// bytes; a Run value without one is on.
+constexpr const wchar_t* kApprovedKey =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run";
+constexpr std::array<BYTE, 12> kApprovedOn = {2};
+constexpr std::wstring_view kArgument = L" --autostart";
 
 // The system's text for `error`, in UTF-8, without its final period and line end.
 std::string reason(LSTATUS error) {
@@ -91,60 +101,98 @@ bool isThisProgram(const std::wstring& started, const std::filesystem::path& pro
     return CompareStringOrdinal(started.c_str(), -1, program.c_str(), -1, TRUE) == CSTR_EQUAL;
 }
 
+bool isSwitchedOff() {
+    std::array<BYTE, 12> approval{};
+    DWORD size = approval.size();
+    const LSTATUS status = RegGetValueW(HKEY_CURRENT_USER, kApprovedKey, kValueName,
+                                        RRF_RT_REG_BINARY, nullptr, approval.data(), &size);
+    return status == ERROR_SUCCESS && size > 0 && (approval[0] == 3 || approval[0] == 7);
+}
+
+LSTATUS setValue(const wchar_t* keyName, DWORD type, const void* data, DWORD size) {
+    Key key;
+    LSTATUS status = RegCreateKeyExW(HKEY_CURRENT_USER, keyName, 0, nullptr, 0, KEY_SET_VALUE,
+                                     nullptr, key.out(), nullptr);
+    if (status == ERROR_SUCCESS) {
+        status =
+            RegSetValueExW(key.get(), kValueName, 0, type, static_cast<const BYTE*>(data), size);
+    }
+    return status;
+}
+
+LSTATUS removeValue(const wchar_t* keyName) {
+    Key key;
+    LSTATUS status = RegOpenKeyExW(HKEY_CURRENT_USER, keyName, 0, KEY_SET_VALUE, key.out());
+    if (status == ERROR_SUCCESS) {
+        status = RegDeleteValueW(key.get(), kValueName);
+    }
+    return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
+}
+
 }  // namespace
 
 Autostart::Autostart() : m_facts{runningProgram()} {}
 
-std::string Autostart::command() const {
-    return pathText(std::filesystem::path(L"\"" + m_facts.program.native() + L"\""));
+std::optional<std::string> Autostart::enable() const {
+    return write(true);
 }
 
-std::optional<std::string> Autostart::enable() const {
+std::optional<std::string> Autostart::write(bool switchOn) const {
     const std::string failed = "Couldn't make Hushwell start with Windows: ";
     if (m_facts.program.empty()) {
         return failed + "Windows does not tell where this program's file is.";
     }
-    const std::wstring value = L"\"" + m_facts.program.native() + L"\"";
-    Key key;
-    LSTATUS status = RegCreateKeyExW(HKEY_CURRENT_USER, kRunKey, 0, nullptr, 0, KEY_SET_VALUE,
-                                     nullptr, key.out(), nullptr);
-    if (status == ERROR_SUCCESS) {
-        status = RegSetValueExW(key.get(), kValueName, 0, REG_SZ,
-                                reinterpret_cast<const BYTE*>(value.c_str()),
-                                static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    const bool switchedOff = isSwitchedOff();
+    const std::optional<std::wstring> current = runValue();
+    if (current && switchedOff && !switchOn) {
+        return std::nullopt;
     }
-    if (status != ERROR_SUCCESS) {
-        return failed + "cannot write the value \"Hushwell\" under HKEY_CURRENT_USER\\Software\\" +
-               "Microsoft\\Windows\\CurrentVersion\\Run: " + reason(status) + ".";
+    const std::wstring quoted = L"\"" + m_facts.program.native() + L"\"";
+    // A value that starts this copy stays as the user left it, unless it is what an earlier
+    // version wrote, which gains the argument.
+    const bool keep =
+        current && *current != quoted && isThisProgram(firstArgument(*current), m_facts.program);
+    if (!keep) {
+        const std::wstring value = quoted + std::wstring(kArgument);
+        const LSTATUS status = setValue(kRunKey, REG_SZ, value.c_str(),
+                                        static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+        if (status != ERROR_SUCCESS) {
+            return failed + "cannot write the value \"Hushwell\" under HKEY_CURRENT_USER\\" +
+                   "Software\\Microsoft\\Windows\\CurrentVersion\\Run: " + reason(status) + ".";
+        }
+    }
+    if (switchedOff && switchOn) {
+        const LSTATUS status =
+            setValue(kApprovedKey, REG_BINARY, kApprovedOn.data(), kApprovedOn.size());
+        if (status != ERROR_SUCCESS) {
+            return failed + "cannot switch it on in Task Manager's list of startup apps (the " +
+                   "value \"Hushwell\" under HKEY_CURRENT_USER\\Software\\Microsoft\\" +
+                   "Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run): " + reason(status) +
+                   ". Switch it on in Task Manager, on the Startup apps page.";
+        }
     }
     return std::nullopt;
 }
 
 std::optional<std::string> Autostart::disable() const {
-    Key key;
-    LSTATUS status = RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, KEY_SET_VALUE, key.out());
-    if (status == ERROR_SUCCESS) {
-        status = RegDeleteValueW(key.get(), kValueName);
-    }
-    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
+    const LSTATUS status = removeValue(kRunKey);
+    if (status != ERROR_SUCCESS) {
         return "Couldn't stop Hushwell starting with Windows: cannot remove the value "
                "\"Hushwell\" under HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\"
                "CurrentVersion\\Run: " +
                reason(status) + ".";
     }
+    // Nothing is left for Task Manager's switch to switch.
+    (void)removeValue(kApprovedKey);
     return std::nullopt;
 }
 
 bool Autostart::isEnabled() const {
-    return runValue().has_value();
+    return runValue().has_value() && !isSwitchedOff();
 }
 
 std::optional<std::string> Autostart::repair() const {
-    const std::optional<std::wstring> value = runValue();
-    if (value && isThisProgram(firstArgument(*value), m_facts.program)) {
-        return std::nullopt;
-    }
-    return enable();
+    return write(false);
 }
 
 }  // namespace hushwell

@@ -103,7 +103,7 @@ int putBack(const Message& last) {
                       : PutBack::NotTaken;
             if (done != PutBack::NotTaken) {
                 if (done == PutBack::Done) {
-                    HeldRecord().removeIfOwnedBy(last.program);
+                    HeldRecord().releaseHeldBy(last.program);
                 }
                 return 0;
             }
@@ -424,11 +424,21 @@ void CrashGuard::replaceIfGone(unsigned generation) {
     m_replaced();
 }
 
-void CrashGuard::tell(std::int32_t upValue, std::int32_t scale, bool held, int provider,
-                      const std::string& program) {
+void CrashGuard::onRecordProblem(std::function<void(const std::string&)> tell) {
     const std::lock_guard lock(m_mutex);
-    if (held) {
-        m_record.write({upValue, scale, thisProcess(), program});
+    m_recordProblem = std::move(tell);
+}
+
+void CrashGuard::tell(std::int32_t upValue, std::int32_t scale, bool held, int provider,
+                      const std::string& program, const std::vector<std::string>& owed) {
+    const std::lock_guard lock(m_mutex);
+    if (held || !owed.empty()) {
+        const std::optional<std::string> problem =
+            m_record.write({upValue, scale, thisProcess(), program, owed, held});
+        if (problem && m_recordProblem) {
+            m_recordProblem(*problem);
+            m_recordProblem = nullptr;  // once: the record is tried again at each change
+        }
     } else {
         m_record.remove();
     }

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/HeldRecord.h"
 #include "mixer/MasterVolume.h"
@@ -38,10 +39,14 @@ public:
 
     // The volume's record changed: `held` while it may stand away from `upValue` (of a scale
     // running to `scale`), on the provider at `provider` in platformProviders() (-1: not known),
-    // what is held being the streams of `program` (empty: the output). Any thread; never waits
-    // for the guard.
+    // what is held being the streams of `program` (empty: the output), `owed` the programs still
+    // owed the Up value (kept in the HeldRecord for the next start). Any thread; never waits for
+    // the guard.
     void tell(std::int32_t upValue, std::int32_t scale, bool held, int provider,
-              const std::string& program = {});
+              const std::string& program = {}, const std::vector<std::string>& owed = {});
+    // Where the first HeldRecord that cannot be written is told, in words for the user (from
+    // any thread); before it is set, nothing is told.
+    void onRecordProblem(std::function<void(const std::string&)> tell);
 
     // What the program tells its guard: the Up value in the program's scale, whether the volume
     // may stand away from it, the provider that holds it, and who the program is.
@@ -74,6 +79,7 @@ private:
     std::mutex m_mutex;
     std::function<void()> m_replaced;
     HeldRecord m_record;
+    std::function<void(const std::string&)> m_recordProblem;  // emptied once it told
     std::intptr_t m_pipe = -1;     // a file descriptor, or a HANDLE on Windows; -1: no guard
     std::intptr_t m_process = -1;  // Windows: the guard's process HANDLE
     std::string m_unsent;          // Windows: the rest of a message the pipe took only part of

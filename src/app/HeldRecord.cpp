@@ -1,15 +1,31 @@
 #include "app/HeldRecord.h"
 
+#include <charconv>
 #include <cstdlib>
 #include <fstream>
+#include <limits>
+#include <stdexcept>
 #include <string>
+#include <string_view>
 #include <system_error>
+
+#include "app/MixerLog.h"
+#include "settings/AtomicFile.h"
+#include "settings/PathText.h"
 
 namespace hushwell {
 namespace {
 
 // A program's name longer than this is no name a sound server gives: the record is not trusted.
 constexpr std::size_t kLongestProgram = 4096;
+// A record larger than this is none a run wrote: it is not read at all.
+constexpr std::uintmax_t kLargestRecord = 64 * 1024;
+
+// The lines after the first: "N NAME" names the program held ("N": the name's length, as a name
+// may hold any byte, a line's end too); "none" says nothing is held; each "owed N NAME" names a
+// program owed the Up value. Without the second line, the output is held.
+constexpr std::string_view kNothingHeld = "none\n";
+constexpr std::string_view kOwed = "owed ";
 
 std::optional<std::filesystem::path> usualFile() {
 #ifdef _WIN32
@@ -34,31 +50,146 @@ std::optional<std::filesystem::path> usualFile() {
 #endif
 }
 
+std::string named(const std::string& program) {
+    return std::to_string(program.size()) + ' ' + program + '\n';
+}
+
+std::string textOf(const HeldLevel& level) {
+    std::string text = std::to_string(level.upValue) + ' ' + std::to_string(level.scale) + ' ' +
+                       std::to_string(level.owner) + '\n';
+    if (!level.held) {
+        text += kNothingHeld;
+    } else if (!level.program.empty()) {
+        text += named(level.program);
+    }
+    for (const std::string& program : level.owed) {
+        text += std::string(kOwed) + named(program);
+    }
+    return text;
+}
+
+// Takes what the record holds from its front, exactly as textOf() writes it: digits without sign
+// or space before them, single spaces and line ends between.
+class Parse {
+public:
+    explicit Parse(std::string_view text) : m_rest(text) {}
+
+    // A decimal number up to `largest`, then `end`.
+    bool number(std::int64_t& value, std::int64_t largest, char end) {
+        const char* last = m_rest.data() + m_rest.size();
+        if (!startsWithDigit() ||
+            (m_rest.front() == '0' && m_rest.size() > 1 && m_rest[1] >= '0' && m_rest[1] <= '9')) {
+            return false;
+        }
+        const auto [stop, error] = std::from_chars(m_rest.data(), last, value);
+        if (error != std::errc() || value > largest || stop == last || *stop != end) {
+            return false;
+        }
+        m_rest.remove_prefix(static_cast<std::size_t>(stop - m_rest.data()) + 1);
+        return true;
+    }
+    // `N NAME\n`, the name 1 to kLongestProgram bytes.
+    bool name(std::string& name) {
+        std::int64_t length = 0;
+        if (!number(length, kLongestProgram, ' ') || length == 0 ||
+            m_rest.size() <= static_cast<std::size_t>(length) ||
+            m_rest[static_cast<std::size_t>(length)] != '\n') {
+            return false;
+        }
+        name.assign(m_rest.substr(0, static_cast<std::size_t>(length)));
+        m_rest.remove_prefix(static_cast<std::size_t>(length) + 1);
+        return true;
+    }
+    bool take(std::string_view word) {
+        if (!m_rest.starts_with(word)) {
+            return false;
+        }
+        m_rest.remove_prefix(word.size());
+        return true;
+    }
+    [[nodiscard]] bool atEnd() const { return m_rest.empty(); }
+    [[nodiscard]] bool startsWithDigit() const {
+        return !m_rest.empty() && m_rest.front() >= '0' && m_rest.front() <= '9';
+    }
+
+private:
+    std::string_view m_rest;
+};
+
+// The record in `text`, or why it is not one a run writes.
+std::optional<HeldLevel> parse(std::string_view text, std::string& why) {
+    constexpr std::int64_t kLargestValue = std::numeric_limits<std::int32_t>::max();
+    Parse parse(text);
+    std::int64_t up = 0;
+    std::int64_t scale = 0;
+    std::int64_t owner = 0;
+    // A record written before the owner was has two numbers.
+    if (!parse.number(up, kLargestValue, ' ') ||
+        !(parse.number(scale, kLargestValue, '\n') ||
+          (parse.number(scale, kLargestValue, ' ') &&
+           parse.number(owner, std::numeric_limits<std::int64_t>::max(), '\n')))) {
+        why = "its first line is not three numbers";
+        return std::nullopt;
+    }
+    if (scale == 0 || up > scale) {
+        why = "its Up value " + std::to_string(up) + " lies outside the scale 0.." +
+              std::to_string(scale);
+        return std::nullopt;
+    }
+    HeldLevel level{static_cast<std::int32_t>(up), static_cast<std::int32_t>(scale), owner, {}};
+    if (parse.take(kNothingHeld)) {
+        level.held = false;
+    } else if (parse.startsWithDigit() && !parse.name(level.program)) {
+        why = "the program held is no name";
+        return std::nullopt;
+    }
+    while (parse.take(kOwed)) {
+        if (!parse.name(level.owed.emplace_back())) {
+            why = "a program owed the Up value is no name";
+            return std::nullopt;
+        }
+    }
+    if (!parse.atEnd()) {
+        why = "it holds more than a record";
+        return std::nullopt;
+    }
+    return level;
+}
+
+// The system's reason at the end of what writeFileAtomically() says ("step: reason").
+std::string reasonIn(const std::string& error) {
+    const std::size_t colon = error.rfind(": ");
+    return colon == std::string::npos ? error : error.substr(colon + 2);
+}
+
 }  // namespace
 
 HeldRecord::HeldRecord() : m_file(usualFile()) {}
 
-// Written whole under another name and renamed, so that a reader never finds half of it.
-void HeldRecord::write(const HeldLevel& level) const {
+// Written whole under another name and renamed, so that a reader never finds half of it, never
+// through a link, and flushed to the disk with its folder, so that it outlives a power cut.
+std::optional<std::string> HeldRecord::write(const HeldLevel& level) const {
     if (!m_file) {
-        return;
+        return std::nullopt;
     }
-    std::error_code ignored;
-    std::filesystem::create_directories(m_file->parent_path(), ignored);
-    std::filesystem::path part = *m_file;
-    part += ".part";
-    {
-        std::ofstream out(part, std::ios::binary | std::ios::trunc);
-        out << level.upValue << ' ' << level.scale << ' ' << level.owner << '\n';
-        // The name's length first: a name may hold any byte, a line's end too.
-        if (!level.program.empty()) {
-            out << level.program.size() << ' ' << level.program << '\n';
-        }
-        if (!out.flush()) {
-            return;
+    const std::filesystem::path folder = m_file->parent_path();
+    std::string reason;
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error) {
+        reason = error.message();
+    } else {
+        try {
+            writeFileAtomically(*m_file, textOf(level));
+            return std::nullopt;
+        } catch (const std::exception& failure) {
+            reason = reasonIn(failure.what());
         }
     }
-    std::filesystem::rename(part, *m_file, ignored);
+    return "Hushwell cannot keep its record of the lowered volume in the folder \"" +
+           pathText(folder) + "\": " + reason +
+           ". If Hushwell is ended abruptly during a break, its next start cannot put the Up "
+           "level back; making the folder writable mends this.";
 }
 
 void HeldRecord::remove() const {
@@ -68,10 +199,16 @@ void HeldRecord::remove() const {
     }
 }
 
-void HeldRecord::removeIfOwnedBy(std::int64_t owner) const {
-    const std::optional<HeldLevel> level = read();
-    if (level && (level->owner == 0 || level->owner == owner)) {
+void HeldRecord::releaseHeldBy(std::int64_t owner) const {
+    std::optional<HeldLevel> level = read();
+    if (!level || (level->owner != 0 && level->owner != owner)) {
+        return;
+    }
+    if (level->owed.empty()) {
         remove();
+    } else {
+        level->held = false;
+        (void)write(*level);  // what cannot be written now was told when it was first
     }
 }
 
@@ -79,25 +216,28 @@ std::optional<HeldLevel> HeldRecord::read() const {
     if (!m_file) {
         return std::nullopt;
     }
-    std::ifstream in(*m_file, std::ios::binary);
-    HeldLevel level;
-    if (!(in >> level.upValue >> level.scale) || level.upValue < 0 || level.scale <= 0) {
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(*m_file, error);
+    if (!std::filesystem::exists(status)) {
         return std::nullopt;
     }
-    if (!(in >> level.owner)) {
-        level.owner = 0;  // written before the owner was recorded
-        return level;
+    std::string why;
+    std::optional<HeldLevel> level;
+    std::uintmax_t size = 0;
+    if (!std::filesystem::is_regular_file(status) ||
+        (size = std::filesystem::file_size(*m_file, error)) > kLargestRecord || error) {
+        why = "it is no ordinary file of a record's size";
+    } else {
+        std::string text(static_cast<std::size_t>(size), '\0');
+        std::ifstream in(*m_file, std::ios::binary);
+        if (!in.read(text.data(), static_cast<std::streamsize>(size)) || in.peek() != EOF) {
+            why = "it could not be read whole";
+        } else {
+            level = parse(text, why);
+        }
     }
-    std::size_t length = 0;
-    if (!(in >> length)) {
-        return level;  // the whole output, or written before programs were recorded
-    }
-    if (length == 0 || length > kLongestProgram || in.get() != ' ') {
-        return std::nullopt;
-    }
-    level.program.resize(length);
-    if (!in.read(level.program.data(), static_cast<std::streamsize>(length))) {
-        return std::nullopt;
+    if (!level) {
+        logMixerCall("held record \"" + pathText(*m_file) + "\" refused: " + why);
     }
     return level;
 }

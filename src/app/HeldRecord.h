@@ -4,34 +4,44 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace hushwell {
 
-// The Up value to put back, in the scale it was taken in, the process that held it, and what
-// was held: one program's streams, or the whole output.
+// The Up value to put back, in the scale it was taken in, the process that held it, what was
+// held (one program's streams, the whole output, or nothing), and the programs still owed it.
 struct HeldLevel {
     std::int32_t upValue = 0;
     std::int32_t scale = 0;
     std::int64_t owner = 0;  // the process id of the run that wrote it; 0: not known
     std::string program;     // empty: the output (and in a record written before programs were)
+    // Programs whose Up value found no stream: the server keeps their Down level for their next
+    // stream.
+    std::vector<std::string> owed = {};
+    bool held = true;  // false: nothing is held, only `owed` is left to put back
 };
 
 // A small file in the user's state folder ($XDG_STATE_HOME/hushwell/held, by default
 // ~/.local/state/hushwell/held; %LOCALAPPDATA%\Hushwell\held on Windows) that exists while the
-// volume is held away from the Up level. It outlives a run that was ended together with its guard
-// (the end of the login session, an out-of-memory killer) and a restart, so that the next start
-// puts the Up level back. Without such a folder there is no record.
+// volume is held away from the Up level, or a program is owed it. It outlives a run that was
+// ended together with its guard (the end of the login session, an out-of-memory killer), a
+// restart and a power cut, so that the next start puts the Up level back. Without such a folder
+// there is no record.
 class HeldRecord {
 public:
     // The file at its usual place.
     HeldRecord();
     explicit HeldRecord(std::optional<std::filesystem::path> file) : m_file(std::move(file)) {}
 
-    void write(const HeldLevel& level) const;
+    // Replaces the record whole; what stood in the way, in words for the user, naming the folder.
+    [[nodiscard]] std::optional<std::string> write(const HeldLevel& level) const;
     void remove() const;
-    // Removes the record if the run `owner` wrote it (or nobody said who did): a guard that
-    // finished its job late leaves alone the record of a run started since.
-    void removeIfOwnedBy(std::int64_t owner) const;
+    // What the run `owner` held (or a run that did not say who it was) is back at Up: the record
+    // goes, but for the programs still owed. A guard that finished its job late leaves alone the
+    // record of a run started since.
+    void releaseHeldBy(std::int64_t owner) const;
+    // The record, when there is one and every value in it is one a run writes; a record that is
+    // not is logged and left unused.
     [[nodiscard]] std::optional<HeldLevel> read() const;
 
 private:

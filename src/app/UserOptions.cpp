@@ -59,7 +59,7 @@ void UserOptions::carryOut() {
 
 void UserOptions::offerIn(TrayIcon& tray) {
     m_tray = &tray;
-    m_tray->setStartWithDesktop(m_options.startWithDesktop);
+    m_tray->setStartWithDesktop(startsWithDesktop());
     m_tray->setHideWhenMinimized(m_options.hideWhenMinimized);
     showPrograms({});
     connect(m_tray, &TrayIcon::startWithDesktopToggled, this, &UserOptions::setStartWithDesktop);
@@ -89,14 +89,22 @@ void UserOptions::save(Option which) {
 }
 
 void UserOptions::setStartWithDesktop(bool on) {
-    const std::optional<std::string> error = on ? m_autostart.enable() : m_autostart.disable();
-    if (error) {
+    const auto saveOption = [this](bool value) {
+        Options changed = m_options;
+        changed.startWithDesktop = value;
+        m_file.save(Option::StartWithDesktop, changed);
+        m_options.startWithDesktop = value;
+    };
+    if (const std::optional<std::string> error = hushwell::setStartWithDesktop(
+            m_autostart, on, m_options.startWithDesktop, saveOption)) {
         m_ui.showMessage(*error);
-        m_tray->setStartWithDesktop(m_options.startWithDesktop);
-        return;
     }
-    m_options.startWithDesktop = on;
-    save(Option::StartWithDesktop);
+    m_tray->setStartWithDesktop(startsWithDesktop());
+}
+
+// The desktop's own settings may have switched the entry off: the option then shows off.
+bool UserOptions::startsWithDesktop() const {
+    return m_options.startWithDesktop && m_autostart.isEnabled();
 }
 
 void UserOptions::chooseProgram(const std::string& program) {

@@ -36,6 +36,7 @@ public:
 private:
     void save(Option which);
     void setStartWithDesktop(bool on);
+    [[nodiscard]] bool startsWithDesktop() const;
     void chooseProgram(const std::string& program);
     void showPrograms(const std::vector<std::string>& playing);
     void checkChosenPlays();

@@ -126,18 +126,23 @@ int main(int argc, char* argv[]) {
     });
     hushwell::CrashGuard guard([&volume] { volume.tellAgain(); });
     volume.observe([&guard, &opened](const hushwell::VolumeOwner::Record& record) {
-        guard.tell(record.upValue, record.scale, record.held, opened.chosenIndex(), record.program);
+        guard.tell(record.upValue, record.scale, record.held, opened.chosenIndex(), record.program,
+                   record.owed);
     });
     // A run that ended with its guard while the volume was held: its Up level goes back first.
     const std::optional<hushwell::HeldLevel> left = hushwell::HeldRecord().read();
     if (left) {
-        volume.putBackFirst(left->upValue, left->scale, left->program);
+        volume.putBackFirst(left->upValue, left->scale,
+                            left->held ? std::optional(left->program) : std::nullopt, left->owed);
     }
 
     hushwell::SystemClock clock;
     const hushwell::SettingsLocation location = hushwell::SettingsLocation::forThisProgram();
     hushwell::FileSettingsStore store(location);
     hushwell::MainWindow window(clock);
+    guard.onRecordProblem([&reports, &window](const std::string& text) {
+        reports.post([&window, text] { window.showMessage(text); });
+    });
     hushwell::UserOptions options(hushwell::OptionsFile::besideSettings(location), volume, window);
     options.load();
     hushwell::Core core(volume, clock, window, store, hushwell::systemTimeSeparator());

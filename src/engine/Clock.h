@@ -17,7 +17,7 @@ public:
     [[nodiscard]] virtual TimeOfDay now() const = 0;
 };
 
-// The machine's local time.
+// The machine's local time, in the time zone in force at each reading.
 class SystemClock final : public Clock {
 public:
     [[nodiscard]] TimeOfDay now() const override;

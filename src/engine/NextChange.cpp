@@ -62,11 +62,11 @@ std::string nextChangeText(const NextChange& change) {
     const std::string& separator = change.separator;
     switch (change.kind) {
         case NextChange::Kind::Up:
-            return "Up - next break " + change.mark + ", in " +
+            return "Up - next break at " + separator + change.mark + ", in " +
                    durationText(change.seconds, separator);
         case NextChange::Kind::Down:
-            return "Down until " + change.mark + ", " + durationText(change.seconds, separator) +
-                   " left";
+            return "Down until " + separator + change.mark + ", " +
+                   durationText(change.seconds, separator) + " left";
         case NextChange::Kind::DownAlways:
             return "Down all the hour";
         case NextChange::Kind::NoBreak:

@@ -32,7 +32,8 @@ struct NextChange {
                                                    const std::string& now);
 
 // The change in words, minutes and seconds joined by the time text's separator: "Up - next break
-// 20:00, in 4:12", "Down until 21:30, 1:05 left", "No pair active".
+// at :20:00, in 4:12", "Down until :21:30, 1:05 left", "No pair active". A mark carries no hour,
+// so it is written as a time past the hour (the leading separator), never as a time of day.
 [[nodiscard]] std::string nextChangeText(const NextChange& change);
 
 }  // namespace hushwell

@@ -4,7 +4,9 @@
 #include <deque>
 #include <future>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace hushwell {
 
@@ -33,6 +35,11 @@ struct VolumeOwner::State {
                 (event.kind == VolumeEvent::Kind::StreamStarted && !record.program.empty() &&
                  wanted && (*wanted != record.upValue || held()))) {
                 send = true;
+            }
+            if (event.kind != VolumeEvent::Kind::OutputChanged &&
+                event.kind != VolumeEvent::Kind::NoOutput) {
+                ++streamsMayHaveStarted;
+                sendOwed = sendOwed || !record.owed.empty();
             }
             if (event.kind == VolumeEvent::Kind::NoOutput ||
                 event.kind == VolumeEvent::Kind::OutputChanged ||
@@ -73,19 +80,36 @@ struct VolumeOwner::State {
         return programVolume ? target : std::string();
     }
 
-    // Makes `target` what is held: what the earlier one holds gets the Up value first. false,
-    // the earlier one kept, when that Up value was not taken. Called locked.
+    // Makes `program` what is held, from nothing away from Up; a program owed its Up value
+    // stays owed it, now as the target. Called locked.
+    void becomeTarget(std::string program) {
+        landed.reset();
+        landedOn.reset();
+        awayMayLand = false;
+        if (!program.empty() && std::erase(record.owed, program) > 0) {
+            landed = kNotKnown;
+        }
+        record.program = std::move(program);
+        updateHeld();
+    }
+
+    // Makes `target` what is held: what the earlier one holds gets the Up value first, and an
+    // earlier program with no stream then is owed it. false, the earlier one kept, when that Up
+    // value was not taken. Called locked.
     bool switchTarget(std::unique_lock<std::mutex>& lock) {
         if (held()) {
             const std::string earlier = record.program;
             const std::int32_t up = record.upValue;
             const std::optional<std::string> output = landedOn;
+            const unsigned startsBefore = streamsMayHaveStarted;
             lock.unlock();
             bool restored = false;
+            std::optional<int> streams;
             if (!earlier.empty()) {
                 // An earlier run's program, on a system with no volume per program: nothing
                 // here can reach it.
-                restored = !programVolume || provider->setProgram(earlier, up).has_value();
+                streams = programVolume ? provider->setProgram(earlier, up) : std::nullopt;
+                restored = !programVolume || streams.has_value();
             } else if (output && !output->empty()) {
                 restored = provider->setOn(*output, up);
             } else {
@@ -95,14 +119,35 @@ struct VolumeOwner::State {
             if (!restored) {
                 return false;
             }
+            if (streams == 0) {
+                record.owed.push_back(earlier);
+                // A stream that started while it was asked may not have been counted.
+                sendOwed = sendOwed || streamsMayHaveStarted != startsBefore;
+            }
         }
-        record.program = effectiveTarget();
-        landed.reset();
-        landedOn.reset();
-        awayMayLand = false;
-        updateHeld();
+        becomeTarget(effectiveTarget());
         tellObserver(lock);
         return true;
+    }
+
+    // Gives the Up value to each program it is owed to; one that has a stream now took it.
+    // Called locked.
+    void sendOwedUp(std::unique_lock<std::mutex>& lock) {
+        sendOwed = false;
+        const std::vector<std::string> programs = record.owed;
+        const std::int32_t up = record.upValue;
+        lock.unlock();
+        std::vector<std::string> paid;
+        for (const std::string& program : programs) {
+            const std::optional<int> streams = provider->setProgram(program, up);
+            if (streams && *streams > 0) {
+                paid.push_back(program);
+            }
+        }
+        lock.lock();
+        for (const std::string& program : paid) {
+            std::erase(record.owed, program);
+        }
     }
 
     // Sends the value wanted to the current target: the program's streams, or the current
@@ -116,7 +161,7 @@ struct VolumeOwner::State {
         }
         const std::int32_t value = *wanted;
         const std::int32_t up = record.upValue;
-        if (switching && value == up) {
+        if (switching && value == up && !held()) {
             // The new target has nothing away from Up: there is nothing to send it.
             report(VolumeEvent::Kind::Taken, value);
             return;
@@ -164,7 +209,7 @@ struct VolumeOwner::State {
         for (;;) {
             tellObserver(lock);
             changed.wait(lock, [this] {
-                return !calls.empty() || send || stop || (observer && record != told);
+                return !calls.empty() || send || sendOwed || stop || (observer && record != told);
             });
             if (!calls.empty()) {
                 std::function<void()> call = std::move(calls.front());
@@ -174,6 +219,8 @@ struct VolumeOwner::State {
                 lock.lock();
             } else if (send) {
                 sendWanted(lock);
+            } else if (sendOwed) {
+                sendOwedUp(lock);
             } else if (stop && !(observer && record != told)) {
                 idle = true;
                 finished.notify_all();
@@ -198,13 +245,16 @@ struct VolumeOwner::State {
     struct Leftover {
         std::int32_t value = 0;
         std::int32_t scale = 0;
-        std::string program;
+        std::optional<std::string> held;
+        std::vector<std::string> owed;
     };
     std::optional<Leftover> leftover;
     std::string target;          // what the value wanted goes to: a program, or "" the output
     bool programVolume = false;  // the provider has a volume per program
     bool send = false;           // `wanted` is still to be sent
-    bool awayMayLand = false;    // a value other than Up went out and nothing has landed since
+    bool sendOwed = false;       // the Up value is to be tried on the programs owed it
+    unsigned streamsMayHaveStarted = 0;  // counts the events after which a stream may be new
+    bool awayMayLand = false;  // a value other than Up went out and nothing has landed since
     bool stop = false;
     bool idle = false;          // the thread has ended
     std::mutex observerMutex;   // held while the observer is told
@@ -297,15 +347,21 @@ std::optional<std::int32_t> VolumeOwner::locate() {
                if (scale) {
                    state.record.scale = *scale;
                    if (state.leftover && !state.wanted) {
-                       const auto& [value, from, program] = *state.leftover;
+                       const auto& [value, from, held, owed] = *state.leftover;
                        state.record.upValue = rescaled(value, from, *scale);
-                       state.record.program = program;
-                       state.wanted = state.record.upValue;
-                       state.send = true;
-                       state.awayMayLand = true;  // the earlier run's level may be on the output
-                       if (!program.empty()) {
-                           // What its streams hold is not known: Up is owed until one took it.
-                           state.landed = kNotKnown;
+                       state.record.owed = owed;
+                       state.sendOwed = !owed.empty();
+                       if (held) {
+                           state.record.program = *held;
+                           state.wanted = state.record.upValue;
+                           state.send = true;
+                           state.awayMayLand = true;  // the earlier run's level may be on it
+                           if (!held->empty()) {
+                               // What its streams hold is not known: Up is owed until one took it.
+                               state.landed = kNotKnown;
+                           }
+                       } else {
+                           state.becomeTarget(state.effectiveTarget());
                        }
                    }
                    state.updateHeld();
@@ -347,14 +403,15 @@ void VolumeOwner::observe(Observer observer) {
 void VolumeOwner::tellAgain() {
     {
         const std::lock_guard lock(m_state->mutex);
-        m_state->told = Record{-1, -1, false, {}};  // no record is that: the loop tells it
+        m_state->told = Record{-1, -1, false, {}, {}};  // no record is that: the loop tells it
     }
     m_state->changed.notify_one();
 }
 
-void VolumeOwner::putBackFirst(std::int32_t value, std::int32_t scale, std::string program) {
+void VolumeOwner::putBackFirst(std::int32_t value, std::int32_t scale,
+                               std::optional<std::string> held, std::vector<std::string> owed) {
     const std::lock_guard lock(m_state->mutex);
-    m_state->leftover = State::Leftover{value, scale, std::move(program)};
+    m_state->leftover = State::Leftover{value, scale, std::move(held), std::move(owed)};
 }
 
 void VolumeOwner::finish() {

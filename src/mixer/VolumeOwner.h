@@ -3,6 +3,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,7 +22,8 @@ namespace hushwell {
 //  - an output left behind while held gets the Up value;
 //  - with a program chosen (lowerOnly()), the value wanted goes to that program's streams instead
 //    of the output, and again to them when a stream starts while it stands away from Up, so that
-//    a stream started during a break goes down too; a target given up while held gets Up back;
+//    a stream started during a break goes down too; a target given up while held gets Up back,
+//    and a program among them that plays nothing then is owed it until a stream of it starts;
 //  - what landed, or not, is told to the core as a Taken or Refused event, on the core's thread
 //    (through `post`), and to an observer (the crash guard) as a Record, on the mixer's thread.
 // No call waits for the provider but open() and locate() (start-up needs their answer), and those
@@ -39,11 +41,14 @@ public:
     // may stand away from the Up value (from just before another value is sent until the Up
     // value has landed), and what is held: the program whose streams (empty: the output).
     // A program that had no stream when its value landed has nothing away from Up: not held.
+    // `owed`: programs held before the target changed whose Up value found no stream; the server
+    // keeps their Down level for their next stream, so they are owed Up until one of them took it.
     struct Record {
         std::int32_t upValue = 0;
         std::int32_t scale = 0;
         bool held = false;
         std::string program;
+        std::vector<std::string> owed;
         bool operator==(const Record&) const = default;
     };
     using Observer = std::function<void(const Record&)>;
@@ -78,9 +83,12 @@ public:
     // Tells the observer the record again, changed or not (a new guard needs to learn it).
     void tellAgain();
     // The Up value of an earlier run that ended held (`value` of a scale running to `scale`, for
-    // the streams of `program`, or the output when empty): it is put back as soon as the volume
-    // is located, before anything asked later.
-    void putBackFirst(std::int32_t value, std::int32_t scale, std::string program = {});
+    // the streams of `held`, the output when empty, nothing when none): it is put back as soon as
+    // the volume is located, before anything asked later. The programs it was `owed` to stay owed
+    // it until one of their streams took it.
+    void putBackFirst(std::int32_t value, std::int32_t scale,
+                      std::optional<std::string> held = std::string(),
+                      std::vector<std::string> owed = {});
 
 private:
     struct State;

@@ -1,23 +1,22 @@
 #include "settings/OptionsFile.h"
 
-#include <cerrno>
-#include <cstdint>
-#include <cstring>
-#include <fstream>
 #include <iterator>
-#include <sstream>
+#include <optional>
 #include <stdexcept>
 
 #include "settings/AtomicFile.h"
+#include "settings/IniLines.h"
 #include "settings/PathText.h"
+#include "settings/RegularFile.h"
 
 namespace hushwell {
 namespace {
 
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-
 // An options file is a few hundred bytes; anything far larger is some other file.
-constexpr std::uintmax_t kMaxFileSize = 1 << 20;
+constexpr std::size_t kMaxFileSize = 1 << 20;
+
+// A file of any length yields a message of a few lines: the first problems, then their count.
+constexpr std::size_t kShownProblems = 5;
 
 // User text quoted in a message is cut to this length.
 constexpr std::size_t kQuotedLength = 60;
@@ -27,6 +26,8 @@ constexpr std::string_view kNewFileLineEnd = "\r\n";
 #else
 constexpr std::string_view kNewFileLineEnd = "\n";
 #endif
+
+using Kind = IniLine::Kind;
 
 struct Key {
     Option option;
@@ -49,34 +50,18 @@ const Key& keyOf(Option option) {
     throw std::logic_error("an option without a key");
 }
 
-std::string_view trimmed(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
-bool sameWord(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 bool isSection(std::string_view name) {
     for (const Key& key : kKeys) {
-        if (sameWord(key.section, name)) {
+        if (sameIniName(key.section, name)) {
             return true;
         }
     }
     return false;
+}
+
+bool sets(const IniLine& line, const Key& key) {
+    return line.kind == Kind::Value && line.inSection && sameIniName(line.section, key.section) &&
+           sameIniName(line.key, key.name);
 }
 
 bool isUtf8(std::string_view text) {
@@ -115,78 +100,13 @@ std::string shown(std::string_view text) {
                                         : std::string(text.substr(0, kQuotedLength)) + "...";
 }
 
-enum class Kind { Blank, Comment, Section, Value, Other };
-
-// One line of the file, with offsets into the whole text.
-struct Line {
-    int number = 0;
-    Kind kind = Kind::Blank;
-    std::string_view body;     // without its line end
-    std::string_view section;  // Section: its name; Value: the section it stands in
-    bool inSection = false;    // Value: a section header came before it
-    std::string_view key;
-    std::string_view value;
-    std::size_t valueBegin = 0;  // where the value's place starts: after '=' and blanks
-    std::size_t bodyEnd = 0;     // where the line end starts
-    std::size_t next = 0;        // where the next line starts
-};
-
-std::vector<Line> scan(std::string_view text) {
-    std::vector<Line> lines;
-    std::size_t at = text.starts_with(kByteOrderMark) ? kByteOrderMark.size() : 0;
-    std::string_view section;
-    bool inSection = false;
-    int number = 0;
-    while (at < text.size()) {
-        Line line;
-        line.number = ++number;
-        const std::size_t newline = text.find('\n', at);
-        line.next = newline == std::string_view::npos ? text.size() : newline + 1;
-        line.bodyEnd = newline == std::string_view::npos ? text.size() : newline;
-        if (line.bodyEnd > at && text[line.bodyEnd - 1] == '\r') {
-            --line.bodyEnd;
-        }
-        line.body = text.substr(at, line.bodyEnd - at);
-        const std::string_view content = trimmed(line.body);
-        const std::size_t equals = content.find('=');
-        if (content.empty()) {
-            line.kind = Kind::Blank;
-        } else if (content.front() == ';' || content.front() == '#') {
-            line.kind = Kind::Comment;
-        } else if (content.front() == '[' && content.back() == ']') {
-            line.kind = Kind::Section;
-            section = trimmed(content.substr(1, content.size() - 2));
-            inSection = true;
-            line.section = section;
-        } else if (equals != std::string_view::npos && equals > 0) {
-            line.kind = Kind::Value;
-            line.section = section;
-            line.inSection = inSection;
-            line.key = trimmed(content.substr(0, equals));
-            line.value = trimmed(content.substr(equals + 1));
-            const std::size_t equalsAt =
-                static_cast<std::size_t>(content.data() - text.data()) + equals;
-            line.valueBegin = equalsAt + 1;
-            while (line.valueBegin < line.bodyEnd &&
-                   (text[line.valueBegin] == ' ' || text[line.valueBegin] == '\t')) {
-                ++line.valueBegin;
-            }
-        } else {
-            line.kind = Kind::Other;
-        }
-        lines.push_back(line);
-        at = line.next;
-    }
-    return lines;
-}
-
-// The line that sets `key`: the last one in its section; nothing when none does.
-const Line* countingLine(const std::vector<Line>& lines, const Key& key) {
-    const Line* found = nullptr;
-    for (const Line& line : lines) {
-        if (line.kind == Kind::Value && line.inSection && sameWord(line.section, key.section) &&
-            sameWord(line.key, key.name)) {
-            found = &line;
+// The line that sets `key`: the last one in its section; none when no line does.
+std::optional<IniLine> countingLine(std::string_view text, const Key& key) {
+    std::optional<IniLine> found;
+    IniLines lines(text);
+    for (IniLine line; lines.next(line);) {
+        if (sets(line, key)) {
+            found = line;
         }
     }
     return found;
@@ -205,15 +125,26 @@ public:
     Reader(const std::string& fileName, LoadedOptions& loaded)
         : m_fileName(fileName), m_loaded(loaded) {}
 
-    void problem(const Line& line, const std::string& text) {
-        m_loaded.problems.push_back(m_fileName + ", line " + std::to_string(line.number) + ": " +
-                                    text);
+    void problem(const IniLine& line, const std::string& text) {
+        if (m_loaded.problems.size() < kShownProblems) {
+            m_loaded.problems.push_back(m_fileName + ", line " + std::to_string(line.number) +
+                                        ": " + text);
+        } else {
+            ++m_unshown;
+        }
     }
 
-    void flag(const Line& line, bool& flag) {
-        if (sameWord(line.value, "true")) {
+    void finish() {
+        if (m_unshown > 0) {
+            m_loaded.problems.push_back("And " + std::to_string(m_unshown) + " more problem" +
+                                        (m_unshown == 1 ? "" : "s") + " in " + m_fileName + ".");
+        }
+    }
+
+    void flag(const IniLine& line, bool& flag) {
+        if (sameIniName(line.value, "true")) {
             flag = true;
-        } else if (sameWord(line.value, "false")) {
+        } else if (sameIniName(line.value, "false")) {
             flag = false;
         } else {
             problem(line, std::string(line.key) + "=" + shown(line.value) +
@@ -222,7 +153,7 @@ public:
         }
     }
 
-    void program(const Line& line, std::string& program) {
+    void program(const IniLine& line, std::string& program) {
         const std::string_view name = unquoted(line.value);
         const auto wrong = [&](const std::string& what) {
             problem(line, std::string(line.key) + "=" + shown(name) + " " + what +
@@ -242,6 +173,7 @@ public:
 private:
     const std::string& m_fileName;
     LoadedOptions& m_loaded;
+    std::size_t m_unshown = 0;
 };
 
 std::string_view lineEndOf(std::string_view text) {
@@ -269,30 +201,12 @@ std::string formatted(Option which, const Options& options) {
     if (name.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
         throw std::invalid_argument("the program's name holds a line break");
     }
-    const bool quote = trimmed(name) != name || unquoted(name) != name;
+    const bool quote = withoutBlanks(name) != name || unquoted(name) != name;
     return quote ? "\"" + name + "\"" : name;
 }
 
 std::string readWhole(const std::filesystem::path& file) {
-    std::error_code error;
-    const auto status = std::filesystem::status(file, error);
-    if (std::filesystem::is_directory(status)) {
-        throw std::runtime_error("it is a folder");
-    }
-    const auto size = std::filesystem::file_size(file, error);
-    if (!error && size > kMaxFileSize) {
-        throw std::runtime_error("it is larger than 1 MB, which no options file is");
-    }
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        throw std::runtime_error(std::strerror(errno));
-    }
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    if (in.bad()) {
-        throw std::runtime_error("it cannot be read to its end");
-    }
-    std::string text = std::move(bytes).str();
+    std::string text = readRegularFile(file, kMaxFileSize);
     if (text.find('\0') != std::string::npos) {
         throw std::runtime_error("it is not a text file");
     }
@@ -314,88 +228,94 @@ LoadedOptions parseOptions(std::string_view text, const std::string& fileName) {
         return loaded;
     }
     Reader reader(fileName, loaded);
-    const std::vector<Line> lines = scan(text);
-    for (const Line& line : lines) {
+    // Per option, the line that counts (the last that sets it) and how many lines set it.
+    std::optional<IniLine> counting[std::size(kKeys)];
+    int setting[std::size(kKeys)] = {};
+    IniLines lines(text);
+    for (IniLine line; lines.next(line);) {
+        bool known = false;
+        for (std::size_t k = 0; k < std::size(kKeys); ++k) {
+            if (sets(line, kKeys[k])) {
+                counting[k] = line;
+                ++setting[k];
+                known = true;
+            }
+        }
         if (line.kind == Kind::Other) {
-            reader.problem(line, "\"" + shown(trimmed(line.body)) +
+            reader.problem(line, "\"" + shown(withoutBlanks(line.body)) +
                                      "\" is neither a [section] nor a key=value line; it is "
                                      "ignored.");
         } else if (line.kind == Kind::Value && !line.inSection) {
-            reader.problem(line,
-                           std::string(line.key) + " stands before any [section]; it is ignored.");
-        } else if (line.kind == Kind::Value && isSection(line.section)) {
-            bool known = false;
-            for (const Key& key : kKeys) {
-                known =
-                    known || (sameWord(key.section, line.section) && sameWord(key.name, line.key));
-            }
-            if (!known) {
-                reader.problem(line, shown(line.key) + " is not an option of [" +
-                                         std::string(line.section) + "]; it is ignored.");
-            }
+            reader.problem(line, shown(line.key) + " stands before any [section]; it is ignored.");
+        } else if (line.kind == Kind::Value && !known && isSection(line.section)) {
+            reader.problem(line, shown(line.key) + " is not an option of [" +
+                                     std::string(line.section) + "]; it is ignored.");
         }
     }
-    for (const Key& key : kKeys) {
-        const Line* counting = countingLine(lines, key);
-        if (counting == nullptr) {
+    for (std::size_t k = 0; k < std::size(kKeys); ++k) {
+        const Key& key = kKeys[k];
+        if (!counting[k]) {
             continue;
         }
-        for (const Line& line : lines) {
-            if (&line != counting && line.kind == Kind::Value && line.inSection &&
-                sameWord(line.section, key.section) && sameWord(line.key, key.name)) {
+        IniLines again(text);
+        for (IniLine line;
+             setting[k] > 1 && again.next(line) && line.number < counting[k]->number;) {
+            if (sets(line, key)) {
                 reader.problem(line, std::string(key.name) + " is set again on line " +
-                                         std::to_string(counting->number) +
+                                         std::to_string(counting[k]->number) +
                                          ", which counts; this line is ignored.");
             }
         }
         switch (key.option) {
             case Option::StartWithDesktop:
-                reader.flag(*counting, loaded.options.startWithDesktop);
+                reader.flag(*counting[k], loaded.options.startWithDesktop);
                 break;
             case Option::HideWhenMinimized:
-                reader.flag(*counting, loaded.options.hideWhenMinimized);
+                reader.flag(*counting[k], loaded.options.hideWhenMinimized);
                 break;
             case Option::LowerOnly:
-                reader.program(*counting, loaded.options.lowerOnly);
+                reader.program(*counting[k], loaded.options.lowerOnly);
                 break;
         }
     }
+    reader.finish();
     return loaded;
 }
 
 std::string withOption(std::string_view text, Option which, const Options& options) {
     const Key& key = keyOf(which);
     const std::string value = formatted(which, options);
-    const std::vector<Line> lines = scan(text);
     const std::string_view lineEnd = lineEndOf(text);
     std::string result(text);
-    if (const Line* counting = countingLine(lines, key)) {
+    if (const std::optional<IniLine> counting = countingLine(text, key)) {
         result.replace(counting->valueBegin, counting->bodyEnd - counting->valueBegin, value);
         return result;
     }
     const std::string line = std::string(key.name) + "=" + value;
     // After the last line that is not blank of the section's last header, when there is one.
-    const Line* after = nullptr;
+    std::optional<IniLine> after;
+    std::optional<IniLine> last;
     bool inside = false;
-    for (const Line& each : lines) {
+    IniLines lines(text);
+    for (IniLine each; lines.next(each); last = each) {
         if (each.kind == Kind::Section) {
-            inside = sameWord(each.section, key.section);
+            inside = sameIniName(each.section, key.section);
         }
         if (inside && each.kind != Kind::Blank) {
-            after = &each;
+            after = each;
         }
     }
-    const bool endless = !lines.empty() && lines.back().next == lines.back().bodyEnd;
-    if (after != nullptr) {
-        const bool last = after == &lines.back();
-        result.insert(after->next,
-                      std::string(last && endless ? lineEnd : "") + line + std::string(lineEnd));
+    const bool endless = last && text.back() != '\n';  // a last line without its end
+    if (after) {
+        const bool atTheEnd = after->number == last->number;
+        result.insert(after->next, std::string(atTheEnd && endless ? lineEnd : "") + line +
+                                       std::string(lineEnd));
         return result;
     }
     if (endless) {
         result += lineEnd;
     }
-    if (!lines.empty()) {
+    if (last) {
         result += lineEnd;
     }
     result +=

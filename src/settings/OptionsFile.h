@@ -28,11 +28,13 @@ enum class Option { StartWithDesktop, HideWhenMinimized, LowerOnly };
 struct LoadedOptions {
     Options options;
     // Plain-text messages, one per thing that is wrong, each naming the file, the line and the
-    // default that is used instead. Empty when the file is fine or missing.
+    // default that is used instead; after the first few, one that counts the rest. Empty when the
+    // file is fine or missing.
     std::vector<std::string> problems;
 };
 
-// Reads the text of an options file. `fileName` names the file in the problems.
+// Reads the text of an options file, in one pass per option over the text and in memory that does
+// not grow with it. `fileName` names the file in the problems.
 //
 // The file is INI: "[Section]" lines, "Key=value" lines, comments starting with ';' or '#',
 // blank lines; a UTF-8 byte order mark and CR LF line ends are accepted. Sections, keys and the
@@ -60,8 +62,8 @@ public:
     explicit OptionsFile(const std::filesystem::path& file) : OptionsFile(file, file) {}
     [[nodiscard]] static OptionsFile besideSettings(const SettingsLocation& settings);
 
-    // A missing file gives the defaults and no problem; one that cannot be read or is not text
-    // gives the defaults and one problem.
+    // A missing file gives the defaults and no problem; one that cannot be read, is not an
+    // ordinary file, is larger than 1 MB or is not text gives the defaults and one problem.
     [[nodiscard]] LoadedOptions load() const;
 
     // Saves `which` with its value in `options`. Throws std::runtime_error with a plain-text

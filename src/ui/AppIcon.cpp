@@ -9,30 +9,45 @@ namespace hushwell {
 namespace {
 
 constexpr QColor kGreenTile(0x2e, 0x7d, 0x32);
-constexpr QColor kAmberTile(0xb2, 0x4a, 0x00);
+constexpr QColor kSpeaker(0xc0, 0xff, 0xc0);
+
+// How one icon is drawn. The two level icons differ in lightness and in shape, not in hue alone:
+// told apart with red-green colour blindness too, and on a grey panel.
+struct IconStyle {
+    QColor tile;
+    QColor glyph;  // the loudspeaker
+    QColor arrow;
+    QColor rim;  // none when transparent
+    bool round = false;
+    bool arrowUp = false;
+};
 
 // The icon on a 64-unit grid: the tile, the loudspeaker and the arrow beside it.
-QImage paintIcon(int size, const QColor& tile, bool arrowUp, bool rim) {
+QImage paintIcon(int size, const IconStyle& style) {
     QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     p.scale(size / 64.0, size / 64.0);
 
-    if (rim) {
-        p.setPen(QPen(QColor(255, 255, 255, 200), 3));
+    if (style.rim.alpha() > 0) {
+        p.setPen(QPen(style.rim, 3));
     } else {
         p.setPen(Qt::NoPen);
     }
-    p.setBrush(tile);
-    p.drawRoundedRect(QRectF(2, 2, 60, 60), 12, 12);
+    p.setBrush(style.tile);
+    if (style.round) {
+        p.drawEllipse(QRectF(2, 2, 60, 60));
+    } else {
+        p.drawRoundedRect(QRectF(2, 2, 60, 60), 12, 12);
+    }
 
     p.setPen(Qt::NoPen);
-    p.setBrush(QColor(0xc0, 0xff, 0xc0));
+    p.setBrush(style.glyph);
     p.drawPolygon(QPolygonF({{10, 24}, {20, 24}, {32, 13}, {32, 51}, {20, 40}, {10, 40}}));
-    p.setBrush(Qt::white);
+    p.setBrush(style.arrow);
     QPolygonF arrow({{42, 14}, {50, 14}, {50, 36}, {56, 36}, {46, 50}, {36, 36}, {42, 36}});
-    if (arrowUp) {
+    if (style.arrowUp) {
         for (QPointF& point : arrow) {
             point.setY(64 - point.y());
         }
@@ -52,16 +67,33 @@ QIcon iconOf(const std::function<QImage(int)>& image, std::initializer_list<int>
 }  // namespace
 
 QImage appIconImage(int size) {
-    return paintIcon(size, kGreenTile, false, false);
+    return paintIcon(size, {kGreenTile, kSpeaker, Qt::white, Qt::transparent, false, false});
 }
 
 QIcon appIcon() {
     return iconOf(appIconImage, {16, 32, 48, 64});
 }
 
+QColor levelTile(IconLevel level) {
+    return level == IconLevel::Down ? QColor(0x8a, 0x2d, 0x00) : QColor(0xc8, 0xe6, 0xc9);
+}
+
 QImage levelIconImage(int size, IconLevel level) {
-    return level == IconLevel::Down ? paintIcon(size, kAmberTile, false, true)
-                                    : paintIcon(size, kGreenTile, true, true);
+    // UP: a light disc with dark marks, outlined dark; DOWN: a dark square with light marks,
+    // outlined light. Each outline keeps its tile apart from a panel as light or dark as it.
+    static const IconStyle up{levelTile(IconLevel::Up),
+                              QColor(0x1b, 0x5e, 0x20),
+                              QColor(0x1b, 0x5e, 0x20),
+                              QColor(0x1b, 0x5e, 0x20, 220),
+                              true,
+                              true};
+    static const IconStyle down{levelTile(IconLevel::Down),
+                                QColor(0xff, 0xd5, 0xb0),
+                                Qt::white,
+                                QColor(255, 255, 255, 200),
+                                false,
+                                false};
+    return paintIcon(size, level == IconLevel::Down ? down : up);
 }
 
 QIcon levelIcon(IconLevel level) {

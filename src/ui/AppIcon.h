@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QIcon>
 #include <QImage>
 
@@ -9,10 +10,11 @@ namespace hushwell {
 [[nodiscard]] QImage appIconImage(int size);
 [[nodiscard]] QIcon appIcon();
 
-// The program's icon for a panel, telling the level in force: UP on the program's green tile with
-// the arrow turned up, DOWN on an amber tile with the arrow down. Both tiles carry a light rim so
-// that they stand apart from a dark panel as well as from a light one.
+// The program's icon for a panel, telling the level in force: UP a light green disc with the arrow
+// turned up, DOWN a dark amber square with the arrow down; each tile carries a rim of the other
+// lightness, so that it stands apart from a dark panel as well as from a light one.
 enum class IconLevel { Up, Down };
+[[nodiscard]] QColor levelTile(IconLevel level);
 [[nodiscard]] QImage levelIconImage(int size, IconLevel level);
 [[nodiscard]] QIcon levelIcon(IconLevel level);
 

@@ -1,60 +1,58 @@
 #include "ui/TrayIcon.h"
 
 #include <QActionGroup>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QTimer>
 
 #include "engine/NextChange.h"
 #include "ui/MainWindow.h"
+#include "ui/StatusNotifierItem.h"
 
 namespace hushwell {
 
-std::unique_ptr<TrayIcon> TrayIcon::createIfAvailable(MainWindow& window, const Core& core) {
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-        return nullptr;
+namespace {
+
+// A program's name as a menu shows it as it is: '&' would be taken for an access key, and a tab
+// would start a shortcut column.
+QString menuText(const QString& name) {
+    QString text;
+    text.reserve(name.size());
+    for (const QChar c : name) {
+        if (c == u'&') {
+            text += QStringLiteral("&&");
+        } else {
+            text += c.category() == QChar::Other_Control ? QChar(u' ') : c;
+        }
     }
-    return std::make_unique<TrayIcon>(window, core);
+    return text;
 }
 
-void TrayIcon::createWhenAvailable(MainWindow& window, const Core& core, QObject* context,
-                                   std::function<void(std::unique_ptr<TrayIcon>)> made,
-                                   std::chrono::seconds patience) {
-    if (QSystemTrayIcon::isSystemTrayAvailable()) {
-        made(std::make_unique<TrayIcon>(window, core));
-        return;
+// A box that is not ticked is drawn by the style with an outline darker than the window colour:
+// in a dark theme that is darker than the dark menu it sits on, and the box cannot be seen. There
+// the menu takes its window colour from its text, so that the outline comes out light.
+void fitToTheme(QMenu& menu) {
+    QPalette palette = QApplication::palette(&menu);
+    if (palette.color(QPalette::Window).lightness() <
+        palette.color(QPalette::WindowText).lightness()) {
+        palette.setColor(QPalette::Window, palette.color(QPalette::WindowText));
     }
-    constexpr std::chrono::seconds kLookEvery{2};
-    auto* look = new QTimer(context);
-    look->setInterval(kLookEvery);
-    const auto giveUpAt = std::chrono::steady_clock::now() + patience;
-    connect(look, &QTimer::timeout, context,
-            [look, &window, &core, made = std::move(made), giveUpAt] {
-                if (QSystemTrayIcon::isSystemTrayAvailable()) {
-                    look->deleteLater();
-                    look->stop();
-                    made(std::make_unique<TrayIcon>(window, core));
-                } else if (std::chrono::steady_clock::now() >= giveUpAt) {
-                    look->stop();
-                    look->deleteLater();
-                }
-            });
-    look->start();
+    menu.setPalette(palette);
+}
+
+}  // namespace
+
+void TrayIcon::createWhenAvailable(MainWindow& window, const Core& core, QObject* /*context*/,
+                                   const std::function<void(std::unique_ptr<TrayIcon>)>& made) {
+    made(std::make_unique<TrayIcon>(window, core));
 }
 
 TrayIcon::TrayIcon(MainWindow& window, const Core& core)
     : m_window(window), m_core(core), m_menu(std::make_unique<QMenu>()) {
     buildMenu();
-    m_icon.setIcon(levelIcon(m_shown));
-    m_icon.setToolTip(kProgramName);
-    m_icon.setContextMenu(m_menu.get());
-    connect(&m_icon, &QSystemTrayIcon::activated, this,
-            [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason == QSystemTrayIcon::Trigger) {
-                    toggleWindow();
-                }
-            });
     connect(&m_window, &MainWindow::ticked, this, &TrayIcon::update);
     m_hideLater.setSingleShot(true);
     m_hideLater.setInterval(0);
@@ -64,40 +62,117 @@ TrayIcon::TrayIcon(MainWindow& window, const Core& core)
         }
     });
     m_window.installEventFilter(this);
-    m_icon.show();
+#ifdef HUSHWELL_HAVE_STATUS_NOTIFIER
+    m_item = new StatusNotifierItem(kProgramName, *m_menu, this);
+    if (!m_item->onBus()) {
+        delete m_item;
+        m_item = nullptr;
+    } else {
+        connect(m_item, &StatusNotifierItem::registeredChanged, this, &TrayIcon::choosePanel);
+        connect(m_item, &StatusNotifierItem::activated, this, &TrayIcon::toggleWindow);
+        connect(m_item, &StatusNotifierItem::menuWanted, this,
+                [this](const QPoint& at) { m_menu->popup(at); });
+    }
+    // A watcher already on the bus is waited for: it answers at once, and Qt's icon would come
+    // up beside it for the whole run.
+    const bool waitForWatcher = m_item != nullptr && m_item->watcherPresent();
+#else
+    const bool waitForWatcher = false;
+#endif
+    setIcon(levelIcon(m_shown));
+    renderToolTip();
+    if (!waitForWatcher) {
+        choosePanel();
+    }
 }
 
 TrayIcon::~TrayIcon() {
     m_window.removeEventFilter(this);
-    m_icon.hide();
-    m_icon.setContextMenu(nullptr);
+    if (m_qtIcon) {
+        m_qtIcon->hide();
+        m_qtIcon->setContextMenu(nullptr);
+    }
+}
+
+void TrayIcon::choosePanel() {
+    if (m_item != nullptr && m_item->registered()) {
+        if (m_qtIcon) {
+            m_qtIcon->hide();
+        }
+        return;
+    }
+    // Qt's icon is an X tray's (or Windows' notification area's) only: elsewhere it would
+    // become a StatusNotifierItem of Qt's own, beside this program's.
+    if (m_item != nullptr && QGuiApplication::platformName() != QLatin1String("xcb")) {
+        return;
+    }
+    if (!m_qtIcon) {
+        m_qtIcon = std::make_unique<QSystemTrayIcon>();
+        m_qtIcon->setIcon(levelIcon(m_shown));
+        m_qtIcon->setToolTip(toolTip());
+        m_qtIcon->setContextMenu(m_menu.get());
+        connect(m_qtIcon.get(), &QSystemTrayIcon::activated, this,
+                [this](QSystemTrayIcon::ActivationReason reason) {
+                    if (reason == QSystemTrayIcon::Trigger) {
+                        toggleWindow();
+                    }
+                });
+    }
+    m_qtIcon->show();
+}
+
+bool TrayIcon::inPanel() const {
+    if (m_item != nullptr && m_item->registered()) {
+        return true;
+    }
+    return m_qtIcon && m_qtIcon->isVisible() && QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void TrayIcon::setIcon(const QIcon& icon) {
+#ifdef HUSHWELL_HAVE_STATUS_NOTIFIER
+    if (m_item != nullptr) {
+        m_item->setIcon(icon);
+    }
+#endif
+    if (m_qtIcon) {
+        m_qtIcon->setIcon(icon);
+    }
+}
+
+QString TrayIcon::toolTip() const {
+    return m_toolTip.isEmpty() ? QString(kProgramName) : kProgramName + QString("\n") + m_toolTip;
 }
 
 void TrayIcon::buildMenu() {
-    m_menu->addAction("Show Hushwell", &m_window, &MainWindow::bringToFront);
+    m_menu->addAction("&Show Hushwell", &m_window, &MainWindow::bringToFront);
 
-    m_lowerMenu = m_menu->addMenu("Lower");
+    m_lowerMenu = m_menu->addMenu("&Lower");
     m_lowerMenu->setToolTipsVisible(true);
     m_lowerGroup = new QActionGroup(m_lowerMenu);
     m_lowerGroup->setExclusive(true);
-    m_wholeComputer = m_lowerMenu->addAction("The whole computer");
+    m_wholeComputer = m_lowerMenu->addAction("The &whole computer");
     m_wholeComputer->setCheckable(true);
     m_wholeComputer->setChecked(true);
     m_lowerGroup->addAction(m_wholeComputer);
     connect(m_lowerMenu, &QMenu::aboutToShow, this, &TrayIcon::programsWanted);
+    // Also when the desktop's theme changed since.
+    for (QMenu* menu : {m_menu.get(), m_lowerMenu}) {
+        fitToTheme(*menu);
+        connect(menu, &QMenu::aboutToShow, this, [menu] { fitToTheme(*menu); });
+    }
     connect(m_lowerGroup, &QActionGroup::triggered, this, [this](QAction* action) {
         emit lowerChosen(action == m_wholeComputer ? QString() : action->data().toString());
     });
 
-    m_startWithDesktop = m_menu->addAction("Start with the desktop");
+    m_startWithDesktop = m_menu->addAction("Start with the &desktop");
     m_startWithDesktop->setCheckable(true);
     connect(m_startWithDesktop, &QAction::toggled, this, &TrayIcon::startWithDesktopToggled);
-    m_hideWhenMinimized = m_menu->addAction("Hide when minimized");
+    m_hideWhenMinimized = m_menu->addAction("&Hide when minimized");
     m_hideWhenMinimized->setCheckable(true);
     connect(m_hideWhenMinimized, &QAction::toggled, this, &TrayIcon::hideWhenMinimizedToggled);
 
     m_menu->addSeparator();
-    m_menu->addAction("Quit", this, &TrayIcon::quit);
+    m_menu->addAction("&Quit", this, &TrayIcon::quit);
 }
 
 void TrayIcon::setStartWithDesktop(bool on) {
@@ -112,7 +187,7 @@ void TrayIcon::setHideWhenMinimized(bool on) {
 
 void TrayIcon::setPrograms(const QStringList& playing, const QString& chosen, bool available,
                            const QString& reasonWhenNot) {
-    for (QAction* action : m_lowerGroup->actions()) {
+    for (QAction* action : m_lowerMenu->actions()) {
         if (action != m_wholeComputer) {
             m_lowerGroup->removeAction(action);
             m_lowerMenu->removeAction(action);
@@ -136,11 +211,14 @@ void TrayIcon::setPrograms(const QStringList& playing, const QString& chosen, bo
     if (!chosen.isEmpty() && !playing.contains(chosen)) {
         addProgram(chosen, true);
     }
+    if (playing.isEmpty() && chosen.isEmpty()) {
+        m_lowerMenu->addAction("Programs appear here while they play")->setEnabled(false);
+    }
     renderToolTip();
 }
 
 void TrayIcon::addProgram(const QString& program, bool checked) {
-    QAction* action = m_lowerMenu->addAction("Only " + program);
+    QAction* action = m_lowerMenu->addAction("Only " + menuText(program));
     action->setData(program);
     action->setCheckable(true);
     action->setChecked(checked);
@@ -158,24 +236,39 @@ void TrayIcon::update(const QString& now) {
     const IconLevel level = sent == Level::Down ? IconLevel::Down : IconLevel::Up;
     if (level != m_shown) {
         m_shown = level;
-        m_icon.setIcon(levelIcon(level));
+        setIcon(levelIcon(level));
     }
     const std::optional<NextChange> next = nextChange(m_core.model.pairs(), now.toStdString());
     m_next = next ? QString::fromStdString(nextChangeText(*next)) : QString();
     renderToolTip();
 }
 
+// The one place the tooltip's lines are put together: what the schedule does next, then what
+// keeps it from doing it.
 void TrayIcon::renderToolTip() {
-    QString text = m_next.isEmpty() ? QString(kProgramName) : m_next;
+    QStringList lines;
+    if (!m_next.isEmpty()) {
+        lines << m_next;
+    }
     if (const QString awaited = awaitedText(m_core.model.awaited()); !awaited.isEmpty()) {
-        text = m_next.isEmpty() ? awaited : awaited + "\n" + m_next;
+        lines << awaited;
     }
     if (m_chosenNotPlaying) {
-        text += "\n" + (m_chosen.isEmpty() ? QString("The chosen program") : m_chosen) +
-                " is not playing: nothing is lowered";
+        lines << (m_chosen.isEmpty() ? QString("The chosen program") : m_chosen) +
+                     " is not playing: nothing is lowered";
     }
-    if (text != m_icon.toolTip()) {
-        m_icon.setToolTip(text);
+    const QString text = lines.join('\n');
+    if (text == m_toolTip) {
+        return;
+    }
+    m_toolTip = text;
+#ifdef HUSHWELL_HAVE_STATUS_NOTIFIER
+    if (m_item != nullptr) {
+        m_item->setToolTip(text);
+    }
+#endif
+    if (m_qtIcon) {
+        m_qtIcon->setToolTip(toolTip());
     }
 }
 
@@ -197,7 +290,7 @@ void TrayIcon::quit() {
 
 bool TrayIcon::eventFilter(QObject* watched, QEvent* event) {
     if (watched == &m_window && event->type() == QEvent::WindowStateChange &&
-        m_hideWhenMinimized->isChecked() && m_window.isMinimized()) {
+        m_hideWhenMinimized->isChecked() && m_window.isMinimized() && inPanel()) {
         m_hideLater.start();
     }
     return QObject::eventFilter(watched, event);

@@ -5,7 +5,6 @@
 #include <QStringList>
 #include <QSystemTrayIcon>
 #include <QTimer>
-#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -19,23 +18,22 @@ class QMenu;
 namespace hushwell {
 
 class MainWindow;
+class StatusNotifierItem;
 
 // The program's icon in the desktop's tray: UP or DOWN as the window's title tells, what the
 // schedule does next as its tooltip (both renewed by each of the window's ticks), a click that
 // shows or hides the window, and a menu. The menu's choices that are options of the program are
 // reported as signals; whoever keeps the options sets their states back.
+//
+// On Linux the icon goes to whichever panel is there, and follows the panels that come, go and
+// restart: to a StatusNotifierItem watcher on the session bus while one has taken it, otherwise
+// to an X tray (Qt's own icon, which docks in a tray that comes late or restarts).
 class TrayIcon final : public QObject {
     Q_OBJECT
 public:
-    // None where the desktop has no tray: the window is then all there is, as without one.
-    [[nodiscard]] static std::unique_ptr<TrayIcon> createIfAvailable(MainWindow& window,
-                                                                     const Core& core);
-    // Gives `made` the tray icon as soon as the desktop has a tray: at once, or when one comes
-    // within `patience` (a program started with the desktop may start before the panel that
-    // holds the tray). `made` is not called once `context` is gone.
+    // Gives `made` the tray icon. The icon finds the panel itself, however late it comes.
     static void createWhenAvailable(MainWindow& window, const Core& core, QObject* context,
-                                    std::function<void(std::unique_ptr<TrayIcon>)> made,
-                                    std::chrono::seconds patience = std::chrono::minutes(2));
+                                    const std::function<void(std::unique_ptr<TrayIcon>)>& made);
     TrayIcon(MainWindow& window, const Core& core);
     ~TrayIcon() override;
 
@@ -50,7 +48,10 @@ public:
     // Whether the chosen program is not playing, so that nothing at all is lowered.
     void setChosenNotPlaying(bool notPlaying);
 
-    [[nodiscard]] QString toolTip() const { return m_icon.toolTip(); }
+    // The tooltip as an X tray or Windows shows it: the program's name, then what comes next.
+    [[nodiscard]] QString toolTip() const;
+    // Whether a panel shows the icon now.
+    [[nodiscard]] bool inPanel() const;
     [[nodiscard]] bool showsDown() const { return m_shown == IconLevel::Down; }
     [[nodiscard]] QMenu* menu() const { return m_menu.get(); }
 
@@ -65,6 +66,10 @@ protected:
 
 private:
     void buildMenu();
+    // Puts the icon where a panel shows it: the StatusNotifierItem while a watcher holds it,
+    // otherwise Qt's own icon.
+    void choosePanel();
+    void setIcon(const QIcon& icon);
     void update(const QString& now);
     void renderToolTip();
     void toggleWindow();
@@ -73,7 +78,11 @@ private:
 
     MainWindow& m_window;
     const Core& m_core;
-    QSystemTrayIcon m_icon;
+    // Made only when wanted: made while a StatusNotifierItem watcher is on the bus, Qt would
+    // make it an item of its own on that watcher for the whole run.
+    std::unique_ptr<QSystemTrayIcon> m_qtIcon;
+    StatusNotifierItem* m_item = nullptr;  // a child; none without a session bus
+    QString m_toolTip;
     // Hidden from within its state change, the window manager would keep its own idea of it.
     QTimer m_hideLater;
     std::unique_ptr<QMenu> m_menu;

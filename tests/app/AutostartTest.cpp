@@ -3,8 +3,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <optional>
+#include <stdexcept>
+#include <thread>
+#include <vector>
 
 #include "support/Fakes.h"
 
@@ -13,9 +17,11 @@ namespace {
 
 constexpr const char* kEntryName = "io.github.hushwell.Hushwell.desktop";
 
+// A program that leaves its arguments in PROGRAM.ran when it runs.
 std::filesystem::path makeProgram(const std::filesystem::path& file) {
     std::filesystem::create_directories(file.parent_path());
-    writeFile(file, "#!/bin/sh\n");
+    writeFile(file,
+              "#!/bin/sh\nprintf %s \"$*\" > \"$0.ran.part\" && mv \"$0.ran.part\" \"$0.ran\"\n");
     std::filesystem::permissions(file, std::filesystem::perms::owner_all);
     return file;
 }
@@ -30,6 +36,29 @@ std::optional<std::string> valueOf(const std::filesystem::path& entry, const std
     }
     const std::size_t begin = at + prefix.size();
     return text.substr(begin, text.find('\n', begin) - begin);
+}
+
+std::string execOf(const std::filesystem::path& program) {
+    return "\"" + program.string() + "\" --autostart";
+}
+
+// What GLib's launcher starts from the entry, in an environment of the test's own: the arguments
+// that `program` got, or nothing when it started nothing.
+std::optional<std::string> launchedWith(const std::filesystem::path& entry,
+                                        const std::filesystem::path& program) {
+    const std::string home = entry.parent_path().parent_path().string();
+    if (std::system(("cd / && HOME='" + home + "' XDG_CONFIG_HOME='" + home + "' XDG_DATA_HOME='" +
+                     home + "' DBUS_SESSION_BUS_ADDRESS=disabled: gio launch '" + entry.string() +
+                     "' 2>/dev/null")
+                        .c_str()) != 0) {
+        return std::nullopt;
+    }
+    // gio returns once the program is spawned: a generous limit turns "never ran" into a failure.
+    const std::filesystem::path ran = program.string() + ".ran";
+    for (int wait = 0; wait < 400 && !std::filesystem::exists(ran); ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return std::filesystem::exists(ran) ? std::optional(readFile(ran)) : std::nullopt;
 }
 
 class AutostartEntry : public ::testing::Test {
@@ -51,7 +80,8 @@ TEST_F(AutostartEntry, IsWrittenReadBackAndRemovedAndNothingElse) {
     EXPECT_EQ(autostart.enable(), std::nullopt);
     EXPECT_TRUE(autostart.isEnabled());
     EXPECT_EQ(readFile(m_entry).rfind("[Desktop Entry]\nType=Application\n", 0), 0U);
-    EXPECT_EQ(valueOf(m_entry, "Exec"), "\"" + program.string() + "\"");
+    EXPECT_EQ(valueOf(m_entry, "Exec"), execOf(program));
+    EXPECT_EQ(launchedWith(m_entry, program), "--autostart");
     EXPECT_EQ(valueOf(m_entry, "Icon"), "io.github.hushwell.Hushwell");
     EXPECT_EQ(autostart.disable(), std::nullopt);
     EXPECT_FALSE(std::filesystem::exists(m_entry));
@@ -92,8 +122,7 @@ TEST_P(AutostartCommand, IsTheMenuEntrysOnlyForTheCopyOnPath) {
     }
     const Autostart autostart = autostartOf(program, path);
     ASSERT_EQ(autostart.enable(), std::nullopt);
-    EXPECT_EQ(valueOf(m_entry, "Exec"),
-              c.menuCommand ? "hushwell" : "\"" + program.string() + "\"");
+    EXPECT_EQ(valueOf(m_entry, "Exec"), c.menuCommand ? "hushwell --autostart" : execOf(program));
 }
 
 INSTANTIATE_TEST_SUITE_P(Copies, AutostartCommand,
@@ -126,6 +155,7 @@ TEST_P(AutostartQuoting, QuotesAndEscapesThePathAndReadsItBack) {
     if (std::system("command -v desktop-file-validate >/dev/null") == 0) {
         EXPECT_EQ(std::system(("desktop-file-validate '" + m_entry.string() + "'").c_str()), 0);
     }
+    EXPECT_EQ(launchedWith(m_entry, program), "--autostart");
     // The entry names this copy: a repair leaves it, with an argument the user added.
     std::string text = readFile(m_entry);
     text.insert(text.find('\n', text.find("\nExec=") + 1), " --minimized");
@@ -137,18 +167,25 @@ TEST_P(AutostartQuoting, QuotesAndEscapesThePathAndReadsItBack) {
 
 INSTANTIATE_TEST_SUITE_P(
     Paths, AutostartQuoting,
-    ::testing::Values(Quoting{"Plain", "bin", "\"@/bin/hushwell\""},
-                      Quoting{"Blanks", "My Programs", "\"@/My Programs/hushwell\""},
-                      Quoting{"Reserved", "a\"b`c$d", "\"@/a\\\\\"b\\\\`c\\\\$d/hushwell\""},
-                      Quoting{"Backslash", "back\\slash", "\"@/back\\\\\\\\slash/hushwell\""},
-                      Quoting{"Percent", "100%", "\"@/100%%/hushwell\""},
-                      Quoting{"LineBreak", "two\nlines", "\"@/two\\nlines/hushwell\""}),
+    ::testing::Values(
+        Quoting{"Plain", "bin", "\"@/bin/hushwell\" --autostart"},
+        Quoting{"Blanks", "My Programs", "\"@/My Programs/hushwell\" --autostart"},
+        Quoting{"Reserved", "a\"b`c$d", "\"@/a\\\\\"b\\\\`c\\\\$d/hushwell\" --autostart"},
+        Quoting{"Apostrophe", "it's", "\"@/it's/hushwell\" --autostart"},
+        Quoting{"Backslash", "back\\slash", "\"@/back\\\\\\\\slash/hushwell\" --autostart"},
+        Quoting{"Percent", "100%", "env \"@/100%%/hushwell\" --autostart"},
+        Quoting{"LineBreak", "two\nlines", "\"@/two\\nlines/hushwell\" --autostart"}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
-TEST_F(AutostartEntry, RepairWritesAMissingEntry) {
+TEST_F(AutostartEntry, RepairWritesAMissingEntryAndGivesAnEarlierVersionsEntryTheArgument) {
     const auto program = makeProgram(m_dir.path() / "bin" / "hushwell");
     EXPECT_EQ(autostartOf(program).repair(), std::nullopt);
-    EXPECT_EQ(valueOf(m_entry, "Exec"), "\"" + program.string() + "\"");
+    EXPECT_EQ(valueOf(m_entry, "Exec"), execOf(program));
+    const std::string text = readFile(m_entry);
+    writeFile(m_entry,
+              text.substr(0, text.find(" --autostart")) + text.substr(text.find("\nIcon")));
+    EXPECT_EQ(autostartOf(program).repair(), std::nullopt);
+    EXPECT_EQ(readFile(m_entry), text);
 }
 
 TEST_F(AutostartEntry, RepairNamesTheCopyThatWasMoved) {
@@ -158,7 +195,7 @@ TEST_F(AutostartEntry, RepairNamesTheCopyThatWasMoved) {
     std::filesystem::create_directories(after.parent_path());
     std::filesystem::rename(before, after);
     EXPECT_EQ(autostartOf(after).repair(), std::nullopt);
-    EXPECT_EQ(valueOf(m_entry, "Exec"), "\"" + after.string() + "\"");
+    EXPECT_EQ(valueOf(m_entry, "Exec"), execOf(after));
 }
 
 TEST_F(AutostartEntry, RepairTakesTheEntryOfAnotherCopy) {
@@ -166,22 +203,118 @@ TEST_F(AutostartEntry, RepairTakesTheEntryOfAnotherCopy) {
     const auto build = makeProgram(m_dir.path() / "build" / "hushwell");
     const std::string path = installed.parent_path().string();
     ASSERT_EQ(autostartOf(installed, path).enable(), std::nullopt);
-    ASSERT_EQ(valueOf(m_entry, "Exec"), "hushwell");
+    ASSERT_EQ(valueOf(m_entry, "Exec"), "hushwell --autostart");
     EXPECT_EQ(autostartOf(installed, path).repair(), std::nullopt);
-    EXPECT_EQ(valueOf(m_entry, "Exec"), "hushwell") << "the installed copy keeps its entry";
+    EXPECT_EQ(valueOf(m_entry, "Exec"), "hushwell --autostart")
+        << "the installed copy keeps its entry";
     EXPECT_EQ(autostartOf(build, path).repair(), std::nullopt);
-    EXPECT_EQ(valueOf(m_entry, "Exec"), "\"" + build.string() + "\"");
+    EXPECT_EQ(valueOf(m_entry, "Exec"), execOf(build));
 }
 
-TEST_F(AutostartEntry, RepairLeavesAnEntryTheDesktopSwitchedOff) {
+struct HandEdit {
+    const char* name;
+    std::string line;  // @ for the folder of this copy, which PATH holds
+    bool startsThisCopy;
+};
+
+class AutostartHandEdit : public AutostartEntry, public ::testing::WithParamInterface<HandEdit> {};
+
+TEST_P(AutostartHandEdit, IsKeptWhileItStartsThisCopy) {
+    const HandEdit& c = GetParam();
     const auto program = makeProgram(m_dir.path() / "bin" / "hushwell");
+    std::string line = c.line;
+    if (const std::size_t at = line.find('@'); at != std::string::npos) {
+        line.replace(at, 1, program.parent_path().string());
+    }
+    std::filesystem::create_directories(m_entry.parent_path());
+    const std::string edited = "[Desktop Entry]\nType=Application\nName=Mine\n" + line + "\n";
+    writeFile(m_entry, edited);
+    EXPECT_EQ(autostartOf(program, program.parent_path().string()).repair(), std::nullopt);
+    EXPECT_EQ(readFile(m_entry) == edited, c.startsThisCopy) << readFile(m_entry);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, AutostartHandEdit,
+    ::testing::Values(
+        HandEdit{"Env", "Exec=env QT_QPA_PLATFORM=xcb hushwell", true},
+        HandEdit{"EnvOptions", "Exec=/usr/bin/env -u DISPLAY -i A=1 \"@/hushwell\" %U", true},
+        HandEdit{"Shell", "Exec=sh -c \"sleep 5 && exec hushwell --autostart\"", true},
+        HandEdit{"ShellSingleQuotes", "Exec=bash -lc 'cd /tmp; nohup hushwell &'", true},
+        HandEdit{"BlanksAroundEquals", "Exec = hushwell", true},
+        HandEdit{"Another", "Exec=hushwell-beta", false},
+        HandEdit{"ShellNamesIt", "Exec=sh -c \"notify-send hushwell\"", false},
+        HandEdit{"ShellScript", "Exec=sh @/hushwell", false},
+        HandEdit{"Comment", "#Exec=hushwell", false},
+        HandEdit{"FieldCodeInProgram", "Exec=\"@/hushwell%%\"", false}),
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+struct Switch {
+    const char* name;
+    std::string line;
+    bool movedCopy;  // the entry starts a copy that has moved since
+};
+
+class AutostartSwitch : public AutostartEntry, public ::testing::WithParamInterface<Switch> {};
+
+TEST_P(AutostartSwitch, OffIsKeptByAStartAndOnlyTheOptionTurnsItOn) {
+    const Switch& c = GetParam();
+    const auto program = makeProgram(m_dir.path() / "bin" / "hushwell");
+    const auto moved = m_dir.path() / "moved" / "hushwell";
+    std::filesystem::create_directories(m_entry.parent_path());
+    const std::string edited = "[Desktop Entry]\nExec=nohup \"" +
+                               (c.movedCopy ? moved : program).string() + "\"\n" + c.line + "\n";
+    writeFile(m_entry, edited);
     const Autostart autostart = autostartOf(program);
-    ASSERT_EQ(autostart.enable(), std::nullopt);
-    writeFile(m_entry, readFile(m_entry) + "Hidden=true\n");
-    const std::string switchedOff = readFile(m_entry);
     EXPECT_FALSE(autostart.isEnabled());
     EXPECT_EQ(autostart.repair(), std::nullopt);
-    EXPECT_EQ(readFile(m_entry), switchedOff);
+    EXPECT_EQ(readFile(m_entry), edited);
+    EXPECT_EQ(autostart.enable(), std::nullopt);
+    EXPECT_TRUE(autostart.isEnabled());
+    EXPECT_EQ(valueOf(m_entry, "Exec"),
+              c.movedCopy ? execOf(program) : "nohup \"" + program.string() + "\"");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, AutostartSwitch,
+    ::testing::Values(Switch{"Hidden", "Hidden=true", false},
+                      Switch{"HiddenWithBlanks", "Hidden = true", false},
+                      Switch{"Gnome", "X-GNOME-Autostart-enabled=false", false},
+                      Switch{"HiddenMovedCopy", "Hidden=true", true},
+                      Switch{"GnomeZeroMovedCopy", "X-GNOME-Autostart-enabled=0", true}),
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+TEST_F(AutostartEntry, APathNoEntryCanHoldIsTold) {
+    for (const std::string folder : {"caf\xe9", "100%=off"}) {
+        const auto program = makeProgram(m_dir.path() / folder / "hushwell");
+        const std::optional<std::string> error = autostartOf(program).enable();
+        ASSERT_TRUE(error.has_value()) << folder;
+        EXPECT_NE(error->find("no autostart entry can hold the path of its file"),
+                  std::string::npos)
+            << *error;
+        EXPECT_FALSE(std::filesystem::exists(m_entry));
+    }
+}
+
+TEST_F(AutostartEntry, TheOptionAndTheEntryChangeTogetherOrNeither) {
+    const auto program = makeProgram(m_dir.path() / "bin" / "hushwell");
+    std::vector<bool> saved;
+    const auto readOnly = [&saved](bool on) {
+        saved.push_back(on);
+        throw std::runtime_error("Couldn't save the option StartWithDesktop: no.");
+    };
+    EXPECT_EQ(setStartWithDesktop(autostartOf(program), true, false, readOnly),
+              "Couldn't save the option StartWithDesktop: no. Hushwell does not start with the "
+              "desktop.");
+    EXPECT_FALSE(std::filesystem::exists(m_entry));
+    // The option saved, the entry not: the option is saved back.
+    saved.clear();
+    writeFile(m_dir.path() / "elsewhere", "a file");
+    const Autostart unwritable({program, m_dir.path() / "elsewhere" / kEntryName, ""});
+    const std::optional<std::string> error =
+        setStartWithDesktop(unwritable, true, false, [&saved](bool on) { saved.push_back(on); });
+    EXPECT_EQ(saved, (std::vector<bool>{true, false}));
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->rfind("Couldn't make Hushwell start with the desktop: ", 0), 0U) << *error;
 }
 
 TEST_F(AutostartEntry, AFolderThatCannotBeWrittenIsReported) {
@@ -245,7 +378,7 @@ TEST(Autostart, FollowsXdgConfigHomeAndNamesThisProgram) {
         const ScopedVariable config("XDG_CONFIG_HOME", (dir.path() / "config").string());
         ASSERT_EQ(Autostart().enable(), std::nullopt);
         const auto entry = dir.path() / "config" / "autostart" / kEntryName;
-        EXPECT_EQ(valueOf(entry, "Exec"), "\"" + self.string() + "\"");
+        EXPECT_EQ(valueOf(entry, "Exec"), execOf(self));
         EXPECT_TRUE(Autostart().isEnabled());
         EXPECT_EQ(Autostart().disable(), std::nullopt);
         EXPECT_FALSE(std::filesystem::exists(entry));

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <string>
+#include <vector>
 
 #include "support/Fakes.h"
 
@@ -10,25 +12,30 @@ namespace hushwell::testing {
 namespace {
 
 // The record a run leaves while the volume is held: read back as written, and removed by a late
-// guard only when that guard's run wrote it.
+// guard only when that guard's run wrote it; the programs still owed the Up value stay.
 TEST(HeldRecord, AGuardRemovesOnlyTheRecordOfItsOwnRun) {
     const struct {
         const char* name;
         const char* text;      // the file as found
         std::int64_t remover;  // the run whose guard finished
-        bool kept;
+        const char* kept;      // what is left of the file; nullptr: nothing
     } cases[] = {
-        {"its own run's", "65500 65536 42\n", 42, false},
-        {"a run started since", "65500 65536 43\n", 42, true},
-        {"written before runs were recorded", "65500 65536\n", 42, false},
+        {"its own run's", "65500 65536 42\n", 42, nullptr},
+        {"a run started since", "65500 65536 43\n", 42, "65500 65536 43\n"},
+        {"written before runs were recorded", "65500 65536\n", 42, nullptr},
+        {"a program owed Up", "65500 65536 42\nowed 5 radio\n", 42,
+         "65500 65536 42\nnone\nowed 5 radio\n"},
     };
     for (const auto& c : cases) {
         TempDir dir;
         const auto file = dir.path() / "state" / "held";
         std::filesystem::create_directories(file.parent_path());
         std::ofstream(file, std::ios::binary) << c.text;
-        HeldRecord(file).removeIfOwnedBy(c.remover);
-        EXPECT_EQ(std::filesystem::exists(file), c.kept) << c.name;
+        HeldRecord(file).releaseHeldBy(c.remover);
+        ASSERT_EQ(std::filesystem::exists(file), c.kept != nullptr) << c.name;
+        if (c.kept != nullptr) {
+            EXPECT_EQ(readFile(file), c.kept) << c.name;
+        }
     }
 }
 
@@ -36,7 +43,7 @@ TEST(HeldRecord, ReadsBackWhatItWrote) {
     TempDir dir;
     const HeldRecord record(dir.path() / "state" / "hushwell" / "held");
     EXPECT_FALSE(record.read().has_value());
-    record.write({58950, 65536, 1234, {}});
+    EXPECT_FALSE(record.write({58950, 65536, 1234, {}}).has_value());
     const std::optional<HeldLevel> level = record.read();
     ASSERT_TRUE(level.has_value());
     EXPECT_EQ(level->upValue, 58950);
@@ -47,13 +54,15 @@ TEST(HeldRecord, ReadsBackWhatItWrote) {
 }
 
 // What was held: one program's streams, read back as written whatever bytes its name holds; a
-// record of the version before, without one, is the whole output; a damaged name is no record.
+// record of the version before, without one, is the whole output; the programs owed Up. A record
+// that is not exactly what a run writes, or whose Up value lies outside its scale, is none.
 TEST(HeldRecord, KeepsTheProgramThatWasHeld) {
     const struct {
         const char* name;
-        const char* text;  // the file as found; empty: written from `program`
+        std::string text;  // the file as found; empty: written from `program` and `owed`
         std::string program;
         bool readable;
+        std::vector<std::string> owed = {};
     } cases[] = {
         {"a program", "", "radio", true},
         {"a name with spaces and a line's end", "", "Web Radio\nPlayer 2", true},
@@ -62,13 +71,22 @@ TEST(HeldRecord, KeepsTheProgramThatWasHeld) {
         {"a name shorter than said", "65500 65536 42\n9 radio\n", "", false},
         {"a length that is no length", "65500 65536 42\n99999999 radio\n", "", false},
         {"no space after the length", "65500 65536 42\n5radio\n", "", false},
+        {"programs owed Up", "", "radio", true, {"player", "web\nradio"}},
+        {"only programs owed Up", "65500 65536 42\nnone\nowed 5 radio\n", "", true, {"radio"}},
+        {"an Up value above the scale", "6553600 65536 42\n", "", false},
+        {"no scale", "65500 0 42\n", "", false},
+        {"a scale past the largest", "65500 4294967296 42\n", "", false},
+        {"a sign", "+65500 65536 42\n", "", false},
+        {"a leading zero", "065500 65536 42\n", "", false},
+        {"more after the record", "65500 65536 42\nx", "", false},
+        {"a damaged owed name", "65500 65536 42\nowed 9 radio\n", "", false},
     };
     for (const auto& c : cases) {
         TempDir dir;
         const auto file = dir.path() / "held";
         const HeldRecord record(file);
-        if (*c.text == '\0') {
-            record.write({65500, 65536, 42, c.program});
+        if (c.text.empty()) {
+            ASSERT_FALSE(record.write({65500, 65536, 42, c.program, c.owed}).has_value());
         } else {
             std::ofstream(file, std::ios::binary) << c.text;
         }
@@ -78,8 +96,25 @@ TEST(HeldRecord, KeepsTheProgramThatWasHeld) {
             EXPECT_EQ(level->program, c.program) << c.name;
             EXPECT_EQ(level->upValue, 65500) << c.name;
             EXPECT_EQ(level->owner, 42) << c.name;
+            EXPECT_EQ(level->owed, c.owed) << c.name;
         }
     }
+}
+
+// Never through a link, where the record goes or beside it; a folder that cannot be made is told,
+// naming it and why.
+TEST(HeldRecord, IsWrittenOnlyWhereItBelongs) {
+    TempDir dir;
+    const auto victim = dir.path() / "victim";
+    writeFile(victim, "not the record's");
+    std::filesystem::create_symlink(victim, dir.path() / "held.part");
+    EXPECT_FALSE(HeldRecord(dir.path() / "held").write({65500, 65536, 42, {}}).has_value());
+    EXPECT_EQ(readFile(victim), "not the record's");
+
+    const auto blocked = victim / "hushwell";
+    const std::optional<std::string> problem = HeldRecord(blocked / "held").write({1, 2, 3, {}});
+    EXPECT_NE(problem.value_or("").find("\"" + blocked.string() + "\": Not a directory."),
+              std::string::npos);
 }
 
 }  // namespace

@@ -137,5 +137,37 @@ TEST_F(LowerOnlyTest, AfterTheGuardDiedTooTheNextStartPutsTheProgramBack) {
     EXPECT_EQ(next->wait(), 0) << next->log();
 }
 
+// The player stops during the break, so its Up level finds no stream; a desktop's server keeps the
+// Down level for the player's next stream. The next start lowers the whole computer instead: the
+// Up level stays owed to the player until one of its streams took it.
+TEST_F(LowerOnlyTest, AnUpLevelOwedToAProgramOutlivesAnotherChoice) {
+    if (audioServerKind() != AudioServer::PulseAudio) {
+        GTEST_SKIP() << "module-stream-restore is PulseAudio's";
+    }
+    // As on a desktop: the server brings back a program's stream at the volume it last had.
+    const struct StreamRestore {
+        std::string module = run("pactl load-module module-stream-restore | tr -d '\\n'");
+        ~StreamRestore() { run("pactl unload-module " + module); }
+    } restoring;
+    auto program = start(kAlwaysDown);
+    ASSERT_TRUE(waitForStream(*radio, kDown)) << program->log();
+    radio.reset();
+    program->signal(SIGTERM);
+    EXPECT_EQ(program->wait(), 0) << program->log();
+    for (pid_t guard = adoptedGuard(); guard > 0; guard = adoptedGuard()) {
+        waitpid(guard, nullptr, 0);  // it finds nothing of the player's playing
+    }
+    writeFile(dir.path() / "Hushwell_options.ini", "[Lower]\r\nOnly=\r\n");
+    auto next = start(kQuiet);
+    const std::filesystem::path held = dir.path() / "state" / "hushwell" / "held";
+    EXPECT_TRUE(waitForFileHolding(held, "\nowed 5 radio\n")) << "forgotten: " << next->log();
+    radio = std::make_unique<PlayingStream>(players, "radio");
+    EXPECT_TRUE(waitForStream(*radio, kUp))
+        << "the player came back at " << ::testing::PrintToString(radio->volumes()) << next->log();
+    next->signal(SIGTERM);
+    EXPECT_EQ(next->wait(), 0) << next->log();
+    EXPECT_FALSE(std::filesystem::exists(held));
+}
+
 }  // namespace
 }  // namespace hushwell::testing

@@ -349,6 +349,23 @@ TEST_F(ResilienceTest, ALevelThatFellWhileTheServerWasAwayLandsWhenItReturns) {
     EXPECT_EQ(program.wait(), 0);
 }
 
+// Lines that are not options, almost 1 MB of them, are told in a few lines and cost the run
+// nothing: the first break lands and a signal ends the run as with no options file at all.
+TEST_F(ResilienceTest, ADamagedOptionsFileNeitherDelaysTheFirstBreakNorHoldsOffASignal) {
+    writeFile(dir.path() / "Hushwell_setup.txt", kAlwaysDown);
+    std::string lines(840 * 1024, '\n');
+    for (std::size_t i = 0; i < lines.size(); i += 2) {
+        lines[i] = 'x';
+    }
+    writeFile(dir.path() / "Hushwell_options.ini", lines);
+    Program program(dir.path());
+    EXPECT_NE(program.waitForMessageBox(), 0u) << "the problems are told" << program.log();
+    EXPECT_TRUE(timeUntil("speakers", kDown, 20s).has_value())
+        << "the first break did not land: " << ::testing::PrintToString(sinkVolumes("speakers"));
+    program.signal(SIGTERM);
+    EXPECT_EQ(program.wait(), 0) << "SIGTERM did not end the run";
+}
+
 // Started with the desktop before the sound server: the window says that it waits, PulseAudio is
 // waited for rather than ALSA taken, and the first break after the server came lands on time.
 TEST_F(ResilienceTest, AStartWithTheDesktopWaitsForALateServer) {

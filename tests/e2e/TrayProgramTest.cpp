@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "e2e/Schedules.h"
+#include "e2e/Watch.h"
 #include "support/AudioSandbox.h"
 #include "support/DisplaySandbox.h"
 #include "support/Fakes.h"
@@ -91,16 +92,6 @@ void inTrayMenu(const std::string& icon, const std::string& keys) {
     run("xdotool key " + keys);
 }
 
-bool waitForFileHolding(const std::filesystem::path& file, const std::string& text) {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        if (std::filesystem::exists(file) && readFile(file).find(text) != std::string::npos) {
-            return true;
-        }
-        std::this_thread::sleep_for(50ms);
-    }
-    return false;
-}
-
 // The options offered in the tray's menu are carried out and kept in the options file: a player
 // chosen while the whole computer is held down takes the Down level from it, the output getting
 // its Up level back, and start with the desktop writes the autostart entry. Quit then gives the
@@ -166,20 +157,31 @@ TEST_F(TrayProgramTest, ATrayThatComesLaterGetsTheIcon) {
     EXPECT_EQ(program.wait(), 0) << program.log();
 }
 
-// A wrong value in the options file is told at start, in a message naming it; the run goes on
-// with the default, and the file keeps what the user wrote.
-TEST_F(TrayProgramTest, AWrongOptionIsToldAndKept) {
-    writeFile(dir.path() / "Hushwell_setup.txt", kQuiet);
+// A problem met at start is told in a message, and the run goes on: a wrong option keeps its
+// default and the file what the user wrote; a state folder where the held record cannot be made
+// leaves the run without one.
+TEST_F(TrayProgramTest, AProblemAtStartIsToldAndTheRunGoesOn) {
     const std::string wrong = "[Tray]\r\nHideWhenMinimized=sometimes\r\n";
-    writeFile(dir.path() / "Hushwell_options.ini", wrong);
-    Program program(dir.path());
-    const unsigned long message = program.waitForMessageBox();
-    ASSERT_NE(message, 0u) << program.log();
-    run("xdotool windowfocus --sync " + std::to_string(message) + " key Return");
-    ASSERT_NE(program.waitForWindow(), 0u) << program.log();
-    program.close();
-    EXPECT_EQ(program.wait(), 0) << program.log();
-    EXPECT_EQ(readFile(dir.path() / "Hushwell_options.ini"), wrong);
+    const struct {
+        std::string settings;
+        std::string options;
+        std::string stateHome;  // under a file: no folder can be made there
+    } cases[] = {{kQuiet, wrong, "state"}, {kAlwaysDown, "", "blocked/state"}};
+    for (const auto& c : cases) {
+        const TempDir folder;
+        writeFile(folder.path() / "Hushwell_setup.txt", c.settings);
+        writeFile(folder.path() / "Hushwell_options.ini", c.options);
+        writeFile(folder.path() / "blocked", "");
+        Program program(folder.path(),
+                        {"XDG_STATE_HOME=" + (folder.path() / c.stateHome).string()});
+        const unsigned long message = program.waitForMessageBox();
+        ASSERT_NE(message, 0u) << c.stateHome << program.log();
+        run("xdotool windowfocus --sync " + std::to_string(message) + " key Return");
+        ASSERT_NE(program.waitForWindow(), 0u) << program.log();
+        program.close();
+        EXPECT_EQ(program.wait(), 0) << program.log();
+        EXPECT_EQ(readFile(folder.path() / "Hushwell_options.ini"), c.options);
+    }
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 
 #include "e2e/Schedules.h"
 #include "support/AudioSandbox.h"
+#include "support/Fakes.h"
 
 // What the end-to-end tests watch while the program runs: the sink's volume over time, and the
 // guard process.
@@ -42,6 +43,17 @@ inline std::optional<std::chrono::milliseconds> timeUntil(
     std::chrono::milliseconds limit = std::chrono::milliseconds(5000)) {
     return timeUntil(
         sink, [value](long v) { return v == value; }, limit);
+}
+
+// Polls until `file` holds `text`, for a few seconds at most; whether it did.
+inline bool waitForFileHolding(const std::filesystem::path& file, const std::string& text) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (std::filesystem::exists(file) && readFile(file).find(text) != std::string::npos) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
 }
 
 // The living process named "hushwell guard" that this test adopted (it must be the children's

@@ -342,6 +342,7 @@ TEST(VolumeOwner, LowersOnlyTheChosenProgram) {
         const char* name;
         std::vector<std::string> steps;  // "only NAME", "set VALUE", "tell KIND", "streams N"
         Calls expected;
+        std::vector<std::string> owed = {};  // what the guard is last told is owed Up
     } cases[] = {
         {"down to the program's streams", {"only radio", "set 13100"}, {"setProgram radio 13100"}},
         {"a stream starts while held: sent again",
@@ -376,12 +377,28 @@ TEST(VolumeOwner, LowersOnlyTheChosenProgram) {
          {"set 13100", "setOn speakers 65500", "setProgram radio 13100"}},
         {"a program while up: nothing to send", {"set 65500", "only radio"}, {"set 65500"}},
         {"a program before anything is wanted: nothing to send", {"only radio"}, {}},
+        // A program given up while owed its Up value keeps it owed, whatever is chosen since.
+        {"the output while the program is owed Up: its next stream gets it",
+         {"only radio", "set 13100", "streams 0", "set 65500", "only ", "streams 1",
+          "tell started"},
+         {"setProgram radio 13100", "setProgram radio 65500", "setProgram radio 65500",
+          "setProgram radio 65500"}},
+        {"the output while the program is owed Up: owed while it plays nothing",
+         {"only radio", "set 13100", "streams 0", "set 65500", "only ", "tell back"},
+         {"setProgram radio 13100", "setProgram radio 65500", "setProgram radio 65500", "set 65500",
+          "setProgram radio 65500"},
+         {"radio"}},
+        {"the owed program chosen again: Up goes to it",
+         {"only radio", "set 13100", "streams 0", "set 65500", "only ", "only radio"},
+         {"setProgram radio 13100", "setProgram radio 65500", "setProgram radio 65500",
+          "setProgram radio 65500"}},
     };
     for (const auto& c : cases) {
         Owned owner;
         owner.provider->streams("radio", 2);
         owner.provider->streams("player", 1);
-        // Each set is waited for until it landed; what the other steps cause, finish() sends.
+        // Each set, and each choice once a value is wanted, is waited for until it landed; what
+        // the other steps cause, finish() sends.
         std::size_t results = 0;
         for (const std::string& step : c.steps) {
             const std::size_t space = step.find(' ');
@@ -389,6 +406,9 @@ TEST(VolumeOwner, LowersOnlyTheChosenProgram) {
             const std::string what = step.substr(space + 1);
             if (verb == "only") {
                 owner.volume->lowerOnly(what);
+                if (results > 0) {
+                    owner.posted.waitFor(++results);
+                }
             } else if (verb == "set") {
                 owner.volume->set(std::stoi(what));
                 owner.posted.waitFor(++results);
@@ -400,6 +420,7 @@ TEST(VolumeOwner, LowersOnlyTheChosenProgram) {
         }
         owner.finish();
         EXPECT_EQ(owner.provider->calls(), c.expected) << c.name;
+        EXPECT_EQ(owner.last.owed, c.owed) << c.name;
     }
 }
 

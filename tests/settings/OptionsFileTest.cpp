@@ -1,13 +1,20 @@
 #include "settings/OptionsFile.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <future>
 #include <stdexcept>
 
 #include "support/Fakes.h"
 
 namespace hushwell::testing {
 namespace {
+
+using namespace std::chrono_literals;
 
 constexpr const char* kName = "Hushwell_options.ini";
 
@@ -33,6 +40,9 @@ std::string repeated(const std::string& text, int times) {
     }
     return result;
 }
+
+constexpr const char* kNotALine =
+    "\"x\" is neither a [section] nor a key=value line; it is ignored.";
 
 class OptionsText : public ::testing::TestWithParam<FileCase> {};
 
@@ -149,6 +159,11 @@ INSTANTIATE_TEST_SUITE_P(
                  "[Lower]\nOnly=M\xC3\xBCsik.exe\n",
                  {false, false, "M\xC3\xBCsik.exe"},
                  {}},
+        FileCase{"ManyProblemsTheFirstFewAndTheirCount",
+                 repeated("x\n", 7) + "[General]\nStartWithDesktop=maybe\n",
+                 {},
+                 {at(1, kNotALine), at(2, kNotALine), at(3, kNotALine), at(4, kNotALine),
+                  at(5, kNotALine), "And 3 more problems in " + std::string(kName) + "."}},
         FileCase{"NotText",
                  std::string("[General]\nStartWithDesktop=true\n\0\0", 34),
                  {},
@@ -223,6 +238,11 @@ INSTANTIATE_TEST_SUITE_P(
                Option::StartWithDesktop,
                {true, false, ""},
                "[General]\nStartWithDesktop=true\n"},
+        Change{"AddedAfterALastLineEndingInACarriageReturn",
+               "[Lower]\nx\r",
+               Option::LowerOnly,
+               {false, false, "vlc"},
+               "[Lower]\nx\r\nOnly=vlc\n"},
         Change{"SectionAddedAtTheEnd",
                "[General]\r\nStartWithDesktop=true",
                Option::LowerOnly,
@@ -317,13 +337,53 @@ TEST(OptionsFile, AnUnreadableFileIsOneProblemAndIsNotOverwritten) {
     EXPECT_EQ(readFile(path), binary);
 }
 
-TEST(OptionsFile, AFolderInItsPlaceIsOneProblem) {
-    TempDir dir;
-    std::filesystem::create_directory(dir.path() / kName);
-    const LoadedOptions loaded = OptionsFile(dir.path() / kName).load();
-    ASSERT_EQ(loaded.problems.size(), 1U);
-    EXPECT_NE(loaded.problems[0].find("(it is a folder)"), std::string::npos) << loaded.problems[0];
+// What stands in the file's place is judged once opened, and never read when it is no file.
+struct InItsPlace {
+    const char* name;
+    void (*make)(const std::filesystem::path& file);
+    const char* reason;
+};
+
+void PrintTo(const InItsPlace& c, std::ostream* out) {
+    *out << c.name;
 }
+
+class SomethingElseInItsPlace : public ::testing::TestWithParam<InItsPlace> {};
+
+TEST_P(SomethingElseInItsPlace, IsOneProblemAndTheDefaults) {
+    TempDir dir;
+    const auto path = dir.path() / kName;
+    GetParam().make(path);
+    auto loading = std::async(std::launch::async, [&path] { return OptionsFile(path).load(); });
+    if (loading.wait_for(30s) != std::future_status::ready) {
+        ADD_FAILURE() << "the load waits";
+        ::close(::open(path.c_str(), O_WRONLY | O_NONBLOCK));  // a pipe's reader gets its end
+    }
+    const LoadedOptions loaded = loading.get();
+    EXPECT_FALSE(loaded.options.startWithDesktop);
+    EXPECT_EQ(loaded.problems,
+              std::vector<std::string>{"The options in \"" + path.string() + "\" cannot be read (" +
+                                       GetParam().reason + "); the defaults are used."});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, SomethingElseInItsPlace,
+    ::testing::Values(
+        InItsPlace{"AFolder", [](const auto& file) { std::filesystem::create_directory(file); },
+                   "it is a folder"},
+        InItsPlace{"ALinkToAnEndlessDevice",
+                   [](const auto& file) { std::filesystem::create_symlink("/dev/zero", file); },
+                   "it is a device, not a file"},
+        InItsPlace{"APipeNobodyWrites",
+                   [](const auto& file) { ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0); },
+                   "it is a pipe, not a file"},
+        InItsPlace{"ATextOverOneMegabyte",
+                   [](const auto& file) {
+                       writeFile(file,
+                                 "[General]\nStartWithDesktop=true\n" + std::string(1 << 20, ';'));
+                   },
+                   "it is larger than 1 MB"}),
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST(OptionsFile, AFolderThatCannotBeWrittenIsReportedAndLosesNothing) {
     TempDir dir;

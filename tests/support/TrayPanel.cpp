@@ -33,8 +33,17 @@ bool trayOwned() {
 
 }  // namespace
 
-TrayPanel::TrayPanel(const std::string& tint) {
+TrayPanel::TrayPanel(const std::string& tint) : m_tint(tint) {
     DisplaySandbox::instance();
+    start();
+}
+
+TrayPanel::~TrayPanel() {
+    stop();
+}
+
+void TrayPanel::start() {
+    std::string tint = m_tint;
     std::vector<std::string> arguments{"trayer", "--edge",        "top",     "--align",
                                        "right",  "--widthtype",   "request", "--heighttype",
                                        "pixel",  "--height",      "32",      "--transparent",
@@ -61,11 +70,13 @@ TrayPanel::TrayPanel(const std::string& tint) {
     }
 }
 
-TrayPanel::~TrayPanel() {
+void TrayPanel::stop() {
     if (m_pid > 0) {
         kill(m_pid, SIGTERM);
         waitpid(m_pid, nullptr, 0);
     }
+    m_pid = -1;
+    m_ready = false;
 }
 
 bool TrayPanel::docked(unsigned long window) {

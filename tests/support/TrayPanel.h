@@ -15,6 +15,10 @@ public:
     TrayPanel(const TrayPanel&) = delete;
     TrayPanel& operator=(const TrayPanel&) = delete;
 
+    // The panel gone, and back as a panel that starts late or restarts (start() waits for it).
+    void stop();
+    void start();
+
     // Whether the tray manager took the tray's selection on screen 0.
     [[nodiscard]] bool ready() const { return m_ready; }
     // Whether X window `window` sits in a window of the tray's (its parent is no longer the
@@ -22,6 +26,7 @@ public:
     [[nodiscard]] static bool docked(unsigned long window);
 
 private:
+    std::string m_tint;
     pid_t m_pid = -1;
     bool m_ready = false;
 };

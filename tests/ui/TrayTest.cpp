@@ -1,5 +1,9 @@
 #include <QAction>
 #include <QApplication>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
 #include <QMenu>
 #include <QSignalSpy>
 #include <QTest>
@@ -7,10 +11,64 @@
 #include <string>
 
 #include "support/TrayPanel.h"
+#include "ui/Contrast.h"
+#include "ui/StatusNotifierItem.h"
 #include "ui/TrayIcon.h"
 #include "ui/WindowFixture.h"
 
 namespace hushwell::testing {
+
+extern TrayPanel* g_panel;
+
+// A StatusNotifierItem watcher, as a panel brings one, on the tests' private session bus: what
+// registered with it, how often the items told of a new tooltip, and the calls a panel makes.
+class TestWatcher : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+public:
+    TestWatcher() { start(); }
+    ~TestWatcher() override { QDBusConnection::disconnectFromBus(m_name); }
+    // A new watcher process: a new connection that takes the name again.
+    void restart() {
+        QDBusConnection::disconnectFromBus(m_name);
+        items.clear();
+        start();
+    }
+    // A call to the item's `method` (or Get of a property); its answer.
+    QDBusMessage call(const QString& method, const QVariantList& arguments,
+                      const QString& interface = "org.kde.StatusNotifierItem",
+                      const QString& path = "/StatusNotifierItem") {
+        QDBusMessage message =
+            QDBusMessage::createMethodCall(items.value(0), path, interface, method);
+        message.setArguments(arguments);
+        QDBusPendingCall answer = QDBusConnection(m_name).asyncCall(message);
+        EXPECT_TRUE(QTest::qWaitFor([&answer] { return answer.isFinished(); }));
+        return answer.reply();
+    }
+
+    QStringList items;
+    int newToolTips = 0;
+
+public slots:
+    void RegisterStatusNotifierItem(const QString& service, const QDBusMessage& message) {
+        items << (service.startsWith('/') ? message.service() : service);
+    }
+    void newToolTip() { ++newToolTips; }
+
+private:
+    void start() {
+        m_name = QString("watcher-%1").arg(++m_started);
+        QDBusConnection bus =
+            QDBusConnection::connectToBus(qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"), m_name);
+        bus.registerObject("/StatusNotifierWatcher", this, QDBusConnection::ExportAllSlots);
+        EXPECT_TRUE(bus.registerService("org.kde.StatusNotifierWatcher"));
+        bus.connect({}, "/StatusNotifierItem", "org.kde.StatusNotifierItem", "NewToolTip", this,
+                    SLOT(newToolTip()));
+    }
+    QString m_name;
+    int m_started = 0;
+};
+
 namespace {
 
 // The window and the core of the window tests, with the tray icon on a real X tray.
@@ -18,11 +76,15 @@ class TrayTest : public WindowTest {
 protected:
     void SetUp() override {
         ASSERT_TRUE(QSystemTrayIcon::isSystemTrayAvailable());
-        tray = TrayIcon::createIfAvailable(*window, *core);
-        ASSERT_NE(tray, nullptr);
+        tray = std::make_unique<TrayIcon>(*window, *core);
         start();
     }
-    void TearDown() override { tray.reset(); }
+    void TearDown() override {
+        tray.reset();
+        if (!g_panel->ready()) {
+            g_panel->start();
+        }
+    }
 
     // The X window Qt docks in the tray for the icon.
     [[nodiscard]] static QWidget* iconWidget() {
@@ -49,7 +111,7 @@ protected:
     }
     [[nodiscard]] QAction* action(const QString& text) const {
         for (QAction* candidate : tray->menu()->actions()) {
-            if (candidate->text() == text) {
+            if (candidate->text().remove('&') == text) {
                 return candidate;
             }
         }
@@ -68,32 +130,115 @@ TEST_F(TrayTest, TheIconIsDockedInTheTray) {
     EXPECT_TRUE(QTest::qWaitFor(iconDocked));
 }
 
+TEST_F(TrayTest, TheIconDocksInAnXTrayThatComesLate) {
+    tray.reset();
+    g_panel->stop();
+    tray = std::make_unique<TrayIcon>(*window, *core);
+    g_panel->start();
+    EXPECT_TRUE(QTest::qWaitFor(iconDocked, 10000));
+}
+
+TEST_F(TrayTest, TheIconGoesToAStatusNotifierWatcherThatComesLateOrRestarts) {
+    ASSERT_TRUE(QTest::qWaitFor(iconDocked));
+    auto watcher = std::make_unique<TestWatcher>();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return watcher->items.size() == 1; }, 10000));
+    EXPECT_TRUE(QTest::qWaitFor([] { return !iconDocked(); })) << "one icon, not two";
+    watcher->restart();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return watcher->items.size() == 1; }, 10000));
+
+    watcher->call("Activate", {0, 0});
+    EXPECT_TRUE(QTest::qWaitFor([this] { return !window->isVisible(); }));
+    watcher->call("ContextMenu", {20, 40});
+    EXPECT_TRUE(QTest::qWaitFor([this] { return tray->menu()->isVisible(); }));
+    tray->menu()->hide();
+
+    // The menu as GNOME's panel reads it: its layout names the entries by ids, in order.
+    const QString menu = "com.canonical.dbusmenu";
+    const auto inMenu = [&](const QString& method, const QVariantList& arguments) {
+        return watcher->call(method, arguments, menu, "/MenuBar");
+    };
+    EXPECT_EQ(inMenu("GetLayout", {0, -1, QStringList()}).signature(), "u(ia{sv}av)");
+    EXPECT_EQ(
+        inMenu("GetProperty", {5, "label"}).arguments().value(0).value<QDBusVariant>().variant(),
+        "_Hide when minimized");
+    const QSignalSpy hide(tray.get(), &TrayIcon::hideWhenMinimizedToggled);
+    const QSignalSpy wanted(tray.get(), &TrayIcon::programsWanted);
+    inMenu("Event", {5, "clicked", QVariant::fromValue(QDBusVariant(0)), 0u});
+    inMenu("AboutToShow", {2});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return hide.count() == 1; }));
+    EXPECT_EQ(wanted.count(), 1);
+
+    // The tooltip: told when its text changes and only then, and without the icon's pixmaps.
+    tickAt(15, 48);
+    tickAt(15, 48);
+    const QDBusMessage got = watcher->call("Get", {"org.kde.StatusNotifierItem", "ToolTip"},
+                                           "org.freedesktop.DBus.Properties");
+    EXPECT_EQ(watcher->newToolTips, 1);
+    ASSERT_EQ(got.arguments().size(), 1);
+    const auto tip = qdbus_cast<StatusNotifierItem::ToolTip>(
+        got.arguments()[0].value<QDBusVariant>().variant().value<QDBusArgument>());
+    EXPECT_EQ(tip.title, "Hushwell");
+    EXPECT_EQ(tip.description, "No pair active");
+    EXPECT_TRUE(tip.icon.isEmpty());
+
+    watcher.reset();  // the panel gone: the X tray's icon is back
+    EXPECT_TRUE(QTest::qWaitFor(iconDocked, 10000));
+}
+
 TEST_F(TrayTest, TheToolTipAndTheIconFollowTheTicks) {
     core->model.setMark(Row::Down, 1, "20:00");
     core->model.setMark(Row::Up, 1, "21:30");
     EXPECT_EQ(tray->toolTip(), "Hushwell");  // before the first tick
 
     tickAt(15, 48);
-    EXPECT_EQ(tray->toolTip(), "Up - next break 20:00, in 4:12");
+    EXPECT_EQ(tray->toolTip(), "Hushwell\nUp - next break at :20:00, in 4:12");
     EXPECT_FALSE(tray->showsDown());
     tickAt(20, 0);
-    EXPECT_EQ(tray->toolTip(), "Up - next break 20:00, in 0:00");
+    EXPECT_EQ(tray->toolTip(), "Hushwell\nUp - next break at :20:00, in 0:00");
     EXPECT_FALSE(tray->showsDown());
     tickAt(20, 1);
-    EXPECT_EQ(tray->toolTip(), "Down until 21:30, 1:29 left");
+    EXPECT_EQ(tray->toolTip(), "Hushwell\nDown until :21:30, 1:29 left");
     EXPECT_TRUE(tray->showsDown());
     tickAt(20, 25);
-    EXPECT_EQ(tray->toolTip(), "Down until 21:30, 1:05 left");
+    EXPECT_EQ(tray->toolTip(), "Hushwell\nDown until :21:30, 1:05 left");
     tickAt(21, 30);
-    EXPECT_EQ(tray->toolTip(), "Up - next break 20:00, in 58:30");
+    EXPECT_EQ(tray->toolTip(), "Hushwell\nUp - next break at :20:00, in 58:30");
     EXPECT_FALSE(tray->showsDown());
 
     tray->setPrograms({"mpv"}, "vlc", true, {});
     tray->setChosenNotPlaying(true);
-    EXPECT_EQ(tray->toolTip(),
-              "Up - next break 20:00, in 58:30\nvlc is not playing: nothing is lowered");
+    EXPECT_EQ(
+        tray->toolTip(),
+        "Hushwell\nUp - next break at :20:00, in 58:30\nvlc is not playing: nothing is lowered");
     tray->setChosenNotPlaying(false);
-    EXPECT_EQ(tray->toolTip(), "Up - next break 20:00, in 58:30");
+    EXPECT_EQ(tray->toolTip(), "Hushwell\nUp - next break at :20:00, in 58:30");
+}
+
+// Told apart without hue: by lightness, and by shape (a disc against a square).
+TEST_F(TrayTest, TheUpAndDownIconsDifferInLightnessAndShape) {
+    EXPECT_GE(contrastRatio(levelTile(IconLevel::Up), levelTile(IconLevel::Down)), 3.0);
+    EXPECT_EQ(levelIconImage(64, IconLevel::Up).pixelColor(6, 6).alpha(), 0);
+    EXPECT_EQ(levelIconImage(64, IconLevel::Down).pixelColor(6, 6).alpha(), 255);
+}
+
+// The boxes of entries not ticked stand out from the menu in a dark theme too.
+TEST_F(TrayTest, UntickedBoxesShowInADarkTheme) {
+    const QPalette before = QApplication::palette();
+    QPalette dark(QColor(0x35, 0x35, 0x35), QColor(0x35, 0x35, 0x35));
+    dark.setColor(QPalette::Base, QColor(0x2a, 0x2a, 0x2a));
+    QApplication::setPalette(dark);
+    tray = std::make_unique<TrayIcon>(*window, *core);
+    QMenu* menu = tray->menu();
+    menu->resize(menu->sizeHint());
+    const QImage shot = menu->grab().toImage();
+    QApplication::setPalette(before);
+    const QRect entry = menu->actionGeometry(action("Hide when minimized"));
+    const QColor background = shot.pixelColor(entry.right() - 2, entry.center().y());
+    double most = 1;
+    for (int x = entry.left(); x < entry.left() + entry.height(); ++x) {
+        most = std::max(most, contrastRatio(shot.pixelColor(x, entry.center().y()), background));
+    }
+    EXPECT_GE(most, 3.0);
 }
 
 // While the volume waits for an output the tooltip and the title say so, until one is there.
@@ -102,7 +247,7 @@ TEST_F(TrayTest, TheToolTipSaysWhileAnOutputIsAwaited) {
     const QString next = tray->toolTip();
     core->model.volumeReported({VolumeEvent::Kind::NoOutput, 0});
     tickAt(15, 48);
-    EXPECT_EQ(tray->toolTip(), "Waiting for an audio output...\n" + next);
+    EXPECT_EQ(tray->toolTip(), next + "\nWaiting for an audio output...");
     EXPECT_EQ(window->windowTitle(), "Waiting for an audio output...");
     core->model.volumeReported({VolumeEvent::Kind::OutputChanged, 0});
     tickAt(15, 48);
@@ -158,6 +303,17 @@ TEST_F(TrayTest, HiddenWhenMinimizedOnlyWhileTheOptionIsOn) {
     EXPECT_TRUE(QTest::qWaitFor([this] { return window->isVisible() && !window->isMinimized(); }));
 }
 
+// Hidden with no panel to bring it back from, the window would be lost.
+TEST_F(TrayTest, AMinimizedWindowStaysWhileNoPanelShowsTheIcon) {
+    g_panel->stop();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !tray->inPanel(); }));
+    tray->setHideWhenMinimized(true);
+    window->showMinimized();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return window->isMinimized(); }));
+    QTest::qWait(100);
+    EXPECT_TRUE(window->isVisible());
+}
+
 TEST_F(TrayTest, TheMenuReportsTheChoices) {
     const QSignalSpy start(tray.get(), &TrayIcon::startWithDesktopToggled);
     const QSignalSpy hide(tray.get(), &TrayIcon::hideWhenMinimizedToggled);
@@ -176,7 +332,12 @@ TEST_F(TrayTest, TheMenuReportsTheChoices) {
     emit lowerMenu->aboutToShow();
     EXPECT_EQ(wanted.count(), 1);
 
-    tray->setPrograms({"firefox", "mpv"}, "mpv", true, {});
+    tray->setPrograms({}, {}, true, {});
+    ASSERT_EQ(lowerMenu->actions().size(), 2);
+    EXPECT_EQ(lowerMenu->actions().at(1)->text(), "Programs appear here while they play");
+    EXPECT_FALSE(lowerMenu->actions().at(1)->isEnabled());
+
+    tray->setPrograms({"firefox", "mpv", "rock&roll", "a\tb"}, "mpv", true, {});
     QStringList entries;
     QStringList checked;
     for (QAction* entry : lowerMenu->actions()) {
@@ -185,12 +346,13 @@ TEST_F(TrayTest, TheMenuReportsTheChoices) {
             checked << entry->text();
         }
     }
-    EXPECT_EQ(entries, QStringList({"The whole computer", "Only firefox", "Only mpv"}));
+    EXPECT_EQ(entries, QStringList({"The &whole computer", "Only firefox", "Only mpv",
+                                    "Only rock&&roll", "Only a b"}));
     EXPECT_EQ(checked, QStringList({"Only mpv"}));
-    lowerMenu->actions().at(1)->trigger();
+    lowerMenu->actions().at(3)->trigger();
     lowerMenu->actions().at(0)->trigger();
     ASSERT_EQ(lower.count(), 2);
-    EXPECT_EQ(lower.at(0).at(0).toString(), "firefox");
+    EXPECT_EQ(lower.at(0).at(0).toString(), "rock&roll");
     EXPECT_EQ(lower.at(1).at(0).toString(), "");
 
     // A program kept in the options where there is no volume per program: the whole computer
@@ -205,3 +367,5 @@ TEST_F(TrayTest, TheMenuReportsTheChoices) {
 
 }  // namespace
 }  // namespace hushwell::testing
+
+#include "TrayTest.moc"
