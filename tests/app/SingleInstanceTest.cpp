@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include "app/CrashGuard.h"
+#endif
+
 #include <QCoreApplication>
 #include <atomic>
 #include <chrono>
@@ -424,6 +428,10 @@ TEST(SingleInstanceAndAnotherUser, AKnockFromAnotherUserIsNotAnswered) {
 
 int main(int argc, char** argv) {
 #ifndef _WIN32
+    // The guards the guard's tests start are this program again.
+    if (const std::optional<int> guardStatus = hushwell::CrashGuard::runIfGuard()) {
+        return *guardStatus;
+    }
     // The claim is per display: a display of this test's own keeps it away from a running copy.
     const std::string display = ":hushwell-test-" + std::to_string(::getpid());
     setenv("DISPLAY", display.c_str(), 1);
