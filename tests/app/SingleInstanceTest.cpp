@@ -13,11 +13,14 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <future>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #ifdef _WIN32
@@ -51,6 +54,8 @@ bool processUntil(const std::function<bool()>& done, std::chrono::milliseconds l
     }
     return done();
 }
+
+int g_folders = 0;
 
 // Whether `work` ends within `limit`; a thread that hangs is left behind for the process's end.
 bool endsWithin(std::function<void()> work, std::chrono::milliseconds limit) {
@@ -134,6 +139,146 @@ TEST(SingleInstance, AfterStoppingNothingIsAskedAndTheClaimHolds) {
     processUntil([] { return false; }, 200ms);
     EXPECT_EQ(asked, 0);
 }
+
+// Two starts of one user, each with its own environment: the variables that name the sound
+// server and the graphical session, "{run}" standing for a folder of the test's own and "{long}"
+// for a name too long to go whole into a socket's. On Linux
+// the claim is the sound server's: the second start raises the first when both are in one
+// session, tells the user when they are not, and runs when the servers differ. On Windows the
+// user's session is the claim: the second start always raises the first.
+enum class Second { RaisesTheFirst, IsTold, RunsToo };
+
+struct TwoStarts {
+    const char* name;
+    const char* first;
+    const char* second;
+    Second outcome;
+};
+
+void PrintTo(const TwoStarts& s, std::ostream* out) {
+    *out << s.name;
+}
+
+constexpr const char* kSessionVariables[] = {"PULSE_SERVER",    "PULSE_RUNTIME_PATH",
+                                             "XDG_RUNTIME_DIR", "XDG_SESSION_ID",
+                                             "DISPLAY",         "WAYLAND_DISPLAY"};
+
+// Sets exactly the variables `assignments` names ("NAME=value ..."), the other session
+// variables unset; the test's own are back at the end.
+class SessionEnvironment {
+public:
+    SessionEnvironment() {
+        for (const char* name : kSessionVariables) {
+            const char* value = std::getenv(name);
+            m_saved.emplace_back(name, value != nullptr ? value : "");
+        }
+    }
+    ~SessionEnvironment() {
+        for (const auto& [name, value] : m_saved) {
+            set(name, value);
+        }
+    }
+    SessionEnvironment(const SessionEnvironment&) = delete;
+    SessionEnvironment& operator=(const SessionEnvironment&) = delete;
+
+    void use(const std::string& assignments, const std::string& run) {
+        for (const char* name : kSessionVariables) {
+            set(name, "");
+        }
+        std::istringstream words(assignments);
+        for (std::string word; words >> word;) {
+            for (std::size_t at = word.find("{run}"); at != std::string::npos;
+                 at = word.find("{run}")) {
+                word.replace(at, 5, run);
+            }
+            // Longer than a socket's name can hold.
+            for (std::size_t at = word.find("{long}"); at != std::string::npos;
+                 at = word.find("{long}")) {
+                word.replace(at, 6, std::string(100, 'l'));
+            }
+            const std::size_t equals = word.find('=');
+            set(word.substr(0, equals), word.substr(equals + 1));
+        }
+    }
+
+private:
+    static void set(const std::string& name, const std::string& value) {
+#ifdef _WIN32
+        _putenv_s(name.c_str(), value.c_str());
+#else
+        if (value.empty()) {
+            unsetenv(name.c_str());
+        } else {
+            setenv(name.c_str(), value.c_str(), 1);
+        }
+#endif
+    }
+    std::vector<std::pair<std::string, std::string>> m_saved;
+};
+
+class TheSecondOfTwoStarts : public ::testing::TestWithParam<TwoStarts> {};
+
+TEST_P(TheSecondOfTwoStarts, FindsTheFirstOnItsSoundServer) {
+    // "{run}/link" leads to "{run}/real".
+    const std::filesystem::path run = std::filesystem::temp_directory_path() /
+                                      ("hushwell-claim-" + std::to_string(++g_folders) + "-" +
+                                       std::to_string(QCoreApplication::applicationPid()));
+    std::filesystem::create_directories(run / "real");
+#ifdef _WIN32
+    const Second expected = Second::RaisesTheFirst;
+#else
+    std::filesystem::create_directory_symlink(run / "real", run / "link");
+    const Second expected = GetParam().outcome;
+#endif
+    SessionEnvironment environment;
+    environment.use(GetParam().first, run.string());
+    std::unique_ptr<SingleInstance> first = SingleInstance::claim();
+    ASSERT_NE(first, nullptr);
+    std::atomic<int> asked{0};
+    first->onAsked([&asked] { ++asked; });
+    environment.use(GetParam().second, run.string());
+    std::string told;
+    const std::unique_ptr<SingleInstance> second = SingleInstance::claim(&told);
+    if (expected == Second::RunsToo) {
+        EXPECT_NE(second, nullptr) << "the second start did not run";
+    } else {
+        EXPECT_EQ(second, nullptr) << "two copies run on one sound server";
+        EXPECT_EQ(told.empty(), expected == Second::RaisesTheFirst) << told;
+        EXPECT_EQ(processUntil([&asked] { return asked == 1; },
+                               expected == Second::RaisesTheFirst ? 5000ms : 200ms),
+                  expected == Second::RaisesTheFirst)
+            << asked << " times asked to the front";
+    }
+    first.reset();
+    std::filesystem::remove_all(run);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Environments, TheSecondOfTwoStarts,
+    ::testing::Values(
+        TwoStarts{"AScreenOfTheDisplay", "XDG_RUNTIME_DIR={run}/real DISPLAY=:1",
+                  "XDG_RUNTIME_DIR={run}/real DISPLAY=:1.0", Second::RaisesTheFirst},
+        TwoStarts{"TheXNameOfAWaylandSession",
+                  "XDG_RUNTIME_DIR={run}/real WAYLAND_DISPLAY=wayland-0 DISPLAY=:0",
+                  "XDG_RUNTIME_DIR={run}/real DISPLAY=unix:0", Second::RaisesTheFirst},
+        TwoStarts{"OneLoginSession",
+                  "XDG_RUNTIME_DIR={run}/real XDG_SESSION_ID=3 WAYLAND_DISPLAY=wayland-0",
+                  "XDG_RUNTIME_DIR={run}/real XDG_SESSION_ID=3 DISPLAY=:0", Second::RaisesTheFirst},
+        TwoStarts{"TheServerNamedOrFound",
+                  "PULSE_SERVER={0123abcd}unix:{run}/real/pulse/native DISPLAY=:0",
+                  "XDG_RUNTIME_DIR={run}/real DISPLAY=:0", Second::RaisesTheFirst},
+        TwoStarts{"PulsesOwnRuntimeFolder", "PULSE_RUNTIME_PATH={run}/real/pulse DISPLAY=:0",
+                  "XDG_RUNTIME_DIR={run}/real DISPLAY=:0", Second::RaisesTheFirst},
+        TwoStarts{"TheServerThroughALink", "XDG_RUNTIME_DIR={run}/link/{long} DISPLAY=:0",
+                  "XDG_RUNTIME_DIR={run}/real/{long} DISPLAY=:0", Second::RaisesTheFirst},
+        TwoStarts{"TwoSessionsOnOneServer",
+                  "XDG_RUNTIME_DIR={run}/real XDG_SESSION_ID=3 DISPLAY=:0",
+                  "XDG_RUNTIME_DIR={run}/real XDG_SESSION_ID=7 DISPLAY=:1", Second::IsTold},
+        TwoStarts{"TwoServers", "PULSE_SERVER=unix:{run}/real/{long}/one DISPLAY=:0",
+                  "PULSE_SERVER=unix:{run}/real/{long}/two DISPLAY=:0", Second::RunsToo},
+        TwoStarts{"TwoRuntimeFolders", "XDG_RUNTIME_DIR={run}/real DISPLAY=:0",
+                  "XDG_RUNTIME_DIR={run} DISPLAY=:0", Second::RunsToo}),
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 #ifdef _WIN32
 
@@ -288,7 +433,7 @@ public:
         sockaddr_un where{};
         where.sun_family = AF_UNIX;
         const std::string name = std::string(1, '\0') + "io.github.hushwell.Hushwell-" +
-                                 std::to_string(getuid()) + "-" + std::getenv("DISPLAY");
+                                 std::to_string(getuid()) + "-" + std::getenv("PULSE_SERVER");
         std::memcpy(where.sun_path, name.data(), name.size());
         const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size());
         int report[2];
@@ -323,9 +468,9 @@ public:
         char said = 0;
         if (m_state == State::Busy && poll(&ready, 1, static_cast<int>(limit.count())) == 1) {
             m_state = read(m_report, &said, 1) != 1 ? State::Failed
-                      : said == 'r'                 ? State::Done
-                      : said == 'u'                 ? State::CannotSwitch
-                                                    : State::Failed;
+                      : said == 'r' ? State::Done
+                      : said == 'u' ? State::CannotSwitch
+                                    : State::Failed;
         }
         return m_state;
     }
@@ -432,10 +577,13 @@ int main(int argc, char** argv) {
     if (const std::optional<int> guardStatus = hushwell::CrashGuard::runIfGuard()) {
         return *guardStatus;
     }
-    // The claim is per display: a display of this test's own keeps it away from a running copy.
-    const std::string display = ":hushwell-test-" + std::to_string(::getpid());
-    setenv("DISPLAY", display.c_str(), 1);
+    // The claim is per sound server: a server of this test's own keeps it away from a running
+    // copy. The later starts of a test come from the same session.
+    const std::string server = "hushwell-test-" + std::to_string(::getpid());
+    setenv("PULSE_SERVER", server.c_str(), 1);
+    setenv("DISPLAY", ":0", 1);
     unsetenv("WAYLAND_DISPLAY");
+    unsetenv("XDG_SESSION_ID");
 #endif
     QCoreApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
