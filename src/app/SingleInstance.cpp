@@ -240,12 +240,14 @@ bool servedByThisUser(HANDLE pipe) {
 }
 
 // Connects to the pipe of that name and, if it is this user's, knocks: one byte is the whole
-// message.
+// message. Whoever serves the pipe may learn who knocks, but never act as them: the connection
+// allows identification, not impersonation (a pipe server gets impersonation by default).
 Knock knock(int index, Clock::time_point deadline) {
     const std::wstring name = pipeName(index);
     while (true) {
-        const HANDLE other = CreateFileW(name.c_str(), GENERIC_WRITE | READ_CONTROL, 0, nullptr,
-                                         OPEN_EXISTING, 0, nullptr);
+        const HANDLE other =
+            CreateFileW(name.c_str(), GENERIC_WRITE | READ_CONTROL, 0, nullptr, OPEN_EXISTING,
+                        SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
         if (other != INVALID_HANDLE_VALUE) {
             Knock result = Knock::Foreign;
             DWORD written = 0;

@@ -351,6 +351,52 @@ TEST(SingleInstanceAndAnotherUser, ThePipeIsThisUsersAlone) {
     CloseHandle(pipe);
 }
 
+// Whoever serves the claim's pipe (a copy of ours, or a process that made the pipe first) may
+// learn who knocks, but not act as them.
+// Wine's pipe server impersonates itself, whatever the client allows: only Windows shows it.
+TEST(SingleInstanceAndAnotherUser, TheKnockCannotBeImpersonated) {
+    if (GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr) {
+        GTEST_SKIP() << "Wine impersonates the pipe server's own token";
+    }
+    // Made as a copy of ours makes it, for the knock to come.
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const std::wstring rules = L"O:" + userSid() + L"D:P(A;;GA;;;" + userSid() + L")";
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(rules.c_str(), SDDL_REVISION_1,
+                                                                     &descriptor, nullptr));
+    SECURITY_ATTRIBUTES security{sizeof security, descriptor, FALSE};
+    const HANDLE pipe = CreateNamedPipeW(claimedPipe().c_str(), PIPE_ACCESS_INBOUND,
+                                         PIPE_TYPE_BYTE | PIPE_WAIT, 1, 0, 64, 0, &security);
+    LocalFree(descriptor);
+    ASSERT_NE(pipe, INVALID_HANDLE_VALUE) << "error " << GetLastError();
+    SECURITY_IMPERSONATION_LEVEL level = SecurityAnonymous;
+    DWORD impersonated = ERROR_SUCCESS;
+    std::thread server([&] {
+        char knock = 0;
+        DWORD read = 0;
+        if (!ConnectNamedPipe(pipe, nullptr) && GetLastError() != ERROR_PIPE_CONNECTED) {
+            impersonated = GetLastError();
+            return;
+        }
+        (void)ReadFile(pipe, &knock, 1, &read, nullptr);
+        HANDLE token = nullptr;
+        DWORD size = 0;
+        if (!ImpersonateNamedPipeClient(pipe) ||
+            !OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token) ||
+            !GetTokenInformation(token, TokenImpersonationLevel, &level, sizeof level, &size)) {
+            impersonated = GetLastError();
+        }
+        RevertToSelf();
+        if (token != nullptr) {
+            CloseHandle(token);
+        }
+    });
+    EXPECT_EQ(SingleInstance::claim(), nullptr) << "the pipe was not taken for a copy of ours";
+    server.join();
+    CloseHandle(pipe);
+    ASSERT_EQ(impersonated, static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(level, SecurityIdentification);
+}
+
 // A pipe of the claim's name that someone else made first, open to everyone: one that waits for
 // starts, or one that is always busy.
 struct Squatter {
