@@ -328,11 +328,12 @@ void SingleInstance::stopListening() {
 // session, the X display, the Wayland display): a later start knocks on the doors of its own
 // session, and one that finds the claim but none of them runs in another session.
 struct SingleInstance::Listener {
-    std::vector<int> sockets;                           // the claim, then the doors
-    std::vector<QPointer<QSocketNotifier> > notifiers;  // the application's children: may go first
+    using Notifier = QPointer<QSocketNotifier>;  // the application's child: it may go first
+    std::vector<int> sockets;                    // the claim, then the doors
+    std::vector<Notifier> notifiers;
 
     ~Listener() {
-        for (const QPointer<QSocketNotifier>& notifier : notifiers) {
+        for (const Notifier& notifier : notifiers) {
             delete notifier;
         }
         for (const int socket : sockets) {
@@ -551,8 +552,8 @@ void SingleInstance::onAsked(std::function<void()> bringToFront) {
             if (asker < 0) {
                 return;
             }
-            // Any user can connect to an abstract name; another's knock is
-            // closed unanswered, and so is a knock on the claim itself.
+            // Any user can connect to an abstract name: another's knock is closed unanswered,
+            // and so is a knock on the claim itself.
             const bool ours = sameUser(asker);
             close(asker);
             if (ours && door) {
@@ -564,7 +565,7 @@ void SingleInstance::onAsked(std::function<void()> bringToFront) {
 
 void SingleInstance::stopListening() {
     if (m_listener) {
-        for (const QPointer<QSocketNotifier>& notifier : m_listener->notifiers) {
+        for (const Listener::Notifier& notifier : m_listener->notifiers) {
             delete notifier;
         }
     }
