@@ -9,8 +9,6 @@
 #include <thread>
 #include <vector>
 
-#include <QTimer>
-
 #include "app/MixerLog.h"
 #include "mixer/MixerChoice.h"
 
@@ -442,11 +440,8 @@ CrashGuard::CrashGuard(std::function<void()> replaced)
 
 CrashGuard::CrashGuard(std::function<void()> replaced, System system)
     : m_replaced(std::move(replaced)), m_system(std::move(system)) {
-    if (!m_system.later) {
-        m_system.later = [this](std::chrono::milliseconds pause, std::function<void()> retry) {
-            QTimer::singleShot(pause, this, std::move(retry));
-        };
-    }
+    m_retry.setSingleShot(true);
+    connect(&m_retry, &QTimer::timeout, this, [this] { start(true); });
     connect(this, &CrashGuard::lost, this, &CrashGuard::replaceIfGone, Qt::QueuedConnection);
     start(false);
 }
@@ -480,7 +475,11 @@ void CrashGuard::retryLater(const std::string& why) {
         kFirstRetry * (1 << std::min(m_failures, 16)), kLongestRetry);
     ++m_failures;
     logMixerCall("guard: " + why + ": the volume has no guard; next try in " + inSeconds(pause));
-    m_system.later(pause, [this] { start(true); });
+    if (m_system.later) {
+        m_system.later(pause, [this] { start(true); });
+    } else {
+        m_retry.start(pause);
+    }
 }
 
 // Both the notifier and a failed send report a guard that is gone: only the first report about
@@ -494,7 +493,7 @@ void CrashGuard::replaceIfGone(unsigned generation) {
         closeGuard();
     }
     if (std::chrono::steady_clock::now() - m_startedAt < kSettled) {
-        retryLater("ended as it started");
+        retryLater("ended soon after its start");
         return;
     }
     m_failures = 0;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QTimer>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -34,7 +35,7 @@ public:
         // Both forks of a start; it must stay safe to call in a child of a process with threads.
         int (*fork)() = nullptr;  // none: the system's
 #endif
-        // Calls `retry`, on this object's thread, once `pause` has passed.
+        // Calls `retry`, on this object's thread, once `pause` has passed; none: a timer does.
         std::function<void(std::chrono::milliseconds pause, std::function<void()> retry)> later;
     };
 
@@ -103,6 +104,7 @@ private:
     // lived on past its start.
     std::chrono::steady_clock::time_point m_startedAt;
     int m_failures = 0;
+    QTimer m_retry;
 };
 
 // What a put-back came to. NothingPlaying: the program has no stream now; the sound server may

@@ -542,12 +542,13 @@ void SingleInstance::onAsked(std::function<void()> bringToFront) {
     if (!m_listener) {
         return;
     }
+    const auto raise = std::make_shared<std::function<void()> >(std::move(bringToFront));
     for (std::size_t i = 0; i < m_listener->sockets.size(); ++i) {
         const int socket = m_listener->sockets[i];
         const bool door = i > 0;
         auto* notifier = new QSocketNotifier(socket, QSocketNotifier::Read, qApp);
         m_listener->notifiers.emplace_back(notifier);
-        QObject::connect(notifier, &QSocketNotifier::activated, qApp, [socket, door, bringToFront] {
+        QObject::connect(notifier, &QSocketNotifier::activated, qApp, [socket, door, raise] {
             const int asker = accept4(socket, nullptr, nullptr, SOCK_CLOEXEC);
             if (asker < 0) {
                 return;
@@ -557,7 +558,7 @@ void SingleInstance::onAsked(std::function<void()> bringToFront) {
             const bool ours = sameUser(asker);
             close(asker);
             if (ours && door) {
-                bringToFront();
+                (*raise)();
             }
         });
     }
