@@ -658,6 +658,51 @@ TEST(EndpointVolumePrograms, SessionsHadAfterTheOpenGiveAVolumePerProgram) {
     EXPECT_TRUE(volume.hasProgramVolume());
 }
 
+// Under the volume's owner with a program chosen: sessions refused at the open are asked for
+// again with each value, so that once they come a break lowers the program, not the output.
+TEST(EndpointVolumePrograms, SessionsRefusedAtTheOpenAreAskedForAgainWithEachValue) {
+    Programs programs;
+    programs.speakers.sessions.enumerateResult = E_FAIL;
+    VolumeOwner volume(std::make_unique<EndpointVolume>(programs.factory(), Programs::names()),
+                       [](const std::function<void()>& task) { task(); });
+    ASSERT_TRUE(volume.open());
+    ASSERT_EQ(volume.locate(), 100);
+    volume.setUpValue(65);
+    volume.lowerOnly("firefox.exe");
+    volume.set(20);
+    ASSERT_TRUE(eventually([&] { return programs.speakers.volume.level.load() == 0.2f; }));
+
+    programs.speakers.sessions.enumerateResult = S_OK;
+    volume.set(25);
+    EXPECT_TRUE(eventually([&] { return programs.firefox->level.load() == 0.25f; }));
+    EXPECT_TRUE(eventually([&] { return programs.speakers.volume.level.load() == 0.65f; }));
+    volume.finish();
+}
+
+// With a program chosen, the output switched during a break: the program's sessions on the output
+// left behind (their volume stays with that output) get the Up level too.
+TEST(EndpointVolumePrograms, AProgramsSessionsOnTheOutputLeftBehindGetTheUpLevel) {
+    Programs programs;
+    VolumeOwner volume(std::make_unique<EndpointVolume>(programs.factory(), Programs::names()),
+                       [](const std::function<void()>& task) { task(); });
+    ASSERT_TRUE(volume.open());
+    ASSERT_EQ(volume.locate(), 100);
+    volume.setUpValue(65);
+    volume.lowerOnly("firefox.exe");
+    volume.set(20);
+    ASSERT_TRUE(eventually([&] { return programs.firefox->level.load() == 0.2f; }));
+    programs.enumerator.setDefault(&programs.headphones);
+    announce(programs.enumerator.registered(), eRender, eConsole, kHeadphonesWide);
+    ASSERT_TRUE(eventually([&] { return programs.firefoxOnHeadphones->level.load() == 0.2f; }));
+
+    volume.set(65);
+    EXPECT_TRUE(eventually([&] { return programs.firefoxOnHeadphones->level.load() == 0.65f; }));
+    EXPECT_TRUE(eventually([&] { return programs.firefox->level.load() == 0.65f; }));
+    volume.finish();
+    EXPECT_EQ(programs.speakers.volume.taken(), std::vector<float>{0.5f});
+    EXPECT_TRUE(programs.headphones.volume.taken().empty());
+}
+
 // Sessions that could not be had when the output was bound are tried again when asked for.
 TEST(EndpointVolumePrograms, TheSessionsOfAnOutputThatRefusedThemAreTriedAgain) {
     Events events;
