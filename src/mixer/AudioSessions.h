@@ -62,8 +62,8 @@ public:
     [[nodiscard]] std::optional<int> setVolumeOn(IMMDevice& device, const std::string& program,
                                                  float level, const GUID& context);
 
-    // Whether the last failure means the output itself is lost (its manager failed, the device
-    // was invalidated or the audio service stopped), not only one session.
+    // Whether the last programs() or setVolume() met the loss of the output itself (its session
+    // manager failed, or the audio service stopped), not only that of one session.
     [[nodiscard]] bool outputLost() const { return m_outputLost; }
 
 private:
