@@ -420,13 +420,6 @@ public:
         const std::lock_guard lock(mutex);
         return notification;
     }
-    // Waits until no news is on its way.
-    bool waitUntilTold() {
-        std::unique_lock lock(mutex);
-        return idle.wait_for(lock, std::chrono::milliseconds(kCallbackPatienceMs),
-                             [this] { return callbacksInFlight == 0; });
-    }
-
     HRESULT STDMETHODCALLTYPE GetSessionEnumerator(IAudioSessionEnumerator** out) override {
         m_system.note("GetSessionEnumerator");
         *out = nullptr;
