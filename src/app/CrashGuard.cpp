@@ -5,6 +5,7 @@
 #include <climits>
 #include <csignal>
 #include <iterator>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -41,6 +42,21 @@ using namespace std::chrono_literals;
 // sleep), and how long it pauses between tries.
 constexpr auto kTrying = 60s;
 constexpr auto kPause = 250ms;
+
+// A guard that could not be started is tried again after this pause, doubled after each failure
+// up to the longest: a system out of processes gets a few spare moments, never a storm of forks.
+// A guard that ends sooner than kSettled after its start ended as it started (it could not run:
+// an exec that failed, say) and counts as a failed start.
+constexpr std::chrono::milliseconds kFirstRetry = 500ms;
+constexpr std::chrono::milliseconds kLongestRetry = 30s;
+constexpr auto kSettled = 5s;
+
+// "0.5 s", "30 s".
+std::string inSeconds(std::chrono::milliseconds pause) {
+    const auto count = pause.count();
+    return std::to_string(count / 1000) +
+           (count % 1000 != 0 ? "." + std::to_string(count % 1000 / 100) : "") + " s";
+}
 
 volatile std::sig_atomic_t g_ending = 0;  // the guard was asked to end: one last try
 
@@ -165,12 +181,12 @@ std::optional<int> CrashGuard::runIfGuard() {
 // its end of the pipe; the program's end is not inherited, so when the program is gone the read
 // fails at once. The guard reads nothing from the program's standard input and writes nothing to
 // its output; its log goes where the program's does.
-void CrashGuard::spawn() {
+std::string CrashGuard::spawn() {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE readEnd = nullptr;
     HANDLE writeEnd = nullptr;
     if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) {
-        return;
+        return "CreatePipe: error " + std::to_string(GetLastError());
     }
     SetHandleInformation(writeEnd, HANDLE_FLAG_INHERIT, 0);
     // A write never waits for a guard that reads nothing: what the pipe cannot hold waits here.
@@ -193,11 +209,12 @@ void CrashGuard::spawn() {
     PROCESS_INFORMATION process{};
     const BOOL started = CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, TRUE,
                                         CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process);
+    const DWORD error = GetLastError();
     SetEnvironmentVariableW(kGuardVariable, nullptr);
     CloseHandle(readEnd);
     if (!started) {
         CloseHandle(writeEnd);
-        return;
+        return "CreateProcess: error " + std::to_string(error);
     }
     CloseHandle(process.hThread);
     m_pipe = reinterpret_cast<std::intptr_t>(writeEnd);
@@ -207,6 +224,7 @@ void CrashGuard::spawn() {
     connect(notifier, &QWinEventNotifier::activated, this,
             [this, generation = ++m_generation] { replaceIfGone(generation); });
     m_notifier = notifier;
+    return {};
 }
 
 bool CrashGuard::send(const Message& message) {
@@ -300,11 +318,16 @@ std::optional<int> CrashGuard::runIfGuard() {
 // the terminal's signals that end the program do not end it first. It keeps nothing of the
 // program's but its end of the socket and the log: standard input and output are the null
 // device, and so is standard error where that is a terminal (the guard outlives the shell's job).
-void CrashGuard::spawn() {
+// The first child's exit status is the second fork's errno: a guard that could not be forked is
+// told from one that was.
+std::string CrashGuard::spawn() {
+    const auto failed = [](const char* call, int error) {
+        return std::string(call) + ": " + std::generic_category().message(error);
+    };
     int ends[2];
     // Messages keep their bounds: one that does not fit whole is not sent at all.
     if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) {
-        return;
+        return failed("socketpair", errno);
     }
     // Everything the child needs is made before fork(): after it, only async-signal-safe calls.
     std::vector<std::string> variables{std::string(kGuardVariable) + "=3"};
@@ -323,11 +346,15 @@ void CrashGuard::spawn() {
     char* arguments[] = {name, nullptr};
     const long openMax = sysconf(_SC_OPEN_MAX);
     const bool errorIsTerminal = isatty(2) != 0;
+    int (*const forkNow)() =
+        m_system.fork != nullptr ? m_system.fork : +[] { return static_cast<int>(fork()); };
 
-    const pid_t child = fork();
+    const pid_t child = forkNow();
+    const int forkError = errno;
     if (child == 0) {
-        if (fork() != 0) {
-            _exit(0);
+        const pid_t guard = forkNow();
+        if (guard != 0) {
+            _exit(guard > 0 ? 0 : errno != 0 ? errno : EAGAIN);
         }
         setsid();
         const int null = open("/dev/null", O_RDWR);
@@ -348,15 +375,23 @@ void CrashGuard::spawn() {
     close(ends[1]);
     if (child < 0) {
         close(ends[0]);
-        return;
+        return failed("fork", forkError);
     }
-    waitpid(child, nullptr, 0);
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        close(ends[0]);
+        return WIFEXITED(status) ? failed("fork", WEXITSTATUS(status))
+                                 : std::string("fork: its first child was killed");
+    }
     m_pipe = ends[0];
     // The guard never writes: the socket turns readable when the guard is gone.
     auto* notifier = new QSocketNotifier(static_cast<qintptr>(m_pipe), QSocketNotifier::Read, this);
     connect(notifier, &QSocketNotifier::activated, this,
             [this, generation = ++m_generation] { replaceIfGone(generation); });
     m_notifier = notifier;
+    return {};
 }
 
 // Never waits: a guard that reads nothing (stopped in a debugger, say) must not hold the mixer.
@@ -400,9 +435,15 @@ std::string CrashGuard::Message::loweredName() const {
     return {lowered, std::min(static_cast<std::size_t>(loweredLength), sizeof lowered)};
 }
 
-CrashGuard::CrashGuard(std::function<void()> replaced) : m_replaced(std::move(replaced)) {
+CrashGuard::CrashGuard(std::function<void()> replaced)
+    : CrashGuard(std::move(replaced), System{}) {}
+
+CrashGuard::CrashGuard(std::function<void()> replaced, System system)
+    : m_replaced(std::move(replaced)), m_system(std::move(system)) {
+    m_retry.setSingleShot(true);
+    connect(&m_retry, &QTimer::timeout, this, [this] { start(true); });
     connect(this, &CrashGuard::lost, this, &CrashGuard::replaceIfGone, Qt::QueuedConnection);
-    spawn();
+    start(false);
 }
 
 CrashGuard::~CrashGuard() {
@@ -410,18 +451,53 @@ CrashGuard::~CrashGuard() {
     closeGuard();
 }
 
+void CrashGuard::start(bool tellRecord) {
+    std::string failed;
+    {
+        const std::lock_guard lock(m_mutex);
+        failed = spawn();
+    }
+    if (!failed.empty()) {
+        retryLater("could not be started (" + failed + ")");
+        return;
+    }
+    m_startedAt = std::chrono::steady_clock::now();
+    if (m_failures > 0) {
+        logMixerCall("guard: started: the volume has a guard again");
+    }
+    if (tellRecord) {
+        m_replaced();
+    }
+}
+
+void CrashGuard::retryLater(const std::string& why) {
+    const std::chrono::milliseconds pause = std::min<std::chrono::milliseconds>(
+        kFirstRetry * (1 << std::min(m_failures, 16)), kLongestRetry);
+    ++m_failures;
+    logMixerCall("guard: " + why + ": the volume has no guard; next try in " + inSeconds(pause));
+    if (m_system.later) {
+        m_system.later(pause, [this] { start(true); });
+    } else {
+        m_retry.start(pause);
+    }
+}
+
 // Both the notifier and a failed send report a guard that is gone: only the first report about
-// a guard replaces it, so that a later one does not end the new guard.
+// a guard replaces it, so that a later one does not end the new guard, nor start a second try.
 void CrashGuard::replaceIfGone(unsigned generation) {
     {
         const std::lock_guard lock(m_mutex);
-        if (generation != m_generation) {
+        if (generation != m_generation || m_pipe == -1) {
             return;
         }
         closeGuard();
-        spawn();
     }
-    m_replaced();
+    if (std::chrono::steady_clock::now() - m_startedAt < kSettled) {
+        retryLater("ended soon after its start");
+        return;
+    }
+    m_failures = 0;
+    start(true);
 }
 
 void CrashGuard::onRecordProblem(std::function<void(const std::string&)> tell) {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QObject>
+#include <QTimer>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -19,15 +21,29 @@ namespace hushwell {
 // the Up value back through a connection of its own, trying for a while if the sound server is
 // away. An orderly end whose Up level landed leaves it nothing to do. It waits blocked on its
 // pipe, with no timer: it costs no CPU while the program runs. A guard that is gone is replaced.
+// A guard that could not be started (no process to be had: EAGAIN, RLIMIT_NPROC), or that ended as
+// it started, is tried again after a pause that grows with each failure, never in a storm; the
+// mixer log says while the volume has no guard.
 //
 // While the volume is held, a HeldRecord says so, for a start after an end that took the guard
 // too.
 class CrashGuard final : public QObject {
     Q_OBJECT
 public:
+    // What starting a guard asks of the system.
+    struct System {
+#ifndef _WIN32
+        // Both forks of a start; it must stay safe to call in a child of a process with threads.
+        int (*fork)() = nullptr;  // none: the system's
+#endif
+        // Calls `retry`, on this object's thread, once `pause` has passed; none: a timer does.
+        std::function<void(std::chrono::milliseconds pause, std::function<void()> retry)> later;
+    };
+
     // Starts the guard: this program again, with a pipe to read (see runIfGuard()). A guard that
     // is gone is replaced, and `replaced` asked to tell the new one the volume's record.
     explicit CrashGuard(std::function<void()> replaced);
+    CrashGuard(std::function<void()> replaced, System system);
     // Closes the pipe: the guard acts on the last state it was told.
     ~CrashGuard() override;
     CrashGuard(const CrashGuard&) = delete;
@@ -71,13 +87,18 @@ signals:
     void lost(unsigned generation);
 
 private:
-    void spawn();
+    // Starts a guard; what failed, or empty. With m_mutex held.
+    [[nodiscard]] std::string spawn();
+    // Starts a guard, or tries again later; `tellRecord`: asks `replaced` once one runs.
+    void start(bool tellRecord);
+    void retryLater(const std::string& why);
     void replaceIfGone(unsigned generation);
     bool send(const Message& message);
     void closeGuard();
 
     std::mutex m_mutex;
     std::function<void()> m_replaced;
+    System m_system;
     HeldRecord m_record;
     std::function<void(const std::string&)> m_recordProblem;  // emptied once it told
     std::intptr_t m_pipe = -1;     // a file descriptor, or a HANDLE on Windows; -1: no guard
@@ -85,6 +106,11 @@ private:
     std::string m_unsent;          // Windows: the rest of a message the pipe took only part of
     QObject* m_notifier = nullptr;
     unsigned m_generation = 0;  // counts the guards started: a report names the one it is about
+    // The window's thread only: the last guard's start, and the failed starts since a guard last
+    // lived on past its start.
+    std::chrono::steady_clock::time_point m_startedAt;
+    int m_failures = 0;
+    QTimer m_retry;
 };
 
 // What a put-back came to. NothingPlaying: the program has no stream now; the sound server may

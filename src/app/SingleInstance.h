@@ -2,19 +2,23 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 namespace hushwell {
 
-// The one running copy of the program for this user (and, on Linux, this display). A copy that
-// starts while another runs asks that one to come to the front instead. The claim is the system's
-// own (a socket or a pipe that exists while its process does), so a copy that crashed never
-// blocks the next start. Only this user's copies answer this user's starts: a name held by another
-// user, or one that does not answer within a moment, counts as no copy running.
+// The one running copy of the program for this user's sound server (on Windows, this user's
+// session): two copies would fight over one volume. A copy that starts while another runs asks
+// that one to come to the front instead, or, where it cannot (the other runs in another graphical
+// session on the same server), tells the user so and does not run. The claim is the system's own
+// (a socket or a pipe that exists while its process does), so a copy that crashed never blocks the
+// next start. Only this user's copies answer this user's starts: a name held by another user, or
+// one that does not answer within a moment, counts as no copy running.
 class SingleInstance {
 public:
     // The claim for this process; empty when another copy runs, which has been asked to come to
-    // the front. Touches nothing else, and needs no event loop.
-    [[nodiscard]] static std::unique_ptr<SingleInstance> claim();
+    // the front, or, when it runs in another session, `elsewhere` (if given) is set to what to
+    // tell the user. Touches nothing else, and needs no event loop.
+    [[nodiscard]] static std::unique_ptr<SingleInstance> claim(std::string* elsewhere = nullptr);
     ~SingleInstance();
     SingleInstance(const SingleInstance&) = delete;
     SingleInstance& operator=(const SingleInstance&) = delete;

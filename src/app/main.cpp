@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QMessageBox>
 #include <QTimer>
 #include <chrono>
 #include <cstdlib>
@@ -38,6 +39,15 @@ bool hasGraphicalSession() {
 #else
     return true;
 #endif
+}
+
+// A start that cannot run says why, where a start from a menu shows it as well as in a terminal.
+int tellAndEnd(int argc, char* argv[], const std::string& text) {
+    std::cerr << text << '\n';
+    QApplication app(argc, argv);
+    QMessageBox box(QMessageBox::Information, hushwell::kProgramName, QString::fromStdString(text));
+    box.exec();
+    return 1;
 }
 
 // A program started with a standard stream closed would give that number to the next thing it
@@ -99,10 +109,12 @@ int main(int argc, char* argv[]) {
                      "set.\n";
         return 1;
     }
-    // Before anything touches the volume or the settings: one copy per user.
-    const std::unique_ptr<hushwell::SingleInstance> instance = hushwell::SingleInstance::claim();
+    // Before anything touches the volume or the settings: one copy per user's sound server.
+    std::string elsewhere;
+    const std::unique_ptr<hushwell::SingleInstance> instance =
+        hushwell::SingleInstance::claim(&elsewhere);
     if (!instance) {
-        return 0;
+        return elsewhere.empty() ? 0 : tellAndEnd(argc, argv, elsewhere);
     }
 
     const bool withDesktop = startedWithDesktop(argc, argv);

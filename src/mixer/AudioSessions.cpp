@@ -36,9 +36,10 @@ private:
     const std::function<void()> m_post;
 };
 
-// Failures that say the output is gone or the audio service stopped, whichever call met them.
-[[nodiscard]] bool losesTheOutput(HRESULT result) {
-    return result == AUDCLNT_E_DEVICE_INVALIDATED || result == AUDCLNT_E_SERVICE_NOT_RUNNING;
+// A session's call that meets this has lost its own device or process, which may happen to one
+// session while the output stays (Windows documents it for GetProcessId): that session is left out.
+[[nodiscard]] bool sessionGone(HRESULT result) {
+    return result == AUDCLNT_E_DEVICE_INVALIDATED;
 }
 
 // CSTR_LESS_THAN, CSTR_EQUAL or CSTR_GREATER_THAN: `a` against `b` as Windows compares file names.
@@ -98,7 +99,14 @@ bool AudioSessions::bind(IMMDevice& device) {
         failed("Activate(IAudioSessionManager2)", result, true);
         return false;
     }
-    // Windows holds back the news of new sessions until the existing ones have been counted once.
+    // Registered before the sessions are listed, as Microsoft documents: a session created in
+    // between is then told rather than missed; and Windows holds back the news of new sessions
+    // until the existing ones have been counted once.
+    result = manager->RegisterSessionNotification(m_notification.get());
+    if (FAILED(result)) {
+        failed("RegisterSessionNotification", result, true);
+        return false;
+    }
     Ref<IAudioSessionEnumerator> existing;
     result = manager->GetSessionEnumerator(existing.out());
     int count = 0;
@@ -106,12 +114,8 @@ bool AudioSessions::bind(IMMDevice& device) {
         result = existing->GetCount(&count);
     }
     if (FAILED(result)) {
+        manager->UnregisterSessionNotification(m_notification.get());
         failed("GetSessionEnumerator", result, true);
-        return false;
-    }
-    result = manager->RegisterSessionNotification(m_notification.get());
-    if (FAILED(result)) {
-        failed("RegisterSessionNotification", result, true);
         return false;
     }
     m_manager = std::move(manager);
@@ -127,19 +131,16 @@ void AudioSessions::release() {
     m_manager.reset();
 }
 
-std::optional<std::vector<AudioSessions::Session>> AudioSessions::sessions() {
-    m_outputLost = false;
-    if (!m_manager) {
-        return std::nullopt;
-    }
+std::optional<std::vector<AudioSessions::Session>> AudioSessions::sessionsOf(
+    IAudioSessionManager2& manager, bool bound) {
     Ref<IAudioSessionEnumerator> all;
-    HRESULT result = m_manager->GetSessionEnumerator(all.out());
+    HRESULT result = manager.GetSessionEnumerator(all.out());
     int count = 0;
     if (SUCCEEDED(result)) {
         result = all->GetCount(&count);
     }
     if (FAILED(result)) {
-        failed("GetSessionEnumerator", result, true);
+        failed("GetSessionEnumerator", result, bound);
         return std::nullopt;
     }
     const DWORD self = GetCurrentProcessId();
@@ -163,9 +164,15 @@ std::optional<std::vector<AudioSessions::Session>> AudioSessions::sessions() {
             call = "GetProcessId";
             result = control2->GetProcessId(&processId);
         }
-        if (FAILED(result)) {
-            failed(call, result, losesTheOutput(result));
+        if (result == AUDCLNT_E_SERVICE_NOT_RUNNING) {
+            failed(call, result, bound);
             return std::nullopt;
+        }
+        if (FAILED(result)) {
+            // One session that fails is no reason to leave the chosen program's sessions unset,
+            // nor to rebuild the output at every call.
+            failed(call, result, false);
+            continue;
         }
         // An expired session's process has ended: its id may be another program's now.
         if (state == AudioSessionStateExpired || processId == 0 || processId == self ||
@@ -181,7 +188,11 @@ std::optional<std::vector<AudioSessions::Session>> AudioSessions::sessions() {
 }
 
 std::optional<std::vector<std::string>> AudioSessions::programs() {
-    std::optional<std::vector<Session>> all = sessions();
+    m_outputLost = false;
+    if (!m_manager) {
+        return std::nullopt;
+    }
+    std::optional<std::vector<Session>> all = sessionsOf(*m_manager.get(), true);
     if (!all) {
         return std::nullopt;
     }
@@ -201,7 +212,29 @@ std::optional<std::vector<std::string>> AudioSessions::programs() {
 
 std::optional<int> AudioSessions::setVolume(const std::string& program, float level,
                                             const GUID& context) {
-    std::optional<std::vector<Session>> all = sessions();
+    m_outputLost = false;
+    if (!m_manager) {
+        return std::nullopt;
+    }
+    return setVolumeOf(*m_manager.get(), true, program, level, context);
+}
+
+std::optional<int> AudioSessions::setVolumeOn(IMMDevice& device, const std::string& program,
+                                              float level, const GUID& context) {
+    Ref<IAudioSessionManager2> manager;
+    const HRESULT result = device.Activate(__uuidof(IAudioSessionManager2), CLSCTX_INPROC_SERVER,
+                                           nullptr, manager.outVoid());
+    if (FAILED(result)) {
+        failed("Activate(IAudioSessionManager2)", result, false);
+        return std::nullopt;
+    }
+    return setVolumeOf(*manager.get(), false, program, level, context);
+}
+
+std::optional<int> AudioSessions::setVolumeOf(IAudioSessionManager2& manager, bool bound,
+                                              const std::string& program, float level,
+                                              const GUID& context) {
+    std::optional<std::vector<Session>> all = sessionsOf(manager, bound);
     if (!all) {
         return std::nullopt;
     }
@@ -217,18 +250,18 @@ std::optional<int> AudioSessions::setVolume(const std::string& program, float le
         if (SUCCEEDED(result)) {
             result = volume->SetMasterVolume(level, &context);
         }
-        if (FAILED(result)) {
-            failed("SetMasterVolume", result, losesTheOutput(result));
-            refused = true;
-        } else {
+        if (SUCCEEDED(result)) {
             ++taken;
+            continue;
         }
+        failed("SetMasterVolume", result, bound && result == AUDCLNT_E_SERVICE_NOT_RUNNING);
+        refused = refused || !sessionGone(result);
     }
     return refused ? std::nullopt : std::optional(taken);
 }
 
 void AudioSessions::failed(const char* call, HRESULT result, bool outputLost) {
-    m_outputLost = outputLost;
+    m_outputLost = m_outputLost || outputLost;
     if (m_note) {
         m_note(call, result);
     }

@@ -40,24 +40,30 @@ public:
     AudioSessions(const AudioSessions&) = delete;
     AudioSessions& operator=(const AudioSessions&) = delete;
 
-    // Binds `device`'s session manager and registers for its new sessions; false (noted) when the
-    // device has none that enumerates. What was bound before is released first.
+    // Binds `device`'s session manager and registers for its new sessions, then lists them once
+    // (Windows tells of new sessions only after that); false (noted) when the device has none
+    // that enumerates. What was bound before is released first.
     bool bind(IMMDevice& device);
     void release();
     [[nodiscard]] bool bound() const { return static_cast<bool>(m_manager); }
 
     // The programs with a session on the output, but the system sounds and this process: sorted,
-    // each once whatever its case. nullopt when a call failed.
+    // each once whatever its case. nullopt when the output's sessions could not be listed; a
+    // session whose own calls fail (it went with its process or device) is left out.
     [[nodiscard]] std::optional<std::vector<std::string>> programs();
 
     // Sets the volume of every session of `program` (compared as sameProgram()) to `level`
     // (0 to 1), with `context` as the change's event context. Returns how many sessions took it;
-    // nullopt when a call failed (the others are set all the same).
+    // nullopt when the sessions could not be listed or one of the program's refused (the others
+    // are set all the same). A session that says it is gone is left out.
     [[nodiscard]] std::optional<int> setVolume(const std::string& program, float level,
                                                const GUID& context);
+    // The same on `device`, an output other than the bound one, whose news is not asked for.
+    [[nodiscard]] std::optional<int> setVolumeOn(IMMDevice& device, const std::string& program,
+                                                 float level, const GUID& context);
 
-    // Whether the last failure means the output itself is lost (its manager failed, the device
-    // was invalidated or the audio service stopped), not only one session.
+    // Whether the last programs() or setVolume() met the loss of the output itself (its session
+    // manager failed, or the audio service stopped), not only that of one session.
     [[nodiscard]] bool outputLost() const { return m_outputLost; }
 
 private:
@@ -67,7 +73,12 @@ private:
         com::Ref<IAudioSessionControl2> control;
     };
     // The sessions of other processes than this one, expired and system sounds ones left out.
-    [[nodiscard]] std::optional<std::vector<Session>> sessions();
+    // `bound`: `manager` is the bound output's, whose failure loses the output.
+    [[nodiscard]] std::optional<std::vector<Session>> sessionsOf(IAudioSessionManager2& manager,
+                                                                 bool bound);
+    [[nodiscard]] std::optional<int> setVolumeOf(IAudioSessionManager2& manager, bool bound,
+                                                 const std::string& program, float level,
+                                                 const GUID& context);
     void failed(const char* call, HRESULT result, bool outputLost);
 
     const ProcessNameLookup m_names;

@@ -12,6 +12,7 @@
 #include <endpointvolume.h>
 // clang-format on
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
@@ -288,22 +289,54 @@ struct EndpointVolume::Apartment : std::enable_shared_from_this<EndpointVolume::
         return std::move(*programs);
     }
 
+    bool programVolumeHere() {
+        return programVolume || (opened && !broken && volume && sessionsBound());
+    }
+
     std::optional<int> setProgramHere(const std::string& program, std::int32_t value) {
         if (!opened || broken) {
             return std::nullopt;
         }
+        const float level = static_cast<float>(value) / static_cast<float>(kScale);
+        setLeftBehind(program, level);
         if (!volume) {
             return 0;  // no output, so nothing plays
         }
         if (!sessionsBound()) {
             return std::nullopt;
         }
-        const std::optional<int> taken = sessions->setVolume(
-            program, static_cast<float>(value) / static_cast<float>(kScale), kEventContext);
+        const std::optional<int> taken = sessions->setVolume(program, level, kEventContext);
         if (!taken && sessions->outputLost()) {
             breakDown();
+        } else if (taken && *taken > 0) {
+            const Reached here{program, output};
+            if (std::find(reached.begin(), reached.end(), here) == reached.end()) {
+                reached.push_back(here);
+            }
         }
         return taken;
+    }
+
+    // `program`'s sessions on the outputs it was set on while they were the default, but the
+    // current one: as far as they can be reached, an output that is gone forgotten.
+    void setLeftBehind(const std::string& program, float level) {
+        for (auto it = reached.begin(); it != reached.end();) {
+            if ((volume && it->output == output) || !sameProgram(it->program, program)) {
+                ++it;
+                continue;
+            }
+            Ref<IMMDevice> device;
+            const HRESULT result =
+                enumerator ? enumerator->GetDevice(it->output.c_str(), device.out()) : E_POINTER;
+            if (result == E_NOTFOUND) {
+                it = reached.erase(it);
+                continue;
+            }
+            if (SUCCEEDED(result)) {
+                (void)sessions->setVolumeOn(*device.get(), program, level, kEventContext);
+            }
+            ++it;
+        }
     }
 
     std::optional<std::string> setCurrentHere(std::int32_t value) {
@@ -496,6 +529,12 @@ struct EndpointVolume::Apartment : std::enable_shared_from_this<EndpointVolume::
     Ref<IAudioEndpointVolume> volume;         // the default output's; none while there is no output
     std::wstring output;                      // its device id
     std::unique_ptr<AudioSessions> sessions;  // the default output's; made when the thread starts
+    struct Reached {
+        std::string program;
+        std::wstring output;
+        bool operator==(const Reached&) const = default;
+    };
+    std::vector<Reached> reached;  // where a program's sessions took a value, as given
 };
 
 EndpointVolume::EndpointVolume()
@@ -570,7 +609,11 @@ bool EndpointVolume::setOn(const std::string& output, std::int32_t value) {
 }
 
 bool EndpointVolume::hasProgramVolume() const {
-    return m_apartment->programVolume;
+    if (m_apartment->programVolume) {
+        return true;
+    }
+    Apartment* apartment = m_apartment.get();
+    return apartment->ask<bool>([apartment] { return apartment->programVolumeHere(); }, false);
 }
 
 std::vector<std::string> EndpointVolume::playingPrograms() {

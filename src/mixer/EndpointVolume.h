@@ -62,14 +62,18 @@ public:
     // taken or the output is gone.
     bool setOn(const std::string& output, std::int32_t value) override;
 
-    // The audio sessions of the default output, by their processes' executables: known once open()
-    // succeeded, and false when that output's session manager could not be had then.
+    // The audio sessions of the default output, by their processes' executables: false before
+    // open(), and while the output's session manager cannot be had, which each question tries
+    // again (a busy audio service at log-in refuses it for a while).
     [[nodiscard]] bool hasProgramVolume() const override;
     // The executables' file names of the processes with a session on the default output, but the
     // system sounds and this process's own.
     [[nodiscard]] std::vector<std::string> playingPrograms() override;
     // Sets every session of the default output whose process runs `program` (an executable's file
-    // name, compared ignoring case) to `value`; sessions on other outputs are not touched.
+    // name, compared ignoring case) to `value`, and returns how many took it. Its sessions on the
+    // outputs that were the default when they were set before get the value too (session volumes
+    // stay with the output, so a program lowered there and left behind would stay down); sessions
+    // on other outputs are not touched.
     [[nodiscard]] std::optional<int> setProgram(const std::string& program,
                                                 std::int32_t value) override;
 

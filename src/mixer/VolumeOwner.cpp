@@ -154,6 +154,14 @@ struct VolumeOwner::State {
     // output, the output left behind while held getting the Up value. Called locked.
     void sendWanted(std::unique_lock<std::mutex>& lock) {
         send = false;
+        if (!target.empty() && !programVolume) {
+            // A provider may gain its volume per program after the open (Windows' sessions,
+            // refused while the audio service is busy at log-in): asked again at each value.
+            lock.unlock();
+            const bool gained = provider->hasProgramVolume();
+            lock.lock();
+            programVolume = gained;
+        }
         const bool switching = effectiveTarget() != record.program;
         if (switching && !switchTarget(lock)) {
             report(VolumeEvent::Kind::Refused, *wanted);

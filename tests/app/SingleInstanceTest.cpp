@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include "app/CrashGuard.h"
+#endif
+
 #include <QCoreApplication>
 #include <atomic>
 #include <chrono>
@@ -12,8 +16,10 @@
 #include <functional>
 #include <future>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #ifdef _WIN32
@@ -130,6 +136,88 @@ TEST(SingleInstance, AfterStoppingNothingIsAskedAndTheClaimHolds) {
     processUntil([] { return false; }, 200ms);
     EXPECT_EQ(asked, 0);
 }
+
+// Two starts of one user, each with the variables that name its sound server and session, the
+// others unset ("{run}": a path of the test's own, "{long}": a name too long for a socket's).
+// On Linux the claim is the sound server's: a start in the first's session raises it, one from
+// another session is told so, one on another server runs too. On Windows the session is the claim.
+enum class Second { RaisesTheFirst, IsTold, RunsToo };
+
+struct TwoStarts {
+    const char* name;
+    const char* first;
+    const char* second;
+    Second outcome;
+};
+
+void useSession(std::string assignments, const std::string& run) {
+    for (const char* name : {"PULSE_SERVER", "PULSE_RUNTIME_PATH", "XDG_RUNTIME_DIR",
+                             "XDG_SESSION_ID", "DISPLAY", "WAYLAND_DISPLAY"}) {
+        qunsetenv(name);
+    }
+    for (const auto& [from, to] : {std::pair{"{run}", run}, {"{long}", std::string(100, 'l')}}) {
+        for (std::size_t at = assignments.find(from); at != std::string::npos;
+             at = assignments.find(from)) {
+            assignments.replace(at, std::strlen(from), to);
+        }
+    }
+    std::istringstream words(assignments);
+    for (std::string word; words >> word;) {
+        qputenv(word.substr(0, word.find('=')).c_str(), word.substr(word.find('=') + 1).c_str());
+    }
+}
+
+// The test's own: a server name that keeps the claim away from a running copy.
+std::string ownSession() {
+    return "PULSE_SERVER=hushwell-test-" + std::to_string(QCoreApplication::applicationPid()) +
+           " DISPLAY=:0";
+}
+
+class TheSecondOfTwoStarts : public ::testing::TestWithParam<TwoStarts> {};
+
+TEST_P(TheSecondOfTwoStarts, FindsTheFirstOnItsSoundServer) {
+    const std::string run =
+        "/tmp/hushwell-claim-" + std::to_string(QCoreApplication::applicationPid());
+#ifdef _WIN32
+    const Second expected = Second::RaisesTheFirst;
+#else
+    const Second expected = GetParam().outcome;
+#endif
+    useSession(GetParam().first, run);
+    const std::unique_ptr<SingleInstance> first = SingleInstance::claim();
+    ASSERT_NE(first, nullptr);
+    std::atomic<int> asked{0};
+    first->onAsked([&asked] { ++asked; });
+    useSession(GetParam().second, run);
+    std::string told;
+    const bool secondRuns = SingleInstance::claim(&told) != nullptr;
+    useSession(ownSession(), "");
+    processUntil([&asked] { return asked > 0; },
+                 expected == Second::RaisesTheFirst ? 5000ms : 200ms);
+    EXPECT_EQ(secondRuns, expected == Second::RunsToo);
+    EXPECT_EQ(told.empty(), expected != Second::IsTold) << told;
+    EXPECT_EQ(asked, expected == Second::RaisesTheFirst ? 1 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Environments, TheSecondOfTwoStarts,
+    ::testing::Values(
+        TwoStarts{"AScreenOfTheDisplay", "XDG_RUNTIME_DIR={run} DISPLAY=:1",
+                  "XDG_RUNTIME_DIR={run} DISPLAY=:1.0", Second::RaisesTheFirst},
+        TwoStarts{"TheXNameOfAWaylandSession",
+                  "XDG_RUNTIME_DIR={run} WAYLAND_DISPLAY=wayland-0 DISPLAY=:0",
+                  "XDG_RUNTIME_DIR={run} DISPLAY=unix:0", Second::RaisesTheFirst},
+        TwoStarts{"OneLoginSession", "XDG_RUNTIME_DIR={run} XDG_SESSION_ID=3 WAYLAND_DISPLAY=w",
+                  "XDG_RUNTIME_DIR={run} XDG_SESSION_ID=3 DISPLAY=:0", Second::RaisesTheFirst},
+        TwoStarts{"TheServerNamedOrFound", "PULSE_SERVER={id}unix:{run}/pulse/native DISPLAY=:0",
+                  "XDG_RUNTIME_DIR={run} DISPLAY=:0", Second::RaisesTheFirst},
+        TwoStarts{"TwoSpellingsOfOnePath", "PULSE_RUNTIME_PATH={run}/./{long}//pulse DISPLAY=:0",
+                  "XDG_RUNTIME_DIR={run}/{long} DISPLAY=:0", Second::RaisesTheFirst},
+        TwoStarts{"TwoSessionsOnOneServer", "XDG_RUNTIME_DIR={run} XDG_SESSION_ID=3 DISPLAY=:0",
+                  "XDG_RUNTIME_DIR={run} XDG_SESSION_ID=7 DISPLAY=:1", Second::IsTold},
+        TwoStarts{"TwoServers", "PULSE_SERVER=unix:{run}/{long}/one DISPLAY=:0",
+                  "PULSE_SERVER=unix:{run}/{long}/two DISPLAY=:0", Second::RunsToo}),
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 #ifdef _WIN32
 
@@ -284,7 +372,7 @@ public:
         sockaddr_un where{};
         where.sun_family = AF_UNIX;
         const std::string name = std::string(1, '\0') + "io.github.hushwell.Hushwell-" +
-                                 std::to_string(getuid()) + "-" + std::getenv("DISPLAY");
+                                 std::to_string(getuid()) + "-" + std::getenv("PULSE_SERVER");
         std::memcpy(where.sun_path, name.data(), name.size());
         const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size());
         int report[2];
@@ -424,12 +512,13 @@ TEST(SingleInstanceAndAnotherUser, AKnockFromAnotherUserIsNotAnswered) {
 
 int main(int argc, char** argv) {
 #ifndef _WIN32
-    // The claim is per display: a display of this test's own keeps it away from a running copy.
-    const std::string display = ":hushwell-test-" + std::to_string(::getpid());
-    setenv("DISPLAY", display.c_str(), 1);
-    unsetenv("WAYLAND_DISPLAY");
+    // The guards the guard's tests start are this program again.
+    if (const std::optional<int> guardStatus = hushwell::CrashGuard::runIfGuard()) {
+        return *guardStatus;
+    }
 #endif
     QCoreApplication app(argc, argv);
+    hushwell::useSession(hushwell::ownSession(), "");
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <thread>
@@ -220,8 +221,10 @@ TEST_F(ResilienceTest, ANameHeldByAnotherUserDoesNotBlockTheStart) {
     if (geteuid() != 0) {
         GTEST_SKIP() << "acting as another user needs root";
     }
-    const std::string name = std::string(1, '\0') + "io.github.hushwell.Hushwell-" +
-                             std::to_string(getuid()) + "-" + DisplaySandbox::instance().display();
+    // The claim's name: the user and the sound server's socket.
+    const std::string name =
+        std::string(1, '\0') + "io.github.hushwell.Hushwell-" + std::to_string(getuid()) + "-" +
+        std::filesystem::weakly_canonical(AudioSandbox::instance().server().substr(5)).string();
     sockaddr_un where{};
     where.sun_family = AF_UNIX;
     std::memcpy(where.sun_path, name.data(), name.size());

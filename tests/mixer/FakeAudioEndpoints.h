@@ -15,10 +15,13 @@
 // clang-format on
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace hushwell::testing {
@@ -62,7 +65,12 @@ struct FakeAudioSystem {
     // While false, every call of the enumerator, a device or a volume fails as with the audio
     // service stopped.
     std::atomic<bool> serviceRunning{true};
+    // Unregistrations that gave up waiting for a callback in flight: on Windows, a deadlock.
+    std::atomic<int> stuckUnregistrations{0};
 };
+
+// How long an unregistration waits for a callback in flight before it counts as a deadlock.
+inline constexpr DWORD kCallbackPatienceMs = 5000;
 
 // IUnknown for a fake that the test owns: it counts references and never deletes itself.
 template <typename Interface>
@@ -182,12 +190,12 @@ private:
 };
 
 // One audio session: its control (with the process it belongs to) and its volume, one object as
-// Windows' own. The test owns it; it counts references and never deletes itself.
+// Windows' own. Made with the test's reference (new FakeSession, held in a com::Ref), it is
+// deleted at its last Release, as Windows' are.
 class FakeSession final : public IAudioSessionControl2, public ISimpleAudioVolume {
 public:
     FakeSession(FakeAudioSystem& system, DWORD process, bool systemSounds = false)
         : processId(process), isSystemSounds(systemSounds), m_system(system) {}
-    virtual ~FakeSession() = default;
     FakeSession(const FakeSession&) = delete;
     FakeSession& operator=(const FakeSession&) = delete;
 
@@ -195,7 +203,9 @@ public:
     const bool isSystemSounds;
     std::atomic<AudioSessionState> state{AudioSessionStateActive};
     std::atomic<float> level{1.0f};
-    std::atomic<HRESULT> setResult{S_OK};  // what SetMasterVolume answers
+    std::atomic<HRESULT> setResult{S_OK};        // what SetMasterVolume answers
+    std::atomic<HRESULT> stateResult{S_OK};      // what GetState answers
+    std::atomic<HRESULT> processIdResult{S_OK};  // what GetProcessId answers
     std::mutex mutex;
     std::vector<float> levelsSet;
     std::vector<GUID> contexts;
@@ -220,18 +230,24 @@ public:
         return S_OK;
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++m_references); }
-    ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--m_references); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const long left = --m_references;
+        if (left == 0) {
+            delete this;
+        }
+        return static_cast<ULONG>(left);
+    }
 
     // IAudioSessionControl2
     HRESULT STDMETHODCALLTYPE GetState(AudioSessionState* out) override {
         m_system.note("GetState");
         *out = state;
-        return S_OK;
+        return stateResult;
     }
     HRESULT STDMETHODCALLTYPE GetProcessId(DWORD* out) override {
         m_system.note("GetProcessId");
-        *out = processId;
-        return S_OK;
+        *out = SUCCEEDED(processIdResult.load()) ? processId : 0;
+        return processIdResult;
     }
     HRESULT STDMETHODCALLTYPE IsSystemSoundsSession() override {
         m_system.note("IsSystemSoundsSession");
@@ -291,6 +307,7 @@ public:
     HRESULT STDMETHODCALLTYPE GetMute(WINBOOL*) override { return unexpected("GetMute (session)"); }
 
 private:
+    ~FakeSession() = default;  // at the last Release
     HRESULT unexpected(const char* name) {
         m_system.note(std::string("unexpected ") + name);
         return E_NOTIMPL;
@@ -300,29 +317,54 @@ private:
     std::atomic<long> m_references{1};
 };
 
-// A device's session manager, which is also its session enumerator: every enumeration lists the
-// sessions added so far.
+// A device's session manager. Each enumeration is a list of the sessions added so far, an object
+// of its own deleted at its last Release. As Windows, it tells of a session added on a thread of
+// its own, and only to a registration made before the sessions were last counted; and
+// unregistering waits for a callback in flight.
 class FakeSessionManager final : public FakeUnknown<IAudioSessionManager2> {
 public:
     class Enumerator final : public FakeUnknown<IAudioSessionEnumerator> {
     public:
         Enumerator(FakeAudioSystem& system, FakeSessionManager& manager)
-            : FakeUnknown(system), m_manager(manager) {}
+            : FakeUnknown(system), m_manager(manager) {
+            const std::lock_guard lock(manager.mutex);
+            for (FakeSession* session : manager.sessions) {
+                session->AddRef();
+                m_sessions.push_back(session);
+            }
+            ++manager.enumeratorsAlive;
+        }
+        ~Enumerator() override {
+            for (FakeSession* session : m_sessions) {
+                session->Release();
+            }
+            --m_manager.enumeratorsAlive;
+        }
+        ULONG STDMETHODCALLTYPE Release() override {
+            const ULONG left = FakeUnknown::Release();
+            if (left == 0) {
+                delete this;
+            }
+            return left;
+        }
 
         HRESULT STDMETHODCALLTYPE GetCount(int* count) override {
             m_system.note("GetCount");
+            *count = static_cast<int>(m_sessions.size());
+            if (FAILED(serviceResult())) {
+                return serviceResult();
+            }
             const std::lock_guard lock(m_manager.mutex);
-            *count = static_cast<int>(m_manager.sessions.size());
-            return serviceResult();
+            m_manager.counted = m_manager.notification != nullptr;
+            return S_OK;
         }
         HRESULT STDMETHODCALLTYPE GetSession(int index, IAudioSessionControl** session) override {
             m_system.note("GetSession");
-            const std::lock_guard lock(m_manager.mutex);
             *session = nullptr;
-            if (index < 0 || index >= static_cast<int>(m_manager.sessions.size())) {
+            if (index < 0 || index >= static_cast<int>(m_sessions.size())) {
                 return E_INVALIDARG;
             }
-            FakeSession* found = m_manager.sessions[static_cast<std::size_t>(index)];
+            FakeSession* found = m_sessions[static_cast<std::size_t>(index)];
             found->AddRef();
             *session = static_cast<IAudioSessionControl2*>(found);
             return serviceResult();
@@ -330,27 +372,54 @@ public:
 
     private:
         FakeSessionManager& m_manager;
+        std::vector<FakeSession*> m_sessions;
     };
 
-    explicit FakeSessionManager(FakeAudioSystem& system)
-        : FakeUnknown(system), enumerator(system, *this) {}
+    using FakeUnknown::FakeUnknown;
+    ~FakeSessionManager() override {
+        for (std::thread& thread : m_announcing) {
+            thread.join();
+        }
+        for (FakeSession* session : sessions) {
+            session->Release();
+        }
+    }
 
     std::mutex mutex;
-    std::vector<FakeSession*> sessions;
-    Enumerator enumerator;
+    std::condition_variable idle;
+    std::vector<FakeSession*> sessions;                 // one reference each
     std::atomic<HRESULT> enumerateResult{S_OK};         // what GetSessionEnumerator answers
     IAudioSessionNotification* notification = nullptr;  // the one registered, if any
+    bool counted = false;  // the sessions were counted since `notification` was registered
+    int callbacksInFlight = 0;
     int enumerations = 0;
+    std::atomic<int> enumeratorsAlive{0};
 
+    // A session starts on the device: told to the registration, if any, from another thread.
     void add(FakeSession& session) {
         const std::lock_guard lock(mutex);
+        session.AddRef();
         sessions.push_back(&session);
+        if (notification == nullptr || !counted) {
+            return;
+        }
+        IAudioSessionNotification* told = notification;
+        told->AddRef();
+        session.AddRef();
+        ++callbacksInFlight;
+        m_announcing.emplace_back([this, told, &session] {
+            told->OnSessionCreated(static_cast<IAudioSessionControl2*>(&session));
+            told->Release();
+            session.Release();
+            const std::lock_guard done(mutex);
+            --callbacksInFlight;
+            idle.notify_all();
+        });
     }
     IAudioSessionNotification* registered() {
         const std::lock_guard lock(mutex);
         return notification;
     }
-
     HRESULT STDMETHODCALLTYPE GetSessionEnumerator(IAudioSessionEnumerator** out) override {
         m_system.note("GetSessionEnumerator");
         *out = nullptr;
@@ -358,10 +427,9 @@ public:
         if (FAILED(result)) {
             return result;
         }
+        *out = new Enumerator(m_system, *this);
         const std::lock_guard lock(mutex);
         ++enumerations;
-        enumerator.AddRef();
-        *out = &enumerator;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE
@@ -373,17 +441,24 @@ public:
         }
         newNotification->AddRef();
         notification = newNotification;
+        counted = false;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE
     UnregisterSessionNotification(IAudioSessionNotification* oldNotification) override {
         m_system.note("UnregisterSessionNotification");
-        const std::lock_guard lock(mutex);
+        std::unique_lock lock(mutex);
         if (oldNotification != notification) {
             return E_INVALIDARG;
         }
+        // A limit, so that a deadlock fails the test rather than hanging it.
+        if (!idle.wait_for(lock, std::chrono::milliseconds(kCallbackPatienceMs),
+                           [this] { return callbacksInFlight == 0; })) {
+            ++m_system.stuckUnregistrations;
+        }
         notification->Release();
         notification = nullptr;
+        counted = false;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetAudioSessionControl(LPCGUID, DWORD,
@@ -406,6 +481,8 @@ private:
         m_system.note(std::string("unexpected ") + name);
         return E_NOTIMPL;
     }
+
+    std::vector<std::thread> m_announcing;  // under `mutex`
 };
 
 class FakeDevice final : public FakeUnknown<IMMDevice> {

@@ -1,10 +1,13 @@
 // The Windows program, hushwell.exe, under Wine: in the Wine prefix that WINEPREFIX names, from
 // the folder HUSHWELL_WINDOWS_PROGRAM (an installed or unpacked copy), against this test
 // program's own X server and PulseAudio server. Wine's winmm keeps the volume inside the calling
-// process, so what reaches the mixer is read from the program's log of its mixer calls.
+// process, so what reaches the mixer is read from the program's log of its mixer calls. Which
+// mixer opens depends on the Wine: Wine 8's endpoint volume is a stub, so winmm; a Wine whose
+// endpoint volume takes a value has that one. The tests hold for either.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -24,8 +27,8 @@ namespace {
 using namespace std::chrono_literals;
 using WallClock = std::chrono::system_clock;
 
-constexpr int kDown = 20 * 655;  // winmm's scale under Wine runs to 65535: 655 units per percent
-constexpr int kUp = 100 * 655;
+constexpr int kDown = 20;  // in percent
+constexpr int kUp = 100;
 
 // Qt reads QT_* variables, which Wine passes to a Windows program only with a WINE prefix. With
 // QT_FORCE_STDERR_LOGGING the log of a GUI program goes to standard error, not the debugger.
@@ -49,15 +52,37 @@ std::filesystem::path winePath(const std::string& variable) {
     return unix;
 }
 
-// The values applied, in order, as the program's log reports them.
+// The mixer's scale, as the program's log reports it: 65535 for winmm, 100 for the endpoint
+// volume; 0 before it was located.
+int scaleOf(const std::string& log) {
+    static const std::regex line(R"(hushwell\.mixer: locate: found, scale (\d+))");
+    std::smatch found;
+    return std::regex_search(log, found, line) ? std::stoi(found[1]) : 0;
+}
+
+// `percent` in the units of the mixer the log names, as the program reckons it.
+int units(const std::string& log, int percent) {
+    return percent * (scaleOf(log) / 100);
+}
+
+// The levels applied, in percent, in order, as the program's log reports them.
 std::vector<int> applied(const std::string& log) {
     static const std::regex line(R"(hushwell\.mixer: apply (-?\d+): applied)");
+    const int perPercent = std::max(scaleOf(log) / 100, 1);
     std::vector<int> values;
     for (auto it = std::sregex_iterator(log.begin(), log.end(), line); it != std::sregex_iterator();
          ++it) {
-        values.push_back(std::stoi((*it)[1]));
+        values.push_back(std::stoi((*it)[1]) / perPercent);
     }
     return values;
+}
+
+// The mixer that opened, as the log names it ("winmm", "endpoint volume"); `who` is "" for the
+// program itself and "guard: " for its guard.
+std::string opened(const std::string& log, const std::string& who = "") {
+    const std::regex line("hushwell\\.mixer: " + who + "open: ([a-z ]+)\r?\n");
+    std::smatch found;
+    return std::regex_search(log, found, line) ? found[1].str() : "";
 }
 
 // Levels 20 and 100; pair 1 holds the volume down at every time of the hour ("" < t < "60:00").
@@ -101,7 +126,7 @@ protected:
             environment);
     }
 
-    // Waits until the log shows `value` applied, for a few seconds at most.
+    // Waits until the log shows `value` (in percent) applied, for a few seconds at most.
     static bool waitForApplied(const Program& program, int value) {
         for (int attempt = 0; attempt < 100; ++attempt) {
             const std::vector<int> values = applied(program.log());
@@ -311,8 +336,9 @@ bool waitForLogged(const Program& program, const std::string& text) {
     return false;
 }
 
-const std::string kGuardPutsUpBack =
-    "hushwell.mixer: guard: apply " + std::to_string(kUp) + ": applied";
+std::string guardPutsUpBack(const std::string& log) {
+    return "hushwell.mixer: guard: apply " + std::to_string(units(log, kUp)) + ": applied";
+}
 
 // Killed outright while a pair holds the volume down (the Wine process ends at once, as with
 // TerminateProcess), the program's guard puts the Up level back through its own connection, on
@@ -325,14 +351,12 @@ TEST_F(WineTest, KilledTheGuardPutsTheUpLevelBack) {
     ASSERT_NE(waitForGuard(), 0) << "no guard runs";
     program->signal(SIGKILL);
     (void)program->wait();
-    ASSERT_TRUE(waitForLogged(*program, kGuardPutsUpBack)) << program->log();
+    ASSERT_TRUE(waitForLogged(*program, guardPutsUpBack(program->log()))) << program->log();
     const std::string log = program->log();
-    // The guard goes straight to the provider that held the volume: here winmm, since Wine's
-    // endpoint volume is a stub.
+    // The guard goes straight to the provider that held the volume.
     EXPECT_EQ(log.find("hushwell.mixer: guard: open: tried"), std::string::npos) << log;
-    EXPECT_NE(log.find("hushwell.mixer: guard: open: winmm"), std::string::npos) << log;
-    EXPECT_NE(log.find("hushwell.mixer: open: tried endpoint volume: "), std::string::npos) << log;
-    EXPECT_NE(log.find("hushwell.mixer: open: winmm"), std::string::npos) << log;
+    EXPECT_EQ(opened(log, "guard: "), opened(log)) << log;
+    EXPECT_NE(opened(log), "") << log;
     bool ended = false;
     for (int attempt = 0; attempt < 200 && !ended; ++attempt) {
         ended = guards().empty();
@@ -361,7 +385,7 @@ TEST_F(WineTest, AGuardThatDiesIsReplaced) {
     std::this_thread::sleep_for(1s);
     program->signal(SIGKILL);
     (void)program->wait();
-    EXPECT_TRUE(waitForLogged(*program, kGuardPutsUpBack)) << program->log();
+    EXPECT_TRUE(waitForLogged(*program, guardPutsUpBack(program->log()))) << program->log();
 }
 
 // Program and guard ended together while the volume is held (a kill of everything the user runs):
@@ -371,6 +395,7 @@ TEST_F(WineTest, AStartAfterBothWereKilledPutsTheUpLevelBackFirst) {
     const std::filesystem::path record = winePath("LOCALAPPDATA") / "Hushwell" / "held";
     std::filesystem::remove(record);
     const auto folder = copyProgram(dir.path() / "Hushwell", alwaysDown());
+    std::string firstLog;
     {
         auto program = start(folder);
         ASSERT_NE(program->waitForWindow(), 0u) << program->log();
@@ -382,14 +407,18 @@ TEST_F(WineTest, AStartAfterBothWereKilledPutsTheUpLevelBackFirst) {
         kill(guard, SIGKILL);
         program->signal(SIGKILL);
         (void)program->wait();
-        EXPECT_EQ(program->log().find("guard: apply"), std::string::npos) << program->log();
+        firstLog = program->log();
+        EXPECT_EQ(firstLog.find("guard: apply"), std::string::npos) << firstLog;
     }
     ASSERT_TRUE(std::filesystem::exists(record)) << "no held record";
-    EXPECT_EQ(readFile(record).rfind(std::to_string(kUp) + " 65535 ", 0), 0u) << readFile(record);
+    const auto heldUp = [&](const std::string& log, int percent) {
+        return std::to_string(units(log, percent)) + " " + std::to_string(scaleOf(log)) + " ";
+    };
+    EXPECT_EQ(readFile(record).rfind(heldUp(firstLog, kUp), 0), 0u) << readFile(record);
 
     // Now Up 90, and the pair still holds the volume down: the put-back comes before the first
     // tick's Down level, and the record then holds the new Up value until that lands.
-    constexpr int kNewUp = 90 * 655;
+    constexpr int kNewUp = 90;
     std::string settings = alwaysDown();
     settings.replace(0, 6, "20,90");
     writeFile(folder / "Hushwell_setup.txt", settings);
@@ -397,8 +426,7 @@ TEST_F(WineTest, AStartAfterBothWereKilledPutsTheUpLevelBackFirst) {
     ASSERT_NE(program->waitForWindow(), 0u) << program->log();
     ASSERT_TRUE(waitForApplied(*program, kDown)) << program->log();
     EXPECT_EQ(applied(program->log()), (std::vector<int>{kUp, kDown})) << program->log();
-    EXPECT_EQ(readFile(record).rfind(std::to_string(kNewUp) + " 65535 ", 0), 0u)
-        << readFile(record);
+    EXPECT_EQ(readFile(record).rfind(heldUp(program->log(), kNewUp), 0), 0u) << readFile(record);
     program->close();
     EXPECT_EQ(program->wait(), 0) << program->log();
     EXPECT_EQ(applied(program->log()).back(), kNewUp) << program->log();
@@ -435,7 +463,7 @@ TEST_F(WineTest, AnInstalledCopyKeepsItsSettingsInAppData) {
     ASSERT_TRUE(waitForApplied(*program, kDown)) << "the settings were not read from %APPDATA%\n"
                                                  << program->log();
     key(window, "Up");  // the Down slider has the focus: level 21, an unsaved edit
-    ASSERT_TRUE(waitForApplied(*program, 21 * 655)) << program->log();
+    ASSERT_TRUE(waitForApplied(*program, 21)) << program->log();
     closeAnswering(*program, "y");
     EXPECT_EQ(readFile(settings).substr(0, 8), "21,100\r\n");
     EXPECT_FALSE(std::filesystem::exists(folder / "Hushwell_setup.txt"));
@@ -456,7 +484,7 @@ TEST_F(WineTest, APortableCopyInAFolderOutsideTheCodePageLoadsAndSaves) {
     ASSERT_TRUE(waitForApplied(*program, kDown)) << "the settings were not read\n"
                                                  << program->log();
     key(window, "Up");
-    ASSERT_TRUE(waitForApplied(*program, 21 * 655)) << program->log();
+    ASSERT_TRUE(waitForApplied(*program, 21)) << program->log();
     closeAnswering(*program, "y");
     std::string expected = alwaysDown();
     expected.replace(0, 2, "21");
