@@ -1,6 +1,9 @@
 #include <QApplication>
 #include <QMessageBox>
+#include <QTimer>
+#include <chrono>
 #include <cstdlib>
+#include <cstring>
 #if defined(__linux__)
 #include <fcntl.h>
 #endif
@@ -59,6 +62,41 @@ void fillClosedStandardStreams() {
 #endif
 }
 
+// The argument the autostart entry (and Windows' Run value) passes: the desktop started this run.
+bool startedWithDesktop(int argc, char* argv[]) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--autostart") == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// At log-in the sound server may answer after Hushwell starts: a start with the desktop waits
+// this long for it, trying each second, before the mixer counts as not there.
+constexpr std::chrono::minutes kServerPatience{1};
+constexpr std::chrono::seconds kServerRetry{1};
+
+// Start-up again each second while it waits for the mixer; `started` once it ended otherwise.
+// The timer stands still during a start-up: one may show a message, whose loop runs timers.
+void finishStartUpLater(hushwell::Core& core, const std::function<bool()>& patient,
+                        const std::function<void()>& started, QObject* context) {
+    auto* retry = new QTimer(context);
+    retry->setSingleShot(true);
+    retry->setInterval(kServerRetry);
+    QObject::connect(retry, &QTimer::timeout, context, [&core, patient, started, retry] {
+        if (core.shutDown.ending()) {
+            retry->deleteLater();
+        } else if (core.startUp(patient()) == hushwell::StartUpOutcome::WaitingForMixer) {
+            retry->start();
+        } else {
+            retry->deleteLater();
+            started();
+        }
+    });
+    retry->start();
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -79,6 +117,7 @@ int main(int argc, char* argv[]) {
         return elsewhere.empty() ? 0 : tellAndEnd(argc, argv, elsewhere);
     }
 
+    const bool withDesktop = startedWithDesktop(argc, argv);
     QApplication app(argc, argv);
     QApplication::setApplicationName(hushwell::kProgramName);
     QApplication::setWindowIcon(hushwell::appIcon());
@@ -87,8 +126,12 @@ int main(int argc, char* argv[]) {
     // The mixer works on a thread of its own; what it reports comes back on the window's. The
     // guard learns from it what landed.
     hushwell::MainThreadTasks reports;
+    const auto patientUntil = std::chrono::steady_clock::now() + kServerPatience;
+    const std::function<bool()> patient = [withDesktop, patientUntil] {
+        return withDesktop && std::chrono::steady_clock::now() < patientUntil;
+    };
     auto providers = std::make_unique<hushwell::FirstThatOpens>(hushwell::platformProviders(),
-                                                                hushwell::logMixerCall);
+                                                                hushwell::logMixerCall, patient);
     const hushwell::FirstThatOpens& opened = *providers;  // the owner's, read on its thread
     hushwell::VolumeOwner volume(std::move(providers), [&reports](std::function<void()> task) {
         reports.post(std::move(task));
@@ -127,11 +170,17 @@ int main(int argc, char* argv[]) {
         QCoreApplication::exit(0);
     });
 
-    (void)core.startUp();
-    if (left) {
-        // What is in force after the put-back is not known (it may not land, and this run's Up
-        // level may be another): the first tick applies what the schedule wants.
-        core.model.setAppliedVolume(std::nullopt);
+    const auto started = [&core, &left] {
+        if (left) {
+            // What is in force after the put-back is not known (it may not land, and this run's
+            // Up level may be another): the first tick applies what the schedule wants.
+            core.model.setAppliedVolume(std::nullopt);
+        }
+    };
+    if (core.startUp(patient()) == hushwell::StartUpOutcome::WaitingForMixer) {
+        finishStartUpLater(core, patient, started, &app);
+    } else {
+        started();
     }
     int status = 0;
     if (!core.shutDown.ending()) {

@@ -25,7 +25,9 @@ public:
         volume.watch([this](const VolumeEvent& event) { model.volumeReported(event); });
     }
 
-    StartUpOutcome startUp() { return hushwell::startUp(model, m_volume, m_store, m_ui); }
+    StartUpOutcome startUp(bool mayWait = false) {
+        return hushwell::startUp(model, m_volume, m_store, m_ui, mayWait);
+    }
 
     Model model;
     Editor editor;

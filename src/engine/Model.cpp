@@ -49,11 +49,26 @@ void Model::setLastSent(Level level) {
     m_listener(Change::Sent, 0);
 }
 
+void Model::setAwaited(Awaited awaited) {
+    if (m_awaited != awaited) {
+        m_awaited = awaited;
+        m_listener(Change::Awaited, 0);
+    }
+}
+
 void Model::volumeReported(const VolumeEvent& event) {
-    if (event.kind == VolumeEvent::Kind::Taken) {
+    using Kind = VolumeEvent::Kind;
+    if (event.kind == Kind::Taken) {
         m_landedVolume = event.value;
-    } else if (event.kind == VolumeEvent::Kind::Refused && m_appliedVolume == event.value) {
+    } else if (event.kind == Kind::Refused && m_appliedVolume == event.value) {
         m_appliedVolume = std::nullopt;
+    }
+    if (event.kind == Kind::NoOutput) {
+        setAwaited(Awaited::Output);
+    } else if (m_awaited == Awaited::Output &&
+               (event.kind == Kind::OutputChanged || event.kind == Kind::ServerBack ||
+                event.kind == Kind::Taken)) {
+        setAwaited(Awaited::Nothing);
     }
 }
 

@@ -31,6 +31,13 @@ struct SettingPair {
     bool heldDown = false;  // matched when the schedule last lowered the volume
 };
 
+// What the volume waits for before the schedule can reach it.
+enum class Awaited {
+    Nothing,
+    SoundServer,  // a start with the desktop, before the sound server answers
+    Output,       // the system has no output yet (Windows at log-in)
+};
+
 // Mixer units per percent for a volume whose scale runs to `scale`: scale / 100, rounded half to
 // even (65535 gives 655, 250 gives 2).
 [[nodiscard]] std::int32_t unitsPerPercentFor(std::int32_t scale);
@@ -40,8 +47,8 @@ struct SettingPair {
 // are unsaved edits. The window shows it; every change that it shows is reported to the listener.
 class Model {
 public:
-    enum class Change { Pair, Level, Sent };
-    // `index`: the pair for Pair, static_cast<int>(Level) for Level, 0 for Sent.
+    enum class Change { Pair, Level, Sent, Awaited };
+    // `index`: the pair for Pair, static_cast<int>(Level) for Level, 0 for Sent and Awaited.
     using Listener = std::function<void(Change, int index)>;
 
     void setListener(Listener listener) { m_listener = std::move(listener); }
@@ -60,6 +67,7 @@ public:
     // The level last sent to the mixer, by the schedule or a move of its slider; none at first.
     [[nodiscard]] std::optional<Level> lastSent() const { return m_lastSent; }
     [[nodiscard]] bool settingsChanged() const { return m_settingsChanged; }
+    [[nodiscard]] Awaited awaited() const { return m_awaited; }
 
     // Edits, which leave unsaved changes when they change anything. A new state also ends the
     // pair's mark of having lowered the volume.
@@ -73,11 +81,13 @@ public:
     // was sent.
     void setAppliedVolume(std::optional<std::int32_t> volume) { m_appliedVolume = volume; }
     void setLastSent(Level level);
+    void setAwaited(Awaited awaited);
     // The schedule applied `level`: Down because pair `holding` holds the volume down, Up with no
     // pair holding it, when every pair loses its mark.
     void scheduleApplied(Level level, std::optional<int> holding);
     // What the volume's owner reports: a value taken has landed; a refused value that the
-    // schedule counted on is no longer in force, so that the next tick applies it again.
+    // schedule counted on is no longer in force, so that the next tick applies it again; whether
+    // there is an output.
     void volumeReported(const VolumeEvent& event);
 
 private:
@@ -90,6 +100,7 @@ private:
     std::optional<std::int32_t> m_landedVolume;
     std::optional<Level> m_lastSent;
     bool m_settingsChanged = false;
+    Awaited m_awaited = Awaited::Nothing;
     Listener m_listener = [](Change, int) {};
 };
 

@@ -57,9 +57,17 @@ StartUpOutcome readSettings(Model& model, SettingsStore& store, std::string& fai
 
 }  // namespace
 
-StartUpOutcome startUp(Model& model, SystemVolume& volume, SettingsStore& store,
-                       UserInterface& ui) {
-    if (!volume.open()) {
+StartUpOutcome startUp(Model& model, SystemVolume& volume, SettingsStore& store, UserInterface& ui,
+                       bool mayWait) {
+    const bool opened = volume.open();
+    if (!opened && mayWait) {
+        model.setAwaited(Awaited::SoundServer);
+        return StartUpOutcome::WaitingForMixer;
+    }
+    if (model.awaited() == Awaited::SoundServer) {
+        model.setAwaited(Awaited::Nothing);
+    }
+    if (!opened) {
         ui.showMessage("Couldn't open the mixer.");
         return StartUpOutcome::MixerNotOpened;
     }
@@ -85,6 +93,18 @@ StartUpOutcome startUp(Model& model, SystemVolume& volume, SettingsStore& store,
         ui.showMessage(failure);
     }
     return outcome;
+}
+
+const char* awaitedText(Awaited awaited) {
+    switch (awaited) {
+        case Awaited::SoundServer:
+            return "Waiting for the sound server...";
+        case Awaited::Output:
+            return "Waiting for an audio output...";
+        case Awaited::Nothing:
+            break;
+    }
+    return "";
 }
 
 }  // namespace hushwell

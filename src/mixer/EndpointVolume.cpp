@@ -208,16 +208,36 @@ struct EndpointVolume::Apartment : std::enable_shared_from_this<EndpointVolume::
 
     // --- on the thread
 
+    // At log-in the audio service and the output may come after Hushwell: without them the
+    // provider opens all the same and waits, through its retry and the default output's news
+    // (winmm, the other choice, would reach only Hushwell's own session all day). It fails only
+    // where the volume is known not to work: a stub, or any failure where `mustWork` (Wine).
     bool openHere() {
-        if (!comInitialised || !build()) {
+        if (!comInitialised) {
             return false;
         }
-        if (!volume) {
+        const bool built = build();
+        HRESULT result = S_OK;
+        if (built && volume) {
+            result = takesItsOwnLevel();
+        } else if (built) {
             note("GetDefaultAudioEndpoint", E_NOTFOUND);
+        }
+        if (result == E_NOTIMPL || (mustWork && (!built || !volume || FAILED(result)))) {
             releaseAll();
             return false;
         }
-        // A volume that does not take its own level again will not take Hushwell's either.
+        opened = true;
+        if (!built || FAILED(result)) {
+            breakDown();
+        }
+        outputMissing = !volume;
+        programVolume = sessions->bound();
+        return true;
+    }
+
+    // A volume that does not take its own level again will not take Hushwell's either.
+    HRESULT takesItsOwnLevel() {
         float level = 0;
         HRESULT result = volume->GetMasterVolumeLevelScalar(&level);
         if (SUCCEEDED(result)) {
@@ -228,13 +248,16 @@ struct EndpointVolume::Apartment : std::enable_shared_from_this<EndpointVolume::
         } else {
             note("GetMasterVolumeLevelScalar", result);
         }
-        if (FAILED(result)) {
-            releaseAll();
-            return false;
+        return result;
+    }
+
+    // Tells a watcher that there is no output to set, once each time there comes to be none.
+    void tellWhetherOutput() {
+        if (volume) {
+            outputMissing = false;
+        } else if (!outputMissing.exchange(true)) {
+            report(VolumeEvent::Kind::NoOutput);
         }
-        opened = true;
-        programVolume = sessions->bound();
-        return true;
     }
 
     // The default output's sessions, bound again if they could not be had when it was.
@@ -376,8 +399,11 @@ struct EndpointVolume::Apartment : std::enable_shared_from_this<EndpointVolume::
                 breakDown();
                 return;
             }
+            outputMissing = false;
+            report(VolumeEvent::Kind::OutputChanged);
+        } else {
+            tellWhetherOutput();
         }
-        report(VolumeEvent::Kind::OutputChanged);
     }
 
     // A call failed: everything goes, and is made again at the next retry. Not at once: where
@@ -395,6 +421,8 @@ struct EndpointVolume::Apartment : std::enable_shared_from_this<EndpointVolume::
         }
         broken = false;
         report(VolumeEvent::Kind::ServerBack);
+        outputMissing = false;  // told anew: the news of the server's return ends what was told
+        tellWhetherOutput();
         return true;
     }
 
@@ -483,6 +511,8 @@ struct EndpointVolume::Apartment : std::enable_shared_from_this<EndpointVolume::
     std::string lastError;
 
     std::atomic<bool> programVolume{false};  // once the sessions were bound
+    std::atomic<bool> outputMissing{false};  // opened, and no output to set has come since
+    bool mustWork = false;                   // set before the thread starts
 
     std::mutex handlerMutex;  // held while a report runs: after watch() returns none is under way
     EventHandler handler;
@@ -512,7 +542,11 @@ EndpointVolume::EndpointVolume()
           return CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_INPROC_SERVER,
                                   __uuidof(IMMDeviceEnumerator),
                                   reinterpret_cast<void**>(enumerator));
-      }) {}
+      }) {
+    // Wine's endpoint volume is a stub that may also lack an output: there winmm does the work.
+    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    mustWorkAtOpen(ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr);
+}
 
 EndpointVolume::EndpointVolume(EnumeratorFactory makeEnumerator, std::chrono::milliseconds retry)
     : EndpointVolume(std::move(makeEnumerator), ProcessNames(), retry) {}
@@ -531,6 +565,7 @@ bool EndpointVolume::open() {
         stopApartment();
         auto fresh = std::make_shared<Apartment>(m_apartment->makeEnumerator, m_apartment->names,
                                                  m_apartment->retry);
+        fresh->mustWork = m_apartment->mustWork;
         const std::lock_guard lock(m_apartment->handlerMutex);
         fresh->handler = m_apartment->handler;
         m_apartment = std::move(fresh);
@@ -600,6 +635,14 @@ std::optional<int> EndpointVolume::setProgram(const std::string& program, std::i
 void EndpointVolume::watch(const EventHandler& handler) {
     const std::lock_guard lock(m_apartment->handlerMutex);
     m_apartment->handler = handler;
+    // What the open found is told to the watcher that comes after it.
+    if (handler && m_apartment->outputMissing) {
+        handler({VolumeEvent::Kind::NoOutput, 0});
+    }
+}
+
+void EndpointVolume::mustWorkAtOpen(bool mustWork) {
+    m_apartment->mustWork = mustWork;
 }
 
 std::string EndpointVolume::lastError() const {

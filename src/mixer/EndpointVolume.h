@@ -46,8 +46,14 @@ public:
     EndpointVolume& operator=(const EndpointVolume&) = delete;
 
     // Binds the default output's volume and checks that it takes a value (its own current level,
-    // set again). false, with lastError() telling why, when it does not: a Wine stub refuses.
+    // set again). Without an output yet, or with the audio service not answering, it opens all
+    // the same and waits: the output is bound when Windows names one, the rest at the next retry.
+    // false, with lastError() telling why, only where the volume is known not to work: a stub
+    // (E_NOTIMPL), or any failure after mustWorkAtOpen(true).
     bool open() override;
+    // Whether any failure at the open fails it, for a system where the volume may never work
+    // (Wine: the default constructor sets it there). Before open().
+    void mustWorkAtOpen(bool mustWork);
     std::optional<std::int32_t> locate() override;
     // Sets the current default output to `value` (0 to kScale); returns its device id in UTF-8,
     // empty when there is no output or the value was not taken.
@@ -71,9 +77,10 @@ public:
     [[nodiscard]] std::optional<int> setProgram(const std::string& program,
                                                 std::int32_t value) override;
 
-    // Reports OutputChanged when the default output changed (and the provider rebound), ServerBack
-    // when it rebuilt itself after a failed call, and StreamStarted when a session started on the
-    // default output. Called from the provider's thread.
+    // Reports OutputChanged when the default output changed (and the provider rebound), NoOutput
+    // when there came to be none (told at once to a watcher that comes after an open that found
+    // none), ServerBack when it rebuilt itself after a failed call, and StreamStarted when a
+    // session started on the default output. Called from the provider's thread.
     void watch(const EventHandler& handler) override;
 
     // What failed last ("SetMasterVolumeLevelScalar: HRESULT 0x80004001"), empty while nothing

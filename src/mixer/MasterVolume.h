@@ -9,8 +9,9 @@
 
 namespace hushwell {
 
-// What the volume tells of its own accord. A provider tells OutputChanged and ServerBack; the
-// volume's owner tells the core Taken and Refused, for each value it was asked for.
+// What the volume tells of its own accord. A provider tells OutputChanged, ServerBack and
+// NoOutput, which the volume's owner passes on to the core; the owner tells the core Taken and
+// Refused, for each value it was asked for.
 struct VolumeEvent {
     enum class Kind {
         OutputChanged,  // the system's output is another one now
@@ -18,6 +19,7 @@ struct VolumeEvent {
         Taken,          // `value` landed
         Refused,        // `value`, asked for earlier, was not taken
         StreamStarted,  // a program started a stream (a provider with a volume per program)
+        NoOutput,       // there is no output to set (none yet at log-in): until OutputChanged
     };
     Kind kind;
     std::int32_t value = 0;

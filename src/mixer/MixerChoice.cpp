@@ -6,6 +6,13 @@
 #if defined(HUSHWELL_HAVE_ALSA)
 #include "mixer/AlsaMixer.h"
 #endif
+#if defined(HUSHWELL_HAVE_PULSE)
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#endif
 #if defined(HUSHWELL_HAVE_ENDPOINT_VOLUME)
 #include "mixer/EndpointVolume.h"
 #endif
@@ -15,10 +22,47 @@
 
 namespace hushwell {
 
+#if defined(HUSHWELL_HAVE_PULSE)
+namespace {
+
+// Whether a PulseAudio server (PipeWire's included) is to be expected here though none answers
+// yet: an address given to libpulse, a socket already in place (a server started on demand), or a
+// server installed for the session to start. Without any, ALSA is the mixer, at once.
+bool pulseServerExpected() {
+    const auto set = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value != nullptr && *value != '\0' ? value : nullptr;
+    };
+    if (set("PULSE_SERVER") != nullptr) {
+        return true;
+    }
+    std::error_code error;
+    if (const char* runtime = set("XDG_RUNTIME_DIR");
+        runtime != nullptr &&
+        std::filesystem::exists(std::filesystem::path(runtime) / "pulse" / "native", error)) {
+        return true;
+    }
+    std::istringstream path(set("PATH") != nullptr ? set("PATH") : "/usr/bin:/bin");
+    for (std::string folder; std::getline(path, folder, ':');) {
+        for (const char* server : {"pulseaudio", "pipewire-pulse"}) {
+            if (!folder.empty() && access((folder + "/" + server).c_str(), X_OK) == 0) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+}  // namespace
+#endif
+
 std::vector<MixerProvider> platformProviders() {
     std::vector<MixerProvider> providers;
 #if defined(HUSHWELL_HAVE_PULSE)
-    providers.push_back({"PulseAudio", [] { return pulseMasterVolume(); }});
+    providers.push_back({"PulseAudio",
+                         [] { return pulseMasterVolume(); },
+                         {},
+                         [] { return pulseServerExpected(); }});
 #endif
 #if defined(HUSHWELL_HAVE_ALSA)
     providers.push_back({"ALSA", [] { return alsaMasterVolume(); }});
@@ -37,24 +81,42 @@ std::vector<MixerProvider> platformProviders() {
     return providers;
 }
 
-FirstThatOpens::FirstThatOpens(std::vector<MixerProvider> providers, Report report)
-    : m_providers(std::move(providers)), m_report(std::move(report)) {}
+FirstThatOpens::FirstThatOpens(std::vector<MixerProvider> providers, Report report,
+                               Patience patient)
+    : m_providers(std::move(providers)),
+      m_report(std::move(report)),
+      m_patient(std::move(patient)) {}
 
 bool FirstThatOpens::open() {
+    if (m_volume) {
+        return true;  // an earlier open answered after its caller gave up
+    }
+    const bool patient = m_patient && m_patient();
     for (std::size_t i = 0; i < m_providers.size(); ++i) {
         const MixerProvider& provider = m_providers[i];
         std::unique_ptr<MasterVolume> volume = provider.make();
         if (volume->open()) {
             m_volume = std::move(volume);
-            m_volume->watch(m_handler);
             m_chosen = provider.name;
             m_chosenIndex = static_cast<int>(i);
             break;
         }
+        const bool waits = patient && provider.expected && provider.expected();
+        if (waits && m_waitTold) {
+            return false;
+        }
         const std::string why = provider.whyNotOpened ? provider.whyNotOpened(*volume) : "";
         tell(std::string("open: tried ") + provider.name + (why.empty() ? "" : ": " + why));
+        if (waits) {
+            m_waitTold = true;
+            tell(std::string("open: waiting for ") + provider.name);
+            return false;
+        }
     }
     tell("open: " + (m_volume ? m_chosen : "(none opened)"));
+    if (m_volume) {
+        m_volume->watch(m_handler);  // after the line above: what it tells at once comes next
+    }
     return m_volume != nullptr;
 }
 
@@ -94,7 +156,12 @@ std::optional<int> FirstThatOpens::setProgram(const std::string& program, std::i
 }
 
 void FirstThatOpens::watch(const EventHandler& handler) {
-    m_handler = handler;
+    m_handler = !handler ? handler : [this, handler](const VolumeEvent& event) {
+        if (event.kind == VolumeEvent::Kind::NoOutput) {
+            tell("no output: waiting for one");
+        }
+        handler(event);
+    };
     if (m_volume) {
         m_volume->watch(m_handler);
     }

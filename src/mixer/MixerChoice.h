@@ -14,6 +14,9 @@ struct MixerProvider {
     std::function<std::unique_ptr<MasterVolume>()> make;
     // Why a volume it made did not open, for the log; none when the provider cannot tell.
     std::function<std::string(const MasterVolume&)> whyNotOpened = {};
+    // Whether its server is expected to come though it does not answer yet (a sound server that
+    // the desktop starts after Hushwell); none: never.
+    std::function<bool()> expected = {};
 };
 
 // The providers this build has for its platform, in priority order.
@@ -24,11 +27,17 @@ struct MixerProvider {
 // applied", "apply 65500 on speakers: refused", "apply 13107 to firefox: 2 streams"), when one is
 // given, and so is each provider tried before ("open: tried endpoint volume:
 // SetMasterVolumeLevelScalar: HRESULT 0x80004001").
+//
+// While `patient` holds, a provider that does not open but whose server is expected ends the
+// search ("open: waiting for PulseAudio"): a lesser provider, taken now, would be kept for the
+// whole run. Once it opened, a later open() keeps the provider it has.
 class FirstThatOpens final : public MasterVolume {
 public:
     using Report = std::function<void(const std::string&)>;
+    using Patience = std::function<bool()>;
 
-    explicit FirstThatOpens(std::vector<MixerProvider> providers, Report report = {});
+    explicit FirstThatOpens(std::vector<MixerProvider> providers, Report report = {},
+                            Patience patient = {});
 
     // Name of the provider in use, empty before one opened.
     [[nodiscard]] const std::string& chosen() const { return m_chosen; }
@@ -49,6 +58,8 @@ private:
 
     std::vector<MixerProvider> m_providers;
     Report m_report;
+    Patience m_patient;
+    bool m_waitTold = false;  // the wait was logged: the tries of each second are not
     std::unique_ptr<MasterVolume> m_volume;
     EventHandler m_handler;
     std::string m_chosen;

@@ -36,9 +36,15 @@ struct VolumeOwner::State {
                  wanted && (*wanted != record.upValue || held()))) {
                 send = true;
             }
-            if (event.kind != VolumeEvent::Kind::OutputChanged) {
+            if (event.kind != VolumeEvent::Kind::OutputChanged &&
+                event.kind != VolumeEvent::Kind::NoOutput) {
                 ++streamsMayHaveStarted;
                 sendOwed = sendOwed || !record.owed.empty();
+            }
+            if (event.kind == VolumeEvent::Kind::NoOutput ||
+                event.kind == VolumeEvent::Kind::OutputChanged ||
+                event.kind == VolumeEvent::Kind::ServerBack) {
+                report(event.kind, 0);  // whether there is an output: the tray tells it
             }
         }
         changed.notify_one();

@@ -76,9 +76,18 @@ void MainWindow::render(Model::Change change, int index) {
     } else if (change == Model::Change::Level) {
         renderLevel(static_cast<Level>(index));
     } else {
-        // The level last sent to the mixer; the program's name until one was.
-        const std::optional<Level> sent = m_core->model.lastSent();
-        setWindowTitle(!sent ? kProgramName : *sent == Level::Down ? "DOWN" : "UP");
+        // What the volume waits for, else the level last sent to the mixer; the program's name
+        // until one was.
+        const Model& model = m_core->model;
+        const std::optional<Level> sent = model.lastSent();
+        const char* awaited = awaitedText(model.awaited());
+        setWindowTitle(*awaited != '\0'       ? awaited
+                       : !sent                ? kProgramName
+                       : *sent == Level::Down ? "DOWN"
+                                              : "UP");
+        // While start-up waits for the server, the settings are still to be read: an edit made
+        // now would be overwritten by them.
+        setEnabled(model.awaited() != Awaited::SoundServer);
     }
 }
 

@@ -250,6 +250,9 @@ void TrayIcon::renderToolTip() {
     if (!m_next.isEmpty()) {
         lines << m_next;
     }
+    if (const QString awaited = awaitedText(m_core.model.awaited()); !awaited.isEmpty()) {
+        lines << awaited;
+    }
     if (m_chosenNotPlaying) {
         lines << (m_chosen.isEmpty() ? QString("The chosen program") : m_chosen) +
                      " is not playing: nothing is lowered";

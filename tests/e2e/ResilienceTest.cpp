@@ -369,5 +369,37 @@ TEST_F(ResilienceTest, ADamagedOptionsFileNeitherDelaysTheFirstBreakNorHoldsOffA
     EXPECT_EQ(program.wait(), 0) << "SIGTERM did not end the run";
 }
 
+// Started with the desktop before the sound server: the window says that it waits, PulseAudio is
+// waited for rather than ALSA taken, and the first break after the server came lands on time.
+TEST_F(ResilienceTest, AStartWithTheDesktopWaitsForALateServer) {
+    std::tm local{};
+    const std::time_t now = std::time(nullptr);
+    localtime_r(&now, &local);
+    if (local.tm_min == 59 && local.tm_sec > 30) {
+        std::this_thread::sleep_for(std::chrono::seconds(61 - local.tm_sec));
+    }
+    const auto due = Steady::now() + 14s;
+    writeFile(dir.path() / "Hushwell_setup.txt",
+              "20,100\r\n" + markIn(14s) + ",,,,,,,\r\n60:00,,,,,,,\r\n1,0,0,0,0,0,0,0\r\n");
+    AudioSandbox& sandbox = AudioSandbox::instance();
+    sandbox.stop();
+    std::filesystem::copy_file(HUSHWELL_PROGRAM, dir.path() / "hushwell");
+    Program program(dir.path(), {(dir.path() / "hushwell").string(), "--autostart"},
+                    {"QT_LOGGING_RULES=hushwell.mixer.info=true"});
+    ASSERT_NE(program.waitForWindow(), 0u) << program.log();
+    EXPECT_EQ(program.title(), "Waiting for the sound server...");
+    std::this_thread::sleep_for(6s);
+    sandbox.start();
+    run("pactl set-default-sink speakers");
+    run("pactl set-sink-volume speakers 65536");
+    ASSERT_TRUE(timeUntil("speakers", kDown, 20s).has_value()) << program.log();
+    std::printf("   the break landed %lld ms after it was due\n",
+                static_cast<long long>((Steady::now() - due) / 1ms));
+    const std::string log = program.log();
+    EXPECT_LT(log.find("open: waiting for PulseAudio"), log.find("open: PulseAudio")) << log;
+    program.signal(SIGTERM);
+    EXPECT_EQ(program.wait(), 0);
+}
+
 }  // namespace
 }  // namespace hushwell::testing

@@ -33,6 +33,21 @@ TEST_F(StartUpTest, MixerThatWillNotOpenEndsStartUpAtOnce) {
     expectLayoutPairs();
 }
 
+// A start with the desktop, before the sound server answers: no message and nothing read while
+// it may wait; its last start, without patience, reports the mixer as any other.
+TEST_F(StartUpTest, AStartThatMayWaitForTheMixerReportsNothingUntilItsLastTry) {
+    volume.opens = false;
+    writeSettings();
+    EXPECT_EQ(core.startUp(true), StartUpOutcome::WaitingForMixer);
+    EXPECT_EQ(model.awaited(), Awaited::SoundServer);
+    EXPECT_TRUE(ui.log.empty());
+    EXPECT_EQ(volume.locateCalls, 0);
+    EXPECT_EQ(core.startUp(false), StartUpOutcome::MixerNotOpened);
+    EXPECT_EQ(model.awaited(), Awaited::Nothing);
+    EXPECT_EQ(ui.log, Log{"message: Couldn't open the mixer."});
+    expectLayoutPairs();
+}
+
 TEST_F(StartUpTest, MissingControlIgnoresTheSettingsFile) {
     volume.scale.reset();
     writeSettings();

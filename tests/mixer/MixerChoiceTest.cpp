@@ -55,6 +55,29 @@ TEST(FirstThatOpens, TellsEachProviderTriedAndWhyItDidNotOpen) {
                                              "open: tried silent", "open: winmm"}));
 }
 
+// A start with the desktop: while patient, a server expected but not there yet is waited for
+// (told once) rather than a lesser provider taken for the whole run; patience over, the lesser
+// one is taken, and kept.
+TEST(FirstThatOpens, WhilePatientAnExpectedServerIsWaitedForNotPassedOver) {
+    int made = 0;
+    bool patient = true;
+    MixerProvider server = provider("PulseAudio", false, 65536, made);
+    server.expected = [] { return true; };
+    std::vector<std::string> log;
+    FirstThatOpens volume(
+        {server, provider("ALSA", true, 65535, made)},
+        [&log](const std::string& line) { log.push_back(line); }, [&] { return patient; });
+    EXPECT_FALSE(volume.open());
+    EXPECT_FALSE(volume.open());
+    EXPECT_EQ(log,
+              (std::vector<std::string>{"open: tried PulseAudio", "open: waiting for PulseAudio"}));
+    patient = false;
+    ASSERT_TRUE(volume.open());
+    EXPECT_TRUE(volume.open());
+    EXPECT_EQ(volume.chosen(), "ALSA");
+    EXPECT_EQ(made, 4) << "three servers and one ALSA";
+}
+
 // The volume per program goes to the provider that opened, and each setting is told with the
 // number of streams that took it.
 TEST(FirstThatOpens, ForwardsTheVolumePerProgram) {

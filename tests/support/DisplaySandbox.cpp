@@ -85,7 +85,8 @@ unsigned long findWindow(Display* display, bool main) {
         if (XFetchName(display, children[i], &name) != 0 && name != nullptr) {
             const std::string title = name;
             XFree(name);
-            if ((title == "Hushwell" || title == "UP" || title == "DOWN") &&
+            if ((title == "Hushwell" || title == "UP" || title == "DOWN" ||
+                 title == "Waiting for the sound server...") &&
                 XGetWindowAttributes(display, children[i], &attributes) != 0 &&
                 attributes.map_state == IsViewable &&
                 (attributes.width == 516 && attributes.height == 195) == main) {

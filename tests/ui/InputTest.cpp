@@ -282,5 +282,19 @@ TEST_F(InputTest, APositionSetByTheProgramIsNotAMove) {
     EXPECT_TRUE(volume.sets.empty());
 }
 
+TEST_F(InputTest, WhileStartUpWaitsForTheServerTheTitleSaysSoAndNothingIsEdited) {
+    MainWindow waiting(clock);
+    Core second(volume, clock, waiting, store);
+    waiting.attach(second);
+    volume.opens = false;
+    ASSERT_EQ(second.startUp(true), StartUpOutcome::WaitingForMixer);
+    EXPECT_EQ(waiting.windowTitle(), "Waiting for the sound server...");
+    EXPECT_FALSE(waiting.isEnabled());
+    volume.opens = true;
+    (void)second.startUp(true);
+    EXPECT_EQ(waiting.windowTitle(), "Hushwell");
+    EXPECT_TRUE(waiting.isEnabled());
+}
+
 }  // namespace
 }  // namespace hushwell::testing

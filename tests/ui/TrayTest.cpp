@@ -241,6 +241,19 @@ TEST_F(TrayTest, UntickedBoxesShowInADarkTheme) {
     EXPECT_GE(most, 3.0);
 }
 
+// While the volume waits for an output the tooltip and the title say so, until one is there.
+TEST_F(TrayTest, TheToolTipSaysWhileAnOutputIsAwaited) {
+    tickAt(15, 48);
+    const QString next = tray->toolTip();
+    core->model.volumeReported({VolumeEvent::Kind::NoOutput, 0});
+    tickAt(15, 48);
+    EXPECT_EQ(tray->toolTip(), next + "\nWaiting for an audio output...");
+    EXPECT_EQ(window->windowTitle(), "Waiting for an audio output...");
+    core->model.volumeReported({VolumeEvent::Kind::OutputChanged, 0});
+    tickAt(15, 48);
+    EXPECT_EQ(tray->toolTip(), next);
+}
+
 TEST_F(TrayTest, AClickHidesTheWindowAndTheNextShowsItRestored) {
     clickIcon(1);
     EXPECT_TRUE(QTest::qWaitFor([this] { return !window->isVisible(); }));
