@@ -6,15 +6,13 @@
 
 #include <malloc.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <optional>
 #include <vector>
 
-#include "listen/Fingerprinter.h"
-#include "listen/Matcher.h"
-#include "listen/PrintHistory.h"
+#include "listen/Listener.h"
 #include "listen/SyntheticStation.h"
 
 namespace {
@@ -43,15 +41,17 @@ int main(int argc, char** argv) {
         programme.push_back({i % 3 == 2 ? Sound::Talk : Sound::Song, i + 1, i * 30.0, 30});
     }
     const std::vector<float> audio = testing::render(programme, 0, seconds, 1, 0.01);
-    // Two marks kept from the audio itself: they are heard once each.
-    std::vector<MarkPrint> prints;
+    // A mark kept from the audio itself, listened for as two marks: each is heard once.
+    const auto block = static_cast<std::size_t>(kStationRate / 10);  // as the capture hands on
+    MarkPrint print;
     {
-        Fingerprinter fingerprinter(kStationRate);
-        PrintHistory history;
-        for (const PrintFrame& frame : fingerprinter.push(audio, 0)) {
-            history.add(frame);
-            if (prints.empty() && history.ready(40.4)) {
-                prints.push_back(*history.around(40.4));
+        Listener listener(kStationRate);
+        listener.press({0, MarkEdge::Down}, 40.4);
+        for (std::size_t at = 0; at + block <= audio.size() && print.frames.empty(); at += block) {
+            for (Listener::Kept& kept :
+                 listener.push({audio.data() + at, block}, static_cast<double>(at) / kStationRate)
+                     .kept) {
+                print = std::move(kept.print);
             }
         }
     }
@@ -59,22 +59,15 @@ int main(int argc, char** argv) {
     const std::size_t heapBefore = heapInUse();
     const double cpuBefore = cpuSeconds();
     std::size_t peak = 0;
-    int heard = 0;
+    std::size_t heard = 0;
     {
-        Fingerprinter fingerprinter(kStationRate);
-        PrintHistory history;
-        std::vector<Matcher> matchers(2, Matcher(prints.front()));
-        // Blocks as the capture delivers them: a tenth of a second.
-        const auto block = static_cast<std::size_t>(kStationRate / 10);
+        Listener listener(kStationRate);
+        listener.listenFor({0, MarkEdge::Down}, print);
+        listener.listenFor({0, MarkEdge::Up}, print);
         for (std::size_t at = 0; at + block <= audio.size(); at += block) {
-            const std::span samples(audio.data() + at, block);
-            for (const PrintFrame& frame :
-                 fingerprinter.push(samples, static_cast<double>(at) / kStationRate)) {
-                history.add(frame);
-                for (Matcher& matcher : matchers) {
-                    heard += matcher.add(frame) ? 1 : 0;
-                }
-            }
+            heard +=
+                listener.push({audio.data() + at, block}, static_cast<double>(at) / kStationRate)
+                    .heard.size();
             if (at % (block * 100) == 0) {
                 const std::size_t now = heapInUse();
                 peak = std::max(peak, now > heapBefore ? now - heapBefore : 0);
@@ -82,8 +75,8 @@ int main(int argc, char** argv) {
         }
     }
     const double cpu = cpuSeconds() - cpuBefore;
-    std::printf("listened to %.0f s of audio at %.0f Hz (two marks, heard %d times)\n", seconds,
-                kStationRate, heard / 2);
+    std::printf("listened to %.0f s of audio at %.0f Hz (two marks, heard %zu times)\n", seconds,
+                kStationRate, heard);
     std::printf("CPU: %.3f s, %.3f %% of one core\n", cpu, 100.0 * cpu / seconds);
     std::printf("memory: %.1f kB of heap at most while listening\n",
                 static_cast<double>(peak) / 1024.0);

@@ -3,10 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <optional>
 
-#include "listen/Fingerprinter.h"
-#include "listen/PrintHistory.h"
+#include "listen/Listener.h"
 #include "listen/SyntheticStation.h"
 
 namespace hushwell::testing {
@@ -42,17 +40,18 @@ std::vector<Segment> hour(int number, double delay, bool jingles, bool replay) {
     return programme;
 }
 
-template <typename Each>
-void listen(const std::vector<float>& samples, double from, Each each) {
-    Fingerprinter fingerprinter(kStationRate);
-    constexpr std::size_t kBlock = 1103;  // 0.1 s
+// Plays `samples` to `listener` in blocks of a tenth of a second; returns what it told.
+Listener::Events listen(Listener& listener, const std::vector<float>& samples, double from) {
+    Listener::Events all;
+    constexpr std::size_t kBlock = 1103;
     for (std::size_t at = 0; at < samples.size(); at += kBlock) {
         const std::span block(samples.data() + at, std::min(kBlock, samples.size() - at));
-        for (const PrintFrame& frame :
-             fingerprinter.push(block, from + static_cast<double>(at) / kStationRate)) {
-            each(frame);
-        }
+        Listener::Events events =
+            listener.push(block, from + static_cast<double>(at) / kStationRate);
+        all.kept.insert(all.kept.end(), events.kept.begin(), events.kept.end());
+        all.heard.insert(all.heard.end(), events.heard.begin(), events.heard.end());
     }
+    return all;
 }
 
 struct Station {
@@ -69,41 +68,41 @@ class MatcherTest : public ::testing::TestWithParam<Station> {};
 
 TEST_P(MatcherTest, HearsTheBreaksEdgesWithinASecondOrNotAtAll) {
     const Station& station = GetParam();
+    const MarkKey keys[] = {{2, MarkEdge::Down}, {2, MarkEdge::Up}};
     const double presses[] = {kBreakStart + kDownReaction, kBreakEnd + kUpReaction};
-    std::vector<MarkPrint> prints;
-    PrintHistory history;
-    listen(render(hour(0, 0, station.jingles, false), 1180, 1310), 1180, [&](const PrintFrame& f) {
-        history.add(f);
-        for (const double press : presses) {
-            if (prints.size() < 2 && press == presses[prints.size()] && history.ready(press)) {
-                prints.push_back(history.around(press).value());
-            }
-        }
-    });
-    ASSERT_EQ(prints.size(), 2U);
+    Listener first(kStationRate);
+    first.press(keys[0], presses[0]);
+    first.press(keys[1], presses[1]);
+    const Listener::Events kept =
+        listen(first, render(hour(0, 0, station.jingles, false), 1180, 1310), 1180);
+    ASSERT_EQ(kept.kept.size(), 2U);
 
     const double from = 3600 + kBreakStart - 120;
     const double to = 3600 + kBreakEnd + 60;
     const double speed = 1 + station.drift * 1e-6;
-    std::vector<Matcher> matchers(prints.begin(), prints.end());
-    std::vector<std::vector<Heard>> heard(2);
-    listen(render(hour(1, station.delay, station.jingles, station.replay), from, to, speed,
-                  station.noise, station.gain),
-           from, [&](const PrintFrame& f) {
-               for (std::size_t mark = 0; mark < 2; ++mark) {
-                   if (const std::optional<Heard> h = matchers[mark].add(f)) {
-                       heard[mark].push_back(*h);
-                   }
-               }
-           });
+    Listener second(kStationRate);
+    for (const Listener::Kept& mark : kept.kept) {
+        second.listenFor(mark.key, mark.print);
+    }
+    const Listener::Events heard =
+        listen(second,
+               render(hour(1, station.delay, station.jingles, station.replay), from, to, speed,
+                      station.noise, station.gain),
+               from);
     for (std::size_t mark = 0; mark < 2; ++mark) {
+        std::vector<Heard> times;
+        for (const Listener::HeardMark& h : heard.heard) {
+            if (h.key == keys[mark]) {
+                times.push_back(h.heard);
+            }
+        }
         if (!station.jingles) {
-            EXPECT_TRUE(heard[mark].empty()) << "mark " << mark;
+            EXPECT_TRUE(times.empty()) << "mark " << mark;
             continue;
         }
         const double expected = from + (3600 + station.delay + presses[mark] - from) / speed;
-        ASSERT_EQ(heard[mark].size(), 1U) << "mark " << mark;
-        const Heard& h = heard[mark].front();
+        ASSERT_EQ(times.size(), 1U) << "mark " << mark;
+        const Heard& h = times.front();
         std::printf(
             "%s mark %zu: %+.3f s from the press's moment, told %.2f s after it, "
             "confidence %.2f\n",

@@ -1,6 +1,8 @@
 #include "listen/SyntheticStation.h"
 
+#include <array>
 #include <cmath>
+#include <complex>
 #include <cstdint>
 #include <numbers>
 #include <random>
@@ -42,6 +44,9 @@ std::vector<float> render(const std::vector<Segment>& programme, double from, do
         const std::vector<Note> played = notes(segment);
         const double talk = segment.sound == Sound::Talk ? 1 : 0;
         auto note = played.begin();  // the time only goes forward
+        const Note* sounding = nullptr;
+        std::array<std::complex<double>, 6> phase{};
+        std::array<std::complex<double>, 6> step{};
         for (std::size_t i = 0; i < samples.size(); ++i) {
             const double local =
                 from + static_cast<double>(i) / kStationRate * speed - segment.start;
@@ -55,12 +60,19 @@ std::vector<float> render(const std::vector<Segment>& programme, double from, do
             if (t >= note->length) {
                 continue;
             }
+            if (&*note != sounding) {  // rotating phasors in place of a sine per sample
+                sounding = &*note;
+                for (std::size_t k = 0; k < 6; ++k) {
+                    const double hz = (k < 3 ? note->pitch : note->second) * double(k % 3 + 1);
+                    phase[k] = std::polar(1.0, 2 * std::numbers::pi * hz * t);
+                    step[k] = std::polar(1.0, 2 * std::numbers::pi * hz * speed / kStationRate);
+                }
+            }
             const double envelope = std::sin(std::numbers::pi * t / note->length);
             double value = 0;
-            for (int h = 1; h <= 3; ++h) {
-                value += (std::sin(2 * std::numbers::pi * note->pitch * h * t) +
-                          std::sin(2 * std::numbers::pi * note->second * h * t)) /
-                         h;
+            for (std::size_t k = 0; k < 6; ++k) {
+                value += phase[k].imag() / double(k % 3 + 1);
+                phase[k] *= step[k];
             }
             const auto index = static_cast<std::uint64_t>(local * kStationRate);
             value += talk * 2 * hashNoise(index ^ (std::uint64_t{segment.seed} << 40));
