@@ -18,7 +18,9 @@ constexpr double kTransition = 1500.0;
 constexpr double kLowest = 300.0;  // Hz, the bands' range
 constexpr double kHighest = 2000.0;
 constexpr int kBands = 33;
-constexpr double kGap = 0.1;  // s between blocks that counts as a break in the audio
+constexpr double kGap = 0.1;
+constexpr int kHalfFrame =
+    kPrintFrameSize / 2;  // s between blocks that counts as a break in the audio
 
 double sinc(double x) {
     return x == 0 ? 1.0 : std::sin(std::numbers::pi * x) / (std::numbers::pi * x);
@@ -35,11 +37,11 @@ Fingerprinter::Fingerprinter(double sampleRate)
       m_previous(kBands - 1) {
     const double cutoff = kCutoff / sampleRate;
     const int half = m_taps / 2;
-    m_filter.resize(static_cast<std::size_t>(kPhases * m_taps));
+    m_filter.resize(static_cast<std::size_t>(kPhases) * static_cast<std::size_t>(m_taps));
     for (int phase = 0; phase < kPhases; ++phase) {
         const double fraction = static_cast<double>(phase) / kPhases;
         double sum = 0;
-        float* row = &m_filter[static_cast<std::size_t>(phase * m_taps)];
+        float* row = &m_filter[static_cast<std::size_t>(phase) * static_cast<std::size_t>(m_taps)];
         for (int i = 0; i < m_taps; ++i) {
             const double x = i - half + 1 - fraction;
             const double w = x / half;  // -1..1 over the taps
@@ -76,7 +78,8 @@ Fingerprinter::Fingerprinter(double sampleRate)
 void Fingerprinter::restart(double time) {
     m_input.clear();
     m_inputStart = m_anchorIndex;
-    m_next = m_taps / 2 - 1;
+    const int half = m_taps / 2;
+    m_next = half - 1;
     m_firstAnalysed = static_cast<double>(m_inputStart) + m_next;
     m_analysedCount = 0;
     m_frame.clear();
@@ -102,7 +105,7 @@ std::vector<PrintFrame> Fingerprinter::push(std::span<const float> samples, doub
         const Fingerprint bits = frameBits();
         if (std::exchange(m_havePrevious, true)) {
             const double middle =
-                m_firstAnalysed + static_cast<double>(start + kPrintFrameSize / 2) * m_ratio;
+                m_firstAnalysed + static_cast<double>(start + kHalfFrame) * m_ratio;
             frames.push_back(
                 {m_anchorTime + (middle - static_cast<double>(m_anchorIndex)) / m_rate, bits});
         }
@@ -124,7 +127,8 @@ void Fingerprinter::resampleInto(std::vector<float>& out) {
                 break;
             }
         }
-        const float* row = &m_filter[static_cast<std::size_t>(phase * m_taps)];
+        const float* row =
+            &m_filter[static_cast<std::size_t>(phase) * static_cast<std::size_t>(m_taps)];
         const float* input = &m_input[centre + 1 - static_cast<std::size_t>(half)];
         float sum = 0;
         for (int i = 0; i < m_taps; ++i) {

@@ -1,10 +1,10 @@
 #pragma once
 
-#include <compare>
 #include <filesystem>
 #include <map>
 #include <string>
 #include <string_view>
+#include <tuple>
 
 #include "listen/Fingerprint.h"
 
@@ -20,7 +20,10 @@ enum class MarkEdge { Down, Up };
 struct MarkKey {
     int pair = 0;
     MarkEdge edge = MarkEdge::Down;
-    friend auto operator<=>(const MarkKey&, const MarkKey&) = default;
+    friend bool operator==(const MarkKey&, const MarkKey&) = default;
+    friend bool operator<(const MarkKey& a, const MarkKey& b) {
+        return std::tie(a.pair, a.edge) < std::tie(b.pair, b.edge);
+    }
 };
 
 // A mark's print and the mark's text when it was kept ("20:07"): a mark whose text is no longer
