@@ -50,6 +50,17 @@ void play(const std::filesystem::path& folder, const std::string& program,
         file.string());
 }
 
+// Polls `command` until its output holds `text`, for ten seconds at most.
+bool shows(const std::string& command, const std::string& text) {
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        if (run(command).find(text) != std::string::npos) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
 struct Heard {
     std::mutex mutex;
     std::vector<hushwell::Heard> heard;
@@ -91,8 +102,11 @@ TEST_P(PulseCaptureTest, HearsAPressPlayedToTheServer) {
     });
     sandbox.start();
     TempDir dir;
-    std::this_thread::sleep_for(
-        std::chrono::seconds(2));  // for the retry; the piece must start after it
+    // The capture is back on the server (and recording, for the whole output) before the piece
+    // plays; a program's stream is found within the piece's silence.
+    EXPECT_TRUE(
+        shows(GetParam().program.empty() ? "pactl list source-outputs" : "pactl list clients",
+              GetParam().program.empty() ? "Hushwell listening" : "Hushwell listener"));
     std::thread caller([&dir] {
         if (GetParam().caller) {
             const std::vector<float> other = piece(51);
