@@ -1,10 +1,23 @@
 // Listening to the station while it plays: what fingerprinting the captured audio and matching it
 // against two marks' prints costs, as a share of one core and in memory.
 //
-// Usage: listen_bench [seconds of audio, default 600]
-// The audio is a synthetic station at the capture's rate, made before the clock starts.
+// Usage: listen_bench [seconds of audio, default 600] [seconds of capture, default 0]
+// The audio is a synthetic station at the capture's rate, made before the clock starts. With
+// seconds of capture, it is then played (pacat) to the PulseAudio server that PULSE_SERVER names
+// and listened to from the default output's monitor: the whole program's CPU (libpulse's thread
+// included; not the server's) and resident memory while it listens.
 
 #include <malloc.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
 
 #include <algorithm>
 #include <cstdio>
@@ -14,6 +27,7 @@
 
 #include "listen/Listener.h"
 #include "listen/SyntheticStation.h"
+#include "mixer/PulseCapture.h"
 
 namespace {
 
@@ -30,6 +44,58 @@ double cpuSeconds() {
 
 std::size_t heapInUse() {
     return mallinfo2().uordblks;
+}
+
+long residentKb() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::atol(line.c_str() + 6);
+        }
+    }
+    return 0;
+}
+
+void capture(const std::vector<float>& audio, const MarkPrint& print, double seconds) {
+    const std::string file = "/tmp/listen-bench-" + std::to_string(getpid()) + ".raw";
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(audio.data()),
+               static_cast<std::streamsize>(audio.size() * sizeof(float)));
+    const pid_t player = fork();
+    if (player == 0) {
+        execlp("pacat", "pacat", "--rate=11025", "--channels=1", "--format=float32le", file.c_str(),
+               static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const long residentBefore = residentKb();
+    long residentPeak = residentBefore;
+    const double cpuBefore = cpuSeconds();
+    std::atomic<std::size_t> heard = 0;
+    {
+        Listener listener(kCaptureRate);
+        listener.listenFor({0, MarkEdge::Down}, print);
+        listener.listenFor({0, MarkEdge::Up}, print);
+        const std::unique_ptr<AudioCapture> capture = pulseCapture();
+        capture->start({}, [&](std::span<const float> samples, auto start) {
+            const double time = std::chrono::duration<double>(start.time_since_epoch()).count();
+            heard += listener.push(samples, time).heard.size();
+        });
+        for (double waited = 0; waited < seconds; waited += 1) {
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+            residentPeak = std::max(residentPeak, residentKb());
+        }
+        capture->stop();
+    }
+    const double cpu = cpuSeconds() - cpuBefore;
+    kill(player, SIGKILL);
+    waitpid(player, nullptr, 0);
+    std::remove(file.c_str());
+    std::printf("captured %.0f s from the default output's monitor (heard %zu times)\n", seconds,
+                heard.load());
+    std::printf("CPU: %.3f s, %.3f %% of one core\n", cpu, 100.0 * cpu / seconds);
+    std::printf("memory: %ld kB more resident at most while capturing\n",
+                residentPeak - residentBefore);
 }
 
 }  // namespace
@@ -80,5 +146,9 @@ int main(int argc, char** argv) {
     std::printf("CPU: %.3f s, %.3f %% of one core\n", cpu, 100.0 * cpu / seconds);
     std::printf("memory: %.1f kB of heap at most while listening\n",
                 static_cast<double>(peak) / 1024.0);
+    const double captureSeconds = argc > 2 ? std::atof(argv[2]) : 0;
+    if (captureSeconds > 0) {
+        capture(audio, print, captureSeconds);
+    }
     return 0;
 }

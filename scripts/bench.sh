@@ -19,7 +19,8 @@ case "$which" in
         build/bench/tick_bench "$@" ;;
     listen)
         cmake --build build -j"$(nproc)" --target listen_bench >/dev/null
-        build/bench/listen_bench "$@" ;;
+        start_audio_sandbox
+        build/bench/listen_bench "${1:-600}" "${2:-60}" ;;
     mixer)
         cmake --build build -j"$(nproc)" --target mixer_bench >/dev/null
         start_audio_sandbox

@@ -7,6 +7,8 @@ namespace hushwell {
 namespace {
 
 constexpr double kGapStep = 1.5 * kFrameStep;
+// From a frame's time (its middle) to the end of its audio: when it can be had at the earliest.
+constexpr double kFrameHalf = kPrintFrameSize / 2 / kPrintRate;
 
 std::size_t frames(double seconds) {
     return static_cast<std::size_t>(std::lround(seconds / kFrameStep));
@@ -58,7 +60,7 @@ std::optional<Heard> Matcher::add(const PrintFrame& live) {
         std::optional<Heard> told;
         if (!m_told && m_best) {
             told = m_best;
-            told->heardAt = live.time;
+            told->heardAt = live.time + kFrameHalf;
         }
         m_best.reset();
         m_bestShare = 1;
@@ -70,12 +72,12 @@ std::optional<Heard> Matcher::add(const PrintFrame& live) {
     }
     if (share < m_bestShare) {
         m_bestShare = share;
-        m_best = Heard{m_live[m_pressIndex].time, live.time, 1.0 - 2.0 * share};
+        m_best = Heard{m_live[m_pressIndex].time, live.time + kFrameHalf, 1.0 - 2.0 * share};
         return std::nullopt;
     }
     m_told = true;
     if (m_best) {
-        m_best->heardAt = live.time;
+        m_best->heardAt = live.time + kFrameHalf;
     }
     return m_best;
 }

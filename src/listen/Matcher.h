@@ -11,8 +11,10 @@ namespace hushwell {
 
 // The moment in the live audio that matches a mark's press.
 struct Heard {
-    double pressTime = 0;   // the live time that matches the press
-    double heardAt = 0;     // the time of the newest frame when it was told (about 0.8 s later)
+    double pressTime = 0;  // the live time that matches the press
+    // When the audio it was heard in ended: the earliest it could be told (about 0.85 s after
+    // pressTime; the capture's block adds its length).
+    double heardAt = 0;
     double confidence = 0;  // 0 (chance) to 1 (the same bits)
 };
 
@@ -23,11 +25,11 @@ struct Heard {
 // each time is never heard: the mark's clock time has to serve.
 //
 // Feed it every live frame in time order; it tells each occurrence once, at the frame after the
-// best alignment (so about kAnchorAfter + one frame after the moment).
+// best alignment (see Heard::heardAt).
 class Matcher {
 public:
     static constexpr double kAnchorBefore = 0.3;
-    static constexpr double kAnchorAfter = 0.85;
+    static constexpr double kAnchorAfter = 0.6;
     // The share of differing bits below which the anchor counts as heard (unrelated audio
     // differs in about half).
     static constexpr double kThreshold = 0.2;
