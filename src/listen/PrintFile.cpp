@@ -180,6 +180,12 @@ LoadedPrints loadPrintFile(const std::filesystem::path& file) {
     if (!std::filesystem::exists(file, error) && !error) {
         return {};
     }
+    // Far more than sixteen marks' prints: not read into memory.
+    constexpr std::uintmax_t kMaxBytes = 4 << 20;
+    if (const std::uintmax_t size = std::filesystem::file_size(file, error);
+        !error && size > kMaxBytes) {
+        return readPrintFileText("", file.filename().string());
+    }
     std::ifstream in(file, std::ios::binary);
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (!in && !in.eof()) {
