@@ -39,6 +39,7 @@ constexpr Key kKeys[] = {
     {Option::StartWithDesktop, "General", "StartWithDesktop"},
     {Option::HideWhenMinimized, "Tray", "HideWhenMinimized"},
     {Option::LowerOnly, "Lower", "Only"},
+    {Option::FollowStation, "Listen", "FollowStation"},
 };
 
 const Key& keyOf(Option option) {
@@ -190,6 +191,8 @@ std::string formatted(Option which, const Options& options) {
             return options.startWithDesktop ? "true" : "false";
         case Option::HideWhenMinimized:
             return options.hideWhenMinimized ? "true" : "false";
+        case Option::FollowStation:
+            return options.followStation ? "true" : "false";
         case Option::LowerOnly:
             break;
     }
@@ -275,6 +278,9 @@ LoadedOptions parseOptions(std::string_view text, const std::string& fileName) {
                 break;
             case Option::LowerOnly:
                 reader.program(*counting[k], loaded.options.lowerOnly);
+                break;
+            case Option::FollowStation:
+                reader.flag(*counting[k], loaded.options.followStation);
                 break;
         }
     }

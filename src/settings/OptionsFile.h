@@ -21,9 +21,10 @@ struct Options {
     bool startWithDesktop = false;
     bool hideWhenMinimized = false;
     std::string lowerOnly;  // empty: the whole computer; else a program's name
+    bool followStation = false;
 };
 
-enum class Option { StartWithDesktop, HideWhenMinimized, LowerOnly };
+enum class Option { StartWithDesktop, HideWhenMinimized, LowerOnly, FollowStation };
 
 struct LoadedOptions {
     Options options;
