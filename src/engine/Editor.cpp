@@ -8,11 +8,13 @@ namespace hushwell {
 
 void Editor::editMark(Row row, int index, const std::string& text) {
     m_model.setMark(row, index, text);
+    m_markAction(MarkAction::EditedByHand, row, index);
 }
 
 void Editor::stampMark(Row row, int index) {
     m_model.setMark(row, index, timeText(m_clock.now(), m_separator));
     m_model.setSettingsChanged(true);
+    m_markAction(MarkAction::Stamped, row, index);
 }
 
 void Editor::moveMarkOn(Row row, int index) {
@@ -20,6 +22,7 @@ void Editor::moveMarkOn(Row row, int index) {
         m_model.setMark(row, index + 1, m_model.mark(row, index));
     }
     m_model.setMark(row, index, "");
+    m_markAction(MarkAction::MovedOn, row, index);
 }
 
 void Editor::togglePair(int index) {
@@ -46,6 +49,7 @@ void Editor::clearSchedule() {
     for (int i = 0; i < kPairCount; ++i) {
         m_model.setState(i, PairState::Off);
     }
+    m_markAction(MarkAction::Cleared, Row::Down, 0);
 }
 
 bool Editor::save() {
