@@ -7,6 +7,10 @@
 namespace hushwell {
 
 void Editor::editMark(Row row, int index, const std::string& text) {
+    // The window writes the model's own text back into the box, which is no edit.
+    if (m_model.mark(row, index) == text) {
+        return;
+    }
     m_model.setMark(row, index, text);
     m_markAction(MarkAction::EditedByHand, row, index);
 }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "support/CoreFixture.h"
 
 namespace hushwell::testing {
@@ -62,6 +64,24 @@ TEST_F(EditorTest, MovingAMarkOnOverwritesTheNextAndEmptiesItsOwn) {
         EXPECT_EQ(row(other), otherBefore);
         EXPECT_TRUE(model.settingsChanged());
     }
+}
+
+// What belongs to a mark (its kept audio) follows these; the box echoing the model is no edit.
+TEST_F(EditorTest, EachActionOnAMarkIsToldAndTheBoxsEchoIsNot) {
+    std::vector<std::tuple<MarkAction, Row, int>> told;
+    editor.onMarkAction(
+        [&told](MarkAction action, Row row, int index) { told.emplace_back(action, row, index); });
+    editor.stampMark(Row::Up, 2);
+    editor.editMark(Row::Up, 2, "07:03");
+    editor.moveMarkOn(Row::Up, 2);
+    editor.editMark(Row::Up, 3, "07:04");
+    ui.answers = {true};
+    editor.clearSchedule();
+    EXPECT_EQ(told,
+              (std::vector<std::tuple<MarkAction, Row, int>>{{MarkAction::Stamped, Row::Up, 2},
+                                                             {MarkAction::MovedOn, Row::Up, 2},
+                                                             {MarkAction::EditedByHand, Row::Up, 3},
+                                                             {MarkAction::Cleared, Row::Down, 0}}));
 }
 
 TEST_F(EditorTest, TogglingAPairSwitchesItAndEndsItsLightGreen) {
