@@ -325,11 +325,13 @@ struct LoopbackCapture::Worker : std::enable_shared_from_this<LoopbackCapture::W
             return release();
         }
         result = client->GetService(__uuidof(IAudioCaptureClient), capture.outVoid());
-        if (SUCCEEDED(result)) {
-            result = client->Start();
-        }
         if (FAILED(result)) {
-            tell(failure("starting the loopback capture", result));
+            tell(failure("GetService(IAudioCaptureClient)", result));
+            return release();
+        }
+        result = client->Start();
+        if (FAILED(result)) {
+            tell(failure("Start", result));
             return release();
         }
         tell("the default output, " + describe(*format));
@@ -339,21 +341,17 @@ struct LoopbackCapture::Worker : std::enable_shared_from_this<LoopbackCapture::W
         return true;
     }
 
-    // Everything that waits in the buffer, each packet at its time: what is still waiting after
-    // it was played later.
+    // Every packet that waits, then each at its time: the last ended about now, and each before
+    // it earlier by what came after it. (The padding of a capture stream is only the next
+    // packet's length, not what waits in all.)
     bool drain() {
-        UINT32 waiting = 0;
-        HRESULT result = client->GetCurrentPadding(&waiting);
-        if (FAILED(result)) {
-            tell(failure("GetCurrentPadding", result));
-            return false;
-        }
-        const Clock::time_point now = options.now();
-        while (waiting > 0) {
+        std::size_t count = 0;
+        UINT32 framesRead = 0;
+        for (;;) {
             BYTE* data = nullptr;
             UINT32 frames = 0;
             DWORD flags = 0;
-            result = capture->GetBuffer(&data, &frames, &flags, nullptr, nullptr);
+            HRESULT result = capture->GetBuffer(&data, &frames, &flags, nullptr, nullptr);
             if (FAILED(result)) {
                 tell(failure("GetBuffer", result));
                 return false;
@@ -361,28 +359,41 @@ struct LoopbackCapture::Worker : std::enable_shared_from_this<LoopbackCapture::W
             if (result == AUDCLNT_S_BUFFER_EMPTY || frames == 0) {
                 break;
             }
-            waiting -= std::min(waiting, frames);
-            if ((flags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY) != 0) {
-                deliver();
-                converter->restart();
-                counting = false;
+            if (count == packets.size()) {
+                packets.emplace_back();
             }
-            piece.clear();
+            Packet& packet = packets[count++];
+            packet.frames = frames;
+            packet.afterGap = (flags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY) != 0;
+            if (packet.afterGap) {
+                converter->restart();
+            }
+            packet.samples.clear();
             converter->convert((flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0 ? nullptr : data, frames,
-                               piece);
+                               packet.samples);
+            framesRead += frames;
             result = capture->ReleaseBuffer(frames);
             if (FAILED(result)) {
                 tell(failure("ReleaseBuffer", result));
                 return false;
             }
-            take(now - std::chrono::duration_cast<Clock::duration>(Seconds(waiting / rate)));
+        }
+        const Clock::time_point now = options.now();
+        for (std::size_t i = 0; i < count; ++i) {
+            framesRead -= packets[i].frames;
+            if (packets[i].afterGap) {
+                deliver();
+                counting = false;
+            }
+            take(packets[i].samples,
+                 now - std::chrono::duration_cast<Clock::duration>(Seconds(framesRead / rate)));
         }
         return true;
     }
 
     // Times come from counting samples, the clock only keeping the count's start true, as the
     // PulseAudio capture does: a packet read late must not look like a gap.
-    void take(Clock::time_point end) {
+    void take(const std::vector<float>& piece, Clock::time_point end) {
         const Seconds length(static_cast<double>(piece.size()) / kCaptureRate);
         const Seconds error = end - length - (countStart + counted);
         if (!counting || std::abs(error.count()) > kJump) {
@@ -452,8 +463,13 @@ struct LoopbackCapture::Worker : std::enable_shared_from_this<LoopbackCapture::W
     std::optional<ToMono> converter;
     double rate = kCaptureRate;  // of the mix format
     std::string told;            // the last line logged
-    std::vector<float> piece;    // one packet, converted
-    std::vector<float> block;    // samples not handed on yet
+    struct Packet {
+        UINT32 frames = 0;
+        bool afterGap = false;  // samples were lost before it
+        std::vector<float> samples;
+    };
+    std::vector<Packet> packets;  // one read's, converted; kept for their space
+    std::vector<float> block;     // samples not handed on yet
     TimePoint blockStart;
     TimePoint countStart;  // the time of the first sample counted
     Seconds counted{};

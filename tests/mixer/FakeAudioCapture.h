@@ -34,12 +34,14 @@ public:
     std::atomic<DWORD> streamFlags{0};   // as initialised
     std::atomic<bool> started{false};
 
-    // The packet waits to be read, and the clock moves to its end.
-    void play(Packet packet) {
+    // The packets wait to be read, and the clock moves to the end of the last, all at once.
+    void play(const std::vector<Packet>& packets) {
         const std::lock_guard lock(m_mutex);
-        m_clock.advance(std::chrono::duration<double>(frames(packet)) /
-                        format.Format.nSamplesPerSec);
-        m_packets.push_back(std::move(packet));
+        for (const Packet& packet : packets) {
+            m_clock.advance(std::chrono::duration<double>(frames(packet)) /
+                            format.Format.nSamplesPerSec);
+            m_packets.push_back(packet);
+        }
     }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
@@ -74,12 +76,10 @@ public:
     }
     HRESULT STDMETHODCALLTYPE Start() override { return started = true, failure.load(); }
     HRESULT STDMETHODCALLTYPE Stop() override { return started = false, failure.load(); }
-    HRESULT STDMETHODCALLTYPE GetCurrentPadding(UINT32* waiting) override {
+    // As Windows' capture streams: the next packet's length only, not all that waits.
+    HRESULT STDMETHODCALLTYPE GetCurrentPadding(UINT32* next) override {
         const std::lock_guard lock(m_mutex);
-        *waiting = 0;
-        for (const Packet& packet : m_packets) {
-            *waiting += frames(packet);
-        }
+        *next = m_packets.empty() ? 0 : frames(m_packets.front());
         return failure;
     }
     HRESULT STDMETHODCALLTYPE GetBuffer(BYTE** data, UINT32* count, DWORD* flags, UINT64*,
