@@ -246,6 +246,7 @@ struct LoopbackCapture::Worker : std::enable_shared_from_this<LoopbackCapture::W
             const bool changed = std::exchange(defaultChanged, false);
             lock.unlock();
             if (changed) {
+                told.clear();  // the new output is told even where its format is the same
                 bound = release();
             }
             if (!bound) {

@@ -238,6 +238,7 @@ TEST(LoopbackCapture, WaitsForAnOutputFollowsTheDefaultAndComesBackAfterTheDevic
                   "capture: the whole output, firefox.exe alone cannot be captured by this build",
                   "capture: no audio output to listen to",
                   "capture: the default output, 48000 Hz, 2 channels, 32-bit float",
+                  "capture: the default output, 48000 Hz, 2 channels, 32-bit float",
                   "capture: GetBuffer: HRESULT 0x88890004",
                   "capture: Activate(IAudioClient): HRESULT 0x88890004",
                   "capture: the default output, 48000 Hz, 2 channels, 32-bit float"}));
