@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QTimer>
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -87,6 +88,14 @@ signals:
     void lost(unsigned generation);
 
 private:
+    // The guard's whole life: it reads what the program tells it until the program is gone, then
+    // puts the Up value back if the volume was held; its exit status. A guard asked to end (when
+    // `askedToEnd` is given and set) gives up after its current try.
+    [[nodiscard]] static int runGuard(const std::function<bool(Message&)>& read,
+                                      const volatile std::sig_atomic_t* askedToEnd);
+    [[nodiscard]] static std::int64_t thisProcessId();
+
+    // Each system's own, below: starting the guard process, telling it, letting it go.
     // Starts a guard; what failed, or empty. With m_mutex held.
     [[nodiscard]] std::string spawn();
     // Starts a guard, or tries again later; `tellRecord`: asks `replaced` once one runs.
