@@ -19,8 +19,8 @@ using namespace std::chrono_literals;
 
 // How long the guard tries to reach a sound server that is away (a restart, a resume from
 // sleep), and how long it pauses between tries.
-constexpr auto kTrying = 60s;
-constexpr auto kPause = 250ms;
+constexpr auto kTryFor = 60s;
+constexpr auto kPauseBetweenTries = 250ms;
 
 // A guard that could not be started is tried again after this pause, doubled after each failure
 // up to the longest: a system out of processes gets a few spare moments, never a storm of forks.
@@ -76,7 +76,7 @@ int putBack(const Message& last, const volatile std::sig_atomic_t* askedToEnd) {
     if (last.provider >= 0 && static_cast<std::size_t>(last.provider) < providers.size()) {
         providers = {providers[static_cast<std::size_t>(last.provider)]};
     }
-    const auto until = std::chrono::steady_clock::now() + kTrying;
+    const auto until = std::chrono::steady_clock::now() + kTryFor;
     for (;;) {
         {
             FirstThatOpens volume(providers,
@@ -88,7 +88,7 @@ int putBack(const Message& last, const volatile std::sig_atomic_t* askedToEnd) {
                       : PutBack::NotTaken;
             if (done != PutBack::NotTaken) {
                 if (done == PutBack::Done) {
-                    HeldRecord().releaseHeldBy(last.program);
+                    HeldRecord().releaseHeldBy(last.processId);
                 }
                 return 0;
             }
@@ -97,7 +97,7 @@ int putBack(const Message& last, const volatile std::sig_atomic_t* askedToEnd) {
             std::chrono::steady_clock::now() >= until) {
             return 1;
         }
-        std::this_thread::sleep_for(kPause);
+        std::this_thread::sleep_for(kPauseBetweenTries);
     }
 }
 
@@ -132,11 +132,11 @@ std::string CrashGuard::Message::loweredName() const {
     return {lowered, std::min(static_cast<std::size_t>(loweredLength), sizeof lowered)};
 }
 
-CrashGuard::CrashGuard(std::function<void()> replaced)
-    : CrashGuard(std::move(replaced), System{}) {}
+CrashGuard::CrashGuard(std::function<void()> onReplaced)
+    : CrashGuard(std::move(onReplaced), System{}) {}
 
-CrashGuard::CrashGuard(std::function<void()> replaced, System system)
-    : m_replaced(std::move(replaced)), m_system(std::move(system)) {
+CrashGuard::CrashGuard(std::function<void()> onReplaced, System system)
+    : m_onReplaced(std::move(onReplaced)), m_system(std::move(system)) {
     m_retry.setSingleShot(true);
     connect(&m_retry, &QTimer::timeout, this, [this] { start(true); });
     connect(this, &CrashGuard::lost, this, &CrashGuard::replaceIfGone, Qt::QueuedConnection);
@@ -163,7 +163,7 @@ void CrashGuard::start(bool tellRecord) {
         logMixerCall("guard: started: the volume has a guard again");
     }
     if (tellRecord) {
-        m_replaced();
+        m_onReplaced();
     }
 }
 
@@ -220,7 +220,7 @@ void CrashGuard::tell(std::int32_t upValue, std::int32_t scale, bool held, int p
     message.scale = scale;
     message.held = held ? 1 : 0;
     message.provider = provider;
-    message.program = thisProcessId();
+    message.processId = thisProcessId();
     message.setLowered(program);
     if (m_pipe != -1 && !send(message)) {
         // Gone: on the window's thread, a new guard takes its place and is told the record.

@@ -42,9 +42,9 @@ public:
     };
 
     // Starts the guard: this program again, with a pipe to read (see runIfGuard()). A guard that
-    // is gone is replaced, and `replaced` asked to tell the new one the volume's record.
-    explicit CrashGuard(std::function<void()> replaced);
-    CrashGuard(std::function<void()> replaced, System system);
+    // is gone is replaced, and `onReplaced` asked to tell the new one the volume's record.
+    explicit CrashGuard(std::function<void()> onReplaced);
+    CrashGuard(std::function<void()> onReplaced, System system);
     // Closes the pipe: the guard acts on the last state it was told.
     ~CrashGuard() override;
     CrashGuard(const CrashGuard&) = delete;
@@ -72,7 +72,7 @@ public:
         std::int32_t scale = 0;
         std::int32_t held = 0;
         std::int32_t provider = -1;  // its index in platformProviders(); -1: any that opens
-        std::int64_t program = 0;    // the program's process id
+        std::int64_t processId = 0;  // the program's
         // The program whose streams are held, its first bytes when longer than the field (then
         // every playing program whose name begins so gets the Up value); empty: the output.
         std::int32_t loweredLength = 0;  // the name's whole length
@@ -98,7 +98,7 @@ private:
     // Each system's own, below: starting the guard process, telling it, letting it go.
     // Starts a guard; what failed, or empty. With m_mutex held.
     [[nodiscard]] std::string spawn();
-    // Starts a guard, or tries again later; `tellRecord`: asks `replaced` once one runs.
+    // Starts a guard, or tries again later; `tellRecord`: asks `onReplaced` once one runs.
     void start(bool tellRecord);
     void retryLater(const std::string& why);
     void replaceIfGone(unsigned generation);
@@ -106,7 +106,7 @@ private:
     void closeGuard();
 
     std::mutex m_mutex;
-    std::function<void()> m_replaced;
+    std::function<void()> m_onReplaced;
     System m_system;
     HeldRecord m_record;
     std::function<void(const std::string&)> m_recordProblem;  // emptied once it told

@@ -23,13 +23,13 @@ namespace hushwell {
 namespace {
 
 constexpr const char* kGuardVariable = "HUSHWELL_GUARD";
-constexpr int kGuardDescriptor = 3;       // the guard's end of the socket, in the guard
-volatile std::sig_atomic_t g_ending = 0;  // the guard was asked to end: one last try
+constexpr int kGuardDescriptor = 3;           // the guard's end of the socket, in the guard
+volatile std::sig_atomic_t g_askedToEnd = 0;  // the guard was asked to end: one last try
 
 // Asked to end: the program's own orderly end (when it was asked too) and then one last try get
 // this long, then SIGALRM ends the guard.
 void onTerminate(int) {
-    g_ending = 1;
+    g_askedToEnd = 1;
     alarm(10);
 }
 
@@ -78,7 +78,7 @@ std::optional<int> CrashGuard::runIfGuard() {
                 return false;
             }
         },
-        &g_ending);
+        &g_askedToEnd);
 }
 
 // The guard is this program again, started anew (fork and exec: safe in a process with threads)

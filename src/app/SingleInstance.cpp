@@ -10,9 +10,9 @@ namespace {
 
 // The names a copy may claim, in order: when another user's process holds one, the copy claims
 // the next, and later starts look for it there.
-constexpr int kNames = 4;
+constexpr int kNameCount = 4;
 
-constexpr const char* kElsewhere =
+constexpr const char* kElsewhereMessage =
     "Hushwell is already running in another session of yours that uses the same sound server. "
     "Two copies would fight over one volume, so this one does not start. Close Hushwell there "
     "to use it here.";
@@ -21,35 +21,35 @@ constexpr const char* kElsewhere =
 
 std::unique_ptr<SingleInstance> SingleInstance::claim(std::string* elsewhere) {
     const auto deadline = std::chrono::steady_clock::now() + kAnswerDeadline;
-    const auto unclaimed = [] {
+    const auto runAlone = [] {
         // Rather two copies than none: this one runs, as if it were alone.
         return std::unique_ptr<SingleInstance>(new SingleInstance(nullptr));
     };
-    const auto found = [elsewhere](Knock answer) {
+    const auto anotherCopyRuns = [elsewhere](Knock answer) {
         if (answer == Knock::Elsewhere && elsewhere != nullptr) {
-            *elsewhere = kElsewhere;
+            *elsewhere = kElsewhereMessage;
         }
         return answer == Knock::Answered || answer == Knock::Elsewhere;
     };
-    for (int index = 0; index < kNames; ++index) {
+    for (int index = 0; index < kNameCount; ++index) {
         // The holder may end between a failed claim and the knock: then the name is free again.
         for (int attempt = 0; attempt < 3; ++attempt) {
             bool taken = false;
             if (ListenerHandle listener = listenOn(index, taken)) {
                 // A copy that started while this name was held by someone else runs on a later
                 // one.
-                for (int later = index + 1; later < kNames; ++later) {
-                    if (found(knock(later, deadline))) {
+                for (int later = index + 1; later < kNameCount; ++later) {
+                    if (anotherCopyRuns(knock(later, deadline))) {
                         return nullptr;
                     }
                 }
                 return std::unique_ptr<SingleInstance>(new SingleInstance(std::move(listener)));
             }
             if (!taken) {
-                return unclaimed();
+                return runAlone();
             }
             const Knock answer = knock(index, deadline);
-            if (found(answer)) {
+            if (anotherCopyRuns(answer)) {
                 return nullptr;
             }
             if (answer == Knock::Foreign) {
@@ -57,7 +57,7 @@ std::unique_ptr<SingleInstance> SingleInstance::claim(std::string* elsewhere) {
             }
         }
     }
-    return unclaimed();
+    return runAlone();
 }
 
 SingleInstance::SingleInstance(ListenerHandle listener) : m_listener(std::move(listener)) {}
