@@ -172,8 +172,8 @@ void CrashGuard::retryLater(const std::string& why) {
         kFirstRetry * (1 << std::min(m_failures, 16)), kLongestRetry);
     ++m_failures;
     logMixerCall("guard: " + why + ": the volume has no guard; next try in " + inSeconds(pause));
-    if (m_system.later) {
-        m_system.later(pause, [this] { start(true); });
+    if (m_system.retryAfter) {
+        m_system.retryAfter(pause, [this] { start(true); });
     } else {
         m_retry.start(pause);
     }

@@ -38,7 +38,8 @@ public:
         int (*fork)() = nullptr;  // none: the system's
 #endif
         // Calls `retry`, on this object's thread, once `pause` has passed; none: a timer does.
-        std::function<void(std::chrono::milliseconds pause, std::function<void()> retry)> later;
+        std::function<void(std::chrono::milliseconds pause, std::function<void()> retry)>
+            retryAfter;
     };
 
     // Starts the guard: this program again, with a pipe to read (see runIfGuard()). A guard that
@@ -95,15 +96,16 @@ private:
                                       const volatile std::sig_atomic_t* askedToEnd);
     [[nodiscard]] static std::int64_t thisProcessId();
 
-    // Each system's own, below: starting the guard process, telling it, letting it go.
+    // Each system's own: starting the guard process, telling it, letting it go.
     // Starts a guard; what failed, or empty. With m_mutex held.
     [[nodiscard]] std::string spawn();
+    bool send(const Message& message);
+    void closeGuard();
+
     // Starts a guard, or tries again later; `tellRecord`: asks `onReplaced` once one runs.
     void start(bool tellRecord);
     void retryLater(const std::string& why);
     void replaceIfGone(unsigned generation);
-    bool send(const Message& message);
-    void closeGuard();
 
     std::mutex m_mutex;
     std::function<void()> m_onReplaced;
