@@ -1,8 +1,8 @@
 #pragma once
 
-// A stand-in for a loopback stream of Windows' audio engine (the client and its capture service
-// in one object, which the test owns), and the clock the capture reads, which moves only as the
-// test plays packets.
+// A stand-in for a loopback stream of Windows' audio engine: the client and its capture service in
+// one object, which the test owns. Playing moves the clock the capture reads (seconds, shared by
+// a test's streams) to the end of what was played.
 
 #include "mixer/FakeAudioEndpoints.h"
 
@@ -10,37 +10,25 @@
 
 namespace hushwell::testing {
 
-struct FakeCaptureClock {
-    std::atomic<std::chrono::steady_clock::rep> ticks{1'000'000'000'000};
-    [[nodiscard]] std::chrono::steady_clock::time_point now() const {
-        return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(ticks));
-    }
-    void advance(std::chrono::duration<double> by) {
-        ticks += std::chrono::duration_cast<std::chrono::steady_clock::duration>(by).count();
-    }
-};
-
 class FakeStream final : public FakeUnknown<IAudioClient>, public IAudioCaptureClient {
 public:
-    struct Packet {
-        std::vector<BYTE> bytes;
-        DWORD flags = 0;
-    };
-    FakeStream(FakeAudioSystem& system, FakeCaptureClock& clock, const WAVEFORMATEXTENSIBLE& mix)
+    FakeStream(FakeAudioSystem& system, std::atomic<double>& clock, const WAVEFORMATEXTENSIBLE& mix)
         : FakeUnknown(system), format(mix), m_clock(clock) {}
 
     const WAVEFORMATEXTENSIBLE format;
     std::atomic<HRESULT> failure{S_OK};  // what every call answers while it is a failure
     std::atomic<DWORD> streamFlags{0};   // as initialised
-    std::atomic<bool> started{false};
 
-    // The packets wait to be read, and the clock moves to the end of the last, all at once.
-    void play(const std::vector<Packet>& packets) {
+    // `count` packets of 10 ms, each `frame` again and again, flagged `flags` (the first also
+    // `first`), all at once.
+    void play(const std::vector<BYTE>& frame, int count, DWORD flags = 0, DWORD first = 0) {
         const std::lock_guard lock(m_mutex);
-        for (const Packet& packet : packets) {
-            m_clock.advance(std::chrono::duration<double>(frames(packet)) /
-                            format.Format.nSamplesPerSec);
-            m_packets.push_back(packet);
+        for (int i = 0; i < count; ++i) {
+            Packet& packet = m_packets.emplace_back(Packet{{}, i == 0 ? flags | first : flags});
+            for (DWORD f = 0; f < format.Format.nSamplesPerSec / 100; ++f) {
+                packet.bytes.insert(packet.bytes.end(), frame.begin(), frame.end());
+            }
+            m_clock = m_clock + 0.01;
         }
     }
 
@@ -53,7 +41,6 @@ public:
     HRESULT STDMETHODCALLTYPE Initialize(AUDCLNT_SHAREMODE mode, DWORD flags, REFERENCE_TIME,
                                          REFERENCE_TIME, const WAVEFORMATEX* wave,
                                          LPCGUID) override {
-        m_system.note("Initialize");
         streamFlags = flags;
         const bool same = std::memcmp(wave, &format, sizeof(WAVEFORMATEX) + wave->cbSize) == 0;
         return FAILED(failure)                            ? failure.load()
@@ -66,16 +53,12 @@ public:
         return failure;
     }
     HRESULT STDMETHODCALLTYPE GetService(REFIID iid, void** object) override {
-        *object = nullptr;
-        if (iid != __uuidof(IAudioCaptureClient)) {
-            return E_NOINTERFACE;
-        }
         AddRef();
         *object = static_cast<IAudioCaptureClient*>(this);
-        return failure;
+        return iid == __uuidof(IAudioCaptureClient) ? failure.load() : E_NOINTERFACE;
     }
-    HRESULT STDMETHODCALLTYPE Start() override { return started = true, failure.load(); }
-    HRESULT STDMETHODCALLTYPE Stop() override { return started = false, failure.load(); }
+    HRESULT STDMETHODCALLTYPE Start() override { return failure; }
+    HRESULT STDMETHODCALLTYPE Stop() override { return failure; }
     // As Windows' capture streams: the next packet's length only, not all that waits.
     HRESULT STDMETHODCALLTYPE GetCurrentPadding(UINT32* next) override {
         const std::lock_guard lock(m_mutex);
@@ -95,6 +78,7 @@ public:
         m_packets.pop_front();
         return failure;
     }
+    // Hushwell asks for none of these.
     HRESULT STDMETHODCALLTYPE GetNextPacketSize(UINT32*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetBufferSize(UINT32*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetStreamLatency(REFERENCE_TIME*) override { return E_NOTIMPL; }
@@ -109,11 +93,15 @@ public:
     HRESULT STDMETHODCALLTYPE SetEventHandle(HANDLE) override { return E_NOTIMPL; }
 
 private:
+    struct Packet {
+        std::vector<BYTE> bytes;
+        DWORD flags;
+    };
     [[nodiscard]] UINT32 frames(const Packet& packet) const {
         return static_cast<UINT32>(packet.bytes.size() / format.Format.nBlockAlign);
     }
 
-    FakeCaptureClock& m_clock;
+    std::atomic<double>& m_clock;
     std::mutex m_mutex;
     std::deque<Packet> m_packets;
 };
