@@ -68,7 +68,9 @@ public:
     }
 
     // A volume per program: a provider that has one (a sound server's streams, Windows' audio
-    // sessions) says so and overrides the two calls below; the others keep these defaults.
+    // sessions) says so and overrides the calls below: playingPrograms() and setProgram(), and
+    // setProgramWhere() and setProgramOn() where a program's volume stays with an output; the
+    // others keep these defaults.
     [[nodiscard]] virtual bool hasProgramVolume() const { return false; }
 
     // The programs that have a stream playing now, by the names setProgram() matches: sorted,
