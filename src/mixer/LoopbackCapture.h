@@ -24,7 +24,8 @@ public:
     // HRESULT.
     using EnumeratorFactory = std::function<long(IMMDeviceEnumerator** enumerator)>;
     using Now = std::function<std::chrono::steady_clock::time_point()>;
-    // One line about what the capture does ("capture: ..."), for the program's log.
+    // One line about what the capture does ("capture: ..."), for the program's log: called on the
+    // capture's thread, and in start().
     using Log = std::function<void(const std::string&)>;
 
     struct Options {
