@@ -19,7 +19,7 @@ namespace {
 // A program's name longer than this is no name a sound server gives: the record is not trusted.
 constexpr std::size_t kLongestProgram = 4096;
 // A record larger than this is none a run wrote: it is not read at all.
-constexpr std::uintmax_t kLargestRecord = 64 * 1024;
+constexpr std::uintmax_t kLargestRecord = std::uintmax_t{64} * 1024;
 
 // The lines after the first: "N NAME" names the program held ("N": the name's length, as a name
 // may hold any byte, a line's end too); "none" says nothing is held; each "owed N NAME" names a
