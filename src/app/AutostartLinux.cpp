@@ -10,8 +10,8 @@
 #include "app/Autostart.h"
 #include "app/ExecLine.h"
 #include "engine/ProgramName.h"
-#include "settings/AtomicFile.h"
-#include "settings/PathText.h"
+#include "platform/AtomicFile.h"
+#include "platform/PathText.h"
 
 namespace hushwell {
 namespace {

@@ -6,7 +6,7 @@
 #include <system_error>
 
 #include "app/Autostart.h"
-#include "settings/PathText.h"
+#include "platform/PathText.h"
 
 namespace hushwell {
 namespace {

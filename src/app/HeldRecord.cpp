@@ -10,8 +10,8 @@
 #include <system_error>
 
 #include "app/MixerLog.h"
-#include "settings/AtomicFile.h"
-#include "settings/PathText.h"
+#include "platform/AtomicFile.h"
+#include "platform/PathText.h"
 
 namespace hushwell {
 namespace {

@@ -4,10 +4,10 @@
 #include <optional>
 #include <stdexcept>
 
-#include "settings/AtomicFile.h"
+#include "platform/AtomicFile.h"
 #include "settings/IniLines.h"
-#include "settings/PathText.h"
-#include "settings/RegularFile.h"
+#include "platform/PathText.h"
+#include "platform/RegularFile.h"
 
 namespace hushwell {
 namespace {

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "settings/RegularFile.h"
+#include "platform/RegularFile.h"
 
 namespace hushwell {
 namespace {

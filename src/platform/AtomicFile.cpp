@@ -1,4 +1,4 @@
-#include "settings/AtomicFile.h"
+#include "platform/AtomicFile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "settings/PathText.h"
+#include "platform/PathText.h"
 
 #ifdef _WIN32
 #include <windows.h>
