@@ -4,10 +4,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <stdexcept>
 
 #include "platform/RegularFile.h"
+#include "platform/SystemError.h"
 
 namespace hushwell {
 namespace {
@@ -29,7 +29,7 @@ private:
 };
 
 std::runtime_error systemError() {
-    return std::runtime_error(std::strerror(errno));
+    return std::runtime_error(errnoText(errno));
 }
 
 }  // namespace
