@@ -6,12 +6,10 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/ProgramNames.h"
 #include "settings/SettingsLocation.h"
 
 namespace hushwell {
-
-// The name of the options file; it stands in the folder of the settings file.
-constexpr const char* kOptionsFileName = "Hushwell_options.ini";
 
 // A program's name longer than this is not one (Windows allows 260 characters in a path).
 constexpr std::size_t kMaxProgramNameLength = 260;
