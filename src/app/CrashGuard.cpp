@@ -11,6 +11,8 @@
 
 #include "app/MixerLog.h"
 #include "mixer/MixerChoice.h"
+#include "platform/ProgramPaths.h"
+#include "platform/SystemError.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -192,8 +194,7 @@ std::string CrashGuard::spawn() {
     // A write never waits for a guard that reads nothing: what the pipe cannot hold waits here.
     DWORD mode = PIPE_NOWAIT;
     SetNamedPipeHandleState(writeEnd, &mode, nullptr, nullptr);
-    std::wstring exe(32768, L'\0');
-    exe.resize(GetModuleFileNameW(nullptr, exe.data(), static_cast<DWORD>(exe.size())));
+    const std::wstring exe = ProgramPaths::executable().wstring();
     std::wstring command = L"\"" + exe + L"\"";
     SetEnvironmentVariableW(kGuardVariable,
                             std::to_wstring(reinterpret_cast<std::uintptr_t>(readEnd)).c_str());
@@ -322,7 +323,7 @@ std::optional<int> CrashGuard::runIfGuard() {
 // told from one that was.
 std::string CrashGuard::spawn() {
     const auto failed = [](const char* call, int error) {
-        return std::string(call) + ": " + std::generic_category().message(error);
+        return std::string(call) + ": " + errnoText(error);
     };
     int ends[2];
     // Messages keep their bounds: one that does not fit whole is not sent at all.
