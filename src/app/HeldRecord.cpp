@@ -1,7 +1,6 @@
 #include "app/HeldRecord.h"
 
 #include <charconv>
-#include <cstdlib>
 #include <fstream>
 #include <limits>
 #include <stdexcept>
