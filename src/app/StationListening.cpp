@@ -5,8 +5,11 @@
 #include <stdexcept>
 
 #include "app/MainThreadTasks.h"
+#include "app/MixerLog.h"
 #if defined(HUSHWELL_HAVE_PULSE)
 #include "mixer/PulseCapture.h"
+#elif defined(HUSHWELL_HAVE_ENDPOINT_VOLUME)
+#include "mixer/LoopbackCapture.h"
 #endif
 
 namespace hushwell {
@@ -23,6 +26,8 @@ double seconds(std::chrono::steady_clock::time_point time) {
 std::unique_ptr<AudioCapture> platformCapture() {
 #if defined(HUSHWELL_HAVE_PULSE)
     return pulseCapture();
+#elif defined(HUSHWELL_HAVE_ENDPOINT_VOLUME)
+    return loopbackCapture(logMixerCall);
 #else
     return nullptr;
 #endif
