@@ -92,8 +92,9 @@ bool StationFollowing::passed(MarkKey key, double now, const std::string& text,
     if (const MarkState* state = followed(key, now, &mark)) {
         const double delta = apart(now, mark);
         const double wait = grace(*state);
-        // Past the grace, the clock's rule as if the mark were that much later.
-        const bool waiting = key.edge == MarkEdge::Down ? delta <= wait : delta < wait;
+        // Past the grace, the clock's rule as if the mark were that much later: a Down mark
+        // passes once its whole second is over, an Up mark as its second begins.
+        const bool waiting = key.edge == MarkEdge::Down ? delta < wait + 1 : delta < wait;
         if (delta >= -kListenBefore && waiting) {
             return state->heardOffset && *state->heardOffset <= wait &&
                    delta >= *state->heardOffset;

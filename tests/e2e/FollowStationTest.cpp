@@ -112,6 +112,7 @@ TEST_F(FollowStationTest, TheVolumeGoesDownAtTheHeardJingleNotAtTheClock) {
     EXPECT_LT(early, 4.0) << program.log();
     EXPECT_NE(program.log().find("s before the mark: heard the break's start"), std::string::npos)
         << program.log();
+    EXPECT_FALSE(timeUntil("speakers", kUp, 3000ms)) << "the volume came back up" << program.log();
     playing.join();
 }
 

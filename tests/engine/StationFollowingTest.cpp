@@ -24,6 +24,7 @@ struct Step {
     std::optional<HeardEdge> heard;
     std::optional<std::int32_t> applied;
     const char* told = nullptr;  // what the tooltip says after the tick, when given
+    int millisecond = 0;         // of the tick
 };
 
 struct Hour {
@@ -52,7 +53,9 @@ TEST_P(StationHour, SwitchesOnTheHeardAudioOrTheClock) {
         if (step.heard) {
             core.following.heard({1, step.heard->edge}, step.heard->second);
         }
-        tickAt(std::stoi(step.time), std::stoi(step.time + 3));
+        clock.set(std::stoi(step.time), std::stoi(step.time + 3));
+        clock.time.millisecond = step.millisecond;
+        core.tick.run(clock.time);
         if (step.applied) {
             ASSERT_EQ(setCount(), before + 1);
             EXPECT_EQ(volume.sets.back(), *step.applied);
@@ -77,6 +80,7 @@ INSTANTIATE_TEST_SUITE_P(
              {{"19:50", {}, {}},
               {"19:54", HeardEdge{kDownEdge, at(19, 53.2)}, kDown,
                "Down at :19:53, 7 s before the mark: heard the break's start"},
+              {"20:00", {}, {}, nullptr, 600},
               {"22:56", HeardEdge{kUpEdge, at(22, 55)}, kUp,
                "Up at :22:55, 5 s before the mark: heard the break's end"}}},
         Hour{"NotHeardFallsBackToTheClock",
