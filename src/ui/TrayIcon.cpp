@@ -251,6 +251,14 @@ void TrayIcon::update(const QString& now) {
     }
     const std::optional<NextChange> next = nextChange(m_core.model.pairs(), now.toStdString());
     m_next = next ? QString::fromStdString(nextChangeText(*next)) : QString();
+    // Switched before its mark on what was heard, the clock's outlook would contradict the level
+    // until the mark; what was heard is said instead.
+    const bool before = next && m_core.following.on() &&
+                        ((next->kind == NextChange::Kind::Up && level == IconLevel::Down) ||
+                         (next->kind == NextChange::Kind::Down && level == IconLevel::Up));
+    if (before) {
+        m_next.clear();
+    }
     renderToolTip();
 }
 

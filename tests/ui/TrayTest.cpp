@@ -218,8 +218,8 @@ TEST_F(TrayTest, TheToolTipAndTheIconFollowTheTicks) {
     core->following.heard({1, MarkEdge::Down}, 19 * 60 + 55.4);
     tickAt(19, 56);
     EXPECT_TRUE(tray->showsDown());
-    EXPECT_TRUE(
-        tray->toolTip().endsWith("\nDown at :19:55, 5 s before the mark: heard the break's start"));
+    EXPECT_EQ(tray->toolTip(),
+              "Hushwell\nDown at :19:55, 5 s before the mark: heard the break's start");
 }
 
 // Told apart without hue: by lightness, and by shape (a disc against a square).
