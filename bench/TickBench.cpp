@@ -28,11 +28,11 @@ struct Program {
         (void)core.startUp();
         for (int i = 0; i < kPairCount; ++i) {
             const std::string minute = std::to_string(10 + i);
-            core.editor.editMark(Row::Down, i, minute + ":00");
-            core.editor.editMark(Row::Up, i, minute + ":30");
+            core.editor.editMark(Level::Down, i, minute + ":00");
+            core.editor.editMark(Level::Up, i, minute + ":30");
         }
-        core.editor.editMark(Row::Down, kPairCount - 1, "30:00");
-        core.editor.editMark(Row::Up, kPairCount - 1, "31:00");
+        core.editor.editMark(Level::Down, kPairCount - 1, "30:00");
+        core.editor.editMark(Level::Up, kPairCount - 1, "31:00");
     }
 };
 
