@@ -177,7 +177,7 @@ Figures measure(bool aligned, int switching, int idle) {
             program.editor.editMark(Level::Down, 0, mark(secondOfHour + 2));
             program.editor.editMark(Level::Up, 0, mark(secondOfHour + 4));
         }
-        (void)program.tick.run(t);
+        (void)program.tick.runAndTellTime(t);
     };
 
     SecondTicker ticker(clock);

@@ -34,7 +34,7 @@ void MainWindow::attach(Core& core) {
     renderPairs();
     connectInput();
     connect(&m_ticker, &SecondTicker::tick, this, [this](const TimeOfDay& now) {
-        const std::string text = m_core->tick.run(now);
+        const std::string text = m_core->tick.runAndTellTime(now);
         showTime(text);
         emit ticked(QString::fromStdString(text));
     });
