@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# bench.sh timing|footprint|tick|mixer|guard [ARGS]: builds and runs one benchmark against a private
+# bench.sh timing|footprint|tick|listen|mixer|guard [ARGS]: builds and runs one benchmark against a private
 # PulseAudio server (and, for footprint, a private X server).
 cd "$(dirname "$0")/.."
 source scripts/common.sh
@@ -17,6 +17,10 @@ case "$which" in
     tick)
         cmake --build build -j"$(nproc)" --target tick_bench >/dev/null
         build/bench/tick_bench "$@" ;;
+    listen)
+        cmake --build build -j"$(nproc)" --target listen_bench >/dev/null
+        start_audio_sandbox
+        build/bench/listen_bench "${1:-600}" "${2:-60}" ;;
     mixer)
         cmake --build build -j"$(nproc)" --target mixer_bench >/dev/null
         start_audio_sandbox
@@ -38,5 +42,5 @@ case "$which" in
         start_audio_sandbox
         start_display_sandbox
         build/bench/guard_bench build/src/app/hushwell "$@" ;;
-    *) echo "usage: $0 timing|footprint|tick|mixer|guard [ARGS]" >&2; exit 2 ;;
+    *) echo "usage: $0 timing|footprint|tick|listen|mixer|guard [ARGS]" >&2; exit 2 ;;
 esac

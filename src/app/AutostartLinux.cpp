@@ -11,6 +11,8 @@
 #include "app/ExecLine.h"
 #include "engine/ProgramName.h"
 #include "settings/AtomicFile.h"
+#include "settings/IniEdits.h"
+#include "settings/IniLines.h"
 #include "settings/PathText.h"
 
 namespace hushwell {
@@ -78,14 +80,6 @@ std::filesystem::path onPath(std::string_view name, std::string_view searchPath)
 // The argument that tells the program it was started with the session.
 constexpr std::string_view kArgument = " --autostart";
 
-std::string trimmed(std::string_view text) {
-    const std::size_t begin = text.find_first_not_of(" \t");
-    if (begin == std::string_view::npos) {
-        return {};
-    }
-    return std::string(text.substr(begin, text.find_last_not_of(" \t") - begin + 1));
-}
-
 struct Entry {
     bool readable = false;
     std::string text;
@@ -95,13 +89,11 @@ struct Entry {
     [[nodiscard]] bool switchedOff() const { return hidden || !gnomeEnabled; }
 };
 
-// A line "Key=value" of the group [Desktop Entry], blanks around '=' allowed.
-std::optional<std::pair<std::string, std::string>> keyAndValue(std::string_view line) {
-    const std::size_t equals = line.find('=');
-    if (equals == std::string_view::npos || line.starts_with('#')) {
-        return std::nullopt;
-    }
-    return std::pair{trimmed(line.substr(0, equals)), trimmed(line.substr(equals + 1))};
+// The group the desktop reads; its name and its keys are matched exactly, as the desktop does.
+constexpr std::string_view kEntryGroup = "Desktop Entry";
+
+bool inEntryGroup(const IniLine& line) {
+    return line.kind == IniLine::Kind::Value && line.inSection && line.section == kEntryGroup;
 }
 
 Entry readEntry(const std::filesystem::path& file) {
@@ -114,24 +106,17 @@ Entry readEntry(const std::filesystem::path& file) {
     std::ostringstream whole;
     whole << in.rdbuf();
     entry.text = whole.str();
-    std::istringstream lines(entry.text);
-    std::string line;
-    bool inGroup = false;
-    while (std::getline(lines, line)) {
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
+    IniLines lines(entry.text);
+    for (IniLine line; lines.next(line);) {
+        if (!inEntryGroup(line)) {
+            continue;
         }
-        if (line.starts_with('[')) {
-            inGroup = trimmed(line) == "[Desktop Entry]";
-        } else if (const auto pair = inGroup ? keyAndValue(line) : std::nullopt) {
-            const auto& [key, value] = *pair;
-            if (key == "Exec") {
-                entry.exec = value;
-            } else if (key == "Hidden") {
-                entry.hidden = value == "true" || value == "1";
-            } else if (key == "X-GNOME-Autostart-enabled") {
-                entry.gnomeEnabled = !(value == "false" || value == "0");
-            }
+        if (line.key == "Exec") {
+            entry.exec = std::string(line.value);
+        } else if (line.key == "Hidden") {
+            entry.hidden = line.value == "true" || line.value == "1";
+        } else if (line.key == "X-GNOME-Autostart-enabled") {
+            entry.gnomeEnabled = !(line.value == "false" || line.value == "0");
         }
     }
     return entry;
@@ -139,23 +124,13 @@ Entry readEntry(const std::filesystem::path& file) {
 
 // `text` switched on: the keys that switch it off dropped, every other line kept.
 std::string switchedOn(const std::string& text) {
-    std::istringstream lines(text);
-    std::string result;
-    std::string line;
-    bool inGroup = false;
-    while (std::getline(lines, line)) {
-        std::string bare = line;
-        if (!bare.empty() && bare.back() == '\r') {
-            bare.pop_back();
-        }
-        if (bare.starts_with('[')) {
-            inGroup = trimmed(bare) == "[Desktop Entry]";
-        } else if (const auto pair = inGroup ? keyAndValue(bare) : std::nullopt) {
-            if (pair->first == "Hidden" || pair->first == "X-GNOME-Autostart-enabled") {
-                continue;
-            }
-        }
-        result += line + "\n";
+    std::string result = withoutIniLines(text, [](const IniLine& line) {
+        return inEntryGroup(line) &&
+               (line.key == "Hidden" || line.key == "X-GNOME-Autostart-enabled");
+    });
+    // The entry is rewritten whole, its last line ended as every line it writes is.
+    if (!result.empty() && result.back() != '\n') {
+        result += '\n';
     }
     return result;
 }

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QTimer>
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -37,13 +38,14 @@ public:
         int (*fork)() = nullptr;  // none: the system's
 #endif
         // Calls `retry`, on this object's thread, once `pause` has passed; none: a timer does.
-        std::function<void(std::chrono::milliseconds pause, std::function<void()> retry)> later;
+        std::function<void(std::chrono::milliseconds pause, std::function<void()> retry)>
+            retryAfter;
     };
 
     // Starts the guard: this program again, with a pipe to read (see runIfGuard()). A guard that
-    // is gone is replaced, and `replaced` asked to tell the new one the volume's record.
-    explicit CrashGuard(std::function<void()> replaced);
-    CrashGuard(std::function<void()> replaced, System system);
+    // is gone is replaced, and `onReplaced` asked to tell the new one the volume's record.
+    explicit CrashGuard(std::function<void()> onReplaced);
+    CrashGuard(std::function<void()> onReplaced, System system);
     // Closes the pipe: the guard acts on the last state it was told.
     ~CrashGuard() override;
     CrashGuard(const CrashGuard&) = delete;
@@ -71,7 +73,7 @@ public:
         std::int32_t scale = 0;
         std::int32_t held = 0;
         std::int32_t provider = -1;  // its index in platformProviders(); -1: any that opens
-        std::int64_t program = 0;    // the program's process id
+        std::int64_t processId = 0;  // the program's
         // The program whose streams are held, its first bytes when longer than the field (then
         // every playing program whose name begins so gets the Up value); empty: the output.
         std::int32_t loweredLength = 0;  // the name's whole length
@@ -87,17 +89,26 @@ signals:
     void lost(unsigned generation);
 
 private:
+    // The guard's whole life: it reads what the program tells it until the program is gone, then
+    // puts the Up value back if the volume was held; its exit status. A guard asked to end (when
+    // `askedToEnd` is given and set) gives up after its current try.
+    [[nodiscard]] static int runGuard(const std::function<bool(Message&)>& read,
+                                      const volatile std::sig_atomic_t* askedToEnd);
+    [[nodiscard]] static std::int64_t thisProcessId();
+
+    // Each system's own: starting the guard process, telling it, letting it go.
     // Starts a guard; what failed, or empty. With m_mutex held.
     [[nodiscard]] std::string spawn();
-    // Starts a guard, or tries again later; `tellRecord`: asks `replaced` once one runs.
-    void start(bool tellRecord);
-    void retryLater(const std::string& why);
-    void replaceIfGone(unsigned generation);
     bool send(const Message& message);
     void closeGuard();
 
+    // Starts a guard, or tries again later; `tellRecord`: asks `onReplaced` once one runs.
+    void start(bool tellRecord);
+    void retryLater(const std::string& why);
+    void replaceIfGone(unsigned generation);
+
     std::mutex m_mutex;
-    std::function<void()> m_replaced;
+    std::function<void()> m_onReplaced;
     System m_system;
     HeldRecord m_record;
     std::function<void(const std::string&)> m_recordProblem;  // emptied once it told

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -30,13 +31,34 @@ public:
     // moments, once its main loop has ended.
     void stopListening();
 
+    // What a start finds on a name a copy may claim.
+    enum class Knock {
+        Answered,   // a copy of this user's holds the name, and has been asked to come to the front
+        Elsewhere,  // a copy of this user's holds the name in another graphical session
+        Gone,       // nothing holds the name any more
+        Foreign,    // held by another user's process, or one that does not answer in time
+    };
+
 private:
+    // Each system's own: how the claim is held, and how a start reaches the copy that holds it.
     struct Listener;
+    // Ends a listener where its system's file knows it, so that the common part can hold one.
+    struct ListenerDeleter {
+        void operator()(Listener* listener) const;
+    };
+    using ListenerHandle = std::unique_ptr<Listener, ListenerDeleter>;
     // A listener on the claim's name number `index`; empty when the name cannot be had, with
     // `taken` set when something else holds it.
-    [[nodiscard]] static std::unique_ptr<Listener> listenOn(int index, bool& taken);
-    explicit SingleInstance(std::unique_ptr<Listener> listener);
-    std::unique_ptr<Listener> m_listener;
+    [[nodiscard]] static ListenerHandle listenOn(int index, bool& taken);
+    // Asks the holder of the claim's name number `index` to come to the front, if it is a copy of
+    // this user's.
+    [[nodiscard]] static Knock knock(int index, std::chrono::steady_clock::time_point deadline);
+    // How long a start waits, in all, for a holder of the name that cannot take its knock at once
+    // before it runs as if no copy ran.
+    static const std::chrono::milliseconds kAnswerDeadline;
+
+    explicit SingleInstance(ListenerHandle listener);
+    ListenerHandle m_listener;
 };
 
 }  // namespace hushwell

@@ -58,7 +58,8 @@ public:
     // are set all the same). A session that says it is gone is left out.
     [[nodiscard]] std::optional<int> setVolume(const std::string& program, float level,
                                                const GUID& context);
-    // The same on `device`, an output other than the bound one, whose news is not asked for.
+    // The same on `device`, any output (one left behind, mostly), through a session manager of
+    // its own whose news is not asked for and whose failure loses nothing.
     [[nodiscard]] std::optional<int> setVolumeOn(IMMDevice& device, const std::string& program,
                                                  float level, const GUID& context);
 

@@ -12,7 +12,6 @@
 #include <endpointvolume.h>
 // clang-format on
 
-#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
@@ -43,9 +42,12 @@ constexpr std::chrono::seconds kEndDeadline{3};
     return value >= 0 && value <= EndpointVolume::kScale;
 }
 
+[[nodiscard]] float toScalar(std::int32_t value) {
+    return static_cast<float>(value) / static_cast<float>(EndpointVolume::kScale);
+}
+
 [[nodiscard]] HRESULT setScalar(IAudioEndpointVolume& volume, std::int32_t value) {
-    return volume.SetMasterVolumeLevelScalar(
-        static_cast<float>(value) / static_cast<float>(EndpointVolume::kScale), &kEventContext);
+    return volume.SetMasterVolumeLevelScalar(toScalar(value), &kEventContext);
 }
 
 // Told by Windows, on a thread of its own, when a default device changes. It only hands the news
@@ -293,50 +295,39 @@ struct EndpointVolume::Apartment : std::enable_shared_from_this<EndpointVolume::
         return programVolume || (opened && !broken && volume && sessionsBound());
     }
 
-    std::optional<int> setProgramHere(const std::string& program, std::int32_t value) {
+    std::optional<ProgramTaken> setProgramHere(const std::string& program, std::int32_t value) {
         if (!opened || broken) {
             return std::nullopt;
         }
-        const float level = static_cast<float>(value) / static_cast<float>(kScale);
-        setLeftBehind(program, level);
         if (!volume) {
-            return 0;  // no output, so nothing plays
+            return ProgramTaken{0, {}};  // no output, so nothing plays
         }
         if (!sessionsBound()) {
             return std::nullopt;
         }
-        const std::optional<int> taken = sessions->setVolume(program, level, kEventContext);
-        if (!taken && sessions->outputLost()) {
-            breakDown();
-        } else if (taken && *taken > 0) {
-            const Reached here{program, output};
-            if (std::find(reached.begin(), reached.end(), here) == reached.end()) {
-                reached.push_back(here);
+        const std::optional<int> taken =
+            sessions->setVolume(program, toScalar(value), kEventContext);
+        if (!taken) {
+            if (sessions->outputLost()) {
+                breakDown();
             }
+            return std::nullopt;
         }
-        return taken;
+        return ProgramTaken{*taken, utf8(output)};
     }
 
-    // `program`'s sessions on the outputs it was set on while they were the default, but the
-    // current one: as far as they can be reached, an output that is gone forgotten.
-    void setLeftBehind(const std::string& program, float level) {
-        for (auto it = reached.begin(); it != reached.end();) {
-            if ((volume && it->output == output) || !sameProgram(it->program, program)) {
-                ++it;
-                continue;
-            }
-            Ref<IMMDevice> device;
-            const HRESULT result =
-                enumerator ? enumerator->GetDevice(it->output.c_str(), device.out()) : E_POINTER;
-            if (result == E_NOTFOUND) {
-                it = reached.erase(it);
-                continue;
-            }
-            if (SUCCEEDED(result)) {
-                (void)sessions->setVolumeOn(*device.get(), program, level, kEventContext);
-            }
-            ++it;
+    // `program`'s sessions on the output `id`, current or not: an output left behind may be gone,
+    // which is no failure of the enumerator nor of the current output.
+    std::optional<int> setProgramOnHere(const std::string& id, const std::string& program,
+                                        std::int32_t value) {
+        if (!opened || broken || !enumerator) {
+            return std::nullopt;
         }
+        Ref<IMMDevice> device;
+        if (FAILED(enumerator->GetDevice(wide(id).c_str(), device.out()))) {
+            return std::nullopt;
+        }
+        return sessions->setVolumeOn(*device.get(), program, toScalar(value), kEventContext);
     }
 
     std::optional<std::string> setCurrentHere(std::int32_t value) {
@@ -529,12 +520,6 @@ struct EndpointVolume::Apartment : std::enable_shared_from_this<EndpointVolume::
     Ref<IAudioEndpointVolume> volume;         // the default output's; none while there is no output
     std::wstring output;                      // its device id
     std::unique_ptr<AudioSessions> sessions;  // the default output's; made when the thread starts
-    struct Reached {
-        std::string program;
-        std::wstring output;
-        bool operator==(const Reached&) const = default;
-    };
-    std::vector<Reached> reached;  // where a program's sessions took a value, as given
 };
 
 EndpointVolume::EndpointVolume()
@@ -623,12 +608,31 @@ std::vector<std::string> EndpointVolume::playingPrograms() {
 }
 
 std::optional<int> EndpointVolume::setProgram(const std::string& program, std::int32_t value) {
+    const std::optional<ProgramTaken> taken = setProgramWhere(program, value);
+    return taken ? std::optional(taken->streams) : std::nullopt;
+}
+
+std::optional<MasterVolume::ProgramTaken> EndpointVolume::setProgramWhere(
+    const std::string& program, std::int32_t value) {
+    if (!inScale(value)) {
+        return std::nullopt;
+    }
+    Apartment* apartment = m_apartment.get();
+    return apartment->ask<std::optional<ProgramTaken>>(
+        [apartment, &program, value] { return apartment->setProgramHere(program, value); },
+        std::nullopt);
+}
+
+std::optional<int> EndpointVolume::setProgramOn(const std::string& output,
+                                                const std::string& program, std::int32_t value) {
     if (!inScale(value)) {
         return std::nullopt;
     }
     Apartment* apartment = m_apartment.get();
     return apartment->ask<std::optional<int>>(
-        [apartment, &program, value] { return apartment->setProgramHere(program, value); },
+        [apartment, &output, &program, value] {
+            return apartment->setProgramOnHere(output, program, value);
+        },
         std::nullopt);
 }
 

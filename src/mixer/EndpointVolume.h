@@ -70,12 +70,19 @@ public:
     // system sounds and this process's own.
     [[nodiscard]] std::vector<std::string> playingPrograms() override;
     // Sets every session of the default output whose process runs `program` (an executable's file
-    // name, compared ignoring case) to `value`, and returns how many took it. Its sessions on the
-    // outputs that were the default when they were set before get the value too (session volumes
-    // stay with the output, so a program lowered there and left behind would stay down); sessions
-    // on other outputs are not touched.
+    // name, compared ignoring case) to `value`, and returns how many took it; sessions on other
+    // outputs are not touched. setProgramWhere() names the output too: a session's volume stays
+    // with its output, so a program set there and left behind keeps its level until setProgramOn()
+    // sets it on that output.
     [[nodiscard]] std::optional<int> setProgram(const std::string& program,
                                                 std::int32_t value) override;
+    [[nodiscard]] std::optional<ProgramTaken> setProgramWhere(const std::string& program,
+                                                              std::int32_t value) override;
+    // `program`'s sessions on the output `output` (an id set() or setProgramWhere() named),
+    // current or not; nullopt when one refused or the output is gone.
+    [[nodiscard]] std::optional<int> setProgramOn(const std::string& output,
+                                                  const std::string& program,
+                                                  std::int32_t value) override;
 
     // Reports OutputChanged when the default output changed (and the provider rebound), NoOutput
     // when there came to be none (told at once to a watcher that comes after an open that found

@@ -28,12 +28,23 @@ struct VolumeEvent {
 // The system's master volume, as one provider reaches it: the program's only door to the sound
 // hardware. A provider keeps no policy about levels: it sets what it is given where it is told.
 //
-// Call order: open() once; if it succeeded, locate() once; then set() and setOn() any number of
-// times. set() is also called when open or locate failed: the provider then refuses. No call may
-// hold the caller for more than a fraction of a second.
+// Call order: open() once; if it succeeded, locate() once; then the setters (set(), setOn(),
+// setProgram(), setProgramWhere(), setProgramOn()) any number of times, setOn() and setProgramOn()
+// with an output id an earlier set() or setProgramWhere() named. A setter is also called when open
+// or locate failed: the provider then refuses. No call may hold the caller for more than a
+// fraction of a second.
 class MasterVolume {
 public:
     using EventHandler = std::function<void(const VolumeEvent&)>;
+
+    // What a program's value reached: how many of its streams took it (0: it plays nothing now),
+    // and the id of the output they play on, as set() names it; "" where a program's streams are
+    // set wherever they play, which leaves none of them behind on another output.
+    struct ProgramTaken {
+        int streams = 0;
+        std::string output;
+        bool operator==(const ProgramTaken&) const = default;
+    };
 
     virtual ~MasterVolume() = default;
 
@@ -57,7 +68,9 @@ public:
     }
 
     // A volume per program: a provider that has one (a sound server's streams, Windows' audio
-    // sessions) says so and overrides the two calls below; the others keep these defaults.
+    // sessions) says so and overrides the calls below: playingPrograms() and setProgram(), and
+    // setProgramWhere() and setProgramOn() where a program's volume stays with an output; the
+    // others keep these defaults.
     [[nodiscard]] virtual bool hasProgramVolume() const { return false; }
 
     // The programs that have a stream playing now, by the names setProgram() matches: sorted,
@@ -70,6 +83,25 @@ public:
     // taken.
     [[nodiscard]] virtual std::optional<int> setProgram(const std::string& /*program*/,
                                                         std::int32_t /*value*/) {
+        return std::nullopt;
+    }
+
+    // setProgram(), naming the output whose streams took the value. A provider whose program
+    // volumes stay with an output (Windows' sessions) overrides it; the default names none.
+    [[nodiscard]] virtual std::optional<ProgramTaken> setProgramWhere(const std::string& program,
+                                                                      std::int32_t value) {
+        const std::optional<int> streams = setProgram(program, value);
+        return streams ? std::optional(ProgramTaken{*streams, {}}) : std::nullopt;
+    }
+
+    // Sets the streams of `program` on the output `output` (an id setProgramWhere() or set()
+    // named), current or not, to `value`: the counterpart of setOn() for one program, whose
+    // volume stays with an output the user switched away from. Returns how many streams took it,
+    // or nullopt when it was not taken or the output is gone. A provider that names no output has
+    // none left behind: nothing to do, it returns nullopt.
+    [[nodiscard]] virtual std::optional<int> setProgramOn(const std::string& /*output*/,
+                                                          const std::string& /*program*/,
+                                                          std::int32_t /*value*/) {
         return std::nullopt;
     }
 

@@ -149,9 +149,23 @@ std::vector<std::string> FirstThatOpens::playingPrograms() {
 std::optional<int> FirstThatOpens::setProgram(const std::string& program, std::int32_t value) {
     const std::optional<int> streams =
         m_volume ? m_volume->setProgram(program, value) : std::nullopt;
-    tell("apply " + std::to_string(value) + " to " + program + ": " +
-         (streams ? std::to_string(*streams) + (*streams == 1 ? " stream" : " streams")
-                  : std::string("refused")));
+    tellProgram(value, program, "", streams);
+    return streams;
+}
+
+std::optional<MasterVolume::ProgramTaken> FirstThatOpens::setProgramWhere(
+    const std::string& program, std::int32_t value) {
+    std::optional<ProgramTaken> taken =
+        m_volume ? m_volume->setProgramWhere(program, value) : std::nullopt;
+    tellProgram(value, program, "", taken ? std::optional(taken->streams) : std::optional<int>());
+    return taken;
+}
+
+std::optional<int> FirstThatOpens::setProgramOn(const std::string& output,
+                                                const std::string& program, std::int32_t value) {
+    const std::optional<int> streams =
+        m_volume ? m_volume->setProgramOn(output, program, value) : std::nullopt;
+    tellProgram(value, program, output, streams);
     return streams;
 }
 
@@ -165,6 +179,15 @@ void FirstThatOpens::watch(const EventHandler& handler) {
     if (m_volume) {
         m_volume->watch(m_handler);
     }
+}
+
+void FirstThatOpens::tellProgram(std::int32_t value, const std::string& program,
+                                 const std::string& output,
+                                 const std::optional<int>& streams) const {
+    tell("apply " + std::to_string(value) + " to " + program +
+         (output.empty() ? "" : " on " + output) + ": " +
+         (streams ? std::to_string(*streams) + (*streams == 1 ? " stream" : " streams")
+                  : std::string("refused")));
 }
 
 void FirstThatOpens::tell(const std::string& what) const {

@@ -24,9 +24,9 @@ struct MixerProvider {
 
 // The master volume of the first provider that opens; with none open, locate and set fail. Each
 // call, with its value and result, is told to `report` ("open: PulseAudio", "apply 13100:
-// applied", "apply 65500 on speakers: refused", "apply 13107 to firefox: 2 streams"), when one is
-// given, and so is each provider tried before ("open: tried endpoint volume:
-// SetMasterVolumeLevelScalar: HRESULT 0x80004001").
+// applied", "apply 65500 on speakers: refused", "apply 13107 to firefox: 2 streams", "apply 65500
+// to firefox on speakers: 1 stream"), when one is given, and so is each provider tried before
+// ("open: tried endpoint volume: SetMasterVolumeLevelScalar: HRESULT 0x80004001").
 //
 // While `patient` holds, a provider that does not open but whose server is expected ends the
 // search ("open: waiting for PulseAudio"): a lesser provider, taken now, would be kept for the
@@ -51,10 +51,16 @@ public:
     bool hasProgramVolume() const override;
     std::vector<std::string> playingPrograms() override;
     std::optional<int> setProgram(const std::string& program, std::int32_t value) override;
+    std::optional<ProgramTaken> setProgramWhere(const std::string& program,
+                                                std::int32_t value) override;
+    std::optional<int> setProgramOn(const std::string& output, const std::string& program,
+                                    std::int32_t value) override;
     void watch(const EventHandler& handler) override;
 
 private:
     void tell(const std::string& what) const;
+    void tellProgram(std::int32_t value, const std::string& program, const std::string& output,
+                     const std::optional<int>& streams) const;
 
     std::vector<MixerProvider> m_providers;
     Report m_report;

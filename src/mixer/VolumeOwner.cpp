@@ -108,7 +108,10 @@ struct VolumeOwner::State {
             if (!earlier.empty()) {
                 // An earlier run's program, on a system with no volume per program: nothing
                 // here can reach it.
-                streams = programVolume ? provider->setProgram(earlier, up) : std::nullopt;
+                if (programVolume) {
+                    const auto reached = setProgramLeaving(earlier, up, output, up);
+                    streams = reached ? std::optional(reached->streams) : std::nullopt;
+                }
                 restored = !programVolume || streams.has_value();
             } else if (output && !output->empty()) {
                 restored = provider->setOn(*output, up);
@@ -128,6 +131,20 @@ struct VolumeOwner::State {
         becomeTarget(effectiveTarget());
         tellObserver(lock);
         return true;
+    }
+
+    // Sets `program`'s streams to `value` where they play now; its streams on `leftBehind`, the
+    // output an earlier value stood on while held, get `up` when that is another output now (a
+    // program's volume may stay with the output it was set on). Called unlocked.
+    std::optional<MasterVolume::ProgramTaken> setProgramLeaving(
+        const std::string& program, std::int32_t value,
+        const std::optional<std::string>& leftBehind, std::int32_t up) {
+        std::optional<MasterVolume::ProgramTaken> reached =
+            provider->setProgramWhere(program, value);
+        if (reached && leftBehind && *leftBehind != reached->output) {
+            (void)provider->setProgramOn(*leftBehind, program, up);
+        }
+        return reached;
     }
 
     // Gives the Up value to each program it is owed to; one that has a stream now took it.
@@ -183,27 +200,28 @@ struct VolumeOwner::State {
             tellObserver(lock);
         }
         lock.unlock();
+        // The output that took the value: the whole one, or the one the program's streams play on.
         std::optional<std::string> output;
         std::optional<int> streams;
+        const std::optional<std::string> leftBehind = wasHeld ? before : std::nullopt;
         if (program.empty()) {
             output = provider->set(value);
-            if (output && before && *before != *output && wasHeld) {
-                (void)provider->setOn(*before, up);
+            if (output && leftBehind && *leftBehind != *output) {
+                (void)provider->setOn(*leftBehind, up);
             }
-        } else {
-            streams = provider->setProgram(program, value);
+        } else if (const auto reached = setProgramLeaving(program, value, leftBehind, up)) {
+            output = reached->output;
+            streams = reached->streams;
         }
         lock.lock();
-        const bool taken = output || streams;
-        if (output) {
-            landed = value;
-            landedOn = output;
-        } else if (streams && *streams > 0) {
+        const bool taken = output.has_value();
+        if (program.empty() ? taken : streams.value_or(0) > 0) {
             // With no stream of the program, what stands is what stood: a sound server keeps a
             // program's volume for its next stream, so an Up value that found none is still owed.
             landed = value;
         }
         if (taken) {
+            landedOn = output;
             awayMayLand = false;  // what landed now is what the target holds
         }
         report(taken ? VolumeEvent::Kind::Taken : VolumeEvent::Kind::Refused, value);

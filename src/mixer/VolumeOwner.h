@@ -19,7 +19,8 @@ namespace hushwell {
 //  - the value wanted is sent again when the sound server comes back, and when the system's
 //    output changes while the volume is held away from the Up value, so the held level follows
 //    the output;
-//  - an output left behind while held gets the Up value;
+//  - an output left behind while held gets the Up value, and so do the chosen program's streams
+//    on it (a provider whose program volumes stay with an output names where they took it);
 //  - with a program chosen (lowerOnly()), the value wanted goes to that program's streams instead
 //    of the output, and again to them when a stream starts while it stands away from Up, so that
 //    a stream started during a break goes down too; a target given up while held gets Up back,

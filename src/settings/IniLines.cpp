@@ -65,6 +65,11 @@ bool sameIniName(std::string_view a, std::string_view b) {
     return true;
 }
 
+bool setsIniKey(const IniLine& line, std::string_view section, std::string_view key) {
+    return line.kind == IniLine::Kind::Value && line.inSection &&
+           sameIniName(line.section, section) && sameIniName(line.key, key);
+}
+
 std::string_view withoutBlanks(std::string_view text) {
     const auto first = text.find_first_not_of(" \t");
     if (first == std::string_view::npos) {

@@ -42,6 +42,9 @@ private:
 // INI names (sections, keys) and words such as true and false match whatever their ASCII case.
 [[nodiscard]] bool sameIniName(std::string_view a, std::string_view b);
 
+// Whether `line` gives `key` a value in `section`, names matched as sameIniName does.
+[[nodiscard]] bool setsIniKey(const IniLine& line, std::string_view section, std::string_view key);
+
 // `text` without the blanks (spaces, tabs) at either end.
 [[nodiscard]] std::string_view withoutBlanks(std::string_view text);
 

@@ -1,53 +1,15 @@
 #pragma once
 
-#include <cstddef>
 #include <filesystem>
-#include <string>
-#include <string_view>
-#include <vector>
 
+#include "settings/OptionSchema.h"
+#include "settings/OptionsReading.h"
 #include "settings/SettingsLocation.h"
 
 namespace hushwell {
 
 // The name of the options file; it stands in the folder of the settings file.
 constexpr const char* kOptionsFileName = "Hushwell_options.ini";
-
-// A program's name longer than this is not one (Windows allows 260 characters in a path).
-constexpr std::size_t kMaxProgramNameLength = 260;
-
-// The user's options; the defaults are what a run without the file does.
-struct Options {
-    bool startWithDesktop = false;
-    bool hideWhenMinimized = false;
-    std::string lowerOnly;  // empty: the whole computer; else a program's name
-};
-
-enum class Option { StartWithDesktop, HideWhenMinimized, LowerOnly };
-
-struct LoadedOptions {
-    Options options;
-    // Plain-text messages, one per thing that is wrong, each naming the file, the line and the
-    // default that is used instead; after the first few, one that counts the rest. Empty when the
-    // file is fine or missing.
-    std::vector<std::string> problems;
-};
-
-// Reads the text of an options file, in one pass per option over the text and in memory that does
-// not grow with it. `fileName` names the file in the problems.
-//
-// The file is INI: "[Section]" lines, "Key=value" lines, comments starting with ';' or '#',
-// blank lines; a UTF-8 byte order mark and CR LF line ends are accepted. Sections, keys and the
-// words true and false are matched whatever their case, and blanks around them are ignored. When
-// a key is given more than once, the last line counts. Unknown keys of the program's sections are
-// reported (likely typing errors); unknown sections are not (they may come from a later version).
-[[nodiscard]] LoadedOptions parseOptions(std::string_view text, const std::string& fileName);
-
-// `text` with the value of `which` set to its value in `options`, every other line left as it
-// was: the line that counts is rewritten after its '=', or a line is added to the section (and
-// the section to the end of the file) when there is none. Throws std::invalid_argument when a
-// program's name cannot be written (a line break in it, too long).
-[[nodiscard]] std::string withOption(std::string_view text, Option which, const Options& options);
 
 // "Hushwell_options.ini" in the settings file's folder.
 //

@@ -5,7 +5,7 @@
 #include <QValidator>
 #include <algorithm>
 
-#include "settings/FieldReader.h"
+#include "engine/MarkLimits.h"
 #include "ui/Contrast.h"
 
 namespace hushwell {
@@ -20,7 +20,7 @@ class MarkValidator final : public QValidator {
 public:
     using QValidator::QValidator;
     State validate(QString& input, int& /*position*/) const override {
-        for (const char c : kFieldSyntax) {
+        for (const char c : kCharactersNoMarkHolds) {
             if (input.contains(QLatin1Char(c))) {
                 return Invalid;
             }

@@ -2,7 +2,7 @@
 
 #include <QSignalBlocker>
 
-#include "settings/FieldReader.h"
+#include "engine/MarkLimits.h"
 #include "ui/ActiveBox.h"
 #include "ui/Layout.h"
 #include "ui/MarkBox.h"
@@ -37,7 +37,7 @@ PairColumn::PairColumn(int index, QWidget* parent) : QWidget(parent) {
         box->setObjectName(QStringLiteral("txt%1%2").arg(r.name, n));
         box->setGeometry(twips(0, r.markTop, 495, 285));
         box->setAccessibleName(r.markSpoken);
-        box->setMaxLength(static_cast<int>(FieldReader::kMaxFieldLength));
+        box->setMaxLength(static_cast<int>(kMaxMarkLength));
         m_setButtons[static_cast<int>(r.row)] = set;
         m_markBoxes[static_cast<int>(r.row)] = box;
         const Level row = r.row;

@@ -121,11 +121,11 @@ TEST_P(AGuardThatCannotStart, IsTriedAgainAfterAGrowingPause) {
         });
     std::vector<std::chrono::milliseconds> pauses;
     std::function<void()> retry;
-    int told = 0;
-    CrashGuard guard([&told] { ++told; }, {failingFork, [&](auto pause, auto again) {
-                                               pauses.push_back(pause);
-                                               retry = std::move(again);
-                                           }});
+    int newGuards = 0;
+    CrashGuard guard([&newGuards] { ++newGuards; }, {failingFork, [&](auto pause, auto again) {
+                                                         pauses.push_back(pause);
+                                                         retry = std::move(again);
+                                                     }});
     using namespace std::chrono_literals;
     const std::vector<std::chrono::milliseconds> growing{500ms, 1s, 2s, 4s, 8s, 16s, 30s, 30s};
     for (std::size_t tries = 1;; ++tries) {
@@ -144,7 +144,7 @@ TEST_P(AGuardThatCannotStart, IsTriedAgainAfterAGrowingPause) {
     EXPECT_NE(g_log.find("the volume has no guard; next try in 0.5 s\n"), std::string::npos);
     g_failing = 0;
     std::exchange(retry, nullptr)();
-    EXPECT_EQ(told, GetParam() == 3 ? 8 : 1) << "the new guard was not told the record";
+    EXPECT_EQ(newGuards, GetParam() == 3 ? 8 : 1) << "the new guard was not told the record";
     EXPECT_NE(g_log.find("guard: started: the volume has a guard again"), std::string::npos);
     qInstallMessageHandler(before);
 }

@@ -300,6 +300,8 @@ TEST(EndpointVolume, AnOutputThatIsGoneIsNotTakenAndBreaksNothing) {
     EndpointVolume volume(endpoints.factory());
     ASSERT_TRUE(volume.open());
     EXPECT_FALSE(volume.setOn("{0.0.0.00000000}.{unplugged}", 100));
+    EXPECT_EQ(volume.setProgramOn("{0.0.0.00000000}.{unplugged}", "firefox.exe", 100),
+              std::nullopt);
     EXPECT_EQ(volume.set(20), kSpeakers);
     EXPECT_EQ(endpoints.made, 1);
 }
@@ -695,15 +697,19 @@ TEST(EndpointVolumePrograms, SessionsHadAfterTheOpenGiveAVolumePerProgram) {
     EXPECT_TRUE(volume.hasProgramVolume());
 }
 
-// Under the volume's owner with a program chosen. Sessions refused at the open are asked for again
-// with each value, so that once they come a break lowers the program, not the output. The output
-// switched during a break: the program's sessions left behind (their volume stays with that
-// output) get the Up level too.
+// Under the volume's owner, through the provider table, with a program chosen. Sessions refused at
+// the open are asked for again with each value, so that once they come a break lowers the program,
+// not the output. The output switched during a break: the program's sessions left behind (their
+// volume stays with that output) get the Up level at once, as a whole output left behind does.
 TEST(EndpointVolumePrograms, AChosenProgramGetsItsSessionsLateAndOnTheOutputLeftBehind) {
     Programs programs;
     programs.speakers.sessions.enumerateResult = E_FAIL;
-    VolumeOwner volume(std::make_unique<EndpointVolume>(programs.factory(), Programs::names()),
-                       [](const std::function<void()>& task) { task(); });
+    const auto endpoint = [&programs] {
+        return std::make_unique<EndpointVolume>(programs.factory(), Programs::names());
+    };
+    VolumeOwner volume(
+        std::make_unique<FirstThatOpens>(std::vector<MixerProvider>{{"endpoint volume", endpoint}}),
+        [](const std::function<void()>& task) { task(); });
     ASSERT_TRUE(volume.open());
     ASSERT_EQ(volume.locate(), 100);
     volume.setUpValue(65);
@@ -718,10 +724,11 @@ TEST(EndpointVolumePrograms, AChosenProgramGetsItsSessionsLateAndOnTheOutputLeft
     programs.enumerator.setDefault(&programs.headphones);
     announce(programs.enumerator.registered(), eRender, eConsole, kHeadphonesWide);
     ASSERT_TRUE(eventually([&] { return programs.firefoxOnHeadphones->level.load() == 0.25f; }));
+    EXPECT_TRUE(eventually([&] { return programs.firefox->level.load() == 0.65f; }));
     volume.set(65);
     EXPECT_TRUE(eventually([&] { return programs.firefoxOnHeadphones->level.load() == 0.65f; }));
-    EXPECT_TRUE(eventually([&] { return programs.firefox->level.load() == 0.65f; }));
     volume.finish();
+    EXPECT_EQ(programs.firefox->taken(), (std::vector<float>{0.25f, 0.65f}));
     EXPECT_TRUE(programs.headphones.volume.taken().empty());
 }
 

@@ -99,10 +99,13 @@ TEST(FirstThatOpens, ForwardsTheVolumePerProgram) {
     EXPECT_EQ(volume.setProgram("firefox", 13107), 2);
     EXPECT_EQ(volume.setProgram("mpv", 13107), 1);
     EXPECT_EQ(volume.setProgram("vlc", 13107), 0);
-    EXPECT_EQ(log, (std::vector<std::string>{"apply 13107 to firefox: refused", "open: streams",
-                                             "apply 13107 to firefox: 2 streams",
-                                             "apply 13107 to mpv: 1 stream",
-                                             "apply 13107 to vlc: 0 streams"}));
+    EXPECT_EQ(volume.setProgramWhere("mpv", 65500), (MasterVolume::ProgramTaken{1, ""}));
+    EXPECT_EQ(volume.setProgramOn("speakers", "mpv", 65500), std::nullopt);
+    EXPECT_EQ(log, (std::vector<std::string>{
+                       "apply 13107 to firefox: refused", "open: streams",
+                       "apply 13107 to firefox: 2 streams", "apply 13107 to mpv: 1 stream",
+                       "apply 13107 to vlc: 0 streams", "apply 65500 to mpv: 1 stream",
+                       "apply 65500 to mpv on speakers: refused"}));
 }
 
 // What the crash guard does when its mixer is another than the program's: the same share of full

@@ -21,7 +21,8 @@ using namespace std::chrono_literals;
 using Calls = std::vector<std::string>;
 
 // A provider with outputs by name whose set() waits at a gate the test opens, as a stalled sound
-// server would. Every call is recorded: "set 13100", "setOn speakers 65500".
+// server would. Every call is recorded: "set 13100", "setOn speakers 65500", "setProgramOn
+// speakers radio 65500".
 class GatedProvider final : public MasterVolume {
 public:
     bool open() override { return true; }
@@ -61,6 +62,20 @@ public:
         }
         const auto found = m_streams.find(program);
         return found == m_streams.end() ? 0 : found->second;
+    }
+    // The streams play on the current output, where their volume stays.
+    std::optional<ProgramTaken> setProgramWhere(const std::string& program,
+                                                std::int32_t value) override {
+        const std::optional<int> streams = setProgram(program, value);
+        const std::lock_guard lock(m_mutex);
+        return streams ? std::optional(ProgramTaken{*streams, m_current}) : std::nullopt;
+    }
+    std::optional<int> setProgramOn(const std::string& output, const std::string& program,
+                                    std::int32_t value) override {
+        const std::lock_guard lock(m_mutex);
+        m_calls.push_back("setProgramOn " + output + " " + program + " " + std::to_string(value));
+        m_changed.notify_all();
+        return m_refuses ? std::nullopt : std::optional(1);
     }
     void watch(const EventHandler& handler) override { m_handler = handler; }
 
@@ -340,7 +355,8 @@ TEST(VolumeOwner, LowersOnlyTheChosenProgram) {
     using Kind = VolumeEvent::Kind;
     const struct {
         const char* name;
-        std::vector<std::string> steps;  // "only NAME", "set VALUE", "tell KIND", "streams N"
+        // "only NAME", "set VALUE", "tell KIND", "streams N", "output NAME"
+        std::vector<std::string> steps;
         Calls expected;
         std::vector<std::string> owed = {};  // what the guard is last told is owed Up
     } cases[] = {
@@ -375,6 +391,14 @@ TEST(VolumeOwner, LowersOnlyTheChosenProgram) {
         {"a program while the output is held: the output gets Up",
          {"set 13100", "only radio"},
          {"set 13100", "setOn speakers 65500", "setProgram radio 13100"}},
+        // A program's volume stays with the output it was set on (Windows' sessions).
+        {"the output switched while held: the program's streams left behind get Up",
+         {"only radio", "set 13100", "output headphones", "tell changed"},
+         {"setProgram radio 13100", "setProgram radio 13100", "setProgramOn speakers radio 65500"}},
+        {"the output switched, then the whole one chosen: the streams left behind get Up",
+         {"only radio", "set 13100", "output headphones", "only "},
+         {"setProgram radio 13100", "setProgram radio 65500", "setProgramOn speakers radio 65500",
+          "set 13100"}},
         {"a program while up: nothing to send", {"set 65500", "only radio"}, {"set 65500"}},
         {"a program before anything is wanted: nothing to send", {"only radio"}, {}},
         // A program given up while owed its Up value keeps it owed, whatever is chosen since.
@@ -414,8 +438,12 @@ TEST(VolumeOwner, LowersOnlyTheChosenProgram) {
                 owner.posted.waitFor(++results);
             } else if (verb == "streams") {
                 owner.provider->streams("radio", std::stoi(what));
+            } else if (verb == "output") {
+                owner.provider->switchTo(what);
             } else {
-                owner.provider->tell(what == "started" ? Kind::StreamStarted : Kind::ServerBack);
+                owner.provider->tell(what == "started"   ? Kind::StreamStarted
+                                     : what == "changed" ? Kind::OutputChanged
+                                                         : Kind::ServerBack);
             }
         }
         owner.finish();

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace hushwell {
+
+// Fingerprints of audio: 32 bits per frame, one frame every kFrameStep seconds, each bit the sign
+// of how the energy difference of two neighbouring frequency bands changed since the frame
+// before. Such bits survive a change of level, noise and a small change of speed, and they cannot
+// be turned back into the audio. Half of them, those of the largest changes, are marked strong:
+// a band that holds little but noise changes its bit at random, so matching counts only the
+// strong bits of the print it looks for.
+//
+// Times are seconds on a clock the caller chooses (a steady clock in the program); the listening
+// layer only compares them with each other.
+constexpr double kPrintRate = 5512.5;  // samples per second the audio is analysed at
+constexpr int kPrintFrameSize = 2048;  // samples of one frame (0.37 s)
+constexpr int kPrintHop = 256;         // samples between the starts of two frames
+constexpr double kFrameStep = kPrintHop / kPrintRate;  // 46.4 ms
+
+struct Fingerprint {
+    std::uint32_t bits = 0;
+    std::uint32_t strong = 0;  // 16 of the bits
+    friend bool operator==(const Fingerprint&, const Fingerprint&) = default;
+};
+
+struct PrintFrame {
+    double time = 0;  // the middle of the frame
+    Fingerprint print;
+};
+
+// What a Set press keeps: the fingerprints of about kKeptBefore seconds before the press and
+// kKeptAfter seconds after it, one every kFrameStep, and which of them is the press's.
+struct MarkPrint {
+    std::vector<Fingerprint> frames;
+    std::size_t pressFrame = 0;
+
+    friend bool operator==(const MarkPrint&, const MarkPrint&) = default;
+};
+constexpr double kKeptBefore = 8.0;
+constexpr double kKeptAfter = 8.0;
+
+}  // namespace hushwell

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <complex>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "listen/Fingerprint.h"
+
+namespace hushwell {
+
+// Turns mono samples at any rate into fingerprint frames (see Fingerprint.h). It keeps about half
+// a second of audio, no more, and nothing of it outlives the object.
+class Fingerprinter {
+public:
+    // `sampleRate`: of the samples push() is given, at least 8000 per second.
+    explicit Fingerprinter(double sampleRate);
+
+    // Adds samples; `time` is the time of the first of them. Returns the frames completed by
+    // them, in order. A block that does not follow the one before (its time differs by more
+    // than 0.1 s from where the previous block ended: capture restarted, samples lost) starts
+    // afresh, so no frame spans a gap; the first frame after a start takes a further frame.
+    std::vector<PrintFrame> push(std::span<const float> samples, double time);
+
+private:
+    void resampleInto(std::vector<float>& out);
+    Fingerprint frameBits();
+    void restart(double time);
+
+    double m_rate;
+    double m_ratio;                  // input samples per analysed sample
+    int m_taps;                      // of the anti-alias filter
+    std::vector<float> m_filter;     // kPhases rows of m_taps
+    std::vector<float> m_input;      // input not yet consumed
+    double m_next = 0;               // input position (in m_input) of the next analysed sample
+    std::int64_t m_inputStart = 0;   // absolute index of m_input[0]
+    std::int64_t m_anchorIndex = 0;  // absolute index of the first sample of the last block
+    double m_anchorTime = 0;
+    double m_firstAnalysed = 0;        // absolute input position of the first analysed sample
+    std::int64_t m_analysedCount = 0;  // analysed samples since the start
+    bool m_started = false;
+    std::vector<float> m_frame;  // analysed samples of the frame being filled
+    std::vector<float> m_window;
+    std::vector<std::complex<float>> m_spectrum;
+    std::vector<std::complex<float>> m_twiddles;  // of the packed real transform
+    std::vector<int> m_bandEdges;                 // FFT bins
+    std::vector<float> m_previous;                // the previous frame's band differences
+    bool m_havePrevious = false;
+};
+
+}  // namespace hushwell

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <map>
+#include <span>
+#include <vector>
+
+#include "listen/Fingerprinter.h"
+#include "listen/Matcher.h"
+#include "listen/PrintFile.h"
+#include "listen/PrintHistory.h"
+
+namespace hushwell {
+
+// Everything listening does between the capture and the schedule: the live fingerprints and
+// their rolling record, the Set presses waiting for the audio after them, and the marks listened
+// for. Samples in, events out; it reads no clock, so the caller's clock (the capture's block
+// times, the press times) is the only one. Not thread-safe: one thread calls all of it (the
+// capture's, or the one the blocks are handed to).
+//
+// Wiring: each captured block to push(), with its time in seconds on the steady clock; a Set
+// press to press() with that clock's time of the press (a move of the mark on carries its print
+// with it, under the new key, and needs no press); from about two minutes before a mark that has a
+// print, listenFor() it, and stopListening() once it is heard or its grace has passed.
+class Listener {
+public:
+    // What a press kept, once kKeptAfter seconds of audio after it have been heard: to be stored
+    // in the fingerprint file under `key` with the mark's text.
+    struct Kept {
+        MarkKey key;
+        MarkPrint print;
+    };
+    // A mark listened for was heard; `heard.pressTime` is the live moment that matches its press.
+    struct HeardMark {
+        MarkKey key;
+        Heard heard;
+    };
+    struct Events {
+        std::vector<Kept> kept;
+        std::vector<HeardMark> heard;
+    };
+
+    // A press waits at most this long for its audio; with no capture it keeps nothing.
+    static constexpr double kPressWait = kKeptAfter + 30.0;
+
+    explicit Listener(double sampleRate);
+
+    Events push(std::span<const float> samples, double time);
+    // A Set press at `time`; a later press of the same mark replaces it.
+    void press(MarkKey key, double time);
+    // Listens for `print` from now on, in place of what `key` was listened for before; a print
+    // that cannot be heard (too short around its press) is ignored.
+    void listenFor(MarkKey key, const MarkPrint& print);
+    void stopListening(MarkKey key);
+    // Forgets the presses waiting and the marks listened for (the option turned off, Clear).
+    void clear();
+
+private:
+    Fingerprinter m_fingerprinter;
+    PrintHistory m_history;
+    std::map<MarkKey, double> m_presses;
+    std::map<MarkKey, Matcher> m_matchers;
+};
+
+}  // namespace hushwell

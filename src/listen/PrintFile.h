@@ -1,0 +1,61 @@
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <string_view>
+#include <tuple>
+
+#include "listen/Fingerprint.h"
+
+namespace hushwell {
+
+// The file of the marks' audio fingerprints; it stands in the folder of the settings file, which
+// it never changes.
+constexpr const char* kPrintFileName = "Hushwell_marks.fp";
+
+enum class MarkEdge { Down, Up };
+
+// Which mark a print belongs to: the pair (0 for the first) and its row.
+struct MarkKey {
+    int pair = 0;
+    MarkEdge edge = MarkEdge::Down;
+    friend bool operator==(const MarkKey&, const MarkKey&) = default;
+    friend bool operator<(const MarkKey& a, const MarkKey& b) {
+        return std::tie(a.pair, a.edge) < std::tie(b.pair, b.edge);
+    }
+};
+
+// A mark's print and the mark's text when it was kept ("20:07"): a mark whose text is no longer
+// this (edited by hand, cleared) has no print.
+struct KeptPrint {
+    std::string markText;
+    MarkPrint print;
+    friend bool operator==(const KeptPrint&, const KeptPrint&) = default;
+};
+using MarkPrints = std::map<MarkKey, KeptPrint>;
+
+// The print of the mark `key` whose text is now `markText`, if it has one.
+[[nodiscard]] const MarkPrint* printFor(const MarkPrints& prints, MarkKey key,
+                                        std::string_view markText);
+
+struct LoadedPrints {
+    MarkPrints prints;
+    // Empty, or one plain sentence naming the file and what is wrong; the file's prints are then
+    // all ignored (none is trusted) and the next save replaces it.
+    std::string problem;
+};
+
+// The file's text: a version line, per mark a line "mark PAIR Down|Up PRESS COUNT TEXT" and its
+// frames as hexadecimal words "BITS/STRONG", four to a line, and a last line "check CRC" with the
+// CRC-32 of everything before it. A print that could not be read back (a mark's text empty, longer
+// than 64 bytes or with control characters; its press outside its frames) is left out.
+[[nodiscard]] std::string printFileText(const MarkPrints& prints);
+[[nodiscard]] LoadedPrints readPrintFileText(std::string_view text, const std::string& fileName);
+
+// The file itself: a missing file is no prints and no problem; one that cannot be read is a
+// problem. save() replaces it atomically and throws std::runtime_error when it cannot.
+[[nodiscard]] LoadedPrints loadPrintFile(const std::filesystem::path& file);
+void savePrintFile(const std::filesystem::path& file, const MarkPrints& prints);
+
+}  // namespace hushwell

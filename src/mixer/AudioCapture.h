@@ -1,0 +1,36 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <span>
+#include <string>
+
+namespace hushwell {
+
+// The rate every capture provider delivers: mono float samples, enough for the fingerprints.
+constexpr double kCaptureRate = 11025;
+
+// Audio of what the computer plays, for listening to the station: one provider per sound system,
+// each with a thread of its own. A provider keeps no audio beyond the block it hands on.
+class AudioCapture {
+public:
+    // A block of mono samples at kCaptureRate, in [-1, 1]; `start` is when its first sample was
+    // heard, less the server's own buffering, which stays about the same from block to block.
+    // Called on the provider's thread, roughly ten times a second; it must not block, nor call
+    // start() or stop(). A gap in the audio (capture restarted, samples lost) shows only as a
+    // `start` later than the previous block's end.
+    using Samples = std::function<void(std::span<const float> samples,
+                                       std::chrono::steady_clock::time_point start)>;
+
+    virtual ~AudioCapture() = default;
+
+    // Starts capturing, in place of any capture before: `program` empty, what the default
+    // output plays (its monitor, following the default when it changes); else only the first
+    // stream of that program, named as for the volume per program. When there is nothing to capture
+    // (no server, no such stream, the stream ended) it tries again every second, quietly, until
+    // stop(). Samples come to `samples` until stop() returns.
+    virtual void start(const std::string& program, Samples samples) = 0;
+    virtual void stop() = 0;
+};
+
+}  // namespace hushwell

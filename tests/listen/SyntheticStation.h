@@ -1,0 +1,24 @@
+#pragma once
+
+#include <vector>
+
+namespace hushwell::testing {
+
+// A radio station made of synthetic sounds, played at kStationRate: the same seed is the same
+// sound wherever it plays.
+constexpr double kStationRate = 11025;
+
+enum class Sound { Song, Talk };  // harmonic notes; voiced syllables with breath noise
+struct Segment {
+    Sound sound;
+    unsigned seed;
+    double start;  // station seconds
+    double length;
+};
+
+// What a listener hears from `from` to `to` (their seconds): the station's clock runs `speed`
+// times theirs from `from` on, `noise` is the amplitude of white noise added, `gain` the level.
+std::vector<float> render(const std::vector<Segment>& programme, double from, double to,
+                          double speed = 1, double noise = 0, double gain = 1);
+
+}  // namespace hushwell::testing
