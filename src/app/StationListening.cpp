@@ -33,8 +33,8 @@ std::unique_ptr<AudioCapture> platformCapture() {
 #endif
 }
 
-MarkKey keyOf(Row row, int index) {
-    return {index, row == Row::Down ? MarkEdge::Down : MarkEdge::Up};
+MarkKey keyOf(Level row, int index) {
+    return {index, row == Level::Down ? MarkEdge::Down : MarkEdge::Up};
 }
 
 }  // namespace
@@ -54,7 +54,7 @@ StationListening::StationListening(Core& core, const Clock& clock, UserInterface
     m_prints = std::move(loaded.prints);
     m_fileProblem = std::move(loaded.problem);
     core.editor.onMarkAction(
-        [this](MarkAction action, Row row, int index) { markAction(action, row, index); });
+        [this](MarkAction action, Level row, int index) { markAction(action, row, index); });
     m_schedule.setInterval(kScheduleCheckMs);
     connect(&m_schedule, &QTimer::timeout, this, &StationListening::listenAsScheduled);
 }
@@ -167,10 +167,10 @@ void StationListening::heard(const Listener::HeardMark& mark) {
         const std::lock_guard lock(m_mutex);
         m_listener.stopListening(mark.key);
     }
-    (void)m_core.tick.run(now);
+    (void)m_core.tick.runAndTellTime(now);
 }
 
-void StationListening::markAction(MarkAction action, Row row, int index) {
+void StationListening::markAction(MarkAction action, Level row, int index) {
     const MarkKey key = keyOf(row, index);
     const MarkPrints before = m_prints;
     switch (action) {
@@ -235,7 +235,7 @@ void StationListening::store(bool changed) {
 }
 
 std::string StationListening::markText(MarkKey key) const {
-    return m_core.model.mark(key.edge == MarkEdge::Down ? Row::Down : Row::Up, key.pair);
+    return m_core.model.mark(key.edge == MarkEdge::Down ? Level::Down : Level::Up, key.pair);
 }
 
 }  // namespace hushwell

@@ -34,7 +34,7 @@ public:
     void setOn(bool on);
 
 private:
-    void markAction(MarkAction action, Row row, int index);
+    void markAction(MarkAction action, Level row, int index);
     void listenAsScheduled();
     void capture(const std::string& program);
     void received(Listener::Events events);

@@ -6,7 +6,7 @@
 
 namespace hushwell {
 
-void Editor::editMark(Row row, int index, const std::string& text) {
+void Editor::editMark(Level row, int index, const std::string& text) {
     // The window writes the model's own text back into the box, which is no edit.
     if (m_model.mark(row, index) == text) {
         return;
@@ -15,13 +15,13 @@ void Editor::editMark(Row row, int index, const std::string& text) {
     m_markAction(MarkAction::EditedByHand, row, index);
 }
 
-void Editor::stampMark(Row row, int index) {
+void Editor::stampMark(Level row, int index) {
     m_model.setMark(row, index, timeText(m_clock.now(), m_separator));
     m_model.setSettingsChanged(true);
     m_markAction(MarkAction::Stamped, row, index);
 }
 
-void Editor::moveMarkOn(Row row, int index) {
+void Editor::moveMarkOn(Level row, int index) {
     if (index + 1 < kPairCount) {
         m_model.setMark(row, index + 1, m_model.mark(row, index));
     }
@@ -45,7 +45,7 @@ void Editor::clearSchedule() {
     if (!m_ui.askYesNo("Are you sure you want to clear all settings?")) {
         return;
     }
-    for (Row row : {Row::Down, Row::Up}) {
+    for (Level row : {Level::Down, Level::Up}) {
         for (int i = 0; i < kPairCount; ++i) {
             m_model.setMark(row, i, kBlankMark);
         }
@@ -53,7 +53,7 @@ void Editor::clearSchedule() {
     for (int i = 0; i < kPairCount; ++i) {
         m_model.setState(i, PairState::Off);
     }
-    m_markAction(MarkAction::Cleared, Row::Down, 0);
+    m_markAction(MarkAction::Cleared, Level::Down, 0);
 }
 
 bool Editor::save() {

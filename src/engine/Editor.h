@@ -27,11 +27,11 @@ public:
           m_clock(clock),
           m_separator(std::move(separator)) {}
 
-    void editMark(Row row, int index, const std::string& text);
+    void editMark(Level row, int index, const std::string& text);
     // The current minute and second into the mark: an edit even when the text stays the same.
-    void stampMark(Row row, int index);
+    void stampMark(Level row, int index);
     // The mark moves to the next pair, over its mark; its own box is left empty.
-    void moveMarkOn(Row row, int index);
+    void moveMarkOn(Level row, int index);
     // On to off, off or greyed to on.
     void togglePair(int index);
     // Sets a level and sends it to the mixer at once; the schedule's applied volume stays.
@@ -44,7 +44,7 @@ public:
     void queryClose();
 
     // Told each of the user's actions on a mark, after the model changed (Cleared: once, for all).
-    void onMarkAction(std::function<void(MarkAction, Row, int index)> told) {
+    void onMarkAction(std::function<void(MarkAction, Level, int index)> told) {
         m_markAction = std::move(told);
     }
 
@@ -55,7 +55,7 @@ private:
     UserInterface& m_ui;
     const Clock& m_clock;
     std::string m_separator;
-    std::function<void(MarkAction, Row, int)> m_markAction = [](MarkAction, Row, int) {};
+    std::function<void(MarkAction, Level, int)> m_markAction = [](MarkAction, Level, int) {};
 };
 
 }  // namespace hushwell

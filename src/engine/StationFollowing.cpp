@@ -116,7 +116,7 @@ bool StationFollowing::upIsHeard() const {
 }
 
 std::string StationFollowing::markText(MarkKey key) const {
-    return m_model.mark(key.edge == MarkEdge::Down ? Row::Down : Row::Up, key.pair);
+    return m_model.mark(key.edge == MarkEdge::Down ? Level::Down : Level::Up, key.pair);
 }
 
 void StationFollowing::heard(MarkKey key, double secondOfHour) {

@@ -25,7 +25,7 @@ std::optional<int> Tick::heldPair() const {
     return std::nullopt;
 }
 
-std::string Tick::run(const TimeOfDay& time) {
+std::string Tick::runAndTellTime(const TimeOfDay& time) {
     std::string now = timeText(time, m_separator);
     const bool following = m_following != nullptr && m_following->on();
     const std::optional<int> holding =

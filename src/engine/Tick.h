@@ -30,8 +30,8 @@ public:
           m_separator(std::move(separator)),
           m_following(following) {}
 
-    // Runs one tick at `time`; returns its time text, for the clock display.
-    std::string run(const TimeOfDay& time);
+    // The clock shows the time text the pairs were judged at, so that the two never disagree.
+    [[nodiscard]] std::string runAndTellTime(const TimeOfDay& time);
 
 private:
     [[nodiscard]] std::optional<int> heldPair() const;

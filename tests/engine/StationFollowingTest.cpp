@@ -55,7 +55,7 @@ TEST_P(StationHour, SwitchesOnTheHeardAudioOrTheClock) {
         }
         clock.set(std::stoi(step.time), std::stoi(step.time + 3));
         clock.time.millisecond = step.millisecond;
-        core.tick.run(clock.time);
+        (void)core.tick.runAndTellTime(clock.time);
         if (step.applied) {
             ASSERT_EQ(setCount(), before + 1);
             EXPECT_EQ(volume.sets.back(), *step.applied);
