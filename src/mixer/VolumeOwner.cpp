@@ -1,12 +1,11 @@
 #include "mixer/VolumeOwner.h"
 
-#include <condition_variable>
-#include <deque>
-#include <future>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "mixer/WorkerThread.h"
 
 namespace hushwell {
 
@@ -47,7 +46,7 @@ struct VolumeOwner::State {
                 report(event.kind, 0);  // whether there is an output: the tray tells it
             }
         }
-        changed.notify_one();
+        worker.wake();
     }
 
     void report(VolumeEvent::Kind kind, std::int32_t value) {
@@ -228,39 +227,31 @@ struct VolumeOwner::State {
         updateHeld();
     }
 
-    // Calls first, then the value wanted, the latest only; ends once told to stop and nothing is
-    // left to do.
-    void run() {
+    // After the calls, the value wanted (the latest only), then the Up value owed; the observer
+    // learns each change before the next step. false when none of it had anything to do.
+    bool sendPending() {
         std::unique_lock lock(mutex);
-        for (;;) {
+        if (observer && record != told) {
             tellObserver(lock);
-            changed.wait(lock, [this] {
-                return !calls.empty() || send || sendOwed || stop || (observer && record != told);
-            });
-            if (!calls.empty()) {
-                std::function<void()> call = std::move(calls.front());
-                calls.pop_front();
-                lock.unlock();
-                call();
-                lock.lock();
-            } else if (send) {
-                sendWanted(lock);
-            } else if (sendOwed) {
-                sendOwedUp(lock);
-            } else if (stop && !(observer && record != told)) {
-                idle = true;
-                finished.notify_all();
-                return;
-            }
+        } else if (send) {
+            sendWanted(lock);
+        } else if (sendOwed) {
+            sendOwedUp(lock);
+        } else {
+            return false;
         }
+        return true;
+    }
+
+    // A call queued behind a change of the record runs after the observer learnt it.
+    void tellChanged() {
+        std::unique_lock lock(mutex);
+        tellObserver(lock);
     }
 
     const std::unique_ptr<MasterVolume> provider;
     const Post post;
     std::mutex mutex;
-    std::condition_variable changed;
-    std::condition_variable finished;
-    std::deque<std::function<void()>> calls;
     EventHandler handler;
     Observer observer;
     Record record;
@@ -282,9 +273,9 @@ struct VolumeOwner::State {
     unsigned streamsMayHaveStarted = 0;  // counts the events after which a stream may be new
     bool awayMayLand = false;  // a value other than Up went out and nothing has landed since
     bool stop = false;
-    bool idle = false;          // the thread has ended
     std::mutex observerMutex;   // held while the observer is told
     bool observerGone = false;  // under observerMutex: the observer is told nothing more
+    WorkerThread worker{{.pending = [this] { return sendPending(); }}};
 };
 
 VolumeOwner::VolumeOwner(std::unique_ptr<MasterVolume> provider, Post post, Deadlines deadlines)
@@ -299,27 +290,18 @@ VolumeOwner::~VolumeOwner() {
 }
 
 void VolumeOwner::start() {
-    if (!m_thread.joinable() && !m_state->stop) {
-        m_thread = std::thread([state = m_state] { state->run(); });
-    }
+    m_state->worker.start(m_state);
 }
 
 template <typename Result>
 std::optional<Result> VolumeOwner::ask(std::function<Result(State&)> call) {
     start();
-    auto promise = std::make_shared<std::promise<Result>>();
-    std::future<Result> answer = promise->get_future();
-    {
-        const std::lock_guard lock(m_state->mutex);
-        m_state->calls.emplace_back([promise, call = std::move(call), state = m_state.get()] {
-            promise->set_value(call(*state));
-        });
-    }
-    m_state->changed.notify_one();
-    if (answer.wait_for(m_deadlines.answer) != std::future_status::ready) {
-        return std::nullopt;
-    }
-    return answer.get();
+    return m_state->worker.call<Result>(
+        [call = std::move(call), state = m_state.get()] {
+            state->tellChanged();
+            return call(*state);
+        },
+        m_deadlines.answer);
 }
 
 bool VolumeOwner::open() {
@@ -345,25 +327,22 @@ void VolumeOwner::lowerOnly(std::string program) {
         m_state->send = m_state->wanted.has_value();
     }
     start();
-    m_state->changed.notify_one();
+    m_state->worker.wake();
 }
 
 void VolumeOwner::askPlayingPrograms(std::function<void(std::vector<std::string>)> reply) {
     start();
-    {
-        const std::lock_guard lock(m_state->mutex);
-        m_state->calls.emplace_back([state = m_state.get(), reply = std::move(reply)] {
-            std::vector<std::string> programs = state->provider->playingPrograms();
-            // A provider may gain its volume per program after the open (Windows' sessions).
-            const bool programVolume = state->provider->hasProgramVolume();
-            const std::lock_guard answering(state->mutex);
-            state->programVolume = programVolume;
-            if (!state->stop) {
-                state->post([reply, programs = std::move(programs)] { reply(programs); });
-            }
-        });
-    }
-    m_state->changed.notify_one();
+    m_state->worker.post([state = m_state.get(), reply = std::move(reply)] {
+        state->tellChanged();
+        std::vector<std::string> programs = state->provider->playingPrograms();
+        // A provider may gain its volume per program after the open (Windows' sessions).
+        const bool programVolume = state->provider->hasProgramVolume();
+        const std::lock_guard answering(state->mutex);
+        state->programVolume = programVolume;
+        if (!state->stop) {
+            state->post([reply, programs = std::move(programs)] { reply(programs); });
+        }
+    });
 }
 
 std::optional<std::int32_t> VolumeOwner::locate() {
@@ -403,7 +382,7 @@ void VolumeOwner::setUpValue(std::int32_t value) {
         m_state->record.upValue = value;
         m_state->updateHeld();
     }
-    m_state->changed.notify_one();
+    m_state->worker.wake();
 }
 
 void VolumeOwner::set(std::int32_t value) {
@@ -413,7 +392,7 @@ void VolumeOwner::set(std::int32_t value) {
         m_state->wanted = value;
         m_state->send = true;
     }
-    m_state->changed.notify_one();
+    m_state->worker.wake();
 }
 
 void VolumeOwner::watch(const EventHandler& handler) {
@@ -431,7 +410,7 @@ void VolumeOwner::tellAgain() {
         const std::lock_guard lock(m_state->mutex);
         m_state->told = Record{-1, -1, false, {}, {}};  // no record is that: the loop tells it
     }
-    m_state->changed.notify_one();
+    m_state->worker.wake();
 }
 
 void VolumeOwner::putBackFirst(std::int32_t value, std::int32_t scale,
@@ -441,25 +420,23 @@ void VolumeOwner::putBackFirst(std::int32_t value, std::int32_t scale,
 }
 
 void VolumeOwner::finish() {
-    std::unique_lock lock(m_state->mutex);
-    m_state->stop = true;
-    m_state->handler = nullptr;  // nothing more reaches the core
-    m_state->changed.notify_one();
-    if (!m_thread.joinable()) {
+    {
+        const std::lock_guard lock(m_state->mutex);
+        m_state->stop = true;
+        m_state->handler = nullptr;  // nothing more reaches the core
+    }
+    const bool attached = m_state->worker.attached();
+    const bool ended = m_state->worker.stop(m_deadlines.finish);
+    if (!attached) {
         return;
     }
-    const bool ended =
-        m_state->finished.wait_for(lock, m_deadlines.finish, [this] { return m_state->idle; });
-    lock.unlock();
     if (ended) {
-        m_thread.join();
         m_state->provider->watch({});
     } else {
         // The thread is let go with what it works on; whoever observes may be gone before it
         // ends. The observer was told the volume is held, if it is.
         const std::lock_guard telling(m_state->observerMutex);
         m_state->observerGone = true;
-        m_thread.detach();
     }
 }
 

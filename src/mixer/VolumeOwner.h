@@ -5,7 +5,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "mixer/MasterVolume.h"
@@ -99,7 +98,6 @@ private:
 
     std::shared_ptr<State> m_state;  // shared with the thread, which may outlive this
     Deadlines m_deadlines;
-    std::thread m_thread;
 };
 
 }  // namespace hushwell
