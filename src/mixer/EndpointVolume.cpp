@@ -104,19 +104,19 @@ struct EndpointVolume::ComThread : std::enable_shared_from_this<EndpointVolume::
         const HRESULT initialised = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         comInitialised = SUCCEEDED(initialised);
         if (!comInitialised) {
-            note("CoInitializeEx", initialised);
+            noteFailure("CoInitializeEx", initialised);
         }
         client = Ref<IMMNotificationClient>(
             new DefaultOutputClient([weak = weak_from_this()](const wchar_t* id) {
                 if (const std::shared_ptr<ComThread> self = weak.lock()) {
-                    self->post(id);
+                    self->defaultOutputNews(id);
                 }
             }));
         sessions = std::make_unique<AudioSessions>(
-            names, [this](const char* call, long result) { note(call, result); },
+            names, [this](const char* call, long result) { noteFailure(call, result); },
             [weak = weak_from_this()] {
                 if (const std::shared_ptr<ComThread> self = weak.lock()) {
-                    self->postSessionStarted();
+                    self->sessionNews();
                 }
             });
     }
@@ -170,7 +170,7 @@ struct EndpointVolume::ComThread : std::enable_shared_from_this<EndpointVolume::
     }
 
     // From the notification client's thread.
-    void post(const wchar_t* id) {
+    void defaultOutputNews(const wchar_t* id) {
         std::unique_lock lock(mutex);
         defaultChanged = true;
         newDefault = id != nullptr ? std::optional<std::wstring>(id) : std::nullopt;
@@ -178,13 +178,13 @@ struct EndpointVolume::ComThread : std::enable_shared_from_this<EndpointVolume::
     }
 
     // From the session notification's thread.
-    void postSessionStarted() {
+    void sessionNews() {
         std::unique_lock lock(mutex);
         sessionStarted = true;
         queueNews(lock);
     }
 
-    void note(const char* call, HRESULT result) {
+    void noteFailure(const char* call, HRESULT result) {
         const std::lock_guard lock(mutex);
         lastError = failure(call, result);
     }
@@ -211,7 +211,7 @@ struct EndpointVolume::ComThread : std::enable_shared_from_this<EndpointVolume::
         if (built && volume) {
             result = takesItsOwnLevel();
         } else if (built) {
-            note("GetDefaultAudioEndpoint", E_NOTFOUND);
+            noteFailure("GetDefaultAudioEndpoint", E_NOTFOUND);
         }
         if (result == E_NOTIMPL || (mustWork && (!built || !volume || FAILED(result)))) {
             releaseAll();
@@ -233,10 +233,10 @@ struct EndpointVolume::ComThread : std::enable_shared_from_this<EndpointVolume::
         if (SUCCEEDED(result)) {
             result = volume->SetMasterVolumeLevelScalar(level, &kEventContext);
             if (FAILED(result)) {
-                note("SetMasterVolumeLevelScalar", result);
+                noteFailure("SetMasterVolumeLevelScalar", result);
             }
         } else {
-            note("GetMasterVolumeLevelScalar", result);
+            noteFailure("GetMasterVolumeLevelScalar", result);
         }
         return result;
     }
@@ -324,7 +324,7 @@ struct EndpointVolume::ComThread : std::enable_shared_from_this<EndpointVolume::
         }
         const HRESULT result = setScalar(*volume.get(), value);
         if (FAILED(result)) {
-            note("SetMasterVolumeLevelScalar", result);
+            noteFailure("SetMasterVolumeLevelScalar", result);
             breakDown();
             return std::nullopt;
         }
@@ -338,7 +338,7 @@ struct EndpointVolume::ComThread : std::enable_shared_from_this<EndpointVolume::
         if (volume && utf8(output) == id) {
             const HRESULT result = setScalar(*volume.get(), value);
             if (FAILED(result)) {
-                note("SetMasterVolumeLevelScalar", result);
+                noteFailure("SetMasterVolumeLevelScalar", result);
                 breakDown();
             }
             return SUCCEEDED(result);
@@ -370,7 +370,7 @@ struct EndpointVolume::ComThread : std::enable_shared_from_this<EndpointVolume::
             Ref<IMMDevice> device;
             const HRESULT result = enumerator->GetDevice(id->c_str(), device.out());
             if (FAILED(result)) {
-                note("GetDevice", result);
+                noteFailure("GetDevice", result);
                 breakDown();
                 return;
             }
@@ -411,13 +411,13 @@ struct EndpointVolume::ComThread : std::enable_shared_from_this<EndpointVolume::
         releaseAll();
         HRESULT result = makeEnumerator(enumerator.out());
         if (FAILED(result) || !enumerator) {
-            note("creating the device enumerator", FAILED(result) ? result : E_POINTER);
+            noteFailure("creating the device enumerator", FAILED(result) ? result : E_POINTER);
             enumerator.reset();
             return false;
         }
         result = enumerator->RegisterEndpointNotificationCallback(client.get());
         if (FAILED(result)) {
-            note("RegisterEndpointNotificationCallback", result);
+            noteFailure("RegisterEndpointNotificationCallback", result);
             releaseAll();
             return false;
         }
@@ -428,7 +428,7 @@ struct EndpointVolume::ComThread : std::enable_shared_from_this<EndpointVolume::
             return true;
         }
         if (FAILED(result)) {
-            note("GetDefaultAudioEndpoint", result);
+            noteFailure("GetDefaultAudioEndpoint", result);
             releaseAll();
             return false;
         }
@@ -443,7 +443,7 @@ struct EndpointVolume::ComThread : std::enable_shared_from_this<EndpointVolume::
         LPWSTR id = nullptr;
         HRESULT result = device.GetId(&id);
         if (FAILED(result)) {
-            note("GetId", result);
+            noteFailure("GetId", result);
             return false;
         }
         std::wstring name = id != nullptr ? id : L"";
@@ -452,7 +452,7 @@ struct EndpointVolume::ComThread : std::enable_shared_from_this<EndpointVolume::
         result = device.Activate(__uuidof(IAudioEndpointVolume), CLSCTX_INPROC_SERVER, nullptr,
                                  bound.outVoid());
         if (FAILED(result)) {
-            note("Activate", result);
+            noteFailure("Activate", result);
             return false;
         }
         volume = std::move(bound);

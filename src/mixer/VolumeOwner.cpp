@@ -13,17 +13,19 @@ namespace hushwell {
 constexpr std::int32_t kNotKnown = -1;
 
 // Everything the thread works on: it lives as long as the thread or the owner, whichever is last.
-struct VolumeOwner::State {
-    State(std::unique_ptr<MasterVolume> volume, Post postTask)
+struct VolumeOwner::Shared {
+    Shared(std::unique_ptr<MasterVolume> volume, Post postTask)
         : provider(std::move(volume)), post(std::move(postTask)) {}
     // The provider may report from a thread of its own until it is told to stop: before anything
     // here goes.
-    ~State() { provider->watch({}); }
+    ~Shared() { provider->watch({}); }
 
     // The rule: the volume is held from just before a value other than Up goes out until the Up
     // value has landed. A value that was refused may still land (a server that answered late),
     // so only a value that landed ends it.
-    [[nodiscard]] bool held() const { return awayMayLand || (landed && *landed != record.upValue); }
+    [[nodiscard]] bool held() const {
+        return awayInFlight || (landed && *landed != record.upValue);
+    }
     void updateHeld() { record.held = held(); }
 
     void onProviderEvent(const VolumeEvent& event) {
@@ -33,12 +35,12 @@ struct VolumeOwner::State {
                 (event.kind == VolumeEvent::Kind::OutputChanged && held()) ||
                 (event.kind == VolumeEvent::Kind::StreamStarted && !record.program.empty() &&
                  wanted && (*wanted != record.upValue || held()))) {
-                send = true;
+                wantedUnsent = true;
             }
             if (event.kind != VolumeEvent::Kind::OutputChanged &&
                 event.kind != VolumeEvent::Kind::NoOutput) {
                 ++streamsMayHaveStarted;
-                sendOwed = sendOwed || !record.owed.empty();
+                owedToTry = owedToTry || !record.owed.empty();
             }
             if (event.kind == VolumeEvent::Kind::NoOutput ||
                 event.kind == VolumeEvent::Kind::OutputChanged ||
@@ -58,9 +60,9 @@ struct VolumeOwner::State {
     // Tells the observer the record, when it changed since it was last told. Called locked. Not
     // after finish() let the thread go: the observer may be gone by then.
     void tellObserver(std::unique_lock<std::mutex>& lock) {
-        if (observer && record != told) {
-            told = record;
-            const Record now = told;
+        if (observer && record != lastTold) {
+            lastTold = record;
+            const Record now = lastTold;
             const Observer tell = observer;
             lock.unlock();
             {
@@ -84,7 +86,7 @@ struct VolumeOwner::State {
     void becomeTarget(std::string program) {
         landed.reset();
         landedOn.reset();
-        awayMayLand = false;
+        awayInFlight = false;
         if (!program.empty() && std::erase(record.owed, program) > 0) {
             landed = kNotKnown;
         }
@@ -124,7 +126,7 @@ struct VolumeOwner::State {
             if (streams == 0) {
                 record.owed.push_back(earlier);
                 // A stream that started while it was asked may not have been counted.
-                sendOwed = sendOwed || streamsMayHaveStarted != startsBefore;
+                owedToTry = owedToTry || streamsMayHaveStarted != startsBefore;
             }
         }
         becomeTarget(effectiveTarget());
@@ -149,7 +151,7 @@ struct VolumeOwner::State {
     // Gives the Up value to each program it is owed to; one that has a stream now took it.
     // Called locked.
     void sendOwedUp(std::unique_lock<std::mutex>& lock) {
-        sendOwed = false;
+        owedToTry = false;
         const std::vector<std::string> programs = record.owed;
         const std::int32_t up = record.upValue;
         lock.unlock();
@@ -169,7 +171,7 @@ struct VolumeOwner::State {
     // Sends the value wanted to the current target: the program's streams, or the current
     // output, the output left behind while held getting the Up value. Called locked.
     void sendWanted(std::unique_lock<std::mutex>& lock) {
-        send = false;
+        wantedUnsent = false;
         if (!target.empty() && !programVolume) {
             // A provider may gain its volume per program after the open (Windows' sessions,
             // refused while the audio service is busy at log-in): asked again at each value.
@@ -194,7 +196,7 @@ struct VolumeOwner::State {
         const std::optional<std::string> before = landedOn;
         const bool wasHeld = held();
         if (value != up) {
-            awayMayLand = true;
+            awayInFlight = true;
             updateHeld();
             tellObserver(lock);
         }
@@ -221,7 +223,7 @@ struct VolumeOwner::State {
         }
         if (taken) {
             landedOn = output;
-            awayMayLand = false;  // what landed now is what the target holds
+            awayInFlight = false;  // what landed now is what the target holds
         }
         report(taken ? VolumeEvent::Kind::Taken : VolumeEvent::Kind::Refused, value);
         updateHeld();
@@ -231,11 +233,11 @@ struct VolumeOwner::State {
     // learns each change before the next step. false when none of it had anything to do.
     bool sendPending() {
         std::unique_lock lock(mutex);
-        if (observer && record != told) {
+        if (observer && record != lastTold) {
             tellObserver(lock);
-        } else if (send) {
+        } else if (wantedUnsent) {
             sendWanted(lock);
-        } else if (sendOwed) {
+        } else if (owedToTry) {
             sendOwedUp(lock);
         } else {
             return false;
@@ -255,34 +257,34 @@ struct VolumeOwner::State {
     EventHandler handler;
     Observer observer;
     Record record;
-    Record told;
+    Record lastTold;
     std::optional<std::int32_t> wanted;
     std::optional<std::int32_t> landed;
     std::optional<std::string> landedOn;
-    struct Leftover {
+    struct EarlierRun {
         std::int32_t value = 0;
         std::int32_t scale = 0;
         std::optional<std::string> held;
         std::vector<std::string> owed;
     };
-    std::optional<Leftover> leftover;
+    std::optional<EarlierRun> earlierRun;
     std::string target;          // what the value wanted goes to: a program, or "" the output
     bool programVolume = false;  // the provider has a volume per program
-    bool send = false;           // `wanted` is still to be sent
-    bool sendOwed = false;       // the Up value is to be tried on the programs owed it
+    bool wantedUnsent = false;   // `wanted` is still to be sent
+    bool owedToTry = false;      // the Up value is to be tried on the programs owed it
     unsigned streamsMayHaveStarted = 0;  // counts the events after which a stream may be new
-    bool awayMayLand = false;  // a value other than Up went out and nothing has landed since
-    bool stop = false;
+    bool awayInFlight = false;  // a value other than Up went out and nothing has landed since
+    bool finishing = false;     // finish() began: nothing more reaches the core
     std::mutex observerMutex;   // held while the observer is told
     bool observerGone = false;  // under observerMutex: the observer is told nothing more
     WorkerThread worker{{.pending = [this] { return sendPending(); }}};
 };
 
 VolumeOwner::VolumeOwner(std::unique_ptr<MasterVolume> provider, Post post, Deadlines deadlines)
-    : m_state(std::make_shared<State>(std::move(provider), std::move(post))),
+    : m_shared(std::make_shared<Shared>(std::move(provider), std::move(post))),
       m_deadlines(deadlines) {
-    m_state->provider->watch(
-        [state = m_state.get()](const VolumeEvent& event) { state->onProviderEvent(event); });
+    m_shared->provider->watch(
+        [state = m_shared.get()](const VolumeEvent& event) { state->onProviderEvent(event); });
 }
 
 VolumeOwner::~VolumeOwner() {
@@ -290,14 +292,14 @@ VolumeOwner::~VolumeOwner() {
 }
 
 void VolumeOwner::start() {
-    m_state->worker.start(m_state);
+    m_shared->worker.start(m_shared);
 }
 
 template <typename Result>
-std::optional<Result> VolumeOwner::ask(std::function<Result(State&)> call) {
+std::optional<Result> VolumeOwner::ask(std::function<Result(Shared&)> call) {
     start();
-    return m_state->worker.call<Result>(
-        [call = std::move(call), state = m_state.get()] {
+    return m_shared->worker.call<Result>(
+        [call = std::move(call), state = m_shared.get()] {
             state->tellChanged();
             return call(*state);
         },
@@ -305,7 +307,7 @@ std::optional<Result> VolumeOwner::ask(std::function<Result(State&)> call) {
 }
 
 bool VolumeOwner::open() {
-    return ask<bool>([](State& state) {
+    return ask<bool>([](Shared& state) {
                const bool opened = state.provider->open();
                const bool programVolume = opened && state.provider->hasProgramVolume();
                const std::lock_guard lock(state.mutex);
@@ -316,51 +318,51 @@ bool VolumeOwner::open() {
 }
 
 bool VolumeOwner::hasProgramVolume() const {
-    const std::lock_guard lock(m_state->mutex);
-    return m_state->programVolume;
+    const std::lock_guard lock(m_shared->mutex);
+    return m_shared->programVolume;
 }
 
 void VolumeOwner::lowerOnly(std::string program) {
     {
-        const std::lock_guard lock(m_state->mutex);
-        m_state->target = std::move(program);
-        m_state->send = m_state->wanted.has_value();
+        const std::lock_guard lock(m_shared->mutex);
+        m_shared->target = std::move(program);
+        m_shared->wantedUnsent = m_shared->wanted.has_value();
     }
     start();
-    m_state->worker.wake();
+    m_shared->worker.wake();
 }
 
 void VolumeOwner::askPlayingPrograms(std::function<void(std::vector<std::string>)> reply) {
     start();
-    m_state->worker.post([state = m_state.get(), reply = std::move(reply)] {
+    m_shared->worker.post([state = m_shared.get(), reply = std::move(reply)] {
         state->tellChanged();
         std::vector<std::string> programs = state->provider->playingPrograms();
         // A provider may gain its volume per program after the open (Windows' sessions).
         const bool programVolume = state->provider->hasProgramVolume();
         const std::lock_guard answering(state->mutex);
         state->programVolume = programVolume;
-        if (!state->stop) {
+        if (!state->finishing) {
             state->post([reply, programs = std::move(programs)] { reply(programs); });
         }
     });
 }
 
 std::optional<std::int32_t> VolumeOwner::locate() {
-    return ask<std::optional<std::int32_t>>([](State& state) {
+    return ask<std::optional<std::int32_t>>([](Shared& state) {
                const std::optional<std::int32_t> scale = state.provider->locate();
                const std::lock_guard lock(state.mutex);
                if (scale) {
                    state.record.scale = *scale;
-                   if (state.leftover && !state.wanted) {
-                       const auto& [value, from, held, owed] = *state.leftover;
+                   if (state.earlierRun && !state.wanted) {
+                       const auto& [value, from, held, owed] = *state.earlierRun;
                        state.record.upValue = rescaled(value, from, *scale);
                        state.record.owed = owed;
-                       state.sendOwed = !owed.empty();
+                       state.owedToTry = !owed.empty();
                        if (held) {
                            state.record.program = *held;
                            state.wanted = state.record.upValue;
-                           state.send = true;
-                           state.awayMayLand = true;  // the earlier run's level may be on it
+                           state.wantedUnsent = true;
+                           state.awayInFlight = true;  // the earlier run's level may be on it
                            if (!held->empty()) {
                                // What its streams hold is not known: Up is owed until one took it.
                                state.landed = kNotKnown;
@@ -378,65 +380,66 @@ std::optional<std::int32_t> VolumeOwner::locate() {
 
 void VolumeOwner::setUpValue(std::int32_t value) {
     {
-        const std::lock_guard lock(m_state->mutex);
-        m_state->record.upValue = value;
-        m_state->updateHeld();
+        const std::lock_guard lock(m_shared->mutex);
+        m_shared->record.upValue = value;
+        m_shared->updateHeld();
     }
-    m_state->worker.wake();
+    m_shared->worker.wake();
 }
 
 void VolumeOwner::set(std::int32_t value) {
     start();
     {
-        const std::lock_guard lock(m_state->mutex);
-        m_state->wanted = value;
-        m_state->send = true;
+        const std::lock_guard lock(m_shared->mutex);
+        m_shared->wanted = value;
+        m_shared->wantedUnsent = true;
     }
-    m_state->worker.wake();
+    m_shared->worker.wake();
 }
 
 void VolumeOwner::watch(const EventHandler& handler) {
-    const std::lock_guard lock(m_state->mutex);
-    m_state->handler = handler;
+    const std::lock_guard lock(m_shared->mutex);
+    m_shared->handler = handler;
 }
 
 void VolumeOwner::observe(Observer observer) {
-    const std::lock_guard lock(m_state->mutex);
-    m_state->observer = std::move(observer);
+    const std::lock_guard lock(m_shared->mutex);
+    m_shared->observer = std::move(observer);
 }
 
 void VolumeOwner::tellAgain() {
     {
-        const std::lock_guard lock(m_state->mutex);
-        m_state->told = Record{-1, -1, false, {}, {}};  // no record is that: the loop tells it
+        const std::lock_guard lock(m_shared->mutex);
+        m_shared->lastTold =
+            Record{-1, -1, false, {}, {}};  // no record is that: the thread tells it
     }
-    m_state->worker.wake();
+    m_shared->worker.wake();
 }
 
 void VolumeOwner::putBackFirst(std::int32_t value, std::int32_t scale,
                                std::optional<std::string> held, std::vector<std::string> owed) {
-    const std::lock_guard lock(m_state->mutex);
-    m_state->leftover = State::Leftover{value, scale, std::move(held), std::move(owed)};
+    const std::lock_guard lock(m_shared->mutex);
+    m_shared->earlierRun = Shared::EarlierRun{value, scale, std::move(held), std::move(owed)};
 }
 
 void VolumeOwner::finish() {
     {
-        const std::lock_guard lock(m_state->mutex);
-        m_state->stop = true;
-        m_state->handler = nullptr;  // nothing more reaches the core
+        const std::lock_guard lock(m_shared->mutex);
+        m_shared->finishing = true;
+        m_shared->handler = nullptr;  // nothing more reaches the core
     }
-    const bool attached = m_state->worker.attached();
-    const bool ended = m_state->worker.stop(m_deadlines.finish);
+    const bool attached = m_shared->worker.attached();
+    const bool ended = m_shared->worker.stop(m_deadlines.finish);
     if (!attached) {
         return;
     }
     if (ended) {
-        m_state->provider->watch({});
+        m_shared->provider->watch({});
     } else {
         // The thread is let go with what it works on; whoever observes may be gone before it
         // ends. The observer was told the volume is held, if it is.
-        const std::lock_guard telling(m_state->observerMutex);
-        m_state->observerGone = true;
+        const std::lock_guard telling(m_shared->observerMutex);
+        m_shared->observerGone = true;
     }
 }
 

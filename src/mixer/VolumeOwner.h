@@ -91,12 +91,12 @@ public:
                       std::vector<std::string> owed = {});
 
 private:
-    struct State;
+    struct Shared;
     template <typename Result>
-    std::optional<Result> ask(std::function<Result(State&)> call);
+    std::optional<Result> ask(std::function<Result(Shared&)> call);
     void start();
 
-    std::shared_ptr<State> m_state;  // shared with the thread, which may outlive this
+    std::shared_ptr<Shared> m_shared;  // shared with the thread, which may outlive this
     Deadlines m_deadlines;
 };
 
