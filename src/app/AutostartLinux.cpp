@@ -9,17 +9,15 @@
 
 #include "app/Autostart.h"
 #include "app/ExecLine.h"
-#include "engine/ProgramName.h"
-#include "settings/AtomicFile.h"
+#include "platform/AtomicFile.h"
+#include "platform/PathText.h"
+#include "platform/ProgramNames.h"
+#include "platform/ProgramPaths.h"
 #include "settings/IniEdits.h"
 #include "settings/IniLines.h"
-#include "settings/PathText.h"
 
 namespace hushwell {
 namespace {
-
-// The name the menu entry's Exec runs.
-constexpr std::string_view kCommandName = "hushwell";
 
 std::string environment(const char* name) {
     const char* value = std::getenv(name);
@@ -27,28 +25,8 @@ std::string environment(const char* name) {
 }
 
 std::filesystem::path usualEntry() {
-    std::string base = environment("XDG_CONFIG_HOME");
-    if (base.empty() || base.front() != '/') {
-        const std::string home = environment("HOME");
-        if (home.empty()) {
-            return {};
-        }
-        base = home + "/.config";
-    }
-    return std::filesystem::path(base) / "autostart" / (std::string(kProgramId) + ".desktop");
-}
-
-std::filesystem::path runningProgram() {
-    std::error_code error;
-    std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
-    // An executable replaced since it started (an upgrade) reads as "PATH (deleted)"; its
-    // successor is the program to start next time.
-    constexpr std::string_view kDeleted = " (deleted)";
-    const std::string text = exe.native();
-    if (text.ends_with(kDeleted) && !std::filesystem::exists(exe, error)) {
-        exe = text.substr(0, text.size() - kDeleted.size());
-    }
-    return exe;
+    const std::filesystem::path folder = ProgramPaths::autostartFolder();
+    return folder.empty() ? folder : folder / (std::string(kProgramId) + ".desktop");
 }
 
 bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
@@ -76,9 +54,6 @@ std::filesystem::path onPath(std::string_view name, std::string_view searchPath)
     }
     return {};
 }
-
-// The argument that tells the program it was started with the session.
-constexpr std::string_view kArgument = " --autostart";
 
 struct Entry {
     bool readable = false;
@@ -154,7 +129,7 @@ std::string withReason(const std::string& what, const std::error_code& error) {
 
 }  // namespace
 
-Autostart::Autostart() : m_facts{runningProgram(), usualEntry(), environment("PATH")} {}
+Autostart::Autostart() : m_facts{ProgramPaths::executable(), usualEntry(), environment("PATH")} {}
 
 namespace {
 
@@ -214,7 +189,7 @@ std::optional<std::string> Autostart::write(bool switchOn) const {
     if (entry.readable && entry.switchedOff() && !switchOn) {
         return std::nullopt;
     }
-    std::string text = entryText(*command + std::string(kArgument));
+    std::string text = entryText(*command + " " + kAutostartOption);
     if (entry.exec && startsThisCopy(*entry.exec, m_facts) && entry.text != entryText(*command)) {
         if (!entry.switchedOff()) {
             return std::nullopt;

@@ -6,7 +6,10 @@
 #include <system_error>
 
 #include "app/Autostart.h"
-#include "settings/PathText.h"
+#include "platform/PathText.h"
+#include "platform/ProgramNames.h"
+#include "platform/ProgramPaths.h"
+#include "platform/SystemError.h"
 
 namespace hushwell {
 namespace {
@@ -20,23 +23,6 @@ constexpr const wchar_t* kValueName = L"Hushwell";
 constexpr const wchar_t* kApprovedKey =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run";
 constexpr std::array<BYTE, 12> kApprovedOn = {2};
-constexpr std::wstring_view kArgument = L" --autostart";
-
-// The system's text for `error`, in UTF-8, without its final period and line end.
-std::string reason(LSTATUS error) {
-    wchar_t* text = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::wstring message =
-        length > 0 ? std::wstring(text, length) : L"error " + std::to_wstring(error);
-    LocalFree(text);
-    while (!message.empty() &&
-           (message.back() == L'\n' || message.back() == L'\r' || message.back() == L'.')) {
-        message.pop_back();
-    }
-    return pathText(std::filesystem::path(message));
-}
 
 class Key {
 public:
@@ -54,17 +40,6 @@ public:
 private:
     HKEY m_key = nullptr;
 };
-
-std::filesystem::path runningProgram() {
-    std::wstring buffer(32768, L'\0');
-    const DWORD length =
-        GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (length == 0 || length >= buffer.size()) {
-        return {};
-    }
-    buffer.resize(length);
-    return buffer;
-}
 
 // The Run value as it stands; nothing when there is none (or it is not text).
 std::optional<std::wstring> runValue() {
@@ -131,7 +106,7 @@ LSTATUS removeValue(const wchar_t* keyName) {
 
 }  // namespace
 
-Autostart::Autostart() : m_facts{runningProgram()} {}
+Autostart::Autostart() : m_facts{ProgramPaths::executable()} {}
 
 std::optional<std::string> Autostart::enable() const {
     return write(true);
@@ -153,12 +128,14 @@ std::optional<std::string> Autostart::write(bool switchOn) const {
     const bool keep =
         current && *current != quoted && isThisProgram(firstArgument(*current), m_facts.program);
     if (!keep) {
-        const std::wstring value = quoted + std::wstring(kArgument);
+        const std::wstring value =
+            quoted + L" " + std::filesystem::path(kAutostartOption).wstring();
         const LSTATUS status = setValue(kRunKey, REG_SZ, value.c_str(),
                                         static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
         if (status != ERROR_SUCCESS) {
             return failed + "cannot write the value \"Hushwell\" under HKEY_CURRENT_USER\\" +
-                   "Software\\Microsoft\\Windows\\CurrentVersion\\Run: " + reason(status) + ".";
+                   "Software\\Microsoft\\Windows\\CurrentVersion\\Run: " +
+                   windowsErrorText(static_cast<unsigned long>(status)) + ".";
         }
     }
     if (switchedOff && switchOn) {
@@ -167,7 +144,8 @@ std::optional<std::string> Autostart::write(bool switchOn) const {
         if (status != ERROR_SUCCESS) {
             return failed + "cannot switch it on in Task Manager's list of startup apps (the " +
                    "value \"Hushwell\" under HKEY_CURRENT_USER\\Software\\Microsoft\\" +
-                   "Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run): " + reason(status) +
+                   "Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run): " +
+                   windowsErrorText(static_cast<unsigned long>(status)) +
                    ". Switch it on in Task Manager, on the Startup apps page.";
         }
     }
@@ -180,7 +158,7 @@ std::optional<std::string> Autostart::disable() const {
         return "Couldn't stop Hushwell starting with Windows: cannot remove the value "
                "\"Hushwell\" under HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\"
                "CurrentVersion\\Run: " +
-               reason(status) + ".";
+               windowsErrorText(static_cast<unsigned long>(status)) + ".";
     }
     // Nothing is left for Task Manager's switch to switch.
     (void)removeValue(kApprovedKey);

@@ -13,8 +13,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <system_error>
 #include <vector>
+
+#include "platform/SystemError.h"
 
 extern char** environ;
 
@@ -90,7 +91,7 @@ std::optional<int> CrashGuard::runIfGuard() {
 // told from one that was.
 std::string CrashGuard::spawn() {
     const auto failed = [](const char* call, int error) {
-        return std::string(call) + ": " + std::generic_category().message(error);
+        return std::string(call) + ": " + errnoText(error);
     };
     int ends[2];
     // Messages keep their bounds: one that does not fit whole is not sent at all.

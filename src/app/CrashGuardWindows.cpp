@@ -7,6 +7,8 @@
 #include <cwchar>
 #include <string>
 
+#include "platform/ProgramPaths.h"
+
 namespace hushwell {
 
 namespace {
@@ -60,8 +62,7 @@ std::string CrashGuard::spawn() {
     // A write never waits for a guard that reads nothing: what the pipe cannot hold waits here.
     DWORD mode = PIPE_NOWAIT;
     SetNamedPipeHandleState(writeEnd, &mode, nullptr, nullptr);
-    std::wstring exe(32768, L'\0');
-    exe.resize(GetModuleFileNameW(nullptr, exe.data(), static_cast<DWORD>(exe.size())));
+    const std::wstring exe = ProgramPaths::executable().wstring();
     std::wstring command = L"\"" + exe + L"\"";
     SetEnvironmentVariableW(kGuardVariable,
                             std::to_wstring(reinterpret_cast<std::uintptr_t>(readEnd)).c_str());

@@ -1,7 +1,6 @@
 #include "app/HeldRecord.h"
 
 #include <charconv>
-#include <cstdlib>
 #include <fstream>
 #include <limits>
 #include <stdexcept>
@@ -10,8 +9,10 @@
 #include <system_error>
 
 #include "app/MixerLog.h"
-#include "settings/AtomicFile.h"
-#include "settings/PathText.h"
+#include "platform/AtomicFile.h"
+#include "platform/PathText.h"
+#include "platform/ProgramNames.h"
+#include "platform/ProgramPaths.h"
 
 namespace hushwell {
 namespace {
@@ -19,7 +20,7 @@ namespace {
 // A program's name longer than this is no name a sound server gives: the record is not trusted.
 constexpr std::size_t kLongestProgram = 4096;
 // A record larger than this is none a run wrote: it is not read at all.
-constexpr std::uintmax_t kLargestRecord = 64 * 1024;
+constexpr std::uintmax_t kLargestRecord = std::uintmax_t{64} * 1024;
 
 // The lines after the first: "N NAME" names the program held ("N": the name's length, as a name
 // may hold any byte, a line's end too); "none" says nothing is held; each "owed N NAME" names a
@@ -28,26 +29,11 @@ constexpr std::string_view kNothingHeld = "none\n";
 constexpr std::string_view kOwed = "owed ";
 
 std::optional<std::filesystem::path> usualFile() {
-#ifdef _WIN32
-    // Wide: a user name outside the ANSI code page is part of the path.
-    const wchar_t* local = _wgetenv(L"LOCALAPPDATA");
-    if (local == nullptr || *local == L'\0') {
+    const std::filesystem::path folder = ProgramPaths::stateFolder();
+    if (folder.empty()) {
         return std::nullopt;
     }
-    return std::filesystem::path(local) / L"Hushwell" / L"held";
-#else
-    // Not the runtime folder: logind empties that when the user's last session ends, which is
-    // one of the endings this record is for, while the sound server keeps the lowered level.
-    const char* state = std::getenv("XDG_STATE_HOME");
-    if (state != nullptr && *state == '/') {
-        return std::filesystem::path(state) / "hushwell" / "held";
-    }
-    const char* home = std::getenv("HOME");
-    if (home == nullptr || *home != '/') {
-        return std::nullopt;
-    }
-    return std::filesystem::path(home) / ".local" / "state" / "hushwell" / "held";
-#endif
+    return folder / kHeldRecordFileName;
 }
 
 std::string named(const std::string& program) {

@@ -1,6 +1,6 @@
 #include "app/SingleInstance.h"
 
-#include "engine/ProgramName.h"
+#include "platform/ProgramNames.h"
 
 #include <sys/socket.h>
 #include <sys/un.h>

@@ -20,6 +20,7 @@
 #include "engine/TimeText.h"
 #include "mixer/MixerChoice.h"
 #include "mixer/VolumeOwner.h"
+#include "platform/ProgramNames.h"
 #include "settings/FileSettingsStore.h"
 #include "ui/AppIcon.h"
 #include "ui/MainWindow.h"
@@ -65,7 +66,7 @@ void fillClosedStandardStreams() {
 // The argument the autostart entry (and Windows' Run value) passes: the desktop started this run.
 bool startedWithDesktop(int argc, char* argv[]) {
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--autostart") == 0) {
+        if (std::strcmp(argv[i], hushwell::kAutostartOption) == 0) {
             return true;
         }
     }

@@ -4,10 +4,10 @@
 
 #include "engine/Editor.h"
 #include "engine/Model.h"
-#include "engine/ProgramName.h"
 #include "engine/ShutDown.h"
 #include "engine/StartUp.h"
 #include "engine/Tick.h"
+#include "platform/ProgramNames.h"
 
 namespace hushwell {
 

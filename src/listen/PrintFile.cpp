@@ -7,7 +7,7 @@
 #include <iterator>
 #include <sstream>
 
-#include "settings/AtomicFile.h"
+#include "platform/AtomicFile.h"
 
 namespace hushwell {
 namespace {

@@ -3,8 +3,8 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "settings/AtomicFile.h"
-#include "settings/PathText.h"
+#include "platform/AtomicFile.h"
+#include "platform/PathText.h"
 #include "settings/SettingsFile.h"
 
 namespace hushwell {

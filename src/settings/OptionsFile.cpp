@@ -2,9 +2,9 @@
 
 #include <stdexcept>
 
-#include "settings/AtomicFile.h"
-#include "settings/PathText.h"
-#include "settings/RegularFile.h"
+#include "platform/AtomicFile.h"
+#include "platform/PathText.h"
+#include "platform/RegularFile.h"
 
 namespace hushwell {
 namespace {

@@ -2,14 +2,12 @@
 
 #include <filesystem>
 
+#include "platform/ProgramNames.h"
 #include "settings/OptionSchema.h"
 #include "settings/OptionsReading.h"
 #include "settings/SettingsLocation.h"
 
 namespace hushwell {
-
-// The name of the options file; it stands in the folder of the settings file.
-constexpr const char* kOptionsFileName = "Hushwell_options.ini";
 
 // "Hushwell_options.ini" in the settings file's folder.
 //

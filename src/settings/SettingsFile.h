@@ -4,11 +4,10 @@
 #include <istream>
 #include <string>
 
+#include "platform/ProgramNames.h"
 #include "settings/SettingsStore.h"
 
 namespace hushwell {
-
-constexpr const char* kSettingsFileName = "Hushwell_setup.txt";
 
 // The whole file: four CR LF lines, fields joined by single commas, texts written as they stand,
 // Active states as blank-digits-blank. A text that would not read back as it stands (a separator

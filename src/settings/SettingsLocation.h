@@ -4,20 +4,6 @@
 
 namespace hushwell {
 
-// The folder that holds the running executable; empty if the platform cannot tell.
-[[nodiscard]] std::filesystem::path executableFolder();
-
-// The user's own configuration folder for the program: $XDG_CONFIG_HOME/Hushwell (by default
-// ~/.config/Hushwell) on Linux, %APPDATA%\Hushwell on Windows. Empty when neither is known.
-[[nodiscard]] std::filesystem::path userSettingsFolder();
-
-// True when this process can create files in `folder`. Asks the system rather than guessing from
-// permission bits; on Windows by creating and deleting a probe file, exclusively.
-[[nodiscard]] bool folderIsWritable(const std::filesystem::path& folder);
-
-// The name of the file an installer leaves with an installed copy of the program.
-constexpr const char* kInstalledMarkerName = "installed.txt";
-
 // True when an installer marked the copy in `programFolder`: its marker stands beside the program
 // (Windows) or in the prefix's share/hushwell (Linux, where the program lies in the prefix's bin).
 [[nodiscard]] bool isInstalledCopy(const std::filesystem::path& programFolder);

@@ -495,12 +495,15 @@ public:
     FakeSessionManager sessions;
     std::atomic<HRESULT> activateResult{S_OK};          // what every Activate answers
     std::atomic<HRESULT> activateSessionsResult{S_OK};  // what Activate of the sessions answers
+    std::atomic<IAudioClient*> audioClient{nullptr};    // E_NOINTERFACE while none
 
     HRESULT STDMETHODCALLTYPE Activate(REFIID iid, DWORD, PROPVARIANT*, void** object) override {
         const bool endpointVolume = iid == __uuidof(IAudioEndpointVolume);
         const bool sessionManager = iid == __uuidof(IAudioSessionManager2);
+        const bool streamClient = iid == __uuidof(IAudioClient);
         m_system.note(endpointVolume   ? "Activate(IAudioEndpointVolume)"
                       : sessionManager ? "Activate(IAudioSessionManager2)"
+                      : streamClient   ? "Activate(IAudioClient)"
                                        : "Activate(other)");
         *object = nullptr;
         HRESULT result = FAILED(serviceResult()) ? serviceResult() : activateResult.load();
@@ -518,6 +521,11 @@ public:
         if (sessionManager) {
             sessions.AddRef();
             *object = static_cast<IAudioSessionManager2*>(&sessions);
+            return S_OK;
+        }
+        if (IAudioClient* client = audioClient; streamClient && client != nullptr) {
+            client->AddRef();
+            *object = client;
             return S_OK;
         }
         return E_NOINTERFACE;

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include "settings/SettingsFile.h"
 #include "support/Fakes.h"
 
@@ -101,28 +99,6 @@ INSTANTIATE_TEST_SUITE_P(
                       Marker{"OfAnotherProgram", "share/other/installed.txt", false},
                       Marker{"AFolderOfThatName", "bin/installed.txt/x", false}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
-
-TEST(SettingsLocation, TheUserFolderFollowsXdgConfigHome) {
-    const char* saved = std::getenv("XDG_CONFIG_HOME");
-    const std::string keep = saved != nullptr ? saved : "";
-    setenv("XDG_CONFIG_HOME", "/somewhere/config", 1);
-    EXPECT_EQ(userSettingsFolder(), std::filesystem::path("/somewhere/config/Hushwell"));
-    setenv("XDG_CONFIG_HOME", "relative", 1);  // not absolute: ignored, as the standard says
-    setenv("HOME", "/home/listener", 1);
-    EXPECT_EQ(userSettingsFolder(), std::filesystem::path("/home/listener/.config/Hushwell"));
-    if (saved != nullptr) {
-        setenv("XDG_CONFIG_HOME", keep.c_str(), 1);
-    } else {
-        unsetenv("XDG_CONFIG_HOME");
-    }
-}
-
-TEST(SettingsLocation, AWritableFolderIsAskedOfTheSystem) {
-    TempDir dir;
-    EXPECT_TRUE(folderIsWritable(dir.path()));
-    EXPECT_FALSE(folderIsWritable(dir.path() / "missing"));
-    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
-}
 
 }  // namespace
 }  // namespace hushwell::testing

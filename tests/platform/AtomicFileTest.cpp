@@ -1,4 +1,4 @@
-#include "settings/AtomicFile.h"
+#include "platform/AtomicFile.h"
 
 #include <gtest/gtest.h>
 

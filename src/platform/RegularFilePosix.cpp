@@ -1,13 +1,13 @@
 #include <fcntl.h>
-#include <io.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <stdexcept>
 
-#include "settings/RegularFile.h"
+#include "platform/RegularFile.h"
+#include "platform/SystemError.h"
 
 namespace hushwell {
 namespace {
@@ -17,7 +17,7 @@ public:
     explicit Descriptor(int fd) : m_fd(fd) {}
     ~Descriptor() {
         if (m_fd >= 0) {
-            ::_close(m_fd);
+            ::close(m_fd);
         }
     }
     Descriptor(const Descriptor&) = delete;
@@ -29,33 +29,42 @@ private:
 };
 
 std::runtime_error systemError() {
-    return std::runtime_error(std::strerror(errno));
+    return std::runtime_error(errnoText(errno));
+}
+
+const char* notOrdinary(mode_t mode) {
+    if (S_ISDIR(mode)) {
+        return "it is a folder";
+    }
+    if (S_ISCHR(mode) || S_ISBLK(mode)) {
+        return "it is a device, not a file";
+    }
+    if (S_ISFIFO(mode)) {
+        return "it is a pipe, not a file";
+    }
+    if (S_ISSOCK(mode)) {
+        return "it is a socket, not a file";
+    }
+    return S_ISREG(mode) ? nullptr : "it is not an ordinary file";
 }
 
 }  // namespace
 
 std::string readRegularFile(const std::filesystem::path& file, std::size_t maxBytes) {
-    const Descriptor fd(::_wopen(file.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT));
+    // Not blocking: opening a pipe would otherwise wait for a writer that may never come.
+    const Descriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (fd.get() < 0) {
-        // Windows opens no folder as a file: it refuses with "permission denied".
-        std::error_code ignored;
-        if (errno == EACCES && std::filesystem::is_directory(file, ignored)) {
-            throw std::runtime_error("it is a folder");
-        }
         throw systemError();
     }
-    struct _stat64 status {};
-    if (::_fstat64(fd.get(), &status) != 0) {
+    struct stat status {};
+    if (::fstat(fd.get(), &status) != 0) {
         throw systemError();
     }
-    if ((status.st_mode & _S_IFMT) == _S_IFCHR) {
-        throw std::runtime_error("it is a device, not a file");
-    }
-    if ((status.st_mode & _S_IFMT) != _S_IFREG) {
-        throw std::runtime_error("it is not an ordinary file");
+    if (const char* why = notOrdinary(status.st_mode)) {
+        throw std::runtime_error(why);
     }
     const std::string tooLarge = "it is larger than " + sizeText(maxBytes);
-    if (static_cast<unsigned long long>(status.st_size) > maxBytes) {
+    if (static_cast<std::uintmax_t>(status.st_size) > maxBytes) {
         throw std::runtime_error(tooLarge);
     }
     std::string bytes(static_cast<std::size_t>(status.st_size) + 1, '\0');
@@ -67,9 +76,10 @@ std::string readRegularFile(const std::filesystem::path& file, std::size_t maxBy
             }
             bytes.resize(std::min(bytes.size() * 2, maxBytes + 1));
         }
-        const int got =
-            ::_read(fd.get(), bytes.data() + length,
-                    static_cast<unsigned>(std::min<std::size_t>(bytes.size() - length, 1U << 30)));
+        const ssize_t got = ::read(fd.get(), bytes.data() + length, bytes.size() - length);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
         if (got < 0) {
             throw systemError();
         }

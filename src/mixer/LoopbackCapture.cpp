@@ -1,0 +1,530 @@
+// Windows' audio headers and COM stay in this file and the other Windows provider files.
+#include "mixer/LoopbackCapture.h"
+
+#include "mixer/ComSupport.h"
+
+// clang-format off
+#include <windows.h>
+#include <objbase.h>
+#include <mmdeviceapi.h>
+#include <audioclient.h>
+#include <mmreg.h>
+// clang-format on
+
+#include <algorithm>
+#include <cmath>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace hushwell {
+namespace {
+
+using com::failure;
+using com::Ref;
+using Clock = std::chrono::steady_clock;
+using Seconds = std::chrono::duration<double>;
+using TimePoint = std::chrono::time_point<Clock, Seconds>;
+
+constexpr auto kBlockSamples = static_cast<std::size_t>(kCaptureRate / 10);
+constexpr double kJump = 0.5;     // s between the count and the clock that starts it afresh
+constexpr double kFollow = 0.01;  // of the difference taken up per packet
+// The shared buffer holds a second; it is emptied every 40 ms, so a late wake loses nothing.
+constexpr REFERENCE_TIME kBufferLength = 10'000'000;
+constexpr std::chrono::milliseconds kPoll{40};
+// How long stop() waits for the thread to release everything. A thread stuck in a call to the
+// audio service past it is left to finish on its own.
+constexpr std::chrono::seconds kEndDeadline{3};
+
+// The mix format, as far as reading its samples goes.
+struct Format {
+    enum class Type { Unsigned8, Signed16, Signed24, Signed32, Float32, Float64 } type;
+    unsigned channels;
+    unsigned frameBytes;
+    double rate;
+};
+
+// Shared-mode mix formats are float or PCM; anything else is not read.
+std::optional<Format> formatOf(const WAVEFORMATEX& wave) {
+    WORD tag = wave.wFormatTag;
+    if (tag == WAVE_FORMAT_EXTENSIBLE && wave.cbSize >= 22) {
+        // The subformats are {0000xxxx-0000-0010-8000-00aa00389b71}, xxxx the plain format tag.
+        tag =
+            static_cast<WORD>(reinterpret_cast<const WAVEFORMATEXTENSIBLE&>(wave).SubFormat.Data1);
+    }
+    if (wave.nChannels == 0 || wave.nSamplesPerSec == 0 ||
+        wave.nBlockAlign != wave.nChannels * (wave.wBitsPerSample / 8)) {
+        return std::nullopt;
+    }
+    using Type = Format::Type;
+    std::optional<Type> type;
+    if (tag == WAVE_FORMAT_IEEE_FLOAT && wave.wBitsPerSample == 32) {
+        type = Type::Float32;
+    } else if (tag == WAVE_FORMAT_IEEE_FLOAT && wave.wBitsPerSample == 64) {
+        type = Type::Float64;
+    } else if (tag == WAVE_FORMAT_PCM) {
+        // A 32-bit container holds its valid bits at the top: read whole, 24 valid bits or 32.
+        switch (wave.wBitsPerSample) {
+            case 8:
+                type = Type::Unsigned8;
+                break;
+            case 16:
+                type = Type::Signed16;
+                break;
+            case 24:
+                type = Type::Signed24;
+                break;
+            case 32:
+                type = Type::Signed32;
+                break;
+            default:
+                break;
+        }
+    }
+    if (!type) {
+        return std::nullopt;
+    }
+    return Format{*type, wave.nChannels, wave.nBlockAlign,
+                  static_cast<double>(wave.nSamplesPerSec)};
+}
+
+std::string describe(const Format& format) {
+    static constexpr const char* kTypes[] = {"8-bit",  "16-bit",       "24-bit",
+                                             "32-bit", "32-bit float", "64-bit float"};
+    char text[96];
+    std::snprintf(text, sizeof text, "%.0f Hz, %u channels, %s", format.rate, format.channels,
+                  kTypes[static_cast<int>(format.type)]);
+    return text;
+}
+
+// Frames of the mix format to mono at kCaptureRate: the channels averaged, then each output
+// sample the mean of the input frames it spans (which also keeps most of what lies above the new
+// rate's half out of the fingerprints' bands).
+class ToMono {
+public:
+    explicit ToMono(const Format& format)
+        : m_format(format), m_step(format.rate / kCaptureRate), m_until(m_step) {}
+
+    // `data` null: silence.
+    void convert(const BYTE* data, UINT32 frames, std::vector<float>& out) {
+        for (UINT32 i = 0; i < frames; ++i) {
+            m_sum += data != nullptr ? frame(data + std::size_t{i} * m_format.frameBytes) : 0.0;
+            ++m_count;
+            m_until -= 1.0;
+            while (m_until <= 0.0) {
+                if (m_count > 0) {
+                    m_last = static_cast<float>(m_sum / m_count);
+                }
+                out.push_back(m_last);
+                m_sum = 0.0;
+                m_count = 0;
+                m_until += m_step;
+            }
+        }
+    }
+
+    // Samples were lost: what was summed belongs to no output sample.
+    void restart() {
+        m_sum = 0.0;
+        m_count = 0;
+        m_until = m_step;
+    }
+
+private:
+    [[nodiscard]] double frame(const BYTE* at) const {
+        double sum = 0.0;
+        for (unsigned channel = 0; channel < m_format.channels; ++channel) {
+            sum += sample(at + channel * (m_format.frameBytes / m_format.channels));
+        }
+        return std::clamp(sum / m_format.channels, -1.0, 1.0);
+    }
+
+    [[nodiscard]] double sample(const BYTE* at) const {
+        switch (m_format.type) {
+            case Format::Type::Unsigned8:
+                return (at[0] - 128) / 128.0;
+            case Format::Type::Signed16:
+                return read<std::int16_t>(at) / 32768.0;
+            case Format::Type::Signed24: {
+                const auto value =
+                    static_cast<std::int32_t>(static_cast<std::uint32_t>(at[0]) << 8 |
+                                              static_cast<std::uint32_t>(at[1]) << 16 |
+                                              static_cast<std::uint32_t>(at[2]) << 24);
+                return value / 2147483648.0;
+            }
+            case Format::Type::Signed32:
+                return read<std::int32_t>(at) / 2147483648.0;
+            case Format::Type::Float32:
+                return read<float>(at);
+            case Format::Type::Float64:
+                return read<double>(at);
+        }
+        return 0.0;
+    }
+
+    template <typename Value>
+    static Value read(const BYTE* at) {
+        Value value;
+        std::memcpy(&value, at, sizeof value);
+        return value;
+    }
+
+    Format m_format;
+    double m_step;   // input frames per output sample
+    double m_until;  // input frames until the next output sample is due
+    double m_sum = 0.0;
+    int m_count = 0;
+    float m_last = 0.0f;
+};
+
+// Told by Windows, on a thread of its own, when a default device changes; it only hands the news
+// of the default console output on.
+class DefaultOutputNews final : public com::Implements<DefaultOutputNews, IMMNotificationClient> {
+public:
+    explicit DefaultOutputNews(std::function<void()> post) : m_post(std::move(post)) {}
+
+    HRESULT STDMETHODCALLTYPE OnDefaultDeviceChanged(EDataFlow flow, ERole role,
+                                                     LPCWSTR /*id*/) override {
+        if (flow == eRender && role == eConsole) {
+            m_post();
+        }
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnDeviceStateChanged(LPCWSTR /*id*/, DWORD /*state*/) override {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnDeviceAdded(LPCWSTR /*id*/) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnDeviceRemoved(LPCWSTR /*id*/) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnPropertyValueChanged(LPCWSTR /*id*/,
+                                                     const PROPERTYKEY /*key*/) override {
+        return S_OK;
+    }
+
+private:
+    friend com::Implements<DefaultOutputNews, IMMNotificationClient>;  // deletes it
+    ~DefaultOutputNews() = default;
+
+    const std::function<void()> m_post;
+};
+
+}  // namespace
+
+// The capture's thread and what it works on. Members after `samples` belong to the thread alone.
+struct LoopbackCapture::Worker : std::enable_shared_from_this<LoopbackCapture::Worker> {
+    Worker(Options given, Samples handOn) : options(std::move(given)), samples(std::move(handOn)) {}
+
+    void run() {
+        const HRESULT initialised = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        if (SUCCEEDED(initialised)) {
+            news = Ref<IMMNotificationClient>(new DefaultOutputNews([weak = weak_from_this()] {
+                if (const std::shared_ptr<Worker> self = weak.lock()) {
+                    self->postDefaultChanged();
+                }
+            }));
+            loop();
+            releaseAll();
+            news.reset();
+            CoUninitialize();
+        } else {
+            tell(failure("CoInitializeEx", initialised));
+        }
+        const std::lock_guard lock(mutex);
+        ended = true;
+        wake.notify_all();
+    }
+
+    // Bound, the buffer is read every kPoll; unbound (no output, or a call failed), the default
+    // output is bound afresh every `retry`, and at once when it changes.
+    void loop() {
+        bool bound = false;
+        std::unique_lock lock(mutex);
+        while (!stopping) {
+            const bool changed = std::exchange(defaultChanged, false);
+            lock.unlock();
+            if (changed) {
+                told.clear();  // the new output is told even where its format is the same
+                bound = release();
+            }
+            if (!bound) {
+                bound = bind();
+            } else if (!drain()) {
+                bound = release();
+            }
+            lock.lock();
+            wake.wait_for(lock, bound ? kPoll : options.retry,
+                          [this] { return stopping || defaultChanged; });
+        }
+    }
+
+    void postDefaultChanged() {
+        {
+            const std::lock_guard lock(mutex);
+            defaultChanged = true;
+        }
+        wake.notify_all();
+    }
+
+    // The failures are told once each until capture works again; the work itself quietly.
+    void tell(const std::string& line) {
+        if (options.log && line != told) {
+            options.log("capture: " + line);
+        }
+        told = line;
+    }
+
+    // --- on the thread
+
+    bool bind() {
+        if (!enumerator) {
+            const HRESULT made = options.makeEnumerator(enumerator.out());
+            if (FAILED(made) || !enumerator) {
+                enumerator.reset();
+                tell(failure("creating the device enumerator", FAILED(made) ? made : E_POINTER));
+                return false;
+            }
+            registered = SUCCEEDED(enumerator->RegisterEndpointNotificationCallback(news.get()));
+        }
+        Ref<IMMDevice> device;
+        HRESULT result = enumerator->GetDefaultAudioEndpoint(eRender, eConsole, device.out());
+        if (result == E_NOTFOUND) {
+            tell("no audio output to listen to");
+            return false;
+        }
+        if (FAILED(result)) {
+            tell(failure("GetDefaultAudioEndpoint", result));
+            releaseAll();  // the audio service may have gone: the enumerator is made again
+            return false;
+        }
+        result = device->Activate(__uuidof(IAudioClient), CLSCTX_INPROC_SERVER, nullptr,
+                                  client.outVoid());
+        if (FAILED(result)) {
+            tell(failure("Activate(IAudioClient)", result));
+            return false;
+        }
+        WAVEFORMATEX* mix = nullptr;
+        result = client->GetMixFormat(&mix);
+        if (FAILED(result)) {
+            tell(failure("GetMixFormat", result));
+            return release();
+        }
+        const std::optional<Format> format = formatOf(*mix);
+        if (format) {
+            result = client->Initialize(AUDCLNT_SHAREMODE_SHARED, AUDCLNT_STREAMFLAGS_LOOPBACK,
+                                        kBufferLength, 0, mix, nullptr);
+        }
+        CoTaskMemFree(mix);
+        if (!format) {
+            tell("the output's mix format cannot be read");
+            return release();
+        }
+        if (FAILED(result)) {
+            tell(failure("Initialize", result));
+            return release();
+        }
+        result = client->GetService(__uuidof(IAudioCaptureClient), capture.outVoid());
+        if (FAILED(result)) {
+            tell(failure("GetService(IAudioCaptureClient)", result));
+            return release();
+        }
+        result = client->Start();
+        if (FAILED(result)) {
+            tell(failure("Start", result));
+            return release();
+        }
+        tell("the default output, " + describe(*format));
+        rate = format->rate;
+        converter.emplace(*format);
+        counting = false;
+        return true;
+    }
+
+    // Every packet that waits, then each at its time: the last ended about now, and each before
+    // it earlier by what came after it. (The padding of a capture stream is only the next
+    // packet's length, not what waits in all.)
+    bool drain() {
+        std::size_t count = 0;
+        UINT32 framesRead = 0;
+        for (;;) {
+            BYTE* data = nullptr;
+            UINT32 frames = 0;
+            DWORD flags = 0;
+            HRESULT result = capture->GetBuffer(&data, &frames, &flags, nullptr, nullptr);
+            if (FAILED(result)) {
+                tell(failure("GetBuffer", result));
+                return false;
+            }
+            if (result == AUDCLNT_S_BUFFER_EMPTY || frames == 0) {
+                break;
+            }
+            if (count == packets.size()) {
+                packets.emplace_back();
+            }
+            Packet& packet = packets[count++];
+            packet.frames = frames;
+            packet.afterGap = (flags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY) != 0;
+            if (packet.afterGap) {
+                converter->restart();
+            }
+            packet.samples.clear();
+            converter->convert((flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0 ? nullptr : data, frames,
+                               packet.samples);
+            framesRead += frames;
+            result = capture->ReleaseBuffer(frames);
+            if (FAILED(result)) {
+                tell(failure("ReleaseBuffer", result));
+                return false;
+            }
+        }
+        const Clock::time_point now = options.now();
+        for (std::size_t i = 0; i < count; ++i) {
+            framesRead -= packets[i].frames;
+            if (packets[i].afterGap) {
+                deliver();
+                counting = false;
+            }
+            take(packets[i].samples,
+                 now - std::chrono::duration_cast<Clock::duration>(Seconds(framesRead / rate)));
+        }
+        return true;
+    }
+
+    // Times come from counting samples, the clock only keeping the count's start true, as the
+    // PulseAudio capture does: a packet read late must not look like a gap.
+    void take(const std::vector<float>& piece, Clock::time_point end) {
+        const Seconds length(static_cast<double>(piece.size()) / kCaptureRate);
+        const Seconds error = end - length - (countStart + counted);
+        if (!counting || std::abs(error.count()) > kJump) {
+            deliver();
+            countStart = end - length;
+            counted = {};
+            counting = true;
+        } else {
+            countStart += error * kFollow;
+        }
+        if (block.empty()) {
+            blockStart = countStart + counted;
+        }
+        block.insert(block.end(), piece.begin(), piece.end());
+        counted += length;
+        if (block.size() >= kBlockSamples) {
+            deliver();
+        }
+    }
+
+    void deliver() {
+        if (!block.empty()) {
+            const std::lock_guard lock(samplesMutex);
+            if (samples) {
+                samples(block, std::chrono::time_point_cast<Clock::duration>(blockStart));
+            }
+        }
+        block.clear();
+    }
+
+    // The stream goes; the enumerator stays, to tell of the next default output. Returns false,
+    // for a bind that ends with it.
+    bool release() {
+        deliver();
+        if (client && capture) {
+            client->Stop();
+        }
+        capture.reset();
+        client.reset();
+        converter.reset();
+        return false;
+    }
+
+    void releaseAll() {
+        release();
+        if (registered) {
+            enumerator->UnregisterEndpointNotificationCallback(news.get());
+            registered = false;
+        }
+        enumerator.reset();
+    }
+
+    const Options options;
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool stopping = false;
+    bool ended = false;
+    bool defaultChanged = false;
+    std::mutex samplesMutex;  // held while a block is handed on: none is after stop() returned
+    Samples samples;
+
+    Ref<IMMNotificationClient> news;
+    Ref<IMMDeviceEnumerator> enumerator;
+    bool registered = false;  // `news` is registered with `enumerator`
+    Ref<IAudioClient> client;
+    Ref<IAudioCaptureClient> capture;
+    std::optional<ToMono> converter;
+    double rate = kCaptureRate;  // of the mix format
+    std::string told;            // the last line logged
+    struct Packet {
+        UINT32 frames = 0;
+        bool afterGap = false;  // samples were lost before it
+        std::vector<float> samples;
+    };
+    std::vector<Packet> packets;  // one read's, converted; kept for their space
+    std::vector<float> block;     // samples not handed on yet
+    TimePoint blockStart;
+    TimePoint countStart;  // the time of the first sample counted
+    Seconds counted{};
+    bool counting = false;
+};
+
+LoopbackCapture::LoopbackCapture(Options options) : m_options(std::move(options)) {
+    if (!m_options.makeEnumerator) {
+        m_options.makeEnumerator = [](IMMDeviceEnumerator** enumerator) -> long {
+            return CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_INPROC_SERVER,
+                                    __uuidof(IMMDeviceEnumerator),
+                                    reinterpret_cast<void**>(enumerator));
+        };
+    }
+    if (!m_options.now) {
+        m_options.now = [] { return Clock::now(); };
+    }
+}
+
+LoopbackCapture::~LoopbackCapture() {
+    stop();
+}
+
+void LoopbackCapture::start(const std::string& program, Samples samples) {
+    stop();
+    if (!program.empty() && m_options.log) {
+        m_options.log("capture: the whole output, " + program +
+                      " alone cannot be captured by this build");
+    }
+    m_worker = std::make_shared<Worker>(m_options, std::move(samples));
+    std::thread([worker = m_worker] { worker->run(); }).detach();
+}
+
+void LoopbackCapture::stop() {
+    if (!m_worker) {
+        return;
+    }
+    {
+        std::unique_lock lock(m_worker->mutex);
+        m_worker->stopping = true;
+        m_worker->wake.notify_all();
+        m_worker->wake.wait_for(lock, kEndDeadline, [this] { return m_worker->ended; });
+    }
+    {
+        const std::lock_guard lock(m_worker->samplesMutex);
+        m_worker->samples = {};
+    }
+    m_worker.reset();
+}
+
+std::unique_ptr<AudioCapture> loopbackCapture(LoopbackCapture::Log log) {
+    LoopbackCapture::Options options;
+    options.log = std::move(log);
+    return std::make_unique<LoopbackCapture>(std::move(options));
+}
+
+}  // namespace hushwell

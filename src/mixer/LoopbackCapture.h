@@ -1,0 +1,57 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "mixer/AudioCapture.h"
+
+struct IMMDeviceEnumerator;  // Windows' audio device enumerator (mmdeviceapi.h)
+
+namespace hushwell {
+
+// Capture of what Windows plays: loopback of the default output (render flow, console role) in
+// its own mix format, turned into mono at kCaptureRate. It follows the default output as the user
+// switches it, and tries again each second while there is no output or after the output was lost
+// (unplugged, the audio service restarted).
+//
+// Every COM object lives on the capture's own thread, which initialises COM multithreaded; the
+// thread that calls start() and stop() is never used for COM.
+class LoopbackCapture final : public AudioCapture {
+public:
+    // Makes the device enumerator, on the capture's thread with COM initialised; returns an
+    // HRESULT.
+    using EnumeratorFactory = std::function<long(IMMDeviceEnumerator** enumerator)>;
+    using Now = std::function<std::chrono::steady_clock::time_point()>;
+    // One line about what the capture does ("capture: ..."), for the program's log: called on the
+    // capture's thread, and in start().
+    using Log = std::function<void(const std::string&)>;
+
+    struct Options {
+        EnumeratorFactory makeEnumerator;  // empty: the system's
+        Now now;                           // empty: the steady clock
+        std::chrono::milliseconds retry{1000};
+        Log log;
+    };
+
+    explicit LoopbackCapture(Options options);
+    ~LoopbackCapture() override;
+    LoopbackCapture(const LoopbackCapture&) = delete;
+    LoopbackCapture& operator=(const LoopbackCapture&) = delete;
+
+    // `program` given: the whole output all the same, which the log says (capturing one process
+    // needs Windows 10 2004's process loopback, which this build's headers do not declare).
+    void start(const std::string& program, Samples samples) override;
+    void stop() override;
+
+private:
+    struct Worker;
+
+    Options m_options;
+    std::shared_ptr<Worker> m_worker;  // shared with its thread, which may outlive a stop()
+};
+
+[[nodiscard]] std::unique_ptr<AudioCapture> loopbackCapture(LoopbackCapture::Log log = {});
+
+}  // namespace hushwell
