@@ -60,7 +60,7 @@ struct VolumeOwner::Shared {
     }
 
     // Runs on the thread: a change of the record is told before the next step.
-    void run(const std::function<void()>& task) {
+    void runAfterTelling(const std::function<void()>& task) {
         (void)tell(rules.record());
         task();
         programVolume = rules.hasProgramVolume();
@@ -109,7 +109,7 @@ void VolumeOwner::start() {
 void VolumeOwner::onThread(std::function<void(VolumeRules&)> task) {
     start();
     m_shared->worker.post([shared = m_shared.get(), task = std::move(task)] {
-        shared->run([&] { task(shared->rules); });
+        shared->runAfterTelling([&] { task(shared->rules); });
     });
 }
 
@@ -119,7 +119,7 @@ std::optional<Result> VolumeOwner::ask(std::function<Result(VolumeRules&)> call)
     return m_shared->worker.call<Result>(
         [call = std::move(call), shared = m_shared.get()] {
             std::optional<Result> answer;
-            shared->run([&] { answer = call(shared->rules); });
+            shared->runAfterTelling([&] { answer = call(shared->rules); });
             return std::move(*answer);
         },
         m_deadlines.answer);
