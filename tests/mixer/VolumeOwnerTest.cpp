@@ -53,7 +53,7 @@ struct Posted {
 };
 
 // An owner on an open gated provider, its volume located and the Up value 65500; what it tells
-// the core and the guard is kept.
+// the core is kept.
 struct Owned {
     Owned() {
         auto owned = std::make_unique<GatedProvider>();
@@ -61,13 +61,6 @@ struct Owned {
         provider->openGate();
         volume = std::make_unique<VolumeOwner>(std::move(owned), posted.post());
         volume->watch([this](const VolumeEvent& event) { events.push_back(event); });
-        volume->observe([this](const VolumeOwner::Record& record) {
-            const std::lock_guard lock(mutex);
-            if (held.empty() || held.back() != record.held) {
-                held.push_back(record.held);
-            }
-            last = record;
-        });
         EXPECT_TRUE(volume->open());
         EXPECT_EQ(volume->locate(), 65536);
         volume->setUpValue(kUp);
@@ -88,9 +81,6 @@ struct Owned {
     Posted posted;
     std::unique_ptr<VolumeOwner> volume;
     std::vector<VolumeEvent> events;
-    std::mutex mutex;
-    std::vector<bool> held;  // what the guard was told, each change once
-    VolumeOwner::Record last;
 };
 
 TEST(VolumeOwner, ASetNeverWaitsForTheProviderAndOnlyTheLatestValueFollows) {
