@@ -28,11 +28,11 @@ struct Program {
         (void)core.startUp();
         for (int i = 0; i < kPairCount; ++i) {
             const std::string minute = std::to_string(10 + i);
-            core.editor.editMark(Row::Down, i, minute + ":00");
-            core.editor.editMark(Row::Up, i, minute + ":30");
+            core.editor.editMark(Level::Down, i, minute + ":00");
+            core.editor.editMark(Level::Up, i, minute + ":30");
         }
-        core.editor.editMark(Row::Down, kPairCount - 1, "30:00");
-        core.editor.editMark(Row::Up, kPairCount - 1, "31:00");
+        core.editor.editMark(Level::Down, kPairCount - 1, "30:00");
+        core.editor.editMark(Level::Up, kPairCount - 1, "31:00");
     }
 };
 
@@ -40,9 +40,9 @@ void BM_TickWithoutChange(benchmark::State& state) {
     Program program;
     program.clock.time.second = 30;
     // The level is down now; later ticks in the window change nothing.
-    (void)program.core.tick.run(program.clock.time);
+    (void)program.core.tick.runAndTellTime(program.clock.time);
     for (auto _ : state) {
-        benchmark::DoNotOptimize(program.core.tick.run(program.clock.time));
+        benchmark::DoNotOptimize(program.core.tick.runAndTellTime(program.clock.time));
     }
 }
 BENCHMARK(BM_TickWithoutChange);
@@ -53,7 +53,7 @@ void BM_TickWithChange(benchmark::State& state) {
     for (auto _ : state) {
         inside = !inside;
         program.clock.time.minute = inside ? 30 : 40;  // every tick switches the level
-        benchmark::DoNotOptimize(program.core.tick.run(program.clock.time));
+        benchmark::DoNotOptimize(program.core.tick.runAndTellTime(program.clock.time));
         if (program.volume.sets.size() > 4096) {
             program.volume.sets.clear();
         }

@@ -174,10 +174,10 @@ Figures measure(bool aligned, int switching, int idle) {
         const int secondOfHour = t.minute * 60 + t.second;
         const SettingPair& pair = program.model.pairs()[0];
         if (!measuringIdle && !textLess(timeText(t, ":"), pair.up) && secondOfHour < 3590) {
-            program.editor.editMark(Row::Down, 0, mark(secondOfHour + 2));
-            program.editor.editMark(Row::Up, 0, mark(secondOfHour + 4));
+            program.editor.editMark(Level::Down, 0, mark(secondOfHour + 2));
+            program.editor.editMark(Level::Up, 0, mark(secondOfHour + 4));
         }
-        (void)program.tick.run(t);
+        (void)program.tick.runAndTellTime(t);
     };
 
     SecondTicker ticker(clock);

@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (ui.log.empty() || ui.log[0] != "show" || core.model.settingsChanged()) {
         std::abort();
     }
-    (void)core.tick.run(clock.time);  // whatever was loaded takes part in a tick
+    (void)core.tick.runAndTellTime(clock.time);  // whatever was loaded takes part in a tick
     // What a save writes, in memory: a file written to the disk each run would slow the fuzzer
     // down to the disk's pace. formatSettings() throws, and so stops the fuzzer, for a text that it
     // cannot store; every text a file gave must be storable.

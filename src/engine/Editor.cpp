@@ -6,16 +6,16 @@
 
 namespace hushwell {
 
-void Editor::editMark(Row row, int index, const std::string& text) {
+void Editor::editMark(Level row, int index, const std::string& text) {
     m_model.setMark(row, index, text);
 }
 
-void Editor::stampMark(Row row, int index) {
+void Editor::stampMark(Level row, int index) {
     m_model.setMark(row, index, timeText(m_clock.now(), m_separator));
     m_model.setSettingsChanged(true);
 }
 
-void Editor::moveMarkOn(Row row, int index) {
+void Editor::moveMarkOn(Level row, int index) {
     if (index + 1 < kPairCount) {
         m_model.setMark(row, index + 1, m_model.mark(row, index));
     }
@@ -38,7 +38,7 @@ void Editor::clearSchedule() {
     if (!m_ui.askYesNo("Are you sure you want to clear all settings?")) {
         return;
     }
-    for (Row row : {Row::Down, Row::Up}) {
+    for (Level row : {Level::Down, Level::Up}) {
         for (int i = 0; i < kPairCount; ++i) {
             m_model.setMark(row, i, kBlankMark);
         }

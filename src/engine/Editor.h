@@ -23,11 +23,11 @@ public:
           m_clock(clock),
           m_separator(std::move(separator)) {}
 
-    void editMark(Row row, int index, const std::string& text);
+    void editMark(Level row, int index, const std::string& text);
     // The current minute and second into the mark: an edit even when the text stays the same.
-    void stampMark(Row row, int index);
+    void stampMark(Level row, int index);
     // The mark moves to the next pair, over its mark; its own box is left empty.
-    void moveMarkOn(Row row, int index);
+    void moveMarkOn(Level row, int index);
     // On to off, off or greyed to on.
     void togglePair(int index);
     // Sets a level and sends it to the mixer at once; the schedule's applied volume stays.

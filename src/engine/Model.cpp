@@ -8,9 +8,9 @@ std::int32_t unitsPerPercentFor(std::int32_t scale) {
     return toInt32(scale / 100.0);
 }
 
-const std::string& Model::mark(Row row, int index) const {
+const std::string& Model::mark(Level row, int index) const {
     const SettingPair& pair = m_pairs.at(index);
-    return row == Row::Down ? pair.down : pair.up;
+    return row == Level::Down ? pair.down : pair.up;
 }
 
 std::int32_t Model::volume(Level level) const {
@@ -18,9 +18,9 @@ std::int32_t Model::volume(Level level) const {
     return this->level(level) * m_unitsPerPercent;
 }
 
-void Model::setMark(Row row, int index, const std::string& text) {
+void Model::setMark(Level row, int index, const std::string& text) {
     SettingPair& pair = m_pairs.at(index);
-    std::string& mark = row == Row::Down ? pair.down : pair.up;
+    std::string& mark = row == Level::Down ? pair.down : pair.up;
     if (mark != text) {
         mark = text;
         m_settingsChanged = true;

@@ -11,8 +11,9 @@
 
 namespace hushwell {
 
-enum class Row { Down, Up };    // the two rows of marks
-enum class Level { Down, Up };  // the two volume levels
+// The two volume levels. A pair's two marks are named by the level that begins at each, so the
+// same names pick a mark's row.
+enum class Level { Down, Up };
 // The values the settings file stores; Greyed comes only from a hand-edited file.
 enum class PairState { Off = 0, On = 1, Greyed = 2 };
 
@@ -54,7 +55,7 @@ public:
     void setListener(Listener listener) { m_listener = std::move(listener); }
 
     [[nodiscard]] const std::array<SettingPair, kPairCount>& pairs() const { return m_pairs; }
-    [[nodiscard]] const std::string& mark(Row row, int index) const;
+    [[nodiscard]] const std::string& mark(Level row, int index) const;
     [[nodiscard]] int level(Level level) const { return m_levels[index(level)]; }
     [[nodiscard]] std::int32_t unitsPerPercent() const { return m_unitsPerPercent; }
     // The level in the mixer's units.
@@ -71,7 +72,7 @@ public:
 
     // Edits, which leave unsaved changes when they change anything. A new state also ends the
     // pair's mark of having lowered the volume.
-    void setMark(Row row, int index, const std::string& text);
+    void setMark(Level row, int index, const std::string& text);
     void setState(int index, PairState state);
     void setLevel(Level level, int percent);
     void setSettingsChanged(bool changed) { m_settingsChanged = changed; }

@@ -32,10 +32,10 @@ StartUpOutcome readSettings(Model& model, SettingsStore& store, std::string& fai
     }
     const StoredSettings& stored = loaded->values;
     int field = 2;
-    for (Row row : {Row::Down, Row::Up}) {
+    for (Level row : {Level::Down, Level::Up}) {
         for (int i = 0; i < kPairCount && field < loaded->fieldsRead; ++i, ++field) {
             const StoredPair& pair = stored.pairs[i];
-            model.setMark(row, i, row == Row::Down ? pair.down : pair.up);
+            model.setMark(row, i, row == Level::Down ? pair.down : pair.up);
         }
     }
     for (int i = 0; i < kPairCount && field < loaded->fieldsRead; ++i, ++field) {

@@ -15,7 +15,7 @@ std::optional<int> pairHoldingDown(const std::array<SettingPair, kPairCount>& pa
     return std::nullopt;
 }
 
-std::string Tick::run(const TimeOfDay& time) {
+std::string Tick::runAndTellTime(const TimeOfDay& time) {
     std::string now = timeText(time, m_separator);
     const std::optional<int> holding = pairHoldingDown(m_model.pairs(), now);
     const Level wanted = holding ? Level::Down : Level::Up;

@@ -24,8 +24,8 @@ public:
     Tick(Model& model, SystemVolume& volume, std::string separator)
         : m_model(model), m_volume(volume), m_separator(std::move(separator)) {}
 
-    // Runs one tick at `time`; returns its time text, for the clock display.
-    std::string run(const TimeOfDay& time);
+    // The clock shows the time text the pairs were judged at, so that the two never disagree.
+    [[nodiscard]] std::string runAndTellTime(const TimeOfDay& time);
 
 private:
     Model& m_model;

@@ -34,7 +34,7 @@ void MainWindow::attach(Core& core) {
     renderPairs();
     connectInput();
     connect(&m_ticker, &SecondTicker::tick, this, [this](const TimeOfDay& now) {
-        const std::string text = m_core->tick.run(now);
+        const std::string text = m_core->tick.runAndTellTime(now);
         showTime(text);
         emit ticked(QString::fromStdString(text));
     });
@@ -49,13 +49,14 @@ void MainWindow::connectInput() {
     Editor& editor = m_core->editor;
     for (int i = 0; i < kPairCount; ++i) {
         const PairColumn* column = m_pairColumns[i];
-        connect(column, &PairColumn::markEdited, this, [&editor, i](Row row, const QString& text) {
-            editor.editMark(row, i, text.toStdString());
-        });
+        connect(column, &PairColumn::markEdited, this,
+                [&editor, i](Level row, const QString& text) {
+                    editor.editMark(row, i, text.toStdString());
+                });
         connect(column, &PairColumn::stampRequested, this,
-                [&editor, i](Row row) { editor.stampMark(row, i); });
+                [&editor, i](Level row) { editor.stampMark(row, i); });
         connect(column, &PairColumn::moveOnRequested, this,
-                [&editor, i](Row row) { editor.moveMarkOn(row, i); });
+                [&editor, i](Level row) { editor.moveMarkOn(row, i); });
         connect(column, &PairColumn::toggleRequested, this, [&editor, i] { editor.togglePair(i); });
     }
     for (Level level : {Level::Down, Level::Up}) {

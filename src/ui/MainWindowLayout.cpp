@@ -106,13 +106,15 @@ void MainWindow::buildSliders() {
 }
 
 void MainWindow::setTabOrder() {
-    const auto mark = [this](Row row, int i) -> QWidget* { return m_pairColumns[i]->markBox(row); };
-    const auto set = [this](Row row, int i) -> QWidget* {
+    const auto mark = [this](Level row, int i) -> QWidget* {
+        return m_pairColumns[i]->markBox(row);
+    };
+    const auto set = [this](Level row, int i) -> QWidget* {
         return m_pairColumns[i]->setButton(row);
     };
     const auto active = [this](int i) -> QWidget* { return m_pairColumns[i]->activeBox(); };
-    const Row down = Row::Down;
-    const Row up = Row::Up;
+    const Level down = Level::Down;
+    const Level up = Level::Up;
     std::vector<QWidget*> order = {
         mark(down, 0), mark(down, 1), set(down, 0), set(down, 1),        mark(up, 1),
         mark(up, 0),   set(up, 1),    set(up, 0),   slider(Level::Down), slider(Level::Up)};

@@ -76,7 +76,7 @@ void MainWindow::showEvent(QShowEvent* event) {
     // Shown before start-up could set a focus (the mixer would not open): the first control of
     // the Tab order takes it.
     if (focusWidget() == nullptr) {
-        m_pairColumns[0]->markBox(Row::Down)->setFocus(Qt::OtherFocusReason);
+        m_pairColumns[0]->markBox(Level::Down)->setFocus(Qt::OtherFocusReason);
     }
     QWidget::showEvent(event);
 }

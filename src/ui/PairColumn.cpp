@@ -17,15 +17,15 @@ PairColumn::PairColumn(int index, QWidget* parent) : QWidget(parent) {
     const QString pair = QString::number(index + 1);
     // Tops in twips from the column's top edge, which is its Down Set button's.
     const struct {
-        Row row;
+        Level row;
         const char* name;
         int markTop;
         int setTop;
         QString markSpoken;
         QString setSpoken;
-    } rows[] = {{Row::Down, "Down", 360, 0, tr("Down mark of pair %1").arg(pair),
+    } rows[] = {{Level::Down, "Down", 360, 0, tr("Down mark of pair %1").arg(pair),
                  tr("Set the Down mark of pair %1 to the current time").arg(pair)},
-                {Row::Up, "Up", 840, 1200, tr("Up mark of pair %1").arg(pair),
+                {Level::Up, "Up", 840, 1200, tr("Up mark of pair %1").arg(pair),
                  tr("Set the Up mark of pair %1 to the current time").arg(pair)}};
     resize(layout::px(495), layout::px(1815));
     for (const auto& r : rows) {
@@ -40,7 +40,7 @@ PairColumn::PairColumn(int index, QWidget* parent) : QWidget(parent) {
         box->setMaxLength(static_cast<int>(kMaxMarkLength));
         m_setButtons[static_cast<int>(r.row)] = set;
         m_markBoxes[static_cast<int>(r.row)] = box;
-        const Row row = r.row;
+        const Level row = r.row;
         connect(box, &QLineEdit::textChanged, this,
                 [this, row](const QString& text) { emit markEdited(row, text); });
         // The left button's release is a click too: it stamps the time by both roads.
@@ -66,9 +66,9 @@ void PairColumn::showPair(const SettingPair& pair, const QPalette& theme) {
     const QColor fill = pair.heldDown ? QColor(192, 255, 192)
                                       : theme.color(pair.state == PairState::On ? QPalette::Base
                                                                                 : QPalette::Button);
-    for (Row row : {Row::Down, Row::Up}) {
+    for (Level row : {Level::Down, Level::Up}) {
         MarkBox* box = markBox(row);
-        const QString text = QString::fromStdString(row == Row::Down ? pair.down : pair.up);
+        const QString text = QString::fromStdString(row == Level::Down ? pair.down : pair.up);
         const QSignalBlocker blocker(box);
         if (box->text() != text) {
             box->setText(text);

@@ -24,21 +24,21 @@ public:
     // the column only after the window has seen it change.
     void showPair(const SettingPair& pair, const QPalette& theme);
 
-    [[nodiscard]] MarkBox* markBox(Row row) const { return m_markBoxes[static_cast<int>(row)]; }
-    [[nodiscard]] SetButton* setButton(Row row) const {
+    [[nodiscard]] MarkBox* markBox(Level row) const { return m_markBoxes[static_cast<int>(row)]; }
+    [[nodiscard]] SetButton* setButton(Level row) const {
         return m_setButtons[static_cast<int>(row)];
     }
     [[nodiscard]] ActiveBox* activeBox() const { return m_activeBox; }
 
 signals:
-    void markEdited(Row row, const QString& text);  // the user's: showPair() reports nothing
-    void stampRequested(Row row);                   // a Set button's left click, or its key
-    void moveOnRequested(Row row);  // any other mouse button released over a Set button
-    void toggleRequested();         // the Active box clicked or its key pressed
+    void markEdited(Level row, const QString& text);  // the user's: showPair() reports nothing
+    void stampRequested(Level row);                   // a Set button's left click, or its key
+    void moveOnRequested(Level row);  // any other mouse button released over a Set button
+    void toggleRequested();           // the Active box clicked or its key pressed
 
 private:
-    std::array<MarkBox*, 2> m_markBoxes{};     // by Row
-    std::array<SetButton*, 2> m_setButtons{};  // by Row
+    std::array<MarkBox*, 2> m_markBoxes{};     // by Level
+    std::array<SetButton*, 2> m_setButtons{};  // by Level
     ActiveBox* m_activeBox = nullptr;
 };
 

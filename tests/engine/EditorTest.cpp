@@ -13,7 +13,7 @@ protected:
         ASSERT_EQ(core.startUp(), StartUpOutcome::NoSettingsFile);
         clock.time = {14, 7, 3, 0};
     }
-    [[nodiscard]] Marks row(Row which) const {
+    [[nodiscard]] Marks row(Level which) const {
         Marks marks;
         for (int i = 0; i < kPairCount; ++i) {
             marks.push_back(model.mark(which, i));
@@ -24,8 +24,8 @@ protected:
 };
 
 TEST_F(EditorTest, StampingPutsTheMinuteAndSecondInTheMark) {
-    editor.stampMark(Row::Down, 3);
-    editor.stampMark(Row::Up, 2);
+    editor.stampMark(Level::Down, 3);
+    editor.stampMark(Level::Up, 2);
     EXPECT_EQ(model.pairs()[3].down, "07:03");
     EXPECT_EQ(model.pairs()[2].up, "07:03");
     EXPECT_TRUE(model.settingsChanged());
@@ -33,28 +33,28 @@ TEST_F(EditorTest, StampingPutsTheMinuteAndSecondInTheMark) {
 
 TEST_F(EditorTest, StampingTheSameTextStillMarksAnEdit) {
     clock.time = {14, 0, 0, 0};
-    editor.stampMark(Row::Up, 2);
+    editor.stampMark(Level::Up, 2);
     EXPECT_EQ(model.pairs()[2].up, "00:00");
     EXPECT_TRUE(model.settingsChanged());
 }
 
 TEST_F(EditorTest, MovingAMarkOnOverwritesTheNextAndEmptiesItsOwn) {
     const struct {
-        Row row;
+        Level row;
         int index;
         Marks expected;
     } cases[] = {
-        {Row::Down, 3, {"d0", "d1", "d2", "", "d3", "d5", "d6", "d7"}},
-        {Row::Down, 0, {"", "d0", "d2", "d3", "d4", "d5", "d6", "d7"}},
-        {Row::Up, 7, {"u0", "u1", "u2", "u3", "u4", "u5", "u6", ""}},
-        {Row::Up, 6, {"u0", "u1", "u2", "u3", "u4", "u5", "", "u6"}},
+        {Level::Down, 3, {"d0", "d1", "d2", "", "d3", "d5", "d6", "d7"}},
+        {Level::Down, 0, {"", "d0", "d2", "d3", "d4", "d5", "d6", "d7"}},
+        {Level::Up, 7, {"u0", "u1", "u2", "u3", "u4", "u5", "u6", ""}},
+        {Level::Up, 6, {"u0", "u1", "u2", "u3", "u4", "u5", "", "u6"}},
     };
     for (const auto& c : cases) {
         for (int i = 0; i < kPairCount; ++i) {
-            editor.editMark(Row::Down, i, "d" + std::to_string(i));
-            editor.editMark(Row::Up, i, "u" + std::to_string(i));
+            editor.editMark(Level::Down, i, "d" + std::to_string(i));
+            editor.editMark(Level::Up, i, "u" + std::to_string(i));
         }
-        const Row other = c.row == Row::Down ? Row::Up : Row::Down;
+        const Level other = c.row == Level::Down ? Level::Up : Level::Down;
         const Marks otherBefore = row(other);
         model.setSettingsChanged(false);
         editor.moveMarkOn(c.row, c.index);
@@ -83,7 +83,7 @@ TEST_F(EditorTest, TogglingAPairSwitchesItAndEndsItsLightGreen) {
 }
 
 TEST_F(EditorTest, ClearAnsweredNoChangesNothing) {
-    editor.editMark(Row::Down, 1, "10:00");
+    editor.editMark(Level::Down, 1, "10:00");
     editor.togglePair(4);
     model.setSettingsChanged(false);
     editor.clearSchedule();
@@ -96,13 +96,13 @@ TEST_F(EditorTest, ClearAnsweredNoChangesNothing) {
 
 TEST_F(EditorTest, ClearAnsweredYesResetsTheScheduleButNotTheLevels) {
     editor.setLevel(Level::Down, 40);
-    editor.editMark(Row::Up, 6, "");
+    editor.editMark(Level::Up, 6, "");
     ASSERT_TRUE(editor.save());
     const std::string saved = readFile(settingsFile());
     ui.answers = {true};
     editor.clearSchedule();
-    EXPECT_EQ(row(Row::Down), Marks(8, "00:00"));
-    EXPECT_EQ(row(Row::Up), Marks(8, "00:00"));
+    EXPECT_EQ(row(Level::Down), Marks(8, "00:00"));
+    EXPECT_EQ(row(Level::Up), Marks(8, "00:00"));
     for (int i = 0; i < kPairCount; ++i) {
         EXPECT_EQ(model.pairs()[i].state, PairState::Off);
     }
@@ -119,14 +119,14 @@ TEST_F(EditorTest, ClosingWithoutEditsAsksNothing) {
 
 TEST_F(EditorTest, ClosingWithEditsAnsweredNoWritesNothing) {
     writeFile(settingsFile(), "earlier");
-    editor.editMark(Row::Down, 0, "10:00");
+    editor.editMark(Level::Down, 0, "10:00");
     editor.queryClose();
     EXPECT_EQ(ui.questions, Marks{"Save settings before ending?"});
     EXPECT_EQ(readFile(settingsFile()), "earlier");
 }
 
 TEST_F(EditorTest, ClosingWithEditsAnsweredYesSaves) {
-    editor.editMark(Row::Down, 0, "10:00");
+    editor.editMark(Level::Down, 0, "10:00");
     ui.answers = {true};
     editor.queryClose();
     EXPECT_FALSE(model.settingsChanged());
@@ -152,7 +152,7 @@ TEST_F(EditorTest, ProvidedSettingsAreReadThenSavedInTheUsersFolder) {
     Core first(volume, clock, ui, firstStore);
     ASSERT_EQ(first.startUp(), StartUpOutcome::SettingsRead);
     EXPECT_EQ(first.model.pairs()[0].down, "10:00");
-    first.editor.editMark(Row::Down, 0, "12:00");
+    first.editor.editMark(Level::Down, 0, "12:00");
     ASSERT_TRUE(first.editor.save()) << ::testing::PrintToString(ui.messages);
     EXPECT_EQ(firstStore.location().loadFrom(), user.path() / "Hushwell" / kSettingsFileName);
     EXPECT_EQ(readFile(program.path() / kSettingsFileName).substr(0, 5), "35,90")
@@ -166,7 +166,7 @@ TEST_F(EditorTest, ProvidedSettingsAreReadThenSavedInTheUsersFolder) {
 }
 
 TEST_F(EditorTest, AFailedSaveKeepsTheFlagAndSaysWhy) {
-    editor.editMark(Row::Down, 0, "10:00");
+    editor.editMark(Level::Down, 0, "10:00");
     std::filesystem::create_directory(settingsFile());
     writeFile(settingsFile() / "keep", "x");
     EXPECT_FALSE(editor.save());

@@ -40,15 +40,15 @@ TEST_F(ModelTest, StartsAsTheWindowIsLaidOut) {
 }
 
 TEST_F(ModelTest, ReportsAndCountsOnlyRealEdits) {
-    model.setMark(Row::Down, 2, "00:00");
+    model.setMark(Level::Down, 2, "00:00");
     model.setState(2, PairState::On);
     EXPECT_TRUE(changes.empty());
     EXPECT_FALSE(model.settingsChanged());
 
-    model.setMark(Row::Up, 2, "12:00");
+    model.setMark(Level::Up, 2, "12:00");
     EXPECT_EQ(changes, (std::vector<Recorded>{{Model::Change::Pair, 2}}));
-    EXPECT_EQ(model.mark(Row::Up, 2), "12:00");
-    EXPECT_EQ(model.mark(Row::Down, 2), "00:00");
+    EXPECT_EQ(model.mark(Level::Up, 2), "12:00");
+    EXPECT_EQ(model.mark(Level::Down, 2), "00:00");
     EXPECT_TRUE(model.settingsChanged());
 }
 

@@ -206,8 +206,8 @@ TEST_F(StartUpTest, ALevelOutOfRangeIsReportedWithTheFault) {
 TEST_F(StartUpTest, MarksWithTheFilesSeparatorsComeBackAfterASave) {
     const std::string marks[] = {"05,30", "7\"", "a\r\nb", " 12:00 ", ",,,"};
     for (int i = 0; i < 5; ++i) {
-        core.editor.editMark(Row::Down, i, marks[i]);
-        core.editor.editMark(Row::Up, 7 - i, marks[i]);
+        core.editor.editMark(Level::Down, i, marks[i]);
+        core.editor.editMark(Level::Up, 7 - i, marks[i]);
     }
     core.editor.setLevel(Level::Down, 35);
     core.editor.setLevel(Level::Up, 90);
@@ -229,7 +229,7 @@ TEST_F(StartUpTest, AMarkTheFileCannotHoldIsNotSaved) {
     writeSettings();
     const std::string before = readFile(settingsFile());
     ASSERT_EQ(core.startUp(), StartUpOutcome::SettingsRead);
-    core.editor.editMark(Row::Up, 2, "\"a,b");
+    core.editor.editMark(Level::Up, 2, "\"a,b");
     EXPECT_FALSE(core.editor.save());
     ASSERT_FALSE(ui.messages.empty());
     EXPECT_NE(ui.messages.back().find("the Up mark of pair 3"), std::string::npos)

@@ -213,10 +213,10 @@ TEST_F(TickTest, ALevelTheMixerDidNotTakeIsAppliedAgainUntilItIs) {
 
 TEST_F(TickTest, AMarkIsComparedAsItStandsAtTheTick) {
     startWithPairs(pairsWith({{0, {"10:00", "20:00", 1}}}));
-    core.editor.editMark(Row::Up, 0, "1");  // half-typed: no time text is below "1"
+    core.editor.editMark(Level::Up, 0, "1");  // half-typed: no time text is below "1"
     tickAt(15, 0);
     EXPECT_TRUE(volume.sets.empty());
-    core.editor.editMark(Row::Up, 0, "16");
+    core.editor.editMark(Level::Up, 0, "16");
     tickAt(15, 1);
     EXPECT_EQ(volume.sets.back(), kDown);
 }

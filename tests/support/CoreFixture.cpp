@@ -43,7 +43,7 @@ void CoreTest::startWithPairs(const std::array<PairSpec, kPairCount>& pairs,
 
 std::string CoreTest::tickAt(int minute, int second) {
     clock.set(minute, second);
-    return core.tick.run(clock.time);
+    return core.tick.runAndTellTime(clock.time);
 }
 
 std::vector<int> CoreTest::heldPairs() const {

@@ -186,8 +186,8 @@ TEST_F(TrayTest, TheIconGoesToAStatusNotifierWatcherThatComesLateOrRestarts) {
 }
 
 TEST_F(TrayTest, TheToolTipAndTheIconFollowTheTicks) {
-    core->model.setMark(Row::Down, 1, "20:00");
-    core->model.setMark(Row::Up, 1, "21:30");
+    core->model.setMark(Level::Down, 1, "20:00");
+    core->model.setMark(Level::Up, 1, "21:30");
     EXPECT_EQ(tray->toolTip(), "Hushwell");  // before the first tick
 
     tickAt(15, 48);
