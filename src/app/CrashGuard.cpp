@@ -79,7 +79,7 @@ int putBack(const Message& last, const volatile std::sig_atomic_t* askedToEnd) {
     const auto until = std::chrono::steady_clock::now() + kTryFor;
     for (;;) {
         {
-            FirstThatOpens volume(providers,
+            ChosenProvider volume(providers,
                                   [](const std::string& line) { logMixerCall("guard: " + line); });
             const std::optional<std::int32_t> scale =
                 volume.open() ? volume.locate() : std::nullopt;

@@ -132,9 +132,9 @@ int main(int argc, char* argv[]) {
     const std::function<bool()> patient = [withDesktop, patientUntil] {
         return withDesktop && std::chrono::steady_clock::now() < patientUntil;
     };
-    auto providers = std::make_unique<hushwell::FirstThatOpens>(hushwell::platformProviders(),
+    auto providers = std::make_unique<hushwell::ChosenProvider>(hushwell::platformProviders(),
                                                                 hushwell::logMixerCall, patient);
-    const hushwell::FirstThatOpens& opened = *providers;  // the owner's, read on its thread
+    const hushwell::ChosenProvider& opened = *providers;  // the owner's, read on its thread
     hushwell::VolumeOwner volume(std::move(providers), [&reports](std::function<void()> task) {
         reports.post(std::move(task));
     });

@@ -13,13 +13,11 @@
 // clang-format on
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdio>
-#include <deque>
-#include <future>
 #include <mutex>
-#include <thread>
 #include <utility>
+
+#include "mixer/WorkerThread.h"
 
 namespace hushwell {
 namespace {
@@ -87,63 +85,58 @@ private:
 }  // namespace
 
 // The provider's thread and what it works on. Members after `handler` belong to the thread alone.
-struct EndpointVolume::Apartment : std::enable_shared_from_this<EndpointVolume::Apartment> {
-    Apartment(EnumeratorFactory make, ProcessNames processNames,
+struct EndpointVolume::ComThread : std::enable_shared_from_this<EndpointVolume::ComThread> {
+    ComThread(EnumeratorFactory make, ProcessNames processNames,
               std::chrono::milliseconds retryAfter)
         : makeEnumerator(std::move(make)), names(std::move(processNames)), retry(retryAfter) {}
 
     // Runs `call` on the thread and returns its answer; `none` when the thread does not run.
     template <typename Result>
     Result ask(std::function<Result()> call, Result none) {
-        auto promise = std::make_shared<std::promise<Result>>();
-        std::future<Result> answer = promise->get_future();
-        {
-            const std::lock_guard lock(mutex);
-            if (!running || stopping) {
-                return none;
-            }
-            tasks.emplace_back([promise, call = std::move(call)] { promise->set_value(call()); });
+        if (worker.stopping()) {
+            return none;
         }
-        wake.notify_all();
-        return answer.get();
+        return worker.call<Result>(std::move(call)).value_or(std::move(none));
     }
 
-    // The news of the default output first, so that a call made after it reaches the new output;
-    // then that of a new session; then calls; while broken, a rebuild each `retry`.
-    void run() {
+    // First on the thread: COM, and the objects that hand Windows' news to the thread.
+    void enter() {
         const HRESULT initialised = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         comInitialised = SUCCEEDED(initialised);
         if (!comInitialised) {
-            note("CoInitializeEx", initialised);
+            noteFailure("CoInitializeEx", initialised);
         }
         client = Ref<IMMNotificationClient>(
             new DefaultOutputClient([weak = weak_from_this()](const wchar_t* id) {
-                if (const std::shared_ptr<Apartment> self = weak.lock()) {
-                    self->post(id);
+                if (const std::shared_ptr<ComThread> self = weak.lock()) {
+                    self->defaultOutputNews(id);
                 }
             }));
         sessions = std::make_unique<AudioSessions>(
-            names, [this](const char* call, long result) { note(call, result); },
+            names, [this](const char* call, long result) { noteFailure(call, result); },
             [weak = weak_from_this()] {
-                if (const std::shared_ptr<Apartment> self = weak.lock()) {
-                    self->postSessionStarted();
+                if (const std::shared_ptr<ComThread> self = weak.lock()) {
+                    self->sessionNews();
                 }
             });
+    }
+
+    // Last on the thread: every COM object goes before COM does.
+    void leave() {
+        releaseAll();
+        sessions.reset();
+        client.reset();
+        if (comInitialised) {
+            CoUninitialize();
+        }
+    }
+
+    // The news of the default output first, so that a call made after it reaches the new output;
+    // then that of a new session. Queued ahead of the calls.
+    void takeNews() {
         std::unique_lock lock(mutex);
+        newsQueued = false;
         for (;;) {
-            const auto due = [this] {
-                return !tasks.empty() || defaultChanged || sessionStarted || stopping;
-            };
-            if (broken) {
-                if (!wake.wait_for(lock, retry, due)) {
-                    lock.unlock();
-                    rebuild();
-                    lock.lock();
-                    continue;
-                }
-            } else {
-                wake.wait(lock, due);
-            }
             if (defaultChanged) {
                 defaultChanged = false;
                 const std::optional<std::wstring> id = std::move(newDefault);
@@ -155,48 +148,43 @@ struct EndpointVolume::Apartment : std::enable_shared_from_this<EndpointVolume::
                 lock.unlock();
                 report(VolumeEvent::Kind::StreamStarted);
                 lock.lock();
-            } else if (!tasks.empty()) {
-                const std::function<void()> task = std::move(tasks.front());
-                tasks.pop_front();
-                lock.unlock();
-                task();
-                lock.lock();
             } else {
-                break;
+                return;
             }
         }
+    }
+
+    // Called locked: the news is taken once, however much came before it ran.
+    void queueNews(std::unique_lock<std::mutex>& lock) {
+        if (newsQueued) {
+            return;
+        }
+        newsQueued = true;
         lock.unlock();
-        releaseAll();
-        sessions.reset();
-        client.reset();
-        if (comInitialised) {
-            CoUninitialize();
+        if (!worker.postFirst([this] { takeNews(); })) {
+            lock.lock();
+            newsQueued = false;
+            return;
         }
         lock.lock();
-        ended = true;
-        wake.notify_all();
     }
 
     // From the notification client's thread.
-    void post(const wchar_t* id) {
-        {
-            const std::lock_guard lock(mutex);
-            defaultChanged = true;
-            newDefault = id != nullptr ? std::optional<std::wstring>(id) : std::nullopt;
-        }
-        wake.notify_all();
+    void defaultOutputNews(const wchar_t* id) {
+        std::unique_lock lock(mutex);
+        defaultChanged = true;
+        newDefault = id != nullptr ? std::optional<std::wstring>(id) : std::nullopt;
+        queueNews(lock);
     }
 
     // From the session notification's thread.
-    void postSessionStarted() {
-        {
-            const std::lock_guard lock(mutex);
-            sessionStarted = true;
-        }
-        wake.notify_all();
+    void sessionNews() {
+        std::unique_lock lock(mutex);
+        sessionStarted = true;
+        queueNews(lock);
     }
 
-    void note(const char* call, HRESULT result) {
+    void noteFailure(const char* call, HRESULT result) {
         const std::lock_guard lock(mutex);
         lastError = failure(call, result);
     }
@@ -223,7 +211,7 @@ struct EndpointVolume::Apartment : std::enable_shared_from_this<EndpointVolume::
         if (built && volume) {
             result = takesItsOwnLevel();
         } else if (built) {
-            note("GetDefaultAudioEndpoint", E_NOTFOUND);
+            noteFailure("GetDefaultAudioEndpoint", E_NOTFOUND);
         }
         if (result == E_NOTIMPL || (mustWork && (!built || !volume || FAILED(result)))) {
             releaseAll();
@@ -245,10 +233,10 @@ struct EndpointVolume::Apartment : std::enable_shared_from_this<EndpointVolume::
         if (SUCCEEDED(result)) {
             result = volume->SetMasterVolumeLevelScalar(level, &kEventContext);
             if (FAILED(result)) {
-                note("SetMasterVolumeLevelScalar", result);
+                noteFailure("SetMasterVolumeLevelScalar", result);
             }
         } else {
-            note("GetMasterVolumeLevelScalar", result);
+            noteFailure("GetMasterVolumeLevelScalar", result);
         }
         return result;
     }
@@ -336,7 +324,7 @@ struct EndpointVolume::Apartment : std::enable_shared_from_this<EndpointVolume::
         }
         const HRESULT result = setScalar(*volume.get(), value);
         if (FAILED(result)) {
-            note("SetMasterVolumeLevelScalar", result);
+            noteFailure("SetMasterVolumeLevelScalar", result);
             breakDown();
             return std::nullopt;
         }
@@ -350,7 +338,7 @@ struct EndpointVolume::Apartment : std::enable_shared_from_this<EndpointVolume::
         if (volume && utf8(output) == id) {
             const HRESULT result = setScalar(*volume.get(), value);
             if (FAILED(result)) {
-                note("SetMasterVolumeLevelScalar", result);
+                noteFailure("SetMasterVolumeLevelScalar", result);
                 breakDown();
             }
             return SUCCEEDED(result);
@@ -382,7 +370,7 @@ struct EndpointVolume::Apartment : std::enable_shared_from_this<EndpointVolume::
             Ref<IMMDevice> device;
             const HRESULT result = enumerator->GetDevice(id->c_str(), device.out());
             if (FAILED(result)) {
-                note("GetDevice", result);
+                noteFailure("GetDevice", result);
                 breakDown();
                 return;
             }
@@ -423,13 +411,13 @@ struct EndpointVolume::Apartment : std::enable_shared_from_this<EndpointVolume::
         releaseAll();
         HRESULT result = makeEnumerator(enumerator.out());
         if (FAILED(result) || !enumerator) {
-            note("creating the device enumerator", FAILED(result) ? result : E_POINTER);
+            noteFailure("creating the device enumerator", FAILED(result) ? result : E_POINTER);
             enumerator.reset();
             return false;
         }
         result = enumerator->RegisterEndpointNotificationCallback(client.get());
         if (FAILED(result)) {
-            note("RegisterEndpointNotificationCallback", result);
+            noteFailure("RegisterEndpointNotificationCallback", result);
             releaseAll();
             return false;
         }
@@ -440,7 +428,7 @@ struct EndpointVolume::Apartment : std::enable_shared_from_this<EndpointVolume::
             return true;
         }
         if (FAILED(result)) {
-            note("GetDefaultAudioEndpoint", result);
+            noteFailure("GetDefaultAudioEndpoint", result);
             releaseAll();
             return false;
         }
@@ -455,7 +443,7 @@ struct EndpointVolume::Apartment : std::enable_shared_from_this<EndpointVolume::
         LPWSTR id = nullptr;
         HRESULT result = device.GetId(&id);
         if (FAILED(result)) {
-            note("GetId", result);
+            noteFailure("GetId", result);
             return false;
         }
         std::wstring name = id != nullptr ? id : L"";
@@ -464,7 +452,7 @@ struct EndpointVolume::Apartment : std::enable_shared_from_this<EndpointVolume::
         result = device.Activate(__uuidof(IAudioEndpointVolume), CLSCTX_INPROC_SERVER, nullptr,
                                  bound.outVoid());
         if (FAILED(result)) {
-            note("Activate", result);
+            noteFailure("Activate", result);
             return false;
         }
         volume = std::move(bound);
@@ -491,14 +479,10 @@ struct EndpointVolume::Apartment : std::enable_shared_from_this<EndpointVolume::
     }
 
     std::mutex mutex;
-    std::condition_variable wake;
-    std::deque<std::function<void()>> tasks;
     bool defaultChanged = false;
     bool sessionStarted = false;
+    bool newsQueued = false;                 // takeNews() is queued and has not begun
     std::optional<std::wstring> newDefault;  // the latest news only
-    bool running = false;
-    bool stopping = false;
-    bool ended = false;
     std::string lastError;
 
     std::atomic<bool> programVolume{false};  // once the sessions were bound
@@ -520,6 +504,11 @@ struct EndpointVolume::Apartment : std::enable_shared_from_this<EndpointVolume::
     Ref<IAudioEndpointVolume> volume;         // the default output's; none while there is no output
     std::wstring output;                      // its device id
     std::unique_ptr<AudioSessions> sessions;  // the default output's; made when the thread starts
+    WorkerThread worker{
+        {.enter = [this] { enter(); },
+         .leave = [this] { leave(); },
+         .idleLimit = [this] { return broken ? std::optional(retry) : std::nullopt; },
+         .idle = [this] { rebuild(); }}};
 };
 
 EndpointVolume::EndpointVolume()
@@ -538,73 +527,64 @@ EndpointVolume::EndpointVolume(EnumeratorFactory makeEnumerator, std::chrono::mi
 
 EndpointVolume::EndpointVolume(EnumeratorFactory makeEnumerator, ProcessNames names,
                                std::chrono::milliseconds retry)
-    : m_apartment(std::make_shared<Apartment>(std::move(makeEnumerator), std::move(names), retry)) {
-}
+    : m_com(std::make_shared<ComThread>(std::move(makeEnumerator), std::move(names), retry)) {}
 
 EndpointVolume::~EndpointVolume() {
-    stopApartment();
+    stopComThread();
 }
 
 bool EndpointVolume::open() {
-    if (m_apartment->running) {  // opened before: start afresh
-        stopApartment();
-        auto fresh = std::make_shared<Apartment>(m_apartment->makeEnumerator, m_apartment->names,
-                                                 m_apartment->retry);
-        fresh->mustWork = m_apartment->mustWork;
-        const std::lock_guard lock(m_apartment->handlerMutex);
-        fresh->handler = m_apartment->handler;
-        m_apartment = std::move(fresh);
+    if (m_com->worker.started()) {  // opened before: start afresh
+        stopComThread();
+        auto fresh = std::make_shared<ComThread>(m_com->makeEnumerator, m_com->names, m_com->retry);
+        fresh->mustWork = m_com->mustWork;
+        const std::lock_guard lock(m_com->handlerMutex);
+        fresh->handler = m_com->handler;
+        m_com = std::move(fresh);
     }
-    {
-        const std::lock_guard lock(m_apartment->mutex);
-        m_apartment->running = true;
-    }
-    std::thread([apartment = m_apartment] { apartment->run(); }).detach();
-    Apartment* apartment = m_apartment.get();
-    const bool opened = apartment->ask<bool>([apartment] { return apartment->openHere(); }, false);
+    m_com->worker.start(m_com);
+    ComThread* com = m_com.get();
+    const bool opened = com->ask<bool>([com] { return com->openHere(); }, false);
     if (!opened) {
-        stopApartment();  // COM is uninitialised at once, not when this goes
+        stopComThread();  // COM is uninitialised at once, not when this goes
     }
     return opened;
 }
 
 std::optional<std::int32_t> EndpointVolume::locate() {
-    Apartment* apartment = m_apartment.get();
-    return apartment->ask<std::optional<std::int32_t>>(
-        [apartment] { return apartment->opened ? std::optional(kScale) : std::nullopt; },
-        std::nullopt);
+    ComThread* com = m_com.get();
+    return com->ask<std::optional<std::int32_t>>(
+        [com] { return com->opened ? std::optional(kScale) : std::nullopt; }, std::nullopt);
 }
 
 std::optional<std::string> EndpointVolume::set(std::int32_t value) {
     if (!inScale(value)) {
         return std::nullopt;
     }
-    Apartment* apartment = m_apartment.get();
-    return apartment->ask<std::optional<std::string>>(
-        [apartment, value] { return apartment->setCurrentHere(value); }, std::nullopt);
+    ComThread* com = m_com.get();
+    return com->ask<std::optional<std::string>>([com, value] { return com->setCurrentHere(value); },
+                                                std::nullopt);
 }
 
 bool EndpointVolume::setOn(const std::string& output, std::int32_t value) {
     if (!inScale(value)) {
         return false;
     }
-    Apartment* apartment = m_apartment.get();
-    return apartment->ask<bool>(
-        [apartment, &output, value] { return apartment->setOnHere(output, value); }, false);
+    ComThread* com = m_com.get();
+    return com->ask<bool>([com, &output, value] { return com->setOnHere(output, value); }, false);
 }
 
 bool EndpointVolume::hasProgramVolume() const {
-    if (m_apartment->programVolume) {
+    if (m_com->programVolume) {
         return true;
     }
-    Apartment* apartment = m_apartment.get();
-    return apartment->ask<bool>([apartment] { return apartment->programVolumeHere(); }, false);
+    ComThread* com = m_com.get();
+    return com->ask<bool>([com] { return com->programVolumeHere(); }, false);
 }
 
 std::vector<std::string> EndpointVolume::playingPrograms() {
-    Apartment* apartment = m_apartment.get();
-    return apartment->ask<std::vector<std::string>>(
-        [apartment] { return apartment->playingHere(); }, {});
+    ComThread* com = m_com.get();
+    return com->ask<std::vector<std::string>>([com] { return com->playingHere(); }, {});
 }
 
 std::optional<int> EndpointVolume::setProgram(const std::string& program, std::int32_t value) {
@@ -617,10 +597,9 @@ std::optional<MasterVolume::ProgramTaken> EndpointVolume::setProgramWhere(
     if (!inScale(value)) {
         return std::nullopt;
     }
-    Apartment* apartment = m_apartment.get();
-    return apartment->ask<std::optional<ProgramTaken>>(
-        [apartment, &program, value] { return apartment->setProgramHere(program, value); },
-        std::nullopt);
+    ComThread* com = m_com.get();
+    return com->ask<std::optional<ProgramTaken>>(
+        [com, &program, value] { return com->setProgramHere(program, value); }, std::nullopt);
 }
 
 std::optional<int> EndpointVolume::setProgramOn(const std::string& output,
@@ -628,40 +607,34 @@ std::optional<int> EndpointVolume::setProgramOn(const std::string& output,
     if (!inScale(value)) {
         return std::nullopt;
     }
-    Apartment* apartment = m_apartment.get();
-    return apartment->ask<std::optional<int>>(
-        [apartment, &output, &program, value] {
-            return apartment->setProgramOnHere(output, program, value);
-        },
+    ComThread* com = m_com.get();
+    return com->ask<std::optional<int>>(
+        [com, &output, &program, value] { return com->setProgramOnHere(output, program, value); },
         std::nullopt);
 }
 
 void EndpointVolume::watch(const EventHandler& handler) {
-    const std::lock_guard lock(m_apartment->handlerMutex);
-    m_apartment->handler = handler;
+    const std::lock_guard lock(m_com->handlerMutex);
+    m_com->handler = handler;
     // What the open found is told to the watcher that comes after it.
-    if (handler && m_apartment->outputMissing) {
+    if (handler && m_com->outputMissing) {
         handler({VolumeEvent::Kind::NoOutput, 0});
     }
 }
 
 void EndpointVolume::mustWorkAtOpen(bool mustWork) {
-    m_apartment->mustWork = mustWork;
+    m_com->mustWork = mustWork;
 }
 
 std::string EndpointVolume::lastError() const {
-    const std::lock_guard lock(m_apartment->mutex);
-    return m_apartment->lastError;
+    const std::lock_guard lock(m_com->mutex);
+    return m_com->lastError;
 }
 
-void EndpointVolume::stopApartment() {
-    std::unique_lock lock(m_apartment->mutex);
-    if (!m_apartment->running || m_apartment->stopping) {
-        return;
+void EndpointVolume::stopComThread() {
+    if (m_com->worker.attached()) {
+        (void)m_com->worker.stop(kEndDeadline);
     }
-    m_apartment->stopping = true;
-    m_apartment->wake.notify_all();
-    m_apartment->wake.wait_for(lock, kEndDeadline, [this] { return m_apartment->ended; });
 }
 
 }  // namespace hushwell

@@ -95,10 +95,10 @@ public:
     [[nodiscard]] std::string lastError() const;
 
 private:
-    struct Apartment;
-    void stopApartment();
+    struct ComThread;
+    void stopComThread();
 
-    std::shared_ptr<Apartment> m_apartment;  // shared with its thread, which may outlive this
+    std::shared_ptr<ComThread> m_com;  // shared with its thread, which may outlive this
 };
 
 }  // namespace hushwell

@@ -81,13 +81,13 @@ std::vector<MixerProvider> platformProviders() {
     return providers;
 }
 
-FirstThatOpens::FirstThatOpens(std::vector<MixerProvider> providers, Report report,
+ChosenProvider::ChosenProvider(std::vector<MixerProvider> providers, Report report,
                                Patience patient)
     : m_providers(std::move(providers)),
       m_report(std::move(report)),
       m_patient(std::move(patient)) {}
 
-bool FirstThatOpens::open() {
+bool ChosenProvider::open() {
     if (m_volume) {
         return true;  // an earlier open answered after its caller gave up
     }
@@ -120,40 +120,40 @@ bool FirstThatOpens::open() {
     return m_volume != nullptr;
 }
 
-std::optional<std::int32_t> FirstThatOpens::locate() {
+std::optional<std::int32_t> ChosenProvider::locate() {
     const std::optional<std::int32_t> scale = m_volume ? m_volume->locate() : std::nullopt;
     tell(scale ? "locate: found, scale " + std::to_string(*scale) : "locate: not found");
     return scale;
 }
 
-std::optional<std::string> FirstThatOpens::set(std::int32_t value) {
+std::optional<std::string> ChosenProvider::set(std::int32_t value) {
     std::optional<std::string> output = m_volume ? m_volume->set(value) : std::nullopt;
     tell("apply " + std::to_string(value) + (output ? ": applied" : ": refused"));
     return output;
 }
 
-bool FirstThatOpens::setOn(const std::string& output, std::int32_t value) {
+bool ChosenProvider::setOn(const std::string& output, std::int32_t value) {
     const bool taken = m_volume && m_volume->setOn(output, value);
     tell("apply " + std::to_string(value) + " on " + output + (taken ? ": applied" : ": refused"));
     return taken;
 }
 
-bool FirstThatOpens::hasProgramVolume() const {
+bool ChosenProvider::hasProgramVolume() const {
     return m_volume && m_volume->hasProgramVolume();
 }
 
-std::vector<std::string> FirstThatOpens::playingPrograms() {
+std::vector<std::string> ChosenProvider::playingPrograms() {
     return m_volume ? m_volume->playingPrograms() : std::vector<std::string>{};
 }
 
-std::optional<int> FirstThatOpens::setProgram(const std::string& program, std::int32_t value) {
+std::optional<int> ChosenProvider::setProgram(const std::string& program, std::int32_t value) {
     const std::optional<int> streams =
         m_volume ? m_volume->setProgram(program, value) : std::nullopt;
     tellProgram(value, program, "", streams);
     return streams;
 }
 
-std::optional<MasterVolume::ProgramTaken> FirstThatOpens::setProgramWhere(
+std::optional<MasterVolume::ProgramTaken> ChosenProvider::setProgramWhere(
     const std::string& program, std::int32_t value) {
     std::optional<ProgramTaken> taken =
         m_volume ? m_volume->setProgramWhere(program, value) : std::nullopt;
@@ -161,7 +161,7 @@ std::optional<MasterVolume::ProgramTaken> FirstThatOpens::setProgramWhere(
     return taken;
 }
 
-std::optional<int> FirstThatOpens::setProgramOn(const std::string& output,
+std::optional<int> ChosenProvider::setProgramOn(const std::string& output,
                                                 const std::string& program, std::int32_t value) {
     const std::optional<int> streams =
         m_volume ? m_volume->setProgramOn(output, program, value) : std::nullopt;
@@ -169,7 +169,7 @@ std::optional<int> FirstThatOpens::setProgramOn(const std::string& output,
     return streams;
 }
 
-void FirstThatOpens::watch(const EventHandler& handler) {
+void ChosenProvider::watch(const EventHandler& handler) {
     m_handler = !handler ? handler : [this, handler](const VolumeEvent& event) {
         if (event.kind == VolumeEvent::Kind::NoOutput) {
             tell("no output: waiting for one");
@@ -181,7 +181,7 @@ void FirstThatOpens::watch(const EventHandler& handler) {
     }
 }
 
-void FirstThatOpens::tellProgram(std::int32_t value, const std::string& program,
+void ChosenProvider::tellProgram(std::int32_t value, const std::string& program,
                                  const std::string& output,
                                  const std::optional<int>& streams) const {
     tell("apply " + std::to_string(value) + " to " + program +
@@ -190,7 +190,7 @@ void FirstThatOpens::tellProgram(std::int32_t value, const std::string& program,
                   : std::string("refused")));
 }
 
-void FirstThatOpens::tell(const std::string& what) const {
+void ChosenProvider::tell(const std::string& what) const {
     if (m_report) {
         m_report(what);
     }

@@ -31,12 +31,12 @@ struct MixerProvider {
 // While `patient` holds, a provider that does not open but whose server is expected ends the
 // search ("open: waiting for PulseAudio"): a lesser provider, taken now, would be kept for the
 // whole run. Once it opened, a later open() keeps the provider it has.
-class FirstThatOpens final : public MasterVolume {
+class ChosenProvider final : public MasterVolume {
 public:
     using Report = std::function<void(const std::string&)>;
     using Patience = std::function<bool()>;
 
-    explicit FirstThatOpens(std::vector<MixerProvider> providers, Report report = {},
+    explicit ChosenProvider(std::vector<MixerProvider> providers, Report report = {},
                             Patience patient = {});
 
     // Name of the provider in use, empty before one opened.

@@ -5,31 +5,20 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "mixer/MasterVolume.h"
 #include "mixer/SystemVolume.h"
+#include "mixer/VolumeRules.h"
 
 namespace hushwell {
 
-// The one owner of the system's volume: it runs the provider on a thread of its own and keeps
-// the one record of the volume (the Up value, the value wanted now, the value that landed and on
-// which output), and alone applies its rules:
-//  - the value wanted is sent again when the sound server comes back, and when the system's
-//    output changes while the volume is held away from the Up value, so the held level follows
-//    the output;
-//  - an output left behind while held gets the Up value, and so do the chosen program's streams
-//    on it (a provider whose program volumes stay with an output names where they took it);
-//  - with a program chosen (lowerOnly()), the value wanted goes to that program's streams instead
-//    of the output, and again to them when a stream starts while it stands away from Up, so that
-//    a stream started during a break goes down too; a target given up while held gets Up back,
-//    and a program among them that plays nothing then is owed it until a stream of it starts;
-//  - what landed, or not, is told to the core as a Taken or Refused event, on the core's thread
-//    (through `post`), and to an observer (the crash guard) as a Record, on the mixer's thread.
-// No call waits for the provider but open() and locate() (start-up needs their answer), and those
-// no longer than a deadline: a provider that does not answer by then counts as none. The thread
-// starts with the first call.
+// The one owner of the system's volume: the provider and the volume's rules (VolumeRules) on a
+// thread of its own. What landed, or not, is told to the core as a Taken or Refused event, on the
+// core's thread (through `post`), and the record to an observer (the crash guard), on the mixer's
+// thread. No call waits for the provider but open() and locate() (start-up needs their answer),
+// and those no longer than a deadline: a provider that does not answer by then counts as none.
+// The thread starts with the first call.
 class VolumeOwner final : public SystemVolume {
 public:
     // Runs a task on the thread that owns this volume (the window's).
@@ -38,20 +27,7 @@ public:
         std::chrono::milliseconds answer{5000};  // for open() and locate()
         std::chrono::milliseconds finish{3000};  // for what is still to be sent at the end
     };
-    // What an observer learns: the Up value in the scale's units, the scale, whether the volume
-    // may stand away from the Up value (from just before another value is sent until the Up
-    // value has landed), and what is held: the program whose streams (empty: the output).
-    // A program that had no stream when its value landed has nothing away from Up: not held.
-    // `owed`: programs held before the target changed whose Up value found no stream; the server
-    // keeps their Down level for their next stream, so they are owed Up until one of them took it.
-    struct Record {
-        std::int32_t upValue = 0;
-        std::int32_t scale = 0;
-        bool held = false;
-        std::string program;
-        std::vector<std::string> owed;
-        bool operator==(const Record&) const = default;
-    };
+    using Record = VolumeRules::Record;
     using Observer = std::function<void(const Record&)>;
 
     VolumeOwner(std::unique_ptr<MasterVolume> provider, Post post, Deadlines deadlines);
@@ -92,14 +68,15 @@ public:
                       std::vector<std::string> owed = {});
 
 private:
-    struct State;
+    struct Shared;
     template <typename Result>
-    std::optional<Result> ask(std::function<Result(State&)> call);
+    std::optional<Result> ask(std::function<Result(VolumeRules&)> call);
+    // Queued behind what was asked before; never waits.
+    void onThread(std::function<void(VolumeRules&)> task);
     void start();
 
-    std::shared_ptr<State> m_state;  // shared with the thread, which may outlive this
+    std::shared_ptr<Shared> m_shared;  // shared with the thread, which may outlive this
     Deadlines m_deadlines;
-    std::thread m_thread;
 };
 
 }  // namespace hushwell

@@ -207,7 +207,7 @@ TEST(EndpointVolume, WithNoOutputAtTheOpenItIsTakenAndWaitsForOne) {
     Endpoints endpoints;
     endpoints.enumerator.setDefault(nullptr);
     std::vector<std::string> log;  // read once the owner's thread ended
-    auto table = std::make_unique<FirstThatOpens>(
+    auto table = std::make_unique<ChosenProvider>(
         std::vector<MixerProvider>{
             {"endpoint volume",
              [&endpoints] { return std::make_unique<EndpointVolume>(endpoints.factory()); }},
@@ -708,7 +708,7 @@ TEST(EndpointVolumePrograms, AChosenProgramGetsItsSessionsLateAndOnTheOutputLeft
         return std::make_unique<EndpointVolume>(programs.factory(), Programs::names());
     };
     VolumeOwner volume(
-        std::make_unique<FirstThatOpens>(std::vector<MixerProvider>{{"endpoint volume", endpoint}}),
+        std::make_unique<ChosenProvider>(std::vector<MixerProvider>{{"endpoint volume", endpoint}}),
         [](const std::function<void()>& task) { task(); });
     ASSERT_TRUE(volume.open());
     ASSERT_EQ(volume.locate(), 100);
@@ -789,7 +789,7 @@ TEST(EndpointVolumeUnderWine, TheEndpointVolumeIsTriedFirstAndWinmmOpensWhereItR
     EndpointVolume endpoint;
     const bool endpointOpens = endpoint.open();
     std::vector<std::string> log;
-    FirstThatOpens volume(platformProviders(),
+    ChosenProvider volume(platformProviders(),
                           [&](const std::string& line) { log.push_back(line); });
     ASSERT_TRUE(volume.open());
     EXPECT_EQ(volume.chosen(), endpointOpens ? "endpoint volume" : "winmm");

@@ -19,9 +19,9 @@ MixerProvider provider(const char* name, bool opens, std::int32_t scale, int& ma
             }};
 }
 
-TEST(FirstThatOpens, TakesTheFirstProviderThatOpens) {
+TEST(ChosenProvider, TakesTheFirstProviderThatOpens) {
     int madeA = 0, madeB = 0, madeC = 0;
-    FirstThatOpens volume({provider("a", false, 100, madeA), provider("b", true, 200, madeB),
+    ChosenProvider volume({provider("a", false, 100, madeA), provider("b", true, 200, madeB),
                            provider("c", true, 300, madeC)});
     EXPECT_TRUE(volume.open());
     EXPECT_EQ(volume.chosen(), "b");
@@ -30,24 +30,24 @@ TEST(FirstThatOpens, TakesTheFirstProviderThatOpens) {
     EXPECT_EQ(volume.set(100), "speakers");
 }
 
-TEST(FirstThatOpens, WithNoneOpenEveryCallFails) {
+TEST(ChosenProvider, WithNoneOpenEveryCallFails) {
     int made = 0;
-    FirstThatOpens volume({provider("a", false, 100, made), provider("b", false, 200, made)});
+    ChosenProvider volume({provider("a", false, 100, made), provider("b", false, 200, made)});
     EXPECT_FALSE(volume.open());
     EXPECT_EQ(made, 2);
     EXPECT_TRUE(volume.chosen().empty());
     EXPECT_FALSE(volume.locate().has_value());
     EXPECT_FALSE(volume.set(100).has_value());
-    FirstThatOpens empty({});
+    ChosenProvider empty({});
     EXPECT_FALSE(empty.open());
 }
 
-TEST(FirstThatOpens, TellsEachProviderTriedAndWhyItDidNotOpen) {
+TEST(ChosenProvider, TellsEachProviderTriedAndWhyItDidNotOpen) {
     int made = 0;
     MixerProvider explains = provider("endpoint", false, 100, made);
     explains.whyNotOpened = [](const MasterVolume&) { return std::string("Set: HRESULT 0x1"); };
     std::vector<std::string> log;
-    FirstThatOpens volume(
+    ChosenProvider volume(
         {explains, provider("silent", false, 100, made), provider("winmm", true, 65535, made)},
         [&log](const std::string& line) { log.push_back(line); });
     ASSERT_TRUE(volume.open());
@@ -58,13 +58,13 @@ TEST(FirstThatOpens, TellsEachProviderTriedAndWhyItDidNotOpen) {
 // A start with the desktop: while patient, a server expected but not there yet is waited for
 // (told once) rather than a lesser provider taken for the whole run; patience over, the lesser
 // one is taken, and kept.
-TEST(FirstThatOpens, WhilePatientAnExpectedServerIsWaitedForNotPassedOver) {
+TEST(ChosenProvider, WhilePatientAnExpectedServerIsWaitedForNotPassedOver) {
     int made = 0;
     bool patient = true;
     MixerProvider server = provider("PulseAudio", false, 65536, made);
     server.expected = [] { return true; };
     std::vector<std::string> log;
-    FirstThatOpens volume(
+    ChosenProvider volume(
         {server, provider("ALSA", true, 65535, made)},
         [&log](const std::string& line) { log.push_back(line); }, [&] { return patient; });
     EXPECT_FALSE(volume.open());
@@ -80,9 +80,9 @@ TEST(FirstThatOpens, WhilePatientAnExpectedServerIsWaitedForNotPassedOver) {
 
 // The volume per program goes to the provider that opened, and each setting is told with the
 // number of streams that took it.
-TEST(FirstThatOpens, ForwardsTheVolumePerProgram) {
+TEST(ChosenProvider, ForwardsTheVolumePerProgram) {
     std::vector<std::string> log;
-    FirstThatOpens volume({{"streams",
+    ChosenProvider volume({{"streams",
                             [] {
                                 auto made = std::make_unique<FakeProvider>();
                                 made->programVolume = true;

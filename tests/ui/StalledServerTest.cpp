@@ -64,7 +64,7 @@ TEST(StalledServer, TheWindowAnswersTheKeyboardWhileTheServerIsStopped) {
     AudioSandbox::instance();
     run("pactl set-default-sink speakers");
     auto threads =
-        std::make_unique<CallThreads>(std::make_unique<FirstThatOpens>(platformProviders()));
+        std::make_unique<CallThreads>(std::make_unique<ChosenProvider>(platformProviders()));
     CallThreads& mixer = *threads;
     VolumeOwner volume(std::move(threads), [](std::function<void()> task) {
         QMetaObject::invokeMethod(qApp, std::move(task), Qt::QueuedConnection);
