@@ -7,6 +7,9 @@
 # HUSHWELL_SHOT=tray-menu or tray-tooltip instead takes the corner of a panel (trayer, a real X
 # tray) with the tray icon's menu open, or its tooltip shown; HUSHWELL_PANEL=dark makes the panel
 # and the program dark (GTK's dark theme), light (the default) both light.
+# HUSHWELL_SHOT=tray-follow takes the tooltip after following the station: Set is pressed on a
+# piece of sound (the ALSA test voices), then the program starts again, its clock (faketime) a few
+# seconds before that mark, and the piece plays again so that the press's sound comes 4 s early.
 cd "$(dirname "$0")/.."
 source scripts/common.sh
 out=$(realpath -m "${1:-docs/screenshot.png}")
@@ -69,19 +72,6 @@ if [ "$shot" = tray-menu ]; then
     wait_until 5 bash -c '[ "$(pactl list short sink-inputs | wc -l)" -ge 2 ]'
 fi
 
-# A copy beside which the settings file can live, so the checkout's build folder stays clean.
-cp "$exe" "$work/hushwell"
-[ -n "${HUSHWELL_SETTINGS:-}" ] && cp "$HUSHWELL_SETTINGS" "$work/Hushwell_setup.txt"
-clock=()
-if [ "$shot" = readme ]; then
-    ensure_packages faketime
-    printf '20,100\r\n20:00,50:00,00:00,00:00,00:00,00:00,00:00,00:00\r\n%s\r\n%s\r\n' \
-        21:30,52:30,00:00,00:00,00:00,00:00,00:00,00:00 ' 1 , 1 , 0 , 0 , 0 , 0 , 0 , 0 ' \
-        >"$work/Hushwell_setup.txt"
-    clock=(faketime "$(date +%F) 14:20:05")
-fi
-QT_SCALE_FACTOR=$scale "${clock[@]}" "$work/hushwell" >"$work/log" 2>&1 &
-pid=$!
 # The main window is the largest visible window titled like Hushwell's; a message box shown at
 # start-up is answered with Enter first.
 main_window() {
@@ -95,6 +85,55 @@ main_window() {
     done
     echo "$best"
 }
+# A copy beside which the settings file can live, so the checkout's build folder stays clean.
+cp "$exe" "$work/hushwell"
+[ -n "${HUSHWELL_SETTINGS:-}" ] && cp "$HUSHWELL_SETTINGS" "$work/Hushwell_setup.txt"
+clock=()
+if [ "$shot" = readme ]; then
+    ensure_packages faketime
+    printf '20,100\r\n20:00,50:00,00:00,00:00,00:00,00:00,00:00,00:00\r\n%s\r\n%s\r\n' \
+        21:30,52:30,00:00,00:00,00:00,00:00,00:00,00:00 ' 1 , 1 , 0 , 0 , 0 , 0 , 0 , 0 ' \
+        >"$work/Hushwell_setup.txt"
+    clock=(faketime "$(date +%F) 14:20:05")
+fi
+piece_press=5  # seconds into the piece: Set is pressed in "Rear right"
+if [ "$shot" = tray-follow ]; then
+    ensure_packages sox alsa-utils
+    voices=/usr/share/sounds/alsa
+    sox "$voices/Front_Center.wav" "$voices/Front_Left.wav" "$voices/Side_Left.wav" \
+        "$voices/Rear_Right.wav" "$voices/Rear_Left.wav" "$voices/Front_Right.wav" \
+        -r 11025 -c 1 "$work/piece.wav"
+    printf '[Listen]\r\nFollowStation=true\r\n' >"$work/Hushwell_options.ini"
+    printf '20,100\r\n,,,,,,,\r\n,,,,,,,\r\n 0 , 0 , 0 , 0 , 0 , 0 , 0 , 0 \r\n' \
+        >"$work/Hushwell_setup.txt"
+    "$work/hushwell" >"$work/log" 2>&1 &
+    pid=$!
+    wait_until 10 bash -c "xdotool search --onlyvisible --name '^(Hushwell|UP|DOWN)\$' >/dev/null"
+    sleep 1
+    # From the Down slider, six Shift+Tabs reach pair 1's Down Set button.
+    xdotool windowfocus --sync "$(main_window)" key --delay 40 shift+Tab shift+Tab shift+Tab \
+        shift+Tab shift+Tab shift+Tab
+    paplay "$work/piece.wav" &
+    sleep "$piece_press"
+    xdotool key space
+    wait_until 30 grep -q "^mark 0 Down" "$work/Hushwell_marks.fp"
+    stop_pid "$pid"
+    # The kept mark ("mm:ss"), and the program's clock 12 s before it at the same hour.
+    mark=$(awk '/^mark 0 Down/ { print $NF }' "$work/Hushwell_marks.fp")
+    at=$((10#${mark%%:*} * 60 + 10#${mark##*:} - 12 + 3600))
+    printf '20,100\r\n%s,,,,,,,\r\n59:59,,,,,,,\r\n 1 , 0 , 0 , 0 , 0 , 0 , 0 , 0 \r\n' "$mark" \
+        >"$work/Hushwell_setup.txt"
+    clock=(faketime "$(date +%F) $(date +%H):$(printf '%02d:%02d' $((at / 60 % 60)) $((at % 60)))")
+fi
+QT_LOGGING_RULES=hushwell.mixer.info=true QT_SCALE_FACTOR=$scale "${clock[@]}" "$work/hushwell" \
+    >"$work/log" 2>&1 &
+pid=$!
+if [ "$shot" = tray-follow ]; then
+    # The press's sound 4 s before the mark: 8 s after the start, less where it lies in the piece.
+    sleep $((8 - piece_press))
+    paplay "$work/piece.wav" &
+    wait_until 20 grep -q "heard the break's start" "$work/log"
+fi
 sleep "${HUSHWELL_SHOT_DELAY:-1.5}"
 for _ in 1 2 3; do
     dialog=$(xdotool search --onlyvisible --name '^Hushwell$' 2>/dev/null | while read -r w; do
@@ -137,7 +176,8 @@ else
 fi
 sleep "${HUSHWELL_TOOLTIP_DELAY:-2}"
 # The panel's right-hand corner, with the menu or the tooltip below it.
-if [ "$shot" = tray-menu ]; then width=$((560 * scale)) height=$((160 * scale)); else
+if [ "$shot" = tray-menu ]; then width=$((560 * scale)) height=$((160 * scale));
+elif [ "$shot" = tray-follow ]; then width=$((560 * scale)) height=$((96 * scale)); else
     width=$((360 * scale)) height=$((64 * scale))
 fi
 import -window root -crop "${width}x${height}+$((1280 - width))+0" +repage "$out"

@@ -61,11 +61,17 @@ void UserOptions::offerIn(TrayIcon& tray) {
     m_tray = &tray;
     m_tray->setStartWithDesktop(startsWithDesktop());
     m_tray->setHideWhenMinimized(m_options.hideWhenMinimized);
+    m_tray->setFollowStation(m_options.followStation);
     showPrograms({});
     connect(m_tray, &TrayIcon::startWithDesktopToggled, this, &UserOptions::setStartWithDesktop);
     connect(m_tray, &TrayIcon::hideWhenMinimizedToggled, this, [this](bool on) {
         m_options.hideWhenMinimized = on;
         save(Option::HideWhenMinimized);
+    });
+    connect(m_tray, &TrayIcon::followStationToggled, this, [this](bool on) {
+        m_options.followStation = on;
+        m_followStation(on);
+        save(Option::FollowStation);
     });
     connect(m_tray, &TrayIcon::lowerChosen, this,
             [this](const QString& program) { chooseProgram(program.toStdString()); });
@@ -78,6 +84,11 @@ void UserOptions::offerIn(TrayIcon& tray) {
             });
     });
     checkChosenPlays();
+}
+
+void UserOptions::onFollowStation(std::function<void(bool)> told) {
+    m_followStation = std::move(told);
+    m_followStation(m_options.followStation);
 }
 
 void UserOptions::save(Option which) {

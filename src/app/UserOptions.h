@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QTimer>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,9 @@ public:
     void offerIn(TrayIcon& tray);
 
     [[nodiscard]] const Options& options() const { return m_options; }
+    [[nodiscard]] const OptionsFile& file() const { return m_file; }
+    // Told the option "Follow the station" as loaded, and each time the tray's menu changes it.
+    void onFollowStation(std::function<void(bool)> told);
 
 private:
     void save(Option which);
@@ -48,6 +52,7 @@ private:
     Options m_options;
     std::vector<std::string> m_problems;
     TrayIcon* m_tray = nullptr;
+    std::function<void(bool)> m_followStation = [](bool) {};
     // While a program is chosen, whether it plays is asked now and then, for the tooltip.
     QTimer m_playingCheck;
 };

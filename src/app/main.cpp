@@ -15,6 +15,7 @@
 #include "app/MixerLog.h"
 #include "app/QuitSignals.h"
 #include "app/SingleInstance.h"
+#include "app/StationListening.h"
 #include "app/UserOptions.h"
 #include "engine/Core.h"
 #include "engine/TimeText.h"
@@ -183,10 +184,17 @@ int main(int argc, char* argv[]) {
     } else {
         started();
     }
+    // The fingerprints of the marks stand beside the options, never in the settings file.
+    hushwell::StationListening listening(
+        core, clock, window, reports,
+        options.file().saveTo().parent_path() / hushwell::kPrintFileName,
+        [&options] { return options.options().lowerOnly; });
+    core.following.onSwitch(hushwell::logMixerCall);
     int status = 0;
     if (!core.shutDown.ending()) {
         window.show();       // the main window opens whatever start-up found
         options.carryOut();  // may tell of a problem, over the window
+        options.onFollowStation([&listening](bool on) { listening.setOn(on); });
     }
     std::unique_ptr<hushwell::TrayIcon> tray;
     if (!core.shutDown.ending()) {

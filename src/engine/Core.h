@@ -6,6 +6,7 @@
 #include "engine/Model.h"
 #include "engine/ShutDown.h"
 #include "engine/StartUp.h"
+#include "engine/StationFollowing.h"
 #include "engine/Tick.h"
 #include "platform/ProgramNames.h"
 
@@ -16,8 +17,9 @@ class Core {
 public:
     Core(SystemVolume& volume, const Clock& clock, UserInterface& ui, SettingsStore& store,
          const std::string& separator = ":")
-        : editor(model, volume, store, ui, clock, separator),
-          tick(model, volume, separator),
+        : following(model, separator),
+          editor(model, volume, store, ui, clock, separator),
+          tick(model, volume, separator, &following),
           shutDown(model, volume),
           m_volume(volume),
           m_store(store),
@@ -30,6 +32,7 @@ public:
     }
 
     Model model;
+    StationFollowing following;  // off until the option turns it on
     Editor editor;
     Tick tick;
     ShutDown shutDown;

@@ -7,12 +7,18 @@
 namespace hushwell {
 
 void Editor::editMark(Level row, int index, const std::string& text) {
+    // The window writes the model's own text back into the box, which is no edit.
+    if (m_model.mark(row, index) == text) {
+        return;
+    }
     m_model.setMark(row, index, text);
+    m_markAction(MarkAction::EditedByHand, row, index);
 }
 
 void Editor::stampMark(Level row, int index) {
     m_model.setMark(row, index, timeText(m_clock.now(), m_separator));
     m_model.setSettingsChanged(true);
+    m_markAction(MarkAction::Stamped, row, index);
 }
 
 void Editor::moveMarkOn(Level row, int index) {
@@ -20,6 +26,7 @@ void Editor::moveMarkOn(Level row, int index) {
         m_model.setMark(row, index + 1, m_model.mark(row, index));
     }
     m_model.setMark(row, index, "");
+    m_markAction(MarkAction::MovedOn, row, index);
 }
 
 void Editor::togglePair(int index) {
@@ -46,6 +53,7 @@ void Editor::clearSchedule() {
     for (int i = 0; i < kPairCount; ++i) {
         m_model.setState(i, PairState::Off);
     }
+    m_markAction(MarkAction::Cleared, Level::Down, 0);
 }
 
 bool Editor::save() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "engine/Clock.h"
@@ -9,6 +10,9 @@
 #include "settings/SettingsStore.h"
 
 namespace hushwell {
+
+// What the user did to a mark, for whatever belongs to it (the audio kept at a Set press).
+enum class MarkAction { Stamped, MovedOn, EditedByHand, Cleared };
 
 // What the user does to the settings: the marks, the pairs and the levels, clearing, saving and
 // the question about unsaved edits when the window closes.
@@ -39,6 +43,11 @@ public:
     // Asks whether to save unsaved edits, and saves on Yes. The close is never refused.
     void queryClose();
 
+    // Told each of the user's actions on a mark, after the model changed (Cleared: once, for all).
+    void onMarkAction(std::function<void(MarkAction, Level, int index)> told) {
+        m_markAction = std::move(told);
+    }
+
 private:
     Model& m_model;
     SystemVolume& m_volume;
@@ -46,6 +55,7 @@ private:
     UserInterface& m_ui;
     const Clock& m_clock;
     std::string m_separator;
+    std::function<void(MarkAction, Level, int)> m_markAction = [](MarkAction, Level, int) {};
 };
 
 }  // namespace hushwell

@@ -15,11 +15,26 @@ std::optional<int> pairHoldingDown(const std::array<SettingPair, kPairCount>& pa
     return std::nullopt;
 }
 
+// The pair that lowered the volume last, whose Up mark raises it.
+std::optional<int> Tick::heldPair() const {
+    for (int i = 0; i < kPairCount; ++i) {
+        if (m_model.pairs()[i].heldDown) {
+            return i;
+        }
+    }
+    return std::nullopt;
+}
+
 std::string Tick::runAndTellTime(const TimeOfDay& time) {
     std::string now = timeText(time, m_separator);
-    const std::optional<int> holding = pairHoldingDown(m_model.pairs(), now);
+    const bool following = m_following != nullptr && m_following->on();
+    const std::optional<int> holding =
+        following ? m_following->holding(time) : pairHoldingDown(m_model.pairs(), now);
     const Level wanted = holding ? Level::Down : Level::Up;
     if (m_model.volume(wanted) != m_model.appliedVolume()) {
+        if (following) {
+            m_following->switched(wanted, holding ? holding : heldPair(), time);
+        }
         m_model.scheduleApplied(wanted, holding);
         m_volume.set(m_model.volume(wanted));
     }

@@ -6,6 +6,7 @@
 
 #include "engine/Clock.h"
 #include "engine/Model.h"
+#include "engine/StationFollowing.h"
 #include "mixer/SystemVolume.h"
 
 namespace hushwell {
@@ -21,16 +22,24 @@ namespace hushwell {
 // the volume applied last, or was not taken. It reads no clock of its own.
 class Tick {
 public:
-    Tick(Model& model, SystemVolume& volume, std::string separator)
-        : m_model(model), m_volume(volume), m_separator(std::move(separator)) {}
+    // While `following` is on, its rule decides in place of pairHoldingDown.
+    Tick(Model& model, SystemVolume& volume, std::string separator,
+         StationFollowing* following = nullptr)
+        : m_model(model),
+          m_volume(volume),
+          m_separator(std::move(separator)),
+          m_following(following) {}
 
     // The clock shows the time text the pairs were judged at, so that the two never disagree.
     [[nodiscard]] std::string runAndTellTime(const TimeOfDay& time);
 
 private:
+    [[nodiscard]] std::optional<int> heldPair() const;
+
     Model& m_model;
     SystemVolume& m_volume;
     std::string m_separator;
+    StationFollowing* m_following;
 };
 
 }  // namespace hushwell

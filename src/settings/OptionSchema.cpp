@@ -15,6 +15,8 @@ std::string valueText(Option which, const Options& options) {
             return options.startWithDesktop ? "true" : "false";
         case Option::HideWhenMinimized:
             return options.hideWhenMinimized ? "true" : "false";
+        case Option::FollowStation:
+            return options.followStation ? "true" : "false";
         case Option::LowerOnly:
             break;
     }

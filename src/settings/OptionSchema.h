@@ -16,9 +16,10 @@ struct Options {
     bool startWithDesktop = false;
     bool hideWhenMinimized = false;
     std::string lowerOnly;  // empty: the whole computer; else a program's name
+    bool followStation = false;
 };
 
-enum class Option { StartWithDesktop, HideWhenMinimized, LowerOnly };
+enum class Option { StartWithDesktop, HideWhenMinimized, LowerOnly, FollowStation };
 
 // Where an option stands in the file.
 struct OptionKey {
@@ -31,6 +32,7 @@ constexpr OptionKey kOptionKeys[] = {
     {Option::StartWithDesktop, "General", "StartWithDesktop"},
     {Option::HideWhenMinimized, "Tray", "HideWhenMinimized"},
     {Option::LowerOnly, "Lower", "Only"},
+    {Option::FollowStation, "Listen", "FollowStation"},
 };
 
 [[nodiscard]] const OptionKey& keyOf(Option option);

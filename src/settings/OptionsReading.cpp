@@ -129,6 +129,9 @@ LoadedOptions parseOptions(std::string_view text, const std::string& fileName) {
             case Option::LowerOnly:
                 reader.programName(*counting[k], loaded.options.lowerOnly);
                 break;
+            case Option::FollowStation:
+                reader.flag(*counting[k], loaded.options.followStation);
+                break;
         }
     }
     reader.finish();

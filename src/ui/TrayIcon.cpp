@@ -170,6 +170,12 @@ void TrayIcon::buildMenu() {
     m_hideWhenMinimized = m_menu->addAction("&Hide when minimized");
     m_hideWhenMinimized->setCheckable(true);
     connect(m_hideWhenMinimized, &QAction::toggled, this, &TrayIcon::hideWhenMinimizedToggled);
+    m_followStation = m_menu->addAction("&Follow the station");
+    m_followStation->setCheckable(true);
+    m_followStation->setToolTip(kFollowStationHelp);
+    m_followStation->setStatusTip(kFollowStationHelp);
+    m_menu->setToolTipsVisible(true);
+    connect(m_followStation, &QAction::toggled, this, &TrayIcon::followStationToggled);
 
     m_menu->addSeparator();
     m_menu->addAction("&Quit", this, &TrayIcon::quit);
@@ -178,6 +184,11 @@ void TrayIcon::buildMenu() {
 void TrayIcon::setStartWithDesktop(bool on) {
     const QSignalBlocker blocker(m_startWithDesktop);
     m_startWithDesktop->setChecked(on);
+}
+
+void TrayIcon::setFollowStation(bool on) {
+    const QSignalBlocker blocker(m_followStation);
+    m_followStation->setChecked(on);
 }
 
 void TrayIcon::setHideWhenMinimized(bool on) {
@@ -240,6 +251,14 @@ void TrayIcon::update(const QString& now) {
     }
     const std::optional<NextChange> next = nextChange(m_core.model.pairs(), now.toStdString());
     m_next = next ? QString::fromStdString(nextChangeText(*next)) : QString();
+    // Switched before its mark on what was heard, the clock's outlook would contradict the level
+    // until the mark; what was heard is said instead.
+    const bool before = next && m_core.following.on() &&
+                        ((next->kind == NextChange::Kind::Up && level == IconLevel::Down) ||
+                         (next->kind == NextChange::Kind::Down && level == IconLevel::Up));
+    if (before) {
+        m_next.clear();
+    }
     renderToolTip();
 }
 
@@ -249,6 +268,9 @@ void TrayIcon::renderToolTip() {
     QStringList lines;
     if (!m_next.isEmpty()) {
         lines << m_next;
+    }
+    if (m_core.following.on() && !m_core.following.lastSwitch().empty()) {
+        lines << QString::fromStdString(m_core.following.lastSwitch());
     }
     if (const QString awaited = awaitedText(m_core.model.awaited()); !awaited.isEmpty()) {
         lines << awaited;

@@ -17,6 +17,13 @@ class QMenu;
 
 namespace hushwell {
 
+// What "Follow the station" does, as its menu entry's help.
+constexpr const char* kFollowStationHelp =
+    "Switch when the station's break jingle is heard, not only at the marks' clock times: Set "
+    "remembers fingerprints of what was playing (never the audio itself). Where the Down level is "
+    "0 or the sound is muted, the end of a break cannot be heard, so the Up mark's clock time "
+    "applies.";
+
 class MainWindow;
 class StatusNotifierItem;
 
@@ -40,6 +47,7 @@ public:
     // The checkable states, as the options hold them; setting one emits nothing.
     void setStartWithDesktop(bool on);
     void setHideWhenMinimized(bool on);
+    void setFollowStation(bool on);
     // The Lower submenu: the whole computer, then the programs `playing`, the one `chosen`
     // (empty: the whole computer) checked. Without a volume per program (`available` false) the
     // choice of a program is greyed, `reasonWhenNot` its tooltip.
@@ -59,6 +67,7 @@ signals:
     void lowerChosen(const QString& program);  // empty: the whole computer
     void startWithDesktopToggled(bool on);
     void hideWhenMinimizedToggled(bool on);
+    void followStationToggled(bool on);
     void programsWanted();  // the Lower submenu is about to show
 
 protected:
@@ -91,6 +100,7 @@ private:
     QAction* m_wholeComputer = nullptr;
     QAction* m_startWithDesktop = nullptr;
     QAction* m_hideWhenMinimized = nullptr;
+    QAction* m_followStation = nullptr;
     IconLevel m_shown = IconLevel::Up;
     QString m_next;
     QString m_chosen;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "support/CoreFixture.h"
 
 namespace hushwell::testing {
@@ -62,6 +64,25 @@ TEST_F(EditorTest, MovingAMarkOnOverwritesTheNextAndEmptiesItsOwn) {
         EXPECT_EQ(row(other), otherBefore);
         EXPECT_TRUE(model.settingsChanged());
     }
+}
+
+// What belongs to a mark (its kept audio) follows these; the box echoing the model is no edit.
+TEST_F(EditorTest, EachActionOnAMarkIsToldAndTheBoxsEchoIsNot) {
+    std::vector<std::tuple<MarkAction, Level, int>> told;
+    editor.onMarkAction([&told](MarkAction action, Level row, int index) {
+        told.emplace_back(action, row, index);
+    });
+    editor.stampMark(Level::Up, 2);
+    editor.editMark(Level::Up, 2, "07:03");
+    editor.moveMarkOn(Level::Up, 2);
+    editor.editMark(Level::Up, 3, "07:04");
+    ui.answers = {true};
+    editor.clearSchedule();
+    EXPECT_EQ(told, (std::vector<std::tuple<MarkAction, Level, int>>{
+                        {MarkAction::Stamped, Level::Up, 2},
+                        {MarkAction::MovedOn, Level::Up, 2},
+                        {MarkAction::EditedByHand, Level::Up, 3},
+                        {MarkAction::Cleared, Level::Down, 0}}));
 }
 
 TEST_F(EditorTest, TogglingAPairSwitchesItAndEndsItsLightGreen) {

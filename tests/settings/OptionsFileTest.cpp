@@ -52,6 +52,7 @@ TEST_P(OptionsText, GivesTheOptionsAndNamesEachProblem) {
     EXPECT_EQ(loaded.options.startWithDesktop, c.options.startWithDesktop);
     EXPECT_EQ(loaded.options.hideWhenMinimized, c.options.hideWhenMinimized);
     EXPECT_EQ(loaded.options.lowerOnly, c.options.lowerOnly);
+    EXPECT_EQ(loaded.options.followStation, c.options.followStation);
     EXPECT_EQ(loaded.problems, c.problems);
 }
 
@@ -62,6 +63,7 @@ INSTANTIATE_TEST_SUITE_P(
     Files, OptionsText,
     ::testing::Values(
         FileCase{"Empty", "", {}, {}}, FileCase{"AllSet", kAll, {true, true, "firefox"}, {}},
+        FileCase{"FollowStation", "[listen]\nFollowStation=TRUE\n", {false, false, "", true}, {}},
         FileCase{"AllOff",
                  "[General]\nStartWithDesktop=false\n[Tray]\nHideWhenMinimized=false\n",
                  {},
@@ -202,6 +204,9 @@ TEST_P(OptionsChange, ReadsBackWhatWasSaved) {
         case Option::LowerOnly:
             EXPECT_EQ(read.lowerOnly, c.options.lowerOnly);
             break;
+        case Option::FollowStation:
+            EXPECT_EQ(read.followStation, c.options.followStation);
+            break;
     }
 }
 
@@ -223,6 +228,11 @@ INSTANTIATE_TEST_SUITE_P(
                Option::HideWhenMinimized,
                {false, true, ""},
                "[General]\nStartWithDesktop=maybe\n[Tray]\nHideWhenMinimized=true\n"},
+        Change{"FollowStationInItsOwnSection",
+               "[Lower]\nOnly=vlc\n",
+               Option::FollowStation,
+               {false, false, "vlc", true},
+               "[Lower]\nOnly=vlc\n\n[Listen]\nFollowStation=true\n"},
         Change{"TheLineThatCountsOfDuplicates",
                "[Lower]\nOnly=a\nOnly=b\n",
                Option::LowerOnly,

@@ -212,6 +212,14 @@ TEST_F(TrayTest, TheToolTipAndTheIconFollowTheTicks) {
         "Hushwell\nUp - next break at :20:00, in 58:30\nvlc is not playing: nothing is lowered");
     tray->setChosenNotPlaying(false);
     EXPECT_EQ(tray->toolTip(), "Hushwell\nUp - next break at :20:00, in 58:30");
+    // Following the station, it also says what made the last switch.
+    core->following.setOn(true);
+    core->following.setPrinted({1, MarkEdge::Down}, "20:00");
+    core->following.heard({1, MarkEdge::Down}, 19 * 60 + 55.4);
+    tickAt(19, 56);
+    EXPECT_TRUE(tray->showsDown());
+    EXPECT_EQ(tray->toolTip(),
+              "Hushwell\nDown at :19:55, 5 s before the mark: heard the break's start");
 }
 
 // Told apart without hue: by lightness, and by shape (a disc against a square).
@@ -319,7 +327,12 @@ TEST_F(TrayTest, TheMenuReportsTheChoices) {
     const QSignalSpy hide(tray.get(), &TrayIcon::hideWhenMinimizedToggled);
     const QSignalSpy lower(tray.get(), &TrayIcon::lowerChosen);
     const QSignalSpy wanted(tray.get(), &TrayIcon::programsWanted);
+    const QSignalSpy follow(tray.get(), &TrayIcon::followStationToggled);
 
+    action("Follow the station")->trigger();
+    ASSERT_EQ(follow.count(), 1);
+    EXPECT_TRUE(follow.at(0).at(0).toBool());
+    EXPECT_TRUE(action("Follow the station")->toolTip().contains("the Up mark's clock time"));
     action("Start with the desktop")->trigger();
     action("Hide when minimized")->trigger();
     ASSERT_EQ(start.count(), 1);

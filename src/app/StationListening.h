@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+
+#include "engine/Core.h"
+#include "listen/Listener.h"
+#include "mixer/AudioCapture.h"
+
+namespace hushwell {
+
+class MainThreadTasks;
+
+// The option "Follow the station" carried out: while it is on, what the computer plays is
+// captured (the default output's monitor, or the chosen program's stream when only it is
+// lowered) and listened to. A Set press keeps the fingerprints around it, stored with the mark's
+// text in "Hushwell_marks.fp"; later hours, the marks with a print are listened for as the
+// schedule asks, and what is heard goes to the schedule on the window's thread. A print goes with
+// its mark: moved on with it, dropped by Clear Settings or an edit by hand. The settings file is
+// never touched.
+class StationListening final : public QObject {
+    Q_OBJECT
+public:
+    // `program`: the program lowered now (empty: the whole computer), asked each second.
+    StationListening(Core& core, const Clock& clock, UserInterface& ui, MainThreadTasks& tasks,
+                     std::filesystem::path printFile, std::function<std::string()> program);
+    ~StationListening() override;
+
+    void setOn(bool on);
+
+private:
+    void markAction(MarkAction action, Level row, int index);
+    void listenAsScheduled();
+    void capture(const std::string& program);
+    void received(Listener::Events events);
+    void keep(const Listener::Kept& kept);
+    void heard(const Listener::HeardMark& heard);
+    // Each mark's print as the schedule sees it: only while the mark's text is the one kept.
+    void tellSchedule();
+    void store(bool changed);
+    [[nodiscard]] std::string markText(MarkKey key) const;
+
+    Core& m_core;
+    const Clock& m_clock;
+    UserInterface& m_ui;
+    MainThreadTasks& m_tasks;
+    std::filesystem::path m_printFile;
+    std::function<std::string()> m_program;
+    MarkPrints m_prints;
+    std::string m_fileProblem;  // told once, when the option is first on
+    std::unique_ptr<AudioCapture> m_capture;
+    std::string m_capturing;  // the program captured (empty: the whole computer)
+    bool m_on = false;
+    std::set<MarkKey> m_listening;
+    QTimer m_schedule;
+    // The capture's thread pushes blocks while the window's thread presses and listens for marks.
+    std::mutex m_mutex;
+    Listener m_listener;
+};
+
+}  // namespace hushwell

@@ -1,0 +1,120 @@
+// Following the station end to end: Set pressed on a jingle keeps its fingerprints, and the same
+// jingle played a few seconds before the mark's time later lowers the volume then, not at the
+// clock.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <ctime>
+#include <thread>
+
+#include "e2e/Schedules.h"
+#include "e2e/Watch.h"
+#include "listen/PrintFile.h"
+#include "listen/SyntheticStation.h"
+#include "support/AudioSandbox.h"
+#include "support/DisplaySandbox.h"
+#include "support/Fakes.h"
+
+namespace hushwell::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using Wall = std::chrono::system_clock;
+using Steady = std::chrono::steady_clock;
+
+const std::string kFollowing = "[Listen]\nFollowStation=true\n";
+constexpr double kJingle = 8.6;  // where Set is pressed in the piece: inside its jingle
+
+// A song, the jingle, talk; `to` seconds of it.
+std::vector<float> piece(double to) {
+    return render({{Sound::Song, 11, 0, 8}, {Sound::Song, 7, 8, 3}, {Sound::Talk, 12, 11, 8}}, 0,
+                  to);
+}
+
+// Plays `samples` to "speakers" on a thread of its own, as the program "radio"; the thread ends
+// with them.
+std::jthread play(const std::filesystem::path& folder, const std::vector<float>& samples) {
+    const auto file = folder / "piece.raw";
+    writeFile(file, std::string(reinterpret_cast<const char*>(samples.data()),
+                                samples.size() * sizeof(float)));
+    const auto copy = folder / "radio";
+    std::filesystem::copy_file("/usr/bin/pacat", copy,
+                               std::filesystem::copy_options::overwrite_existing);
+    return std::jthread([command = copy.string() +
+                                   " --device=speakers --rate=11025 --channels=1 "
+                                   "--format=float32le " +
+                                   file.string()] { run(command); });
+}
+
+class FollowStationTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        AudioSandbox::instance();
+        run("pactl set-default-sink speakers");
+        run("pactl set-sink-volume speakers 30000");
+        writeFile(dir.path() / "Hushwell_options.ini", kFollowing);
+    }
+    TempDir dir;
+};
+
+TEST_F(FollowStationTest, TheVolumeGoesDownAtTheHeardJingleNotAtTheClock) {
+    // An hour before: Set pressed on the jingle (the Down mark of pair 1, reached from the Down
+    // slider by six Shift+Tabs) keeps what played around it.
+    writeFile(dir.path() / "Hushwell_setup.txt", kQuiet);
+    double pressedAt = 0;  // seconds into the piece
+    {
+        Program program(dir.path(), {"QT_LOGGING_RULES=hushwell.mixer.info=true"});
+        const unsigned long window = program.waitForWindow();
+        ASSERT_NE(window, 0u) << program.log();
+        const std::string focus = "xdotool windowfocus --sync " + std::to_string(window);
+        run(focus + " key --delay 40 shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab");
+        std::this_thread::sleep_for(1s);  // the capture has started
+        const auto start = Steady::now();
+        std::jthread playing = play(dir.path(), piece(19));
+        std::this_thread::sleep_until(start + std::chrono::duration<double>(kJingle));
+        run(focus + " key space");
+        pressedAt = std::chrono::duration<double>(Steady::now() - start).count();
+        playing.join();
+        ASSERT_TRUE(waitForFileHolding(dir.path() / kPrintFileName, "mark 0 Down"))
+            << program.log();
+        program.close();
+        program.wait();
+    }
+
+    // Later: the mark is 18 s ahead, and the jingle comes 4 s before it.
+    const std::string mark = markIn(18s);
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    const long untilMark = ((std::stoi(mark) * 60 + std::stoi(mark.substr(3))) -
+                            (local.tm_min * 60 + local.tm_sec) + 3600) %
+                           3600;
+    const auto markTime = Wall::from_time_t(now) + std::chrono::seconds(untilMark);
+    LoadedPrints kept = loadPrintFile(dir.path() / kPrintFileName);
+    ASSERT_EQ(kept.prints.size(), 1u) << kept.problem;
+    kept.prints.begin()->second.markText = mark;
+    savePrintFile(dir.path() / kPrintFileName, kept.prints);
+    writeFile(
+        dir.path() / "Hushwell_setup.txt",
+        "20,100\r\n" + mark + ",,,,,,,\r\n59:59,,,,,,,\r\n 1 , 0 , 0 , 0 , 0 , 0 , 0 , 0 \r\n");
+    run("pactl set-sink-volume speakers " + std::to_string(kUp));  // the start sets nothing
+    Program program(dir.path(), {"QT_LOGGING_RULES=hushwell.mixer.info=true"});
+    ASSERT_NE(program.waitForWindow(), 0u) << program.log();
+    std::this_thread::sleep_until(
+        markTime - 4s -
+        std::chrono::duration_cast<Wall::duration>(std::chrono::duration<double>(pressedAt)));
+    std::jthread playing = play(dir.path(), piece(12));
+    ASSERT_TRUE(timeUntil("speakers", kDown, 14000ms)) << program.log();
+    const double early = std::chrono::duration<double>(markTime - Wall::now()).count();
+    std::printf("   the volume went down %.2f s before the mark (the jingle: 4 s before)\n", early);
+    EXPECT_GT(early, 2.0) << "the clock, not the jingle, lowered the volume" << program.log();
+    EXPECT_LT(early, 4.0) << program.log();
+    EXPECT_NE(program.log().find("s before the mark: heard the break's start"), std::string::npos)
+        << program.log();
+    EXPECT_FALSE(timeUntil("speakers", kUp, 3000ms)) << "the volume came back up" << program.log();
+    playing.join();
+}
+
+}  // namespace
+}  // namespace hushwell::testing
