@@ -114,9 +114,10 @@ TEST_F(TrayProgramTest, ChoicesInTheTrayMenuAreCarriedOutAndKept) {
     const std::string icon = waitForTrayIcon();
     ASSERT_FALSE(icon.empty()) << program.log();
 
-    // Up from no entry chosen: Quit, Hide when minimized, Start with the desktop, Lower. The
-    // submenu lists the whole computer, then the programs playing, sorted: caller, radio.
-    inTrayMenu(icon, "Up Up Up Up Right");
+    // Up from no entry chosen: Quit, Follow the station, Hide when minimized, Start with the
+    // desktop, Lower. The submenu lists the whole computer, then the programs playing, sorted:
+    // caller, radio.
+    inTrayMenu(icon, "Up Up Up Up Up Right");
     std::this_thread::sleep_for(500ms);  // the programs playing come from the mixer's thread
     run("xdotool key Down Down Return");
     const std::filesystem::path options = dir.path() / "Hushwell_options.ini";
@@ -125,7 +126,7 @@ TEST_F(TrayProgramTest, ChoicesInTheTrayMenuAreCarriedOutAndKept) {
     EXPECT_EQ(waitForVolume(kUp), Volumes(2, kUp)) << "the output was left down";
     EXPECT_EQ(caller.volumes(), callerLevel);
 
-    inTrayMenu(icon, "Up Up Up Return");
+    inTrayMenu(icon, "Up Up Up Up Return");
     const std::filesystem::path entry =
         config / "autostart" / "io.github.hushwell.Hushwell.desktop";
     EXPECT_TRUE(waitForFileHolding(entry, "Exec=")) << program.log();
