@@ -2,6 +2,7 @@
 #include "mixer/LoopbackCapture.h"
 
 #include "mixer/ComSupport.h"
+#include "mixer/WorkerThread.h"
 
 // clang-format off
 #include <windows.h>
@@ -13,11 +14,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <optional>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -217,55 +216,61 @@ private:
 struct LoopbackCapture::Worker : std::enable_shared_from_this<LoopbackCapture::Worker> {
     Worker(Options given, Samples handOn) : options(std::move(given)), samples(std::move(handOn)) {}
 
-    void run() {
-        const HRESULT initialised = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        if (SUCCEEDED(initialised)) {
-            news = Ref<IMMNotificationClient>(new DefaultOutputNews([weak = weak_from_this()] {
-                if (const std::shared_ptr<Worker> self = weak.lock()) {
-                    self->postDefaultChanged();
+    // The capture's thread: COM for its life, the default output bound at once, then read every
+    // kPoll while bound, or bound afresh every `retry` (at once when the default output changes).
+    WorkerThread::Hooks hooks() {
+        return {
+            .enter = [this] { enter(); },
+            .leave = [this] { leave(); },
+            .idleLimit = [this]() -> std::optional<std::chrono::milliseconds> {
+                if (!comReady) {
+                    return std::nullopt;
                 }
-            }));
-            loop();
-            releaseAll();
-            news.reset();
-            CoUninitialize();
-        } else {
+                return bound ? kPoll : options.retry;
+            },
+            .idle = [this] { step(); },
+        };
+    }
+
+    void enter() {
+        const HRESULT initialised = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        if (FAILED(initialised)) {
             tell(failure("CoInitializeEx", initialised));
+            return;
         }
-        const std::lock_guard lock(mutex);
-        ended = true;
-        wake.notify_all();
+        comReady = true;
+        news = Ref<IMMNotificationClient>(new DefaultOutputNews([weak = weak_from_this()] {
+            if (const std::shared_ptr<Worker> self = weak.lock()) {
+                self->thread.postFirst([worker = self.get()] { worker->defaultChanged(); });
+            }
+        }));
+        bound = bind();
     }
 
-    // Bound, the buffer is read every kPoll; unbound (no output, or a call failed), the default
-    // output is bound afresh every `retry`, and at once when it changes.
-    void loop() {
-        bool bound = false;
-        std::unique_lock lock(mutex);
-        while (!stopping) {
-            const bool changed = std::exchange(defaultChanged, false);
-            lock.unlock();
-            if (changed) {
-                told.clear();  // the new output is told even where its format is the same
-                bound = release();
-            }
-            if (!bound) {
-                bound = bind();
-            } else if (!drain()) {
-                bound = release();
-            }
-            lock.lock();
-            wake.wait_for(lock, bound ? kPoll : options.retry,
-                          [this] { return stopping || defaultChanged; });
+    void leave() {
+        if (!comReady) {
+            return;
+        }
+        releaseAll();
+        news.reset();
+        CoUninitialize();
+    }
+
+    void step() {
+        if (!bound) {
+            bound = bind();
+        } else if (!drain()) {
+            bound = release();
         }
     }
 
-    void postDefaultChanged() {
-        {
-            const std::lock_guard lock(mutex);
-            defaultChanged = true;
+    void defaultChanged() {
+        if (!comReady) {
+            return;
         }
-        wake.notify_all();
+        told.clear();  // the new output is told even where its format is the same
+        release();
+        bound = bind();
     }
 
     // The failures are told once each until capture works again; the work itself quietly.
@@ -448,11 +453,6 @@ struct LoopbackCapture::Worker : std::enable_shared_from_this<LoopbackCapture::W
     }
 
     const Options options;
-    std::mutex mutex;
-    std::condition_variable wake;
-    bool stopping = false;
-    bool ended = false;
-    bool defaultChanged = false;
     std::mutex samplesMutex;  // held while a block is handed on: none is after stop() returned
     Samples samples;
 
@@ -475,6 +475,9 @@ struct LoopbackCapture::Worker : std::enable_shared_from_this<LoopbackCapture::W
     TimePoint countStart;  // the time of the first sample counted
     Seconds counted{};
     bool counting = false;
+    bool comReady = false;  // COM is initialised on the thread
+    bool bound = false;     // reading the default output
+    WorkerThread thread{hooks()};
 };
 
 LoopbackCapture::LoopbackCapture(Options options) : m_options(std::move(options)) {
@@ -501,19 +504,14 @@ void LoopbackCapture::start(const std::string& program, Samples samples) {
                       " alone cannot be captured by this build");
     }
     m_worker = std::make_shared<Worker>(m_options, std::move(samples));
-    std::thread([worker = m_worker] { worker->run(); }).detach();
+    m_worker->thread.start(m_worker);
 }
 
 void LoopbackCapture::stop() {
     if (!m_worker) {
         return;
     }
-    {
-        std::unique_lock lock(m_worker->mutex);
-        m_worker->stopping = true;
-        m_worker->wake.notify_all();
-        m_worker->wake.wait_for(lock, kEndDeadline, [this] { return m_worker->ended; });
-    }
+    (void)m_worker->thread.stop(kEndDeadline);
     {
         const std::lock_guard lock(m_worker->samplesMutex);
         m_worker->samples = {};
