@@ -20,7 +20,7 @@ constexpr const char* kElsewhereMessage =
 }  // namespace
 
 std::unique_ptr<SingleInstance> SingleInstance::claim(std::string* elsewhere) {
-    const auto deadline = std::chrono::steady_clock::now() + kAnswerDeadline;
+    const auto deadline = std::chrono::steady_clock::now() + answerDeadline();
     const auto runAlone = [] {
         // Rather two copies than none: this one runs, as if it were alone.
         return std::unique_ptr<SingleInstance>(new SingleInstance(nullptr));

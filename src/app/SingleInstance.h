@@ -55,7 +55,7 @@ private:
     [[nodiscard]] static Knock knock(int index, std::chrono::steady_clock::time_point deadline);
     // How long a start waits, in all, for a holder of the name that cannot take its knock at once
     // before it runs as if no copy ran.
-    static const std::chrono::milliseconds kAnswerDeadline;
+    [[nodiscard]] static std::chrono::milliseconds answerDeadline();
 
     explicit SingleInstance(ListenerHandle listener);
     ListenerHandle m_listener;

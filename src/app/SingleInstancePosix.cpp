@@ -26,7 +26,9 @@ namespace hushwell {
 
 // A copy of ours takes every knock at once: only a process that never accepts makes a start
 // wait.
-const std::chrono::milliseconds SingleInstance::kAnswerDeadline{250};
+std::chrono::milliseconds SingleInstance::answerDeadline() {
+    return std::chrono::milliseconds{250};
+}
 
 // Sockets in the abstract namespace: the kernel lets them go with the process, whatever way it
 // ends. The claim is named for the user and the sound server the copy drives: binding it claims

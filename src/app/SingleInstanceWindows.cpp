@@ -18,7 +18,9 @@
 namespace hushwell {
 
 // The pipe takes one knock at a time, and starts that come together wait their turns.
-const std::chrono::milliseconds SingleInstance::kAnswerDeadline{1000};
+std::chrono::milliseconds SingleInstance::answerDeadline() {
+    return std::chrono::milliseconds{1000};
+}
 
 // A named pipe of this user's session: the first copy creates it as its only instance; a later
 // copy connects to it. A thread of the first copy waits for those connections, one at a time.

@@ -105,8 +105,7 @@ void StationListening::capture(const std::string& program) {
             events = m_listener.push(samples, seconds(start));
         }
         if (!events.kept.empty() || !events.heard.empty()) {
-            m_tasks.post(
-                [this, events = std::move(events)]() mutable { received(std::move(events)); });
+            m_tasks.post([this, events = std::move(events)] { received(events); });
         }
     });
 }
@@ -138,7 +137,7 @@ void StationListening::listenAsScheduled() {
     }
 }
 
-void StationListening::received(Listener::Events events) {
+void StationListening::received(const Listener::Events& events) {
     if (!m_on) {
         return;
     }

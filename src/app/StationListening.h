@@ -37,9 +37,9 @@ private:
     void markAction(MarkAction action, Level row, int index);
     void listenAsScheduled();
     void capture(const std::string& program);
-    void received(Listener::Events events);
+    void received(const Listener::Events& events);
     void keep(const Listener::Kept& kept);
-    void heard(const Listener::HeardMark& heard);
+    void heard(const Listener::HeardMark& mark);
     // Each mark's print as the schedule sees it: only while the mark's text is the one kept.
     void tellSchedule();
     void store(bool changed);

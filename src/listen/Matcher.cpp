@@ -8,7 +8,7 @@ namespace {
 
 constexpr double kGapStep = 1.5 * kFrameStep;
 // From a frame's time (its middle) to the end of its audio: when it can be had at the earliest.
-constexpr double kFrameHalf = kPrintFrameSize / 2 / kPrintRate;
+constexpr double kFrameHalf = static_cast<double>(kPrintFrameSize) / 2.0 / kPrintRate;
 
 std::size_t frames(double seconds) {
     return static_cast<std::size_t>(std::lround(seconds / kFrameStep));
