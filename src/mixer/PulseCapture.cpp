@@ -216,7 +216,8 @@ private:
     // A record stream from `source`, or from one stream's part of it.
     void record(const char* source, std::uint32_t sinkInput) {
         dropStream();
-        const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(kCaptureRate), 1};
+        const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(kCaptureRate),
+                                    1};
         m_stream = pa_stream_new(m_context, "Hushwell listening", &format, nullptr);
         if (m_stream == nullptr) {
             return retryLater();
