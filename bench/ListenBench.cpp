@@ -73,13 +73,13 @@ void capture(const std::vector<float>& audio, const MarkPrint& print, double sec
     const double cpuBefore = cpuSeconds();
     std::atomic<std::size_t> heard = 0;
     {
-        Listener listener(kCaptureRate);
+        Listener listener;
         listener.listenFor({0, MarkEdge::Down}, print);
         listener.listenFor({0, MarkEdge::Up}, print);
         const std::unique_ptr<AudioCapture> capture = pulseCapture();
-        capture->start({}, [&](std::span<const float> samples, auto start) {
+        capture->start({}, [&](std::span<const float> samples, double rate, auto start) {
             const double time = std::chrono::duration<double>(start.time_since_epoch()).count();
-            heard += listener.push(samples, time).heard.size();
+            heard += listener.push(samples, rate, time).heard.size();
         });
         for (double waited = 0; waited < seconds; waited += 1) {
             std::this_thread::sleep_for(std::chrono::seconds(1));
@@ -111,12 +111,13 @@ int main(int argc, char** argv) {
     const auto block = static_cast<std::size_t>(kStationRate / 10);  // as the capture hands on
     MarkPrint print;
     {
-        Listener listener(kStationRate);
+        Listener listener;
         listener.press({0, MarkEdge::Down}, 40.4);
         for (std::size_t at = 0; at + block <= audio.size() && print.frames.empty(); at += block) {
-            for (Listener::Kept& kept :
-                 listener.push({audio.data() + at, block}, static_cast<double>(at) / kStationRate)
-                     .kept) {
+            for (Listener::Kept& kept : listener
+                                            .push({audio.data() + at, block}, kStationRate,
+                                                  static_cast<double>(at) / kStationRate)
+                                            .kept) {
                 print = std::move(kept.print);
             }
         }
@@ -127,13 +128,14 @@ int main(int argc, char** argv) {
     std::size_t peak = 0;
     std::size_t heard = 0;
     {
-        Listener listener(kStationRate);
+        Listener listener;
         listener.listenFor({0, MarkEdge::Down}, print);
         listener.listenFor({0, MarkEdge::Up}, print);
         for (std::size_t at = 0; at + block <= audio.size(); at += block) {
-            heard +=
-                listener.push({audio.data() + at, block}, static_cast<double>(at) / kStationRate)
-                    .heard.size();
+            heard += listener
+                         .push({audio.data() + at, block}, kStationRate,
+                               static_cast<double>(at) / kStationRate)
+                         .heard.size();
             if (at % (block * 100) == 0) {
                 const std::size_t now = heapInUse();
                 peak = std::max(peak, now > heapBefore ? now - heapBefore : 0);

@@ -47,8 +47,7 @@ StationListening::StationListening(Core& core, const Clock& clock, UserInterface
       m_ui(ui),
       m_tasks(tasks),
       m_printFile(std::move(printFile)),
-      m_program(std::move(program)),
-      m_listener(kCaptureRate) {
+      m_program(std::move(program)) {
     // Read whether or not the option is on, so that a mark's edit drops its print all the same.
     LoadedPrints loaded = loadPrintFile(m_printFile);
     m_prints = std::move(loaded.prints);
@@ -97,12 +96,12 @@ void StationListening::capture(const std::string& program) {
     if (!m_capture) {
         return;
     }
-    m_capture->start(program, [this](std::span<const float> samples,
+    m_capture->start(program, [this](std::span<const float> samples, double rate,
                                      std::chrono::steady_clock::time_point start) {
         Listener::Events events;
         {
             const std::lock_guard lock(m_mutex);
-            events = m_listener.push(samples, seconds(start));
+            events = m_listener.push(samples, rate, seconds(start));
         }
         if (!events.kept.empty() || !events.heard.empty()) {
             m_tasks.post([this, events = std::move(events)] { received(events); });

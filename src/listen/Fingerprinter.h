@@ -21,6 +21,7 @@ public:
     // than 0.1 s from where the previous block ended: capture restarted, samples lost) starts
     // afresh, so no frame spans a gap; the first frame after a start takes a further frame.
     std::vector<PrintFrame> push(std::span<const float> samples, double time);
+    [[nodiscard]] double rate() const { return m_rate; }
 
 private:
     void resampleInto(std::vector<float>& out);

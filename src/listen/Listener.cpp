@@ -2,11 +2,12 @@
 
 namespace hushwell {
 
-Listener::Listener(double sampleRate) : m_fingerprinter(sampleRate) {}
-
-Listener::Events Listener::push(std::span<const float> samples, double time) {
+Listener::Events Listener::push(std::span<const float> samples, double rate, double time) {
     Events events;
-    for (const PrintFrame& frame : m_fingerprinter.push(samples, time)) {
+    if (!m_fingerprinter || m_fingerprinter->rate() != rate) {
+        m_fingerprinter.emplace(rate);
+    }
+    for (const PrintFrame& frame : m_fingerprinter->push(samples, time)) {
         m_history.add(frame);
         for (auto& [key, matcher] : m_matchers) {
             if (const std::optional<Heard> heard = matcher.add(frame)) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -42,9 +43,9 @@ public:
     // A press waits at most this long for its audio; with no capture it keeps nothing.
     static constexpr double kPressWait = kKeptAfter + 30.0;
 
-    explicit Listener(double sampleRate);
-
-    Events push(std::span<const float> samples, double time);
+    // Samples at `rate` per second; a block at another rate than the one before starts the
+    // fingerprints afresh, as a gap does.
+    Events push(std::span<const float> samples, double rate, double time);
     // A Set press at `time`; a later press of the same mark replaces it.
     void press(MarkKey key, double time);
     // Listens for `print` from now on, in place of what `key` was listened for before; a print
@@ -55,7 +56,7 @@ public:
     void clear();
 
 private:
-    Fingerprinter m_fingerprinter;
+    std::optional<Fingerprinter> m_fingerprinter;
     PrintHistory m_history;
     std::map<MarkKey, double> m_presses;
     std::map<MarkKey, Matcher> m_matchers;

@@ -7,19 +7,17 @@
 
 namespace hushwell {
 
-// The rate every capture provider delivers: mono float samples, enough for the fingerprints.
-constexpr double kCaptureRate = 11025;
-
 // Audio of what the computer plays, for listening to the station: one provider per sound system,
 // each with a thread of its own. A provider keeps no audio beyond the block it hands on.
 class AudioCapture {
 public:
-    // A block of mono samples at kCaptureRate, in [-1, 1]; `start` is when its first sample was
+    // A block of mono samples at `rate` per second (the provider's own, which may change between
+    // blocks: a new output), in [-1, 1]; `start` is when its first sample was
     // heard, less the server's own buffering, which stays about the same from block to block.
     // Called on the provider's thread, roughly ten times a second; it must not block, nor call
     // start() or stop(). A gap in the audio (capture restarted, samples lost) shows only as a
     // `start` later than the previous block's end.
-    using Samples = std::function<void(std::span<const float> samples,
+    using Samples = std::function<void(std::span<const float> samples, double rate,
                                        std::chrono::steady_clock::time_point start)>;
 
     virtual ~AudioCapture() = default;

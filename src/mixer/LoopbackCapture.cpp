@@ -29,6 +29,7 @@ using Clock = std::chrono::steady_clock;
 using Seconds = std::chrono::duration<double>;
 using TimePoint = std::chrono::time_point<Clock, Seconds>;
 
+constexpr double kCaptureRate = 11025;  // what the mix is turned into
 constexpr auto kBlockSamples = static_cast<std::size_t>(kCaptureRate / 10);
 constexpr double kJump = 0.5;     // s between the count and the clock that starts it afresh
 constexpr double kFollow = 0.01;  // of the difference taken up per packet
@@ -424,7 +425,8 @@ struct LoopbackCapture::Worker : std::enable_shared_from_this<LoopbackCapture::W
         if (!block.empty()) {
             const std::lock_guard lock(samplesMutex);
             if (samples) {
-                samples(block, std::chrono::time_point_cast<Clock::duration>(blockStart));
+                samples(block, kCaptureRate,
+                        std::chrono::time_point_cast<Clock::duration>(blockStart));
             }
         }
         block.clear();

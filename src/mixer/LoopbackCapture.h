@@ -12,7 +12,7 @@ struct IMMDeviceEnumerator;  // Windows' audio device enumerator (mmdeviceapi.h)
 namespace hushwell {
 
 // Capture of what Windows plays: loopback of the default output (render flow, console role) in
-// its own mix format, turned into mono at kCaptureRate. It follows the default output as the user
+// its own mix format, turned into mono at 11025 Hz. It follows the default output as the user
 // switches it, and tries again each second while there is no output or after the output was lost
 // (unplugged, the audio service restarted).
 //

@@ -15,6 +15,7 @@ using Seconds = std::chrono::duration<double>;
 using TimePoint = std::chrono::time_point<Clock, Seconds>;
 
 constexpr pa_usec_t kRetry = 1000 * PA_USEC_PER_MSEC;
+constexpr double kCaptureRate = 11025;  // the record stream's rate
 constexpr auto kBlockSamples = static_cast<std::size_t>(kCaptureRate / 10);
 constexpr auto kBlockBytes = static_cast<std::uint32_t>(kBlockSamples * sizeof(float));
 constexpr double kJump = 0.5;     // s between the count and the clock that starts it afresh
@@ -290,7 +291,8 @@ private:
 
     void deliver() {
         if (!m_block.empty() && m_samples) {
-            m_samples(m_block, std::chrono::time_point_cast<Clock::duration>(m_blockStart));
+            m_samples(m_block, kCaptureRate,
+                      std::chrono::time_point_cast<Clock::duration>(m_blockStart));
         }
         m_block.clear();
     }

@@ -47,7 +47,7 @@ Listener::Events listen(Listener& listener, const std::vector<float>& samples, d
     for (std::size_t at = 0; at < samples.size(); at += kBlock) {
         const std::span block(samples.data() + at, std::min(kBlock, samples.size() - at));
         Listener::Events events =
-            listener.push(block, from + static_cast<double>(at) / kStationRate);
+            listener.push(block, kStationRate, from + static_cast<double>(at) / kStationRate);
         all.kept.insert(all.kept.end(), events.kept.begin(), events.kept.end());
         all.heard.insert(all.heard.end(), events.heard.begin(), events.heard.end());
     }
@@ -70,7 +70,7 @@ TEST_P(MatcherTest, HearsTheBreaksEdgesWithinASecondOrNotAtAll) {
     const Station& station = GetParam();
     const MarkKey keys[] = {{2, MarkEdge::Down}, {2, MarkEdge::Up}};
     const double presses[] = {kBreakStart + kDownReaction, kBreakEnd + kUpReaction};
-    Listener first(kStationRate);
+    Listener first;
     first.press(keys[0], presses[0]);
     first.press(keys[1], presses[1]);
     const Listener::Events kept =
@@ -81,7 +81,7 @@ TEST_P(MatcherTest, HearsTheBreaksEdgesWithinASecondOrNotAtAll) {
     const double from = 3600 + kBreakStart - 120 + 0.0232;
     const double to = 3600 + kBreakEnd + 60;
     const double speed = 1 + station.drift * 1e-6;
-    Listener second(kStationRate);
+    Listener second;
     for (const Listener::Kept& mark : kept.kept) {
         second.listenFor(mark.key, mark.print);
     }

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "listen/Fingerprinter.h"
@@ -79,27 +80,31 @@ class PulseCaptureTest : public ::testing::TestWithParam<Source> {};
 TEST_P(PulseCaptureTest, HearsAPressPlayedToTheServer) {
     const std::vector<float> radio = piece(11);
     Matcher matcher(printOf(radio));
-    Fingerprinter fingerprinter(kCaptureRate);
+    std::optional<Fingerprinter> fingerprinter;
     Heard result;
     AudioSandbox& sandbox = AudioSandbox::instance();
     sandbox.stop();
     const std::unique_ptr<AudioCapture> capture = pulseCapture();
-    capture->start(GetParam().program, [&](std::span<const float> samples, auto start) {
-        const double time = std::chrono::duration<double>(start.time_since_epoch()).count();
-        const std::lock_guard lock(result.mutex);
-        float loudest = 0;
-        for (const float sample : samples) {
-            loudest = std::max(loudest, std::abs(sample));
-        }
-        if (!result.onset && loudest > 0.001F) {
-            result.onset = time;
-        }
-        for (const PrintFrame& frame : fingerprinter.push(samples, time)) {
-            if (const auto heard = matcher.add(frame)) {
-                result.heard.push_back(*heard);
+    capture->start(
+        GetParam().program, [&](std::span<const float> samples, double rate, auto start) {
+            const double time = std::chrono::duration<double>(start.time_since_epoch()).count();
+            const std::lock_guard lock(result.mutex);
+            float loudest = 0;
+            for (const float sample : samples) {
+                loudest = std::max(loudest, std::abs(sample));
             }
-        }
-    });
+            if (!result.onset && loudest > 0.001F) {
+                result.onset = time;
+            }
+            if (!fingerprinter || fingerprinter->rate() != rate) {
+                fingerprinter.emplace(rate);
+            }
+            for (const PrintFrame& frame : fingerprinter->push(samples, time)) {
+                if (const auto heard = matcher.add(frame)) {
+                    result.heard.push_back(*heard);
+                }
+            }
+        });
     sandbox.start();
     TempDir dir;
     // The capture is back on the server (and recording, for the whole output) before the piece
