@@ -28,8 +28,9 @@ static_assert(kMaxFrames >= (kKeptBefore + kKeptAfter) / kFrameStep + 2);
 // line; 148,854 bytes. The largest a Set press writes, sixteen marks of 345 frames, is 101 KB.
 constexpr std::size_t kFrameBytes = 18;
 constexpr std::size_t kMaxMarkLine = std::string_view("mark 7 Down 511 512 \n").size() + kMaxText;
+constexpr std::size_t kMaxMarks = std::size_t{2} * kPrintPairs;
 constexpr std::size_t kMaxFileBytes = kVersionLine.size() + 1 +
-                                      2 * kPrintPairs * (kMaxMarkLine + kMaxFrames * kFrameBytes) +
+                                      kMaxMarks * (kMaxMarkLine + kMaxFrames * kFrameBytes) +
                                       std::string_view("check 01234567\n").size();
 static_assert(kMaxFileBytes == 148'854);
 
