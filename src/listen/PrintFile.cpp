@@ -1,22 +1,41 @@
 #include "listen/PrintFile.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
-#include <sstream>
+#include <stdexcept>
+#include <system_error>
 
 #include "platform/AtomicFile.h"
+#include "platform/PathText.h"
+#include "platform/RegularFile.h"
 
 namespace hushwell {
 namespace {
 
 constexpr std::string_view kVersionLine = "Hushwell marks audio 1";
-constexpr std::size_t kMaxFrames = 1000;  // more than kept; a bound for a damaged count
+constexpr std::string_view kCheckWord = "check ";
 constexpr std::size_t kMaxText = 64;
-constexpr int kMaxPairs = 64;
 constexpr std::size_t kPerLine = 4;
+
+// A Set press keeps (kKeptBefore + kKeptAfter) / kFrameStep, 345 frames; a count up to 512 is read.
+constexpr std::size_t kMaxFrames = 512;
+static_assert(kMaxFrames >= (kKeptBefore + kKeptAfter) / kFrameStep + 2);
+
+// The largest file read: the version line, sixteen marks of kMaxFrames frames (each frame
+// "xxxxxxxx/xxxxxxxx" and a space or a line end) under their longest mark line, and the check
+// line; 148,854 bytes. The largest a Set press writes, sixteen marks of 345 frames, is 101 KB.
+constexpr std::size_t kFrameBytes = 18;
+constexpr std::size_t kMaxMarkLine = std::string_view("mark 7 Down 511 512 \n").size() + kMaxText;
+constexpr std::size_t kMaxMarks = std::size_t{2} * kPrintPairs;
+constexpr std::size_t kMaxFileBytes = kVersionLine.size() + 1 +
+                                      kMaxMarks * (kMaxMarkLine + kMaxFrames * kFrameBytes) +
+                                      std::string_view("check 01234567\n").size();
+static_assert(kMaxFileBytes == 148'854);
+
+// Where a file that cannot be used is kept, beside it, so that the next save loses nothing.
+constexpr std::string_view kAsideSuffix = ".damaged";
 
 std::uint32_t crc32(std::string_view bytes) {
     static const std::array<std::uint32_t, 256> table = [] {
@@ -55,6 +74,13 @@ bool plainText(std::string_view text) {
     return true;
 }
 
+// Whether the file can give `print` of `key` back as it is.
+bool readable(MarkKey key, const KeptPrint& kept) {
+    return key.pair >= 0 && key.pair < kPrintPairs && plainText(kept.markText) &&
+           kept.print.frames.size() <= kMaxFrames &&
+           kept.print.pressFrame < kept.print.frames.size();
+}
+
 template <typename Number>
 bool parse(std::string_view text, Number& value, int base = 10) {
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
@@ -69,49 +95,146 @@ std::string_view word(std::string_view& line) {
     return first;
 }
 
-// Reads the marks between the version line and the check line; returns the problem, if any.
-std::string readMarks(std::istringstream& lines, MarkPrints& prints) {
-    std::string line;
-    while (std::getline(lines, line)) {
-        std::string_view rest = line;
-        if (word(rest) != "mark") {
-            return "a line that should start a mark does not";
+// The lines of a text that ends with a line end, one at a time, counted from 1.
+class Lines {
+public:
+    explicit Lines(std::string_view text) : m_rest(text) {}
+    bool next(std::string_view& line) {
+        if (m_rest.empty()) {
+            return false;
         }
+        const std::size_t end = m_rest.find('\n');
+        line = m_rest.substr(0, end);
+        m_rest.remove_prefix(end == std::string_view::npos ? m_rest.size() : end + 1);
+        ++m_number;
+        return true;
+    }
+    // "line 3: " and `what`.
+    [[nodiscard]] std::string at(const std::string& what) const {
+        return "line " + std::to_string(m_number) + ": " + what;
+    }
+
+private:
+    std::string_view m_rest;
+    int m_number = 0;
+};
+
+// Reads a mark's line, "mark PAIR Down|Up PRESS COUNT TEXT": its key, press frame, count and text.
+std::string readMarkLine(std::string_view rest, MarkKey& key, KeptPrint& kept, std::size_t& count) {
+    if (word(rest) != "mark") {
+        return "a line that should start a mark does not";
+    }
+    long long pair = 0;
+    if (!parse(word(rest), pair)) {
+        return "a mark's pair is not a number";
+    }
+    if (pair < 0 || pair >= kPrintPairs) {
+        return "pair " + std::to_string(pair) + " is out of range";
+    }
+    const std::string_view edge = word(rest);
+    if (edge != "Down" && edge != "Up") {
+        return "a mark's row is neither Down nor Up";
+    }
+    long long press = 0;
+    long long frames = 0;
+    if (!parse(word(rest), press)) {
+        return "a mark's press frame is not a number";
+    }
+    if (!parse(word(rest), frames)) {
+        return "a mark's number of frames is not a number";
+    }
+    if (frames < 1 || frames > static_cast<long long>(kMaxFrames)) {
+        return "the number of frames " + std::to_string(frames) + " is not from 1 to " +
+               std::to_string(kMaxFrames);
+    }
+    if (press < 0 || press >= frames) {
+        return "the press frame " + std::to_string(press) + " is outside the mark's " +
+               std::to_string(frames) + " frames";
+    }
+    if (!plainText(rest)) {
+        return "a mark's text is empty, too long or holds control characters";
+    }
+    key = {static_cast<int>(pair), edge == "Down" ? MarkEdge::Down : MarkEdge::Up};
+    kept = {std::string(rest), {{}, static_cast<std::size_t>(press)}};
+    count = static_cast<std::size_t>(frames);
+    return {};
+}
+
+// Reads one line of frames into `frames`: as many as the writer puts on it.
+std::string readFrameLine(std::string_view words, std::vector<Fingerprint>& frames,
+                          std::size_t count) {
+    for (std::size_t on = std::min(kPerLine, count - frames.size()); on > 0; --on) {
+        const std::string_view frame = word(words);
+        Fingerprint print;
+        if (frame.size() != 17 || frame[8] != '/' || !parse(frame.substr(0, 8), print.bits, 16) ||
+            !parse(frame.substr(9), print.strong, 16)) {
+            return "a frame is not two hexadecimal numbers";
+        }
+        frames.push_back(print);
+    }
+    return words.empty() ? std::string() : "a line holds more frames than it should";
+}
+
+// Reads the marks after the version line; returns the problem, if any, with its line.
+std::string readMarks(Lines& lines, MarkPrints& prints) {
+    std::string_view line;
+    while (lines.next(line)) {
         MarkKey key;
-        const bool pair = parse(word(rest), key.pair) && key.pair >= 0 && key.pair < kMaxPairs;
-        const std::string_view edge = word(rest);
-        std::size_t press = 0;
+        KeptPrint kept;
         std::size_t count = 0;
-        if (!pair || (edge != "Down" && edge != "Up") || !parse(word(rest), press) ||
-            !parse(word(rest), count) || count > kMaxFrames || press >= count || !plainText(rest)) {
-            return "a mark's line is not as Hushwell writes it";
+        if (std::string problem = readMarkLine(line, key, kept, count); !problem.empty()) {
+            return lines.at(problem);
         }
-        key.edge = edge == "Down" ? MarkEdge::Down : MarkEdge::Up;
-        KeptPrint kept{std::string(rest), {{}, press}};
         while (kept.print.frames.size() < count) {
-            if (!std::getline(lines, line)) {
-                return "a mark's fingerprints end too soon";
+            if (!lines.next(line)) {
+                return lines.at("a mark's frames end too soon");
             }
-            std::string_view words = line;
-            while (!words.empty() && kept.print.frames.size() < count) {
-                const std::string_view frame = word(words);
-                Fingerprint print;
-                if (frame.size() != 17 || frame[8] != '/' ||
-                    !parse(frame.substr(0, 8), print.bits, 16) ||
-                    !parse(frame.substr(9), print.strong, 16)) {
-                    return "a fingerprint is not two hexadecimal numbers";
-                }
-                kept.print.frames.push_back(print);
-            }
-            if (!words.empty()) {
-                return "a mark has more fingerprints than its count";
+            if (std::string problem = readFrameLine(line, kept.print.frames, count);
+                !problem.empty()) {
+                return lines.at(problem);
             }
         }
         if (!prints.emplace(key, std::move(kept)).second) {
-            return "a mark is there twice";
+            return lines.at("a mark is there twice");
         }
     }
     return {};
+}
+
+// The prints in `text`, or what is wrong with it.
+std::string readPrints(std::string_view text, MarkPrints& prints) {
+    if (text.find('\0') != std::string_view::npos) {
+        return "it is not a text file";
+    }
+    if (text.empty() || text.back() != '\n') {
+        return "it does not end as Hushwell ends it";
+    }
+    const std::string_view lines = text.substr(0, text.size() - 1);
+    const std::size_t lastLine = lines.rfind('\n') + 1;  // 0 when there is one line (npos + 1)
+    const std::string_view checkLine = lines.substr(lastLine);
+    std::uint32_t check = 0;
+    if (!checkLine.starts_with(kCheckWord) ||
+        !parse(checkLine.substr(kCheckWord.size()), check, 16)) {
+        return "its check line is missing";
+    }
+    const std::string_view body = text.substr(0, lastLine);
+    if (crc32(body) != check) {
+        return "its check does not match its contents";
+    }
+    Lines bodyLines(body);
+    std::string_view version;
+    if (!bodyLines.next(version) || version != kVersionLine) {
+        return "it is not a file of this version of Hushwell";
+    }
+    std::string problem = readMarks(bodyLines, prints);
+    if (!problem.empty()) {
+        prints.clear();
+    }
+    return problem;
+}
+
+std::string refused(const std::string& fileName, const std::string& what) {
+    return "The fingerprint file \"" + fileName + "\" " + what + "; its prints were set aside";
 }
 
 }  // namespace
@@ -128,8 +251,7 @@ std::string printFileText(const MarkPrints& prints) {
     std::string text(kVersionLine);
     text += '\n';
     for (const auto& [key, kept] : prints) {
-        if (!plainText(kept.markText) || kept.print.frames.size() > kMaxFrames ||
-            kept.print.pressFrame >= kept.print.frames.size()) {
+        if (!readable(key, kept)) {
             continue;
         }
         text += "mark " + std::to_string(key.pair) +
@@ -141,57 +263,38 @@ std::string printFileText(const MarkPrints& prints) {
             text += (i + 1) % kPerLine == 0 || i + 1 == kept.print.frames.size() ? '\n' : ' ';
         }
     }
-    return text + "check " + hex(crc32(text)) + '\n';
+    return withCheckLine(text);
 }
 
-LoadedPrints readPrintFileText(std::string_view text, const std::string& fileName) {
-    const auto damaged = [&fileName](const std::string& why) {
-        return LoadedPrints{{},
-                            fileName + " is damaged (" + why +
-                                "): the marks' audio in it is ignored, and the next Set writes "
-                                "the file anew."};
-    };
-    if (text.empty() || text.back() != '\n') {
-        return damaged("it does not end as Hushwell ends it");
-    }
-    const std::size_t checkAt = text.rfind("check ", text.size() - 1);
-    std::uint32_t check = 0;
-    if (checkAt == std::string_view::npos || (checkAt > 0 && text[checkAt - 1] != '\n') ||
-        !parse(text.substr(checkAt + 6, text.size() - checkAt - 7), check, 16)) {
-        return damaged("its check line is missing");
-    }
-    if (crc32(text.substr(0, checkAt)) != check) {
-        return damaged("its check does not match its contents");
-    }
-    std::istringstream lines{std::string(text.substr(0, checkAt))};
-    std::string line;
-    if (!std::getline(lines, line) || line != kVersionLine) {
-        return damaged("it is not a file of this version of Hushwell");
-    }
-    LoadedPrints loaded;
-    if (const std::string problem = readMarks(lines, loaded.prints); !problem.empty()) {
-        return damaged(problem);
-    }
-    return loaded;
+std::string withCheckLine(std::string text) {
+    const std::string check = hex(crc32(text));
+    return text.append(kCheckWord).append(check) + '\n';
 }
 
 LoadedPrints loadPrintFile(const std::filesystem::path& file) {
     std::error_code error;
-    if (!std::filesystem::exists(file, error) && !error) {
+    // A link that leads nowhere stands in the file's place: reading it says what is wrong.
+    if (!std::filesystem::exists(std::filesystem::symlink_status(file, error))) {
         return {};
     }
-    // Far more than sixteen marks' prints: not read into memory.
-    constexpr std::uintmax_t kMaxBytes = 4 << 20;
-    if (const std::uintmax_t size = std::filesystem::file_size(file, error);
-        !error && size > kMaxBytes) {
-        return readPrintFileText("", file.filename().string());
+    LoadedPrints loaded;
+    std::string what;
+    try {
+        const std::string problem = readPrints(readRegularFile(file, kMaxFileBytes), loaded.prints);
+        if (problem.empty()) {
+            return loaded;
+        }
+        what = "is damaged (" + problem + ")";
+    } catch (const std::runtime_error& unread) {
+        what = "cannot be read (" + std::string(unread.what()) + ")";
     }
-    std::ifstream in(file, std::ios::binary);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!in && !in.eof()) {
-        return {{}, file.filename().string() + " cannot be read: the marks' audio is ignored."};
-    }
-    return readPrintFileText(text, file.filename().string());
+    // What stood there is kept aside, so that the next Set cannot replace it unseen.
+    std::filesystem::path aside = file;
+    aside += kAsideSuffix;
+    std::filesystem::rename(file, aside, error);
+    loaded.problem = refused(pathText(file), what) +
+                     (error ? "." : ", and the file kept as \"" + pathText(aside) + "\".");
+    return loaded;
 }
 
 void savePrintFile(const std::filesystem::path& file, const MarkPrints& prints) {

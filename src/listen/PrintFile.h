@@ -16,7 +16,10 @@ constexpr const char* kPrintFileName = "Hushwell_marks.fp";
 
 enum class MarkEdge { Down, Up };
 
-// Which mark a print belongs to: the pair (0 for the first) and its row.
+// The pairs of marks a print can belong to: the window's eight.
+constexpr int kPrintPairs = 8;
+
+// Which mark a print belongs to: the pair (0 for the first, below kPrintPairs) and its row.
 struct MarkKey {
     int pair = 0;
     MarkEdge edge = MarkEdge::Down;
@@ -42,19 +45,25 @@ using MarkPrints = std::map<MarkKey, KeptPrint>;
 struct LoadedPrints {
     MarkPrints prints;
     // Empty, or one plain sentence naming the file and what is wrong; the file's prints are then
-    // all ignored (none is trusted) and the next save replaces it.
+    // all ignored (none is trusted).
     std::string problem;
 };
 
 // The file's text: a version line, per mark a line "mark PAIR Down|Up PRESS COUNT TEXT" and its
 // frames as hexadecimal words "BITS/STRONG", four to a line, and a last line "check CRC" with the
-// CRC-32 of everything before it. A print that could not be read back (a mark's text empty, longer
-// than 64 bytes or with control characters; its press outside its frames) is left out.
+// CRC-32 of everything before it. A print that could not be read back (its pair out of range, a
+// mark's text empty, longer than 64 bytes or with control characters, more than 512 frames, its
+// press outside its frames) is left out.
 [[nodiscard]] std::string printFileText(const MarkPrints& prints);
-[[nodiscard]] LoadedPrints readPrintFileText(std::string_view text, const std::string& fileName);
+// `text` (whole lines) and its check line after it.
+[[nodiscard]] std::string withCheckLine(std::string text);
 
-// The file itself: a missing file is no prints and no problem; one that cannot be read is a
-// problem. save() replaces it atomically and throws std::runtime_error when it cannot.
+// The file itself, read only when it is an ordinary file of at most the size sixteen marks' prints
+// take (a pipe or a link to a device is refused, not waited on). A missing file is no prints and
+// no problem. Whatever stands in its place and cannot be used is renamed "….damaged" beside it,
+// which the problem says, so that the next save loses nothing. save() replaces the file
+// atomically (a link in its place is replaced, not written through) and throws
+// std::runtime_error when it cannot.
 [[nodiscard]] LoadedPrints loadPrintFile(const std::filesystem::path& file);
 void savePrintFile(const std::filesystem::path& file, const MarkPrints& prints);
 

@@ -1,13 +1,22 @@
 #include "listen/PrintFile.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-#include <fstream>
+#include <chrono>
+#include <future>
 
+#include "settings/SettingsStore.h"
 #include "support/Fakes.h"
 
 namespace hushwell::testing {
 namespace {
+
+using namespace std::chrono_literals;
+
+static_assert(kPrintPairs == kPairCount, "a print for each pair of the window, no other");
 
 MarkPrints twoMarks() {
     MarkPrint print{{}, 3};
@@ -23,6 +32,7 @@ TEST(PrintFile, KeepsEachMarksPrintForItsTextOnly) {
     EXPECT_EQ(loadPrintFile(file).prints.size(), 0U) << "no file yet";
     MarkPrints prints = twoMarks();
     prints[{1, MarkEdge::Down}] = {"12:00\n", prints.begin()->second.print};  // cannot be a line
+    prints[{kPrintPairs, MarkEdge::Down}] = {"12:00", prints.begin()->second.print};  // no pair
     savePrintFile(file, prints);
     const LoadedPrints loaded = loadPrintFile(file);
     EXPECT_EQ(loaded.problem, "");
@@ -32,47 +42,112 @@ TEST(PrintFile, KeepsEachMarksPrintForItsTextOnly) {
     EXPECT_EQ(printFor(loaded.prints, {0, MarkEdge::Up}, "20:07"), nullptr) << "the other row";
 }
 
+// The largest file: sixteen marks of the most frames a mark may hold (512), their texts as long as
+// they may be (64 bytes); it stays within the size the reader takes.
+TEST(PrintFile, SixteenMarksOfTheLongestPrintsReadBack) {
+    TempDir dir;
+    const auto file = dir.path() / kPrintFileName;
+    MarkPrints prints;
+    for (int pair = 0; pair < kPrintPairs; ++pair) {
+        for (const MarkEdge edge : {MarkEdge::Down, MarkEdge::Up}) {
+            prints[{pair, edge}] = {std::string(64, '9'), {std::vector<Fingerprint>(512), 511}};
+        }
+    }
+    savePrintFile(file, prints);
+    const LoadedPrints loaded = loadPrintFile(file);
+    EXPECT_EQ(loaded.problem, "");
+    EXPECT_EQ(loaded.prints, prints);
+}
+
 struct Damage {
     const char* name;
-    std::string (*change)(std::string);
+    std::string bytes;
+    std::string what;  // what the sentence says after the file's name
+    void (*plant)(const std::filesystem::path&) = nullptr;  // in place of the bytes
 };
+
+std::string good() {
+    return printFileText(twoMarks());
+}
+
+// The good file with the last `from` made `to` and checked anew: the reader's own checks must
+// catch it.
+std::string resigned(std::string_view from, std::string_view to) {
+    std::string text = good().substr(0, good().rfind("check "));
+    return withCheckLine(text.replace(text.rfind(from), from.size(), to));
+}
+
+std::string damaged(const std::string& why) {
+    return "is damaged (" + why + ")";
+}
 
 class DamagedPrintFile : public ::testing::TestWithParam<Damage> {};
 
-TEST_P(DamagedPrintFile, IsRefusedWholeWithAPlainMessage) {
-    const std::string text = GetParam().change(printFileText(twoMarks()));
-    const LoadedPrints loaded = readPrintFileText(text, kPrintFileName);
+TEST_P(DamagedPrintFile, CostsItsPrintsOnlyAndIsToldInOneSentence) {
+    TempDir dir;
+    const auto file = dir.path() / kPrintFileName;
+    GetParam().plant != nullptr ? GetParam().plant(file) : writeFile(file, GetParam().bytes);
+    auto loading = std::async(std::launch::async, [&file] { return loadPrintFile(file); });
+    if (loading.wait_for(30s) != std::future_status::ready) {
+        ADD_FAILURE() << "the load waits";
+        ::close(::open(file.c_str(), O_WRONLY | O_NONBLOCK));  // a pipe's reader gets its end
+    }
+    const LoadedPrints loaded = loading.get();
     EXPECT_TRUE(loaded.prints.empty());
-    EXPECT_EQ(loaded.problem.rfind(std::string(kPrintFileName) + " is damaged (", 0), 0U)
-        << loaded.problem;
-}
-
-std::string cutShort(std::string text) {
-    return text.substr(0, text.size() / 2) + "\n";
-}
-std::string oneDigitChanged(std::string text) {
-    text[text.find("/0f0f") + 2] = '1';
-    return text;
-}
-std::string noCheck(std::string text) {
-    return text.substr(0, text.rfind("check"));
-}
-std::string checkOfAnother(std::string text) {
-    return text.substr(0, text.find("mark 7")) + text.substr(text.rfind("check"));
-}
-std::string empty(std::string) {
-    return {};
-}
-std::string binary(std::string) {
-    return {"\x7f\x45LF\0\x01\ncheck 0\n", 14};
+    const std::string aside = file.string() + ".damaged";
+    EXPECT_EQ(loaded.problem, "The fingerprint file \"" + file.string() + "\" " + GetParam().what +
+                                  "; its prints were set aside, and the file kept as \"" + aside +
+                                  "\".");
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(file)));
+    EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(aside)));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Damages, DamagedPrintFile,
-    ::testing::Values(Damage{"Empty", empty}, Damage{"CutShort", cutShort},
-                      Damage{"OneDigitChanged", oneDigitChanged}, Damage{"NoCheck", noCheck},
-                      Damage{"CheckOfAnother", checkOfAnother}, Damage{"Binary", binary}),
+    ::testing::Values(
+        Damage{"Empty", "", damaged("it does not end as Hushwell ends it")},
+        Damage{"CutShort", good().substr(0, good().size() / 2) + "\n",
+               damaged("its check line is missing")},
+        Damage{"OneDigitChanged", good().replace(good().find("/0f0f") + 2, 1, "1"),
+               damaged("its check does not match its contents")},
+        Damage{"NoCheck", good().substr(0, good().rfind("check")),
+               damaged("its check line is missing")},
+        Damage{"CheckOfAnother",
+               good().substr(0, good().find("mark 7")) + good().substr(good().rfind("check")),
+               damaged("its check does not match its contents")},
+        Damage{"Binary", std::string("\x7f\x45LF\0\x01\ncheck 0\n", 14),
+               damaged("it is not a text file")},
+        Damage{"PairOutOfRange", resigned("mark 7", "mark 12"),
+               damaged("line 6: pair 12 is out of range")},
+        Damage{"NegativeFrameCount", resigned("3 9", "3 -9"),
+               damaged("line 6: the number of frames -9 is not from 1 to 512")},
+        Damage{"HugeFrameCount", resigned("3 9", "3 4294967296"),
+               damaged("line 6: the number of frames 4294967296 is not from 1 to 512")},
+        Damage{"PressPastTheFrames", resigned("3 9", "9 9"),
+               damaged("line 6: the press frame 9 is outside the mark's 9 frames")},
+        Damage{"FramesCutShort", resigned("f1bbcdc8/0f0f0f0f\n", ""),
+               damaged("line 8: a mark's frames end too soon")},
+        Damage{"FramesWithGarbage", resigned("/0f0f0f0f", "/0f0f0fzz"),
+               damaged("line 9: a frame is not two hexadecimal numbers")},
+        Damage{"APipeNobodyWrites", "", "cannot be read (it is a pipe, not a file)",
+               [](const auto& file) { ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0); }},
+        Damage{"ALinkToAnEndlessDevice", "", "cannot be read (it is a device, not a file)",
+               [](const auto& file) { std::filesystem::create_symlink("/dev/zero", file); }},
+        Damage{"LargerThanSixteenMarksTake", std::string(148'855, '0'),
+               "cannot be read (it is larger than 148854 bytes)"}),
     [](const ::testing::TestParamInfo<Damage>& row) { return std::string(row.param.name); });
+
+// A damaged file is kept aside, so the next Set's save replaces nothing the user was not told of.
+TEST(PrintFile, ADamagedFileOutlivesTheNextSave) {
+    TempDir dir;
+    const auto file = dir.path() / kPrintFileName;
+    const std::string bytes = good().substr(0, 100);
+    writeFile(file, bytes);
+    EXPECT_NE(loadPrintFile(file).problem, "");
+    savePrintFile(file, twoMarks());
+    EXPECT_EQ(loadPrintFile(file).prints, twoMarks());
+    EXPECT_EQ(readFile(file.string() + ".damaged"), bytes);
+}
 
 }  // namespace
 }  // namespace hushwell::testing
