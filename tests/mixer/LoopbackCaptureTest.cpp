@@ -201,32 +201,18 @@ TEST(FakeStream, RefusesReleasesOutOfOrderAndOfAnotherLength) {
     BYTE* data = nullptr;
     UINT32 frames = 0;
     DWORD flags = 0;
-    UINT64 position = 0;
-    UINT64 recorded = 0;
+    const auto get = [&] { return stream.GetBuffer(&data, &frames, &flags, nullptr, nullptr); };
     EXPECT_EQ(stream.ReleaseBuffer(0), AUDCLNT_E_OUT_OF_ORDER);
-    EXPECT_EQ(stream.GetBuffer(&data, &frames, &flags, &position, &recorded),
-              AUDCLNT_S_BUFFER_EMPTY);
-    stream.play(frameOf<float>({0.1f, 0.1f}), 2);
-    ASSERT_EQ(stream.GetBuffer(&data, &frames, &flags, &position, &recorded), S_OK);
-    EXPECT_EQ(stream.GetBuffer(&data, &frames, &flags, &position, &recorded),
-              AUDCLNT_E_OUT_OF_ORDER);
+    stream.play(frameOf<float>({0.1f, 0.1f}), 1);
+    ASSERT_EQ(get(), S_OK);
+    EXPECT_EQ(get(), AUDCLNT_E_OUT_OF_ORDER);
     EXPECT_EQ(stream.ReleaseBuffer(frames - 1), AUDCLNT_E_INVALID_SIZE);
     EXPECT_EQ(stream.ReleaseBuffer(0), S_OK);  // kept: the same packet again
-    ASSERT_EQ(stream.GetBuffer(&data, &frames, &flags, &position, &recorded), S_OK);
-    EXPECT_EQ(position, 0u);
+    ASSERT_EQ(get(), S_OK);
     EXPECT_EQ(stream.ReleaseBuffer(frames), S_OK);
     EXPECT_EQ(stream.ReleaseBuffer(frames), AUDCLNT_E_OUT_OF_ORDER);
+    EXPECT_EQ(get(), AUDCLNT_S_BUFFER_EMPTY);
     EXPECT_EQ(stream.refused, 4);
-
-    // Idle: no packet, the position and the clock move on.
-    stream.idle(0.25);
-    ASSERT_EQ(stream.GetBuffer(&data, &frames, &flags, &position, &recorded), S_OK);
-    EXPECT_EQ(stream.ReleaseBuffer(frames), S_OK);
-    stream.play(frameOf<float>({0.1f, 0.1f}), 1);
-    ASSERT_EQ(stream.GetBuffer(&data, &frames, &flags, &position, &recorded), S_OK);
-    EXPECT_EQ(position, 480u + 480u + 12000u);
-    EXPECT_EQ(recorded, 102'700'000u);  // 10.27 s
-    EXPECT_EQ(stream.ReleaseBuffer(frames), S_OK);
 }
 
 TEST(LoopbackCapture, WaitsForAnOutputFollowsTheDefaultAndComesBackAfterTheDeviceWasLost) {
