@@ -29,10 +29,11 @@ using Clock = std::chrono::steady_clock;
 using Seconds = std::chrono::duration<double>;
 using TimePoint = std::chrono::time_point<Clock, Seconds>;
 
-constexpr double kCaptureRate = 11025;  // what the mix is turned into
-constexpr auto kBlockSamples = static_cast<std::size_t>(kCaptureRate / 10);
-constexpr double kJump = 0.5;     // s between the count and the clock that starts it afresh
-constexpr double kFollow = 0.01;  // of the difference taken up per packet
+constexpr double kBlockLength = 0.1;  // s of samples handed on at once
+// A packet whose time is further than this from the end of the one before does not follow it: the
+// engine's time stamps are good to well under a millisecond.
+constexpr double kSlack = 0.002;
+constexpr double kCounterUnit = 1e-7;  // s: the performance counter as GetBuffer gives it
 // The shared buffer holds a second; it is emptied every 40 ms, so a late wake loses nothing.
 constexpr REFERENCE_TIME kBufferLength = 10'000'000;
 constexpr std::chrono::milliseconds kPoll{40};
@@ -101,37 +102,20 @@ std::string describe(const Format& format) {
     return text;
 }
 
-// Frames of the mix format to mono at kCaptureRate: the channels averaged, then each output
-// sample the mean of the input frames it spans (which also keeps most of what lies above the new
-// rate's half out of the fingerprints' bands).
+// Frames of the mix format to mono samples: the channels averaged.
 class ToMono {
 public:
-    explicit ToMono(const Format& format)
-        : m_format(format), m_step(format.rate / kCaptureRate), m_until(m_step) {}
+    explicit ToMono(const Format& format) : m_format(format) {}
 
     // `data` null: silence.
-    void convert(const BYTE* data, UINT32 frames, std::vector<float>& out) {
-        for (UINT32 i = 0; i < frames; ++i) {
-            m_sum += data != nullptr ? frame(data + std::size_t{i} * m_format.frameBytes) : 0.0;
-            ++m_count;
-            m_until -= 1.0;
-            while (m_until <= 0.0) {
-                if (m_count > 0) {
-                    m_last = static_cast<float>(m_sum / m_count);
-                }
-                out.push_back(m_last);
-                m_sum = 0.0;
-                m_count = 0;
-                m_until += m_step;
-            }
+    void convert(const BYTE* data, UINT32 frames, std::vector<float>& out) const {
+        if (data == nullptr) {
+            out.insert(out.end(), frames, 0.0f);
+            return;
         }
-    }
-
-    // Samples were lost: what was summed belongs to no output sample.
-    void restart() {
-        m_sum = 0.0;
-        m_count = 0;
-        m_until = m_step;
+        for (UINT32 i = 0; i < frames; ++i) {
+            out.push_back(static_cast<float>(frame(data + std::size_t{i} * m_format.frameBytes)));
+        }
     }
 
 private:
@@ -174,11 +158,27 @@ private:
     }
 
     Format m_format;
-    double m_step;   // input frames per output sample
-    double m_until;  // input frames until the next output sample is due
-    double m_sum = 0.0;
-    int m_count = 0;
-    float m_last = 0.0f;
+};
+
+// QueryPerformanceCounter in 100-ns units, as Microsoft converts it for GetBuffer.
+std::uint64_t performanceCounter() {
+    LARGE_INTEGER count;
+    LARGE_INTEGER frequency;
+    QueryPerformanceCounter(&count);
+    QueryPerformanceFrequency(&frequency);
+    const auto ticks = static_cast<std::uint64_t>(count.QuadPart);
+    const auto perSecond = static_cast<std::uint64_t>(frequency.QuadPart);
+    constexpr std::uint64_t kUnitsPerSecond = 10'000'000;
+    return ticks / perSecond * kUnitsPerSecond + ticks % perSecond * kUnitsPerSecond / perSecond;
+}
+
+// One packet of a read, turned into mono.
+struct Packet {
+    UINT32 frames = 0;
+    UINT64 position = 0;    // the device position of its first frame
+    UINT64 recorded = 0;    // the performance counter when that was recorded (0: uncertain)
+    bool afterGap = false;  // flagged a discontinuity: samples were lost before it
+    std::vector<float> samples;
 };
 
 // Told by Windows, on a thread of its own, when a default device changes; it only hands the news
@@ -344,80 +344,108 @@ struct LoopbackCapture::Worker : std::enable_shared_from_this<LoopbackCapture::W
         tell("the default output, " + describe(*format));
         rate = format->rate;
         converter.emplace(*format);
-        counting = false;
+        anchor.reset();  // device positions count from this stream's start
+        heardUntil.reset();
         return true;
     }
 
-    // Every packet that waits, then each at its time: the last ended about now, and each before
-    // it earlier by what came after it. (The padding of a capture stream is only the next
-    // packet's length, not what waits in all.)
+    // Every packet that waits, each released as soon as it is read, then each placed in time.
     bool drain() {
         std::size_t count = 0;
-        UINT32 framesRead = 0;
+        UINT64 framesRead = 0;
         for (;;) {
             BYTE* data = nullptr;
             UINT32 frames = 0;
             DWORD flags = 0;
-            HRESULT result = capture->GetBuffer(&data, &frames, &flags, nullptr, nullptr);
+            UINT64 position = 0;
+            UINT64 recorded = 0;
+            HRESULT result = capture->GetBuffer(&data, &frames, &flags, &position, &recorded);
             if (FAILED(result)) {
                 tell(failure("GetBuffer", result));
                 return false;
             }
-            if (result == AUDCLNT_S_BUFFER_EMPTY || frames == 0) {
+            if (result == AUDCLNT_S_BUFFER_EMPTY) {
                 break;
             }
             if (count == packets.size()) {
                 packets.emplace_back();
             }
-            Packet& packet = packets[count++];
+            Packet& packet = packets[count];
             packet.frames = frames;
+            packet.position = position;
             packet.afterGap = (flags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY) != 0;
-            if (packet.afterGap) {
-                converter->restart();
-            }
+            packet.recorded = (flags & AUDCLNT_BUFFERFLAGS_TIMESTAMP_ERROR) != 0 ? 0 : recorded;
             packet.samples.clear();
             converter->convert((flags & AUDCLNT_BUFFERFLAGS_SILENT) != 0 ? nullptr : data, frames,
                                packet.samples);
-            framesRead += frames;
             result = capture->ReleaseBuffer(frames);
             if (FAILED(result)) {
                 tell(failure("ReleaseBuffer", result));
                 return false;
             }
-        }
-        const Clock::time_point now = options.now();
-        for (std::size_t i = 0; i < count; ++i) {
-            framesRead -= packets[i].frames;
-            if (packets[i].afterGap) {
-                deliver();
-                counting = false;
+            if (frames == 0) {
+                break;
             }
-            take(packets[i].samples,
-                 now - std::chrono::duration_cast<Clock::duration>(Seconds(framesRead / rate)));
+            framesRead += frames;
+            ++count;
+        }
+        if (count == 0) {
+            return true;
+        }
+        const TimePoint now = options.now();
+        const std::uint64_t counterNow = options.counter();
+        for (std::size_t i = 0; i < count; ++i) {
+            // Without a time stamp so far, the read's end is about now.
+            const TimePoint woke = now - Seconds(static_cast<double>(framesRead) / rate);
+            framesRead -= packets[i].frames;
+            take(packets[i], place(packets[i], woke, now, counterNow));
         }
         return true;
     }
 
-    // Times come from counting samples, the clock only keeping the count's start true, as the
-    // PulseAudio capture does: a packet read late must not look like a gap.
-    void take(const std::vector<float>& piece, Clock::time_point end) {
-        const Seconds length(static_cast<double>(piece.size()) / kCaptureRate);
-        const Seconds error = end - length - (countStart + counted);
-        if (!counting || std::abs(error.count()) > kJump) {
-            deliver();
-            countStart = end - length;
-            counted = {};
-            counting = true;
-        } else {
-            countStart += error * kFollow;
+    // A packet's time: the performance counter's reading when its first frame was recorded; where
+    // that is uncertain, its device position counted from the last packet that had one (or, with
+    // none yet or after a discontinuity, from `woke`).
+    TimePoint place(const Packet& packet, TimePoint woke, TimePoint now, std::uint64_t counterNow) {
+        if (packet.recorded != 0) {
+            const auto ago = static_cast<std::int64_t>(counterNow - packet.recorded);
+            anchor =
+                Anchor{packet.position, now - Seconds(static_cast<double>(ago) * kCounterUnit)};
+        } else if (!anchor || packet.afterGap) {
+            anchor = Anchor{packet.position, woke};
+        }
+        const auto frames = static_cast<std::int64_t>(packet.position - anchor->position);
+        return anchor->time + Seconds(static_cast<double>(frames) / rate);
+    }
+
+    // Packets that follow one another (no discontinuity, the device position and the time going on
+    // from the last) make one block; any other starts a block of its own, at its time, and the log
+    // tells the gap before it.
+    void take(const Packet& packet, TimePoint start) {
+        if (heardUntil) {
+            const double gap = (start - *heardUntil).count();
+            if (packet.afterGap || packet.position != nextPosition || std::abs(gap) > kSlack) {
+                deliver();
+                tellGap(gap, packet.afterGap);
+            }
         }
         if (block.empty()) {
-            blockStart = countStart + counted;
+            blockStart = start;
         }
-        block.insert(block.end(), piece.begin(), piece.end());
-        counted += length;
-        if (block.size() >= kBlockSamples) {
+        block.insert(block.end(), packet.samples.begin(), packet.samples.end());
+        heardUntil = start + Seconds(static_cast<double>(packet.frames) / rate);
+        nextPosition = packet.position + packet.frames;
+        if (static_cast<double>(block.size()) >= rate * kBlockLength) {
             deliver();
+        }
+    }
+
+    void tellGap(double seconds, bool lost) {
+        if (options.log) {
+            char text[80];
+            std::snprintf(text, sizeof text, "capture: %.3f s without sound%s", seconds,
+                          lost ? " (samples lost)" : "");
+            options.log(text);
         }
     }
 
@@ -425,8 +453,7 @@ struct LoopbackCapture::Worker : std::enable_shared_from_this<LoopbackCapture::W
         if (!block.empty()) {
             const std::lock_guard lock(samplesMutex);
             if (samples) {
-                samples(block, kCaptureRate,
-                        std::chrono::time_point_cast<Clock::duration>(blockStart));
+                samples(block, rate, std::chrono::time_point_cast<Clock::duration>(blockStart));
             }
         }
         block.clear();
@@ -464,21 +491,21 @@ struct LoopbackCapture::Worker : std::enable_shared_from_this<LoopbackCapture::W
     Ref<IAudioClient> client;
     Ref<IAudioCaptureClient> capture;
     std::optional<ToMono> converter;
-    double rate = kCaptureRate;  // of the mix format
-    std::string told;            // the last line logged
-    struct Packet {
-        UINT32 frames = 0;
-        bool afterGap = false;  // samples were lost before it
-        std::vector<float> samples;
-    };
+    double rate = 48000;          // of the mix format
+    std::string told;             // the last line logged
     std::vector<Packet> packets;  // one read's, converted; kept for their space
-    std::vector<float> block;     // samples not handed on yet
+    // The time of a device position, from the last packet whose time stamp was certain.
+    struct Anchor {
+        UINT64 position;
+        TimePoint time;
+    };
+    std::optional<Anchor> anchor;
+    std::vector<float> block;  // samples not handed on yet
     TimePoint blockStart;
-    TimePoint countStart;  // the time of the first sample counted
-    Seconds counted{};
-    bool counting = false;
-    bool comReady = false;  // COM is initialised on the thread
-    bool bound = false;     // reading the default output
+    std::optional<TimePoint> heardUntil;  // the end of the last packet taken from the stream
+    UINT64 nextPosition = 0;              // the device position after it
+    bool comReady = false;                // COM is initialised on the thread
+    bool bound = false;                   // reading the default output
     WorkerThread thread{hooks()};
 };
 
@@ -492,6 +519,9 @@ LoopbackCapture::LoopbackCapture(Options options) : m_options(std::move(options)
     }
     if (!m_options.now) {
         m_options.now = [] { return Clock::now(); };
+    }
+    if (!m_options.counter) {
+        m_options.counter = performanceCounter;
     }
 }
 

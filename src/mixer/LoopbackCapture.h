@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -12,9 +13,12 @@ struct IMMDeviceEnumerator;  // Windows' audio device enumerator (mmdeviceapi.h)
 namespace hushwell {
 
 // Capture of what Windows plays: loopback of the default output (render flow, console role) in
-// its own mix format, turned into mono at 11025 Hz. It follows the default output as the user
-// switches it, and tries again each second while there is no output or after the output was lost
-// (unplugged, the audio service restarted).
+// its own mix format, handed on as mono (the channels averaged) at the mix format's rate. Each
+// packet is placed by the audio engine's own clock: the performance counter's reading when its
+// first frame was recorded, or, where that is uncertain, its device position counted from the last
+// packet that had one; nothing played (the stream delivers nothing) shows as a gap. It follows the
+// default output as the user switches it, and tries again each second while there is no output or
+// after the output was lost (unplugged, the audio service restarted).
 //
 // Every COM object lives on the capture's own thread, which initialises COM multithreaded; the
 // thread that calls start() and stop() is never used for COM.
@@ -24,6 +28,8 @@ public:
     // HRESULT.
     using EnumeratorFactory = std::function<long(IMMDeviceEnumerator** enumerator)>;
     using Now = std::function<std::chrono::steady_clock::time_point()>;
+    // The performance counter now, in 100-ns units (as GetBuffer gives a packet's time).
+    using Counter = std::function<std::uint64_t()>;
     // One line about what the capture does ("capture: ..."), for the program's log: called on the
     // capture's thread, and in start().
     using Log = std::function<void(const std::string&)>;
@@ -31,6 +37,7 @@ public:
     struct Options {
         EnumeratorFactory makeEnumerator;  // empty: the system's
         Now now;                           // empty: the steady clock
+        Counter counter;                   // empty: QueryPerformanceCounter's
         std::chrono::milliseconds retry{1000};
         Log log;
     };

@@ -52,6 +52,7 @@ struct Capture {
                       headphoneStream->heldByOthers(),
                   0);
         EXPECT_EQ(enumerator.registered(), nullptr);
+        EXPECT_EQ(speakerStream->refused + headphoneStream->refused, 0);
     }
     void start(const std::string& program = {}) {
         capture.start(program, [this](std::span<const float> samples, double blockRate,
@@ -99,8 +100,12 @@ struct Capture {
                  std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                      Seconds(clock.load())));
          },
-         20ms, [this](const std::string& line) { log.push_back(line); }}};
+         [this] { return static_cast<std::uint64_t>(std::llround(clock * 1e7)); }, 20ms,
+         [this](const std::string& line) { log.push_back(line); }}};
 };
+
+constexpr DWORD kDiscontinuity = AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY;
+constexpr DWORD kTimestampError = AUDCLNT_BUFFERFLAGS_TIMESTAMP_ERROR;
 
 struct Conversion {
     const char* name;
@@ -108,28 +113,35 @@ struct Conversion {
     std::vector<BYTE> frame;
     DWORD flags;
     float mono;
-    bool gap;  // 0.2 s lost after half a second: the packet after it flagged a discontinuity
+    double idle = 0.0;    // s of nothing played after half a second (the device position moves on)
+    DWORD afterIdle = 0;  // the flags of the first packet after it
+    double late = 0.0;    // s from each packet's recording to its being read
 };
+
+void PrintTo(const Conversion& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class LoopbackConversion : public ::testing::TestWithParam<Conversion> {};
 
-TEST_P(LoopbackConversion, TurnsASecondOfTheMixIntoASecondOfMonoCountedFromThePackets) {
+TEST_P(LoopbackConversion, HandsOnASecondOfMonoAtTheMixRateTimedByTheAudioEngine) {
     const Conversion& row = GetParam();
+    const double rate = row.format.Format.nSamplesPerSec;
     Capture capture(row.format);
     capture.start();
-    capture.speakerStream->play(row.frame, row.gap ? 50 : 100, row.flags);
-    if (row.gap) {
-        ASSERT_TRUE(waitUntil([&] { return capture.received >= 5000; }));  // read before the gap
-        capture.clock = capture.clock + 0.2;  // less than a read late could be
-        capture.speakerStream->play(row.frame, 50, row.flags,
-                                    AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY);
-    }
-    ASSERT_TRUE(waitUntil([&] { return capture.received >= 10000; }));
+    FakeStream& stream = *capture.speakerStream;
+    stream.latency = row.late;
+    stream.play(row.frame, 50, row.flags);
+    ASSERT_TRUE(waitUntil([&] { return stream.waiting() == 0; }));
+    stream.idle(row.idle);
+    stream.play(row.frame, 50, row.flags, row.afterIdle);
+    ASSERT_TRUE(waitUntil([&] { return stream.waiting() == 0; }));
     capture.capture.stop();  // hands on the last samples
-    EXPECT_EQ(capture.speakerStream->streamFlags, DWORD{AUDCLNT_STREAMFLAGS_LOOPBACK});
-    EXPECT_NEAR(static_cast<double>(capture.received), capture.rate, 1.0);
-    // The first sample was played a second (and the gap) before the last packet ended.
-    Seconds next(capture.clock - 1.0 - (row.gap ? 0.2 : 0.0));
+    EXPECT_EQ(stream.streamFlags, DWORD{AUDCLNT_STREAMFLAGS_LOOPBACK});
+    EXPECT_EQ(capture.rate, rate);
+    EXPECT_EQ(capture.received, static_cast<std::size_t>(rate));
+    // The first sample was played a second (and the idle time) before the last packet ended.
+    Seconds next(capture.clock - 1.0 - row.idle - row.late);
     std::vector<double> gaps;
     for (const auto& [samples, start] : capture.blocks) {
         if (std::abs((start - next).count()) > 5e-5) {
@@ -140,33 +152,68 @@ TEST_P(LoopbackConversion, TurnsASecondOfTheMixIntoASecondOfMonoCountedFromThePa
             ASSERT_NEAR(sample, row.mono, 1e-4);
         }
     }
-    ASSERT_EQ(gaps.size(), row.gap ? 1u : 0u);
-    if (row.gap) {
-        EXPECT_NEAR(gaps[0], 0.2, 1e-3);
+    // The log tells each gap.
+    std::vector<std::string> told;
+    std::copy_if(
+        capture.log.begin(), capture.log.end(), std::back_inserter(told),
+        [](const std::string& line) { return line.find(" s without sound") != line.npos; });
+    std::string gap = "capture: 0.200 s without sound";
+    gap += row.afterIdle == kDiscontinuity ? " (samples lost)" : "";
+    EXPECT_EQ(told, row.idle > 0.0 ? std::vector{gap} : std::vector<std::string>{});
+    ASSERT_EQ(gaps.size(), row.idle > 0.0 ? 1u : 0u);
+    if (row.idle > 0.0) {
+        EXPECT_NEAR(gaps[0], row.idle, 1e-4);
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     MixFormats, LoopbackConversion,
-    ::testing::Values(Conversion{"FloatStereo48k", mix(WAVE_FORMAT_IEEE_FLOAT, 32, 32, 2, 48000),
-                                 frameOf<float>({0.5f, -0.1f}), 0, 0.2f, false},
-                      Conversion{"Pcm16Stereo44k", mix(WAVE_FORMAT_PCM, 16, 16, 2, 44100),
-                                 frameOf<std::int16_t>({16384, 0}), 0, 0.25f, false},
-                      Conversion{"Pcm24In32SixChannels96k", mix(WAVE_FORMAT_PCM, 32, 24, 6, 96000),
-                                 frameOf<std::int32_t>(std::vector<std::int32_t>(6, 0x40000000)), 0,
-                                 0.5f, false},
-                      Conversion{"Pcm24PackedMono8k",
-                                 mix(WAVE_FORMAT_PCM, 24, 24, 1, 8000),
-                                 {0x00, 0x40, 0xe0},
-                                 0,
-                                 -0.248046875f,
-                                 false},
-                      Conversion{"SilentFlag", mix(WAVE_FORMAT_IEEE_FLOAT, 32, 32, 2, 48000),
-                                 frameOf<float>({0.9f, 0.9f}), AUDCLNT_BUFFERFLAGS_SILENT, 0.0f,
-                                 false},
-                      Conversion{"Discontinuity", mix(WAVE_FORMAT_IEEE_FLOAT, 32, 32, 2, 48000),
-                                 frameOf<float>({0.1f, 0.1f}), 0, 0.1f, true}),
+    ::testing::Values(
+        Conversion{"FloatStereo48k", mix(WAVE_FORMAT_IEEE_FLOAT, 32, 32, 2, 48000),
+                   frameOf<float>({0.5f, -0.1f}), 0, 0.2f},
+        Conversion{"Pcm16Stereo44k", mix(WAVE_FORMAT_PCM, 16, 16, 2, 44100),
+                   frameOf<std::int16_t>({16384, 0}), 0, 0.25f},
+        Conversion{"Pcm24In32SixChannels96k", mix(WAVE_FORMAT_PCM, 32, 24, 6, 96000),
+                   frameOf<std::int32_t>(std::vector<std::int32_t>(6, 0x40000000)), 0, 0.5f},
+        Conversion{"Pcm24PackedMono8k",
+                   mix(WAVE_FORMAT_PCM, 24, 24, 1, 8000),
+                   {0x00, 0x40, 0xe0},
+                   0,
+                   -0.248046875f},
+        Conversion{"SilentFlag", mix(WAVE_FORMAT_IEEE_FLOAT, 32, 32, 2, 48000),
+                   frameOf<float>({0.9f, 0.9f}), AUDCLNT_BUFFERFLAGS_SILENT, 0.0f},
+        Conversion{"IdleIsAGap", mix(WAVE_FORMAT_IEEE_FLOAT, 32, 32, 2, 48000),
+                   frameOf<float>({0.1f, 0.1f}), 0, 0.1f, 0.2},
+        Conversion{"Discontinuity", mix(WAVE_FORMAT_IEEE_FLOAT, 32, 32, 2, 44100),
+                   frameOf<float>({0.1f, 0.1f}), 0, 0.1f, 0.2, kDiscontinuity},
+        Conversion{"ReadLate", mix(WAVE_FORMAT_IEEE_FLOAT, 32, 32, 2, 44100),
+                   frameOf<float>({0.1f, 0.1f}), 0, 0.1f, 0.0, 0, 0.3},
+        // Every time stamp off: the first read's end is its time, then the device position counts.
+        Conversion{"TimestampErrorsIdle", mix(WAVE_FORMAT_IEEE_FLOAT, 32, 32, 2, 48000),
+                   frameOf<float>({0.1f, 0.1f}), kTimestampError, 0.1f, 0.2}),
     [](const auto& row) { return std::string(row.param.name); });
+
+// What Windows refuses, the fake refuses (and the capture above never asks it).
+TEST(FakeStream, RefusesReleasesOutOfOrderAndOfAnotherLength) {
+    FakeAudioSystem system;
+    std::atomic<double> clock{10.0};
+    FakeStream stream(system, clock, mix(WAVE_FORMAT_IEEE_FLOAT, 32, 32, 2, 48000));
+    BYTE* data = nullptr;
+    UINT32 frames = 0;
+    DWORD flags = 0;
+    const auto get = [&] { return stream.GetBuffer(&data, &frames, &flags, nullptr, nullptr); };
+    EXPECT_EQ(stream.ReleaseBuffer(0), AUDCLNT_E_OUT_OF_ORDER);
+    stream.play(frameOf<float>({0.1f, 0.1f}), 1);
+    ASSERT_EQ(get(), S_OK);
+    EXPECT_EQ(get(), AUDCLNT_E_OUT_OF_ORDER);
+    EXPECT_EQ(stream.ReleaseBuffer(frames - 1), AUDCLNT_E_INVALID_SIZE);
+    EXPECT_EQ(stream.ReleaseBuffer(0), S_OK);  // kept: the same packet again
+    ASSERT_EQ(get(), S_OK);
+    EXPECT_EQ(stream.ReleaseBuffer(frames), S_OK);
+    EXPECT_EQ(stream.ReleaseBuffer(frames), AUDCLNT_E_OUT_OF_ORDER);
+    EXPECT_EQ(get(), AUDCLNT_S_BUFFER_EMPTY);
+    EXPECT_EQ(stream.refused, 4);
+}
 
 TEST(LoopbackCapture, WaitsForAnOutputFollowsTheDefaultAndComesBackAfterTheDeviceWasLost) {
     Capture capture;
