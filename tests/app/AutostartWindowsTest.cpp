@@ -113,8 +113,6 @@ TEST_F(RunValue, RepairKeepsAValueThatStartsThisCopyAndGivesItTheArgument) {
          L"C:\\Tools\\hushwell.exe --autostart  /x \"a b\""},
         {L"\"C:\\Tools\\hushwell.exe\" /x --autostart \"a b\"",
          L"\"C:\\Tools\\hushwell.exe\" /x --autostart \"a b\""},
-        {L"\"C:\\Tools\\hushwell.exe\" \"--autostart\"",
-         L"\"C:\\Tools\\hushwell.exe\" \"--autostart\""},
     };
     for (const auto& row : rows) {
         writeValue(L"Hushwell", row.value);

@@ -391,106 +391,70 @@ protected:
                          [this] { tray->setPrograms(playing, {}, true, {}); });
         tray->setPrograms(playing, {}, true, {});
     }
-    void TearDown() override {
-        watcher.reset();
-        TrayTest::TearDown();
-    }
-
     QDBusMessage inMenu(const QString& method, const QVariantList& arguments) {
         return watcher->call(method, arguments, "com.canonical.dbusmenu", "/MenuBar");
     }
-    // The layout as the panel reads it: its revision, and the ids of the entries by their labels.
-    struct Read {
-        uint revision = 0;
-        QHash<QString, int> ids;
-    };
-    Read layout() {
+    // The layout's revision, and the ids of the entries by their labels.
+    std::pair<uint, QHash<QString, int>> layout() {
         const QDBusMessage reply = inMenu("GetLayout", {0, -1, QStringList()});
-        Read read{reply.arguments().value(0).toUInt(), {}};
+        QHash<QString, int> ids;
         const std::function<void(const MenuLayout&)> add = [&](const MenuLayout& item) {
-            read.ids.insert(item.properties.value("label").toString(), item.id);
+            ids.insert(item.properties.value("label").toString(), item.id);
             for (const QDBusVariant& child : item.children) {
                 add(qdbus_cast<MenuLayout>(child.variant().value<QDBusArgument>()));
             }
         };
         add(qdbus_cast<MenuLayout>(reply.arguments().value(1).value<QDBusArgument>()));
-        return read;
-    }
-    static QVariant clicked(int id) {
-        return QVariant::fromValue(QList<MenuEvent>{{id, "clicked", QDBusVariant(0), 0}});
-    }
-    static QList<int> ids(const QVariant& argument) {
-        return qdbus_cast<QList<int>>(argument.value<QDBusArgument>());
+        return {reply.arguments().value(0).toUInt(), ids};
     }
 
     QStringList playing{"firefox", "mpv"};
     std::unique_ptr<TestWatcher> watcher;
+    const QVariant none = QVariant::fromValue(QDBusVariant(0));
 };
 
-TEST_F(TrayMenuTest, AClickByTheIdThePanelReadReachesItsProgram) {
-    const Read held = layout();
-    ASSERT_TRUE(held.ids.contains("Only mpv"));
+TEST_F(TrayMenuTest, ThePanelsCallsByTheIdsItReadReachTheirEntriesAndOtherIdsAreTold) {
+    auto [revision, held] = layout();
     const QSignalSpy chosen(tray.get(), &TrayIcon::lowerChosen);
-    const QVariant none = QVariant::fromValue(QDBusVariant(0));
-    EXPECT_FALSE(inMenu("AboutToShow", {held.ids["_Lower"]}).arguments().value(0).toBool())
-        << "the same programs: nothing to read again";
-    inMenu("Event", {held.ids["Only mpv"], "clicked", none, 0U});
-    ASSERT_TRUE(QTest::qWaitFor([&chosen] { return chosen.count() == 1; }));
-    EXPECT_EQ(chosen.at(0).at(0).toString(), "mpv");
-
-    // Several at once, one of them an id that names nothing: that one is told back.
-    inMenu("AboutToShowGroup", {QVariant::fromValue(QList<int>{held.ids["_Lower"]})});
-    QList<MenuEvent> events{{held.ids["Only firefox"], "clicked", QDBusVariant(0), 0},
-                            {999, "clicked", QDBusVariant(0), 0}};
-    const QDBusMessage group = inMenu("EventGroup", {QVariant::fromValue(events)});
-    EXPECT_EQ(group.signature(), "ai");
-    EXPECT_EQ(ids(group.arguments().value(0)), QList<int>{999});
-    ASSERT_TRUE(QTest::qWaitFor([&chosen] { return chosen.count() == 2; }));
-    EXPECT_EQ(chosen.at(1).at(0).toString(), "firefox");
-}
-
-TEST_F(TrayMenuTest, AnIdThatNamesNothingIsAnError) {
-    const int lower = layout().ids["_Lower"];
-    const QSignalSpy chosen(tray.get(), &TrayIcon::lowerChosen);
-    const QVariant none = QVariant::fromValue(QDBusVariant(0));
+    EXPECT_EQ(inMenu("AboutToShow", {held["_Lower"]}).arguments().value(0), false);  // the same
+    const QList<MenuEvent> events{{held["Only firefox"], "clicked", QDBusVariant(0), 0},
+                                  {999, "clicked", QDBusVariant(0), 0}};
     const struct {
         const char* method;
         QVariantList arguments;
-        const char* signature;  // of the answer ("s": an error's text)
-        QList<int> idErrors;    // empty: the answer is an error
-    } rows[] = {
-        {"Event", {999, "clicked", none, 0U}, "s", {}},
-        {"AboutToShow", {999}, "s", {}},
-        {"EventGroup", {clicked(999)}, "ai", {999}},
-        {"AboutToShowGroup", {QVariant::fromValue(QList<int>{lower, 999})}, "aiai", {999}},
-    };
+        const char* signature;  // of the answer; "s": an error's text
+        QList<int> idErrors;
+    } rows[] = {{"Event", {held["Only mpv"], "clicked", none, 0U}, "", {}},
+                {"Event", {999, "clicked", none, 0U}, "s", {}},
+                {"AboutToShow", {999}, "s", {}},
+                {"EventGroup", {QVariant::fromValue(events)}, "ai", {999}},
+                {"AboutToShowGroup",
+                 {QVariant::fromValue(QList<int>{held["_Lower"], 999})},
+                 "aiai",
+                 {999}}};
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.method);
+        SCOPED_TRACE((row.method + QString(" ") + row.arguments.value(0).toString()).toStdString());
         const QDBusMessage answer = inMenu(row.method, row.arguments);
         EXPECT_EQ(answer.signature(), row.signature);
-        if (row.idErrors.isEmpty()) {
-            EXPECT_EQ(answer.type(), QDBusMessage::ErrorMessage);
-            EXPECT_EQ(answer.errorName(), "org.freedesktop.DBus.Error.InvalidArgs");
+        if (answer.type() == QDBusMessage::ErrorMessage) {
             EXPECT_EQ(answer.errorMessage(), "No menu entry has the id 999.");
-        } else {
-            EXPECT_EQ(ids(answer.arguments().value(answer.arguments().size() - 1)), row.idErrors);
+        } else if (!row.idErrors.isEmpty()) {
+            EXPECT_EQ(qdbus_cast<QList<int>>(answer.arguments().constLast()), row.idErrors);
         }
     }
-    QCoreApplication::processEvents();
-    EXPECT_EQ(chosen.count(), 0);
-}
+    ASSERT_TRUE(QTest::qWaitFor([&chosen] { return chosen.count() == 2; }));
+    EXPECT_EQ(chosen.at(0).at(0).toString(), "mpv");
+    EXPECT_EQ(chosen.at(1).at(0).toString(), "firefox");
 
-TEST_F(TrayMenuTest, OtherProgramsListedAreANewRevisionToReadBeforeShowing) {
-    const Read before = layout();
+    // Other programs: a new revision, read before the submenu shows; the id of mpv stays.
     playing = {"mpv", "vlc"};
-    const QDBusMessage shown =
-        inMenu("AboutToShowGroup", {QVariant::fromValue(QList<int>{before.ids["_Lower"]})});
-    EXPECT_EQ(ids(shown.arguments().value(0)), QList<int>{before.ids["_Lower"]});
-    const Read after = layout();
-    EXPECT_GT(after.revision, before.revision);
-    EXPECT_EQ(after.ids.value("Only mpv"), before.ids.value("Only mpv"));
-    EXPECT_TRUE(after.ids.contains("Only vlc"));
-    EXPECT_FALSE(after.ids.contains("Only firefox"));
+    const QList<int> lower{held["_Lower"]};
+    const QDBusMessage shown = inMenu("AboutToShowGroup", {QVariant::fromValue(lower)});
+    EXPECT_EQ(qdbus_cast<QList<int>>(shown.arguments().value(0)), lower);
+    auto [after, ids] = layout();
+    EXPECT_GT(after, revision);
+    EXPECT_EQ(ids.value("Only mpv"), held.value("Only mpv"));
+    EXPECT_EQ(ids.contains("Only vlc") && !ids.contains("Only firefox"), true);
 }
 
 }  // namespace
