@@ -24,9 +24,10 @@ namespace hushwell {
 // The entry is ours by its name: disable() removes the file or the value of that name whatever
 // it holds now (the user turned the option off, so nothing may start the program any more), and
 // nothing else. An entry that starts this copy is kept as the user edited it (other arguments,
-// wrapped in env or a shell), except one that is exactly what an earlier version wrote, which
-// gains the argument. An entry that the desktop's own settings switched off stays off: repair()
-// leaves it, isEnabled() is false, and only enable(), the user's own choice, switches it on.
+// wrapped in env or a shell, other keys and comments), and only gains the argument, right after
+// the program's name, where it lacks it. An entry that the desktop's own settings switched off
+// stays off: repair() leaves it, isEnabled() is false, and only enable(), the user's own choice,
+// switches it on.
 //
 // Every call that can fail returns nothing when it worked, else a plain-text message.
 class Autostart {
@@ -48,7 +49,8 @@ public:
     // True when the entry is there and the desktop will act on it.
     [[nodiscard]] bool isEnabled() const;
     // Writes the entry again when it is missing or starts another copy (one that was moved, or
-    // another build); for each start with the option on.
+    // another build), and gives the argument to an entry that starts this copy without it; for
+    // each start with the option on.
     [[nodiscard]] std::optional<std::string> repair() const;
 
 private:

@@ -1,5 +1,6 @@
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -59,6 +60,7 @@ struct Entry {
     bool readable = false;
     std::string text;
     std::optional<std::string> exec;
+    std::size_t execAt = 0;    // where Exec's value stands in the text
     bool hidden = false;       // Hidden=true: no desktop starts it
     bool gnomeEnabled = true;  // X-GNOME-Autostart-enabled=false: GNOME's own switch
     [[nodiscard]] bool switchedOff() const { return hidden || !gnomeEnabled; }
@@ -88,6 +90,7 @@ Entry readEntry(const std::filesystem::path& file) {
         }
         if (line.key == "Exec") {
             entry.exec = std::string(line.value);
+            entry.execAt = line.valueBegin;
         } else if (line.key == "Hidden") {
             entry.hidden = line.value == "true" || line.value == "1";
         } else if (line.key == "X-GNOME-Autostart-enabled") {
@@ -151,16 +154,33 @@ std::optional<std::string> programCommand(const Autostart::Facts& facts) {
     return "env " + *quoted;
 }
 
+bool isThisCopy(const std::string& program, const Autostart::Facts& facts) {
+    const std::filesystem::path started = program.find('/') == std::string::npos
+                                              ? onPath(program, facts.searchPath)
+                                              : std::filesystem::path(program);
+    return !started.empty() && sameFile(started, facts.program);
+}
+
 bool startsThisCopy(const std::string& exec, const Autostart::Facts& facts) {
-    for (const std::string& program : startedPrograms(execArguments(exec))) {
-        const std::filesystem::path started = program.find('/') == std::string::npos
-                                                  ? onPath(program, facts.searchPath)
-                                                  : std::filesystem::path(program);
-        if (!started.empty() && sameFile(started, facts.program)) {
-            return true;
+    const std::vector<StartedProgram> programs = startedPrograms(exec);
+    return std::any_of(programs.begin(), programs.end(), [&facts](const StartedProgram& program) {
+        return isThisCopy(program.name, facts);
+    });
+}
+
+// `exec` with the argument given to each start of this copy that lacks it and can take it,
+// every other byte kept: at log-in it then waits for the sound server.
+std::string withAutostartArgument(std::string exec, const Autostart::Facts& facts) {
+    const std::vector<StartedProgram> programs = startedPrograms(exec);
+    // From the last, so that what is added leaves the places of the others where they were.
+    for (std::size_t i = programs.size(); i-- > 0;) {
+        const std::vector<std::string>& arguments = programs[i].arguments;
+        if (isThisCopy(programs[i].name, facts) &&
+            std::find(arguments.begin(), arguments.end(), kAutostartOption) == arguments.end()) {
+            exec = withArgument(exec, i, kAutostartOption).value_or(exec);
         }
     }
-    return false;
+    return exec;
 }
 
 }  // namespace
@@ -190,11 +210,16 @@ std::optional<std::string> Autostart::write(bool switchOn) const {
         return std::nullopt;
     }
     std::string text = entryText(*command + " " + kAutostartOption);
-    if (entry.exec && startsThisCopy(*entry.exec, m_facts) && entry.text != entryText(*command)) {
-        if (!entry.switchedOff()) {
+    if (entry.exec && startsThisCopy(*entry.exec, m_facts)) {
+        std::string kept = entry.text;
+        kept.replace(entry.execAt, entry.exec->size(), withAutostartArgument(*entry.exec, m_facts));
+        if (entry.switchedOff()) {
+            kept = switchedOn(kept);
+        }
+        if (kept == entry.text) {
             return std::nullopt;
         }
-        text = switchedOn(entry.text);
+        text = kept;
     }
     std::error_code error;
     const std::filesystem::path folder = m_facts.entry.parent_path();

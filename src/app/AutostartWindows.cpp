@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <array>
 #include <string>
 #include <string_view>
@@ -67,6 +68,37 @@ std::wstring firstArgument(const std::wstring& command) {
     return command.substr(0, command.find(L' '));
 }
 
+// `command` with the argument right after the program, unless the program has it already; every
+// other character kept. A program's name whose quote is not closed is left as it is.
+std::wstring withAutostartArgument(const std::wstring& command) {
+    const std::wstring option = std::filesystem::path(kAutostartOption).wstring();
+    std::size_t end = command.find_first_of(L" \t");
+    if (command.starts_with(L'"')) {
+        end = command.find(L'"', 1);
+        if (end == std::wstring::npos) {
+            return command;
+        }
+        ++end;
+    }
+    end = std::min(end, command.size());
+    bool quoted = false;
+    std::wstring argument;
+    for (std::size_t i = end; i <= command.size(); ++i) {
+        const wchar_t c = i < command.size() ? command[i] : L' ';
+        if (c == L'"') {
+            quoted = !quoted;
+        } else if ((c == L' ' || c == L'\t') && !quoted) {
+            if (argument == option) {
+                return command;
+            }
+            argument.clear();
+        } else {
+            argument += c;
+        }
+    }
+    return command.substr(0, end) + L" " + option + command.substr(end);
+}
+
 bool isThisProgram(const std::wstring& started, const std::filesystem::path& program) {
     std::error_code error;
     if (std::filesystem::equivalent(started, program, error) && !error) {
@@ -122,14 +154,12 @@ std::optional<std::string> Autostart::write(bool switchOn) const {
     if (current && switchedOff && !switchOn) {
         return std::nullopt;
     }
-    const std::wstring quoted = L"\"" + m_facts.program.native() + L"\"";
-    // A value that starts this copy stays as the user left it, unless it is what an earlier
-    // version wrote, which gains the argument.
-    const bool keep =
-        current && *current != quoted && isThisProgram(firstArgument(*current), m_facts.program);
-    if (!keep) {
-        const std::wstring value =
-            quoted + L" " + std::filesystem::path(kAutostartOption).wstring();
+    // A value that starts this copy stays as the user left it, and only gains the argument.
+    const std::wstring value =
+        current && isThisProgram(firstArgument(*current), m_facts.program)
+            ? withAutostartArgument(*current)
+            : withAutostartArgument(L"\"" + m_facts.program.native() + L"\"");
+    if (value != current) {
         const LSTATUS status = setValue(kRunKey, REG_SZ, value.c_str(),
                                         static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
         if (status != ERROR_SUCCESS) {

@@ -15,14 +15,24 @@ namespace hushwell {
 // it is not UTF-8 text, which no desktop entry can hold.
 [[nodiscard]] std::optional<std::string> execArgument(std::string_view argument);
 
-// The arguments that an Exec value gives: its string escapes undone, split at blanks outside
-// quotes (double quotes with their backslash escapes, and single quotes, which GLib also takes),
-// "%%" made '%' and every other field code dropped.
-[[nodiscard]] std::vector<std::string> execArguments(std::string_view value);
+// A program that an Exec value starts: its name as written (a path, or a name to look for on
+// PATH), the arguments after it in its command, and where in the value its name ends.
+struct StartedProgram {
+    std::string name;
+    std::vector<std::string> arguments;
+    std::size_t end = 0;
+};
 
-// The names of the programs that a command line starts: its first argument once the programs
-// that only start another are passed over (env with its options and assignments, nohup, exec),
-// and for a shell given a script (sh -c "..."), the program of each command of the script.
-[[nodiscard]] std::vector<std::string> startedPrograms(const std::vector<std::string>& arguments);
+// The programs that an Exec value starts, read as GLib reads it (string escapes, then quotes and
+// field codes): its first argument once the programs that only start another are passed over
+// (env with its options and assignments, nohup, exec), and for a shell given a script
+// (sh -c "..."), the program of each command of the script.
+[[nodiscard]] std::vector<StartedProgram> startedPrograms(std::string_view value);
+
+// `value` with `argument` (a plain word: no blanks, quotes or '%') given to its started program
+// number `program`, first, before the arguments it had; every other byte kept. Nothing when no
+// such argument can stand there (a script that is not quoted in the value).
+[[nodiscard]] std::optional<std::string> withArgument(std::string_view value, std::size_t program,
+                                                      const std::string& argument);
 
 }  // namespace hushwell

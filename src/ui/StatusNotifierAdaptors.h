@@ -31,10 +31,20 @@ struct MenuProperties {
     QVariantMap properties;
 };
 
+// One of the events a panel sends at once: (isvu).
+struct MenuEvent {
+    int id = 0;
+    QString eventId;  // "clicked", "hovered", "opened", "closed"
+    QDBusVariant data;
+    uint timestamp = 0;
+};
+
 QDBusArgument& operator<<(QDBusArgument& out, const MenuLayout& item);
 const QDBusArgument& operator>>(const QDBusArgument& in, MenuLayout& item);
 QDBusArgument& operator<<(QDBusArgument& out, const MenuProperties& item);
 const QDBusArgument& operator>>(const QDBusArgument& in, MenuProperties& item);
+QDBusArgument& operator<<(QDBusArgument& out, const MenuEvent& event);
+const QDBusArgument& operator>>(const QDBusArgument& in, MenuEvent& event);
 
 // The item's face on the bus: the properties the panel reads, the calls it makes, and the
 // signals that tell it to read again.
@@ -128,25 +138,42 @@ public slots:
     QDBusVariant GetProperty(int id, const QString& name) {
         return QDBusVariant(m_menu.properties(id).value(name));
     }
-    // A click is carried out once the panel has its answer: Quit asks its question first.
     void Event(int id, const QString& eventId, const QDBusVariant& /*data*/, uint /*timestamp*/) {
-        QAction* action = m_menu.action(id);
-        if (action != nullptr && eventId == QLatin1String("clicked")) {
-            QMetaObject::invokeMethod(action, &QAction::trigger, Qt::QueuedConnection);
+        if (!m_menu.knows(id)) {
+            m_menu.refuseUnknown(id);
+        } else if (eventId == QLatin1String("clicked")) {
+            m_menu.click(id);
         }
+    }
+    QList<int> EventGroup(const QList<hushwell::MenuEvent>& events) {
+        QList<int> idErrors;
+        for (const MenuEvent& event : events) {
+            if (!m_menu.knows(event.id)) {
+                idErrors.append(event.id);
+            } else if (event.eventId == QLatin1String("clicked")) {
+                m_menu.click(event.id);
+            }
+        }
+        return idErrors;
     }
     bool AboutToShow(int id) {
-        if (QMenu* menu = m_menu.menuOf(id)) {
-            emit menu->aboutToShow();
+        if (!m_menu.knows(id)) {
+            m_menu.refuseUnknown(id);
+            return false;
         }
-        return false;  // a change it brings is told by LayoutUpdated
+        return m_menu.aboutToShow(id);
     }
     QList<int> AboutToShowGroup(const QList<int>& ids, QList<int>& idErrors) {
+        QList<int> updatesNeeded;
         idErrors.clear();
         for (const int id : ids) {
-            AboutToShow(id);
+            if (!m_menu.knows(id)) {
+                idErrors.append(id);
+            } else if (m_menu.aboutToShow(id)) {
+                updatesNeeded.append(id);
+            }
         }
-        return {};
+        return updatesNeeded;
     }
 
 signals:
@@ -171,3 +198,4 @@ private:
 
 Q_DECLARE_METATYPE(hushwell::MenuLayout)
 Q_DECLARE_METATYPE(hushwell::MenuProperties)
+Q_DECLARE_METATYPE(hushwell::MenuEvent)

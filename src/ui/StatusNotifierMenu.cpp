@@ -6,6 +6,7 @@
 #include <QActionGroup>
 #include <QDBusArgument>
 #include <QDBusConnection>
+#include <QDBusError>
 #include <QDBusMetaType>
 #include <QDBusVariant>
 #include <QEvent>
@@ -53,6 +54,20 @@ const QDBusArgument& operator>>(const QDBusArgument& in, MenuProperties& item) {
     return in;
 }
 
+QDBusArgument& operator<<(QDBusArgument& out, const MenuEvent& event) {
+    out.beginStructure();
+    out << event.id << event.eventId << event.data << event.timestamp;
+    out.endStructure();
+    return out;
+}
+
+const QDBusArgument& operator>>(const QDBusArgument& in, MenuEvent& event) {
+    in.beginStructure();
+    in >> event.id >> event.eventId >> event.data >> event.timestamp;
+    in.endStructure();
+    return in;
+}
+
 namespace {
 
 // Qt marks an access key with '&', the protocol with '_'.
@@ -75,6 +90,8 @@ StatusNotifierMenu::StatusNotifierMenu(QMenu& menu, QObject* parent)
     qDBusRegisterMetaType<MenuLayout>();
     qDBusRegisterMetaType<MenuProperties>();
     qDBusRegisterMetaType<QList<MenuProperties>>();
+    qDBusRegisterMetaType<MenuEvent>();
+    qDBusRegisterMetaType<QList<MenuEvent>>();
     m_changed.setSingleShot(true);
     m_changed.setInterval(0);
     connect(&m_changed, &QTimer::timeout, this,
@@ -109,6 +126,28 @@ int StatusNotifierMenu::idOf(QAction* action) {
     m_ids.insert(action, id);
     m_actions.insert(id, action);
     return id;
+}
+
+void StatusNotifierMenu::refuseUnknown(int id) const {
+    sendErrorReply(QDBusError::InvalidArgs, QStringLiteral("No menu entry has the id %1.").arg(id));
+}
+
+bool StatusNotifierMenu::aboutToShow(int id) {
+    if (QMenu* menu = menuOf(id)) {
+        emit menu->aboutToShow();
+    }
+    if (!m_changed.isActive()) {
+        return false;
+    }
+    m_changed.stop();
+    emit m_adaptor->LayoutUpdated(++m_revision, 0);
+    return true;
+}
+
+void StatusNotifierMenu::click(int id) const {
+    if (QAction* entry = action(id)) {
+        QMetaObject::invokeMethod(entry, &QAction::trigger, Qt::QueuedConnection);
+    }
 }
 
 QList<QAction*> StatusNotifierMenu::entries(int id) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAction>
+#include <QDBusContext>
 #include <QHash>
 #include <QObject>
 #include <QPointer>
@@ -17,8 +18,8 @@ class StatusNotifierMenuAdaptor;
 // A QMenu as a panel reads it over the session bus (com.canonical.dbusmenu): GNOME's AppIndicator
 // extension shows no menu of the program's own, only one it is given this way. Entries are named
 // by ids that stay with their actions; a change to any of the menus tells the panel to read the
-// layout again.
-class StatusNotifierMenu final : public QObject {
+// layout again. An id that names no entry is answered with an error.
+class StatusNotifierMenu final : public QObject, public QDBusContext {
     Q_OBJECT
 public:
     static constexpr const char* kPath = "/MenuBar";
@@ -35,6 +36,16 @@ public:
     [[nodiscard]] QVariantMap properties(int id);
     [[nodiscard]] QList<QAction*> entries(int id);
     [[nodiscard]] uint revision() const { return m_revision; }
+    // Whether `id` names the menu or one of its entries now.
+    [[nodiscard]] bool knows(int id) const { return id == 0 || action(id) != nullptr; }
+    // The call being answered fails: `id` names nothing.
+    void refuseUnknown(int id) const;
+    // The panel is about to show the entries below `id`: they are brought up to date, and a change
+    // not yet told is told now (a new revision). True when the panel must read them again.
+    bool aboutToShow(int id);
+    // A click on entry `id`, carried out once the panel has its answer: Quit asks its question
+    // first.
+    void click(int id) const;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -198,8 +198,13 @@ void TrayIcon::setHideWhenMinimized(bool on) {
 
 void TrayIcon::setPrograms(const QStringList& playing, const QString& chosen, bool available,
                            const QString& reasonWhenNot) {
+    // A program's entry stays while the program is listed, and with it the id by which a panel
+    // that read the menu before clicks it.
     for (QAction* action : m_lowerMenu->actions()) {
-        if (action != m_wholeComputer) {
+        const QString program = action->data().toString();
+        const bool listed =
+            available && action->isCheckable() && (playing.contains(program) || program == chosen);
+        if (action != m_wholeComputer && !listed) {
             m_lowerGroup->removeAction(action);
             m_lowerMenu->removeAction(action);
             delete action;
@@ -215,12 +220,13 @@ void TrayIcon::setPrograms(const QStringList& playing, const QString& chosen, bo
         renderToolTip();
         return;
     }
+    qsizetype at = 1;
     for (const QString& program : playing) {
-        addProgram(program, program == chosen);
+        addProgram(program, program == chosen, at++);
     }
     // The choice stays in view, and can be changed back, while its program is not playing.
     if (!chosen.isEmpty() && !playing.contains(chosen)) {
-        addProgram(chosen, true);
+        addProgram(chosen, true, at);
     }
     if (playing.isEmpty() && chosen.isEmpty()) {
         m_lowerMenu->addAction("Programs appear here while they play")->setEnabled(false);
@@ -228,12 +234,26 @@ void TrayIcon::setPrograms(const QStringList& playing, const QString& chosen, bo
     renderToolTip();
 }
 
-void TrayIcon::addProgram(const QString& program, bool checked) {
-    QAction* action = m_lowerMenu->addAction("Only " + menuText(program));
-    action->setData(program);
-    action->setCheckable(true);
+// The program's entry, kept or new, at place `at` of the menu; a kept entry in its place is not
+// moved, so that the menu is not told to the panel as changed.
+void TrayIcon::addProgram(const QString& program, bool checked, qsizetype at) {
+    const QList<QAction*> entries = m_lowerMenu->actions();
+    QAction* action = nullptr;
+    for (QAction* entry : entries) {
+        if (entry != m_wholeComputer && entry->isCheckable() && entry->data() == program) {
+            action = entry;
+        }
+    }
+    if (action == nullptr) {
+        action = new QAction("Only " + menuText(program), m_lowerMenu);
+        action->setData(program);
+        action->setCheckable(true);
+        m_lowerGroup->addAction(action);
+    }
+    if (entries.value(at) != action) {
+        m_lowerMenu->insertAction(entries.value(at), action);
+    }
     action->setChecked(checked);
-    m_lowerGroup->addAction(action);
 }
 
 void TrayIcon::setChosenNotPlaying(bool notPlaying) {

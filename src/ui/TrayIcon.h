@@ -83,7 +83,7 @@ private:
     void renderToolTip();
     void toggleWindow();
     void quit();
-    void addProgram(const QString& program, bool checked);
+    void addProgram(const QString& program, bool checked, qsizetype at);
 
     MainWindow& m_window;
     const Core& m_core;

@@ -42,13 +42,16 @@ std::string execOf(const std::filesystem::path& program) {
     return "\"" + program.string() + "\" --autostart";
 }
 
-// What GLib's launcher starts from the entry, in an environment of the test's own: the arguments
-// that `program` got, or nothing when it started nothing.
+// What GLib's launcher starts from the entry, in an environment of the test's own (`path` first
+// on PATH): the arguments that `program` got, or nothing when it started nothing.
 std::optional<std::string> launchedWith(const std::filesystem::path& entry,
-                                        const std::filesystem::path& program) {
+                                        const std::filesystem::path& program,
+                                        const std::string& path = "") {
     const std::string home = entry.parent_path().parent_path().string();
-    if (std::system(("cd / && HOME='" + home + "' XDG_CONFIG_HOME='" + home + "' XDG_DATA_HOME='" +
-                     home + "' DBUS_SESSION_BUS_ADDRESS=disabled: gio launch '" + entry.string() +
+    const std::string search = (path.empty() ? "" : path + ":") + "/usr/bin:/bin";
+    if (std::system(("cd / && PATH='" + search + "' HOME='" + home + "' XDG_CONFIG_HOME='" + home +
+                     "' XDG_DATA_HOME='" + home +
+                     "' DBUS_SESSION_BUS_ADDRESS=disabled: gio launch '" + entry.string() +
                      "' 2>/dev/null")
                         .c_str()) != 0) {
         return std::nullopt;
@@ -213,39 +216,64 @@ TEST_F(AutostartEntry, RepairTakesTheEntryOfAnotherCopy) {
 
 struct HandEdit {
     const char* name;
-    std::string line;  // @ for the folder of this copy, which PATH holds
-    bool startsThisCopy;
+    std::string line;      // @ for the folder of this copy, which PATH holds
+    std::string repaired;  // the line after a repair; empty: the entry starts another program
+    const char* launched;  // the arguments GLib's launcher then gives this copy; null: not tried
 };
 
 class AutostartHandEdit : public AutostartEntry, public ::testing::WithParamInterface<HandEdit> {};
 
-TEST_P(AutostartHandEdit, IsKeptWhileItStartsThisCopy) {
+TEST_P(AutostartHandEdit, IsKeptWhileItStartsThisCopyAndGainsTheArgument) {
     const HandEdit& c = GetParam();
-    const auto program = makeProgram(m_dir.path() / "bin" / "hushwell");
-    std::string line = c.line;
-    if (const std::size_t at = line.find('@'); at != std::string::npos) {
-        line.replace(at, 1, program.parent_path().string());
-    }
+    const auto program = makeProgram(m_dir.path() / "My Programs" / "hushwell");
+    const auto here = [&program](std::string line) {
+        if (const std::size_t at = line.find('@'); at != std::string::npos) {
+            line.replace(at, 1, program.parent_path().string());
+        }
+        return "[Desktop Entry]\nType=Application\nName=Mine\n# mine\n" + line + "\nX-Mine=1";
+    };
     std::filesystem::create_directories(m_entry.parent_path());
-    const std::string edited = "[Desktop Entry]\nType=Application\nName=Mine\n" + line + "\n";
-    writeFile(m_entry, edited);
-    EXPECT_EQ(autostartOf(program, program.parent_path().string()).repair(), std::nullopt);
-    EXPECT_EQ(readFile(m_entry) == edited, c.startsThisCopy) << readFile(m_entry);
+    writeFile(m_entry, here(c.line));
+    const std::string path = program.parent_path().string();
+    EXPECT_EQ(autostartOf(program, path).repair(), std::nullopt);
+    if (c.repaired.empty()) {
+        EXPECT_EQ(valueOf(m_entry, "Name"), "Hushwell") << "written anew";
+        return;
+    }
+    EXPECT_EQ(readFile(m_entry), here(c.repaired));
+    if (c.launched != nullptr) {
+        EXPECT_EQ(launchedWith(m_entry, program, path), c.launched);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Lines, AutostartHandEdit,
     ::testing::Values(
-        HandEdit{"Env", "Exec=env QT_QPA_PLATFORM=xcb hushwell", true},
-        HandEdit{"EnvOptions", "Exec=/usr/bin/env -u DISPLAY -i A=1 \"@/hushwell\" %U", true},
-        HandEdit{"Shell", "Exec=sh -c \"sleep 5 && exec hushwell --autostart\"", true},
-        HandEdit{"ShellSingleQuotes", "Exec=bash -lc 'cd /tmp; nohup hushwell &'", true},
-        HandEdit{"BlanksAroundEquals", "Exec = hushwell", true},
-        HandEdit{"Another", "Exec=hushwell-beta", false},
-        HandEdit{"ShellNamesIt", "Exec=sh -c \"notify-send hushwell\"", false},
-        HandEdit{"ShellScript", "Exec=sh @/hushwell", false},
-        HandEdit{"Comment", "#Exec=hushwell", false},
-        HandEdit{"FieldCodeInProgram", "Exec=\"@/hushwell%%\"", false}),
+        HandEdit{"Env", "Exec=env QT_QPA_PLATFORM=xcb hushwell",
+                 "Exec=env QT_QPA_PLATFORM=xcb hushwell --autostart", "--autostart"},
+        HandEdit{"EnvOptions", "Exec=/usr/bin/env -u DISPLAY -i A=1 \"@/hushwell\" %U",
+                 "Exec=/usr/bin/env -u DISPLAY -i A=1 \"@/hushwell\" --autostart %U", nullptr},
+        HandEdit{"QuotedPathWithBlanks", "Exec=\"@/hushwell\"", "Exec=\"@/hushwell\" --autostart",
+                 "--autostart"},
+        HandEdit{"ArgumentsAfter", "Exec=hushwell --minimized -v",
+                 "Exec=hushwell --autostart --minimized -v", "--autostart --minimized -v"},
+        HandEdit{"ArgumentsBefore", "Exec=env A=1 nohup \"@/hushwell\" -v",
+                 "Exec=env A=1 nohup \"@/hushwell\" --autostart -v", "--autostart -v"},
+        HandEdit{"AlreadyThere", "Exec=hushwell -v --autostart --minimized",
+                 "Exec=hushwell -v --autostart --minimized", nullptr},
+        HandEdit{"Shell", "Exec=sh -c \"sleep 5 && exec hushwell --autostart\"",
+                 "Exec=sh -c \"sleep 5 && exec hushwell --autostart\"", nullptr},
+        HandEdit{"ShellSingleQuotes", "Exec=bash -lc 'cd /tmp; nohup hushwell &'",
+                 "Exec=bash -lc 'cd /tmp; nohup hushwell --autostart &'", nullptr},
+        HandEdit{"ShellAnotherFirst", "Exec=sh -c \"pactl info; 'hushwell' -v\"",
+                 "Exec=sh -c \"pactl info; 'hushwell' --autostart -v\"", nullptr},
+        HandEdit{"ShellNotQuoted", "Exec=sh -c hushwell", "Exec=sh -c hushwell", nullptr},
+        HandEdit{"BlanksAroundEquals", "Exec = hushwell", "Exec = hushwell --autostart", nullptr},
+        HandEdit{"Another", "Exec=hushwell-beta", "", nullptr},
+        HandEdit{"ShellNamesIt", "Exec=sh -c \"notify-send hushwell\"", "", nullptr},
+        HandEdit{"ShellScript", "Exec=sh @/hushwell", "", nullptr},
+        HandEdit{"Comment", "#Exec=hushwell", "", nullptr},
+        HandEdit{"FieldCodeInProgram", "Exec=\"@/hushwell%%\"", "", nullptr}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 struct Switch {
@@ -271,7 +299,7 @@ TEST_P(AutostartSwitch, OffIsKeptByAStartAndOnlyTheOptionTurnsItOn) {
     EXPECT_EQ(autostart.enable(), std::nullopt);
     EXPECT_TRUE(autostart.isEnabled());
     EXPECT_EQ(valueOf(m_entry, "Exec"),
-              c.movedCopy ? execOf(program) : "nohup \"" + program.string() + "\"");
+              c.movedCopy ? execOf(program) : "nohup \"" + program.string() + "\" --autostart");
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -101,13 +101,24 @@ TEST_F(RunValue, RepairWritesAMissingValueAndNamesAMovedCopy) {
     EXPECT_EQ(readValue(L"Hushwell"), L"\"D:\\Tools\\Hushwell\\hushwell.exe\" --autostart");
 }
 
-TEST_F(RunValue, RepairLeavesAValueThatStartsThisCopyButGivesAnEarlierVersionsTheArgument) {
-    writeValue(L"Hushwell", L"\"c:\\tools\\HUSHWELL.EXE\" --by-hand");
-    EXPECT_EQ(Autostart({L"C:\\Tools\\hushwell.exe"}).repair(), std::nullopt);
-    EXPECT_EQ(readValue(L"Hushwell"), L"\"c:\\tools\\HUSHWELL.EXE\" --by-hand");
-    writeValue(L"Hushwell", L"\"C:\\Tools\\hushwell.exe\"");
-    EXPECT_EQ(Autostart({L"C:\\Tools\\hushwell.exe"}).repair(), std::nullopt);
-    EXPECT_EQ(readValue(L"Hushwell"), L"\"C:\\Tools\\hushwell.exe\" --autostart");
+TEST_F(RunValue, RepairKeepsAValueThatStartsThisCopyAndGivesItTheArgument) {
+    const struct {
+        const wchar_t* value;
+        const wchar_t* repaired;
+    } rows[] = {
+        {L"\"C:\\Tools\\hushwell.exe\"", L"\"C:\\Tools\\hushwell.exe\" --autostart"},
+        {L"\"c:\\tools\\HUSHWELL.EXE\" --by-hand",
+         L"\"c:\\tools\\HUSHWELL.EXE\" --autostart --by-hand"},
+        {L"C:\\Tools\\hushwell.exe  /x \"a b\"",
+         L"C:\\Tools\\hushwell.exe --autostart  /x \"a b\""},
+        {L"\"C:\\Tools\\hushwell.exe\" /x --autostart \"a b\"",
+         L"\"C:\\Tools\\hushwell.exe\" /x --autostart \"a b\""},
+    };
+    for (const auto& row : rows) {
+        writeValue(L"Hushwell", row.value);
+        EXPECT_EQ(Autostart({L"C:\\Tools\\hushwell.exe"}).repair(), std::nullopt);
+        EXPECT_EQ(readValue(L"Hushwell"), row.repaired);
+    }
 }
 
 TEST_F(RunValue, OffInTaskManagerIsKeptByAStartAndTheOptionSwitchesItOnAsTaskManagerDoes) {
@@ -125,7 +136,7 @@ TEST_F(RunValue, OffInTaskManagerIsKeptByAStartAndTheOptionSwitchesItOnAsTaskMan
         EXPECT_EQ(autostart.enable(), std::nullopt);
         EXPECT_TRUE(autostart.isEnabled());
         EXPECT_EQ(readApproval(), (on ? approval : Approval{2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
-        EXPECT_EQ(readValue(L"Hushwell"), L"\"C:\\Tools\\hushwell.exe\" --by-hand");
+        EXPECT_EQ(readValue(L"Hushwell"), L"\"C:\\Tools\\hushwell.exe\" --autostart --by-hand");
         EXPECT_EQ(autostart.disable(), std::nullopt);
         EXPECT_EQ(readApproval(), std::nullopt) << "nothing left to switch";
     }

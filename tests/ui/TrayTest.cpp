@@ -12,6 +12,7 @@
 
 #include "support/TrayPanel.h"
 #include "ui/Contrast.h"
+#include "ui/StatusNotifierAdaptors.h"
 #include "ui/StatusNotifierItem.h"
 #include "ui/TrayIcon.h"
 #include "ui/WindowFixture.h"
@@ -376,6 +377,84 @@ TEST_F(TrayTest, TheMenuReportsTheChoices) {
     EXPECT_FALSE(greyed->isEnabled());
     EXPECT_EQ(greyed->toolTip(), "ALSA has no volume per program");
     EXPECT_TRUE(lowerMenu->actions().at(0)->isChecked());
+}
+
+// The tray menu as a panel drives it over the bus: by the ids of the layout it read last, while
+// the Lower submenu lists the programs anew each time it is about to show, as the program does.
+class TrayMenuTest : public TrayTest {
+protected:
+    void SetUp() override {
+        TrayTest::SetUp();
+        watcher = std::make_unique<TestWatcher>();
+        ASSERT_TRUE(QTest::qWaitFor([this] { return watcher->items.size() == 1; }, 10000));
+        QObject::connect(tray.get(), &TrayIcon::programsWanted, tray.get(),
+                         [this] { tray->setPrograms(playing, {}, true, {}); });
+        tray->setPrograms(playing, {}, true, {});
+    }
+    QDBusMessage inMenu(const QString& method, const QVariantList& arguments) {
+        return watcher->call(method, arguments, "com.canonical.dbusmenu", "/MenuBar");
+    }
+    // The layout's revision, and the ids of the entries by their labels.
+    std::pair<uint, QHash<QString, int>> layout() {
+        const QDBusMessage reply = inMenu("GetLayout", {0, -1, QStringList()});
+        QHash<QString, int> ids;
+        const std::function<void(const MenuLayout&)> add = [&](const MenuLayout& item) {
+            ids.insert(item.properties.value("label").toString(), item.id);
+            for (const QDBusVariant& child : item.children) {
+                add(qdbus_cast<MenuLayout>(child.variant().value<QDBusArgument>()));
+            }
+        };
+        add(qdbus_cast<MenuLayout>(reply.arguments().value(1).value<QDBusArgument>()));
+        return {reply.arguments().value(0).toUInt(), ids};
+    }
+
+    QStringList playing{"firefox", "mpv"};
+    std::unique_ptr<TestWatcher> watcher;
+    const QVariant none = QVariant::fromValue(QDBusVariant(0));
+};
+
+TEST_F(TrayMenuTest, ThePanelsCallsByTheIdsItReadReachTheirEntriesAndOtherIdsAreTold) {
+    auto [revision, held] = layout();
+    const QSignalSpy chosen(tray.get(), &TrayIcon::lowerChosen);
+    EXPECT_EQ(inMenu("AboutToShow", {held["_Lower"]}).arguments().value(0), false);  // the same
+    const QList<MenuEvent> events{{held["Only firefox"], "clicked", QDBusVariant(0), 0},
+                                  {999, "clicked", QDBusVariant(0), 0}};
+    const struct {
+        const char* method;
+        QVariantList arguments;
+        const char* signature;  // of the answer; "s": an error's text
+        QList<int> idErrors;
+    } rows[] = {{"Event", {held["Only mpv"], "clicked", none, 0U}, "", {}},
+                {"Event", {999, "clicked", none, 0U}, "s", {}},
+                {"AboutToShow", {999}, "s", {}},
+                {"EventGroup", {QVariant::fromValue(events)}, "ai", {999}},
+                {"AboutToShowGroup",
+                 {QVariant::fromValue(QList<int>{held["_Lower"], 999})},
+                 "aiai",
+                 {999}}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE((row.method + QString(" ") + row.arguments.value(0).toString()).toStdString());
+        const QDBusMessage answer = inMenu(row.method, row.arguments);
+        EXPECT_EQ(answer.signature(), row.signature);
+        if (answer.type() == QDBusMessage::ErrorMessage) {
+            EXPECT_EQ(answer.errorMessage(), "No menu entry has the id 999.");
+        } else if (!row.idErrors.isEmpty()) {
+            EXPECT_EQ(qdbus_cast<QList<int>>(answer.arguments().constLast()), row.idErrors);
+        }
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&chosen] { return chosen.count() == 2; }));
+    EXPECT_EQ(chosen.at(0).at(0).toString(), "mpv");
+    EXPECT_EQ(chosen.at(1).at(0).toString(), "firefox");
+
+    // Other programs: a new revision, read before the submenu shows; the id of mpv stays.
+    playing = {"mpv", "vlc"};
+    const QList<int> lower{held["_Lower"]};
+    const QDBusMessage shown = inMenu("AboutToShowGroup", {QVariant::fromValue(lower)});
+    EXPECT_EQ(qdbus_cast<QList<int>>(shown.arguments().value(0)), lower);
+    auto [after, ids] = layout();
+    EXPECT_GT(after, revision);
+    EXPECT_EQ(ids.value("Only mpv"), held.value("Only mpv"));
+    EXPECT_EQ(ids.contains("Only vlc") && !ids.contains("Only firefox"), true);
 }
 
 }  // namespace
