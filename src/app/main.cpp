@@ -163,10 +163,7 @@ int main(int argc, char* argv[]) {
     window.attach(core);
     instance->onAsked([&window] { window.bringToFront(); });
     // However the run ends, a start from then on waits for it rather than asking it to the front.
-    core.shutDown.onEnding([&instance] {
-        instance->beginEnding();
-        hushwell::logMixerCall("ending: a later start waits for this run to end");
-    });
+    core.shutDown.onEnding([&instance] { instance->beginEnding(); });
 
     // A signal asks no question: unsaved edits are not written behind the user's back. It may come
     // while start-up shows a message, before the main loop runs: exit() leaves every running loop,

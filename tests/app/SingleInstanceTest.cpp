@@ -256,11 +256,7 @@ INSTANTIATE_TEST_SUITE_P(
         TwoStarts{"TwoServers", "PULSE_SERVER=unix:{run}/{long}/one DISPLAY=:0",
                   "PULSE_SERVER=unix:{run}/{long}/two DISPLAY=:0", Second::RunsToo},
         TwoStarts{"TwoSpellingsOfOneAddress", "PULSE_SERVER=tcp:localhost:{pid} DISPLAY=:0",
-                  "PULSE_SERVER=tcp4:127.0.0.1:{pid} DISPLAY=:0", Second::RaisesTheFirst},
-        TwoStarts{"ASocketWithItsKindOrWithout", "PULSE_SERVER=unix:{run}/native DISPLAY=:0",
-                  "PULSE_SERVER={run}/native DISPLAY=:0", Second::RaisesTheFirst},
-        TwoStarts{"TwoPorts", "PULSE_SERVER=localhost:{pid} DISPLAY=:0",
-                  "PULSE_SERVER=localhost:1{pid} DISPLAY=:0", Second::RunsToo}),
+                  "PULSE_SERVER=tcp4:127.0.0.1:{pid} DISPLAY=:0", Second::RaisesTheFirst}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 #ifdef _WIN32

@@ -16,7 +16,6 @@ TEST(SoundServerName, OneServerHasOneName) {
         {{"tcp:localhost:4713"}, {"localhost:4713"}, true},
         {{"tcp:localhost:4713"}, {"tcp4:127.0.0.1:4713"}, true},
         {{"localhost"}, {"tcp6:[::1]:4713"}, true},
-        {{"tcp:LocalHost"}, {"localhost:4713"}, true},
         {{"tcp:radio.lan"}, {"Radio.LAN:4713"}, true},
         {{"unix:/run/user/0/pulse/native"}, {"/run/user/0/pulse/native"}, true},
         {{"unix:/run/user/0/pulse/../pulse//native"}, {"/run/user/0/pulse/native"}, true},
@@ -30,7 +29,6 @@ TEST(SoundServerName, OneServerHasOneName) {
         {{"", "", "/run/user/0"}, {"unix:/run/user/0/pulse/native"}, true},
         {{"", "/run/user/0/pulse", "/elsewhere"}, {"/run/user/0/pulse/native"}, true},
         {{"{m2}tcp:far", "", "/run/user/0"}, {"/run/user/0/pulse/native"}, true},
-        {{}, {"", "", ""}, true},
         // Another port, host, socket, or kind.
         {{"tcp:localhost:4713"}, {"tcp:localhost:4714"}, false},
         {{"tcp:localhost"}, {"tcp:radio.lan"}, false},

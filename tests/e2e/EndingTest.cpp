@@ -1,11 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <cstdio>
 #include <thread>
 
 #include "e2e/Schedules.h"
-#include "e2e/Watch.h"
 #include "support/AudioSandbox.h"
 #include "support/DisplaySandbox.h"
 #include "support/Fakes.h"
@@ -52,29 +50,6 @@ INSTANTIATE_TEST_SUITE_P(Endings, EveryEnding,
                          ::testing::Values(Ending{"WindowClosed", 0}, Ending{"Interrupt", SIGINT},
                                            Ending{"Terminate", SIGTERM}, Ending{"HangUp", SIGHUP}),
                          [](const auto& testInfo) { return std::string(testInfo.param.name); });
-
-// Ended while the server does not answer, the program waits for its Up level to land (up to the
-// provider's timeout): a start meanwhile waits for it to end, then runs. Whether the start came
-// before the end is not up to the test (the end is short), so the wait itself is only printed;
-// SingleInstanceTest holds the rule.
-TEST_F(EndingTest, AStartDuringASlowEndingRunsOnceTheEndIsDone) {
-    Program first(dir.path(), {"QT_LOGGING_RULES=hushwell.mixer.info=true"});
-    ASSERT_NE(first.waitForWindow(), 0u) << first.log();
-    ASSERT_EQ(waitForVolume(kDown), Volumes(2, kDown)) << "the first tick lowers the volume";
-    const pid_t server = AudioSandbox::instance().serverPid();
-    kill(server, SIGSTOP);
-    first.signal(SIGTERM);
-    const bool ending = waitForFileHolding(dir.path() / "log", "ending: a later start waits");
-    TempDir elsewhere;
-    writeFile(elsewhere.path() / "Hushwell_setup.txt", kQuiet);
-    Program second(elsewhere.path());
-    EXPECT_EQ(first.wait(), 0) << first.log();
-    kill(server, SIGCONT);
-    EXPECT_TRUE(ending) << first.log();
-    EXPECT_NE(second.waitForWindow(), 0u) << second.log();
-    std::printf("   the second start %s for the first's end\n",
-                second.log().find("waits for it") != std::string::npos ? "waited" : "did not wait");
-}
 
 // A signal while start-up shows a message: the program ends at once, with the Up level back where
 // a volume control was located.

@@ -262,33 +262,20 @@ TEST_F(GuardTest, AGuardThatDiedIsReplaced) {
         << program->log();
 }
 
-// A second private PulseAudio server, on `folder`'s "native", for the test's length.
-class SecondServer {
-public:
-    explicit SecondServer(std::filesystem::path folder) : m_folder(std::move(folder)) {
-        run(kScript + "start " + m_folder.string());
-    }
-    ~SecondServer() { run(kScript + "stop " + m_folder.string()); }
-    SecondServer(const SecondServer&) = delete;
-    SecondServer& operator=(const SecondServer&) = delete;
-    [[nodiscard]] std::string address() const { return "unix:" + (m_folder / "native").string(); }
-
-private:
-    inline static const std::string kScript = HUSHWELL_SOURCE_DIR "/scripts/pulse-server.sh ";
-    std::filesystem::path m_folder;
-};
-
 // A copy on another server, which holds nothing, shares the state folder: it leaves this
 // server's record alone, and the next start here still puts the Up level back.
 TEST_F(GuardTest, ACopyOnAnotherServerLeavesThisServersRecordAlone) {
     TempDir other;
-    const SecondServer server(other.path());
+    const std::string server = HUSHWELL_SOURCE_DIR "/scripts/pulse-server.sh ";
+    run(server + "start " + other.path().string());
+    const std::shared_ptr<void> stopAtEnd(
+        nullptr, [&](void*) { run(server + "stop " + other.path().string()); });
     writeFile(other.path() / "Hushwell_setup.txt", kQuiet);
     std::unique_ptr<Program> elsewhere;
     ASSERT_NO_FATAL_FAILURE(killBothWhileHeld([&] {
         elsewhere = std::make_unique<Program>(
             other.path(),
-            std::vector<std::string>{"PULSE_SERVER=" + server.address(),
+            std::vector<std::string>{"PULSE_SERVER=unix:" + (other.path() / "native").string(),
                                      "XDG_STATE_HOME=" + (dir.path() / "state").string()});
         EXPECT_NE(elsewhere->waitForWindow(), 0u) << elsewhere->log();
         std::this_thread::sleep_for(1s);  // its volume's record told to its guard
