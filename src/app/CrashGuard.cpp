@@ -88,6 +88,8 @@ int putBack(const Message& last, const volatile std::sig_atomic_t* askedToEnd) {
                       : PutBack::NotTaken;
             if (done != PutBack::NotTaken) {
                 if (done == PutBack::Done) {
+                    // The record of the program's server: the guard has the program's
+                    // environment, and so names that server as the program did.
                     HeldRecord().releaseHeldBy(last.processId);
                 }
                 return 0;

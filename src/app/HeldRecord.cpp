@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "app/MixerLog.h"
+#include "app/SoundServerName.h"
 #include "platform/AtomicFile.h"
 #include "platform/PathText.h"
 #include "platform/ProgramNames.h"
@@ -27,14 +28,6 @@ constexpr std::uintmax_t kLargestRecord = std::uintmax_t{64} * 1024;
 // program owed the Up value. Without the second line, the output is held.
 constexpr std::string_view kNothingHeld = "none\n";
 constexpr std::string_view kOwed = "owed ";
-
-std::optional<std::filesystem::path> usualFile() {
-    const std::filesystem::path folder = ProgramPaths::stateFolder();
-    if (folder.empty()) {
-        return std::nullopt;
-    }
-    return folder / kHeldRecordFileName;
-}
 
 std::string named(const std::string& program) {
     return std::to_string(program.size()) + ' ' + program + '\n';
@@ -150,7 +143,35 @@ std::string reasonIn(const std::string& error) {
 
 }  // namespace
 
-HeldRecord::HeldRecord() : m_file(usualFile()) {}
+HeldRecord::HeldRecord() : HeldRecord(ProgramPaths::stateFolder(), soundServerName()) {}
+
+HeldRecord::HeldRecord(const std::filesystem::path& folder, const std::string& server) {
+    if (!folder.empty()) {
+        m_file = folder / (std::string(kHeldRecordFileName) + "-" + shortDigest(server));
+        m_unkeyed = folder / kHeldRecordFileName;
+    }
+}
+
+// The record of a version that kept one for every server was written by a run that knew of one
+// server, and which one cannot be told: the first start to find it takes it for its own server
+// (a rename, so that of two starts together one takes it) and puts its level back there. A start
+// with a record of its own keeps its own, this version's, and lets the older one go, so that no
+// other server's start takes it later.
+void HeldRecord::takeUnkeyed() const {
+    std::error_code error;
+    if (!m_unkeyed || !std::filesystem::exists(*m_unkeyed, error)) {
+        return;
+    }
+    if (std::filesystem::exists(*m_file, error)) {
+        std::filesystem::remove(*m_unkeyed, error);
+        logMixerCall("held record \"" + pathText(*m_unkeyed) + "\" of an earlier version let go");
+        return;
+    }
+    std::filesystem::rename(*m_unkeyed, *m_file, error);
+    if (!error) {
+        logMixerCall("held record \"" + pathText(*m_unkeyed) + "\" of an earlier version taken");
+    }
+}
 
 // Written whole under another name and renamed, so that a reader never finds half of it, never
 // through a link, and flushed to the disk with its folder, so that it outlives a power cut.
@@ -202,6 +223,7 @@ std::optional<HeldLevel> HeldRecord::read() const {
     if (!m_file) {
         return std::nullopt;
     }
+    takeUnkeyed();
     std::error_code error;
     const std::filesystem::file_status status = std::filesystem::status(*m_file, error);
     if (!std::filesystem::exists(status)) {

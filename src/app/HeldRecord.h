@@ -21,16 +21,19 @@ struct HeldLevel {
     bool held = true;  // false: nothing is held, only `owed` is left to put back
 };
 
-// A small file in the user's state folder ($XDG_STATE_HOME/hushwell/held, by default
-// ~/.local/state/hushwell/held; %LOCALAPPDATA%\Hushwell\held on Windows) that exists while the
-// volume is held away from the Up level, or a program is owed it. It outlives a run that was
-// ended together with its guard (the end of the login session, an out-of-memory killer), a
-// restart and a power cut, so that the next start puts the Up level back. Without such a folder
-// there is no record.
+// A small file in the user's state folder ($XDG_STATE_HOME/hushwell, by default
+// ~/.local/state/hushwell; %LOCALAPPDATA%\Hushwell on Windows) that exists while the volume is
+// held away from the Up level, or a program is owed it. It outlives a run that was ended together
+// with its guard (the end of the login session, an out-of-memory killer), a restart and a power
+// cut, so that the next start puts the Up level back. Each sound server has its own ("held-" and
+// the digest of soundServerName()), as each has its own copy of the program: a copy touches no
+// other server's record. Without such a folder there is no record.
 class HeldRecord {
 public:
-    // The file at its usual place.
+    // The record of the server this process reaches, at its usual place.
     HeldRecord();
+    // The record of `server` in `folder`.
+    HeldRecord(const std::filesystem::path& folder, const std::string& server);
     explicit HeldRecord(std::optional<std::filesystem::path> file) : m_file(std::move(file)) {}
 
     // Replaces the record whole; what stood in the way, in words for the user, naming the folder.
@@ -41,11 +44,15 @@ public:
     // record of a run started since.
     void releaseHeldBy(std::int64_t owner) const;
     // The record, when there is one and every value in it is one a run writes; a record that is
-    // not is logged and left unused.
+    // not is logged and left unused. Without a record of its own, a record of a version that kept
+    // one for every server is taken, and is then this server's.
     [[nodiscard]] std::optional<HeldLevel> read() const;
 
 private:
+    void takeUnkeyed() const;
+
     std::optional<std::filesystem::path> m_file;
+    std::optional<std::filesystem::path> m_unkeyed;  // "held", of a version before the servers
 };
 
 }  // namespace hushwell

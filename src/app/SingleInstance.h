@@ -16,10 +16,22 @@ namespace hushwell {
 // one that does not answer within a moment, counts as no copy running.
 class SingleInstance {
 public:
+    // How a start waits for a copy that is ending: up to `forEnding` for it to let the claim go,
+    // `waiting` (if given) called once as the wait begins.
+    struct Patience {
+        std::chrono::milliseconds forEnding;
+        std::function<void()> waiting;
+    };
+
     // The claim for this process; empty when another copy runs, which has been asked to come to
-    // the front, or, when it runs in another session, `elsewhere` (if given) is set to what to
-    // tell the user. Touches nothing else, and needs no event loop.
-    [[nodiscard]] static std::unique_ptr<SingleInstance> claim(std::string* elsewhere = nullptr);
+    // the front, or, when it runs in another session, `told` (if given) is set to what to tell
+    // the user. A copy that is ending is waited for (up to its volume's own deadline for the end
+    // and a margin, saying so on the standard error), and then this start claims; one that is
+    // still ending after that leaves `told` saying so. Touches nothing else, and needs no event
+    // loop.
+    [[nodiscard]] static std::unique_ptr<SingleInstance> claim(std::string* told = nullptr);
+    [[nodiscard]] static std::unique_ptr<SingleInstance> claim(std::string* told,
+                                                               const Patience& patience);
     ~SingleInstance();
     SingleInstance(const SingleInstance&) = delete;
     SingleInstance& operator=(const SingleInstance&) = delete;
@@ -27,14 +39,16 @@ public:
     // From now on, `bringToFront` runs on the application's event loop whenever another start
     // asks for this copy, also while a message box is open.
     void onAsked(std::function<void()> bringToFront);
-    // Nothing more is asked of this copy, which still holds the claim: for the program's last
-    // moments, once its main loop has ended.
-    void stopListening();
+    // The run is ending: nothing more is asked of this copy, which still holds the claim until it
+    // is gone, and a later start is told so and waits for it. From the window's thread, before
+    // the last work that may take until the volume's deadline.
+    void beginEnding();
 
     // What a start finds on a name a copy may claim.
     enum class Knock {
         Answered,   // a copy of this user's holds the name, and has been asked to come to the front
         Elsewhere,  // a copy of this user's holds the name in another graphical session
+        Ending,     // a copy of this user's holds the name while it ends: it goes shortly
         Gone,       // nothing holds the name any more
         Foreign,    // held by another user's process, or one that does not answer in time
     };

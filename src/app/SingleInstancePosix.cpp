@@ -1,24 +1,22 @@
 #include "app/SingleInstance.h"
 
+#include "app/SoundServerName.h"
 #include "platform/ProgramNames.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <QPointer>
-#include <QSocketNotifier>
 #include <cerrno>
 #include <chrono>
-#include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <sstream>
+#include <functional>
+#include <mutex>
 #include <string>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -34,20 +32,35 @@ std::chrono::milliseconds SingleInstance::answerDeadline() {
 // ends. The claim is named for the user and the sound server the copy drives: binding it claims
 // it. Beside it the copy listens on a door for each name of its graphical session (the login
 // session, the X display, the Wayland display): a later start knocks on the doors of its own
-// session, and one that finds the claim but none of them runs in another session.
+// session, and one that finds the claim but none of them runs in another session. A thread of
+// the copy's own answers each knock on a door at once, whatever the window's thread is doing (a
+// slow server holds it at start-up and at the end): "r", the copy comes to the front; "e", the
+// copy is ending.
 struct SingleInstance::Listener {
-    using Notifier = QPointer<QSocketNotifier>;  // the application's child: it may go first
-    std::vector<int> sockets;                    // the claim, then the doors
-    std::vector<Notifier> notifiers;
+    std::vector<int> sockets;  // the claim, then the doors
+    int wake[2] = {-1, -1};    // written to: the answerer leaves
+    std::mutex mutex;
+    std::function<void()> bringToFront;  // empty until asked, and once the copy is ending
+    bool ending = false;
+    std::thread answerer;
 
     ~Listener() {
-        for (const Notifier& notifier : notifiers) {
-            delete notifier;
+        if (answerer.joinable()) {
+            (void)!write(wake[1], "x", 1);
+            answerer.join();
+        }
+        for (const int end : wake) {
+            if (end >= 0) {
+                close(end);
+            }
         }
         for (const int socket : sockets) {
             close(socket);
         }
     }
+
+    void answer(std::size_t index);
+    void answerKnocks();
 };
 
 void SingleInstance::ListenerDeleter::operator()(Listener* listener) const {
@@ -68,42 +81,6 @@ struct Address {
 std::string variable(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr ? value : "";
-}
-
-// A path as the file it names, so that two spellings of one socket compare equal.
-std::string canonical(const std::string& path) {
-    std::error_code error;
-    const std::filesystem::path resolved = std::filesystem::weakly_canonical(path, error);
-    return error ? path : resolved.string();
-}
-
-// The PulseAudio server this process would reach (PipeWire serves the same socket), as libpulse
-// finds it: PULSE_SERVER (each entry without its machine-id prefix, a socket as the file it
-// names), else the socket in PULSE_RUNTIME_PATH, else the one in XDG_RUNTIME_DIR's "pulse";
-// empty when none is named, which leaves the user alone to tell the claims apart.
-std::string soundServer() {
-    if (const std::string servers = variable("PULSE_SERVER"); !servers.empty()) {
-        std::istringstream entries(servers);
-        std::string result;
-        for (std::string entry; entries >> entry;) {
-            if (entry.front() == '{' && entry.find('}') != std::string::npos) {
-                entry.erase(0, entry.find('}') + 1);
-            }
-            if (entry.rfind("unix:", 0) == 0) {
-                entry.erase(0, 5);
-            }
-            result +=
-                (result.empty() ? "" : " ") + (entry.rfind('/', 0) == 0 ? canonical(entry) : entry);
-        }
-        return result;
-    }
-    if (const std::string runtime = variable("PULSE_RUNTIME_PATH"); !runtime.empty()) {
-        return canonical(runtime + "/native");
-    }
-    if (const std::string runtime = variable("XDG_RUNTIME_DIR"); !runtime.empty()) {
-        return canonical(runtime + "/pulse/native");
-    }
-    return {};
 }
 
 // The names of this process' graphical session: its login session, its X display (":1.0" and
@@ -138,13 +115,7 @@ Address address(const std::string& what) {
     std::string name = prefix + what;
     Address result;
     if (name.size() > sizeof result.where.sun_path) {
-        std::uint64_t digest = 14695981039346656037ULL;
-        for (const unsigned char c : what) {
-            digest = (digest ^ c) * 1099511628211ULL;
-        }
-        char hex[17];
-        std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(digest));
-        name = prefix + "#" + hex;
+        name = prefix + "#" + shortDigest(what);
     }
     result.where.sun_family = AF_UNIX;
     std::memcpy(result.where.sun_path, name.data(), name.size());
@@ -154,7 +125,7 @@ Address address(const std::string& what) {
 
 // The claim's name number `index` ("~1" and on for the later ones), and its door for `session`.
 std::string claimName(int index) {
-    return soundServer() + (index > 0 ? "~" + std::to_string(index) : "");
+    return soundServerName() + (index > 0 ? "~" + std::to_string(index) : "");
 }
 
 std::string doorName(int index, const std::string& session) {
@@ -169,10 +140,34 @@ bool sameUser(int socket) {
     return getsockopt(socket, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == getuid();
 }
 
+// How long a start waits for the answer to its knock on a door. The copy's answerer gives it at
+// once; a copy of a version before the answer closes the knock without a word.
+constexpr auto kAnswerWait = std::chrono::seconds(2);
+
+// What a copy of ours said on a door: "e", it is ending; anything else (a copy that says nothing
+// included) counts as answered, the copy asked to the front.
+Knock answerOn(int door) {
+    pollfd ready{door, POLLIN, 0};
+    const auto until = Clock::now() + kAnswerWait;
+    int waited = 0;
+    while ((waited = poll(&ready, 1,
+                          static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                               until - Clock::now())
+                                               .count()))) < 0 &&
+           errno == EINTR) {
+    }
+    char said = 0;
+    if (waited == 1 && recv(door, &said, 1, 0) < 0 && errno == ECONNRESET) {
+        return Knock::Gone;  // the copy ended with the knock unanswered
+    }
+    return said == 'e' ? Knock::Ending : Knock::Answered;
+}
+
 // Connects to the process that holds the name, never waiting in the kernel: a local connect
 // completes at once into the listener's queue, or fails with EAGAIN while the queue is full, which
-// a copy of ours empties quickly and a process that never accepts never does.
-Knock knockOn(const Address& name, Clock::time_point deadline) {
+// a copy of ours empties quickly and a process that never accepts never does. On a door, a copy of
+// ours answers.
+Knock knockOn(const Address& name, Clock::time_point deadline, bool door = false) {
     const int other = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (other < 0) {
         return Knock::Foreign;
@@ -180,7 +175,7 @@ Knock knockOn(const Address& name, Clock::time_point deadline) {
     Knock result = Knock::Foreign;
     while (true) {
         if (connect(other, name.get(), name.length) == 0) {
-            result = sameUser(other) ? Knock::Answered : Knock::Foreign;
+            result = !sameUser(other) ? Knock::Foreign : door ? answerOn(other) : Knock::Answered;
             break;
         }
         if (errno == ECONNREFUSED) {
@@ -209,8 +204,9 @@ SingleInstance::Knock SingleInstance::knock(int index, Clock::time_point deadlin
     const std::vector<std::string> sessions = sessionNames();
     while (true) {
         for (const std::string& session : sessions) {
-            if (knockOn(address(doorName(index, session)), deadline) == Knock::Answered) {
-                return Knock::Answered;
+            const Knock door = knockOn(address(doorName(index, session)), deadline, true);
+            if (door == Knock::Answered || door == Knock::Ending) {
+                return door;
             }
         }
         if (Clock::now() >= deadline) {
@@ -254,40 +250,63 @@ SingleInstance::ListenerHandle SingleInstance::listenOn(int index, bool& taken) 
             listener->sockets.push_back(door);
         }
     }
+    if (pipe2(listener->wake, O_CLOEXEC) == 0) {
+        listener->answerer =
+            std::thread([answering = listener.get()] { answering->answerKnocks(); });
+    }
     return listener;
 }
 
-void SingleInstance::onAsked(std::function<void()> bringToFront) {
-    if (!m_listener) {
+// Any user can connect to an abstract name: another's knock is closed unanswered, and so is a
+// knock on the claim itself (the socket at `index` 0).
+void SingleInstance::Listener::answer(std::size_t index) {
+    const int asker = accept4(sockets[index], nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (asker < 0) {
         return;
     }
-    const auto raise = std::make_shared<std::function<void()> >(std::move(bringToFront));
-    for (std::size_t i = 0; i < m_listener->sockets.size(); ++i) {
-        const int socket = m_listener->sockets[i];
-        const bool door = i > 0;
-        auto* notifier = new QSocketNotifier(socket, QSocketNotifier::Read, qApp);
-        m_listener->notifiers.emplace_back(notifier);
-        QObject::connect(notifier, &QSocketNotifier::activated, qApp, [socket, door, raise] {
-            const int asker = accept4(socket, nullptr, nullptr, SOCK_CLOEXEC);
-            if (asker < 0) {
-                return;
+    if (index > 0 && sameUser(asker)) {
+        const std::lock_guard lock(mutex);
+        (void)send(asker, ending ? "e" : "r", 1, MSG_NOSIGNAL);
+        if (bringToFront && !ending) {
+            QMetaObject::invokeMethod(qApp, bringToFront, Qt::QueuedConnection);
+        }
+    }
+    close(asker);
+}
+
+void SingleInstance::Listener::answerKnocks() {
+    std::vector<pollfd> ready;
+    for (const int socket : sockets) {
+        ready.push_back({socket, POLLIN, 0});
+    }
+    ready.push_back({wake[0], POLLIN, 0});
+    while (true) {
+        if (poll(ready.data(), ready.size(), -1) < 0 && errno != EINTR) {
+            return;
+        }
+        if (ready.back().revents != 0) {
+            return;
+        }
+        for (std::size_t i = 0; i + 1 < ready.size(); ++i) {
+            if (ready[i].revents != 0) {
+                answer(i);
             }
-            // Any user can connect to an abstract name: another's knock is closed unanswered,
-            // and so is a knock on the claim itself.
-            const bool ours = sameUser(asker);
-            close(asker);
-            if (ours && door) {
-                (*raise)();
-            }
-        });
+        }
     }
 }
 
-void SingleInstance::stopListening() {
+void SingleInstance::onAsked(std::function<void()> bringToFront) {
     if (m_listener) {
-        for (const Listener::Notifier& notifier : m_listener->notifiers) {
-            delete notifier;
-        }
+        const std::lock_guard lock(m_listener->mutex);
+        m_listener->bringToFront = std::move(bringToFront);
+    }
+}
+
+void SingleInstance::beginEnding() {
+    if (m_listener) {
+        const std::lock_guard lock(m_listener->mutex);
+        m_listener->ending = true;
+        m_listener->bringToFront = nullptr;
     }
 }
 

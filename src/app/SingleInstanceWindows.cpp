@@ -271,7 +271,7 @@ void SingleInstance::onAsked(std::function<void()> bringToFront) {
     }
 }
 
-void SingleInstance::stopListening() {
+void SingleInstance::beginEnding() {
     if (m_listener) {
         const std::lock_guard lock(m_listener->mutex);
         m_listener->bringToFront = nullptr;

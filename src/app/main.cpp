@@ -162,6 +162,8 @@ int main(int argc, char* argv[]) {
     hushwell::Core core(volume, clock, window, store, hushwell::systemTimeSeparator());
     window.attach(core);
     instance->onAsked([&window] { window.bringToFront(); });
+    // However the run ends, a start from then on waits for it rather than asking it to the front.
+    core.shutDown.onEnding([&instance] { instance->beginEnding(); });
 
     // A signal asks no question: unsaved edits are not written behind the user's back. It may come
     // while start-up shows a message, before the main loop runs: exit() leaves every running loop,
@@ -208,6 +210,6 @@ int main(int argc, char* argv[]) {
         status = QApplication::exec();
     }
     // A later start still finds this copy, but asks nothing of a window that is going.
-    instance->stopListening();
+    instance->beginEnding();
     return status;
 }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <functional>
+#include <utility>
+
 #include "engine/Model.h"
 #include "mixer/SystemVolume.h"
 
@@ -27,9 +30,16 @@ public:
     // more (a signal during one ends the run without an answer).
     [[nodiscard]] bool ending() const { return m_stage == Stage::Ending; }
 
+    // Called as the run begins to end, before the mixer finishes its work (which may take until
+    // its deadline): a later start learns from it that this run is ending.
+    void onEnding(std::function<void()> call) { m_onEnding = std::move(call); }
+
     void restoreUpLevel() {
         if (m_stage != Stage::Ending) {
             m_stage = Stage::Ending;
+            if (m_onEnding) {
+                m_onEnding();
+            }
             m_volume.set(m_model.volume(Level::Up));
             m_volume.finish();
         }
@@ -41,6 +51,7 @@ private:
     const Model& m_model;
     SystemVolume& m_volume;
     Stage m_stage = Stage::Running;
+    std::function<void()> m_onEnding;
 };
 
 }  // namespace hushwell

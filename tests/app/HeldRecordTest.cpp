@@ -39,6 +39,58 @@ TEST(HeldRecord, AGuardRemovesOnlyTheRecordOfItsOwnRun) {
     }
 }
 
+// Copies on two servers share the state folder: each reads, writes and removes its own server's
+// record alone. A record of a version that kept one for every server ("held") is taken by the
+// first start that reads, for its own server, or let go beside a record of its own.
+TEST(HeldRecord, EachServerHasItsOwn) {
+    enum class ByB { Remove, Release, Write, Read };
+    const struct {
+        const char* name;
+        const char* unkeyed;   // "held" as found; nullptr: none, and A's record says 100
+        bool bHolds;           // B's record says 50 before B acts
+        ByB act;               // what server B's copy does
+        std::int32_t readByB;  // after; 0: no record
+    } cases[] = {
+        {"B holds nothing", nullptr, false, ByB::Remove, 0},
+        {"B's guard put back", nullptr, true, ByB::Release, 0},
+        {"B holds", nullptr, false, ByB::Write, 50},
+        {"an earlier version's", "60 200 7\n", false, ByB::Read, 60},
+        {"the version's before that", "60 200\n", false, ByB::Read, 60},
+        {"an earlier version's beside B's own", "60 200 7\n", true, ByB::Read, 50},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        const HeldRecord a(dir.path(), "unix:/run/user/1000/pulse/native");
+        const HeldRecord b(dir.path(), "tcp:localhost:4713");
+        const auto unkeyed = dir.path() / "held";
+        if (c.bHolds) {
+            ASSERT_FALSE(b.write({50, 200, 7, {}}).has_value()) << c.name;
+        }
+        if (c.unkeyed != nullptr) {
+            std::ofstream(unkeyed, std::ios::binary) << c.unkeyed;
+        } else {
+            ASSERT_FALSE(a.write({100, 200, 3, {}}).has_value()) << c.name;
+        }
+        switch (c.act) {
+            case ByB::Remove:
+                b.remove();
+                break;
+            case ByB::Release:
+                b.releaseHeldBy(7);
+                break;
+            case ByB::Write:
+                ASSERT_FALSE(b.write({50, 200, 7, {}}).has_value());
+                break;
+            case ByB::Read:
+                ASSERT_TRUE(b.read().has_value()) << c.name;
+                break;
+        }
+        EXPECT_FALSE(std::filesystem::exists(unkeyed)) << c.name;
+        EXPECT_EQ(b.read().value_or(HeldLevel{}).upValue, c.readByB) << c.name;
+        EXPECT_EQ(a.read().value_or(HeldLevel{}).upValue, c.unkeyed == nullptr ? 100 : 0) << c.name;
+    }
+}
+
 TEST(HeldRecord, ReadsBackWhatItWrote) {
     TempDir dir;
     const HeldRecord record(dir.path() / "state" / "hushwell" / "held");

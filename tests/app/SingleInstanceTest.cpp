@@ -6,6 +6,7 @@
 
 #ifndef _WIN32
 #include "app/CrashGuard.h"
+#include "app/SoundServerName.h"
 #endif
 
 #include <QCoreApplication>
@@ -115,7 +116,7 @@ TEST(SingleInstance, TheClaimEndsWhileStartsKnock) {
             }
         });
         std::this_thread::sleep_for(5ms);
-        first->stopListening();
+        first->beginEnding();
         ASSERT_TRUE(endsWithin([&first] { first.reset(); }, 10s))
             << "the claim did not end in round " << round;
         knocking = false;
@@ -125,16 +126,43 @@ TEST(SingleInstance, TheClaimEndsWhileStartsKnock) {
     EXPECT_NE(SingleInstance::claim(), nullptr);
 }
 
-// Once the program stops listening, nothing more is asked of it, yet it still holds the claim.
-TEST(SingleInstance, AfterStoppingNothingIsAskedAndTheClaimHolds) {
-    const std::unique_ptr<SingleInstance> first = SingleInstance::claim();
-    ASSERT_NE(first, nullptr);
-    std::atomic<int> asked{0};
-    first->onAsked([&asked] { ++asked; });
-    first->stopListening();
-    EXPECT_EQ(SingleInstance::claim(), nullptr);
-    processUntil([] { return false; }, 200ms);
-    EXPECT_EQ(asked, 0);
+// A start while the first copy is ending (its window's thread held by a slow server): it is not
+// asked to the front, and the start waits for it to let the claim go, then runs; one that is
+// still ending when the start's patience runs out is told so.
+TEST(SingleInstance, AStartDuringAnEndingWaitsForIt) {
+    const struct {
+        const char* name;
+        std::chrono::milliseconds patience;
+        bool endsWhileWaited;
+    } cases[] = {
+        {"the first ends while the start waits", 10000ms, true},
+        {"the first is still ending at the start's deadline", 300ms, false},
+    };
+    for (const auto& c : cases) {
+        auto first = SingleInstance::claim();
+        ASSERT_NE(first, nullptr) << c.name;
+        std::atomic<int> asked{0};
+        first->onAsked([&asked] { ++asked; });
+        first->beginEnding();
+        std::promise<void> waiting;
+        std::string told;
+        std::unique_ptr<SingleInstance> second;
+        std::thread start([&] {
+            second =
+                SingleInstance::claim(&told, {c.patience, [&waiting] { waiting.set_value(); }});
+        });
+        const bool waited = waiting.get_future().wait_for(10s) == std::future_status::ready;
+        if (c.endsWhileWaited) {
+            first.reset();
+        }
+        start.join();
+        processUntil([] { return false; }, 100ms);
+        EXPECT_TRUE(waited) << c.name;
+        EXPECT_EQ(second != nullptr, c.endsWhileWaited) << c.name;
+        EXPECT_EQ(told.find("still ending") != std::string::npos, !c.endsWhileWaited)
+            << c.name << ": " << told;
+        EXPECT_EQ(asked, 0) << c.name;
+    }
 }
 
 // Two starts of one user, each with the variables that name its sound server and session, the
@@ -155,7 +183,16 @@ void useSession(std::string assignments, const std::string& run) {
                              "XDG_SESSION_ID", "DISPLAY", "WAYLAND_DISPLAY"}) {
         qunsetenv(name);
     }
-    for (const auto& [from, to] : {std::pair{"{run}", run}, {"{long}", std::string(100, 'l')}}) {
+    const std::string pid = std::to_string(QCoreApplication::applicationPid());
+#ifdef _WIN32
+    const std::string machine;
+#else
+    const std::string machine = ServerEnvironment::ofThisProcess().machineId;
+#endif
+    for (const auto& [from, to] : {std::pair{"{run}", run},
+                                   {"{long}", std::string(100, 'l')},
+                                   {"{pid}", pid},
+                                   {"{machine}", machine}}) {
         for (std::size_t at = assignments.find(from); at != std::string::npos;
              at = assignments.find(from)) {
             assignments.replace(at, std::strlen(from), to);
@@ -209,14 +246,17 @@ INSTANTIATE_TEST_SUITE_P(
                   "XDG_RUNTIME_DIR={run} DISPLAY=unix:0", Second::RaisesTheFirst},
         TwoStarts{"OneLoginSession", "XDG_RUNTIME_DIR={run} XDG_SESSION_ID=3 WAYLAND_DISPLAY=w",
                   "XDG_RUNTIME_DIR={run} XDG_SESSION_ID=3 DISPLAY=:0", Second::RaisesTheFirst},
-        TwoStarts{"TheServerNamedOrFound", "PULSE_SERVER={id}unix:{run}/pulse/native DISPLAY=:0",
+        TwoStarts{"TheServerNamedOrFound",
+                  "PULSE_SERVER={{machine}}unix:{run}/pulse/native DISPLAY=:0",
                   "XDG_RUNTIME_DIR={run} DISPLAY=:0", Second::RaisesTheFirst},
         TwoStarts{"TwoSpellingsOfOnePath", "PULSE_RUNTIME_PATH={run}/./{long}//pulse DISPLAY=:0",
                   "XDG_RUNTIME_DIR={run}/{long} DISPLAY=:0", Second::RaisesTheFirst},
         TwoStarts{"TwoSessionsOnOneServer", "XDG_RUNTIME_DIR={run} XDG_SESSION_ID=3 DISPLAY=:0",
                   "XDG_RUNTIME_DIR={run} XDG_SESSION_ID=7 DISPLAY=:1", Second::IsTold},
         TwoStarts{"TwoServers", "PULSE_SERVER=unix:{run}/{long}/one DISPLAY=:0",
-                  "PULSE_SERVER=unix:{run}/{long}/two DISPLAY=:0", Second::RunsToo}),
+                  "PULSE_SERVER=unix:{run}/{long}/two DISPLAY=:0", Second::RunsToo},
+        TwoStarts{"TwoSpellingsOfOneAddress", "PULSE_SERVER=tcp:localhost:{pid} DISPLAY=:0",
+                  "PULSE_SERVER=tcp4:127.0.0.1:{pid} DISPLAY=:0", Second::RaisesTheFirst}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 #ifdef _WIN32
@@ -372,7 +412,7 @@ public:
         sockaddr_un where{};
         where.sun_family = AF_UNIX;
         const std::string name = std::string(1, '\0') + "io.github.hushwell.Hushwell-" +
-                                 std::to_string(getuid()) + "-" + std::getenv("PULSE_SERVER");
+                                 std::to_string(getuid()) + "-" + soundServerName();
         std::memcpy(where.sun_path, name.data(), name.size());
         const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size());
         int report[2];
@@ -407,9 +447,9 @@ public:
         char said = 0;
         if (m_state == State::Busy && poll(&ready, 1, static_cast<int>(limit.count())) == 1) {
             m_state = read(m_report, &said, 1) != 1 ? State::Failed
-                      : said == 'r'                 ? State::Done
-                      : said == 'u'                 ? State::CannotSwitch
-                                                    : State::Failed;
+                      : said == 'r' ? State::Done
+                      : said == 'u' ? State::CannotSwitch
+                                    : State::Failed;
         }
         return m_state;
     }

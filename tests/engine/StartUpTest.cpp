@@ -252,12 +252,15 @@ TEST_F(StartUpTest, TheEndRestoresTheUpLevelOnceWhateverHappened) {
         fresh.opens = c.opens;
         fresh.takes = c.takes;
         Core other(fresh, clock, ui, store);
+        std::vector<int> endings;  // the mixer's finishes before each
+        other.shutDown.onEnding([&endings, &fresh] { endings.push_back(fresh.finishCalls); });
         writeSettings();
         (void)other.startUp();
         other.shutDown.restoreUpLevel();
         other.shutDown.restoreUpLevel();  // a signal after the window closed, say
         EXPECT_EQ(fresh.sets, std::vector<std::int32_t>{c.up});
         EXPECT_EQ(fresh.finishCalls, 1) << "the mixer finishes its work once, after the Up level";
+        EXPECT_EQ(endings, std::vector<int>{0}) << "told once, before the mixer finishes";
     }
 }
 
