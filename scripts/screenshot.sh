@@ -132,7 +132,7 @@ if [ "$shot" = tray-follow ]; then
     # The press's sound 4 s before the mark: 8 s after the start, less where it lies in the piece.
     sleep $((8 - piece_press))
     paplay "$work/piece.wav" &
-    wait_until 20 grep -q "heard the break's start" "$work/log"
+    wait_until 20 grep -q "heard [0-9]* s early" "$work/log"
 fi
 sleep "${HUSHWELL_SHOT_DELAY:-1.5}"
 for _ in 1 2 3; do
