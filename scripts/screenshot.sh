@@ -98,7 +98,7 @@ if [ "$shot" = readme ]; then
 fi
 piece_press=5  # seconds into the piece: Set is pressed in "Rear right"
 if [ "$shot" = tray-follow ]; then
-    ensure_packages sox alsa-utils
+    ensure_packages sox alsa-utils faketime
     voices=/usr/share/sounds/alsa
     sox "$voices/Front_Center.wav" "$voices/Front_Left.wav" "$voices/Side_Left.wav" \
         "$voices/Rear_Right.wav" "$voices/Rear_Left.wav" "$voices/Front_Right.wav" \
