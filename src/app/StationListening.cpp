@@ -208,6 +208,9 @@ void StationListening::markAction(MarkAction action, Level row, int index) {
     const MarkKey key = keyOf(row, index);
     const MarkPrints before = m_prints.prints();
     m_prints.markAction(action, key);
+    if (action == MarkAction::Stamped || action == MarkAction::Cleared) {
+        m_core.following.setNotice("");  // a press in silence is told until the next press
+    }
     if (action == MarkAction::Stamped && m_on) {
         m_prints.pressed(key);
         const std::lock_guard lock(m_mutex);
