@@ -98,7 +98,7 @@ if [ "$shot" = readme ]; then
 fi
 piece_press=5  # seconds into the piece: Set is pressed in "Rear right"
 if [ "$shot" = tray-follow ]; then
-    ensure_packages sox alsa-utils
+    ensure_packages sox alsa-utils faketime
     voices=/usr/share/sounds/alsa
     sox "$voices/Front_Center.wav" "$voices/Front_Left.wav" "$voices/Side_Left.wav" \
         "$voices/Rear_Right.wav" "$voices/Rear_Left.wav" "$voices/Front_Right.wav" \
@@ -132,7 +132,7 @@ if [ "$shot" = tray-follow ]; then
     # The press's sound 4 s before the mark: 8 s after the start, less where it lies in the piece.
     sleep $((8 - piece_press))
     paplay "$work/piece.wav" &
-    wait_until 20 grep -q "heard the break's start" "$work/log"
+    wait_until 20 grep -q "heard [0-9]* s early" "$work/log"
 fi
 sleep "${HUSHWELL_SHOT_DELAY:-1.5}"
 for _ in 1 2 3; do

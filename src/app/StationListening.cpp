@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <stdexcept>
 
 #include "app/MainThreadTasks.h"
@@ -17,7 +18,8 @@ namespace hushwell {
 namespace {
 
 constexpr int kScheduleCheckMs = 1000;
-constexpr double kHour = 3600;
+// Matches of one batch this close together are one sound.
+constexpr double kOneMoment = 1;
 
 double seconds(std::chrono::steady_clock::time_point time) {
     return std::chrono::duration<double>(time.time_since_epoch()).count();
@@ -47,10 +49,11 @@ StationListening::StationListening(Core& core, const Clock& clock, UserInterface
       m_ui(ui),
       m_tasks(tasks),
       m_printFile(std::move(printFile)),
-      m_program(std::move(program)) {
+      m_program(std::move(program)),
+      m_prints(core.model) {
     // Read whether or not the option is on, so that a mark's edit drops its print all the same.
     LoadedPrints loaded = loadPrintFile(m_printFile);
-    m_prints = std::move(loaded.prints);
+    m_prints.load(std::move(loaded.prints));
     m_fileProblem = std::move(loaded.problem);
     core.editor.onMarkAction(
         [this](MarkAction action, Level row, int index) { markAction(action, row, index); });
@@ -73,7 +76,7 @@ void StationListening::setOn(bool on) {
             m_capture->stop();
         }
         m_capturing.clear();
-        m_listening.clear();
+        m_prints.stoppedAll();
         const std::lock_guard lock(m_mutex);
         m_listener.clear();
         return;
@@ -103,7 +106,8 @@ void StationListening::capture(const std::string& program) {
             const std::lock_guard lock(m_mutex);
             events = m_listener.push(samples, rate, seconds(start));
         }
-        if (!events.kept.empty() || !events.heard.empty()) {
+        if (!events.kept.empty() || !events.heard.empty() || !events.refined.empty() ||
+            !events.silent.empty()) {
             m_tasks.post([this, events = std::move(events)] { received(events); });
         }
     });
@@ -118,21 +122,14 @@ void StationListening::listenAsScheduled() {
     if (const std::string program = m_program(); program != m_capturing) {
         capture(program);
     }
-    const std::vector<MarkKey> wanted = m_core.following.listenedFor(m_clock.now());
+    const PrintKeeping::Listening change =
+        m_prints.listen(m_core.following.listenedFor(m_clock.now()));
     const std::lock_guard lock(m_mutex);
-    for (auto key = m_listening.begin(); key != m_listening.end();) {
-        if (std::find(wanted.begin(), wanted.end(), *key) == wanted.end()) {
-            m_listener.stopListening(*key);
-            key = m_listening.erase(key);
-        } else {
-            ++key;
-        }
+    for (const MarkKey& key : change.stop) {
+        m_listener.stopListening(key);
     }
-    for (const MarkKey& key : wanted) {
-        const MarkPrint* print = printFor(m_prints, key, markText(key));
-        if (print != nullptr && m_listening.insert(key).second) {
-            m_listener.listenFor(key, *print);
-        }
+    for (const auto& [key, print] : change.start) {
+        m_listener.listenFor(key, print);
     }
 }
 
@@ -143,70 +140,96 @@ void StationListening::received(const Listener::Events& events) {
     for (const Listener::Kept& kept : events.kept) {
         keep(kept);
     }
-    for (const Listener::HeardMark& mark : events.heard) {
-        heard(mark);
+    for (const Listener::Silent& press : events.silent) {
+        silent(press);
+    }
+    bool refined = false;
+    for (const Listener::Kept& print : events.refined) {
+        refined = m_prints.refined(print.key, print.print) || refined;
+    }
+    if (refined) {
+        store(true);
+    }
+    if (!events.heard.empty()) {
+        heard(events.heard);
     }
 }
 
 void StationListening::keep(const Listener::Kept& kept) {
-    m_prints[kept.key] = {markText(kept.key), kept.print};
-    tellSchedule();
-    store(true);
+    const std::optional<MarkKey> stored = m_prints.kept(kept.key, kept.print, kept.movedBy);
+    if (stored && kept.movedBy > 0) {
+        logMixerCall(m_prints.prints().at(*stored).markText + " was set in silence: its print " +
+                     "begins " + std::to_string(std::lround(kept.movedBy)) +
+                     " s later, at the sound that followed");
+    }
+    if (stored) {
+        m_core.following.setNotice("");
+        tellSchedule();
+        store(true);
+    }
 }
 
-// The moment that matched the press is told as a second of the hour: the clock's now, less how
-// long ago it was on the capture's clock. The schedule is evaluated at once, not at the next tick.
-void StationListening::heard(const Listener::HeardMark& mark) {
-    const double ago = seconds(std::chrono::steady_clock::now()) - mark.heard.pressTime;
+void StationListening::silent(const Listener::Silent& press) {
+    if (const std::optional<std::string> text = m_prints.silent(press.key)) {
+        const std::string notice = *text + " was set in silence: no print kept";
+        logMixerCall(notice);
+        m_core.following.setNotice(notice);
+    }
+}
+
+// Each moment that matched a press is told as a second of the hour: the clock's now, less how
+// long ago it was on the capture's clock. Of the marks it matched, the schedule takes one, which
+// is no longer listened for; the others still are. The schedule is evaluated at once, not at the
+// next tick.
+void StationListening::heard(std::vector<Listener::HeardMark> marks) {
+    std::sort(marks.begin(), marks.end(),
+              [](const auto& a, const auto& b) { return a.heard.pressTime < b.heard.pressTime; });
+    const double captured = seconds(std::chrono::steady_clock::now());
     const TimeOfDay now = m_clock.now();
-    const double secondOfHour = now.minute * 60 + now.second + now.millisecond / 1000.0 - ago;
-    m_core.following.heard(mark.key, secondOfHour < 0 ? secondOfHour + kHour : secondOfHour);
-    {
-        const std::lock_guard lock(m_mutex);
-        m_listener.stopListening(mark.key);
+    for (auto first = marks.begin(); first != marks.end();) {
+        std::vector<MarkKey> keys;
+        auto last = first;
+        for (; last != marks.end() && last->heard.pressTime - first->heard.pressTime < kOneMoment;
+             ++last) {
+            keys.push_back(last->key);
+        }
+        const double second = PrintKeeping::secondOfHour(now, captured, first->heard.pressTime);
+        if (const std::optional<MarkKey> given = m_core.following.heard(keys, second)) {
+            m_prints.stopped(*given);
+            const std::lock_guard lock(m_mutex);
+            m_listener.stopListening(*given);
+        }
+        first = last;
     }
     (void)m_core.tick.runAndTellTime(now);
 }
 
 void StationListening::markAction(MarkAction action, Level row, int index) {
     const MarkKey key = keyOf(row, index);
-    const MarkPrints before = m_prints;
-    switch (action) {
-        case MarkAction::Stamped:
-            if (m_on) {
-                const std::lock_guard lock(m_mutex);
-                m_listener.press(key, seconds(std::chrono::steady_clock::now()));
-            }
-            break;
-        case MarkAction::MovedOn:
-            if (index + 1 < kPairCount) {
-                const MarkKey next = keyOf(row, index + 1);
-                if (const auto found = m_prints.find(key); found != m_prints.end()) {
-                    m_prints[next] = found->second;
-                } else {
-                    m_prints.erase(next);
-                }
-            }
-            break;
-        case MarkAction::EditedByHand:
-            break;
-        case MarkAction::Cleared:
-            m_prints.clear();
-            break;
+    const MarkPrints before = m_prints.prints();
+    m_prints.markAction(action, key);
+    if (action == MarkAction::Stamped || action == MarkAction::Cleared) {
+        m_core.following.setNotice("");  // a press in silence is told until the next press
     }
-    m_prints.erase(key);
+    if (action == MarkAction::Stamped && m_on) {
+        m_prints.pressed(key);
+        const std::lock_guard lock(m_mutex);
+        m_listener.press(key, seconds(std::chrono::steady_clock::now()));
+    }
     tellSchedule();
-    store(m_prints != before);
+    store(m_prints.prints() != before);
 }
 
 void StationListening::tellSchedule() {
     for (int pair = 0; pair < kPairCount; ++pair) {
         for (const MarkEdge edge : {MarkEdge::Down, MarkEdge::Up}) {
             const MarkKey key{pair, edge};
-            const auto found = m_prints.find(key);
-            m_core.following.setPrinted(key, found == m_prints.end()
-                                                 ? std::nullopt
-                                                 : std::optional(found->second.markText));
+            const auto found = m_prints.prints().find(key);
+            m_core.following.setPrinted(key,
+                                        found == m_prints.prints().end()
+                                            ? std::nullopt
+                                            : std::optional(found->second.markText),
+                                        m_prints.movedBy(key));
         }
     }
 }
@@ -214,26 +237,15 @@ void StationListening::tellSchedule() {
 // Prints whose mark's text changed since (edited while the program was not running) go too. A
 // file left as it was (a damaged one included) is not written.
 void StationListening::store(bool changed) {
-    for (auto print = m_prints.begin(); print != m_prints.end();) {
-        if (print->second.markText != markText(print->first)) {
-            print = m_prints.erase(print);
-            changed = true;
-        } else {
-            ++print;
-        }
-    }
+    changed = m_prints.dropStale() || changed;
     if (!changed) {
         return;
     }
     try {
-        savePrintFile(m_printFile, m_prints);
+        savePrintFile(m_printFile, m_prints.prints());
     } catch (const std::exception& error) {
         m_ui.showMessage(error.what());
     }
-}
-
-std::string StationListening::markText(MarkKey key) const {
-    return m_core.model.mark(key.edge == MarkEdge::Down ? Level::Down : Level::Up, key.pair);
 }
 
 }  // namespace hushwell

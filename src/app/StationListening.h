@@ -5,10 +5,10 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 
 #include "engine/Core.h"
+#include "engine/PrintKeeping.h"
 #include "listen/Listener.h"
 #include "mixer/AudioCapture.h"
 
@@ -39,11 +39,12 @@ private:
     void capture(const std::string& program);
     void received(const Listener::Events& events);
     void keep(const Listener::Kept& kept);
-    void heard(const Listener::HeardMark& mark);
+    void silent(const Listener::Silent& silent);
+    // The matches of one batch, those at one moment together as one sound.
+    void heard(std::vector<Listener::HeardMark> marks);
     // Each mark's print as the schedule sees it: only while the mark's text is the one kept.
     void tellSchedule();
     void store(bool changed);
-    [[nodiscard]] std::string markText(MarkKey key) const;
 
     Core& m_core;
     const Clock& m_clock;
@@ -51,12 +52,11 @@ private:
     MainThreadTasks& m_tasks;
     std::filesystem::path m_printFile;
     std::function<std::string()> m_program;
-    MarkPrints m_prints;
+    PrintKeeping m_prints;
     std::string m_fileProblem;  // told once, when the option is first on
     std::unique_ptr<AudioCapture> m_capture;
     std::string m_capturing;  // the program captured (empty: the whole computer)
     bool m_on = false;
-    std::set<MarkKey> m_listening;
     QTimer m_schedule;
     // The capture's thread pushes blocks while the window's thread presses and listens for marks.
     std::mutex m_mutex;

@@ -59,14 +59,19 @@ std::optional<NextChange> nextChange(const std::array<SettingPair, kPairCount>& 
 }
 
 std::string nextChangeText(const NextChange& change) {
+    return nextChangeText(change, false);
+}
+
+std::string nextChangeText(const NextChange& change, bool listening) {
     const std::string& separator = change.separator;
+    const std::string left = durationText(change.seconds, separator);
     switch (change.kind) {
         case NextChange::Kind::Up:
-            return "Up - next break at " + separator + change.mark + ", in " +
-                   durationText(change.seconds, separator);
+            return "Up - next break at " + separator + change.mark + ", " +
+                   (listening ? "listening" : "in " + left);
         case NextChange::Kind::Down:
             return "Down until " + separator + change.mark + ", " +
-                   durationText(change.seconds, separator) + " left";
+                   (listening ? "listening" : left + " left");
         case NextChange::Kind::DownAlways:
             return "Down all the hour";
         case NextChange::Kind::NoBreak:

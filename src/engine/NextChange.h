@@ -35,5 +35,8 @@ struct NextChange {
 // at :20:00, in 4:12", "Down until :21:30, 1:05 left", "No pair active". A mark carries no hour,
 // so it is written as a time past the hour (the leading separator), never as a time of day.
 [[nodiscard]] std::string nextChangeText(const NextChange& change);
+// The same, with "listening" in place of the time left while the mark's audio is listened for:
+// "Up - next break at :20:00, listening".
+[[nodiscard]] std::string nextChangeText(const NextChange& change, bool listening);
 
 }  // namespace hushwell

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "engine/NextChange.h"
+#include "engine/Tick.h"
 #include "engine/TimeText.h"
 
 namespace hushwell {
@@ -52,20 +54,52 @@ std::string relative(double offset) {
            " the mark";
 }
 
+std::string lateness(double offset) {
+    const long seconds = std::lround(offset);
+    if (seconds == 0) {
+        return "on time";
+    }
+    return std::to_string(std::labs(seconds)) + (seconds > 0 ? " s late" : " s early");
+}
+
+Level levelOf(MarkEdge edge) {
+    return edge == MarkEdge::Down ? Level::Down : Level::Up;
+}
+
 }  // namespace
 
-void StationFollowing::setPrinted(MarkKey key, const std::optional<std::string>& markText) {
+bool StationFollowing::endIsHeard(int percent) {
+    // 60 log10(p / 100) dB at p percent; the smallest whole percent at or above the limit.
+    const double least = 100 * std::pow(10.0, kSilentGainDb / 60);
+    return percent > 0 && percent >= std::ceil(least - 1e-9);
+}
+
+void StationFollowing::setPrinted(MarkKey key, const std::optional<std::string>& markText,
+                                  double movedBy) {
     if (!markText) {
         m_marks.erase(key);
         return;
     }
     MarkState& state = m_marks[key];
-    if (state.text != *markText) {
-        state = MarkState{*markText, {}, {}};
+    if (state.text != *markText || state.movedBy != movedBy) {
+        state = MarkState{*markText, movedBy, {}, false};
     }
 }
 
-StationFollowing::MarkState* StationFollowing::followed(MarkKey key, double now, double* second) {
+void StationFollowing::advance(double now) {
+    if (m_lastSound && std::abs(apart(now, *m_lastSound)) > kListenBefore) {
+        m_lastSound.reset();
+    }
+    for (auto& [key, state] : m_marks) {
+        const std::optional<int> mark = markSecond(state.text, m_separator);
+        if (mark && apart(now, *mark + state.movedBy) < -kListenBefore) {
+            state.heardOffset.reset();
+            state.passedByClock = false;
+        }
+    }
+}
+
+const StationFollowing::MarkState* StationFollowing::followed(MarkKey key, double* second) const {
     const auto found = m_marks.find(key);
     if (found == m_marks.end() || found->second.text != markText(key)) {
         return nullptr;
@@ -74,72 +108,125 @@ StationFollowing::MarkState* StationFollowing::followed(MarkKey key, double now,
     if (!mark || (key.edge == MarkEdge::Up && !upIsHeard())) {
         return nullptr;
     }
-    MarkState& state = found->second;
-    if (apart(now, *mark) < -kListenBefore && state.heardOffset) {
-        // The hour of what was heard is over: it teaches the next one.
-        state.lateness = state.heardOffset;
-        state.heardOffset.reset();
-    }
-    *second = *mark;
-    return &state;
+    *second = *mark + found->second.movedBy;
+    return &found->second;
 }
 
 // Where the mark is not in its window, or has no print, the clock's rule (that of
 // pairHoldingDown): a Down mark is passed after its second, an Up mark from its second on.
-bool StationFollowing::passed(MarkKey key, double now, const std::string& text,
-                              const std::string& nowText) {
+bool StationFollowing::passed(MarkKey key, double now) {
+    const std::string text = markText(key);
+    const int whole = static_cast<int>(std::floor(now));
+    const std::string nowText = timeText({0, whole / 60, whole % 60, 0}, m_separator);
+    const bool byClock =
+        key.edge == MarkEdge::Down ? textLess(text, nowText) : !textLess(nowText, text);
     double mark = 0;
-    if (const MarkState* state = followed(key, now, &mark)) {
+    if (const MarkState* found = followed(key, &mark)) {
+        MarkState& state = editable(*found);
         const double delta = apart(now, mark);
-        const double wait = grace(*state);
+        const double wait = grace();
         // Past the grace, the clock's rule as if the mark were that much later: a Down mark
         // passes once its whole second is over, an Up mark as its second begins.
-        const bool waiting = key.edge == MarkEdge::Down ? delta < wait + 1 : delta < wait;
-        if (delta >= -kListenBefore && waiting) {
-            return state->heardOffset && *state->heardOffset <= wait &&
-                   delta >= *state->heardOffset;
+        const double end = key.edge == MarkEdge::Down ? wait + 1 : wait;
+        if (delta >= -kListenBefore && delta < end) {
+            return state.passedByClock ||
+                   (state.heardOffset && *state.heardOffset <= wait && delta >= *state.heardOffset);
+        }
+        // Switched by the clock, it stays switched when a later delay would lengthen the wait.
+        if (byClock && delta >= end && delta <= kListenAfter + kMaxGrace) {
+            state.passedByClock = true;
         }
     }
-    return key.edge == MarkEdge::Down ? textLess(text, nowText) : !textLess(nowText, text);
+    return byClock;
 }
 
-double StationFollowing::grace(const MarkState& state) const {
-    if (!state.lateness || *state.lateness <= 0) {
+bool StationFollowing::holds(int pair, double now) {
+    const SettingPair& marks = m_model.pairs()[pair];
+    return marks.state != PairState::Off && textLess(marks.down, marks.up) &&
+           passed({pair, MarkEdge::Down}, now) && !passed({pair, MarkEdge::Up}, now);
+}
+
+double StationFollowing::grace() const {
+    if (!m_delay || *m_delay <= 0) {
         return 0;
     }
-    return std::min(kMaxGrace, *state.lateness + kGraceMargin);
+    return std::min(kMaxGrace, *m_delay + kGraceMargin);
 }
 
-// Lowered to nothing, the end of a break is silence: there is nothing to hear.
 bool StationFollowing::upIsHeard() const {
-    return m_model.level(Level::Down) > 0;
+    return endIsHeard(m_model.level(Level::Down));
 }
 
 std::string StationFollowing::markText(MarkKey key) const {
-    return m_model.mark(key.edge == MarkEdge::Down ? Level::Down : Level::Up, key.pair);
+    return m_model.mark(levelOf(key.edge), key.pair);
 }
 
-void StationFollowing::heard(MarkKey key, double secondOfHour) {
-    double mark = 0;
-    MarkState* state = followed(key, secondOfHour, &mark);
-    if (state == nullptr || state->heardOffset) {
-        return;
+// Whether a sound at `second` may be `key`'s: a Down outside the other pairs' held breaks; an Up
+// once its Down has passed, and nearer its own time than its Down's when that was not heard.
+bool StationFollowing::fits(MarkKey key, double second) {
+    if (key.edge == MarkEdge::Down) {
+        for (int other = 0; other < kPairCount; ++other) {
+            if (other != key.pair && holds(other, second)) {
+                return false;
+            }
+        }
+        return true;
     }
-    const double offset = apart(secondOfHour, mark);
-    if (offset >= -kListenBefore && offset <= kListenAfter + kGraceMargin) {
-        state->heardOffset = offset;
+    const MarkKey down{key.pair, MarkEdge::Down};
+    if (!passed(down, second)) {
+        return false;
     }
+    double downMark = 0;
+    double upMark = 0;
+    const MarkState* downState = followed(down, &downMark);
+    if (downState == nullptr || downState->heardOffset || followed(key, &upMark) == nullptr) {
+        return true;
+    }
+    const double expected = m_delay.value_or(0);
+    return std::abs(apart(second, upMark + expected)) <
+           std::abs(apart(second, downMark + expected));
+}
+
+std::optional<MarkKey> StationFollowing::heard(const std::vector<MarkKey>& keys,
+                                               double secondOfHour) {
+    advance(secondOfHour);
+    if (m_lastSound && std::abs(apart(secondOfHour, *m_lastSound)) < kSameSound) {
+        return std::nullopt;
+    }
+    std::optional<MarkKey> chosen;
+    double nearest = 0;
+    for (const MarkKey& key : keys) {
+        double mark = 0;
+        const MarkState* state = followed(key, &mark);
+        if (state == nullptr || state->heardOffset) {
+            continue;
+        }
+        const double offset = apart(secondOfHour, mark);
+        if (offset < -kListenBefore || offset > kListenAfter + kGraceMargin ||
+            !fits(key, secondOfHour)) {
+            continue;
+        }
+        const double distance = std::abs(offset - m_delay.value_or(0));
+        if (!chosen || distance < nearest) {
+            chosen = key;
+            nearest = distance;
+        }
+    }
+    if (chosen) {
+        double mark = 0;
+        MarkState& state = editable(*followed(*chosen, &mark));
+        state.heardOffset = apart(secondOfHour, mark);
+        m_delay = state.heardOffset;
+        m_lastSound = secondOfHour;
+    }
+    return chosen;
 }
 
 std::optional<int> StationFollowing::holding(const TimeOfDay& time) {
-    const std::string nowText = timeText(time, m_separator);
     const double now = secondOfHour(time);
-    const auto& pairs = m_model.pairs();
+    advance(now);
     for (int i = 0; i < kPairCount; ++i) {
-        const SettingPair& pair = pairs[i];
-        if (pair.state != PairState::Off && textLess(pair.down, pair.up) &&
-            passed({i, MarkEdge::Down}, now, pair.down, nowText) &&
-            !passed({i, MarkEdge::Up}, now, pair.up, nowText)) {
+        if (holds(i, now)) {
             return i;
         }
     }
@@ -148,10 +235,11 @@ std::optional<int> StationFollowing::holding(const TimeOfDay& time) {
 
 std::vector<MarkKey> StationFollowing::listenedFor(const TimeOfDay& time) {
     const double now = secondOfHour(time);
+    advance(now);
     std::vector<MarkKey> keys;
-    for (auto& [key, state] : m_marks) {
+    for (const auto& [key, state] : m_marks) {
         double mark = 0;
-        if (followed(key, now, &mark) != nullptr && !state.heardOffset) {
+        if (followed(key, &mark) != nullptr && !state.heardOffset) {
             const double delta = apart(now, mark);
             if (delta >= -kListenBefore && delta <= kListenAfter) {
                 keys.push_back(key);
@@ -172,29 +260,87 @@ void StationFollowing::switched(Level level, std::optional<int> pair, const Time
 std::string StationFollowing::explain(MarkKey key, const TimeOfDay& time) {
     const bool down = key.edge == MarkEdge::Down;
     const std::string what = down ? "Down" : "Up";
-    const std::string edge = down ? "the break's start" : "the break's end";
     const auto at = [this](double second) {
         const int whole = static_cast<int>(std::floor(apart(second, kHour / 2) + kHour / 2));
         return m_separator + timeText({0, whole / 60, whole % 60, 0}, m_separator);
     };
     const double now = secondOfHour(time);
     double mark = 0;
-    const MarkState* state = followed(key, now, &mark);
+    const MarkState* state = followed(key, &mark);
     if (state == nullptr) {
         const auto found = m_marks.find(key);
         if (!down && !upIsHeard() && found != m_marks.end() &&
             found->second.text == markText(key)) {
-            return "Up at " + at(now) +
-                   ", the mark's time: at a Down level of 0 the end of a break cannot be heard";
+            return "Up at " + at(now) + ", the mark's time: at a Down level of " +
+                   std::to_string(m_model.level(Level::Down)) +
+                   " the end of a break cannot be heard";
         }
         return "";
     }
-    if (state->heardOffset && *state->heardOffset <= grace(*state)) {
-        return what + " at " + at(mark + *state->heardOffset) + ", " +
-               relative(*state->heardOffset) + ": heard " + edge;
+    if (state->heardOffset && !state->passedByClock && *state->heardOffset <= grace()) {
+        return what + " at " + at(mark + *state->heardOffset) + ", heard " +
+               lateness(*state->heardOffset);
     }
-    return what + " at " + at(now) + ", " + relative(apart(now, mark)) + ": " + edge +
-           " was not heard";
+    return what + " at " + at(now) + ", " + relative(apart(now, mark - state->movedBy)) + ": " +
+           (down ? "the break's start" : "the break's end") + " was not heard";
+}
+
+std::string StationFollowing::outlook(const std::string& now, bool down) const {
+    const auto& pairs = m_model.pairs();
+    const std::optional<NextChange> next = nextChange(pairs, now);
+    if (!next || !m_on) {
+        return next ? nextChangeText(*next) : "";
+    }
+    const double nowSecond = std::stoi(now) * 60 + std::stoi(now.substr(now.size() - 2));
+    const auto printed = [this](MarkKey key) {
+        double mark = 0;
+        return followed(key, &mark) != nullptr;
+    };
+    // The change to the mark `text` of `edge`, with "listening" once its print is listened for.
+    const auto change = [&](NextChange::Kind kind, const std::string& text, MarkEdge edge) {
+        const std::optional<int> second = markSecond(text, m_separator);
+        // A mark passed is still awaited while its grace lasts.
+        const double until = second ? apart(*second, nowSecond) : kHour;
+        const NextChange said{kind, text, static_cast<int>(std::fmod(until + kHour, kHour)),
+                              m_separator};
+        const bool listening = until <= kListenBefore && until >= -(kListenAfter + kMaxGrace);
+        bool printedMark = false;
+        for (int pair = 0; pair < kPairCount; ++pair) {
+            const MarkKey key{pair, edge};
+            printedMark = printedMark || (markText(key) == text && printed(key));
+        }
+        return nextChangeText(said, listening && printedMark);
+    };
+    const bool clockDown =
+        next->kind == NextChange::Kind::Down || next->kind == NextChange::Kind::DownAlways;
+    if (down == clockDown) {
+        if (next->kind == NextChange::Kind::Up) {
+            return change(next->kind, next->mark, MarkEdge::Down);
+        }
+        return next->kind == NextChange::Kind::Down ? change(next->kind, next->mark, MarkEdge::Up)
+                                                    : nextChangeText(*next);
+    }
+    if (down) {  // heard before the clock's Down, or waiting past its Up
+        for (const SettingPair& pair : pairs) {
+            if (pair.heldDown) {
+                return change(NextChange::Kind::Down, pair.up, MarkEdge::Up);
+            }
+        }
+        return nextChangeText(*next);
+    }
+    // Up while the clock holds: the break's start is awaited, or its end was heard early.
+    const std::optional<int> held = pairHoldingDown(pairs, now);
+    if (!held) {
+        return nextChangeText(*next);
+    }
+    const auto downState = m_marks.find({*held, MarkEdge::Down});
+    if (downState == m_marks.end() || !downState->second.heardOffset) {
+        return change(NextChange::Kind::Up, pairs[*held].down, MarkEdge::Down);
+    }
+    const std::optional<NextChange> after = nextChange(pairs, pairs[*held].up);
+    return after && after->kind == NextChange::Kind::Up
+               ? change(NextChange::Kind::Up, after->mark, MarkEdge::Down)
+               : nextChangeText(*next);
 }
 
 }  // namespace hushwell

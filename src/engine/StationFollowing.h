@@ -14,19 +14,30 @@ namespace hushwell {
 
 // The schedule following the station: a mark whose audio was kept when Set was pressed switches
 // when that audio is heard again, at the moment that matches the press, before or after the
-// mark's clock time. Past the mark the schedule waits only the grace its hours before taught it
-// (the lateness heard then plus a few seconds, at most kMaxGrace; none until the mark's audio was
-// heard late), then the clock time applies, so a station without a jingle loses nothing. A mark
-// without a print (typed by hand, edited since) keeps the clock's rule exactly.
+// mark's clock time. A mark without a print (typed by hand, edited since) keeps the clock's rule
+// exactly.
+//
+// One jingle often opens and closes a break, so one sound may match several marks' prints: it is
+// given to one edge at most, the one whose order fits (a pair's Up only once its Down has passed
+// and the sound is nearer the Up than the Down; a Down not inside another pair's held break) and
+// whose expected time is nearest. The stream has one delay, that of the edge heard last (early or
+// late): every edge waits for it past its clock time, plus a margin, at most kMaxGrace; then the
+// clock time applies, so following is never worse than the clock.
 //
 // Times are seconds past the hour; the caller turns the moment a mark was heard into one. It
 // reads no clock.
 class StationFollowing {
 public:
     static constexpr double kListenBefore = 120;  // a mark is listened for from this long before
-    static constexpr double kListenAfter = 60;    // and heard this late it still teaches
+    static constexpr double kListenAfter = 60;    // and heard this late it still counts
     static constexpr double kGraceMargin = 5;
     static constexpr double kMaxGrace = 30;
+    // Matches closer together than this are one sound (the opening jingle matching a Down and an
+    // Up print a moment apart).
+    static constexpr double kSameSound = 8;
+    // The server's volume is cubic: a level of p percent scales the samples by (p/100)^3. Lowered
+    // by more than this, a captured break is as good as silence, and its end cannot be heard.
+    static constexpr double kSilentGainDb = -60;
 
     StationFollowing(const Model& model, std::string separator)
         : m_model(model), m_separator(std::move(separator)) {}
@@ -34,10 +45,14 @@ public:
     void setOn(bool on) { m_on = on; }
     [[nodiscard]] bool on() const { return m_on; }
 
-    // The mark `key` has a print, kept while its text was `markText`; none: it has none.
-    void setPrinted(MarkKey key, const std::optional<std::string>& markText);
-    // The audio of `key`'s press was heard at `secondOfHour`.
-    void heard(MarkKey key, double secondOfHour);
+    // The mark `key` has a print, kept while its text was `markText`, whose audio begins
+    // `movedBy` seconds after the mark (a press in silence); none: it has none.
+    void setPrinted(MarkKey key, const std::optional<std::string>& markText, double movedBy = 0);
+    // A sound matched the prints of `keys` at `secondOfHour`: the edge it is given to, if any.
+    std::optional<MarkKey> heard(const std::vector<MarkKey>& keys, double secondOfHour);
+    std::optional<MarkKey> heard(MarkKey key, double secondOfHour) {
+        return heard(std::vector{key}, secondOfHour);
+    }
 
     // The pair that holds the volume down at `time`, by the marks' clock times where nothing was
     // heard (then the same as pairHoldingDown).
@@ -45,26 +60,45 @@ public:
     // The marks to listen for at `time`.
     [[nodiscard]] std::vector<MarkKey> listenedFor(const TimeOfDay& time);
     // The schedule switched to `level` at `time`, by pair `holding` (Down) or after `released`
-    // held it (Up): what made it, for the tooltip and the log ("Down at :20:07, 7 s after the mark:
-    // heard the break's start"); empty when a clock time without a print did, as always.
+    // held it (Up): what made it, for the tooltip and the log ("Down at :20:07, heard 7 s
+    // late"); empty when a clock time without a print did, as always.
     void switched(Level level, std::optional<int> pair, const TimeOfDay& time);
     [[nodiscard]] const std::string& lastSwitch() const { return m_lastSwitch; }
     // Told each new lastSwitch().
     void onSwitch(std::function<void(const std::string&)> told) { m_told = std::move(told); }
 
+    // What the schedule does next at the time text `now`, the volume being `down`, as the
+    // tooltip says it: the clock's outlook, with "listening" where a print is listened for.
+    [[nodiscard]] std::string outlook(const std::string& now, bool down) const;
+    // The stream's delay: how late (negative: early) the edge heard last was.
+    [[nodiscard]] std::optional<double> delay() const { return m_delay; }
+    // Whether the end of a break can be heard at a Down level of `percent`.
+    [[nodiscard]] static bool endIsHeard(int percent);
+    // A line the tooltip shows while following ("20:07 was set in silence: no print kept").
+    void setNotice(std::string notice) { m_notice = std::move(notice); }
+    [[nodiscard]] const std::string& notice() const { return m_notice; }
+
 private:
     struct MarkState {
         std::string text;                   // the mark's text its print was kept with
+        double movedBy = 0;                 // the print's audio, from the mark
         std::optional<double> heardOffset;  // this hour: seconds from the mark to the audio
-        std::optional<double> lateness;     // heard in the hours before: the latest offset
+        bool passedByClock = false;         // this hour: its grace ran out, the clock switched
     };
 
-    // The state of `key` when its print belongs to the mark as it stands now, with the mark's
-    // second of the hour; the hour moved on first.
-    [[nodiscard]] MarkState* followed(MarkKey key, double now, double* markSecond);
-    [[nodiscard]] bool passed(MarkKey key, double now, const std::string& text,
-                              const std::string& nowText);
-    [[nodiscard]] double grace(const MarkState& state) const;
+    // The hour of what was heard is over for the marks more than kListenBefore ahead.
+    void advance(double now);
+    // The state of `key` while its print belongs to the mark as it stands now and can be heard,
+    // with the second of the hour its audio is expected at, less the stream's delay.
+    [[nodiscard]] const MarkState* followed(MarkKey key, double* markSecond) const;
+    // A state followed() found in m_marks, to record what this hour heard.
+    [[nodiscard]] static MarkState& editable(const MarkState& state) {
+        return const_cast<MarkState&>(state);  // NOLINT(cppcoreguidelines-pro-type-const-cast)
+    }
+    [[nodiscard]] bool passed(MarkKey key, double now);
+    [[nodiscard]] bool holds(int pair, double now);
+    [[nodiscard]] bool fits(MarkKey key, double second);
+    [[nodiscard]] double grace() const;
     [[nodiscard]] bool upIsHeard() const;
     [[nodiscard]] std::string markText(MarkKey key) const;
     [[nodiscard]] std::string explain(MarkKey key, const TimeOfDay& time);
@@ -73,7 +107,10 @@ private:
     std::string m_separator;
     bool m_on = false;
     std::map<MarkKey, MarkState> m_marks;
+    std::optional<double> m_delay;
+    std::optional<double> m_lastSound;  // the second of the hour of the last sound given
     std::string m_lastSwitch;
+    std::string m_notice;
     std::function<void(const std::string&)> m_told = [](const std::string&) {};
 };
 

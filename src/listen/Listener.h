@@ -29,6 +29,14 @@ public:
     struct Kept {
         MarkKey key;
         MarkPrint print;
+        // Seconds from the press to the first sound after it, when the press fell in silence and
+        // the print was taken from the sound that followed; 0 when it was not moved.
+        double movedBy = 0;
+    };
+    // A press whose kept stretch held no sound (silence or near silence) the whole time: it keeps
+    // no print.
+    struct Silent {
+        MarkKey key;
     };
     // A mark listened for was heard; `heard.pressTime` is the live moment that matches its press.
     struct HeardMark {
@@ -38,6 +46,11 @@ public:
     struct Events {
         std::vector<Kept> kept;
         std::vector<HeardMark> heard;
+        // Marks listened for whose print was sharpened after they were heard again: only the
+        // frames that repeated are kept. Store it in place of the key's print only while that
+        // print is still the one listened for (the same mark text).
+        std::vector<Kept> refined;
+        std::vector<Silent> silent;
     };
 
     // A press waits at most this long for its audio; with no capture it keeps nothing.

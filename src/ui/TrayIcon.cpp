@@ -8,7 +8,6 @@
 #include <QMenu>
 #include <QTimer>
 
-#include "engine/NextChange.h"
 #include "ui/MainWindow.h"
 #include "ui/StatusNotifierItem.h"
 
@@ -269,16 +268,10 @@ void TrayIcon::update(const QString& now) {
         m_shown = level;
         setIcon(levelIcon(level));
     }
-    const std::optional<NextChange> next = nextChange(m_core.model.pairs(), now.toStdString());
-    m_next = next ? QString::fromStdString(nextChangeText(*next)) : QString();
-    // Switched before its mark on what was heard, the clock's outlook would contradict the level
-    // until the mark; what was heard is said instead.
-    const bool before = next && m_core.following.on() &&
-                        ((next->kind == NextChange::Kind::Up && level == IconLevel::Down) ||
-                         (next->kind == NextChange::Kind::Down && level == IconLevel::Up));
-    if (before) {
-        m_next.clear();
-    }
+    // Following the station, the outlook is the level in force (which what was heard may have
+    // switched before its mark) and what is listened for.
+    m_next = QString::fromStdString(
+        m_core.following.outlook(now.toStdString(), level == IconLevel::Down));
     renderToolTip();
 }
 
@@ -289,8 +282,12 @@ void TrayIcon::renderToolTip() {
     if (!m_next.isEmpty()) {
         lines << m_next;
     }
-    if (m_core.following.on() && !m_core.following.lastSwitch().empty()) {
-        lines << QString::fromStdString(m_core.following.lastSwitch());
+    if (m_core.following.on()) {
+        for (const std::string& line : {m_core.following.lastSwitch(), m_core.following.notice()}) {
+            if (!line.empty()) {
+                lines << QString::fromStdString(line);
+            }
+        }
     }
     if (const QString awaited = awaitedText(m_core.model.awaited()); !awaited.isEmpty()) {
         lines << awaited;

@@ -15,23 +15,25 @@ constexpr double at(int minute, double second) {
 }
 
 struct HeardEdge {
-    MarkEdge edge;
-    double second;  // of the hour: the moment that matched the press
+    std::optional<MarkEdge> edge;  // none: the one jingle of every print, heard by all listened for
+    double second;                 // of the hour: the moment that matched the press
 };
 
 struct Step {
     const char* time;  // "mm:ss" of the tick, which follows what was heard
     std::optional<HeardEdge> heard;
     std::optional<std::int32_t> applied;
-    const char* told = nullptr;  // what the tooltip says after the tick, when given
-    int millisecond = 0;         // of the tick
+    const char* told = nullptr;     // what the tooltip says after the tick, when given
+    int millisecond = 0;            // of the tick
+    const char* outlook = nullptr;  // the tooltip's outlook after the tick, when given
 };
 
 struct Hour {
     const char* name;
-    bool printed;  // both marks of pair 2 (20:00 to 23:00) kept their audio
+    bool printed;  // every mark of the pairs kept its audio
     const char* downLevel;
     std::vector<Step> steps;
+    std::vector<std::pair<int, PairSpec>> pairs = {{1, {"20:00", "23:00", 1}}};
 };
 
 void PrintTo(const Hour& hour, std::ostream* out) {
@@ -41,17 +43,27 @@ void PrintTo(const Hour& hour, std::ostream* out) {
 class StationHour : public CoreTest, public ::testing::WithParamInterface<Hour> {};
 
 TEST_P(StationHour, SwitchesOnTheHeardAudioOrTheClock) {
-    startWithPairs(pairsWith({{1, {"20:00", "23:00", 1}}}), GetParam().downLevel);
+    auto pairs = pairsWith({});
+    for (const auto& [index, marks] : GetParam().pairs) {
+        pairs[index] = marks;
+    }
+    startWithPairs(pairs, GetParam().downLevel);
     core.following.setOn(true);
-    if (GetParam().printed) {
-        core.following.setPrinted({1, MarkEdge::Down}, "20:00");
-        core.following.setPrinted({1, MarkEdge::Up}, "23:00");
+    for (const auto& [index, marks] : GetParam().pairs) {
+        if (GetParam().printed) {
+            core.following.setPrinted({index, MarkEdge::Down}, marks.down);
+            core.following.setPrinted({index, MarkEdge::Up}, marks.up);
+        }
     }
     for (const Step& step : GetParam().steps) {
         SCOPED_TRACE(step.time);
         const std::size_t before = setCount();
-        if (step.heard) {
-            core.following.heard({1, step.heard->edge}, step.heard->second);
+        if (step.heard && step.heard->edge) {
+            (void)core.following.heard({1, *step.heard->edge}, step.heard->second);
+        } else if (step.heard) {
+            const auto second = static_cast<int>(step.heard->second);
+            const TimeOfDay heardAt{14, second / 60, second % 60, 0};
+            (void)core.following.heard(core.following.listenedFor(heardAt), step.heard->second);
         }
         clock.set(std::stoi(step.time), std::stoi(step.time + 3));
         clock.time.millisecond = step.millisecond;
@@ -65,11 +77,16 @@ TEST_P(StationHour, SwitchesOnTheHeardAudioOrTheClock) {
         if (step.told != nullptr) {
             EXPECT_EQ(core.following.lastSwitch(), step.told);
         }
+        if (step.outlook != nullptr) {
+            EXPECT_EQ(core.following.outlook(step.time, model.lastSent() == Level::Down),
+                      step.outlook);
+        }
     }
 }
 
 constexpr auto kDownEdge = MarkEdge::Down;
 constexpr auto kUpEdge = MarkEdge::Up;
+constexpr std::optional<MarkEdge> kJingle;
 
 INSTANTIATE_TEST_SUITE_P(
     Hours, StationHour,
@@ -79,10 +96,10 @@ INSTANTIATE_TEST_SUITE_P(
              "20",
              {{"19:50", {}, {}},
               {"19:54", HeardEdge{kDownEdge, at(19, 53.2)}, kDown,
-               "Down at :19:53, 7 s before the mark: heard the break's start"},
+               "Down at :19:53, heard 7 s early", 0, "Down until :23:00, 3:06 left"},
               {"20:00", {}, {}, nullptr, 600},
-              {"22:56", HeardEdge{kUpEdge, at(22, 55)}, kUp,
-               "Up at :22:55, 5 s before the mark: heard the break's end"}}},
+              {"22:56", HeardEdge{kUpEdge, at(22, 55)}, kUp, "Up at :22:55, heard 5 s early", 0,
+               "Up - next break at :20:00, in 57:04"}}},
         Hour{"NotHeardFallsBackToTheClock",
              true,
              "20",
@@ -93,22 +110,24 @@ INSTANTIATE_TEST_SUITE_P(
                "Down at :20:01, 1 s after the mark: the break's start was not heard"},
               {"22:59", {}, {}},
               {"23:00", {}, kUp, "Up at :23:00, at the mark: the break's end was not heard"}}},
-        Hour{"FallbackThenHeardLateTeachesTheNextHour",
-             true,
-             "20",
-             {{"20:01", {}, kDown},
-              {"20:08", HeardEdge{kDownEdge, at(20, 7)}, {}},
-              {"23:00", {}, kUp},
-              {"10:00", {}, {}},
-              {"20:01", {}, {}},
-              {"20:07", HeardEdge{kDownEdge, at(20, 6)}, kDown,
-               "Down at :20:06, 6 s after the mark: heard the break's start"}}},
+        Hour{
+            "FallbackThenHeardLateTeachesTheNextHour",
+            true,
+            "20",
+            {{"20:01", {}, kDown},
+             {"20:08", HeardEdge{kDownEdge, at(20, 7)}, {}},
+             {"23:00", {}, {}},
+             {"23:12", {}, kUp, "Up at :23:12, 12 s after the mark: the break's end was not heard"},
+             {"10:00", {}, {}},
+             {"20:01", {}, {}},
+             {"20:07", HeardEdge{kDownEdge, at(20, 6)}, kDown, "Down at :20:06, heard 6 s late"}}},
         Hour{"LearnedGraceRunsOut",
              true,
              "20",
              {{"20:01", {}, kDown},
               {"20:05", HeardEdge{kDownEdge, at(20, 4)}, {}},
-              {"23:00", {}, kUp},
+              {"23:08", {}, {}},
+              {"23:09", {}, kUp},
               {"10:00", {}, {}},
               {"20:09", {}, {}},
               {"20:10",
@@ -120,7 +139,8 @@ INSTANTIATE_TEST_SUITE_P(
              "20",
              {{"20:01", {}, kDown},
               {"20:51", HeardEdge{kDownEdge, at(20, 50)}, {}},
-              {"23:00", {}, kUp},
+              {"23:29", {}, {}},
+              {"23:30", {}, kUp},
               {"10:00", {}, {}},
               {"20:30", {}, {}},
               {"20:31", {}, kDown}}},
@@ -140,7 +160,68 @@ INSTANTIATE_TEST_SUITE_P(
                {},
                kUp,
                "Up at :23:00, the mark's time: at a Down level of 0 the end of a break cannot be "
-               "heard"}}}),
+               "heard"}}},
+        // 9 % is a gain of 60 log10(0.09) = -62.7 dB on a cubic scale, 10 % is -60 dB.
+        Hour{"DownLevelNineCannotHearTheEnd",
+             true,
+             "9",
+             {{"19:54", HeardEdge{kDownEdge, at(19, 53)}, 9 * 655},
+              {"22:56", HeardEdge{kUpEdge, at(22, 55)}, {}},
+              {"23:00",
+               {},
+               kUp,
+               "Up at :23:00, the mark's time: at a Down level of 9 the end of a break cannot be "
+               "heard"}}},
+        Hour{"DownLevelTenHearsTheEnd",
+             true,
+             "10",
+             {{"19:54", HeardEdge{kDownEdge, at(19, 53)}, 10 * 655},
+              {"22:56", HeardEdge{kUpEdge, at(22, 55)}, kUp}}},
+        // One jingle opens and closes each break: every print listened for hears it.
+        Hour{"OneJingleAtBothEndsOfAShortBreak",
+             true,
+             "20",
+             {{"19:59", {}, {}, nullptr, 0, "Up - next break at :20:00, listening"},
+              {"20:01", HeardEdge{kJingle, at(20, 0.4)}, kDown, "Down at :20:00, heard on time", 0,
+               "Down until :21:00, listening"},
+              {"20:59", {}, {}},
+              {"21:01", HeardEdge{kJingle, at(21, 0.4)}, kUp, "Up at :21:00, heard on time"}},
+             {{1, {"20:00", "21:00", 1}}}},
+        Hour{"OneJingleAtBothEndsOfAShortBreakHeardLate",
+             true,
+             "20",
+             {{"20:01", {}, kDown},
+              {"20:08", HeardEdge{kJingle, at(20, 7)}, {}},
+              {"21:00", {}, {}},
+              {"21:08", HeardEdge{kJingle, at(21, 7.2)}, kUp, "Up at :21:07, heard 7 s late"}},
+             {{1, {"20:00", "21:00", 1}}}},
+        Hour{"OneJingleAtBothEndsOfALongBreakHeardLate",
+             true,
+             "20",
+             {{"20:01", {}, kDown},
+              {"20:08", HeardEdge{kJingle, at(20, 7)}, {}},
+              {"22:59", {}, {}},
+              {"23:08", HeardEdge{kJingle, at(23, 7)}, kUp, "Up at :23:07, heard 7 s late"}}},
+        Hour{"TwoPairsOnOneJingle",
+             true,
+             "20",
+             {{"20:01", HeardEdge{kJingle, at(20, 0.2)}, kDown},
+              {"21:01", HeardEdge{kJingle, at(21, 0.2)}, kUp, "Up at :21:00, heard on time"},
+              {"22:00", {}, {}},
+              {"22:33", HeardEdge{kJingle, at(22, 32.2)}, kDown},
+              {"23:31", HeardEdge{kJingle, at(23, 30.2)}, kUp}},
+             {{1, {"20:00", "21:00", 1}}, {2, {"22:32", "23:30", 1}}}},
+        // The Down heard 7 s late, the same break's Up and the next hour's Down wait for it.
+        Hour{"OneDelayForTheStream",
+             true,
+             "20",
+             {{"20:01", {}, kDown},
+              {"20:08", HeardEdge{kDownEdge, at(20, 7)}, {}},
+              {"23:00", {}, {}, nullptr, 0, "Down until :23:00, listening"},
+              {"23:08", HeardEdge{kUpEdge, at(23, 7.9)}, kUp, "Up at :23:07, heard 8 s late"},
+              {"10:00", {}, {}},
+              {"20:13", {}, {}, nullptr, 0, "Up - next break at :20:00, listening"},
+              {"20:14", {}, kDown}}}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 }  // namespace

@@ -213,14 +213,21 @@ TEST_F(TrayTest, TheToolTipAndTheIconFollowTheTicks) {
         "Hushwell\nUp - next break at :20:00, in 58:30\nvlc is not playing: nothing is lowered");
     tray->setChosenNotPlaying(false);
     EXPECT_EQ(tray->toolTip(), "Hushwell\nUp - next break at :20:00, in 58:30");
-    // Following the station, it also says what made the last switch.
+    // Following the station, it says what is listened for and what made the last switch.
     core->following.setOn(true);
     core->following.setPrinted({1, MarkEdge::Down}, "20:00");
-    core->following.heard({1, MarkEdge::Down}, 19 * 60 + 55.4);
+    tickAt(19, 50);
+    EXPECT_EQ(tray->toolTip(), "Hushwell\nUp - next break at :20:00, listening");
+    (void)core->following.heard({1, MarkEdge::Down}, 19 * 60 + 55.4);
     tickAt(19, 56);
     EXPECT_TRUE(tray->showsDown());
     EXPECT_EQ(tray->toolTip(),
-              "Hushwell\nDown at :19:55, 5 s before the mark: heard the break's start");
+              "Hushwell\nDown until :21:30, 1:34 left\nDown at :19:55, heard 5 s early");
+    core->following.setNotice("20:07 was set in silence: no print kept");
+    tickAt(19, 57);
+    EXPECT_EQ(tray->toolTip(),
+              "Hushwell\nDown until :21:30, 1:33 left\nDown at :19:55, heard 5 s early\n20:07 "
+              "was set in silence: no print kept");
 }
 
 // Told apart without hue: by lightness, and by shape (a disc against a square).
