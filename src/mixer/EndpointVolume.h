@@ -24,7 +24,9 @@ namespace hushwell {
 // makes, uses and releases every interface there, and uninitialises it before ending. The calling
 // thread (and so the window's, which Qt makes single-threaded) is never initialised nor used for
 // COM, and this object may be destroyed on any thread. Calls come from one thread at a time; each
-// waits for its answer from the provider's thread.
+// waits for its answer from the provider's thread, no longer than a deadline: a call that the
+// audio service holds past it counts as failed (the guard's minute of tries holds with a hung
+// service), and until it answers the next calls fail at once.
 class EndpointVolume final : public MasterVolume {
 public:
     // Makes the device enumerator, on the provider's thread with COM initialised; returns an
@@ -34,6 +36,13 @@ public:
     // had. The default one asks Windows.
     using ProcessNames = std::function<std::string(unsigned long processId)>;
     static constexpr std::int32_t kScale = 100;
+    struct Deadlines {
+        // How long a broken provider waits between attempts to rebuild itself, and an output
+        // whose sessions were refused between attempts to have them.
+        std::chrono::milliseconds retry{1000};
+        // How long a call waits for the provider's thread to answer.
+        std::chrono::milliseconds answer{2000};
+    };
 
     EndpointVolume();
     // `retry`: how long a broken provider waits between attempts to rebuild itself.
@@ -41,6 +50,7 @@ public:
                             std::chrono::milliseconds retry = std::chrono::seconds(1));
     EndpointVolume(EnumeratorFactory makeEnumerator, ProcessNames names,
                    std::chrono::milliseconds retry = std::chrono::seconds(1));
+    EndpointVolume(EnumeratorFactory makeEnumerator, ProcessNames names, Deadlines deadlines);
     ~EndpointVolume() override;
     EndpointVolume(const EndpointVolume&) = delete;
     EndpointVolume& operator=(const EndpointVolume&) = delete;
@@ -64,7 +74,8 @@ public:
 
     // The audio sessions of the default output, by their processes' executables: false before
     // open(), and while the output's session manager cannot be had, which each question tries
-    // again (a busy audio service at log-in refuses it for a while).
+    // again, and the provider each retry period (a busy audio service at log-in refuses it for a
+    // while; so may an output switched to); when they come it tells StreamStarted.
     [[nodiscard]] bool hasProgramVolume() const override;
     // The executables' file names of the processes with a session on the default output, but the
     // system sounds and this process's own.
