@@ -586,6 +586,11 @@ bool EndpointVolume::open() {
     m_com->worker.start(m_com);
     ComThread* com = m_com.get();
     const bool opened = com->ask<bool>([com] { return com->openHere(); }, false);
+    if (!opened && com->stuck && !com->mustWork) {
+        // The audio service holds the open (busy at log-in, or hung): it opens all the same and
+        // waits; locate() answers once the service has.
+        return true;
+    }
     if (!opened) {
         stopComThread();  // COM is uninitialised at once, not when this goes
     }

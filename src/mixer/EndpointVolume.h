@@ -56,8 +56,9 @@ public:
     EndpointVolume& operator=(const EndpointVolume&) = delete;
 
     // Binds the default output's volume and checks that it takes a value (its own current level,
-    // set again). Without an output yet, or with the audio service not answering, it opens all
-    // the same and waits: the output is bound when Windows names one, the rest at the next retry.
+    // set again). Without an output yet, or with the audio service not answering (or not within
+    // the deadline: locate() then answers once it has), it opens all the same and waits: the
+    // output is bound when Windows names one, the rest at the next retry.
     // false, with lastError() telling why, only where the volume is known not to work: a stub
     // (E_NOTIMPL), or any failure after mustWorkAtOpen(true).
     bool open() override;

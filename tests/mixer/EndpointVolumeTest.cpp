@@ -409,6 +409,19 @@ TEST(EndpointVolume, ACallTheServiceHoldsFailsAtTheDeadlineAndTheNextOnesAtOnce)
     EXPECT_EQ(endpoints.speakers.volume.taken(), (std::vector<float>{0.5f, 0.2f, 0.3f}));
 }
 
+// An open the service holds past the deadline (busy at log-in) opens all the same: the scale is
+// known once the service answered.
+TEST(EndpointVolume, AnOpenTheServiceHoldsWaitsForIt) {
+    Endpoints endpoints;
+    endpoints.speakers.volume.hang(true);
+    EndpointVolume volume(endpoints.factory(), {}, EndpointVolume::Deadlines{1h, 100ms});
+    EXPECT_TRUE(volume.open());
+    EXPECT_EQ(volume.locate(), std::nullopt);
+    endpoints.speakers.volume.hang(false);
+    EXPECT_TRUE(eventually([&] { return volume.locate() == 100; }));
+    EXPECT_EQ(volume.set(20), kSpeakers);
+}
+
 TEST(EndpointVolume, UsesComOnItsOwnMultithreadedThreadAndReleasesEverythingThere) {
     // The caller's thread is single-threaded, as Qt makes the window's.
     ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr)));
