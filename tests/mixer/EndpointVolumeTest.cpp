@@ -390,36 +390,27 @@ TEST(EndpointVolume, AnOutputThatKeepsRefusingIsTriedOnceARetryPeriod) {
 }
 
 // An audio service that holds a call: the caller waits no longer than the deadline (the guard's
-// minute of tries must hold), and the calls after it fail at once until it answers.
+// minute of tries must hold), and the calls after it fail at once until it answers. An open it
+// holds (busy at log-in) opens all the same: the scale is known once the service answered.
 TEST(EndpointVolume, ACallTheServiceHoldsFailsAtTheDeadlineAndTheNextOnesAtOnce) {
     Endpoints endpoints;
     EndpointVolume volume(endpoints.factory(), {}, EndpointVolume::Deadlines{1h, 100ms});
-    ASSERT_TRUE(volume.open());
+    endpoints.speakers.volume.hang(true);
+    EXPECT_TRUE(volume.open());
+    EXPECT_EQ(volume.locate(), std::nullopt);
+    endpoints.speakers.volume.hang(false);
+    EXPECT_TRUE(eventually([&] { return volume.locate() == 100; }));
+
     endpoints.speakers.volume.hang(true);
     EXPECT_EQ(volume.set(20), std::nullopt);
     EXPECT_EQ(volume.lastError(), "a call to the audio service: HRESULT 0x800705B4");
     endpoints.system.forgetCalls();
     EXPECT_EQ(volume.set(30), std::nullopt);
-    EXPECT_FALSE(volume.setOn(kSpeakers, 30));
     EXPECT_EQ(volume.setProgram("firefox.exe", 30), std::nullopt);
     EXPECT_TRUE(endpoints.system.callNames().empty());
-
     endpoints.speakers.volume.hang(false);
     EXPECT_TRUE(eventually([&] { return volume.set(30) == kSpeakers; }));
     EXPECT_EQ(endpoints.speakers.volume.taken(), (std::vector<float>{0.5f, 0.2f, 0.3f}));
-}
-
-// An open the service holds past the deadline (busy at log-in) opens all the same: the scale is
-// known once the service answered.
-TEST(EndpointVolume, AnOpenTheServiceHoldsWaitsForIt) {
-    Endpoints endpoints;
-    endpoints.speakers.volume.hang(true);
-    EndpointVolume volume(endpoints.factory(), {}, EndpointVolume::Deadlines{1h, 100ms});
-    EXPECT_TRUE(volume.open());
-    EXPECT_EQ(volume.locate(), std::nullopt);
-    endpoints.speakers.volume.hang(false);
-    EXPECT_TRUE(eventually([&] { return volume.locate() == 100; }));
-    EXPECT_EQ(volume.set(20), kSpeakers);
 }
 
 TEST(EndpointVolume, UsesComOnItsOwnMultithreadedThreadAndReleasesEverythingThere) {
@@ -503,6 +494,22 @@ struct Programs : Endpoints {
     std::vector<FakeSession*> speakerSessions() {
         return {firefox.get(), vlc.get(),  vlcAgain.get(), vlcOther.get(), systemSounds.get(),
                 idle.get(),    self.get(), expired.get(),  unknown.get()};
+    }
+
+    // The provider under the volume's owner, through the provider table: Up at 65, firefox.exe
+    // chosen.
+    std::unique_ptr<VolumeOwner> owner(std::chrono::milliseconds retry = 1s) {
+        const auto endpoint = [this, retry] {
+            return std::make_unique<EndpointVolume>(factory(), names(), retry);
+        };
+        auto volume = std::make_unique<VolumeOwner>(
+            std::make_unique<ChosenProvider>(std::vector<MixerProvider>{{"endpoint", endpoint}}),
+            [](const std::function<void()>& task) { task(); });
+        EXPECT_TRUE(volume->open());
+        EXPECT_EQ(volume->locate(), 100);
+        volume->setUpValue(65);
+        volume->lowerOnly("firefox.exe");
+        return volume;
     }
 
     using Session = com::Ref<FakeSession>;
@@ -732,32 +739,23 @@ TEST(EndpointVolumePrograms, SessionsHadAfterTheOpenGiveAVolumePerProgram) {
 TEST(EndpointVolumePrograms, AChosenProgramGetsItsSessionsLateAndOnTheOutputLeftBehind) {
     Programs programs;
     programs.speakers.sessions.enumerateResult = E_FAIL;
-    const auto endpoint = [&programs] {
-        return std::make_unique<EndpointVolume>(programs.factory(), Programs::names(), 20ms);
-    };
-    VolumeOwner volume(
-        std::make_unique<ChosenProvider>(std::vector<MixerProvider>{{"endpoint volume", endpoint}}),
-        [](const std::function<void()>& task) { task(); });
-    ASSERT_TRUE(volume.open());
-    ASSERT_EQ(volume.locate(), 100);
-    volume.setUpValue(65);
-    volume.lowerOnly("firefox.exe");
-    volume.set(20);
+    const std::unique_ptr<VolumeOwner> volume = programs.owner(20ms);
+    volume->set(20);
     ASSERT_TRUE(eventually([&] { return programs.speakers.volume.level.load() == 0.2f; }));
     programs.speakers.sessions.enumerateResult = S_OK;
     EXPECT_TRUE(eventually([&] { return programs.firefox->level.load() == 0.2f; }));
     EXPECT_TRUE(eventually([&] { return programs.speakers.volume.level.load() == 0.65f; }));
-    EXPECT_TRUE(eventually([&] { return volume.hasProgramVolume(); }));
+    EXPECT_TRUE(eventually([&] { return volume->hasProgramVolume(); }));
 
     programs.enumerator.setDefault(&programs.headphones);
     programs.enumerator.announce(eRender, eConsole, kHeadphonesWide);
     ASSERT_TRUE(eventually([&] { return programs.firefoxOnHeadphones->level.load() == 0.2f; }));
-    (void)volume.locate();  // behind whatever the switch brought, on the owner's thread
+    (void)volume->locate();  // behind whatever the switch brought, on the owner's thread
     EXPECT_EQ(programs.firefox->level.load(), 0.2f);
-    volume.set(65);
+    volume->set(65);
     EXPECT_TRUE(eventually([&] { return programs.firefoxOnHeadphones->level.load() == 0.65f; }));
     EXPECT_TRUE(eventually([&] { return programs.firefox->level.load() == 0.65f; }));
-    volume.finish();
+    volume->finish();
     EXPECT_TRUE(programs.headphones.volume.taken().empty());
 }
 
@@ -765,24 +763,14 @@ TEST(EndpointVolumePrograms, AChosenProgramGetsItsSessionsLateAndOnTheOutputLeft
 // its Down level for its next session: that is owed Up, paid once Windows lists it there again.
 TEST(EndpointVolumePrograms, AProgramThatMovedWithTheOutputGetsUpThereWhenListedAgain) {
     Programs programs;
-    const auto endpoint = [&programs] {
-        return std::make_unique<EndpointVolume>(programs.factory(), Programs::names());
-    };
-    VolumeOwner volume(
-        std::make_unique<ChosenProvider>(std::vector<MixerProvider>{{"endpoint volume", endpoint}}),
-        [](const std::function<void()>& task) { task(); });
-    ASSERT_TRUE(volume.open());
-    ASSERT_EQ(volume.locate(), 100);
-    volume.setUpValue(65);
-    volume.lowerOnly("firefox.exe");
-    volume.set(20);
+    const std::unique_ptr<VolumeOwner> volume = programs.owner();
+    volume->set(20);
     ASSERT_TRUE(eventually([&] { return programs.firefox->level.load() == 0.2f; }));
-
     programs.firefox->state = AudioSessionStateExpired;
     programs.enumerator.setDefault(&programs.headphones);
     programs.enumerator.announce(eRender, eConsole, kHeadphonesWide);
     ASSERT_TRUE(eventually([&] { return programs.firefoxOnHeadphones->level.load() == 0.2f; }));
-    volume.set(65);
+    volume->set(65);
     ASSERT_TRUE(eventually([&] { return programs.firefoxOnHeadphones->level.load() == 0.65f; }));
 
     programs.enumerator.setDefault(&programs.speakers);
@@ -790,7 +778,7 @@ TEST(EndpointVolumePrograms, AProgramThatMovedWithTheOutputGetsUpThereWhenListed
     const Programs::Session back{new FakeSession(programs.system, 101)};
     programs.speakers.sessions.add(*back.get());
     EXPECT_TRUE(eventually([&] { return back->level.load() == 0.65f; }));
-    volume.finish();
+    volume->finish();
     EXPECT_EQ(back->taken(), std::vector<float>{0.65f});
 }
 
