@@ -51,6 +51,10 @@ begin "Endpoint volume tests"
 wine build-windows/tests/endpoint_tests.exe --gtest_brief=1
 took "endpoint_tests.exe"
 
+begin "Platform tests"
+wine build-windows/tests/platform_tests.exe --gtest_brief=1
+took "platform_tests.exe"
+
 begin "Start with Windows tests"
 run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
 wine build-windows/tests/autostart_tests.exe --gtest_brief=1

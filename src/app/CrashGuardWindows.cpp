@@ -76,8 +76,17 @@ std::string CrashGuard::spawn() {
         SetHandleInformation(startup.hStdError, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
     }
     PROCESS_INFORMATION process{};
-    const BOOL started = CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, TRUE,
-                                        CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process);
+    // Out of the job this program may run in (a launcher's, which ends its processes together),
+    // where the job lets it go: a job that does not refuses the start, which is then made in it.
+    BOOL inJob = FALSE;
+    const bool breakAway = IsProcessInJob(GetCurrentProcess(), nullptr, &inJob) && inJob;
+    BOOL started = CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, TRUE,
+                                  CREATE_NO_WINDOW | (breakAway ? CREATE_BREAKAWAY_FROM_JOB : 0),
+                                  nullptr, nullptr, &startup, &process);
+    if (!started && breakAway && GetLastError() == ERROR_ACCESS_DENIED) {
+        started = CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, TRUE,
+                                 CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process);
+    }
     const DWORD error = GetLastError();
     SetEnvironmentVariableW(kGuardVariable, nullptr);
     CloseHandle(readEnd);

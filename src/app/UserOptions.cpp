@@ -14,6 +14,8 @@ namespace hushwell {
 namespace {
 
 constexpr int kPlayingCheckMs = 5000;
+// While the chosen program's own volume cannot be had: the volume's owner asks for it each second.
+constexpr int kReachCheckMs = 1000;
 constexpr const char* kNoProgramVolume =
     "The sound system in use has no volume per program (ALSA and the winmm mixer have none): "
     "the whole computer is lowered.";
@@ -135,16 +137,26 @@ void UserOptions::showPrograms(const std::vector<std::string>& playing) {
                         kNoProgramVolume);
 }
 
-// Only where the choice is carried out: without a volume per program the whole computer is
-// lowered, and the menu says why.
+// While a program is chosen: whether it can be lowered alone now, and whether it plays. Without
+// a volume per program (for now, or on this system) the whole computer is lowered, as the tooltip
+// says; the check goes on, so that it says so no longer once the program's volume comes.
 void UserOptions::checkChosenPlays() {
-    if (m_options.lowerOnly.empty() || !m_volume.hasProgramVolume()) {
+    if (m_options.lowerOnly.empty()) {
         m_tray->setChosenNotPlaying(false);
+        m_tray->setLoweredInsteadOf({});
         m_playingCheck.stop();
         return;
     }
+    const bool reachable = m_volume.hasProgramVolume();
+    m_playingCheck.setInterval(reachable ? kPlayingCheckMs : kReachCheckMs);
     if (!m_playingCheck.isActive()) {
         m_playingCheck.start();
+    }
+    m_tray->setLoweredInsteadOf(reachable ? QString()
+                                          : QString::fromStdString(m_options.lowerOnly));
+    if (!reachable) {
+        m_tray->setChosenNotPlaying(false);
+        return;
     }
     m_volume.askPlayingPrograms([self = QPointer(this)](const std::vector<std::string>& playing) {
         if (self && self->m_tray != nullptr) {

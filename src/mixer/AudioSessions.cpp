@@ -92,11 +92,13 @@ AudioSessions::~AudioSessions() {
 
 bool AudioSessions::bind(IMMDevice& device) {
     release();
+    m_stub = false;
     Ref<IAudioSessionManager2> manager;
     HRESULT result = device.Activate(__uuidof(IAudioSessionManager2), CLSCTX_INPROC_SERVER, nullptr,
                                      manager.outVoid());
     if (FAILED(result)) {
         failed("Activate(IAudioSessionManager2)", result, true);
+        m_stub = result == E_NOINTERFACE || result == E_NOTIMPL;
         return false;
     }
     // Registered before the sessions are listed, as Microsoft documents: a session created in
@@ -116,6 +118,7 @@ bool AudioSessions::bind(IMMDevice& device) {
     if (FAILED(result)) {
         manager->UnregisterSessionNotification(m_notification.get());
         failed("GetSessionEnumerator", result, true);
+        m_stub = result == E_NOTIMPL;
         return false;
     }
     m_manager = std::move(manager);

@@ -46,6 +46,9 @@ public:
     bool bind(IMMDevice& device);
     void release();
     [[nodiscard]] bool bound() const { return static_cast<bool>(m_manager); }
+    // The last bind() met a device without sessions or a stub (E_NOINTERFACE, E_NOTIMPL: Wine 8's
+    // enumerator), which will never list them.
+    [[nodiscard]] bool stub() const { return m_stub; }
 
     // The programs with a session on the output, but the system sounds and this process: sorted,
     // each once whatever its case. nullopt when the output's sessions could not be listed; a
@@ -88,6 +91,7 @@ private:
     com::Ref<IAudioSessionManager2> m_manager;
     bool m_registered = false;
     bool m_outputLost = false;
+    bool m_stub = false;
 };
 
 }  // namespace hushwell

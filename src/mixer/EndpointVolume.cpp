@@ -86,17 +86,35 @@ private:
 
 // The provider's thread and what it works on. Members after `handler` belong to the thread alone.
 struct EndpointVolume::ComThread : std::enable_shared_from_this<EndpointVolume::ComThread> {
-    ComThread(EnumeratorFactory make, ProcessNames processNames,
-              std::chrono::milliseconds retryAfter)
-        : makeEnumerator(std::move(make)), names(std::move(processNames)), retry(retryAfter) {}
+    ComThread(EnumeratorFactory make, ProcessNames processNames, Deadlines limits)
+        : makeEnumerator(std::move(make)), names(std::move(processNames)), deadlines(limits) {}
 
-    // Runs `call` on the thread and returns its answer; `none` when the thread does not run.
+    // Runs `call` on the thread and returns its answer; `none` when the thread does not run, or
+    // did not answer within the deadline (an audio service that hangs): the call may still run
+    // later, so it owns what it works on. While one call is stuck, the next ones are not queued
+    // behind it: each would wait its whole deadline.
     template <typename Result>
     Result ask(std::function<Result()> call, Result none) {
-        if (worker.stopping()) {
+        if (!worker.started() || worker.stopping() || stuck) {
             return none;
         }
-        return worker.call<Result>(std::move(call)).value_or(std::move(none));
+        auto answered = std::make_shared<std::atomic<bool>>(false);
+        std::optional<Result> answer = worker.call<Result>(
+            [this, answered, call = std::move(call)] {
+                Result result = call();
+                answered->store(true);
+                stuck = false;
+                return result;
+            },
+            deadlines.answer);
+        if (!answer) {
+            stuck = !answered->load();
+            if (stuck) {
+                noteFailure("a call to the audio service", HRESULT_FROM_WIN32(ERROR_TIMEOUT));
+            }
+            return none;
+        }
+        return std::move(*answer);
     }
 
     // First on the thread: COM, and the objects that hand Windows' news to the thread.
@@ -222,7 +240,6 @@ struct EndpointVolume::ComThread : std::enable_shared_from_this<EndpointVolume::
             breakDown();
         }
         outputMissing = !volume;
-        programVolume = sessions->bound();
         return true;
     }
 
@@ -250,7 +267,9 @@ struct EndpointVolume::ComThread : std::enable_shared_from_this<EndpointVolume::
         }
     }
 
-    // The default output's sessions, bound again if they could not be had when it was.
+    // The default output's sessions, bound again if they could not be had when it was (a busy
+    // audio service at log-in refuses them for a while). Sessions that came late are told as a
+    // stream started: programs may play there that nothing could see before.
     bool sessionsBound() {
         if (sessions->bound()) {
             return true;
@@ -260,9 +279,16 @@ struct EndpointVolume::ComThread : std::enable_shared_from_this<EndpointVolume::
                            SUCCEEDED(enumerator->GetDevice(output.c_str(), device.out())) &&
                            sessions->bind(*device.get());
         if (bound) {
-            programVolume = true;  // sessions refused at open (a busy service at log-in) came late
+            programVolume = true;
+            report(VolumeEvent::Kind::StreamStarted);
         }
         return bound;
+    }
+
+    // The output is bound but its sessions are not, and may come: tried again each retry period.
+    // A stub (E_NOTIMPL, Wine 8) never gives them.
+    [[nodiscard]] bool sessionsAwaited() const {
+        return opened && volume && !sessions->bound() && !sessions->stub();
     }
 
     std::vector<std::string> playingHere() {
@@ -279,9 +305,7 @@ struct EndpointVolume::ComThread : std::enable_shared_from_this<EndpointVolume::
         return std::move(*programs);
     }
 
-    bool programVolumeHere() {
-        return programVolume || (opened && !broken && volume && sessionsBound());
-    }
+    bool programVolumeHere() { return opened && !broken && volume && sessionsBound(); }
 
     std::optional<ProgramTaken> setProgramHere(const std::string& program, std::int32_t value) {
         if (!opened || broken) {
@@ -458,8 +482,8 @@ struct EndpointVolume::ComThread : std::enable_shared_from_this<EndpointVolume::
         volume = std::move(bound);
         output = std::move(name);
         // Without its sessions the output's own volume still works; they are tried again when a
-        // program's volume is asked for.
-        sessions->bind(device);
+        // program's volume is asked for, and each retry period.
+        programVolume = sessions->bind(device);
         return true;
     }
 
@@ -467,6 +491,7 @@ struct EndpointVolume::ComThread : std::enable_shared_from_this<EndpointVolume::
         volume.reset();
         output.clear();
         sessions->release();
+        programVolume = false;
     }
 
     void releaseAll() {
@@ -485,7 +510,8 @@ struct EndpointVolume::ComThread : std::enable_shared_from_this<EndpointVolume::
     std::optional<std::wstring> newDefault;  // the latest news only
     std::string lastError;
 
-    std::atomic<bool> programVolume{false};  // once the sessions were bound
+    std::atomic<bool> programVolume{false};  // the default output's sessions are bound
+    std::atomic<bool> stuck{false};          // a call did not answer in time and has not since
     std::atomic<bool> outputMissing{false};  // opened, and no output to set has come since
     bool mustWork = false;                   // set before the thread starts
 
@@ -494,7 +520,7 @@ struct EndpointVolume::ComThread : std::enable_shared_from_this<EndpointVolume::
 
     const EnumeratorFactory makeEnumerator;
     const ProcessNames names;
-    const std::chrono::milliseconds retry;
+    const Deadlines deadlines;
     bool comInitialised = false;
     bool opened = false;
     bool broken = false;  // a call failed and no rebuild has succeeded since
@@ -504,11 +530,21 @@ struct EndpointVolume::ComThread : std::enable_shared_from_this<EndpointVolume::
     Ref<IAudioEndpointVolume> volume;         // the default output's; none while there is no output
     std::wstring output;                      // its device id
     std::unique_ptr<AudioSessions> sessions;  // the default output's; made when the thread starts
-    WorkerThread worker{
-        {.enter = [this] { enter(); },
-         .leave = [this] { leave(); },
-         .idleLimit = [this] { return broken ? std::optional(retry) : std::nullopt; },
-         .idle = [this] { rebuild(); }}};
+    WorkerThread worker{{.enter = [this] { enter(); },
+                         .leave = [this] { leave(); },
+                         .idleLimit =
+                             [this] {
+                                 return broken || sessionsAwaited() ? std::optional(deadlines.retry)
+                                                                    : std::nullopt;
+                             },
+                         .idle =
+                             [this] {
+                                 if (broken) {
+                                     rebuild();
+                                 } else {
+                                     (void)sessionsBound();
+                                 }
+                             }}};
 };
 
 EndpointVolume::EndpointVolume()
@@ -527,7 +563,11 @@ EndpointVolume::EndpointVolume(EnumeratorFactory makeEnumerator, std::chrono::mi
 
 EndpointVolume::EndpointVolume(EnumeratorFactory makeEnumerator, ProcessNames names,
                                std::chrono::milliseconds retry)
-    : m_com(std::make_shared<ComThread>(std::move(makeEnumerator), std::move(names), retry)) {}
+    : EndpointVolume(std::move(makeEnumerator), std::move(names), Deadlines{.retry = retry}) {}
+
+EndpointVolume::EndpointVolume(EnumeratorFactory makeEnumerator, ProcessNames names,
+                               Deadlines deadlines)
+    : m_com(std::make_shared<ComThread>(std::move(makeEnumerator), std::move(names), deadlines)) {}
 
 EndpointVolume::~EndpointVolume() {
     stopComThread();
@@ -536,7 +576,8 @@ EndpointVolume::~EndpointVolume() {
 bool EndpointVolume::open() {
     if (m_com->worker.started()) {  // opened before: start afresh
         stopComThread();
-        auto fresh = std::make_shared<ComThread>(m_com->makeEnumerator, m_com->names, m_com->retry);
+        auto fresh =
+            std::make_shared<ComThread>(m_com->makeEnumerator, m_com->names, m_com->deadlines);
         fresh->mustWork = m_com->mustWork;
         const std::lock_guard lock(m_com->handlerMutex);
         fresh->handler = m_com->handler;
@@ -545,6 +586,11 @@ bool EndpointVolume::open() {
     m_com->worker.start(m_com);
     ComThread* com = m_com.get();
     const bool opened = com->ask<bool>([com] { return com->openHere(); }, false);
+    if (!opened && com->stuck && !com->mustWork) {
+        // The audio service holds the open (busy at log-in, or hung): it opens all the same and
+        // waits; locate() answers once the service has.
+        return true;
+    }
     if (!opened) {
         stopComThread();  // COM is uninitialised at once, not when this goes
     }
@@ -571,7 +617,7 @@ bool EndpointVolume::setOn(const std::string& output, std::int32_t value) {
         return false;
     }
     ComThread* com = m_com.get();
-    return com->ask<bool>([com, &output, value] { return com->setOnHere(output, value); }, false);
+    return com->ask<bool>([com, output, value] { return com->setOnHere(output, value); }, false);
 }
 
 bool EndpointVolume::hasProgramVolume() const {
@@ -599,7 +645,7 @@ std::optional<MasterVolume::ProgramTaken> EndpointVolume::setProgramWhere(
     }
     ComThread* com = m_com.get();
     return com->ask<std::optional<ProgramTaken>>(
-        [com, &program, value] { return com->setProgramHere(program, value); }, std::nullopt);
+        [com, program, value] { return com->setProgramHere(program, value); }, std::nullopt);
 }
 
 std::optional<int> EndpointVolume::setProgramOn(const std::string& output,
@@ -609,7 +655,7 @@ std::optional<int> EndpointVolume::setProgramOn(const std::string& output,
     }
     ComThread* com = m_com.get();
     return com->ask<std::optional<int>>(
-        [com, &output, &program, value] { return com->setProgramOnHere(output, program, value); },
+        [com, output, program, value] { return com->setProgramOnHere(output, program, value); },
         std::nullopt);
 }
 
@@ -633,7 +679,8 @@ std::string EndpointVolume::lastError() const {
 
 void EndpointVolume::stopComThread() {
     if (m_com->worker.attached()) {
-        (void)m_com->worker.stop(kEndDeadline);
+        // A thread stuck in a call is let go at once: waiting would only add to the caller's.
+        (void)m_com->worker.stop(m_com->stuck ? std::chrono::milliseconds(0) : kEndDeadline);
     }
 }
 

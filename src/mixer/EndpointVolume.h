@@ -24,7 +24,9 @@ namespace hushwell {
 // makes, uses and releases every interface there, and uninitialises it before ending. The calling
 // thread (and so the window's, which Qt makes single-threaded) is never initialised nor used for
 // COM, and this object may be destroyed on any thread. Calls come from one thread at a time; each
-// waits for its answer from the provider's thread.
+// waits for its answer from the provider's thread, no longer than a deadline: a call that the
+// audio service holds past it counts as failed (the guard's minute of tries holds with a hung
+// service), and until it answers the next calls fail at once.
 class EndpointVolume final : public MasterVolume {
 public:
     // Makes the device enumerator, on the provider's thread with COM initialised; returns an
@@ -34,6 +36,13 @@ public:
     // had. The default one asks Windows.
     using ProcessNames = std::function<std::string(unsigned long processId)>;
     static constexpr std::int32_t kScale = 100;
+    struct Deadlines {
+        // How long a broken provider waits between attempts to rebuild itself, and an output
+        // whose sessions were refused between attempts to have them.
+        std::chrono::milliseconds retry{1000};
+        // How long a call waits for the provider's thread to answer.
+        std::chrono::milliseconds answer{2000};
+    };
 
     EndpointVolume();
     // `retry`: how long a broken provider waits between attempts to rebuild itself.
@@ -41,13 +50,15 @@ public:
                             std::chrono::milliseconds retry = std::chrono::seconds(1));
     EndpointVolume(EnumeratorFactory makeEnumerator, ProcessNames names,
                    std::chrono::milliseconds retry = std::chrono::seconds(1));
+    EndpointVolume(EnumeratorFactory makeEnumerator, ProcessNames names, Deadlines deadlines);
     ~EndpointVolume() override;
     EndpointVolume(const EndpointVolume&) = delete;
     EndpointVolume& operator=(const EndpointVolume&) = delete;
 
     // Binds the default output's volume and checks that it takes a value (its own current level,
-    // set again). Without an output yet, or with the audio service not answering, it opens all
-    // the same and waits: the output is bound when Windows names one, the rest at the next retry.
+    // set again). Without an output yet, or with the audio service not answering (or not within
+    // the deadline: locate() then answers once it has), it opens all the same and waits: the
+    // output is bound when Windows names one, the rest at the next retry.
     // false, with lastError() telling why, only where the volume is known not to work: a stub
     // (E_NOTIMPL), or any failure after mustWorkAtOpen(true).
     bool open() override;
@@ -64,7 +75,8 @@ public:
 
     // The audio sessions of the default output, by their processes' executables: false before
     // open(), and while the output's session manager cannot be had, which each question tries
-    // again (a busy audio service at log-in refuses it for a while).
+    // again, and the provider each retry period (a busy audio service at log-in refuses it for a
+    // while; so may an output switched to); when they come it tells StreamStarted.
     [[nodiscard]] bool hasProgramVolume() const override;
     // The executables' file names of the processes with a session on the default output, but the
     // system sounds and this process's own.

@@ -1,5 +1,7 @@
 #include "mixer/VolumeRules.h"
 
+#include <algorithm>
+
 namespace hushwell {
 
 // A value no volume holds: what stands on a program's streams, before one of them took a value.
@@ -61,6 +63,13 @@ void VolumeRules::lowerOnly(std::string program) {
 }
 
 void VolumeRules::providerReported(VolumeEvent::Kind kind) {
+    const bool news = kind != VolumeEvent::Kind::NoOutput;
+    if (news && !m_target.empty() && !m_programVolume && m_record.scale > 0) {
+        // The volume per program may have come (sessions refused at log-in): asked again at each
+        // of the provider's news, the endpoint provider telling one each second until they come.
+        m_programVolume = m_provider.hasProgramVolume();
+        m_wantedUnsent = m_wantedUnsent || (m_programVolume && m_wanted);
+    }
     if ((kind == VolumeEvent::Kind::ServerBack && m_wanted) ||
         (kind == VolumeEvent::Kind::OutputChanged && held()) ||
         (kind == VolumeEvent::Kind::StreamStarted && !m_record.program.empty() && m_wanted &&
@@ -70,6 +79,7 @@ void VolumeRules::providerReported(VolumeEvent::Kind kind) {
     if (kind != VolumeEvent::Kind::OutputChanged && kind != VolumeEvent::Kind::NoOutput) {
         m_owedToTry = m_owedToTry || !m_record.owed.empty();
     }
+    m_owedOnToTry = m_owedOnToTry || (news && !m_owedOn.empty());
 }
 
 bool VolumeRules::sendDue() {
@@ -77,6 +87,8 @@ bool VolumeRules::sendDue() {
         sendWanted();
     } else if (m_owedToTry) {
         sendOwedUp();
+    } else if (m_owedOnToTry) {
+        sendOwedOn();
     } else {
         return false;
     }
@@ -88,6 +100,7 @@ bool VolumeRules::sendDue() {
 void VolumeRules::becomeTarget(std::string program) {
     m_landed.reset();
     m_landedOn.reset();
+    m_leftBehind.clear();
     m_awayInFlight = false;
     if (!program.empty() && std::erase(m_record.owed, program) > 0) {
         m_landed = kNotKnown;
@@ -107,11 +120,18 @@ bool VolumeRules::switchTarget() {
         bool restored = false;
         std::optional<int> streams;
         if (!earlier.empty()) {
-            // An earlier run's program, on a system with no volume per program: nothing
-            // here can reach it.
+            leaveBehind(output);
             if (m_programVolume) {
-                const auto reached = setProgramLeaving(earlier, up, output, up);
+                const auto reached = m_provider.setProgramWhere(earlier, up);
                 streams = reached ? std::optional(reached->streams) : std::nullopt;
+                if (reached) {
+                    releaseLeftBehind(earlier, up, reached->output);
+                }
+            } else {
+                // Its streams cannot be reached now (an earlier run's program on a system with
+                // no volume per program, or sessions lost with the output): where its value
+                // stands, it is owed Up.
+                releaseLeftBehind(earlier, up, std::nullopt);
             }
             restored = !m_programVolume || streams.has_value();
         } else if (output && !output->empty()) {
@@ -131,17 +151,34 @@ bool VolumeRules::switchTarget() {
     return true;
 }
 
-// Sets `program`'s streams to `value` where they play now; its streams on `leftBehind`, the
-// output an earlier value stood on while held, get `up` when that is another output now (a
-// program's volume may stay with the output it was set on).
-std::optional<MasterVolume::ProgramTaken> VolumeRules::setProgramLeaving(
-    const std::string& program, std::int32_t value, const std::optional<std::string>& leftBehind,
-    std::int32_t up) {
-    std::optional<MasterVolume::ProgramTaken> reached = m_provider.setProgramWhere(program, value);
-    if (reached && leftBehind && *leftBehind != reached->output) {
-        (void)m_provider.setProgramOn(*leftBehind, program, up);
+void VolumeRules::releaseLeftBehind(const std::string& program, std::int32_t up,
+                                    const std::optional<std::string>& current) {
+    std::vector<std::string> outputs = std::move(m_leftBehind);
+    m_leftBehind.clear();
+    for (const std::string& output : outputs) {
+        if (current && output == *current) {
+            continue;
+        }
+        const std::optional<int> streams =
+            current ? m_provider.setProgramOn(output, program, up) : std::nullopt;
+        if (streams.value_or(0) == 0) {
+            oweOn(program, output);
+        }
     }
-    return reached;
+}
+
+void VolumeRules::leaveBehind(const std::optional<std::string>& output) {
+    if (output && !output->empty() &&
+        std::find(m_leftBehind.begin(), m_leftBehind.end(), *output) == m_leftBehind.end()) {
+        m_leftBehind.push_back(*output);
+    }
+}
+
+void VolumeRules::oweOn(const std::string& program, const std::string& output) {
+    const OwedOn owed{program, output};
+    if (std::find(m_owedOn.begin(), m_owedOn.end(), owed) == m_owedOn.end()) {
+        m_owedOn.push_back(owed);
+    }
 }
 
 // Gives the Up value to each program it is owed to; one that has a stream now took it.
@@ -161,15 +198,28 @@ void VolumeRules::sendOwedUp() {
     }
 }
 
+// Gives the Up value to each program owed it on an output, once nothing is held away from Up:
+// during a break a player there may be in it still. One listed there now took it.
+void VolumeRules::sendOwedOn() {
+    m_owedOnToTry = false;
+    if (held()) {
+        return;  // tried again when Up has landed
+    }
+    const std::int32_t up = m_record.upValue;
+    std::erase_if(m_owedOn, [&](const OwedOn& owed) {
+        return m_provider.setProgramOn(owed.output, owed.program, up).value_or(0) > 0;
+    });
+}
+
 // Sends the value wanted to the current target: the program's streams, or the current
 // output, the output left behind while held getting the Up value.
 void VolumeRules::sendWanted() {
     m_wantedUnsent = false;
-    if (!m_target.empty() && !m_programVolume) {
-        // A provider may gain its volume per program after the open (Windows' sessions,
-        // refused while the audio service is busy at log-in): asked again at each value.
-        const bool gained = m_provider.hasProgramVolume();
-        m_programVolume = gained;
+    const bool owedOn = !m_owedOn.empty();  // before this value: tried once Up has landed
+    if (!m_target.empty()) {
+        // A provider may gain its volume per program after the open (Windows' sessions, refused
+        // while the audio service is busy at log-in), or lose it with an output switched to.
+        m_programVolume = m_provider.hasProgramVolume();
     }
     const bool switching = effectiveTarget() != m_record.program;
     if (switching && !switchTarget()) {
@@ -200,9 +250,10 @@ void VolumeRules::sendWanted() {
         if (output && leftBehind && *leftBehind != *output) {
             (void)m_provider.setOn(*leftBehind, up);
         }
-    } else if (const auto reached = setProgramLeaving(program, value, leftBehind, up)) {
+    } else if (const auto reached = m_provider.setProgramWhere(program, value)) {
         output = reached->output;
         streams = reached->streams;
+        sentToProgram(program, value, *reached, leftBehind);
     }
     const bool taken = output.has_value();
     if (program.empty() ? taken : streams.value_or(0) > 0) {
@@ -216,6 +267,25 @@ void VolumeRules::sendWanted() {
     }
     m_report(taken ? VolumeEvent::Kind::Taken : VolumeEvent::Kind::Refused, value);
     updateHeld();
+    m_owedOnToTry = m_owedOnToTry || (owedOn && taken && !held() && !m_owedOn.empty());
+}
+
+// `value` reached `program`'s streams on `reached.output`. Its streams left behind on other outputs
+// keep the value until Up goes out, which they get then (a program's volume stays with an output).
+void VolumeRules::sentToProgram(const std::string& program, std::int32_t value,
+                                const MasterVolume::ProgramTaken& reached,
+                                const std::optional<std::string>& leftBehind) {
+    const std::string& output = reached.output;
+    std::erase(m_leftBehind, output);
+    if (reached.streams > 0) {
+        std::erase(m_owedOn, OwedOn{program, output});  // what its streams took there now stands
+    }
+    if (leftBehind != output) {
+        leaveBehind(leftBehind);
+    }
+    if (value == m_record.upValue) {
+        releaseLeftBehind(program, value, output);
+    }
 }
 
 }  // namespace hushwell

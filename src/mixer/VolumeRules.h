@@ -16,12 +16,20 @@ namespace hushwell {
 //  - the value wanted is sent again when the sound server comes back, and when the system's
 //    output changes while the volume is held away from the Up value, so the held level follows
 //    the output;
-//  - an output left behind while held gets the Up value, and so do the chosen program's streams
-//    on it (a provider whose program volumes stay with an output names where they took it);
+//  - an output left behind while held gets the Up value; the chosen program's streams on it keep
+//    the value wanted (a player pinned to that output is still in the break) until the Up value
+//    goes out, and where none of them is listed then (the player moved with the output), the
+//    program is owed Up on that output, paid at its next stream start or output change once the
+//    volume is no longer held (Windows keeps a program's volume per output for its next session);
 //  - with a program chosen (lowerOnly()), the value wanted goes to that program's streams instead
 //    of the output, and again to them when a stream starts while it stands away from Up, so that
 //    a stream started during a break goes down too; a target given up while held gets Up back,
-//    and a program among them that plays nothing then is owed it until a stream of it starts.
+//    and a program among them that plays nothing then is owed it until a stream of it starts;
+//  - while the provider has no volume per program (Windows' sessions refused while the audio
+//    service is busy at log-in, or on an output switched to), a chosen program's value goes to the
+//    whole output instead, and the provider is asked again at each of its news (the endpoint
+//    provider tells StreamStarted when the sessions come); once it has one, the program is lowered
+//    and the output gets Up back.
 class VolumeRules {
 public:
     // What the guard learns: the Up value in the scale's units, the scale, whether the volume
@@ -86,10 +94,17 @@ private:
     }
     void becomeTarget(std::string program);
     bool switchTarget();
-    std::optional<MasterVolume::ProgramTaken> setProgramLeaving(
-        const std::string& program, std::int32_t value,
-        const std::optional<std::string>& leftBehind, std::int32_t up);
+    void sentToProgram(const std::string& program, std::int32_t value,
+                       const MasterVolume::ProgramTaken& reached,
+                       const std::optional<std::string>& leftBehind);
+    // The chosen program's streams on the outputs left behind while it was held get `up`; where
+    // none is listed (or the output is gone) the program is owed Up there.
+    void releaseLeftBehind(const std::string& program, std::int32_t up,
+                           const std::optional<std::string>& current);
+    void leaveBehind(const std::optional<std::string>& output);
+    void oweOn(const std::string& program, const std::string& output);
     void sendOwedUp();
+    void sendOwedOn();
     void sendWanted();
 
     MasterVolume& m_provider;
@@ -103,7 +118,18 @@ private:
     std::string m_target;          // what the value wanted goes to: a program, or "" the output
     bool m_programVolume = false;  // the provider has a volume per program
     bool m_wantedUnsent = false;
-    bool m_owedToTry = false;     // the Up value is to be tried on the programs owed it
+    bool m_owedToTry = false;  // the Up value is to be tried on the programs owed it
+    // A program's Up value owed on one output: its volume there stays at what it was given.
+    struct OwedOn {
+        std::string program;
+        std::string output;
+        bool operator==(const OwedOn&) const = default;
+    };
+    std::vector<OwedOn> m_owedOn;
+    bool m_owedOnToTry = false;  // the pairs above are to be tried
+    // Outputs other than m_landedOn where the held program's streams took the value wanted and
+    // still keep it (a player pinned to an output the user switched away from).
+    std::vector<std::string> m_leftBehind;
     bool m_awayInFlight = false;  // a value other than Up went out and nothing has landed since
 };
 

@@ -3,6 +3,7 @@
 #include <aclapi.h>
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -89,6 +90,27 @@ void removeLeftovers(const std::filesystem::path& file) {
     FindClose(search);
 }
 
+// Renames `temporary` over `file`. An antivirus or indexer that has just opened the file (without
+// sharing its deletion) refuses the rename for a moment: a sharing violation or access denied is
+// tried again for about a second before it is reported.
+void replaceWith(const std::filesystem::path& temporary, const std::filesystem::path& file) {
+    constexpr auto kPatience = std::chrono::seconds(1);
+    constexpr DWORD kPauseMs = 50;
+    const auto until = std::chrono::steady_clock::now() + kPatience;
+    for (;;) {
+        if (MoveFileExW(temporary.c_str(), file.c_str(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            return;
+        }
+        const DWORD error = GetLastError();
+        if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) ||
+            std::chrono::steady_clock::now() >= until) {
+            fail("cannot replace " + quoted(file), error);
+        }
+        Sleep(kPauseMs);
+    }
+}
+
 }  // namespace
 
 void writeFileAtomically(const std::filesystem::path& file, std::string_view bytes) {
@@ -117,10 +139,7 @@ void writeFileAtomically(const std::filesystem::path& file, std::string_view byt
         if (!CloseHandle(handle)) {
             fail("cannot close " + quoted(temporary));
         }
-        if (!MoveFileExW(temporary.c_str(), file.c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-            fail("cannot replace " + quoted(file));
-        }
+        replaceWith(temporary, file);
     });
 }
 

@@ -260,6 +260,11 @@ void TrayIcon::setChosenNotPlaying(bool notPlaying) {
     renderToolTip();
 }
 
+void TrayIcon::setLoweredInsteadOf(const QString& program) {
+    m_insteadOf = program;
+    renderToolTip();
+}
+
 // Each tick: the level in force as the window's title tells it, and what comes next.
 void TrayIcon::update(const QString& now) {
     const std::optional<Level> sent = m_core.model.lastSent();
@@ -291,6 +296,9 @@ void TrayIcon::renderToolTip() {
     }
     if (const QString awaited = awaitedText(m_core.model.awaited()); !awaited.isEmpty()) {
         lines << awaited;
+    }
+    if (!m_insteadOf.isEmpty()) {
+        lines << m_insteadOf + " cannot be lowered alone now: the whole computer is lowered";
     }
     if (m_chosenNotPlaying) {
         lines << (m_chosen.isEmpty() ? QString("The chosen program") : m_chosen) +

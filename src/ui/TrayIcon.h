@@ -55,6 +55,9 @@ public:
                      const QString& reasonWhenNot);
     // Whether the chosen program is not playing, so that nothing at all is lowered.
     void setChosenNotPlaying(bool notPlaying);
+    // The chosen program whose own volume cannot be had now (Windows' audio service busy at
+    // log-in), so that the whole computer is lowered instead; empty: none.
+    void setLoweredInsteadOf(const QString& program);
 
     // The tooltip as an X tray or Windows shows it: the program's name, then what comes next.
     [[nodiscard]] QString toolTip() const;
@@ -105,6 +108,7 @@ private:
     QString m_next;
     QString m_chosen;
     bool m_chosenNotPlaying = false;
+    QString m_insteadOf;
 };
 
 }  // namespace hushwell

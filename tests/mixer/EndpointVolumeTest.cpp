@@ -114,11 +114,6 @@ bool eventually(Condition condition) {
     return true;
 }
 
-// Windows tells of a new default device on a thread of its own.
-void announce(IMMNotificationClient* client, EDataFlow flow, ERole role, const wchar_t* id) {
-    std::thread([=] { client->OnDefaultDeviceChanged(flow, role, id); }).join();
-}
-
 TEST(EndpointVolume, OpensTheDefaultConsoleOutputAndChecksThatItTakesItsOwnLevel) {
     Endpoints endpoints;
     EndpointVolume volume(endpoints.factory());
@@ -223,7 +218,7 @@ TEST(EndpointVolume, WithNoOutputAtTheOpenItIsTakenAndWaitsForOne) {
     EXPECT_EQ(events.seen(), (std::vector<Kind>{Kind::NoOutput, Kind::Refused}));
 
     endpoints.enumerator.setDefault(&endpoints.speakers);
-    announce(endpoints.enumerator.registered(), eRender, eConsole, L"{0.0.0.00000000}.{speakers}");
+    endpoints.enumerator.announce(eRender, eConsole, L"{0.0.0.00000000}.{speakers}");
     EXPECT_TRUE(eventually([&] { return endpoints.speakers.volume.level.load() == 0.2f; }));
     ASSERT_TRUE(events.waitFor(3));
     EXPECT_EQ(events.seen()[2], Kind::OutputChanged);
@@ -240,21 +235,20 @@ TEST(EndpointVolume, FollowsTheDefaultConsoleOutputToldFromAnotherThread) {
     volume.watch(events.handler());
     ASSERT_TRUE(volume.open());
     ASSERT_EQ(volume.set(20), kSpeakers);
-    IMMNotificationClient* client = endpoints.enumerator.registered();
-    ASSERT_NE(client, nullptr);
+    ASSERT_NE(endpoints.enumerator.registered(), nullptr);
 
     // News of other flows and roles is not the output's: were it taken, the next call would look
     // for a device that is not there (news goes before calls) and rebuild.
     for (const auto& [flow, role] : {std::pair{eCapture, eConsole}, std::pair{eRender, eMultimedia},
                                      std::pair{eRender, eCommunications}}) {
-        announce(client, flow, role, L"{0.0.0.00000000}.{elsewhere}");
+        endpoints.enumerator.announce(flow, role, L"{0.0.0.00000000}.{elsewhere}");
         EXPECT_EQ(volume.set(20), kSpeakers) << flow << " " << role;
     }
     EXPECT_TRUE(events.seen().empty());
 
     // The default console output: a call right after the news goes to the new output.
     endpoints.enumerator.setDefault(&endpoints.headphones);
-    announce(client, eRender, eConsole, kHeadphonesWide);
+    endpoints.enumerator.announce(eRender, eConsole, kHeadphonesWide);
     EXPECT_EQ(volume.set(20), kHeadphones);
     ASSERT_TRUE(events.waitFor(1));
     EXPECT_EQ(events.seen(), std::vector<Kind>{Kind::OutputChanged});
@@ -273,9 +267,9 @@ TEST(EndpointVolume, NoDefaultOutputMeansNothingToSetUntilOneComes) {
     EndpointVolume volume(endpoints.factory());
     volume.watch(events.handler());
     ASSERT_TRUE(volume.open());
-    IMMNotificationClient* client = endpoints.enumerator.registered();
+    ASSERT_NE(endpoints.enumerator.registered(), nullptr);
 
-    announce(client, eRender, eConsole, nullptr);
+    endpoints.enumerator.announce(eRender, eConsole, nullptr);
     ASSERT_TRUE(events.waitFor(1));
     endpoints.system.forgetCalls();
     EXPECT_EQ(volume.set(20), std::nullopt);
@@ -287,7 +281,7 @@ TEST(EndpointVolume, NoDefaultOutputMeansNothingToSetUntilOneComes) {
     EXPECT_EQ(volume.setProgram("firefox.exe", 20), 0);
     EXPECT_EQ(endpoints.speakers.sessions.heldByOthers(), 0);
 
-    announce(client, eRender, eConsole, kHeadphonesWide);
+    endpoints.enumerator.announce(eRender, eConsole, kHeadphonesWide);
     ASSERT_TRUE(events.waitFor(2));
     EXPECT_EQ(events.seen(), (std::vector<Kind>{Kind::NoOutput, Kind::OutputChanged}));
     EXPECT_EQ(volume.set(20), kHeadphones);
@@ -395,6 +389,30 @@ TEST(EndpointVolume, AnOutputThatKeepsRefusingIsTriedOnceARetryPeriod) {
     EXPECT_LE(endpoints.made, 20) << "about one rebuild each 100 ms, not a loop";
 }
 
+// An audio service that holds a call: the caller waits no longer than the deadline (the guard's
+// minute of tries must hold), and the calls after it fail at once until it answers. An open it
+// holds (busy at log-in) opens all the same: the scale is known once the service answered.
+TEST(EndpointVolume, ACallTheServiceHoldsFailsAtTheDeadlineAndTheNextOnesAtOnce) {
+    Endpoints endpoints;
+    EndpointVolume volume(endpoints.factory(), {}, EndpointVolume::Deadlines{1h, 100ms});
+    endpoints.speakers.volume.hang(true);
+    EXPECT_TRUE(volume.open());
+    EXPECT_EQ(volume.locate(), std::nullopt);
+    endpoints.speakers.volume.hang(false);
+    EXPECT_TRUE(eventually([&] { return volume.locate() == 100; }));
+
+    endpoints.speakers.volume.hang(true);
+    EXPECT_EQ(volume.set(20), std::nullopt);
+    EXPECT_EQ(volume.lastError(), "a call to the audio service: HRESULT 0x800705B4");
+    endpoints.system.forgetCalls();
+    EXPECT_EQ(volume.set(30), std::nullopt);
+    EXPECT_EQ(volume.setProgram("firefox.exe", 30), std::nullopt);
+    EXPECT_TRUE(endpoints.system.callNames().empty());
+    endpoints.speakers.volume.hang(false);
+    EXPECT_TRUE(eventually([&] { return volume.set(30) == kSpeakers; }));
+    EXPECT_EQ(endpoints.speakers.volume.taken(), (std::vector<float>{0.5f, 0.2f, 0.3f}));
+}
+
 TEST(EndpointVolume, UsesComOnItsOwnMultithreadedThreadAndReleasesEverythingThere) {
     // The caller's thread is single-threaded, as Qt makes the window's.
     ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr)));
@@ -406,7 +424,7 @@ TEST(EndpointVolume, UsesComOnItsOwnMultithreadedThreadAndReleasesEverythingTher
         volume.watch(events.handler());
         ASSERT_TRUE(volume.open());
         ASSERT_TRUE(volume.set(20));
-        announce(endpoints.enumerator.registered(), eRender, eConsole, kHeadphonesWide);
+        endpoints.enumerator.announce(eRender, eConsole, kHeadphonesWide);
         ASSERT_TRUE(events.waitFor(1));
         ASSERT_TRUE(volume.set(20));
         ASSERT_TRUE(volume.setOn(kSpeakers, 100));
@@ -476,6 +494,22 @@ struct Programs : Endpoints {
     std::vector<FakeSession*> speakerSessions() {
         return {firefox.get(), vlc.get(),  vlcAgain.get(), vlcOther.get(), systemSounds.get(),
                 idle.get(),    self.get(), expired.get(),  unknown.get()};
+    }
+
+    // The provider under the volume's owner, through the provider table: Up at 65, firefox.exe
+    // chosen.
+    std::unique_ptr<VolumeOwner> owner(std::chrono::milliseconds retry = 1s) {
+        const auto endpoint = [this, retry] {
+            return std::make_unique<EndpointVolume>(factory(), names(), retry);
+        };
+        auto volume = std::make_unique<VolumeOwner>(
+            std::make_unique<ChosenProvider>(std::vector<MixerProvider>{{"endpoint", endpoint}}),
+            [](const std::function<void()>& task) { task(); });
+        EXPECT_TRUE(volume->open());
+        EXPECT_EQ(volume->locate(), 100);
+        volume->setUpValue(65);
+        volume->lowerOnly("firefox.exe");
+        return volume;
     }
 
     using Session = com::Ref<FakeSession>;
@@ -636,7 +670,7 @@ TEST(EndpointVolumePrograms, ANewSessionOnTheDefaultOutputIsToldAsAStreamStarted
 
         // The registration follows the default output.
         programs.enumerator.setDefault(&programs.headphones);
-        announce(programs.enumerator.registered(), eRender, eConsole, kHeadphonesWide);
+        programs.enumerator.announce(eRender, eConsole, kHeadphonesWide);
         ASSERT_TRUE(events.waitFor(2));
         EXPECT_EQ(events.seen(), (std::vector<Kind>{Kind::StreamStarted, Kind::OutputChanged}));
         EXPECT_EQ(programs.speakers.sessions.registered(), nullptr);
@@ -698,38 +732,54 @@ TEST(EndpointVolumePrograms, SessionsHadAfterTheOpenGiveAVolumePerProgram) {
 }
 
 // Under the volume's owner, through the provider table, with a program chosen. Sessions refused at
-// the open are asked for again with each value, so that once they come a break lowers the program,
-// not the output. The output switched during a break: the program's sessions left behind (their
-// volume stays with that output) get the Up level at once, as a whole output left behind does.
+// the open (the audio service busy at log-in) are asked for again each retry period: once they
+// come, with no new value, the program is lowered and the output gets its Up level back. The
+// output switched during a break: the program's sessions left behind (a player pinned to that
+// output) keep the Down level until the break ends, when they get Up.
 TEST(EndpointVolumePrograms, AChosenProgramGetsItsSessionsLateAndOnTheOutputLeftBehind) {
     Programs programs;
     programs.speakers.sessions.enumerateResult = E_FAIL;
-    const auto endpoint = [&programs] {
-        return std::make_unique<EndpointVolume>(programs.factory(), Programs::names());
-    };
-    VolumeOwner volume(
-        std::make_unique<ChosenProvider>(std::vector<MixerProvider>{{"endpoint volume", endpoint}}),
-        [](const std::function<void()>& task) { task(); });
-    ASSERT_TRUE(volume.open());
-    ASSERT_EQ(volume.locate(), 100);
-    volume.setUpValue(65);
-    volume.lowerOnly("firefox.exe");
-    volume.set(20);
+    const std::unique_ptr<VolumeOwner> volume = programs.owner(20ms);
+    volume->set(20);
     ASSERT_TRUE(eventually([&] { return programs.speakers.volume.level.load() == 0.2f; }));
     programs.speakers.sessions.enumerateResult = S_OK;
-    volume.set(25);
-    EXPECT_TRUE(eventually([&] { return programs.firefox->level.load() == 0.25f; }));
+    EXPECT_TRUE(eventually([&] { return programs.firefox->level.load() == 0.2f; }));
     EXPECT_TRUE(eventually([&] { return programs.speakers.volume.level.load() == 0.65f; }));
+    EXPECT_TRUE(eventually([&] { return volume->hasProgramVolume(); }));
 
     programs.enumerator.setDefault(&programs.headphones);
-    announce(programs.enumerator.registered(), eRender, eConsole, kHeadphonesWide);
-    ASSERT_TRUE(eventually([&] { return programs.firefoxOnHeadphones->level.load() == 0.25f; }));
-    EXPECT_TRUE(eventually([&] { return programs.firefox->level.load() == 0.65f; }));
-    volume.set(65);
+    programs.enumerator.announce(eRender, eConsole, kHeadphonesWide);
+    ASSERT_TRUE(eventually([&] { return programs.firefoxOnHeadphones->level.load() == 0.2f; }));
+    (void)volume->locate();  // behind whatever the switch brought, on the owner's thread
+    EXPECT_EQ(programs.firefox->level.load(), 0.2f);
+    volume->set(65);
     EXPECT_TRUE(eventually([&] { return programs.firefoxOnHeadphones->level.load() == 0.65f; }));
-    volume.finish();
-    EXPECT_EQ(programs.firefox->taken(), (std::vector<float>{0.25f, 0.65f}));
+    EXPECT_TRUE(eventually([&] { return programs.firefox->level.load() == 0.65f; }));
+    volume->finish();
     EXPECT_TRUE(programs.headphones.volume.taken().empty());
+}
+
+// A player that moved with the output is no longer listed on the first one, where Windows keeps
+// its Down level for its next session: that is owed Up, paid once Windows lists it there again.
+TEST(EndpointVolumePrograms, AProgramThatMovedWithTheOutputGetsUpThereWhenListedAgain) {
+    Programs programs;
+    const std::unique_ptr<VolumeOwner> volume = programs.owner();
+    volume->set(20);
+    ASSERT_TRUE(eventually([&] { return programs.firefox->level.load() == 0.2f; }));
+    programs.firefox->state = AudioSessionStateExpired;
+    programs.enumerator.setDefault(&programs.headphones);
+    programs.enumerator.announce(eRender, eConsole, kHeadphonesWide);
+    ASSERT_TRUE(eventually([&] { return programs.firefoxOnHeadphones->level.load() == 0.2f; }));
+    volume->set(65);
+    ASSERT_TRUE(eventually([&] { return programs.firefoxOnHeadphones->level.load() == 0.65f; }));
+
+    programs.enumerator.setDefault(&programs.speakers);
+    programs.enumerator.announce(eRender, eConsole, L"{0.0.0.00000000}.{speakers}");
+    const Programs::Session back{new FakeSession(programs.system, 101)};
+    programs.speakers.sessions.add(*back.get());
+    EXPECT_TRUE(eventually([&] { return back->level.load() == 0.65f; }));
+    volume->finish();
+    EXPECT_EQ(back->taken(), std::vector<float>{0.65f});
 }
 
 // Sessions that could not be had when the output was bound are tried again when asked for.
@@ -741,7 +791,7 @@ TEST(EndpointVolumePrograms, TheSessionsOfAnOutputThatRefusedThemAreTriedAgain) 
     ASSERT_TRUE(volume.open());
     programs.headphones.sessions.enumerateResult = E_FAIL;
     programs.enumerator.setDefault(&programs.headphones);
-    announce(programs.enumerator.registered(), eRender, eConsole, kHeadphonesWide);
+    programs.enumerator.announce(eRender, eConsole, kHeadphonesWide);
     ASSERT_TRUE(events.waitFor(1));
     EXPECT_EQ(volume.setProgram("firefox.exe", 20), std::nullopt);
     EXPECT_TRUE(volume.playingPrograms().empty());

@@ -113,6 +113,8 @@ public:
     std::atomic<float> level{0.5f};
     std::atomic<HRESULT> setResult{S_OK};  // what SetMasterVolumeLevelScalar answers
     std::mutex mutex;
+    std::condition_variable released;
+    bool hanging = false;
     std::vector<float> levelsSet;
     std::vector<GUID> contexts;
 
@@ -121,8 +123,23 @@ public:
         return levelsSet;
     }
 
+    // While hung, a set waits, as with an audio service that does not answer (for a limit, so
+    // that a caller that waits for it fails its test rather than hanging it).
+    void hang(bool hung) {
+        {
+            const std::lock_guard lock(mutex);
+            hanging = hung;
+        }
+        released.notify_all();
+    }
+
     HRESULT STDMETHODCALLTYPE SetMasterVolumeLevelScalar(float value, LPCGUID context) override {
         m_system.note("SetMasterVolumeLevelScalar");
+        {
+            std::unique_lock lock(mutex);
+            released.wait_for(lock, std::chrono::milliseconds(kCallbackPatienceMs),
+                              [this] { return !hanging; });
+        }
         const HRESULT result = FAILED(serviceResult()) ? serviceResult() : setResult.load();
         if (SUCCEEDED(result)) {
             const std::lock_guard lock(mutex);
@@ -395,9 +412,17 @@ public:
     int enumerations = 0;
     std::atomic<int> enumeratorsAlive{0};
 
-    // A session starts on the device: told to the registration, if any, from another thread.
+    // A session starts on the device: told to the registration, if any, from another thread. As
+    // Windows keeps a program's volume on a device, a process whose session there expired starts
+    // the new one at the level the expired one had.
     void add(FakeSession& session) {
         const std::lock_guard lock(mutex);
+        for (FakeSession* earlier : sessions) {
+            if (earlier->processId == session.processId &&
+                earlier->state == AudioSessionStateExpired) {
+                session.level = earlier->level.load();
+            }
+        }
         session.AddRef();
         sessions.push_back(&session);
         if (notification == nullptr || !counted) {
@@ -557,6 +582,30 @@ public:
     IMMNotificationClient* client = nullptr;      // the one registered, if any
     int registrations = 0;
     int unregistrations = 0;
+    std::condition_variable idle;
+    int callbacksInFlight = 0;
+
+    // Windows tells the registered client of a new default device on a thread of its own, and
+    // unregistering waits for a callback in flight. Returns once the client was told.
+    void announce(EDataFlow flow, ERole role, const wchar_t* id) {
+        IMMNotificationClient* told = nullptr;
+        {
+            const std::lock_guard lock(mutex);
+            if (client == nullptr) {
+                return;
+            }
+            told = client;
+            told->AddRef();
+            ++callbacksInFlight;
+        }
+        std::thread([this, told, flow, role, id] {
+            told->OnDefaultDeviceChanged(flow, role, id);
+            told->Release();
+            const std::lock_guard done(mutex);
+            --callbacksInFlight;
+            idle.notify_all();
+        }).join();
+    }
 
     void add(FakeDevice& device) {
         const std::lock_guard lock(mutex);
@@ -622,9 +671,14 @@ public:
     HRESULT STDMETHODCALLTYPE
     UnregisterEndpointNotificationCallback(IMMNotificationClient* oldClient) override {
         m_system.note("UnregisterEndpointNotificationCallback");
-        const std::lock_guard lock(mutex);
+        std::unique_lock lock(mutex);
         if (oldClient != client) {
             return E_INVALIDARG;
+        }
+        // A limit, so that a deadlock fails the test rather than hanging it.
+        if (!idle.wait_for(lock, std::chrono::milliseconds(kCallbackPatienceMs),
+                           [this] { return callbacksInFlight == 0; })) {
+            ++m_system.stuckUnregistrations;
         }
         client->Release();
         client = nullptr;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -36,7 +37,7 @@ public:
         m_changed.notify_all();
         return !m_refuses;
     }
-    bool hasProgramVolume() const override { return true; }
+    bool hasProgramVolume() const override { return m_programVolume; }
     std::vector<std::string> playingPrograms() override {
         const std::lock_guard lock(m_mutex);
         std::vector<std::string> names;
@@ -68,7 +69,9 @@ public:
         const std::lock_guard lock(m_mutex);
         m_calls.push_back("setProgramOn " + output + " " + program + " " + std::to_string(value));
         m_changed.notify_all();
-        return m_refuses ? std::nullopt : std::optional(1);
+        const auto found = m_streamsOn.find(output);
+        return m_refuses ? std::nullopt
+                         : std::optional(found == m_streamsOn.end() ? 1 : found->second);
     }
     void watch(const EventHandler& handler) override { m_handler = handler; }
 
@@ -76,6 +79,13 @@ public:
         const std::lock_guard lock(m_mutex);
         m_streams[program] = count;
     }
+    // How many streams of any program setProgramOn() finds on `output` (1 until told).
+    void streamsOn(const std::string& output, int count) {
+        const std::lock_guard lock(m_mutex);
+        m_streamsOn[output] = count;
+    }
+    // Whether there is a volume per program (Windows' sessions may be refused for a while).
+    void programVolume(bool has) { m_programVolume = has; }
     void openGate() {
         const std::lock_guard lock(m_mutex);
         m_open = true;
@@ -107,7 +117,9 @@ private:
     bool m_refuses = false;
     std::string m_current = "speakers";
     Calls m_calls;
-    std::map<std::string, int> m_streams;  // streams by program
+    std::map<std::string, int> m_streams;    // streams by program
+    std::map<std::string, int> m_streamsOn;  // streams on an output other than the current one
+    std::atomic<bool> m_programVolume{true};
     EventHandler m_handler;
 };
 

@@ -169,7 +169,8 @@ TEST(VolumeRules, LowersOnlyTheChosenProgram) {
     using Kind = VolumeEvent::Kind;
     const struct {
         const char* name;
-        // "only NAME", "set VALUE", "tell KIND", "streams N", "output NAME"
+        // "only NAME", "set VALUE", "tell KIND", "streams N", "output NAME", "streamsOn OUTPUT N",
+        // "no sessions", "sessions"
         std::vector<std::string> steps;
         Calls expected;
         std::vector<std::string> owed = {};  // what the guard is last told is owed Up
@@ -205,10 +206,39 @@ TEST(VolumeRules, LowersOnlyTheChosenProgram) {
         {"a program while the output is held: the output gets Up",
          {"set 13100", "only radio"},
          {"set 13100", "setOn speakers 65500", "setProgram radio 13100"}},
-        // A program's volume stays with the output it was set on (Windows' sessions).
-        {"the output switched while held: the program's streams left behind get Up",
-         {"only radio", "set 13100", "output headphones", "tell changed"},
-         {"setProgram radio 13100", "setProgram radio 13100", "setProgramOn speakers radio 65500"}},
+        // A program's volume stays with the output it was set on (Windows' sessions): a player
+        // pinned to the output left behind is still in the break there.
+        {"the output switched while held: the streams left behind keep Down until Up",
+         {"only radio", "set 13100", "output headphones", "tell changed", "set 65500"},
+         {"setProgram radio 13100", "setProgram radio 13100", "setProgram radio 65500",
+          "setProgramOn speakers radio 65500"}},
+        // The player moved with the output: Windows lists it on the first one again only when it
+        // plays there, at the level it kept there.
+        {"the output switched, the player moved: owed Up there until it is listed again",
+         {"only radio", "set 13100", "output headphones", "tell changed", "streamsOn speakers 0",
+          "set 65500", "tell started", "output speakers", "tell changed", "streamsOn speakers 1",
+          "tell started", "tell started"},
+         {"setProgram radio 13100", "setProgram radio 13100", "setProgram radio 65500",
+          "setProgramOn speakers radio 65500", "setProgramOn speakers radio 65500",
+          "setProgramOn speakers radio 65500", "setProgramOn speakers radio 65500"}},
+        {"owed Up on an output: not paid during the next break, its streams there lowered",
+         {"only radio", "set 13100", "output headphones", "tell changed", "streamsOn speakers 0",
+          "set 65500", "set 13100", "tell started", "output speakers", "tell changed", "set 65500",
+          "tell started"},
+         {"setProgram radio 13100", "setProgram radio 13100", "setProgram radio 65500",
+          "setProgramOn speakers radio 65500", "setProgram radio 13100", "setProgram radio 13100",
+          "setProgram radio 13100", "setProgram radio 65500",
+          "setProgramOn headphones radio 65500"}},
+        // Sessions refused at log-in: the whole output meanwhile, the program once they come.
+        {"no volume per program yet: the output lowered, then the program once it comes",
+         {"no sessions", "only radio", "set 13100", "tell started", "sessions", "tell started",
+          "set 65500"},
+         {"set 13100", "setOn speakers 65500", "setProgram radio 13100", "setProgram radio 65500"}},
+        {"no volume per program on the output switched to: the output, asked again",
+         {"only radio", "set 13100", "output headphones", "no sessions", "tell changed",
+          "set 65500", "sessions", "set 13100"},
+         {"setProgram radio 13100", "set 13100", "set 65500", "setProgramOn speakers radio 65500",
+          "setProgram radio 13100"}},
         {"the output switched, then the whole one chosen: the streams left behind get Up",
          {"only radio", "set 13100", "output headphones", "only "},
          {"setProgram radio 13100", "setProgram radio 65500", "setProgramOn speakers radio 65500",
@@ -248,6 +278,11 @@ TEST(VolumeRules, LowersOnlyTheChosenProgram) {
                 ruled.provider.streams("radio", std::stoi(what));
             } else if (verb == "output") {
                 ruled.provider.switchTo(what);
+            } else if (verb == "streamsOn") {
+                ruled.provider.streamsOn(what.substr(0, what.find(' ')),
+                                         std::stoi(what.substr(what.find(' ') + 1)));
+            } else if (verb == "no" || verb == "sessions") {
+                ruled.provider.programVolume(verb == "sessions");
             } else {
                 ruled.provider.tell(what == "started"   ? Kind::StreamStarted
                                     : what == "changed" ? Kind::OutputChanged

@@ -213,6 +213,11 @@ TEST_F(TrayTest, TheToolTipAndTheIconFollowTheTicks) {
         "Hushwell\nUp - next break at :20:00, in 58:30\nvlc is not playing: nothing is lowered");
     tray->setChosenNotPlaying(false);
     EXPECT_EQ(tray->toolTip(), "Hushwell\nUp - next break at :20:00, in 58:30");
+    tray->setLoweredInsteadOf("vlc");
+    EXPECT_EQ(tray->toolTip(),
+              "Hushwell\nUp - next break at :20:00, in 58:30\nvlc cannot be "
+              "lowered alone now: the whole computer is lowered");
+    tray->setLoweredInsteadOf({});
     // Following the station, it says what is listened for and what made the last switch.
     core->following.setOn(true);
     core->following.setPrinted({1, MarkEdge::Down}, "20:00");
