@@ -83,6 +83,12 @@ struct Sink {
     pa_channel_map channels{};
 };
 
+// A stream that plays to a sink.
+struct Input {
+    std::uint32_t sink = PA_INVALID_INDEX;
+    bool playing = false;  // not corked
+};
+
 class PulseCapture;
 
 // One record stream: the whole output's, or one sink input's (`input`).
@@ -91,6 +97,8 @@ struct Monitor {
     std::uint32_t input = kWholeOutput;
     std::uint32_t sink = PA_INVALID_INDEX;
     pa_stream* stream = nullptr;
+    std::uint32_t sinkRate = 0;  // and channels, when it was recorded
+    std::uint8_t sinkChannels = 0;
 };
 
 class PulseCapture final : public AudioCapture {
@@ -222,21 +230,17 @@ private:
         auto* capture = static_cast<PulseCapture*>(self);
         switch (pa_context_get_state(context)) {
             case PA_CONTEXT_READY: {
-                const bool program = !capture->m_program.empty();
                 pa_operation_unref(pa_context_subscribe(
                     context,
-                    static_cast<pa_subscription_mask_t>(
-                        PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_SINK |
-                        (program ? PA_SUBSCRIPTION_MASK_SINK_INPUT : 0)),
+                    static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SERVER |
+                                                        PA_SUBSCRIPTION_MASK_SINK |
+                                                        PA_SUBSCRIPTION_MASK_SINK_INPUT),
                     nullptr, nullptr));
                 // Answered in this order: the sinks are known before the streams on them.
+                pa_operation_unref(pa_context_get_server_info(context, &onServerInfo, self));
                 pa_operation_unref(pa_context_get_sink_info_list(context, &onSink, self));
-                if (program) {
-                    pa_operation_unref(
-                        pa_context_get_sink_input_info_list(context, &onSinkInput, self));
-                } else {
-                    pa_operation_unref(pa_context_get_server_info(context, &onServerInfo, self));
-                }
+                pa_operation_unref(
+                    pa_context_get_sink_input_info_list(context, &onSinkInput, self));
                 break;
             }
             case PA_CONTEXT_FAILED:
@@ -254,7 +258,7 @@ private:
         const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
         const bool removed =
             (type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) == PA_SUBSCRIPTION_EVENT_REMOVE;
-        if (facility == PA_SUBSCRIPTION_EVENT_SERVER && capture->m_program.empty()) {
+        if (facility == PA_SUBSCRIPTION_EVENT_SERVER) {
             pa_operation_unref(pa_context_get_server_info(context, &onServerInfo, self));
         } else if (facility == PA_SUBSCRIPTION_EVENT_SINK && removed) {
             capture->m_sinks.erase(index);
@@ -291,8 +295,9 @@ private:
         auto* capture = static_cast<PulseCapture*>(self);
         if (last != 0) {
             capture->follow();
-        } else if (info != nullptr && programOf(info->proplist) == capture->m_program) {
-            capture->m_inputs[info->index] = info->sink;
+        } else if (info != nullptr && (capture->m_program.empty() ||
+                                       programOf(info->proplist) == capture->m_program)) {
+            capture->m_inputs[info->index] = {info->sink, info->corked == 0};
         }
     }
 
@@ -307,33 +312,45 @@ private:
     }
 
     // Records what should be recorded as far as the server has told: the default sink's
-    // monitor, or each of the program's streams on its sink; stops what should not be.
+    // monitor while a stream plays to it, or each of the program's streams that plays, on its
+    // sink; stops what should not be. Nothing is recorded while nothing plays.
     void follow() {
         if (!connected()) {
             return;
         }
-        std::map<std::uint32_t, std::uint32_t> wanted = m_inputs;  // stream: its sink
-        if (m_program.empty()) {
-            wanted.clear();
-            for (const auto& [index, sink] : m_sinks) {
-                if (sink.name == m_defaultSink) {
-                    wanted[kWholeOutput] = index;
-                }
+        std::map<std::uint32_t, std::uint32_t> wanted;  // stream (or the whole output): its sink
+        for (const auto& [index, input] : m_inputs) {
+            if (!input.playing) {
+                continue;
+            }
+            if (!m_program.empty()) {
+                wanted[index] = input.sink;
+            } else if (const auto sink = m_sinks.find(input.sink);
+                       sink != m_sinks.end() && sink->second.name == m_defaultSink) {
+                wanted[kWholeOutput] = input.sink;
             }
         }
         for (std::size_t i = m_monitors.size(); i-- > 0;) {
             const auto it = wanted.find(m_monitors[i]->input);
-            if (it == wanted.end() || it->second != m_monitors[i]->sink) {
+            if (it == wanted.end() || it->second != m_monitors[i]->sink ||
+                !current(*m_monitors[i])) {
                 drop(*m_monitors[i]);
             } else {
                 wanted.erase(it);
             }
         }
         for (const auto& [input, sink] : wanted) {
-            if (m_sinks.contains(sink)) {
-                record(input, sink, m_sinks[sink]);
+            if (const auto found = m_sinks.find(sink); found != m_sinks.end()) {
+                record(input, sink, found->second);
             }
         }
+    }
+
+    // Whether the monitor's sink is still there in the format it was recorded in.
+    [[nodiscard]] bool current(const Monitor& monitor) const {
+        const auto sink = m_sinks.find(monitor.sink);
+        return sink != m_sinks.end() && sink->second.rate == monitor.sinkRate &&
+               sink->second.channels.channels == monitor.sinkChannels;
     }
 
     // A record stream from the sink's monitor, or from one stream's part of it, in the sink's
@@ -347,7 +364,8 @@ private:
         if (pa_sample_spec_valid(&format) == 0) {
             return;
         }
-        auto monitor = std::make_unique<Monitor>(Monitor{this, input, sinkIndex, nullptr});
+        auto monitor = std::make_unique<Monitor>(
+            Monitor{this, input, sinkIndex, nullptr, sink.rate, sink.channels.channels});
         monitor->stream = pa_stream_new(m_context, "Hushwell listening", &format, &sink.channels);
         if (monitor->stream == nullptr) {
             return retryLater();
@@ -463,8 +481,8 @@ private:
     pa_context* m_context = nullptr;
     std::string m_program;
     Samples m_samples;
-    std::map<std::uint32_t, Sink> m_sinks;            // every sink, by index
-    std::map<std::uint32_t, std::uint32_t> m_inputs;  // the program's streams: their sinks
+    std::map<std::uint32_t, Sink> m_sinks;    // every sink, by index
+    std::map<std::uint32_t, Input> m_inputs;  // the program's streams, or every one
     std::string m_defaultSink;
     std::vector<std::unique_ptr<Monitor>> m_monitors;  // the record streams
     std::uint32_t m_rate = 0;                          // theirs: the first one's sink's

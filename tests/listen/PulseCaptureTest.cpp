@@ -129,14 +129,9 @@ TEST_P(PulseCaptureTest, HearsAPressPlayedToTheServer) {
     if (row.streams > 1) {
         EXPECT_TRUE(shows("pactl list source-outputs", "Hushwell listening"));
     }
-    // The capture is back on the server (and recording the whole output, at its rate) before the
-    // piece plays; a program's stream is found within the piece's silence.
-    if (row.program.empty()) {
-        EXPECT_TRUE(shows("pactl list source-outputs short",
-                          row.sinkRate != 0 ? std::to_string(row.sinkRate) + "Hz" : "float32"));
-    } else {
-        EXPECT_TRUE(shows("pactl list clients", "Hushwell listener"));
-    }
+    // The capture is back on the server before the piece plays, and records it from its start
+    // (its silence).
+    EXPECT_TRUE(shows("pactl list clients", "Hushwell listener"));
     std::thread caller([&] {
         if (row.caller) {
             const std::vector<float> other = piece(51);
