@@ -79,6 +79,10 @@ struct Source {
     int streams = 1;      // the program's: silence on the others, the piece on the last
 };
 
+void PrintTo(const Source& source, std::ostream* out) {
+    *out << source.name;
+}
+
 class PulseCaptureTest : public ::testing::TestWithParam<Source> {};
 
 // The capture starts while the server is away and gets there; what it captures is heard.
