@@ -69,10 +69,10 @@ using TimePoint = std::chrono::time_point<Clock, Seconds>;
 
 constexpr pa_usec_t kRetry = 1000 * PA_USEC_PER_MSEC;
 constexpr double kFragment = 0.25;  // s the server gathers before it hands a piece over
-constexpr double kBlock = 0.1;     // s of audio handed on at a time
-constexpr double kSlack = 0.5;     // s a program's stream may fall behind its others
-constexpr double kJump = 0.5;      // s between the count and the clock that starts it afresh
-constexpr double kFollow = 0.01;   // of the difference taken up per piece
+constexpr double kBlock = 0.1;      // s of audio handed on at a time
+constexpr double kSlack = 0.5;      // s a program's stream may fall behind its others
+constexpr double kJump = 0.5;       // s between the count and the clock that starts it afresh
+constexpr double kFollow = 0.01;    // of the difference taken up per piece
 constexpr std::uint32_t kWholeOutput = PA_INVALID_INDEX;  // the monitor of the sink itself
 
 // A sink as its monitor is recorded: its own sample format and channels.
