@@ -175,9 +175,15 @@ void capture(const std::vector<float>& audio, const MarkPrint& print, double sec
                                        ? "PipeWire (pipewire, pipewire-pulse, wireplumber)"
                                        : "PulseAudio";
     const std::string file = "/tmp/listen-bench-" + std::to_string(getpid()) + ".raw";
-    std::ofstream(file, std::ios::binary)
-        .write(reinterpret_cast<const char*>(audio.data()),
-               static_cast<std::streamsize>(audio.size() * sizeof(float)));
+    {
+        // Played again as often as it takes to last through following off and on.
+        std::ofstream out(file, std::ios::binary);
+        const double length = static_cast<double>(audio.size()) / kStationRate;
+        for (double played = 0; played < 2 * seconds + 5; played += length) {
+            out.write(reinterpret_cast<const char*>(audio.data()),
+                      static_cast<std::streamsize>(audio.size() * sizeof(float)));
+        }
+    }
     std::printf("following the station, %.0f s each, on %s:\n", seconds, serverName.c_str());
     for (const bool playing : {true, false}) {
         const pid_t player = playing ? playInBackground(file) : -1;
