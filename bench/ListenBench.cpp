@@ -112,24 +112,25 @@ struct Cost {
 // from the default output's monitor or not at all.
 Cost cost(const MarkPrint& print, bool following, double seconds) {
     const std::vector<pid_t> server = serverPids();
+    Listener listener;
+    listener.listenFor({0, MarkEdge::Down}, print);
+    listener.listenFor({0, MarkEdge::Up}, print);
+    const std::unique_ptr<AudioCapture> capture = pulseCapture();
+    if (following) {
+        capture->start({}, [&](std::span<const float> samples, double rate, auto start) {
+            listener.push(samples, rate,
+                          std::chrono::duration<double>(start.time_since_epoch()).count());
+        });
+    }
+    // Measured once under way: connecting, once a run, is not what following costs.
+    std::this_thread::sleep_for(std::chrono::seconds(2));
     const double ownBefore = cpuSeconds();
     const double serverBefore = cpuSecondsOf(server);
-    {
-        Listener listener;
-        listener.listenFor({0, MarkEdge::Down}, print);
-        listener.listenFor({0, MarkEdge::Up}, print);
-        const std::unique_ptr<AudioCapture> capture = pulseCapture();
-        if (following) {
-            capture->start({}, [&](std::span<const float> samples, double rate, auto start) {
-                listener.push(samples, rate,
-                              std::chrono::duration<double>(start.time_since_epoch()).count());
-            });
-        }
-        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-        capture->stop();
-    }
-    return {100.0 * (cpuSeconds() - ownBefore) / seconds,
-            100.0 * (cpuSecondsOf(server) - serverBefore) / seconds};
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    const Cost measured{100.0 * (cpuSeconds() - ownBefore) / seconds,
+                        100.0 * (cpuSecondsOf(server) - serverBefore) / seconds};
+    capture->stop();
+    return measured;
 }
 
 pid_t playInBackground(const std::string& file) {
@@ -179,7 +180,7 @@ void capture(const std::vector<float>& audio, const MarkPrint& print, double sec
         // Played again as often as it takes to last through following off and on.
         std::ofstream out(file, std::ios::binary);
         const double length = static_cast<double>(audio.size()) / kStationRate;
-        for (double played = 0; played < 2 * seconds + 5; played += length) {
+        for (double played = 0; played < 2 * seconds + 10; played += length) {
             out.write(reinterpret_cast<const char*>(audio.data()),
                       static_cast<std::streamsize>(audio.size() * sizeof(float)));
         }
