@@ -3,16 +3,19 @@
 //
 // Usage: listen_bench [seconds of audio, default 600] [seconds of capture, default 0]
 // The audio is a synthetic station at the capture's rate, made before the clock starts. With
-// seconds of capture, it is then played (pacat) to the PulseAudio server that PULSE_SERVER names
-// and listened to from the default output's monitor: the whole program's CPU (libpulse's thread
-// included; not the server's) and resident memory while it listens.
+// seconds of capture, it is then played (pacat) to the sound server that PULSE_SERVER names (the
+// private one of scripts/bench.sh, HUSHWELL_PULSE_DIR) and listened to from the default output's
+// monitor, that long with following off and again on, while it plays and while nothing plays: the
+// whole program's CPU (libpulse's thread included) and the server processes' (from
+// /proc/PID/stat); then how many connections the capture makes in 30 s while it waits for a
+// program that plays nothing.
 
 #include <malloc.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <array>
 #include <chrono>
 #include <fstream>
 #include <memory>
@@ -22,7 +25,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <iterator>
+#include <sstream>
 #include <vector>
 
 #include "listen/Listener.h"
@@ -56,11 +62,78 @@ long residentKb() {
     return 0;
 }
 
-void capture(const std::vector<float>& audio, const MarkPrint& print, double seconds) {
-    const std::string file = "/tmp/listen-bench-" + std::to_string(getpid()) + ".raw";
-    std::ofstream(file, std::ios::binary)
-        .write(reinterpret_cast<const char*>(audio.data()),
-               static_cast<std::streamsize>(audio.size() * sizeof(float)));
+// The sound server's processes, from the folder the audio sandbox started them in
+// (HUSHWELL_PULSE_DIR): PulseAudio's one, or PipeWire's three that carry audio.
+std::vector<pid_t> serverPids() {
+    const char* folder = std::getenv("HUSHWELL_PULSE_DIR");
+    std::vector<pid_t> pids;
+    for (const char* name : {"server", "pipewire", "pipewire-pulse", "wireplumber"}) {
+        std::ifstream file(std::string(folder == nullptr ? "." : folder) + "/" + name + ".pid");
+        pid_t pid = 0;
+        if (file >> pid) {
+            pids.push_back(pid);
+        }
+    }
+    return pids;
+}
+
+// CPU seconds (user and system) that `pids` used so far, from /proc/PID/stat.
+double cpuSecondsOf(const std::vector<pid_t>& pids) {
+    double total = 0;
+    for (const pid_t pid : pids) {
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        const std::size_t end = text.rfind(')');  // the name may hold spaces
+        if (end == std::string::npos) {
+            continue;
+        }
+        std::istringstream fields(text.substr(end + 2));
+        std::string field;
+        unsigned long user = 0;
+        unsigned long system = 0;
+        for (int i = 3; i <= 15 && fields >> field; ++i) {
+            if (i == 14) {
+                user = std::stoul(field);
+            } else if (i == 15) {
+                system = std::stoul(field);
+            }
+        }
+        total += static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
+    }
+    return total;
+}
+
+struct Cost {
+    double own = 0;     // % of one core
+    double server = 0;  // % of one core
+};
+
+// Hushwell's and the server's CPU over `seconds`, following the station (two marks listened for)
+// from the default output's monitor or not at all.
+Cost cost(const MarkPrint& print, bool following, double seconds) {
+    const std::vector<pid_t> server = serverPids();
+    Listener listener;
+    listener.listenFor({0, MarkEdge::Down}, print);
+    listener.listenFor({0, MarkEdge::Up}, print);
+    const std::unique_ptr<AudioCapture> capture = pulseCapture();
+    if (following) {
+        capture->start({}, [&](std::span<const float> samples, double rate, auto start) {
+            listener.push(samples, rate,
+                          std::chrono::duration<double>(start.time_since_epoch()).count());
+        });
+    }
+    // Measured once under way: connecting, once a run, is not what following costs.
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const double ownBefore = cpuSeconds();
+    const double serverBefore = cpuSecondsOf(server);
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    const Cost measured{100.0 * (cpuSeconds() - ownBefore) / seconds,
+                        100.0 * (cpuSecondsOf(server) - serverBefore) / seconds};
+    capture->stop();
+    return measured;
+}
+
+pid_t playInBackground(const std::string& file) {
     const pid_t player = fork();
     if (player == 0) {
         execlp("pacat", "pacat", "--rate=11025", "--channels=1", "--format=float32le", file.c_str(),
@@ -68,34 +141,73 @@ void capture(const std::vector<float>& audio, const MarkPrint& print, double sec
         _exit(127);
     }
     std::this_thread::sleep_for(std::chrono::seconds(1));
-    const long residentBefore = residentKb();
-    long residentPeak = residentBefore;
-    const double cpuBefore = cpuSeconds();
-    std::atomic<std::size_t> heard = 0;
-    {
-        Listener listener;
-        listener.listenFor({0, MarkEdge::Down}, print);
-        listener.listenFor({0, MarkEdge::Up}, print);
-        const std::unique_ptr<AudioCapture> capture = pulseCapture();
-        capture->start({}, [&](std::span<const float> samples, double rate, auto start) {
-            const double time = std::chrono::duration<double>(start.time_since_epoch()).count();
-            heard += listener.push(samples, rate, time).heard.size();
-        });
-        for (double waited = 0; waited < seconds; waited += 1) {
-            std::this_thread::sleep_for(std::chrono::seconds(1));
-            residentPeak = std::max(residentPeak, residentKb());
-        }
-        capture->stop();
-    }
-    const double cpu = cpuSeconds() - cpuBefore;
+    return player;
+}
+
+void stopPlaying(pid_t player) {
     kill(player, SIGKILL);
     waitpid(player, nullptr, 0);
+}
+
+// How many clients connect to the server in `seconds` while the capture waits for a program that
+// plays nothing (pactl subscribe reports each).
+int connectionsWhileWaiting(int seconds) {
+    const std::unique_ptr<AudioCapture> capture = pulseCapture();
+    capture->start("nothing-plays-this", [](std::span<const float>, double, auto) {});
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const std::string command =
+        "timeout " + std::to_string(seconds) + " pactl subscribe 2>/dev/null";
+    std::FILE* events = popen(command.c_str(), "r");
+    int connections = 0;
+    std::array<char, 256> line{};
+    while (events != nullptr && std::fgets(line.data(), line.size(), events) != nullptr) {
+        connections += std::strstr(line.data(), "'new' on client") != nullptr ? 1 : 0;
+    }
+    if (events != nullptr) {
+        pclose(events);
+    }
+    capture->stop();
+    return connections;
+}
+
+void capture(const std::vector<float>& audio, const MarkPrint& print, double seconds) {
+    const char* kind = std::getenv("HUSHWELL_AUDIO_SERVER");
+    const std::string serverName = kind != nullptr && std::string(kind) == "pipewire"
+                                       ? "PipeWire (pipewire, pipewire-pulse, wireplumber)"
+                                       : "PulseAudio";
+    const std::string file = "/tmp/listen-bench-" + std::to_string(getpid()) + ".raw";
+    {
+        // Played again as often as it takes to last through following off and on.
+        std::ofstream out(file, std::ios::binary);
+        const double length = static_cast<double>(audio.size()) / kStationRate;
+        for (double played = 0; played < 2 * seconds + 10; played += length) {
+            out.write(reinterpret_cast<const char*>(audio.data()),
+                      static_cast<std::streamsize>(audio.size() * sizeof(float)));
+        }
+    }
+    std::printf("following the station, %.0f s each, on %s:\n", seconds, serverName.c_str());
+    for (const bool playing : {true, false}) {
+        const pid_t player = playing ? playInBackground(file) : -1;
+        const long residentBefore = residentKb();
+        const Cost off = cost(print, false, seconds);
+        const Cost on = cost(print, true, seconds);
+        const long resident = residentKb() - residentBefore;
+        if (playing) {
+            stopPlaying(player);
+        }
+        std::printf(
+            "  %-15s off: Hushwell %.3f %%, server %.3f %%; on: Hushwell %.3f %%, server "
+            "%.3f %% of one core; following costs %+.3f %% in all\n",
+            playing ? "station playing" : "nothing playing", off.own, off.server, on.own, on.server,
+            on.own + on.server - off.own - off.server);
+        if (playing) {
+            std::printf("  memory: %ld kB more resident after following\n", resident);
+        }
+    }
     std::remove(file.c_str());
-    std::printf("captured %.0f s from the default output's monitor (heard %zu times)\n", seconds,
-                heard.load());
-    std::printf("CPU: %.3f s, %.3f %% of one core\n", cpu, 100.0 * cpu / seconds);
-    std::printf("memory: %ld kB more resident at most while capturing\n",
-                residentPeak - residentBefore);
+    constexpr int kWaiting = 30;
+    std::printf("  waiting for a program that plays nothing: %d connections in %d s\n",
+                connectionsWhileWaiting(kWaiting), kWaiting);
 }
 
 }  // namespace

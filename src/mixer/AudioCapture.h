@@ -23,8 +23,8 @@ public:
     virtual ~AudioCapture() = default;
 
     // Starts capturing, in place of any capture before: `program` empty, what the default
-    // output plays (its monitor, following the default when it changes); else only the first
-    // stream of that program, named as for the volume per program. When there is nothing to capture
+    // output plays (its monitor, following the default when it changes); else only the streams
+    // of that program, named as for the volume per program. When there is nothing to capture
     // (no server, no such stream, the stream ended) it tries again every second, quietly, until
     // stop(). Samples come to `samples` until stop() returns.
     virtual void start(const std::string& program, Samples samples) = 0;

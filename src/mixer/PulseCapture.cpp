@@ -2,12 +2,65 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <algorithm>
 #include <cmath>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace hushwell {
+
+void StreamMix::add(std::uint32_t stream) {
+    std::uint64_t furthest = m_through;
+    for (const Lane& lane : m_lanes) {
+        if (lane.stream == stream) {
+            return;
+        }
+        furthest = std::max(furthest, lane.at);
+    }
+    m_lanes.push_back({stream, furthest});
+}
+
+void StreamMix::remove(std::uint32_t stream) {
+    std::erase_if(m_lanes, [stream](const Lane& lane) { return lane.stream == stream; });
+    if (m_lanes.empty()) {
+        m_sum.clear();
+        m_through = 0;
+    }
+}
+
+std::span<const float> StreamMix::push(std::uint32_t stream, std::span<const float> samples) {
+    const auto lane = std::find_if(m_lanes.begin(), m_lanes.end(),
+                                   [stream](const Lane& each) { return each.stream == stream; });
+    m_out.clear();
+    if (lane == m_lanes.end()) {
+        return m_out;
+    }
+    const auto offset = static_cast<std::size_t>(lane->at - m_through);
+    m_sum.resize(std::max(m_sum.size(), offset + samples.size()), 0.0F);
+    std::transform(samples.begin(), samples.end(), m_sum.begin() + std::ptrdiff_t(offset),
+                   m_sum.begin() + std::ptrdiff_t(offset), std::plus<>());
+    lane->at += samples.size();
+    std::uint64_t through = lane->at;
+    std::uint64_t furthest = lane->at;
+    for (const Lane& each : m_lanes) {
+        through = std::min(through, each.at);
+        furthest = std::max(furthest, each.at);
+    }
+    if (furthest - through > m_slack) {
+        through = furthest - m_slack;
+        for (Lane& each : m_lanes) {
+            each.at = std::max(each.at, through);
+        }
+    }
+    const auto count = std::ptrdiff_t(through - m_through);
+    m_out.assign(m_sum.begin(), m_sum.begin() + count);
+    m_sum.erase(m_sum.begin(), m_sum.begin() + count);
+    m_through = through;
+    return m_out;
+}
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -15,11 +68,38 @@ using Seconds = std::chrono::duration<double>;
 using TimePoint = std::chrono::time_point<Clock, Seconds>;
 
 constexpr pa_usec_t kRetry = 1000 * PA_USEC_PER_MSEC;
-constexpr double kCaptureRate = 11025;  // the record stream's rate
-constexpr auto kBlockSamples = static_cast<std::size_t>(kCaptureRate / 10);
-constexpr auto kBlockBytes = static_cast<std::uint32_t>(kBlockSamples * sizeof(float));
-constexpr double kJump = 0.5;     // s between the count and the clock that starts it afresh
-constexpr double kFollow = 0.01;  // of the difference taken up per piece
+constexpr double kFragment = 0.25;  // s the server gathers before it hands a piece over
+constexpr double kBlock = 0.1;      // s of audio handed on at a time
+constexpr double kSlack = 0.5;      // s a program's stream may fall behind its others
+constexpr double kJump = 0.5;       // s between the count and the clock that starts it afresh
+constexpr double kFollow = 0.01;    // of the difference taken up per piece
+constexpr std::uint32_t kWholeOutput = PA_INVALID_INDEX;  // the monitor of the sink itself
+
+// A sink as its monitor is recorded: its own sample format and channels.
+struct Sink {
+    std::string name;
+    std::string monitor;
+    std::uint32_t rate = 0;
+    pa_channel_map channels{};
+};
+
+// A stream that plays to a sink.
+struct Input {
+    std::uint32_t sink = PA_INVALID_INDEX;
+    bool playing = false;  // not corked
+};
+
+class PulseCapture;
+
+// One record stream: the whole output's, or one sink input's (`input`).
+struct Monitor {
+    PulseCapture* capture = nullptr;
+    std::uint32_t input = kWholeOutput;
+    std::uint32_t sink = PA_INVALID_INDEX;
+    pa_stream* stream = nullptr;
+    std::uint32_t sinkRate = 0;  // and channels, when it was recorded
+    std::uint8_t sinkChannels = 0;
+};
 
 class PulseCapture final : public AudioCapture {
 public:
@@ -71,7 +151,9 @@ private:
     // Everything below runs with the loop locked, on libpulse's thread or under start()/stop().
 
     void forget() {
-        dropStream();
+        while (!m_monitors.empty()) {
+            drop(*m_monitors.back());
+        }
         if (m_context != nullptr) {
             pa_context_set_state_callback(m_context, nullptr, nullptr);
             pa_context_set_subscribe_callback(m_context, nullptr, nullptr);
@@ -79,18 +161,23 @@ private:
             pa_context_unref(m_context);
             m_context = nullptr;
         }
+        m_sinks.clear();
+        m_inputs.clear();
         m_defaultSink.clear();
     }
 
-    void dropStream() {
-        m_block.clear();
-        m_counting = false;
-        if (m_stream != nullptr) {
-            pa_stream_set_state_callback(m_stream, nullptr, nullptr);
-            pa_stream_set_read_callback(m_stream, nullptr, nullptr);
-            pa_stream_disconnect(m_stream);
-            pa_stream_unref(m_stream);
-            m_stream = nullptr;
+    void drop(Monitor& monitor) {
+        if (monitor.stream != nullptr) {
+            pa_stream_set_state_callback(monitor.stream, nullptr, nullptr);
+            pa_stream_set_read_callback(monitor.stream, nullptr, nullptr);
+            pa_stream_disconnect(monitor.stream);
+            pa_stream_unref(monitor.stream);
+        }
+        m_mix.remove(monitor.input);
+        std::erase_if(m_monitors, [&monitor](const auto& each) { return each.get() == &monitor; });
+        if (m_monitors.empty()) {
+            // Nothing recorded: the next stream may be at another rate, and a gap follows.
+            restartCount();
         }
     }
 
@@ -101,21 +188,18 @@ private:
             return retryLater();
         }
         pa_context_set_state_callback(m_context, &PulseCapture::onContextState, this);
-        pa_context_set_subscribe_callback(
-            m_context,
-            [](pa_context* context, pa_subscription_event_type_t type, uint32_t, void* self) {
-                if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SERVER) {
-                    pa_operation_unref(
-                        pa_context_get_server_info(context, &PulseCapture::onServerInfo, self));
-                }
-            },
-            this);
+        pa_context_set_subscribe_callback(m_context, &PulseCapture::onEvent, this);
         if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
             retryLater();
         }
     }
 
-    // Starts afresh a second from now: the server, the stream or the program may be back.
+    [[nodiscard]] bool connected() const {
+        return m_context != nullptr && pa_context_get_state(m_context) == PA_CONTEXT_READY;
+    }
+
+    // A second from now: a connection afresh when the server went away, else another look at
+    // what is there (a record stream failed).
     void retryLater() {
         if (m_retrying || !m_running) {
             return;
@@ -130,7 +214,12 @@ private:
                 a->time_free(event);
                 auto* capture = static_cast<PulseCapture*>(self);
                 capture->m_retrying = false;
-                if (capture->m_running) {
+                if (!capture->m_running) {
+                    return;
+                }
+                if (capture->connected()) {
+                    capture->follow();
+                } else {
                     capture->connect();
                 }
             },
@@ -140,12 +229,20 @@ private:
     static void onContextState(pa_context* context, void* self) {
         auto* capture = static_cast<PulseCapture*>(self);
         switch (pa_context_get_state(context)) {
-            case PA_CONTEXT_READY:
+            case PA_CONTEXT_READY: {
+                pa_operation_unref(pa_context_subscribe(
+                    context,
+                    static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SERVER |
+                                                        PA_SUBSCRIPTION_MASK_SINK |
+                                                        PA_SUBSCRIPTION_MASK_SINK_INPUT),
+                    nullptr, nullptr));
+                // Answered in this order: the sinks are known before the streams on them.
+                pa_operation_unref(pa_context_get_server_info(context, &onServerInfo, self));
+                pa_operation_unref(pa_context_get_sink_info_list(context, &onSink, self));
                 pa_operation_unref(
-                    pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr));
-                pa_operation_unref(
-                    pa_context_get_server_info(context, &PulseCapture::onServerInfo, self));
+                    pa_context_get_sink_input_info_list(context, &onSinkInput, self));
                 break;
+            }
             case PA_CONTEXT_FAILED:
             case PA_CONTEXT_TERMINATED:
                 capture->retryLater();
@@ -155,53 +252,53 @@ private:
         }
     }
 
-    // Where the default output is, at the start and whenever the server changes: the default
-    // monitor is taken afresh when the default sink is another.
-    static void onServerInfo(pa_context* context, const pa_server_info* info, void* self) {
+    static void onEvent(pa_context* context, pa_subscription_event_type_t type, std::uint32_t index,
+                        void* self) {
         auto* capture = static_cast<PulseCapture*>(self);
-        if (info == nullptr || info->default_sink_name == nullptr ||
-            capture->m_defaultSink == info->default_sink_name) {
-            return;
-        }
-        capture->m_defaultSink = info->default_sink_name;
-        if (capture->m_program.empty()) {
-            // By the sink's own monitor: PipeWire does not know "@DEFAULT_MONITOR@".
-            capture->m_wantedInput = PA_INVALID_INDEX;
-            pa_operation_unref(pa_context_get_sink_info_by_name(context, info->default_sink_name,
-                                                                &PulseCapture::onSink, self));
-        } else if (capture->m_stream == nullptr) {
-            pa_operation_unref(
-                pa_context_get_sink_input_info_list(context, &PulseCapture::onSinkInput, self));
+        const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+        const bool removed =
+            (type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) == PA_SUBSCRIPTION_EVENT_REMOVE;
+        if (facility == PA_SUBSCRIPTION_EVENT_SERVER) {
+            pa_operation_unref(pa_context_get_server_info(context, &onServerInfo, self));
+        } else if (facility == PA_SUBSCRIPTION_EVENT_SINK && removed) {
+            capture->m_sinks.erase(index);
+            capture->follow();
+        } else if (facility == PA_SUBSCRIPTION_EVENT_SINK) {
+            pa_operation_unref(pa_context_get_sink_info_by_index(context, index, &onSink, self));
+        } else if (facility == PA_SUBSCRIPTION_EVENT_SINK_INPUT && removed) {
+            capture->m_inputs.erase(index);
+            capture->follow();
+        } else if (facility == PA_SUBSCRIPTION_EVENT_SINK_INPUT) {
+            pa_operation_unref(pa_context_get_sink_input_info(context, index, &onSinkInput, self));
         }
     }
 
-    // The program's first stream, once the list is through; none: try again later.
-    static void onSinkInput(pa_context* context, const pa_sink_input_info* info, int last,
-                            void* self) {
+    static void onServerInfo(pa_context*, const pa_server_info* info, void* self) {
         auto* capture = static_cast<PulseCapture*>(self);
-        if (last != 0) {
-            if (capture->m_stream == nullptr && capture->m_wantedInput == PA_INVALID_INDEX) {
-                capture->m_defaultSink.clear();
-                capture->retryLater();
-            } else if (capture->m_stream == nullptr) {
-                pa_operation_unref(pa_context_get_sink_info_by_index(context, capture->m_wantedSink,
-                                                                     &PulseCapture::onSink, self));
-            }
-            return;
-        }
-        if (info != nullptr && capture->m_wantedInput == PA_INVALID_INDEX &&
-            programOf(info->proplist) == capture->m_program) {
-            capture->m_wantedInput = info->index;
-            capture->m_wantedSink = info->sink;
+        if (info != nullptr && info->default_sink_name != nullptr) {
+            capture->m_defaultSink = info->default_sink_name;
+            capture->follow();
         }
     }
 
     static void onSink(pa_context*, const pa_sink_info* info, int last, void* self) {
         auto* capture = static_cast<PulseCapture*>(self);
-        if (last == 0 && info != nullptr && info->monitor_source_name != nullptr) {
-            capture->record(info->monitor_source_name, capture->m_wantedInput);
+        if (last != 0) {
+            capture->follow();
+        } else if (info != nullptr && info->monitor_source_name != nullptr) {
+            capture->m_sinks[info->index] = {info->name, info->monitor_source_name,
+                                             info->sample_spec.rate, info->channel_map};
         }
-        capture->m_wantedInput = PA_INVALID_INDEX;
+    }
+
+    static void onSinkInput(pa_context*, const pa_sink_input_info* info, int last, void* self) {
+        auto* capture = static_cast<PulseCapture*>(self);
+        if (last != 0) {
+            capture->follow();
+        } else if (info != nullptr && (capture->m_program.empty() ||
+                                       programOf(info->proplist) == capture->m_program)) {
+            capture->m_inputs[info->index] = {info->sink, info->corked == 0};
+        }
     }
 
     static std::string programOf(const pa_proplist* properties) {
@@ -214,27 +311,80 @@ private:
         return {};
     }
 
-    // A record stream from `source`, or from one stream's part of it.
-    void record(const char* source, std::uint32_t sinkInput) {
-        dropStream();
-        const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, static_cast<std::uint32_t>(kCaptureRate),
-                                    1};
-        m_stream = pa_stream_new(m_context, "Hushwell listening", &format, nullptr);
-        if (m_stream == nullptr) {
+    // Records what should be recorded as far as the server has told: the default sink's
+    // monitor while a stream plays to it, or each of the program's streams that plays, on its
+    // sink; stops what should not be. Nothing is recorded while nothing plays.
+    void follow() {
+        if (!connected()) {
+            return;
+        }
+        std::map<std::uint32_t, std::uint32_t> wanted;  // stream (or the whole output): its sink
+        for (const auto& [index, input] : m_inputs) {
+            if (!input.playing) {
+                continue;
+            }
+            if (!m_program.empty()) {
+                wanted[index] = input.sink;
+            } else if (const auto sink = m_sinks.find(input.sink);
+                       sink != m_sinks.end() && sink->second.name == m_defaultSink) {
+                wanted[kWholeOutput] = input.sink;
+            }
+        }
+        for (std::size_t i = m_monitors.size(); i-- > 0;) {
+            const auto it = wanted.find(m_monitors[i]->input);
+            if (it == wanted.end() || it->second != m_monitors[i]->sink ||
+                !current(*m_monitors[i])) {
+                drop(*m_monitors[i]);
+            } else {
+                wanted.erase(it);
+            }
+        }
+        for (const auto& [input, sink] : wanted) {
+            if (const auto found = m_sinks.find(sink); found != m_sinks.end()) {
+                record(input, sink, found->second);
+            }
+        }
+    }
+
+    // Whether the monitor's sink is still there in the format it was recorded in.
+    [[nodiscard]] bool current(const Monitor& monitor) const {
+        const auto sink = m_sinks.find(monitor.sink);
+        return sink != m_sinks.end() && sink->second.rate == monitor.sinkRate &&
+               sink->second.channels.channels == monitor.sinkChannels;
+    }
+
+    // A record stream from the sink's monitor, or from one stream's part of it, in the sink's
+    // own format (the first stream's rate for all of a program's).
+    void record(std::uint32_t input, std::uint32_t sinkIndex, const Sink& sink) {
+        if (m_monitors.empty()) {
+            m_rate = sink.rate;
+            m_mix = StreamMix(static_cast<std::size_t>(kSlack * m_rate));
+        }
+        const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, m_rate, sink.channels.channels};
+        if (pa_sample_spec_valid(&format) == 0) {
+            return;
+        }
+        auto monitor = std::make_unique<Monitor>(
+            Monitor{this, input, sinkIndex, nullptr, sink.rate, sink.channels.channels});
+        monitor->stream = pa_stream_new(m_context, "Hushwell listening", &format, &sink.channels);
+        if (monitor->stream == nullptr) {
             return retryLater();
         }
-        if (sinkInput != PA_INVALID_INDEX) {
-            pa_stream_set_monitor_stream(m_stream, sinkInput);
+        if (input != kWholeOutput) {
+            pa_stream_set_monitor_stream(monitor->stream, input);
         }
-        pa_stream_set_state_callback(m_stream, &PulseCapture::onStreamState, this);
-        pa_stream_set_read_callback(m_stream, &PulseCapture::onRead, this);
+        pa_stream_set_state_callback(monitor->stream, &PulseCapture::onStreamState, monitor.get());
+        pa_stream_set_read_callback(monitor->stream, &PulseCapture::onRead, monitor.get());
         pa_buffer_attr attributes{};
         attributes.maxlength = static_cast<std::uint32_t>(-1);
-        attributes.fragsize = kBlockBytes;
+        attributes.fragsize =
+            static_cast<std::uint32_t>(pa_usec_to_bytes(pa_usec_t(kFragment * 1e6), &format));
         const auto flags = static_cast<pa_stream_flags_t>(
             PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE | PA_STREAM_DONT_INHIBIT_AUTO_SUSPEND);
-        if (pa_stream_connect_record(m_stream, source, &attributes, flags) < 0) {
-            dropStream();
+        m_mix.add(input);
+        Monitor& added = *m_monitors.emplace_back(std::move(monitor));
+        if (pa_stream_connect_record(added.stream, sink.monitor.c_str(), &attributes, flags) < 0) {
+            drop(added);
             retryLater();
         }
     }
@@ -242,74 +392,107 @@ private:
     static void onStreamState(pa_stream* stream, void* self) {
         const pa_stream_state_t state = pa_stream_get_state(stream);
         if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
-            // The monitored stream or sink went away: start afresh from the connection.
-            auto* capture = static_cast<PulseCapture*>(self);
-            capture->dropStream();
-            capture->m_defaultSink.clear();
+            // The stream or sink went away, or moved: the server tells which; else look again.
+            auto* monitor = static_cast<Monitor*>(self);
+            PulseCapture* capture = monitor->capture;
+            capture->drop(*monitor);
             capture->retryLater();
         }
     }
 
     static void onRead(pa_stream* stream, std::size_t, void* self) {
-        auto* capture = static_cast<PulseCapture*>(self);
+        auto* monitor = static_cast<Monitor*>(self);
+        PulseCapture* capture = monitor->capture;
+        const std::size_t channels = pa_stream_get_sample_spec(stream)->channels;
         const void* data = nullptr;
         std::size_t bytes = 0;
         while (pa_stream_readable_size(stream) > 0 && pa_stream_peek(stream, &data, &bytes) >= 0 &&
                bytes > 0) {
-            capture->take(static_cast<const float*>(data), bytes / sizeof(float));
+            const std::size_t frames = bytes / (sizeof(float) * channels);
+            // A hole in the stream is silence in the mix.
+            capture->m_mono.assign(frames, 0.0F);
+            if (data != nullptr) {
+                downmix(static_cast<const float*>(data), channels, capture->m_mono);
+            }
             pa_stream_drop(stream);
+            capture->take(capture->m_mix.push(monitor->input, capture->m_mono));
+        }
+    }
+
+    static void downmix(const float* frames, std::size_t channels, std::vector<float>& mono) {
+        const float share = 1.0F / static_cast<float>(channels);
+        for (float& sample : mono) {
+            float sum = 0;
+            for (std::size_t c = 0; c < channels; ++c) {
+                sum += frames[c];
+            }
+            sample = sum * share;
+            frames += channels;
         }
     }
 
     // Times come from counting samples, the clock only keeping the count's start true: the
     // server hands over pieces of any size at uneven moments, and a late piece must not look like
-    // a gap. A hole (`data` null) or a jump of the clock starts the count afresh.
-    void take(const float* data, std::size_t count) {
+    // a gap. A jump of the clock starts the count afresh.
+    void take(std::span<const float> samples) {
+        if (samples.empty()) {
+            return;
+        }
         const Clock::time_point now = Clock::now();
-        const Seconds length(static_cast<double>(count) / kCaptureRate);
+        const Seconds length(static_cast<double>(samples.size()) / m_rate);
         const Seconds error = now - length - (m_countStart + m_counted);
-        if (!m_counting || data == nullptr || std::abs(error.count()) > kJump) {
-            deliver();
+        if (!m_counting || std::abs(error.count()) > kJump) {
+            restartCount();
             m_countStart = now - length;
-            m_counted = {};
-            m_counting = data != nullptr;
+            m_counting = true;
         } else {
             m_countStart += error * kFollow;
-        }
-        if (data == nullptr) {
-            return;
         }
         if (m_block.empty()) {
             m_blockStart = m_countStart + m_counted;
         }
-        m_block.insert(m_block.end(), data, data + count);
+        m_block.insert(m_block.end(), samples.begin(), samples.end());
         m_counted += length;
-        if (m_block.size() >= kBlockSamples) {
-            deliver();
+        const auto block = static_cast<std::size_t>(m_rate * kBlock);
+        while (m_block.size() >= block) {
+            handOn(block);
         }
     }
 
-    void deliver() {
-        if (!m_block.empty() && m_samples) {
-            m_samples(m_block, kCaptureRate,
+    void restartCount() {
+        handOn(m_block.size());
+        m_counted = {};
+        m_counting = false;
+    }
+
+    void handOn(std::size_t count) {
+        if (count == 0) {
+            return;
+        }
+        if (m_samples) {
+            m_samples({m_block.data(), count}, m_rate,
                       std::chrono::time_point_cast<Clock::duration>(m_blockStart));
         }
-        m_block.clear();
+        m_block.erase(m_block.begin(), m_block.begin() + std::ptrdiff_t(count));
+        m_blockStart += Seconds(static_cast<double>(count) / m_rate);
     }
 
     pa_threaded_mainloop* m_loop = nullptr;
     pa_context* m_context = nullptr;
-    pa_stream* m_stream = nullptr;
     std::string m_program;
     Samples m_samples;
+    std::map<std::uint32_t, Sink> m_sinks;    // every sink, by index
+    std::map<std::uint32_t, Input> m_inputs;  // the program's streams, or every one
+    std::string m_defaultSink;
+    std::vector<std::unique_ptr<Monitor>> m_monitors;  // the record streams
+    std::uint32_t m_rate = 0;                          // theirs: the first one's sink's
+    StreamMix m_mix{0};
+    std::vector<float> m_mono;   // the piece being read, mixed down
     std::vector<float> m_block;  // samples not handed on yet
     TimePoint m_blockStart;
     TimePoint m_countStart;  // the time of the first sample counted
     Seconds m_counted{};
     bool m_counting = false;
-    std::string m_defaultSink;
-    std::uint32_t m_wantedInput = PA_INVALID_INDEX;
-    std::uint32_t m_wantedSink = PA_INVALID_INDEX;
     bool m_running = false;
     bool m_retrying = false;
 };

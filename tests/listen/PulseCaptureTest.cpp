@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <tuple>
 
 #include "listen/Fingerprinter.h"
 #include "listen/Matcher.h"
@@ -38,16 +39,17 @@ MarkPrint printOf(const std::vector<float>& samples) {
     return history.around(kPress).value();
 }
 
-// Plays `samples` to the sink "speakers" as the program `program` and returns when they are
-// through.
-void play(const std::filesystem::path& folder, const std::string& program,
-          const std::vector<float>& samples) {
-    const auto file = folder / (program + ".raw");
+// Plays `samples` to `sink` as the program `program` and returns when they are through; its files
+// are in a folder of `folder` named `stream`.
+void play(const std::filesystem::path& folder, const std::string& program, const std::string& sink,
+          const std::vector<float>& samples, const std::string& stream = "first") {
+    std::filesystem::create_directories(folder / stream);
+    const auto file = folder / stream / (program + ".raw");
     writeFile(file, std::string(reinterpret_cast<const char*>(samples.data()),
                                 samples.size() * sizeof(float)));
-    const auto copy = folder / program;
+    const auto copy = folder / stream / program;
     std::filesystem::copy_file("/usr/bin/pacat", copy);
-    run(copy.string() + " --device=speakers --rate=11025 --channels=1 --format=float32le " +
+    run(copy.string() + " --device=" + sink + " --rate=11025 --channels=1 --format=float32le " +
         file.string());
 }
 
@@ -66,13 +68,20 @@ struct Heard {
     std::mutex mutex;
     std::vector<hushwell::Heard> heard;
     std::optional<double> onset;  // of the first block that is not silence, whatever the volume
+    double rate = 0;              // of the last block
 };
 
 struct Source {
     const char* name;
     std::string program;  // captured
     bool caller;          // another program plays other sounds at the same time
+    int sinkRate = 0;     // the default sink's, when not the sandbox's "speakers"
+    int streams = 1;      // the program's: silence on the others, the piece on the last
 };
+
+void PrintTo(const Source& source, std::ostream* out) {
+    *out << source.name;
+}
 
 class PulseCaptureTest : public ::testing::TestWithParam<Source> {};
 
@@ -96,6 +105,7 @@ TEST_P(PulseCaptureTest, HearsAPressPlayedToTheServer) {
             if (!result.onset && loudest > 0.001F) {
                 result.onset = time;
             }
+            result.rate = rate;
             if (!fingerprinter || fingerprinter->rate() != rate) {
                 fingerprinter.emplace(rate);
             }
@@ -106,26 +116,43 @@ TEST_P(PulseCaptureTest, HearsAPressPlayedToTheServer) {
             }
         });
     sandbox.start();
+    const Source& row = GetParam();
+    std::optional<NullSink> sink;
+    if (row.sinkRate != 0) {
+        sink.emplace(row.sinkRate);
+    }
+    const std::string sinkName = sink ? sink->name() : "speakers";
     TempDir dir;
-    // The capture is back on the server (and recording, for the whole output) before the piece
-    // plays; a program's stream is found within the piece's silence.
-    EXPECT_TRUE(
-        shows(GetParam().program.empty() ? "pactl list source-outputs" : "pactl list clients",
-              GetParam().program.empty() ? "Hushwell listening" : "Hushwell listener"));
-    std::thread caller([&dir] {
-        if (GetParam().caller) {
+    // The program's other stream plays first, long enough to outlast the piece, and is recorded.
+    const auto length = std::ptrdiff_t((kPress + 2) * kStationRate);
+    std::thread otherStream([&] {
+        if (row.streams > 1) {
+            play(dir.path(), row.program, sinkName, std::vector<float>(length * 2, 0.0F), "other");
+        }
+    });
+    if (row.streams > 1) {
+        EXPECT_TRUE(shows("pactl list source-outputs", "Hushwell listening"));
+    }
+    // The capture is back on the server before the piece plays, and records it from its start
+    // (its silence).
+    EXPECT_TRUE(shows("pactl list clients", "Hushwell listener"));
+    std::thread caller([&] {
+        if (row.caller) {
             const std::vector<float> other = piece(51);
-            play(dir.path(), "caller",
-                 {other.begin(), other.begin() + std::ptrdiff_t((kPress + 2) * kStationRate)});
+            play(dir.path(), "caller", sinkName, {other.begin(), other.begin() + length});
         }
     });
     // The rest after the press is not needed to hear it.
-    play(dir.path(), "radio",
-         {radio.begin(), radio.begin() + std::ptrdiff_t((kPress + 2) * kStationRate)});
+    play(dir.path(), row.program.empty() ? "radio" : row.program, sinkName,
+         {radio.begin(), radio.begin() + length});
     caller.join();
+    otherStream.join();
     capture->stop();
 
     const std::lock_guard lock(result.mutex);
+    if (row.sinkRate != 0) {
+        EXPECT_EQ(result.rate, row.sinkRate);  // the sink's own: the server did not resample
+    }
     ASSERT_EQ(result.heard.size(), 1U);
     ASSERT_TRUE(result.onset.has_value());
     const double error = result.heard.front().pressTime - (*result.onset - kSilence + kPress);
@@ -133,12 +160,78 @@ TEST_P(PulseCaptureTest, HearsAPressPlayedToTheServer) {
     EXPECT_LT(std::abs(error), 1.0);
 }
 
+// Waiting for a program that plays nothing, or following the default output while nothing plays,
+// the capture keeps the one connection it made.
+TEST_P(PulseCaptureTest, KeepsOneConnectionWhileNothingPlays) {
+    AudioSandbox::instance();
+    const std::unique_ptr<AudioCapture> capture = pulseCapture();
+    capture->start(GetParam().program, [](std::span<const float>, double, auto) {});
+    ASSERT_TRUE(shows("pactl list clients", "Hushwell listener"));
+    // Every client that connects while pactl listens, for five seconds.
+    const std::string events = run("timeout -s INT 5 stdbuf -oL pactl subscribe || true");
+    capture->stop();
+    std::size_t connections = 0;
+    for (std::size_t at = events.find("'new' on client"); at != std::string::npos;
+         at = events.find("'new' on client", at + 1)) {
+        ++connections;
+    }
+    EXPECT_EQ(connections, 0U) << events;
+}
+
 INSTANTIATE_TEST_SUITE_P(Sources, PulseCaptureTest,
                          ::testing::Values(Source{"DefaultOutput", "", false},
-                                           Source{"OneProgram", "radio", true}),
+                                           Source{"OneProgram", "radio", true},
+                                           Source{"DefaultOutputAt48000", "", false, 48000},
+                                           Source{"OneProgramAt44100", "radio", false, 44100},
+                                           Source{"ProgramWithTwoStreams", "radio", true, 0, 2}),
                          [](const ::testing::TestParamInfo<Source>& row) {
                              return std::string(row.param.name);
                          });
+
+// The mix of a program's streams, slack two samples: each step, what it hands on.
+TEST(StreamMix, HandsOnWhatEveryStreamHasReached) {
+    enum Step { Add, Remove, Push };
+    struct Row {
+        const char* what;
+        std::vector<std::tuple<Step, std::uint32_t, std::vector<float>, std::vector<float>>> steps;
+    };
+    const std::vector<Row> table{
+        {"one stream at once", {{Add, 1, {}, {}}, {Push, 1, {1, 2, 3}, {1, 2, 3}}}},
+        {"two in step, summed",
+         {{Add, 1, {}, {}}, {Add, 2, {}, {}}, {Push, 1, {1, 1}, {}}, {Push, 2, {2, 3}, {3, 4}}}},
+        {"one behind by more than the slack is silence there",
+         {{Add, 1, {}, {}},
+          {Add, 2, {}, {}},
+          {Push, 1, {1, 1, 1, 1}, {1, 1}},
+          {Push, 2, {2, 2}, {3, 3}}}},
+        {"one removed holds nothing back",
+         {{Add, 1, {}, {}},
+          {Add, 2, {}, {}},
+          {Push, 1, {1}, {}},
+          {Remove, 2, {}, {}},
+          {Push, 1, {1}, {1, 1}}}},
+        {"one added starts where the others are",
+         {{Add, 1, {}, {}},
+          {Push, 1, {1, 1}, {1, 1}},
+          {Add, 2, {}, {}},
+          {Push, 2, {2}, {}},
+          {Push, 1, {1}, {3}}}},
+        {"a stream not added is not heard", {{Add, 1, {}, {}}, {Push, 2, {5}, {}}}},
+    };
+    for (const Row& row : table) {
+        StreamMix mix(2);
+        for (const auto& [step, stream, samples, expected] : row.steps) {
+            if (step == Add) {
+                mix.add(stream);
+            } else if (step == Remove) {
+                mix.remove(stream);
+            } else {
+                const std::span<const float> out = mix.push(stream, samples);
+                EXPECT_EQ(std::vector<float>(out.begin(), out.end()), expected) << row.what;
+            }
+        }
+    }
+}
 
 }  // namespace
 }  // namespace hushwell::testing

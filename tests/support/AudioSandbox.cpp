@@ -134,4 +134,25 @@ std::string waitForDefaultSink(const std::string& sink) {
     return reported;
 }
 
+NullSink::NullSink(int rate) : m_name("rate" + std::to_string(rate)) {
+    m_module = run("pactl load-module module-null-sink sink_name=" + m_name +
+                   " rate=" + std::to_string(rate));
+    while (!m_module.empty() && m_module.back() == '\n') {
+        m_module.pop_back();
+    }
+    // PipeWire knows the sink a moment after loading it: asked until it is the default.
+    std::string reported;
+    for (int attempt = 0; attempt < 5 && reported != m_name; ++attempt) {
+        run("pactl set-default-sink " + m_name + " || true");
+        reported = waitForDefaultSink(m_name);
+    }
+    EXPECT_EQ(reported, m_name);
+}
+
+NullSink::~NullSink() {
+    run("pactl set-default-sink speakers");
+    run("pactl unload-module " + m_module);
+    waitForDefaultSink("speakers");
+}
+
 }  // namespace hushwell::testing

@@ -60,4 +60,20 @@ std::vector<long> waitForVolume(long value);
 // returns; under PipeWire, WirePlumber makes the chosen sink the default a few milliseconds later.
 std::string waitForDefaultSink(const std::string& sink);
 
+// A second null sink at `rate` samples per second, named "rate<rate>", the default while the
+// object lives; then removed, "speakers" the default again.
+class NullSink {
+public:
+    explicit NullSink(int rate);
+    ~NullSink();
+    NullSink(const NullSink&) = delete;
+    NullSink& operator=(const NullSink&) = delete;
+
+    [[nodiscard]] const std::string& name() const { return m_name; }
+
+private:
+    std::string m_name;
+    std::string m_module;
+};
+
 }  // namespace hushwell::testing
