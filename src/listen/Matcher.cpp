@@ -56,7 +56,8 @@ bool Matcher::holds(const Run& run) const {
         return false;
     }
     const int span = run.last - run.first + 1;
-    return span >= frames(kMinRun) && 4 * run.matches >= 3 * span && share(run) < kThreshold &&
+    return span >= frames(kMinRun) && 2 * run.matches >= frames(kMinRun) &&
+           4 * run.matches >= 3 * (span - run.pauses) && share(run) < kThreshold &&
            run.first <= m_pressIndex + frames(kZoneAfter) &&
            run.last >= m_pressIndex - frames(kZoneBefore);
 }
@@ -69,6 +70,10 @@ void Matcher::step(Alignment& alignment, int index, const Fingerprint& live) con
     const Fingerprint& kept = m_anchor[static_cast<std::size_t>(index)];
     Run& run = alignment.run;
     const int differing = std::popcount((kept.bits ^ live.bits) & kept.strong);
+    if (silent(kept) && silent(live) && run.first >= 0) {
+        ++run.pauses;  // a pause inside the jingle, heard as one
+        return;
+    }
     if (!silent(kept) && !silent(live) && differing <= kFrameBits) {
         if (run.first < 0) {
             run.first = index;

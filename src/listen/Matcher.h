@@ -60,6 +60,7 @@ private:
         int first = -1;  // anchor index of the first matching frame; -1: none open
         int last = -1;
         int matches = 0;
+        int pauses = 0;           // frames silent in both, inside the run: neither match nor miss
         int misses = 0;           // in a row, since the last match
         int missedDiffering = 0;  // of those misses, counted once a match follows them
         int missedCounted = 0;
