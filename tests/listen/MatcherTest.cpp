@@ -32,6 +32,7 @@ struct Station {
     double wordsUnder = 0;            // s the talk after it starts before the jingle ends
     double jingleGain = 1;            // of the jingles against the rest
     double silence = 0;               // s between the song before and the opening jingle
+    bool beeps = false;               // the opening jingle is two beeps of 0.8 s, 0.7 s apart
     double firstRate = kStationRate;  // of the hour of the presses
     double laterRate = kStationRate;
 };
@@ -53,7 +54,13 @@ std::vector<Segment> hour(int number, double delay, const Station& station, bool
     const double jingle = station.jingles ? 3 : 0;
     const double opening = base + kBreakStart + silence;
     if (station.jingles) {
-        programme.push_back({Sound::Song, 7, opening, jingle, station.jingleGain});
+        for (int beep = 0; station.beeps && beep < 2; ++beep) {
+            programme.push_back(
+                {Sound::Song, 20U + static_cast<unsigned>(beep), opening + beep * 1.5, 0.8});
+        }
+        if (!station.beeps) {
+            programme.push_back({Sound::Song, 7, opening, jingle, station.jingleGain});
+        }
         programme.push_back({Sound::Song, 8, base + kBreakEnd, jingle, station.jingleGain});
     }
     const double talk = opening + jingle - station.wordsUnder;
@@ -180,6 +187,7 @@ INSTANTIATE_TEST_SUITE_P(
         Station{.name = "PressedBeforeTheJingle", .delay = 7, .press = -0.5},
         Station{.name = "PressedLate", .delay = 7, .press = 1.5},
         Station{.name = "PressedInSilence", .delay = 7, .press = -1.5, .silence = 2},
+        Station{.name = "BeepsWithPauses", .delay = 7, .press = 0.3, .beeps = true},
         Station{.name = "SilentBreak", .delay = 7, .jingles = false, .press = -9, .silence = 10},
         Station{.name = "At44100Then48000", .delay = 7, .firstRate = 44100, .laterRate = 48000}),
     [](const ::testing::TestParamInfo<Station>& row) { return std::string(row.param.name); });
