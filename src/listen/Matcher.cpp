@@ -56,6 +56,9 @@ bool Matcher::holds(const Run& run) const {
         return false;
     }
     const int span = run.last - run.first + 1;
+    if (run.first <= 1 && run.last < m_pressIndex + frames(kPastPress)) {
+        return false;
+    }
     return span >= frames(kMinRun) && 2 * run.matches >= frames(kMinRun) &&
            4 * run.matches >= 3 * (span - run.pauses) && share(run) < kThreshold &&
            run.first <= m_pressIndex + frames(kZoneAfter) &&

@@ -37,6 +37,10 @@ public:
     static constexpr double kZoneBefore = 0.3;
     static constexpr double kZoneAfter = 0.8;
     static constexpr double kMinRun = 1.2;
+    // A run that reaches back to the start of the stretch may be the song before the press
+    // played again (it ran up to the jingle, or under it): it has to reach this far past the
+    // press too, into the jingle.
+    static constexpr double kPastPress = 0.9;
     // A frame matches when at most this many of its 16 strong bits differ; a run holds when the
     // share of differing strong bits over it stays below kThreshold (unrelated audio differs in
     // about half).

@@ -32,6 +32,7 @@ struct Station {
     double wordsUnder = 0;            // s the talk after it starts before the jingle ends
     double jingleGain = 1;            // of the jingles against the rest
     double silence = 0;               // s between the song before and the opening jingle
+    bool sameSongBefore = false;      // the later hour's song before the break is the first's
     bool beeps = false;               // the opening jingle is two beeps of 0.8 s, 0.7 s apart
     double firstRate = kStationRate;  // of the hour of the presses
     double laterRate = kStationRate;
@@ -49,7 +50,8 @@ std::vector<Segment> hour(int number, double delay, const Station& station, bool
         programme.push_back({Sound::Song, seed + 1, base + 900, 250});
         programme.push_back({Sound::Song, seed + 6, base + 1150 + silence, 50 - silence});
     } else {
-        programme.push_back({Sound::Song, seed + 1, base + 900, 300 + station.segue});
+        programme.push_back(
+            {Sound::Song, station.sameSongBefore ? 1 : seed + 1, base + 900, 300 + station.segue});
     }
     const double jingle = station.jingles ? 3 : 0;
     const double opening = base + kBreakStart + silence;
@@ -188,6 +190,11 @@ INSTANTIATE_TEST_SUITE_P(
         Station{.name = "PressedLate", .delay = 7, .press = 1.5},
         Station{.name = "PressedInSilence", .delay = 7, .press = -1.5, .silence = 2},
         Station{.name = "BeepsWithPauses", .delay = 7, .press = 0.3, .beeps = true},
+        Station{.name = "SongBeforeThePressAgain",
+                .delay = 7,
+                .jingles = false,
+                .segue = 1,
+                .sameSongBefore = true},
         Station{.name = "SilentBreak", .delay = 7, .jingles = false, .press = -9, .silence = 10},
         Station{.name = "At44100Then48000", .delay = 7, .firstRate = 44100, .laterRate = 48000}),
     [](const ::testing::TestParamInfo<Station>& row) { return std::string(row.param.name); });
