@@ -18,7 +18,13 @@ case "$which" in
         cmake --build build -j"$(nproc)" --target tick_bench >/dev/null
         build/bench/tick_bench "$@" ;;
     listen)
-        cmake --build build -j"$(nproc)" --target listen_bench >/dev/null
+        # Real recordings for the table of stations: freely licensed music, desktop sounds for
+        # jingles, speech from espeak-ng; lossy codecs through ffmpeg. Benches only, never tests.
+        ensure_packages ffmpeg espeak-ng hyperrogue-music sound-theme-freedesktop
+        cmake --build build -j"$(nproc)" --target listen_bench station_bench >/dev/null
+        sounds=/usr/share/sounds/freedesktop/stereo
+        build/bench/station_bench /usr/share/hyperrogue/music "$sounds/service-login.oga" \
+            "$sounds/phone-outgoing-busy.oga" "$sounds/alarm-clock-elapsed.oga"
         start_audio_sandbox
         build/bench/listen_bench "${1:-600}" "${2:-60}" ;;
     mixer)

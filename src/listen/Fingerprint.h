@@ -10,7 +10,8 @@ namespace hushwell {
 // before. Such bits survive a change of level, noise and a small change of speed, and they cannot
 // be turned back into the audio. Half of them, those of the largest changes, are marked strong:
 // a band that holds little but noise changes its bit at random, so matching counts only the
-// strong bits of the print it looks for.
+// strong bits of the print it looks for. A frame of silence or near silence has no strong bits:
+// it matches nothing, not even silence.
 //
 // Times are seconds on a clock the caller chooses (a steady clock in the program); the listening
 // layer only compares them with each other.
@@ -24,6 +25,10 @@ struct Fingerprint {
     std::uint32_t strong = 0;  // 16 of the bits
     friend bool operator==(const Fingerprint&, const Fingerprint&) = default;
 };
+
+inline bool silent(const Fingerprint& frame) {
+    return frame.strong == 0;
+}
 
 struct PrintFrame {
     double time = 0;  // the middle of the frame

@@ -19,6 +19,9 @@ constexpr double kLowest = 300.0;  // Hz, the bands' range
 constexpr double kHighest = 2000.0;
 constexpr int kBands = 33;
 constexpr double kGap = 0.1;
+// Mean square of a frame's analysed samples below which it is near silence (-50 dBFS): no strong
+// bits. Music played softly is some 20 dB above it; a codec's noise in a pause far below.
+constexpr float kSilence = 1e-5F;
 constexpr int kHalfFrame =
     kPrintFrameSize / 2;  // s between blocks that counts as a break in the audio
 
@@ -26,16 +29,42 @@ double sinc(double x) {
     return x == 0 ? 1.0 : std::sin(std::numbers::pi * x) / (std::numbers::pi * x);
 }
 
+int firstFactor(double sampleRate) {
+    return std::max(1, static_cast<int>(sampleRate / (2 * kPrintRate)));
+}
+
+std::vector<float> boxes(int factor) {
+    std::vector<double> kernel{1.0};
+    for (int box = 0; box < 3; ++box) {
+        std::vector<double> wider(kernel.size() + static_cast<std::size_t>(factor) - 1);
+        for (std::size_t i = 0; i < kernel.size(); ++i) {
+            for (std::size_t j = 0; j < static_cast<std::size_t>(factor); ++j) {
+                wider[i + j] += kernel[i];
+            }
+        }
+        kernel = std::move(wider);
+    }
+    const double sum = std::accumulate(kernel.begin(), kernel.end(), 0.0);
+    std::vector<float> result;
+    for (const double value : kernel) {
+        result.push_back(static_cast<float>(value / sum));
+    }
+    return result;
+}
+
 }  // namespace
 
 Fingerprinter::Fingerprinter(double sampleRate)
-    : m_rate(sampleRate),
-      m_ratio(sampleRate / kPrintRate),
-      m_taps(2 * static_cast<int>(std::ceil(2.75 * sampleRate / kTransition))),
+    : m_inputRate(sampleRate),
+      m_factor(firstFactor(sampleRate)),
+      m_boxes(boxes(m_factor)),
+      m_rate(sampleRate / m_factor),
+      m_ratio(m_rate / kPrintRate),
+      m_taps(2 * static_cast<int>(std::ceil(2.75 * m_rate / kTransition))),
       m_window(kPrintFrameSize),
       m_spectrum(kPrintFrameSize / 2),
       m_previous(kBands - 1) {
-    const double cutoff = kCutoff / sampleRate;
+    const double cutoff = kCutoff / m_rate;
     const int half = m_taps / 2;
     m_filter.resize(static_cast<std::size_t>(kPhases) * static_cast<std::size_t>(m_taps));
     for (int phase = 0; phase < kPhases; ++phase) {
@@ -76,27 +105,58 @@ Fingerprinter::Fingerprinter(double sampleRate)
 }
 
 void Fingerprinter::restart(double time) {
+    m_undecimated.clear();
+    m_received = 0;
+    m_decimated = 0;
+    m_blockIndex = 0;
+    m_blockTime = time;
     m_input.clear();
-    m_inputStart = m_anchorIndex;
+    m_inputStart = 0;
     const int half = m_taps / 2;
     m_next = half - 1;
-    m_firstAnalysed = static_cast<double>(m_inputStart) + m_next;
+    m_firstAnalysed = m_next;
     m_analysedCount = 0;
     m_frame.clear();
     m_havePrevious = false;
-    m_anchorTime = time;
     m_started = true;
 }
 
+void Fingerprinter::decimate(std::span<const float> samples) {
+    m_undecimated.insert(m_undecimated.end(), samples.begin(), samples.end());
+    m_received += static_cast<std::int64_t>(samples.size());
+    const std::size_t taps = m_boxes.size();
+    std::size_t at = 0;  // in m_undecimated, of the next output's first sample
+    while (at + taps <= m_undecimated.size()) {
+        float sum = 0;
+        for (std::size_t i = 0; i < taps; ++i) {
+            sum += m_boxes[i] * m_undecimated[at + i];
+        }
+        m_input.push_back(sum);
+        ++m_decimated;
+        at += static_cast<std::size_t>(m_factor);
+    }
+    m_undecimated.erase(m_undecimated.begin(),
+                        m_undecimated.begin() + static_cast<std::ptrdiff_t>(at));
+}
+
 std::vector<PrintFrame> Fingerprinter::push(std::span<const float> samples, double time) {
-    const std::int64_t received = m_inputStart + static_cast<std::int64_t>(m_input.size());
-    const double expected = m_anchorTime + static_cast<double>(received - m_anchorIndex) / m_rate;
-    m_anchorIndex = received;
+    const double expected =
+        m_blockTime + static_cast<double>(m_received - m_blockIndex) / m_inputRate;
     if (!m_started || std::abs(time - expected) > kGap) {
         restart(time);
     }
-    m_anchorTime = time;
-    m_input.insert(m_input.end(), samples.begin(), samples.end());
+    m_blockIndex = m_received;
+    m_blockTime = time;
+    const std::int64_t firstNew = m_decimated;
+    decimate(samples);
+    if (m_decimated == firstNew) {
+        return {};
+    }
+    // The first new first-stage sample lies at the middle of the input it summed.
+    m_anchorIndex = firstNew;
+    m_anchorTime = time + (static_cast<double>(firstNew * m_factor - m_blockIndex) +
+                           static_cast<double>(m_boxes.size() - 1) / 2.0) /
+                              m_inputRate;
     resampleInto(m_frame);
 
     std::vector<PrintFrame> frames;
@@ -172,6 +232,11 @@ Fingerprint Fingerprinter::frameBits() {
         energy[static_cast<std::size_t>(band)] = sum;
     }
     Fingerprint print;
+    float squares = 0;
+    for (std::size_t i = 0; i < kPrintFrameSize; ++i) {
+        squares += m_frame[i] * m_frame[i];
+    }
+    const bool quiet = squares < kSilence * static_cast<float>(kPrintFrameSize);
     std::array<float, kBands - 1> change{};
     for (std::size_t band = 0; band + 1 < kBands; ++band) {
         const float difference = energy[band] - energy[band + 1];
@@ -180,6 +245,9 @@ Fingerprint Fingerprinter::frameBits() {
             print.bits |= 1U << band;
         }
         m_previous[band] = difference;
+    }
+    if (quiet) {
+        return print;
     }
     std::array<std::size_t, kBands - 1> order{};
     std::iota(order.begin(), order.end(), 0);

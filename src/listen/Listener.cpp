@@ -13,16 +13,31 @@ Listener::Events Listener::push(std::span<const float> samples, double rate, dou
             if (const std::optional<Heard> heard = matcher.add(frame)) {
                 events.heard.push_back({key, *heard});
             }
+            if (std::optional<MarkPrint> refined = matcher.takeRefined()) {
+                events.refined.push_back({key, std::move(*refined)});
+            }
         }
     }
     for (auto press = m_presses.begin(); press != m_presses.end();) {
-        const double pressTime = press->second;
-        if (m_history.ready(pressTime)) {
-            if (std::optional<MarkPrint> print = m_history.around(pressTime)) {
-                events.kept.push_back({press->first, std::move(*print)});
+        Press& at = press->second;
+        if (m_history.ready(at.time)) {
+            const std::optional<double> sound = m_history.soundBetween(
+                at.time - Matcher::kZoneBefore, at.time + Matcher::kZoneAfter);
+            if (!sound && at.movedBy == 0) {
+                if (const std::optional<double> after =
+                        m_history.soundBetween(at.time, at.time + kKeptAfter)) {
+                    at.movedBy = *after - at.time;
+                    at.time = *after;
+                    continue;
+                }
+            }
+            if (!sound && at.movedBy == 0) {
+                events.silent.push_back({press->first});
+            } else if (std::optional<MarkPrint> print = m_history.around(at.time)) {
+                events.kept.push_back({press->first, std::move(*print), at.movedBy});
             }
             press = m_presses.erase(press);
-        } else if (time > pressTime + kPressWait) {
+        } else if (time > at.time + kPressWait) {
             press = m_presses.erase(press);
         } else {
             ++press;
@@ -32,7 +47,7 @@ Listener::Events Listener::push(std::span<const float> samples, double rate, dou
 }
 
 void Listener::press(MarkKey key, double time) {
-    m_presses[key] = time;
+    m_presses[key] = {time};
 }
 
 void Listener::listenFor(MarkKey key, const MarkPrint& print) {

@@ -38,7 +38,8 @@ public:
     struct Silent {
         MarkKey key;
     };
-    // A mark listened for was heard; `heard.pressTime` is the live moment that matches its press.
+    // A mark listened for was heard; `heard.pressTime` is the live moment that matches its press
+    // (for a print moved to the sound after a press in silence: that sound's moment).
     struct HeardMark {
         MarkKey key;
         Heard heard;
@@ -59,7 +60,9 @@ public:
     // Samples at `rate` per second; a block at another rate than the one before starts the
     // fingerprints afresh, as a gap does.
     Events push(std::span<const float> samples, double rate, double time);
-    // A Set press at `time`; a later press of the same mark replaces it.
+    // A Set press at `time`; a later press of the same mark replaces it. A press whose moment
+    // (Matcher::kZoneBefore..kZoneAfter around it) is silence takes its print from the first
+    // sound within kKeptAfter after it (Kept::movedBy), or keeps none (Events::silent).
     void press(MarkKey key, double time);
     // Listens for `print` from now on, in place of what `key` was listened for before; a print
     // that cannot be heard (too short around its press) is ignored.
@@ -71,7 +74,11 @@ public:
 private:
     std::optional<Fingerprinter> m_fingerprinter;
     PrintHistory m_history;
-    std::map<MarkKey, double> m_presses;
+    struct Press {
+        double time;  // where its print is taken from
+        double movedBy = 0;
+    };
+    std::map<MarkKey, Press> m_presses;
     std::map<MarkKey, Matcher> m_matchers;
 };
 

@@ -1,7 +1,9 @@
 #include "listen/Matcher.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
+#include <utility>
 
 namespace hushwell {
 namespace {
@@ -9,77 +11,149 @@ namespace {
 constexpr double kGapStep = 1.5 * kFrameStep;
 // From a frame's time (its middle) to the end of its audio: when it can be had at the earliest.
 constexpr double kFrameHalf = static_cast<double>(kPrintFrameSize) / 2.0 / kPrintRate;
+// Frames that may miss in a row inside a run (a cough of the codec, a word laid over it).
+constexpr int kMaxMisses = 2;
+// After the first alignment holds, the neighbouring ones have this many frames to do better.
+constexpr int kDecideFrames = 4;
+// The alignment is good to a frame step either way; told that much late, the edge never comes
+// before the press's moment.
+constexpr double kLate = 0.1;
 
-std::size_t frames(double seconds) {
-    return static_cast<std::size_t>(std::lround(seconds / kFrameStep));
+int frames(double seconds) {
+    return static_cast<int>(std::lround(seconds / kFrameStep));
 }
 
 }  // namespace
 
-Matcher::Matcher(const MarkPrint& print) {
-    const std::size_t before = frames(kAnchorBefore);
-    const std::size_t after = frames(kAnchorAfter);
-    if (print.pressFrame < before || print.pressFrame + after >= print.frames.size()) {
+Matcher::Matcher(const MarkPrint& print) : m_print(print) {
+    if (print.pressFrame >= print.frames.size()) {
         return;
     }
-    m_anchor.assign(
-        print.frames.begin() + static_cast<std::ptrdiff_t>(print.pressFrame - before),
-        print.frames.begin() + static_cast<std::ptrdiff_t>(print.pressFrame + after + 1));
-    m_pressIndex = before;
+    const int press = static_cast<int>(print.pressFrame);
+    m_anchorStart = std::max(0, press - frames(kSearchBefore));
+    const int end =
+        std::min(static_cast<int>(print.frames.size()), press + frames(kSearchAfter) + 1);
+    m_anchor.assign(print.frames.begin() + m_anchorStart, print.frames.begin() + end);
+    m_pressIndex = press - m_anchorStart;
+    const auto sounding = std::count_if(m_anchor.begin(), m_anchor.end(),
+                                        [](const Fingerprint& f) { return !silent(f); });
+    m_usable = sounding >= frames(kMinRun);
 }
 
 void Matcher::reset() {
-    m_live.clear();
-    m_best.reset();
-    m_bestShare = 1;
-    m_told = false;
+    m_alignments.clear();
+    m_chosen.reset();
+    m_quietUntil = -1;
+    m_told.reset();
+}
+
+double Matcher::share(const Run& run) {
+    return run.counted == 0 ? 1.0 : run.differing / static_cast<double>(run.counted);
+}
+
+bool Matcher::holds(const Run& run) const {
+    if (run.first < 0) {
+        return false;
+    }
+    const int span = run.last - run.first + 1;
+    if (run.first <= 1 && run.last < m_pressIndex + frames(kPastPress)) {
+        return false;
+    }
+    return span >= frames(kMinRun) && 2 * run.matches >= frames(kMinRun) &&
+           4 * run.matches >= 3 * (span - run.pauses) && share(run) < kThreshold &&
+           run.first <= m_pressIndex + frames(kZoneAfter) &&
+           run.last >= m_pressIndex - frames(kZoneBefore);
+}
+
+void Matcher::close(Alignment& alignment) const {
+    alignment.run = Run{};
+}
+
+void Matcher::step(Alignment& alignment, int index, const Fingerprint& live) const {
+    const Fingerprint& kept = m_anchor[static_cast<std::size_t>(index)];
+    Run& run = alignment.run;
+    const int differing = std::popcount((kept.bits ^ live.bits) & kept.strong);
+    if (silent(kept) && silent(live) && run.first >= 0) {
+        ++run.pauses;  // a pause inside the jingle, heard as one
+        return;
+    }
+    if (!silent(kept) && !silent(live) && differing <= kFrameBits) {
+        if (run.first < 0) {
+            run.first = index;
+        }
+        run.last = index;
+        ++run.matches;
+        run.misses = 0;
+        run.differing += differing + std::exchange(run.missedDiffering, 0);
+        run.counted += std::popcount(kept.strong) + std::exchange(run.missedCounted, 0);
+    } else if (run.first >= 0) {
+        if (++run.misses > kMaxMisses) {
+            close(alignment);
+            return;
+        }
+        // A frame that misses counts whole; silence, as all its bits differing.
+        run.missedDiffering += silent(kept) || silent(live) ? 16 : differing;
+        run.missedCounted += 16;
+    }
+    if (holds(run) && (alignment.best.first < 0 ||
+                       run.last - run.first >= alignment.best.last - alignment.best.first)) {
+        alignment.best = run;
+    }
 }
 
 std::optional<Heard> Matcher::add(const PrintFrame& live) {
     if (!usable()) {
         return std::nullopt;
     }
-    if (!m_live.empty() && live.time - m_live.back().time > kGapStep) {
+    if (m_liveCount > 0 && live.time - m_lastTime > kGapStep) {
         reset();
     }
-    m_live.push_back(live);
-    if (m_live.size() > m_anchor.size()) {
-        m_live.pop_front();
-    }
-    if (m_live.size() < m_anchor.size()) {
-        return std::nullopt;
-    }
-    int differing = 0;
-    int counted = 0;
-    for (std::size_t i = 0; i < m_anchor.size(); ++i) {
-        differing += std::popcount((m_anchor[i].bits ^ m_live[i].print.bits) & m_anchor[i].strong);
-        counted += std::popcount(m_anchor[i].strong);
-    }
-    const double share = counted == 0 ? 1.0 : differing / static_cast<double>(counted);
-    if (share >= kThreshold) {
-        std::optional<Heard> told;
-        if (!m_told && m_best) {
-            told = m_best;
-            told->heardAt = live.time + kFrameHalf;
+    m_lastTime = live.time;
+    const std::int64_t now = m_liveCount++;
+    m_alignments.push_back({now, live.time, {}, {}});
+    const auto size = static_cast<std::int64_t>(m_anchor.size());
+    for (Alignment& alignment : m_alignments) {
+        step(alignment, static_cast<int>(now - alignment.start), live.print);
+        if (alignment.best.first < 0 || alignment.start < m_quietUntil) {
+            continue;
         }
-        m_best.reset();
-        m_bestShare = 1;
-        m_told = false;
-        return told;
+        if (!m_chosen) {
+            m_decideAt = now + kDecideFrames;
+        }
+        if (!m_chosen || share(alignment.best) < share(m_chosen->best)) {
+            m_chosen = alignment;
+        }
     }
-    if (m_told) {
+    if (m_alignments.front().start + size - 1 == now) {
+        if (m_told && m_told->start == m_alignments.front().start) {
+            const Run& run = m_alignments.front().best;
+            MarkPrint refined = m_print;
+            for (std::size_t i = 0; i < refined.frames.size(); ++i) {
+                const auto index = static_cast<int>(i) - m_anchorStart;
+                if (index < run.first || index > run.last) {
+                    refined.frames[i].strong = 0;
+                }
+            }
+            if (refined != m_print) {
+                m_refined = std::move(refined);
+            }
+            m_told.reset();
+        }
+        m_alignments.pop_front();
+    }
+    if (!m_chosen || now < m_decideAt) {
         return std::nullopt;
     }
-    if (share < m_bestShare) {
-        m_bestShare = share;
-        m_best = Heard{m_live[m_pressIndex].time, live.time + kFrameHalf, 1.0 - 2.0 * share};
-        return std::nullopt;
-    }
-    m_told = true;
-    if (m_best) {
-        m_best->heardAt = live.time + kFrameHalf;
-    }
-    return m_best;
+    const double pressTime = m_chosen->startTime + m_pressIndex * kFrameStep + kLate;
+    const Heard heard{pressTime, live.time + kFrameHalf, 1.0 - 2.0 * share(m_chosen->best)};
+    m_quietUntil = m_chosen->start + size;
+    m_told = m_chosen;
+    m_chosen.reset();
+    return heard;
+}
+
+std::optional<MarkPrint> Matcher::takeRefined() {
+    return std::exchange(m_refined, std::nullopt);
 }
 
 }  // namespace hushwell

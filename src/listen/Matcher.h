@@ -12,45 +12,91 @@ namespace hushwell {
 // The moment in the live audio that matches a mark's press.
 struct Heard {
     double pressTime = 0;  // the live time that matches the press
-    // When the audio it was heard in ended: the earliest it could be told (about 0.85 s after
-    // pressTime; the capture's block adds its length).
+    // When the audio it was heard in ended: the earliest it could be told (about a second after
+    // the sound that repeats began; the capture's block adds its length).
     double heardAt = 0;
     double confidence = 0;  // 0 (chance) to 1 (the same bits)
 };
 
-// Listens for a mark's audio in the live fingerprints. What has to come back is the audio at
-// the press: from kAnchorBefore seconds before it to kAnchorAfter seconds after, the jingle the
-// listener pressed Set on. Audio that matches only the rest of what was kept (the song before a
-// break, played again another time) is not heard, and a break that opens without the same sound
-// each time is never heard: the mark's clock time has to serve.
+// Listens for a mark's audio in the live fingerprints. What has to come back is the sound at the
+// press, the jingle the listener pressed Set on: a run of at least kMinRun seconds of frames that
+// match, all at one alignment, lying within kSearchBefore..kSearchAfter of the press and reaching
+// into kZoneBefore..kZoneAfter around it. Frames either side that differ (another song's end laid
+// under the jingle, other words after it) do not veto the run. Audio that matches only what lies
+// further from the press (the song before a break, played again another time) is not heard, and
+// a break that opens without the same sound each time is never heard: the mark's clock time has
+// to serve. Frames of silence (no strong bits) never match, in the print or live.
 //
-// Feed it every live frame in time order; it tells each occurrence once, at the frame after the
-// best alignment (see Heard::heardAt).
+// Feed it every live frame in time order; it tells each occurrence once, shortly after the run
+// is long enough (see Heard::heardAt), and once the whole stretch has passed it offers the print
+// sharpened to the frames that repeated (takeRefined()).
 class Matcher {
 public:
-    static constexpr double kAnchorBefore = 0.3;
-    static constexpr double kAnchorAfter = 0.6;
-    // The share of differing bits below which the anchor counts as heard (unrelated audio
-    // differs in about half).
+    static constexpr double kSearchBefore = 2.0;
+    static constexpr double kSearchAfter = 3.0;
+    static constexpr double kZoneBefore = 0.3;
+    static constexpr double kZoneAfter = 0.8;
+    static constexpr double kMinRun = 1.2;
+    // A run that reaches back to the start of the stretch may be the song before the press
+    // played again (it ran up to the jingle, or under it): it has to reach this far past the
+    // press too, into the jingle.
+    static constexpr double kPastPress = 0.9;
+    // A frame matches when at most this many of its 16 strong bits differ; a run holds when the
+    // share of differing strong bits over it stays below kThreshold (unrelated audio differs in
+    // about half).
+    static constexpr int kFrameBits = 6;
     static constexpr double kThreshold = 0.2;
 
     explicit Matcher(const MarkPrint& print);
 
-    // False when the print does not hold the whole anchor around its press; such a matcher
-    // hears nothing.
-    [[nodiscard]] bool usable() const { return !m_anchor.empty(); }
+    // False when the print holds too little sound around its press; such a matcher hears nothing.
+    [[nodiscard]] bool usable() const { return m_usable; }
 
     std::optional<Heard> add(const PrintFrame& live);
+    // The print with only the frames that repeated the last time it was heard, once; nothing
+    // when it was not heard since, or nothing would change.
+    std::optional<MarkPrint> takeRefined();
     // Forgets the live frames, e.g. when listening pauses.
     void reset();
 
 private:
+    struct Run {
+        int first = -1;  // anchor index of the first matching frame; -1: none open
+        int last = -1;
+        int matches = 0;
+        int pauses = 0;           // frames silent in both, inside the run: neither match nor miss
+        int misses = 0;           // in a row, since the last match
+        int missedDiffering = 0;  // of those misses, counted once a match follows them
+        int missedCounted = 0;
+        int differing = 0;
+        int counted = 0;
+    };
+    // One way the anchor can lie on the live frames: its first frame at live frame `start`.
+    struct Alignment {
+        std::int64_t start = 0;
+        double startTime = 0;
+        Run run;
+        Run best;  // the run that holds, if any
+    };
+
+    void step(Alignment& alignment, int index, const Fingerprint& live) const;
+    [[nodiscard]] bool holds(const Run& run) const;
+    void close(Alignment& alignment) const;
+    static double share(const Run& run);
+
+    MarkPrint m_print;
     std::vector<Fingerprint> m_anchor;
-    std::size_t m_pressIndex = 0;  // of the press within the anchor
-    std::deque<PrintFrame> m_live;
-    std::optional<Heard> m_best;
-    double m_bestShare = 1;
-    bool m_told = false;  // this occurrence was told; quiet until the anchor is lost again
+    int m_anchorStart = 0;  // of the anchor within the print
+    int m_pressIndex = 0;   // of the press within the anchor
+    bool m_usable = false;
+    std::deque<Alignment> m_alignments;  // the newest last
+    std::int64_t m_liveCount = 0;
+    double m_lastTime = 0;
+    std::optional<Alignment> m_chosen;  // the best that holds, not yet told
+    std::int64_t m_decideAt = 0;        // live frame at which the chosen one is told
+    std::int64_t m_quietUntil = -1;     // the occurrence told; no other before this live frame
+    std::optional<Alignment> m_told;    // waiting for its whole stretch, for the refined print
+    std::optional<MarkPrint> m_refined;
 };
 
 }  // namespace hushwell

@@ -64,4 +64,13 @@ std::optional<MarkPrint> PrintHistory::around(double pressTime) const {
     return print;
 }
 
+std::optional<double> PrintHistory::soundBetween(double from, double to) const {
+    for (const PrintFrame& frame : m_frames) {
+        if (frame.time >= from && frame.time <= to && !silent(frame.print)) {
+            return frame.time;
+        }
+    }
+    return std::nullopt;
+}
+
 }  // namespace hushwell

@@ -28,6 +28,9 @@ public:
     // leaves a gap); nothing when no frame lies within one step of the press.
     [[nodiscard]] std::optional<MarkPrint> around(double pressTime) const;
 
+    // The time of the first frame from `from` to `to` that is not silence, if any.
+    [[nodiscard]] std::optional<double> soundBetween(double from, double to) const;
+
 private:
     double m_seconds;
     std::deque<PrintFrame> m_frames;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "listen/Listener.h"
@@ -18,64 +19,104 @@ constexpr double kBreakEnd = 1287;
 constexpr double kDownReaction = 0.6;  // after the opening jingle starts, the listener presses
 constexpr double kUpReaction = 0.7;
 
-std::vector<Segment> hour(int number, double delay, bool jingles, bool replay) {
+struct Station {
+    const char* name;
+    double delay;      // s, of the second hour against the first
+    double drift = 0;  // ppm the station's clock runs fast
+    double noise = 0;  // amplitude, against songs of about 0.2
+    double gain = 1;   // of the second hour
+    bool jingles = true;
+    bool replay = false;  // the song before the first hour's break plays again before the second's
+    double press = kDownReaction;     // s after the opening jingle starts (or would)
+    double segue = 0;                 // s the song before runs on under the opening jingle
+    double wordsUnder = 0;            // s the talk after it starts before the jingle ends
+    double jingleGain = 1;            // of the jingles against the rest
+    double silence = 0;               // s between the song before and the opening jingle
+    bool sameSongBefore = false;      // the later hour's song before the break is the first's
+    bool beeps = false;               // the opening jingle is two beeps of 0.8 s, 0.7 s apart
+    double firstRate = kStationRate;  // of the hour of the presses
+    double laterRate = kStationRate;
+};
+
+std::vector<Segment> hour(int number, double delay, const Station& station, bool replay) {
     const double base = number * 3600 + delay;
     const auto seed = static_cast<unsigned>(100 * number);
+    const double silence = station.silence;
     std::vector<Segment> programme;
     if (replay) {  // hour 0's song before the break, ending 50 s before this one's
-        programme.push_back({Sound::Song, 1, base + 850, 300});
+        programme.push_back({Sound::Song, 1, base + 850, 300 + station.segue});
         programme.push_back({Sound::Talk, seed + 2, base + 1150, 50});
+    } else if (silence > 0 && number > 0) {  // and a pause of the same length earlier
+        programme.push_back({Sound::Song, seed + 1, base + 900, 250});
+        programme.push_back({Sound::Song, seed + 6, base + 1150 + silence, 50 - silence});
     } else {
-        programme.push_back({Sound::Song, seed + 1, base + 900, 300});
+        programme.push_back(
+            {Sound::Song, station.sameSongBefore ? 1 : seed + 1, base + 900, 300 + station.segue});
     }
-    const double jingle = jingles ? 3 : 0;
-    if (jingles) {
-        programme.push_back({Sound::Song, 7, base + kBreakStart, jingle});
-        programme.push_back({Sound::Song, 8, base + kBreakEnd, jingle});
+    const double jingle = station.jingles ? 3 : 0;
+    const double opening = base + kBreakStart + silence;
+    if (station.jingles) {
+        for (int beep = 0; station.beeps && beep < 2; ++beep) {
+            programme.push_back(
+                {Sound::Song, 20U + static_cast<unsigned>(beep), opening + beep * 1.5, 0.8});
+        }
+        if (!station.beeps) {
+            programme.push_back({Sound::Song, 7, opening, jingle, station.jingleGain});
+        }
+        programme.push_back({Sound::Song, 8, base + kBreakEnd, jingle, station.jingleGain});
     }
-    programme.push_back({Sound::Talk, seed + 3, base + kBreakStart + jingle, 40});
-    programme.push_back({Sound::Song, seed + 4, base + kBreakStart + jingle + 40,
-                         kBreakEnd - kBreakStart - jingle - 40});
+    const double talk = opening + jingle - station.wordsUnder;
+    programme.push_back({Sound::Talk, seed + 3, talk, 40});
+    programme.push_back({Sound::Song, seed + 4, talk + 40, base + kBreakEnd - talk - 40});
     programme.push_back({Sound::Song, seed + 5, base + kBreakEnd + jingle, 300});
     return programme;
 }
 
 // Plays `samples` to `listener` in blocks of a tenth of a second; returns what it told.
-Listener::Events listen(Listener& listener, const std::vector<float>& samples, double from) {
+Listener::Events listen(Listener& listener, const std::vector<float>& samples, double from,
+                        double rate = kStationRate) {
     Listener::Events all;
-    constexpr std::size_t kBlock = 1103;
-    for (std::size_t at = 0; at < samples.size(); at += kBlock) {
-        const std::span block(samples.data() + at, std::min(kBlock, samples.size() - at));
+    const auto block = static_cast<std::size_t>(rate / 10);
+    for (std::size_t at = 0; at < samples.size(); at += block) {
         Listener::Events events =
-            listener.push(block, kStationRate, from + static_cast<double>(at) / kStationRate);
+            listener.push(std::span(samples.data() + at, std::min(block, samples.size() - at)),
+                          rate, from + static_cast<double>(at) / rate);
         all.kept.insert(all.kept.end(), events.kept.begin(), events.kept.end());
         all.heard.insert(all.heard.end(), events.heard.begin(), events.heard.end());
+        all.refined.insert(all.refined.end(), events.refined.begin(), events.refined.end());
+        all.silent.insert(all.silent.end(), events.silent.begin(), events.silent.end());
     }
     return all;
 }
 
-struct Station {
-    const char* name;
-    double delay;  // s, of the second hour against the first
-    double drift;  // ppm the station's clock runs fast
-    double noise;  // amplitude, against songs of about 0.2
-    double gain;   // of the second hour
-    bool jingles;
-    bool replay;  // the song before the first hour's break plays again before the second's
-};
+void PrintTo(const Station& station, std::ostream* out) {
+    *out << station.name;
+}
 
 class MatcherTest : public ::testing::TestWithParam<Station> {};
 
 TEST_P(MatcherTest, HearsTheBreaksEdgesWithinASecondOrNotAtAll) {
     const Station& station = GetParam();
     const MarkKey keys[] = {{2, MarkEdge::Down}, {2, MarkEdge::Up}};
-    const double presses[] = {kBreakStart + kDownReaction, kBreakEnd + kUpReaction};
+    double presses[] = {kBreakStart + station.silence + station.press, kBreakEnd + kUpReaction};
     Listener first;
     first.press(keys[0], presses[0]);
     first.press(keys[1], presses[1]);
     const Listener::Events kept =
-        listen(first, render(hour(0, 0, station.jingles, false), 1180, 1310), 1180);
-    ASSERT_EQ(kept.kept.size(), 2U);
+        listen(first, render(hour(0, 0, station, false), 1180, 1310, 1, 0, 1, station.firstRate),
+               1180, station.firstRate);
+    // A press in a silence longer than what is kept after it keeps nothing.
+    const bool silentPress = -station.press > kKeptAfter;
+    ASSERT_EQ(kept.kept.size(), silentPress ? 1U : 2U);
+    ASSERT_EQ(kept.silent.size(), silentPress ? 1U : 0U);
+    for (const Listener::Kept& mark : kept.kept) {
+        if (mark.key == keys[0]) {
+            // A press in silence: its print from the jingle after it.
+            const double toSound = station.silence > 0 ? -station.press : 0;
+            EXPECT_NEAR(mark.movedBy, toSound, 0.4);
+            presses[0] += mark.movedBy;
+        }
+    }
 
     // Listening starts half a frame step off, so that no live frame falls on a kept one.
     const double from = 3600 + kBreakStart - 120 + 0.0232;
@@ -87,9 +128,22 @@ TEST_P(MatcherTest, HearsTheBreaksEdgesWithinASecondOrNotAtAll) {
     }
     const Listener::Events heard =
         listen(second,
-               render(hour(1, station.delay, station.jingles, station.replay), from, to, speed,
-                      station.noise, station.gain),
-               from);
+               render(hour(1, station.delay, station, station.replay), from, to, speed,
+                      station.noise, station.gain, station.laterRate),
+               from, station.laterRate);
+    // Heard again, each print keeps only the frames that repeated.
+    EXPECT_EQ(heard.refined.size(), station.jingles ? 2U : 0U);
+    for (const Listener::Kept& refined : heard.refined) {
+        const auto sounding = [](const MarkPrint& print) {
+            return std::ranges::count_if(print.frames, [](auto f) { return !silent(f); });
+        };
+        for (const Listener::Kept& mark : kept.kept) {
+            if (mark.key == refined.key) {
+                EXPECT_LT(sounding(refined.print), sounding(mark.print) / 4);
+                EXPECT_GE(sounding(refined.print), 26);  // 1.2 s
+            }
+        }
+    }
     for (std::size_t mark = 0; mark < 2; ++mark) {
         std::vector<Heard> times;
         for (const Listener::HeardMark& h : heard.heard) {
@@ -97,7 +151,7 @@ TEST_P(MatcherTest, HearsTheBreaksEdgesWithinASecondOrNotAtAll) {
                 times.push_back(h.heard);
             }
         }
-        if (!station.jingles) {
+        if (!station.jingles || (silentPress && mark == 0)) {
             EXPECT_TRUE(times.empty()) << "mark " << mark;
             continue;
         }
@@ -108,19 +162,41 @@ TEST_P(MatcherTest, HearsTheBreaksEdgesWithinASecondOrNotAtAll) {
             "%s mark %zu: %+.3f s from the press's moment, told %.2f s after it, "
             "confidence %.2f\n",
             station.name, mark, h.pressTime - expected, h.heardAt - expected, h.confidence);
-        EXPECT_NEAR(h.pressTime, expected, 1.0) << "mark " << mark;
-        EXPECT_LT(h.heardAt - expected, 1.0) << "mark " << mark;
+        EXPECT_GE(h.pressTime, expected) << "mark " << mark;
+        EXPECT_LE(h.pressTime, expected + 1.0) << "mark " << mark;
+        EXPECT_LT(h.heardAt - expected, 2.5) << "mark " << mark;
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Stations, MatcherTest,
-    ::testing::Values(Station{"Later", 7, 0, 0, 1, true, false},
-                      Station{"EarlierAndDrifting", -12, 50, 0, 1, true, false},
-                      Station{"NoisyAndQuieter", 7, -50, 0.02, 0.3, true, false},
-                      Station{"SongPlayedAgain", -12, 50, 0, 1, true, true},
-                      Station{"NoJingles", 7, 0, 0.02, 1, false, false},
-                      Station{"NoJinglesSongPlayedAgain", -12, 0, 0.02, 1, false, true}),
+    ::testing::Values(
+        Station{"Later", 7, 0, 0, 1, true, false},
+        Station{"EarlierAndDrifting", -12, 50, 0, 1, true, false},
+        Station{"NoisyAndQuieter", 7, -50, 0.02, 0.3, true, false},
+        Station{"SongPlayedAgain", -12, 50, 0, 1, true, true},
+        Station{"NoJingles", 7, 0, 0.02, 1, false, false},
+        Station{"NoJinglesSongPlayedAgain", -12, 0, 0.02, 1, false, true},
+        Station{.name = "SegueOverSongsEnd", .delay = 7, .drift = 20, .segue = 1},
+        Station{.name = "UnderFirstWords",
+                .delay = -12,
+                .noise = 0.01,
+                .press = 1.5,
+                .wordsUnder = 1.5},
+        Station{.name = "SoftJingle", .delay = 7, .noise = 0.005, .segue = 1, .jingleGain = 0.32},
+        Station{.name = "Louder6dB", .delay = 7, .gain = 2, .segue = 0.5},
+        Station{.name = "Softer6dB", .delay = 7, .noise = 0.01, .gain = 0.5, .wordsUnder = 0.5},
+        Station{.name = "PressedBeforeTheJingle", .delay = 7, .press = -0.5},
+        Station{.name = "PressedLate", .delay = 7, .press = 1.5},
+        Station{.name = "PressedInSilence", .delay = 7, .press = -1.5, .silence = 2},
+        Station{.name = "BeepsWithPauses", .delay = 7, .press = 0.3, .beeps = true},
+        Station{.name = "SongBeforeThePressAgain",
+                .delay = 7,
+                .jingles = false,
+                .segue = 1,
+                .sameSongBefore = true},
+        Station{.name = "SilentBreak", .delay = 7, .jingles = false, .press = -9, .silence = 10},
+        Station{.name = "At44100Then48000", .delay = 7, .firstRate = 44100, .laterRate = 48000}),
     [](const ::testing::TestParamInfo<Station>& row) { return std::string(row.param.name); });
 
 }  // namespace

@@ -38,8 +38,8 @@ double hashNoise(std::uint64_t x) {
 }  // namespace
 
 std::vector<float> render(const std::vector<Segment>& programme, double from, double to,
-                          double speed, double noise, double gain) {
-    std::vector<float> samples(static_cast<std::size_t>((to - from) * kStationRate));
+                          double speed, double noise, double gain, double rate) {
+    std::vector<float> samples(static_cast<std::size_t>((to - from) * rate));
     for (const Segment& segment : programme) {
         const std::vector<Note> played = notes(segment);
         const double talk = segment.sound == Sound::Talk ? 1 : 0;
@@ -48,8 +48,7 @@ std::vector<float> render(const std::vector<Segment>& programme, double from, do
         std::array<std::complex<double>, 6> phase{};
         std::array<std::complex<double>, 6> step{};
         for (std::size_t i = 0; i < samples.size(); ++i) {
-            const double local =
-                from + static_cast<double>(i) / kStationRate * speed - segment.start;
+            const double local = from + static_cast<double>(i) / rate * speed - segment.start;
             if (local < 0 || local >= segment.length) {
                 continue;
             }
@@ -65,7 +64,7 @@ std::vector<float> render(const std::vector<Segment>& programme, double from, do
                 for (std::size_t k = 0; k < 6; ++k) {
                     const double hz = (k < 3 ? note->pitch : note->second) * double(k % 3 + 1);
                     phase[k] = std::polar(1.0, 2 * std::numbers::pi * hz * t);
-                    step[k] = std::polar(1.0, 2 * std::numbers::pi * hz * speed / kStationRate);
+                    step[k] = std::polar(1.0, 2 * std::numbers::pi * hz * speed / rate);
                 }
             }
             const double envelope = std::sin(std::numbers::pi * t / note->length);
@@ -76,7 +75,7 @@ std::vector<float> render(const std::vector<Segment>& programme, double from, do
             }
             const auto index = static_cast<std::uint64_t>(local * kStationRate);
             value += talk * 2 * hashNoise(index ^ (std::uint64_t{segment.seed} << 40));
-            samples[i] += static_cast<float>(0.15 * envelope * value * gain);
+            samples[i] += static_cast<float>(0.15 * envelope * value * gain * segment.gain);
         }
     }
     for (std::size_t i = 0; i < samples.size(); ++i) {

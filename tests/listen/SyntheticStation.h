@@ -14,11 +14,15 @@ struct Segment {
     unsigned seed;
     double start;  // station seconds
     double length;
+
+    double gain = 1;  // of this segment against the others
 };
 
-// What a listener hears from `from` to `to` (their seconds): the station's clock runs `speed`
-// times theirs from `from` on, `noise` is the amplitude of white noise added, `gain` the level.
+// What a listener hears from `from` to `to` (their seconds) at `rate` samples a second: the
+// station's clock runs `speed` times theirs from `from` on, `noise` is the amplitude of white
+// noise added, `gain` the level.
 std::vector<float> render(const std::vector<Segment>& programme, double from, double to,
-                          double speed = 1, double noise = 0, double gain = 1);
+                          double speed = 1, double noise = 0, double gain = 1,
+                          double rate = kStationRate);
 
 }  // namespace hushwell::testing
