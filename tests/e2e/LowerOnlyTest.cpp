@@ -132,7 +132,7 @@ TEST_F(LowerOnlyTest, AfterTheGuardDiedTooTheNextStartPutsTheProgramBack) {
     EXPECT_TRUE(waitForStream(*radio, kUp))
         << "the next start left " << ::testing::PrintToString(radio->volumes()) << next->log();
     expectTheRestAsItWas(*next);
-    EXPECT_FALSE(std::filesystem::exists(dir.path() / "state" / "hushwell" / "held"));
+    EXPECT_EQ(heldRecordsIn(dir.path() / "state" / "hushwell"), std::vector<std::string>{});
     next->signal(SIGTERM);
     EXPECT_EQ(next->wait(), 0) << next->log();
 }
@@ -159,14 +159,14 @@ TEST_F(LowerOnlyTest, AnUpLevelOwedToAProgramOutlivesAnotherChoice) {
     }
     writeFile(dir.path() / "Hushwell_options.ini", "[Lower]\r\nOnly=\r\n");
     auto next = start(kQuiet);
-    const std::filesystem::path held = dir.path() / "state" / "hushwell" / "held";
-    EXPECT_TRUE(waitForFileHolding(held, "\nowed 5 radio\n")) << "forgotten: " << next->log();
+    const std::filesystem::path state = dir.path() / "state" / "hushwell";
+    EXPECT_TRUE(waitForRecordHolding(state, "\nowed 5 radio\n")) << "forgotten: " << next->log();
     radio = std::make_unique<PlayingStream>(players, "radio");
     EXPECT_TRUE(waitForStream(*radio, kUp))
         << "the player came back at " << ::testing::PrintToString(radio->volumes()) << next->log();
     next->signal(SIGTERM);
     EXPECT_EQ(next->wait(), 0) << next->log();
-    EXPECT_FALSE(std::filesystem::exists(held));
+    EXPECT_EQ(heldRecordsIn(state), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <unistd.h>
 
@@ -54,6 +55,42 @@ inline bool waitForFileHolding(const std::filesystem::path& file, const std::str
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return false;
+}
+
+// The held record in the state folder `folder` (named for the sound server it belongs to), once
+// it holds `text`; none after 5 s.
+inline std::optional<std::filesystem::path> waitForRecordHolding(
+    const std::filesystem::path& folder, const std::string& text) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+            const std::string name = entry.path().filename().string();
+            if (name.rfind("held-", 0) != 0 || name.find('.') != std::string::npos) {
+                continue;  // not a record, or one being written
+            }
+            try {
+                if (readFile(entry.path()).find(text) != std::string::npos) {
+                    return entry.path();
+                }
+            } catch (const std::exception&) {
+                // replaced while it was read: read again
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return std::nullopt;
+}
+
+// The names of the held records in `folder`, of any server and of versions before the servers.
+inline std::vector<std::string> heldRecordsIn(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        if (entry.path().filename().string().rfind("held", 0) == 0) {
+            names.push_back(entry.path().filename().string());
+        }
+    }
+    return names;
 }
 
 // The living process named "hushwell guard" that this test adopted (it must be the children's

@@ -392,8 +392,21 @@ TEST_F(WineTest, AGuardThatDiesIsReplaced) {
 // the held record in %LOCALAPPDATA%\Hushwell outlives them, and the next start puts its Up value
 // back before it applies anything else, then removes it.
 TEST_F(WineTest, AStartAfterBothWereKilledPutsTheUpLevelBackFirst) {
-    const std::filesystem::path record = winePath("LOCALAPPDATA") / "Hushwell" / "held";
-    std::filesystem::remove(record);
+    // One audio service, so one record, named as every server's is ("held-" and a digest).
+    const std::filesystem::path state = winePath("LOCALAPPDATA") / "Hushwell";
+    const auto records = [&] {
+        std::vector<std::filesystem::path> found;
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(state, error)) {
+            if (entry.path().filename().string().rfind("held", 0) == 0) {
+                found.push_back(entry.path());
+            }
+        }
+        return found;
+    };
+    for (const std::filesystem::path& old : records()) {
+        std::filesystem::remove(old);
+    }
     const auto folder = copyProgram(dir.path() / "Hushwell", alwaysDown());
     std::string firstLog;
     {
@@ -410,7 +423,9 @@ TEST_F(WineTest, AStartAfterBothWereKilledPutsTheUpLevelBackFirst) {
         firstLog = program->log();
         EXPECT_EQ(firstLog.find("guard: apply"), std::string::npos) << firstLog;
     }
-    ASSERT_TRUE(std::filesystem::exists(record)) << "no held record";
+    ASSERT_EQ(records().size(), 1u) << "no held record, or more than one";
+    const std::filesystem::path record = records().front();
+    ASSERT_EQ(record.filename().string().rfind("held-", 0), 0u) << record;
     const auto heldUp = [&](const std::string& log, int percent) {
         return std::to_string(units(log, percent)) + " " + std::to_string(scaleOf(log)) + " ";
     };
