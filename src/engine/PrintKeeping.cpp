@@ -74,8 +74,7 @@ void PrintKeeping::pressed(MarkKey key) {
     m_presses[key] = {key, markText(key)};
 }
 
-std::optional<MarkKey> PrintKeeping::kept(MarkKey pressedAs, const MarkPrint& print,
-                                          double movedBy) {
+std::optional<PrintKeeping::Press> PrintKeeping::takePress(MarkKey pressedAs) {
     const auto press = m_presses.find(pressedAs);
     if (press == m_presses.end()) {
         return std::nullopt;
@@ -85,22 +84,26 @@ std::optional<MarkKey> PrintKeeping::kept(MarkKey pressedAs, const MarkPrint& pr
     if (markText(made.mark) != made.text) {
         return std::nullopt;
     }
-    m_prints[made.mark] = {made.text, print};
-    m_movedBy[made.mark] = movedBy;
-    return made.mark;
+    return made;
+}
+
+std::optional<MarkKey> PrintKeeping::kept(MarkKey pressedAs, const MarkPrint& print,
+                                          double movedBy) {
+    const std::optional<Press> made = takePress(pressedAs);
+    if (!made) {
+        return std::nullopt;
+    }
+    m_prints[made->mark] = {made->text, print};
+    m_movedBy[made->mark] = movedBy;
+    return made->mark;
 }
 
 std::optional<std::string> PrintKeeping::silent(MarkKey pressedAs) {
-    const auto press = m_presses.find(pressedAs);
-    if (press == m_presses.end()) {
+    const std::optional<Press> made = takePress(pressedAs);
+    if (!made) {
         return std::nullopt;
     }
-    const Press made = press->second;
-    m_presses.erase(press);
-    if (markText(made.mark) != made.text) {
-        return std::nullopt;
-    }
-    return made.text;
+    return made->text;
 }
 
 bool PrintKeeping::refined(MarkKey key, const MarkPrint& print) {

@@ -65,6 +65,8 @@ private:
 
     [[nodiscard]] std::string markText(MarkKey key) const;
     void forget(MarkKey key);
+    // The press made on `pressedAs`, taken off the list, while its mark still says what it wrote.
+    [[nodiscard]] std::optional<Press> takePress(MarkKey pressedAs);
 
     const Model& m_model;
     MarkPrints m_prints;
