@@ -1,5 +1,6 @@
 #include "app/SingleInstance.h"
 
+#include "app/MainThreadTasks.h"
 #include "app/SoundServerName.h"
 #include "platform/ProgramNames.h"
 
@@ -42,6 +43,7 @@ struct SingleInstance::Listener {
     std::mutex mutex;
     std::function<void()> bringToFront;  // empty until asked, and once the copy is ending
     bool ending = false;
+    MainThreadTasks front;  // where bringToFront runs: the application's loop
     std::thread answerer;
 
     ~Listener() {
@@ -243,6 +245,9 @@ SingleInstance::ListenerHandle SingleInstance::listenOn(int index, bool& taken) 
         return nullptr;
     }
     ListenerHandle listener(new Listener);
+    if (const QCoreApplication* app = QCoreApplication::instance()) {
+        listener->front.moveToThread(app->thread());  // whichever thread claims
+    }
     listener->sockets.push_back(claim);
     // A door that cannot be had (another user's process holds it) leaves starts there a message.
     for (const std::string& session : sessionNames()) {
@@ -268,7 +273,7 @@ void SingleInstance::Listener::answer(std::size_t index) {
         const std::lock_guard lock(mutex);
         (void)send(asker, ending ? "e" : "r", 1, MSG_NOSIGNAL);
         if (bringToFront && !ending) {
-            QMetaObject::invokeMethod(qApp, bringToFront, Qt::QueuedConnection);
+            front.post(bringToFront);
         }
     }
     close(asker);

@@ -39,7 +39,7 @@ private:
     void capture(const std::string& program);
     void received(const Listener::Events& events);
     void keep(const Listener::Kept& kept);
-    void silent(const Listener::Silent& silent);
+    void silent(const Listener::Silent& press);
     // The matches of one batch, those at one moment together as one sound.
     void heard(std::vector<Listener::HeardMark> marks);
     // Each mark's print as the schedule sees it: only while the mark's text is the one kept.

@@ -46,6 +46,7 @@ std::vector<float> boxes(int factor) {
     }
     const double sum = std::accumulate(kernel.begin(), kernel.end(), 0.0);
     std::vector<float> result;
+    result.reserve(kernel.size());
     for (const double value : kernel) {
         result.push_back(static_cast<float>(value / sum));
     }

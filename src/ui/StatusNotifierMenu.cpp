@@ -146,7 +146,7 @@ bool StatusNotifierMenu::aboutToShow(int id) {
 
 void StatusNotifierMenu::click(int id) const {
     if (QAction* entry = action(id)) {
-        QMetaObject::invokeMethod(entry, &QAction::trigger, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(entry, "trigger", Qt::QueuedConnection);
     }
 }
 
