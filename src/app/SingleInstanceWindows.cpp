@@ -22,13 +22,41 @@ std::chrono::milliseconds SingleInstance::answerDeadline() {
     return std::chrono::milliseconds{1000};
 }
 
+namespace {
+
+// Waits up to `limit` (or until `stop`, if given, is set) for the read or write of one byte that
+// `begun` (what ReadFile or WriteFile returned) started on `pipe`, and cancels one that has not
+// finished by then: ERROR_SUCCESS when the byte went through, WAIT_TIMEOUT when time ran out, else
+// why it failed (ERROR_BROKEN_PIPE: the other end has gone).
+DWORD oneByte(HANDLE pipe, OVERLAPPED& overlapped, BOOL begun, DWORD limit, HANDLE stop = nullptr) {
+    if (!begun && GetLastError() != ERROR_IO_PENDING) {
+        return GetLastError();
+    }
+    DWORD moved = 0;
+    const HANDLE events[] = {overlapped.hEvent, stop};
+    const DWORD waited = WaitForMultipleObjects(stop != nullptr ? 2 : 1, events, FALSE, limit);
+    if (waited != WAIT_OBJECT_0) {
+        CancelIo(pipe);
+    }
+    if (!GetOverlappedResult(pipe, &overlapped, &moved, TRUE)) {
+        const DWORD error = GetLastError();
+        return error == ERROR_OPERATION_ABORTED ? WAIT_TIMEOUT : error;
+    }
+    return moved == 1 ? ERROR_SUCCESS : ERROR_BROKEN_PIPE;
+}
+
+}  // namespace
+
 // A named pipe of this user's session: the first copy creates it as its only instance; a later
-// copy connects to it. A thread of the first copy waits for those connections, one at a time.
+// copy connects to it. A thread of the first copy waits for those connections, one at a time,
+// and answers each knock at once, whatever the window's thread is doing (a slow server holds it
+// at the end): "r", the copy comes to the front; "e", the copy is ending.
 struct SingleInstance::Listener {
     HANDLE pipe = INVALID_HANDLE_VALUE;
     HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);  // set: the waiter leaves
     std::mutex mutex;
-    std::function<void()> bringToFront;  // empty once the program stops listening
+    std::function<void()> bringToFront;  // empty once the copy is ending
+    bool ending = false;
     std::thread waiter;
 
     ~Listener() {
@@ -66,36 +94,36 @@ struct SingleInstance::Listener {
         }
     }
 
-    // Whether the start that connected knocks: it sends one byte once it has made sure that the
-    // pipe is this user's, which it can only do while connected. One that says nothing within a
-    // moment is let go.
-    bool knocked(OVERLAPPED& overlapped) {
-        ResetEvent(overlapped.hEvent);
-        char knock = 0;
-        DWORD read = 0;
-        if (ReadFile(pipe, &knock, 1, &read, &overlapped)) {
-            return read == 1;
-        }
-        if (GetLastError() != ERROR_IO_PENDING) {
-            return false;  // gone without a word
-        }
-        const HANDLE events[] = {stop, overlapped.hEvent};
-        if (WaitForMultipleObjects(2, events, FALSE, 1000) == WAIT_OBJECT_0 + 1) {
-            return GetOverlappedResult(pipe, &overlapped, &read, FALSE) && read == 1;
-        }
-        CancelIo(pipe);
-        GetOverlappedResult(pipe, &overlapped, &read, TRUE);
-        return false;
+    // Whether the start that connected sends a byte within a moment. Before the answer, that is
+    // its knock, which it sends once it has made sure that the pipe is this user's (it can only do
+    // that while connected); after the answer, it sends nothing and hangs up, which ends the wait.
+    bool heard(OVERLAPPED& overlapped) {
+        char said = 0;
+        return oneByte(pipe, overlapped, ReadFile(pipe, &said, 1, nullptr, &overlapped), 1000,
+                       stop) == ERROR_SUCCESS;
     }
 
     void wait() {
         OVERLAPPED overlapped{};
         overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        while (overlapped.hEvent != nullptr && nextKnock(overlapped)) {
-            if (knocked(overlapped)) {
-                const std::lock_guard lock(mutex);
-                if (bringToFront) {
-                    QMetaObject::invokeMethod(qApp, bringToFront, Qt::QueuedConnection);
+        // Starts that keep knocking do not hold the waiter once it is told to stop.
+        while (overlapped.hEvent != nullptr && WaitForSingleObject(stop, 0) == WAIT_TIMEOUT &&
+               nextKnock(overlapped)) {
+            if (heard(overlapped)) {
+                char answer = 'e';
+                {
+                    const std::lock_guard lock(mutex);
+                    if (!ending) {
+                        answer = 'r';
+                    }
+                    if (bringToFront) {
+                        QMetaObject::invokeMethod(qApp, bringToFront, Qt::QueuedConnection);
+                    }
+                }
+                // The answer is read before the pipe is disconnected, which would drop it.
+                if (oneByte(pipe, overlapped, WriteFile(pipe, &answer, 1, nullptr, &overlapped),
+                            1000, stop) == ERROR_SUCCESS) {
+                    (void)heard(overlapped);
                 }
             }
             DisconnectNamedPipe(pipe);
@@ -197,25 +225,45 @@ bool servedByThisUser(HANDLE pipe) {
     return !user.empty() && thisUser().is(user.data());
 }
 
+// How long a start waits for the answer to its knock. A copy's waiter gives it at once; a copy
+// that has only just started takes its knock once it listens, and comes to the front then.
+constexpr DWORD kAnswerWait = 2000;
+
+// Knocks on the pipe of a copy of ours (one byte), and reads its answer.
+SingleInstance::Knock answerOf(HANDLE copy) {
+    using Knock = SingleInstance::Knock;
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (overlapped.hEvent == nullptr) {
+        return Knock::Foreign;
+    }
+    char said = 0;
+    DWORD done =
+        oneByte(copy, overlapped, WriteFile(copy, "k", 1, nullptr, &overlapped), kAnswerWait);
+    if (done == ERROR_SUCCESS) {
+        done =
+            oneByte(copy, overlapped, ReadFile(copy, &said, 1, nullptr, &overlapped), kAnswerWait);
+    }
+    CloseHandle(overlapped.hEvent);
+    if (done == ERROR_SUCCESS || done == WAIT_TIMEOUT) {
+        return said == 'e' ? Knock::Ending : Knock::Answered;
+    }
+    return Knock::Gone;  // it ended meanwhile, the knock unanswered
+}
+
 }  // namespace
 
-// Connects to the pipe of that name and, if it is this user's, knocks: one byte is the whole
-// message. Whoever serves the pipe may learn who knocks, but never act as them: the connection
-// allows identification, not impersonation (a pipe server gets impersonation by default).
+// Connects to the pipe of that name and, if it is this user's, knocks and reads the answer.
+// Whoever serves the pipe may learn who knocks, but never act as them: the connection allows
+// identification, not impersonation (a pipe server gets impersonation by default).
 SingleInstance::Knock SingleInstance::knock(int index, Clock::time_point deadline) {
     const std::wstring name = pipeName(index);
     while (true) {
-        const HANDLE other =
-            CreateFileW(name.c_str(), GENERIC_WRITE | READ_CONTROL, 0, nullptr, OPEN_EXISTING,
-                        SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
+        const HANDLE other = CreateFileW(
+            name.c_str(), GENERIC_READ | GENERIC_WRITE | READ_CONTROL, 0, nullptr, OPEN_EXISTING,
+            FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
         if (other != INVALID_HANDLE_VALUE) {
-            Knock result = Knock::Foreign;
-            DWORD written = 0;
-            if (servedByThisUser(other)) {
-                result = WriteFile(other, "k", 1, &written, nullptr) && written == 1
-                             ? Knock::Answered
-                             : Knock::Gone;  // it ended meanwhile
-            }
+            const Knock result = servedByThisUser(other) ? answerOf(other) : Knock::Foreign;
             CloseHandle(other);
             return result;
         }
@@ -250,8 +298,8 @@ SingleInstance::ListenerHandle SingleInstance::listenOn(int index, bool& taken) 
     SECURITY_ATTRIBUTES security{sizeof security, descriptor, FALSE};
     const HANDLE pipe = CreateNamedPipeW(
         pipeName(index).c_str(),
-        PIPE_ACCESS_INBOUND | FILE_FLAG_FIRST_PIPE_INSTANCE | FILE_FLAG_OVERLAPPED,
-        PIPE_TYPE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0, 64, 0, &security);
+        PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE | FILE_FLAG_OVERLAPPED,
+        PIPE_TYPE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 64, 64, 0, &security);
     const DWORD error = GetLastError();
     LocalFree(descriptor);
     if (pipe == INVALID_HANDLE_VALUE) {
@@ -274,6 +322,7 @@ void SingleInstance::onAsked(std::function<void()> bringToFront) {
 void SingleInstance::beginEnding() {
     if (m_listener) {
         const std::lock_guard lock(m_listener->mutex);
+        m_listener->ending = true;
         m_listener->bringToFront = nullptr;
     }
 }

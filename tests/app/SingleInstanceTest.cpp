@@ -130,9 +130,6 @@ TEST(SingleInstance, TheClaimEndsWhileStartsKnock) {
 // asked to the front, and the start waits for it to let the claim go, then runs; one that is
 // still ending when the start's patience runs out is told so.
 TEST(SingleInstance, AStartDuringAnEndingWaitsForIt) {
-#ifdef _WIN32
-    GTEST_SKIP() << "the Windows claim does not tell a start that its copy is ending";
-#endif
     const struct {
         const char* name;
         std::chrono::milliseconds patience;
