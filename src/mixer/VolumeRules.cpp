@@ -57,7 +57,12 @@ void VolumeRules::want(std::int32_t value) {
     m_wantedUnsent = true;
 }
 
+// The same choice again (the options read once more, or after an earlier run's Up value went
+// back) sends nothing: the value wanted stands where it is.
 void VolumeRules::lowerOnly(std::string program) {
+    if (program == m_target) {
+        return;
+    }
     m_target = std::move(program);
     m_wantedUnsent = m_wanted.has_value();
 }
