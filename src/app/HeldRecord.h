@@ -19,6 +19,13 @@ struct HeldLevel {
     // stream.
     std::vector<std::string> owed = {};
     bool held = true;  // false: nothing is held, only `owed` is left to put back
+
+    // Whether that run held what this run lowers (`lowered`: a program's name, or empty for the
+    // output). Only there is what stands after the put-back this run's to set; anything else
+    // keeps the level the listener gave it.
+    [[nodiscard]] bool heldWhatIsLowered(const std::string& lowered) const {
+        return held && program == lowered;
+    }
 };
 
 // A small file in the user's state folder ($XDG_STATE_HOME/hushwell, by default

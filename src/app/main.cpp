@@ -174,8 +174,8 @@ int main(int argc, char* argv[]) {
         QCoreApplication::exit(0);
     });
 
-    const auto started = [&core, &left] {
-        if (left) {
+    const auto started = [&core, &left, &options] {
+        if (left && left->heldWhatIsLowered(options.options().lowerOnly)) {
             // What is in force after the put-back is not known (it may not land, and this run's
             // Up level may be another): the first tick applies what the schedule wants.
             core.model.setAppliedVolume(std::nullopt);

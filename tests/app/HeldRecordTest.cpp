@@ -153,6 +153,25 @@ TEST(HeldRecord, KeepsTheProgramThatWasHeld) {
     }
 }
 
+// What this run lowers is set afresh after the put-back only where that run held it.
+TEST(HeldRecord, TellsWhetherItHeldWhatThisRunLowers) {
+    const struct {
+        const char* name;
+        HeldLevel left;
+        std::string lowered;
+        bool same;
+    } cases[] = {
+        {"the output, lowered again", {65500, 65536, 42, ""}, "", true},
+        {"a program, lowered again", {65500, 65536, 42, "radio"}, "radio", true},
+        {"a program, the output lowered now", {65500, 65536, 42, "radio"}, "", false},
+        {"the output, a program lowered now", {65500, 65536, 42, ""}, "radio", false},
+        {"only a program owed Up", {65500, 65536, 42, "", {"radio"}, false}, "", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.left.heldWhatIsLowered(c.lowered), c.same) << c.name;
+    }
+}
+
 // Never through a link, where the record goes or beside it; a folder that cannot be made is told,
 // naming it and why.
 TEST(HeldRecord, IsWrittenOnlyWhereItBelongs) {
