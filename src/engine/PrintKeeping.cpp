@@ -16,8 +16,8 @@ MarkKey keyOf(MarkKey key, int pair) {
 }  // namespace
 
 double PrintKeeping::movedBy(MarkKey key) const {
-    const auto found = m_movedBy.find(key);
-    return found == m_movedBy.end() ? 0 : found->second;
+    const auto found = m_prints.find(key);
+    return found == m_prints.end() ? 0 : found->second.movedBy;
 }
 
 std::string PrintKeeping::markText(MarkKey key) const {
@@ -27,7 +27,6 @@ std::string PrintKeeping::markText(MarkKey key) const {
 // The mark `key` was written over: its print, and the press awaited on it, go.
 void PrintKeeping::forget(MarkKey key) {
     m_prints.erase(key);
-    m_movedBy.erase(key);
     std::erase_if(m_presses, [key](const auto& press) { return press.second.mark == key; });
 }
 
@@ -45,9 +44,6 @@ void PrintKeeping::markAction(MarkAction action, MarkKey key) {
                 if (const auto found = m_prints.find(key); found != m_prints.end()) {
                     m_prints[next] = found->second;
                 }
-                if (const auto found = m_movedBy.find(key); found != m_movedBy.end()) {
-                    m_movedBy[next] = found->second;
-                }
             }
             for (auto press = m_presses.begin(); press != m_presses.end();) {
                 if (press->second.mark == key && hasNext) {
@@ -59,12 +55,10 @@ void PrintKeeping::markAction(MarkAction action, MarkKey key) {
                 }
             }
             m_prints.erase(key);
-            m_movedBy.erase(key);
             break;
         }
         case MarkAction::Cleared:
             m_prints.clear();
-            m_movedBy.clear();
             m_presses.clear();
             break;
     }
@@ -93,8 +87,7 @@ std::optional<MarkKey> PrintKeeping::kept(MarkKey pressedAs, const MarkPrint& pr
     if (!made) {
         return std::nullopt;
     }
-    m_prints[made->mark] = {made->text, print};
-    m_movedBy[made->mark] = movedBy;
+    m_prints[made->mark] = {made->text, print, movedBy};
     return made->mark;
 }
 

@@ -24,7 +24,8 @@ public:
 
     void load(MarkPrints prints) { m_prints = std::move(prints); }
     [[nodiscard]] const MarkPrints& prints() const { return m_prints; }
-    // The print's audio, from the mark (a press in silence); 0 when not known.
+    // The seconds from the mark to its print's audio (a press in silence); 0 when not moved or
+    // without a print.
     [[nodiscard]] double movedBy(MarkKey key) const;
 
     // The user did `action` to the mark `key` (Cleared: to all); after the model changed. A
@@ -70,7 +71,6 @@ private:
 
     const Model& m_model;
     MarkPrints m_prints;
-    std::map<MarkKey, double> m_movedBy;
     std::map<MarkKey, Press> m_presses;  // by the key the press was made on
     std::map<MarkKey, std::string>
         m_listening;  // the key, and the text whose print is listened for

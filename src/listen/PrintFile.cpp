@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <stdexcept>
 #include <system_error>
+#include <type_traits>
 
 #include "platform/AtomicFile.h"
 #include "platform/PathText.h"
@@ -14,7 +16,9 @@
 namespace hushwell {
 namespace {
 
-constexpr std::string_view kVersionLine = "Hushwell marks audio 1";
+constexpr std::string_view kVersionLine = "Hushwell marks audio 2";
+// The version before: no MOVED on the mark lines.
+constexpr std::string_view kUnmovedVersionLine = "Hushwell marks audio 1";
 constexpr std::string_view kCheckWord = "check ";
 constexpr std::size_t kMaxText = 64;
 constexpr std::size_t kPerLine = 4;
@@ -25,14 +29,17 @@ static_assert(kMaxFrames >= (kKeptBefore + kKeptAfter) / kFrameStep + 2);
 
 // The largest file read: the version line, sixteen marks of kMaxFrames frames (each frame
 // "xxxxxxxx/xxxxxxxx" and a space or a line end) under their longest mark line, and the check
-// line; 148,854 bytes. The largest a Set press writes, sixteen marks of 345 frames, is 101 KB.
+// line; 149,238 bytes. The largest a Set press writes, sixteen marks of 345 frames, is 101 KB.
 constexpr std::size_t kFrameBytes = 18;
-constexpr std::size_t kMaxMarkLine = std::string_view("mark 7 Down 511 512 \n").size() + kMaxText;
+// The longest shortest text of a number from 0 to kKeptAfter.
+constexpr std::size_t kMaxMoved = std::string_view("2.2250738585072014e-308").size();
+constexpr std::size_t kMaxMarkLine =
+    std::string_view("mark 7 Down 511 512  \n").size() + kMaxMoved + kMaxText;
 constexpr std::size_t kMaxMarks = std::size_t{2} * kPrintPairs;
 constexpr std::size_t kMaxFileBytes = kVersionLine.size() + 1 +
                                       kMaxMarks * (kMaxMarkLine + kMaxFrames * kFrameBytes) +
                                       std::string_view("check 01234567\n").size();
-static_assert(kMaxFileBytes == 148'854);
+static_assert(kMaxFileBytes == 149'238);
 
 // Where a file that cannot be used is kept, beside it, so that the next save loses nothing.
 constexpr std::string_view kAsideSuffix = ".damaged";
@@ -74,17 +81,35 @@ bool plainText(std::string_view text) {
     return true;
 }
 
+// Seconds a press can have moved its print by: the sound it is taken from is one the press kept.
+bool movedWithin(double seconds) {
+    return seconds >= 0 && seconds <= kKeptAfter;  // NaN is not
+}
+
 // Whether the file can give `print` of `key` back as it is.
 bool readable(MarkKey key, const KeptPrint& kept) {
     return key.pair >= 0 && key.pair < kPrintPairs && plainText(kept.markText) &&
            kept.print.frames.size() <= kMaxFrames &&
-           kept.print.pressFrame < kept.print.frames.size();
+           kept.print.pressFrame < kept.print.frames.size() && movedWithin(kept.movedBy);
 }
 
+// The shortest text that reads back as `value` exactly.
+std::string decimal(double value) {
+    std::array<char, 32> text{};
+    return {text.data(), std::to_chars(text.data(), text.data() + text.size(), value).ptr};
+}
+
+// A whole number in `base`, or a decimal one.
 template <typename Number>
 bool parse(std::string_view text, Number& value, int base = 10) {
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-    return error == std::errc() && end == text.data() + text.size();
+    const char* last = text.data() + text.size();
+    std::from_chars_result read{};
+    if constexpr (std::is_floating_point_v<Number>) {
+        read = std::from_chars(text.data(), last, value);
+    } else {
+        read = std::from_chars(text.data(), last, value, base);
+    }
+    return read.ec == std::errc() && read.ptr == last;
 }
 
 // Splits off the next word (up to a space) of `line`.
@@ -119,8 +144,29 @@ private:
     int m_number = 0;
 };
 
-// Reads a mark's line, "mark PAIR Down|Up PRESS COUNT TEXT": its key, press frame, count and text.
-std::string readMarkLine(std::string_view rest, MarkKey& key, KeptPrint& kept, std::size_t& count) {
+// A mark's line read: its key, its print without frames yet, how many frames follow, and why its
+// print alone cannot be used, if it cannot.
+struct MarkLine {
+    MarkKey key;
+    KeptPrint kept;
+    std::size_t count = 0;
+    std::string unusable;
+};
+
+// Why `text` is no print's movedBy, if it is not.
+std::string movedProblem(std::string_view text, double& movedBy) {
+    if (!parse(text, movedBy) || std::isnan(movedBy)) {
+        return "the seconds from a mark to its sound are not a number";
+    }
+    if (!movedWithin(movedBy)) {
+        return "the seconds from a mark to its sound, " + decimal(movedBy) +
+               ", are not from 0 to " + decimal(kKeptAfter);
+    }
+    return {};
+}
+
+// Reads a mark's line, "mark PAIR Down|Up PRESS COUNT MOVED TEXT" (without MOVED unless `moved`).
+std::string readMarkLine(std::string_view rest, bool moved, MarkLine& mark) {
     if (word(rest) != "mark") {
         return "a line that should start a mark does not";
     }
@@ -151,12 +197,16 @@ std::string readMarkLine(std::string_view rest, MarkKey& key, KeptPrint& kept, s
         return "the press frame " + std::to_string(press) + " is outside the mark's " +
                std::to_string(frames) + " frames";
     }
+    double movedBy = 0;
+    if (moved) {
+        mark.unusable = movedProblem(word(rest), movedBy);
+    }
     if (!plainText(rest)) {
         return "a mark's text is empty, too long or holds control characters";
     }
-    key = {static_cast<int>(pair), edge == "Down" ? MarkEdge::Down : MarkEdge::Up};
-    kept = {std::string(rest), {{}, static_cast<std::size_t>(press)}};
-    count = static_cast<std::size_t>(frames);
+    mark.key = {static_cast<int>(pair), edge == "Down" ? MarkEdge::Down : MarkEdge::Up};
+    mark.kept = {std::string(rest), {{}, static_cast<std::size_t>(press)}, movedBy};
+    mark.count = static_cast<std::size_t>(frames);
     return {};
 }
 
@@ -175,26 +225,33 @@ std::string readFrameLine(std::string_view words, std::vector<Fingerprint>& fram
     return words.empty() ? std::string() : "a line holds more frames than it should";
 }
 
+// The prints a file that is sound otherwise cannot give: the first one's problem, with its line.
+struct Unusable {
+    std::string first;
+    int count = 0;
+};
+
 // Reads the marks after the version line; returns the problem, if any, with its line.
-std::string readMarks(Lines& lines, MarkPrints& prints) {
+std::string readMarks(Lines& lines, bool moved, MarkPrints& prints, Unusable& unusable) {
     std::string_view line;
     while (lines.next(line)) {
-        MarkKey key;
-        KeptPrint kept;
-        std::size_t count = 0;
-        if (std::string problem = readMarkLine(line, key, kept, count); !problem.empty()) {
+        MarkLine mark;
+        if (std::string problem = readMarkLine(line, moved, mark); !problem.empty()) {
             return lines.at(problem);
         }
-        while (kept.print.frames.size() < count) {
+        if (!mark.unusable.empty() && unusable.count++ == 0) {
+            unusable.first = lines.at(mark.unusable);
+        }
+        std::vector<Fingerprint>& frames = mark.kept.print.frames;
+        while (frames.size() < mark.count) {
             if (!lines.next(line)) {
                 return lines.at("a mark's frames end too soon");
             }
-            if (std::string problem = readFrameLine(line, kept.print.frames, count);
-                !problem.empty()) {
+            if (std::string problem = readFrameLine(line, frames, mark.count); !problem.empty()) {
                 return lines.at(problem);
             }
         }
-        if (!prints.emplace(key, std::move(kept)).second) {
+        if (mark.unusable.empty() && !prints.emplace(mark.key, std::move(mark.kept)).second) {
             return lines.at("a mark is there twice");
         }
     }
@@ -202,7 +259,7 @@ std::string readMarks(Lines& lines, MarkPrints& prints) {
 }
 
 // The prints in `text`, or what is wrong with it.
-std::string readPrints(std::string_view text, MarkPrints& prints) {
+std::string readPrints(std::string_view text, MarkPrints& prints, Unusable& unusable) {
     if (text.find('\0') != std::string_view::npos) {
         return "it is not a text file";
     }
@@ -223,18 +280,45 @@ std::string readPrints(std::string_view text, MarkPrints& prints) {
     }
     Lines bodyLines(body);
     std::string_view version;
-    if (!bodyLines.next(version) || version != kVersionLine) {
+    if (!bodyLines.next(version) || (version != kVersionLine && version != kUnmovedVersionLine)) {
         return "it is not a file of this version of Hushwell";
     }
-    std::string problem = readMarks(bodyLines, prints);
+    std::string problem = readMarks(bodyLines, version == kVersionLine, prints, unusable);
     if (!problem.empty()) {
         prints.clear();
     }
     return problem;
 }
 
-std::string refused(const std::string& fileName, const std::string& what) {
-    return "The fingerprint file \"" + fileName + "\" " + what + "; its prints were set aside";
+std::string refused(const std::filesystem::path& file, const std::string& what,
+                    const std::string& lost) {
+    return "The fingerprint file \"" + pathText(file) + "\" " + what + "; " + lost;
+}
+
+std::string keptAs(const std::filesystem::path& aside) {
+    return ", and the file kept as \"" + pathText(aside) + "\".";
+}
+
+// A file sound but for some prints: it is kept aside as it is and, once it is, the others are
+// written in its place, so that the next start reads them without a word.
+std::string keepOthers(const std::filesystem::path& file, const std::filesystem::path& aside,
+                       const std::string& bytes, const MarkPrints& others,
+                       const Unusable& unusable) {
+    std::string told = refused(
+        file, "is damaged (" + unusable.first + ")",
+        unusable.count == 1 ? "one of its prints was set aside"
+                            : std::to_string(unusable.count) + " of its prints were set aside");
+    try {
+        writeFileAtomically(aside, bytes);
+    } catch (const std::runtime_error&) {
+        return told + ".";
+    }
+    try {
+        savePrintFile(file, others);
+    } catch (const std::runtime_error&) {
+        // The file stays as it was: the next save writes the others.
+    }
+    return told + keptAs(aside);
 }
 
 }  // namespace
@@ -254,10 +338,10 @@ std::string printFileText(const MarkPrints& prints) {
         if (!readable(key, kept)) {
             continue;
         }
-        text += "mark " + std::to_string(key.pair) +
-                (key.edge == MarkEdge::Down ? " Down " : " Up ") +
-                std::to_string(kept.print.pressFrame) + ' ' +
-                std::to_string(kept.print.frames.size()) + ' ' + kept.markText + '\n';
+        text +=
+            "mark " + std::to_string(key.pair) + (key.edge == MarkEdge::Down ? " Down " : " Up ") +
+            std::to_string(kept.print.pressFrame) + ' ' + std::to_string(kept.print.frames.size()) +
+            ' ' + decimal(kept.movedBy) + ' ' + kept.markText + '\n';
         for (std::size_t i = 0; i < kept.print.frames.size(); ++i) {
             text += hex(kept.print.frames[i].bits) + '/' + hex(kept.print.frames[i].strong);
             text += (i + 1) % kPerLine == 0 || i + 1 == kept.print.frames.size() ? '\n' : ' ';
@@ -278,9 +362,16 @@ LoadedPrints loadPrintFile(const std::filesystem::path& file) {
         return {};
     }
     LoadedPrints loaded;
+    std::filesystem::path aside = file;
+    aside += kAsideSuffix;
     std::string what;
     try {
-        const std::string problem = readPrints(readRegularFile(file, kMaxFileBytes), loaded.prints);
+        const std::string bytes = readRegularFile(file, kMaxFileBytes);
+        Unusable unusable;
+        const std::string problem = readPrints(bytes, loaded.prints, unusable);
+        if (problem.empty() && unusable.count > 0) {
+            loaded.problem = keepOthers(file, aside, bytes, loaded.prints, unusable);
+        }
         if (problem.empty()) {
             return loaded;
         }
@@ -289,11 +380,9 @@ LoadedPrints loadPrintFile(const std::filesystem::path& file) {
         what = "cannot be read (" + std::string(unread.what()) + ")";
     }
     // What stood there is kept aside, so that the next Set cannot replace it unseen.
-    std::filesystem::path aside = file;
-    aside += kAsideSuffix;
     std::filesystem::rename(file, aside, error);
-    loaded.problem = refused(pathText(file), what) +
-                     (error ? "." : ", and the file kept as \"" + pathText(aside) + "\".");
+    loaded.problem =
+        refused(file, what, "its prints were set aside") + (error ? "." : keptAs(aside));
     return loaded;
 }
 

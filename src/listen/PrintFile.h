@@ -30,10 +30,13 @@ struct MarkKey {
 };
 
 // A mark's print and the mark's text when it was kept ("20:07"): a mark whose text is no longer
-// this (edited by hand, cleared) has no print.
+// this (edited by hand, cleared) has no print. `movedBy`: the seconds from the mark to the sound
+// its print begins with, when the mark was set in silence and the print taken from the first
+// sound after it (from 0 to kKeptAfter); 0 when it was not moved.
 struct KeptPrint {
     std::string markText;
     MarkPrint print;
+    double movedBy = 0;
     friend bool operator==(const KeptPrint&, const KeptPrint&) = default;
 };
 using MarkPrints = std::map<MarkKey, KeptPrint>;
@@ -44,16 +47,19 @@ using MarkPrints = std::map<MarkKey, KeptPrint>;
 
 struct LoadedPrints {
     MarkPrints prints;
-    // Empty, or one plain sentence naming the file and what is wrong; the file's prints are then
-    // all ignored (none is trusted).
+    // Empty, or one plain sentence naming the file and what is wrong. The file's prints are then
+    // all ignored (none is trusted), unless the file is sound but for a mark's seconds to its
+    // sound: only the prints with such a value are.
     std::string problem;
 };
 
-// The file's text: a version line, per mark a line "mark PAIR Down|Up PRESS COUNT TEXT" and its
-// frames as hexadecimal words "BITS/STRONG", four to a line, and a last line "check CRC" with the
-// CRC-32 of everything before it. A print that could not be read back (its pair out of range, a
-// mark's text empty, longer than 64 bytes or with control characters, more than 512 frames, its
-// press outside its frames) is left out.
+// The file's text: a version line, per mark a line "mark PAIR Down|Up PRESS COUNT MOVED TEXT"
+// (MOVED: the print's movedBy in seconds) and its frames as hexadecimal words "BITS/STRONG", four
+// to a line, and a last line "check CRC" with the CRC-32 of everything before it. A file of the
+// version before, whose mark lines have no MOVED, is read with every movedBy 0. A print that could
+// not be read back (its pair out of range, a mark's text empty, longer than 64 bytes or with
+// control characters, more than 512 frames, its press outside its frames, its movedBy not from 0
+// to kKeptAfter) is left out.
 [[nodiscard]] std::string printFileText(const MarkPrints& prints);
 // `text` (whole lines) and its check line after it.
 [[nodiscard]] std::string withCheckLine(std::string text);
@@ -61,7 +67,8 @@ struct LoadedPrints {
 // The file itself, read only when it is an ordinary file of at most the size sixteen marks' prints
 // take (a pipe or a link to a device is refused, not waited on). A missing file is no prints and
 // no problem. Whatever stands in its place and cannot be used is renamed "….damaged" beside it,
-// which the problem says, so that the next save loses nothing. save() replaces the file
+// which the problem says, so that the next save loses nothing; a file that cost only some prints
+// is copied there, and the others are written in its place. save() replaces the file
 // atomically (a link in its place is replaced, not written through) and throws
 // std::runtime_error when it cannot.
 [[nodiscard]] LoadedPrints loadPrintFile(const std::filesystem::path& file);

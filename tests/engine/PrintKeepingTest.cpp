@@ -10,11 +10,12 @@ namespace {
 
 // What the user and the listener do; a print's number stands for its frames.
 struct Act {
-    enum Kind { Press, Type, Move, Clear, Keep, Silence, Listen, Refine } kind;
+    enum Kind { Press, Type, Move, Clear, Keep, Silence, Listen, Refine, Load } kind;
     int pair = 0;
     MarkEdge edge = MarkEdge::Down;
-    const char* text = "";  // Press, Type: the mark's new text
-    std::size_t print = 0;  // Keep, Refine
+    const char* text = "";  // Press, Type, Load: the mark's new text
+    std::size_t print = 0;  // Keep, Refine, Load
+    double movedBy = 0;     // Keep, Load
 };
 
 struct Stored {
@@ -22,6 +23,7 @@ struct Stored {
     MarkEdge edge;
     const char* text;
     std::size_t print;
+    double movedBy = 0;
 };
 
 struct Story {
@@ -73,7 +75,7 @@ TEST_P(PrintKeepingStory, EachPrintBelongsToItsPress) {
                 keeping.markAction(MarkAction::Cleared, key);
                 break;
             case Act::Keep:
-                (void)keeping.kept(key, MarkPrint{{}, act.print}, 0);
+                (void)keeping.kept(key, MarkPrint{{}, act.print}, act.movedBy);
                 break;
             case Act::Silence:
                 if (const auto text = keeping.silent(key)) {
@@ -86,11 +88,17 @@ TEST_P(PrintKeepingStory, EachPrintBelongsToItsPress) {
             case Act::Refine:
                 (void)keeping.refined(key, MarkPrint{{}, act.print});
                 break;
+            case Act::Load:  // a start that reads the file
+                model.setMark(row, act.pair, act.text);
+                keeping.load({{key, {act.text, MarkPrint{{}, act.print}, act.movedBy}}});
+                break;
         }
     }
     MarkPrints expected;
     for (const Stored& stored : GetParam().prints) {
-        expected[{stored.pair, stored.edge}] = {stored.text, MarkPrint{{}, stored.print}};
+        expected[{stored.pair, stored.edge}] = {stored.text, MarkPrint{{}, stored.print},
+                                                stored.movedBy};
+        EXPECT_EQ(keeping.movedBy({stored.pair, stored.edge}), stored.movedBy);
     }
     EXPECT_EQ(keeping.prints(), expected);
     EXPECT_EQ(toldSilent, GetParam().toldSilent);
@@ -150,7 +158,10 @@ INSTANTIATE_TEST_SUITE_P(
                {Act::Press, 0, D, "20:09"},
                {Act::Keep, 0, D, "", 3},
                {Act::Refine, 0, D, "", 2}},
-              {{0, D, "20:09", 3}}}),
+              {{0, D, "20:09", 3}}},
+        Story{"AMovedPrintReadAtStartKeepsItsMoveWithItsMark",
+              {{Act::Load, 0, U, "23:00", 1, 4.5}, {Act::Move, 0, U}},
+              {{1, U, "23:00", 1, 4.5}}}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 struct Moment {

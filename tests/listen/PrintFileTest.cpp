@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <future>
+#include <limits>
 
 #include "settings/SettingsStore.h"
 #include "support/Fakes.h"
@@ -23,7 +24,18 @@ MarkPrints twoMarks() {
     for (std::uint32_t i = 0; i < 9; ++i) {
         print.frames.push_back({0x9E3779B9U * i, 0x0F0F0F0FU << (i % 4)});
     }
-    return {{{0, MarkEdge::Down}, {"20:07", print}}, {{7, MarkEdge::Up}, {"3:30 ad end", print}}};
+    // The Up mark was set in silence: its print begins at the sound 90 frames after it.
+    return {{{0, MarkEdge::Down}, {"20:07", print}},
+            {{7, MarkEdge::Up}, {"3:30 ad end", print, 90 * kFrameStep}}};
+}
+
+// The file of the version before: no seconds from a mark to its sound.
+std::string unmoved(std::string text) {
+    text = text.substr(0, text.rfind("check "));
+    text.replace(text.find("audio 2"), 7, "audio 1");
+    text.erase(text.find(" 0 20:07"), 2);
+    text.erase(text.find(" 4.179591836734694"), 18);
+    return withCheckLine(text);
 }
 
 TEST(PrintFile, KeepsEachMarksPrintForItsTextOnly) {
@@ -40,6 +52,11 @@ TEST(PrintFile, KeepsEachMarksPrintForItsTextOnly) {
     EXPECT_NE(printFor(loaded.prints, {7, MarkEdge::Up}, "3:30 ad end"), nullptr);
     EXPECT_EQ(printFor(loaded.prints, {7, MarkEdge::Up}, "3:31"), nullptr) << "edited by hand";
     EXPECT_EQ(printFor(loaded.prints, {0, MarkEdge::Up}, "20:07"), nullptr) << "the other row";
+
+    writeFile(file, unmoved(printFileText(twoMarks())));
+    MarkPrints unmovedPrints = twoMarks();
+    unmovedPrints.rbegin()->second.movedBy = 0;
+    EXPECT_EQ(loadPrintFile(file).prints, unmovedPrints);
 }
 
 // The largest file: sixteen marks of the most frames a mark may hold (512), their texts as long as
@@ -50,7 +67,9 @@ TEST(PrintFile, SixteenMarksOfTheLongestPrintsReadBack) {
     MarkPrints prints;
     for (int pair = 0; pair < kPrintPairs; ++pair) {
         for (const MarkEdge edge : {MarkEdge::Down, MarkEdge::Up}) {
-            prints[{pair, edge}] = {std::string(64, '9'), {std::vector<Fingerprint>(512), 511}};
+            prints[{pair, edge}] = {std::string(64, '9'),
+                                    {std::vector<Fingerprint>(512), 511},
+                                    std::numeric_limits<double>::min()};
         }
     }
     savePrintFile(file, prints);
@@ -64,6 +83,7 @@ struct Damage {
     std::string bytes;
     std::string what;  // what the sentence says after the file's name
     void (*plant)(const std::filesystem::path&) = nullptr;  // in place of the bytes
+    std::size_t left = 0;  // prints read all the same, and written back in the file's place
 };
 
 std::string good() {
@@ -93,12 +113,16 @@ TEST_P(DamagedPrintFile, CostsItsPrintsOnlyAndIsToldInOneSentence) {
         ::close(::open(file.c_str(), O_WRONLY | O_NONBLOCK));  // a pipe's reader gets its end
     }
     const LoadedPrints loaded = loading.get();
-    EXPECT_TRUE(loaded.prints.empty());
+    EXPECT_EQ(loaded.prints.size(), GetParam().left);
     const std::string aside = file.string() + ".damaged";
     EXPECT_EQ(loaded.problem, "The fingerprint file \"" + file.string() + "\" " + GetParam().what +
-                                  "; its prints were set aside, and the file kept as \"" + aside +
-                                  "\".");
-    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(file)));
+                                  (GetParam().left == 0 ? "; its prints were set aside"
+                                                        : "; one of its prints was set aside") +
+                                  ", and the file kept as \"" + aside + "\".");
+    EXPECT_EQ(std::filesystem::exists(std::filesystem::symlink_status(file)), GetParam().left > 0);
+    const LoadedPrints again = loadPrintFile(file);  // the others alone, told nothing more
+    EXPECT_EQ(again.problem, "");
+    EXPECT_EQ(again.prints, loaded.prints);
     EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(aside)));
 }
 
@@ -133,8 +157,17 @@ INSTANTIATE_TEST_SUITE_P(
                [](const auto& file) { ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0); }},
         Damage{"ALinkToAnEndlessDevice", "", "cannot be read (it is a device, not a file)",
                [](const auto& file) { std::filesystem::create_symlink("/dev/zero", file); }},
-        Damage{"LargerThanSixteenMarksTake", std::string(148'855, '0'),
-               "cannot be read (it is larger than 148854 bytes)"}),
+        Damage{"LargerThanSixteenMarksTake", std::string(149'239, '0'),
+               "cannot be read (it is larger than 149238 bytes)"},
+        Damage{"MovedNotANumber", resigned(" 4.179591836734694 ", " nan "),
+               damaged("line 6: the seconds from a mark to its sound are not a number"), nullptr,
+               1},
+        Damage{"MovedBeforeTheMark", resigned(" 4.179591836734694 ", " -0.5 "),
+               damaged("line 6: the seconds from a mark to its sound, -0.5, are not from 0 to 8"),
+               nullptr, 1},
+        Damage{"MovedPastWhatAPressKeeps", resigned(" 4.179591836734694 ", " 8.5 "),
+               damaged("line 6: the seconds from a mark to its sound, 8.5, are not from 0 to 8"),
+               nullptr, 1}),
     [](const ::testing::TestParamInfo<Damage>& row) { return std::string(row.param.name); });
 
 // A damaged file is kept aside, so the next Set's save replaces nothing the user was not told of.
