@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
+#include <random>
 
 #include "listen/Listener.h"
 #include "listen/SyntheticStation.h"
@@ -198,6 +200,99 @@ INSTANTIATE_TEST_SUITE_P(
         Station{.name = "SilentBreak", .delay = 7, .jingles = false, .press = -9, .silence = 10},
         Station{.name = "At44100Then48000", .delay = 7, .firstRate = 44100, .laterRate = 48000}),
     [](const ::testing::TestParamInfo<Station>& row) { return std::string(row.param.name); });
+
+// The matcher's rules on frames made to order: a print of random frames kept 8 s either side of
+// its press, and a live stretch that repeats parts of it (seconds from the press) with `flipped`
+// of each frame's 16 strong bits changed; elsewhere every strong bit differs.
+struct Repeat {
+    double from, to;
+    int flipped = 0;
+};
+struct Made {
+    const char* name;
+    std::vector<Repeat> repeats;
+    bool heard;
+    std::vector<Repeat> pauses = {};     // silent in print and live
+    std::vector<Repeat> liveQuiet = {};  // silent live only
+};
+
+void PrintTo(const Made& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class MatcherRules : public ::testing::TestWithParam<Made> {};
+
+TEST_P(MatcherRules, HearsWhatRepeatsAtThePress) {
+    const Made& row = GetParam();
+    std::mt19937 random(5);
+    const auto frame = [&random] {
+        Fingerprint print{static_cast<std::uint32_t>(random()), 0};
+        while (std::popcount(print.strong) < 16) {
+            print.strong |= 1U << (random() % 32);
+        }
+        return print;
+    };
+    const auto within = [](const std::vector<Repeat>& parts, double at) -> const Repeat* {
+        const auto found = std::ranges::find_if(
+            parts, [at](const Repeat& part) { return at >= part.from && at < part.to; });
+        return found == parts.end() ? nullptr : &*found;
+    };
+    const int press = static_cast<int>(kKeptBefore / kFrameStep);
+    MarkPrint print;
+    print.pressFrame = static_cast<std::size_t>(press);
+    for (int i = 0; i <= 2 * press; ++i) {
+        const bool pause = within(row.pauses, (i - press) * kFrameStep) != nullptr;
+        print.frames.push_back(pause ? Fingerprint{} : frame());
+    }
+    Matcher matcher(print);
+    const double offset = 100;  // the live time of the print's press
+    std::vector<Heard> heard;
+    for (int i = -2 * press; i <= 3 * press; ++i) {
+        const double at = i * kFrameStep;
+        Fingerprint live = frame();
+        if (i >= -press && i <= press) {
+            live = print.frames[static_cast<std::size_t>(i + press)];
+            const Repeat* repeat = within(row.repeats, at);
+            for (int bit = 0, flipped = 0; bit < 32 && (!repeat || flipped < repeat->flipped);
+                 ++bit) {
+                if ((live.strong >> bit & 1U) != 0) {
+                    live.bits ^= 1U << bit;
+                    ++flipped;
+                }
+            }
+        }
+        if (within(row.pauses, at) || within(row.liveQuiet, at)) {
+            live = {};
+        }
+        if (const std::optional<Heard> h = matcher.add({offset + at, live})) {
+            heard.push_back(*h);
+        }
+    }
+    ASSERT_EQ(heard.size(), row.heard ? 1U : 0U);
+    if (row.heard) {
+        EXPECT_GE(heard.front().pressTime, offset);
+        EXPECT_LE(heard.front().pressTime, offset + 1.0);
+    }
+}
+
+// Beeps with pauses: in print and live (the frames silent on one side only at each pause's
+// edges, as a softer hour has them) or through a codec; a short jingle pressed late after a fade
+// that both hours share; the song before the press, played again or repeating a bar.
+INSTANTIATE_TEST_SUITE_P(
+    Made, MatcherRules,
+    ::testing::Values(
+        Made{"Jingle", {{-0.6, 2.4}}, true},
+        Made{"PauseEdgesSilentLiveOnly",
+             {{-0.3, 3.0}},
+             true,
+             {{0.5, 0.8}, {1.6, 1.9}},
+             {{0.4, 0.5}, {0.8, 0.85}, {1.5, 1.6}, {1.9, 1.95}}},
+        Made{"WeakJingleThroughACodec", {{-0.6, 2.4, 4}}, true},
+        Made{"ShortJinglePressedLateAfterAFade", {{-2.05, -1.5, 5}, {-1.5, 0.5}}, true},
+        Made{"SongBeforeAgain", {{-8.0, 0.4}}, false},
+        Made{"SongBeforeRepeatingABar", {{-1.5, 0.3, 3}}, false},
+        Made{"WeakRepeatOfTheSongBefore", {{-0.6, 0.6, 4}}, false}),
+    [](const ::testing::TestParamInfo<Made>& row) { return std::string(row.param.name); });
 
 }  // namespace
 }  // namespace hushwell::testing
