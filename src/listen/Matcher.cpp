@@ -13,11 +13,18 @@ constexpr double kGapStep = 1.5 * kFrameStep;
 constexpr double kFrameHalf = static_cast<double>(kPrintFrameSize) / 2.0 / kPrintRate;
 // Frames that may miss in a row inside a run (a cough of the codec, a word laid over it).
 constexpr int kMaxMisses = 2;
+// A run starts, for the rule of the song before, where its matches first come this many in a
+// row: a fade, or a few chance matches, may join it to the start of the stretch.
+constexpr int kSolid = 4;
 // After the first alignment holds, the neighbouring ones have this many frames to do better.
 constexpr int kDecideFrames = 4;
 // The alignment is good to a frame step either way; told that much late, the edge never comes
 // before the press's moment.
 constexpr double kLate = 0.1;
+
+int differingBits(const Fingerprint& kept, const Fingerprint& live) {
+    return std::popcount((kept.bits ^ live.bits) & kept.strong);
+}
 
 int frames(double seconds) {
     return static_cast<int>(std::lround(seconds / kFrameStep));
@@ -42,6 +49,7 @@ Matcher::Matcher(const MarkPrint& print) : m_print(print) {
 
 void Matcher::reset() {
     m_alignments.clear();
+    m_lead.clear();
     m_chosen.reset();
     m_quietUntil = -1;
     m_told.reset();
@@ -51,16 +59,43 @@ double Matcher::share(const Run& run) {
     return run.counted == 0 ? 1.0 : run.differing / static_cast<double>(run.counted);
 }
 
-bool Matcher::holds(const Run& run) const {
+bool Matcher::songBefore(Alignment& alignment) const {
+    if (alignment.leadMatches < 0) {
+        // m_lead ends with the newest live frame; the alignment's first lies `behind` before it.
+        const std::int64_t behind = m_liveCount - 1 - alignment.start;
+        const std::int64_t first = static_cast<std::int64_t>(m_lead.size()) - 1 - behind;
+        int sounding = 0;
+        int matching = 0;
+        for (int k = 1; k <= m_anchorStart && k <= frames(kLeadIn) && first - k >= 0; ++k) {
+            const Fingerprint& kept = m_print.frames[static_cast<std::size_t>(m_anchorStart - k)];
+            const Fingerprint& live = m_lead[static_cast<std::size_t>(first - k)];
+            if (!silent(kept) && !silent(live)) {
+                ++sounding;
+                matching += differingBits(kept, live) <= kFrameBits ? 1 : 0;
+            }
+        }
+        // With too little to compare (a short print, listening just begun) it is taken for the
+        // song before, as it always was before the lead-in was looked at.
+        alignment.leadMatches = sounding < frames(kLeadIn) / 2 || 2 * matching >= sounding ? 1 : 0;
+    }
+    return alignment.leadMatches == 1;
+}
+
+bool Matcher::holds(Alignment& alignment, const Run& run) const {
     if (run.first < 0) {
         return false;
     }
     const int span = run.last - run.first + 1;
-    if (run.first <= 1 && run.last < m_pressIndex + frames(kPastPress)) {
+    const bool pastPress = run.last >= m_pressIndex + frames(kPastPress);
+    const int start = run.solidFirst >= 0 ? run.solidFirst : run.first;
+    if (start <= 1 && !pastPress && songBefore(alignment)) {
         return false;
     }
+    const double threshold = !pastPress                        ? kCloseThreshold
+                             : run.matches >= frames(kLongRun) ? kLongThreshold
+                                                               : kThreshold;
     return span >= frames(kMinRun) && 2 * run.matches >= frames(kMinRun) &&
-           4 * run.matches >= 3 * (span - run.pauses) && share(run) < kThreshold &&
+           4 * run.matches >= 3 * (span - run.pauses) && share(run) < threshold &&
            run.first <= m_pressIndex + frames(kZoneAfter) &&
            run.last >= m_pressIndex - frames(kZoneBefore);
 }
@@ -69,21 +104,53 @@ void Matcher::close(Alignment& alignment) const {
     alignment.run = Run{};
 }
 
+void Matcher::quiet(Run& run, bool both) {
+    if (both) {
+        // A pause inside the jingle, heard as one; the edges just before it with it.
+        run.pausesPending += 1 + std::exchange(run.edges, 0);
+        run.sincePause = 0;
+    } else if (run.sincePause >= 0 && run.sincePause < kMaxMisses) {
+        ++run.pausesPending;  // the edge just after a pause
+        ++run.sincePause;
+    } else {
+        ++run.edges;  // a miss, unless a pause follows
+        run.sincePause = -1;
+    }
+}
+
 void Matcher::step(Alignment& alignment, int index, const Fingerprint& live) const {
     const Fingerprint& kept = m_anchor[static_cast<std::size_t>(index)];
     Run& run = alignment.run;
-    const int differing = std::popcount((kept.bits ^ live.bits) & kept.strong);
-    if (silent(kept) && silent(live) && run.first >= 0) {
-        ++run.pauses;  // a pause inside the jingle, heard as one
+    if (silent(kept) || silent(live)) {
+        if (run.first >= 0) {
+            quiet(run, silent(kept) && silent(live));
+        }
         return;
     }
-    if (!silent(kept) && !silent(live) && differing <= kFrameBits) {
+    run.sincePause = -1;
+    if (run.edges > 0) {  // no pause followed: they missed, as silence against sound
+        run.misses += run.edges;
+        run.missedDiffering += 16 * run.edges;
+        run.missedCounted += 16 * run.edges;
+        run.edges = 0;
+        if (run.misses > kMaxMisses) {
+            close(alignment);
+            return;
+        }
+    }
+    const int differing = differingBits(kept, live);
+    if (differing <= kFrameBits) {
         if (run.first < 0) {
             run.first = index;
         }
         run.last = index;
         ++run.matches;
+        run.streak = run.misses > 0 ? 1 : run.streak + 1;
+        if (run.streak == kSolid && run.solidFirst < 0) {
+            run.solidFirst = index - kSolid + 1;
+        }
         run.misses = 0;
+        run.pauses += std::exchange(run.pausesPending, 0);
         run.differing += differing + std::exchange(run.missedDiffering, 0);
         run.counted += std::popcount(kept.strong) + std::exchange(run.missedCounted, 0);
     } else if (run.first >= 0) {
@@ -91,12 +158,12 @@ void Matcher::step(Alignment& alignment, int index, const Fingerprint& live) con
             close(alignment);
             return;
         }
-        // A frame that misses counts whole; silence, as all its bits differing.
-        run.missedDiffering += silent(kept) || silent(live) ? 16 : differing;
+        run.missedDiffering += differing;
         run.missedCounted += 16;
     }
-    if (holds(run) && (alignment.best.first < 0 ||
-                       run.last - run.first >= alignment.best.last - alignment.best.first)) {
+    if (holds(alignment, run) &&
+        (alignment.best.first < 0 ||
+         run.last - run.first >= alignment.best.last - alignment.best.first)) {
         alignment.best = run;
     }
 }
@@ -111,6 +178,10 @@ std::optional<Heard> Matcher::add(const PrintFrame& live) {
     m_lastTime = live.time;
     const std::int64_t now = m_liveCount++;
     m_alignments.push_back({now, live.time, {}, {}});
+    m_lead.push_back(live.print);
+    if (m_lead.size() > m_anchor.size() + static_cast<std::size_t>(frames(kLeadIn))) {
+        m_lead.pop_front();
+    }
     const auto size = static_cast<std::int64_t>(m_anchor.size());
     for (Alignment& alignment : m_alignments) {
         step(alignment, static_cast<int>(now - alignment.start), live.print);

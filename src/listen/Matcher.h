@@ -25,7 +25,9 @@ struct Heard {
 // under the jingle, other words after it) do not veto the run. Audio that matches only what lies
 // further from the press (the song before a break, played again another time) is not heard, and
 // a break that opens without the same sound each time is never heard: the mark's clock time has
-// to serve. Frames of silence (no strong bits) never match, in the print or live.
+// to serve. Frames of silence (no strong bits) never match, in the print or live; a pause in
+// both, and the frame or two beside it that only one of them hears as silence (the other is
+// softer, or came through a codec), neither match nor break a run.
 //
 // Feed it every live frame in time order; it tells each occurrence once, shortly after the run
 // is long enough (see Heard::heardAt), and once the whole stretch has passed it offers the print
@@ -39,13 +41,20 @@ public:
     static constexpr double kMinRun = 1.2;
     // A run that reaches back to the start of the stretch may be the song before the press
     // played again (it ran up to the jingle, or under it): it has to reach this far past the
-    // press too, into the jingle.
+    // press too, into the jingle; unless the live sound before the stretch differs from the
+    // print's over kLeadIn (fewer than half its frames match: the song before was another).
     static constexpr double kPastPress = 0.9;
+    static constexpr double kLeadIn = 1.0;
     // A frame matches when at most this many of its 16 strong bits differ; a run holds when the
     // share of differing strong bits over it stays below kThreshold (unrelated audio differs in
-    // about half).
+    // about half). A codec at 32-48 kbps alters a weak jingle more: a run of kLongRun matching
+    // frames may differ up to kLongThreshold. A run that does not reach kPastPress past the press
+    // may be the song before it, repeating a bar: it has to match as closely as kCloseThreshold.
     static constexpr int kFrameBits = 6;
     static constexpr double kThreshold = 0.2;
+    static constexpr double kLongRun = 1.67;
+    static constexpr double kLongThreshold = 0.27;
+    static constexpr double kCloseThreshold = 0.15;
 
     explicit Matcher(const MarkPrint& print);
 
@@ -64,8 +73,16 @@ private:
         int first = -1;  // anchor index of the first matching frame; -1: none open
         int last = -1;
         int matches = 0;
-        int pauses = 0;           // frames silent in both, inside the run: neither match nor miss
-        int misses = 0;           // in a row, since the last match
+        // Frames silent in both inside the run, and those silent on one side only next to them
+        // (a change of level or a codec moves a pause's edge by a frame or two): neither match
+        // nor miss.
+        int pauses = 0;
+        int pausesPending = 0;  // since the last match, counted once another match follows
+        int edges = 0;          // silent on one side only, in a row: misses unless a pause follows
+        int sincePause = -1;    // frames since a pause, while only edges followed it; -1: none
+        int misses = 0;         // in a row, since the last match
+        int streak = 0;         // matches in a row
+        int solidFirst = -1;    // where kSolid matches in a row first began
         int missedDiffering = 0;  // of those misses, counted once a match follows them
         int missedCounted = 0;
         int differing = 0;
@@ -76,11 +93,16 @@ private:
         std::int64_t start = 0;
         double startTime = 0;
         Run run;
-        Run best;  // the run that holds, if any
+        Run best;              // the run that holds, if any
+        int leadMatches = -1;  // 1: songBefore(); 0: not; -1: not looked at yet
     };
 
     void step(Alignment& alignment, int index, const Fingerprint& live) const;
-    [[nodiscard]] bool holds(const Run& run) const;
+    bool holds(Alignment& alignment, const Run& run) const;
+    // Whether the live frames just before the alignment's first match the print's (looked at
+    // once, when a run that reaches back to the stretch's start needs it).
+    bool songBefore(Alignment& alignment) const;
+    static void quiet(Run& run, bool both);
     void close(Alignment& alignment) const;
     static double share(const Run& run);
 
@@ -90,6 +112,7 @@ private:
     int m_pressIndex = 0;   // of the press within the anchor
     bool m_usable = false;
     std::deque<Alignment> m_alignments;  // the newest last
+    std::deque<Fingerprint> m_lead;      // the latest live frames, the stretch and kLeadIn
     std::int64_t m_liveCount = 0;
     double m_lastTime = 0;
     std::optional<Alignment> m_chosen;  // the best that holds, not yet told

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
+#include <random>
 
 #include "listen/Listener.h"
 #include "listen/SyntheticStation.h"
@@ -198,6 +200,80 @@ INSTANTIATE_TEST_SUITE_P(
         Station{.name = "SilentBreak", .delay = 7, .jingles = false, .press = -9, .silence = 10},
         Station{.name = "At44100Then48000", .delay = 7, .firstRate = 44100, .laterRate = 48000}),
     [](const ::testing::TestParamInfo<Station>& row) { return std::string(row.param.name); });
+
+// The matcher's rules on frames made to order: a print of random frames; live, `repeats` of it
+// (s from the press, `flipped` strong bits changed a frame), `pauses` silent in both, `quiet`
+// live only, elsewhere every strong bit differing.
+struct Span {
+    double from, to;
+    int flipped = 0;
+};
+struct Made {
+    const char* name;
+    std::vector<Span> repeats;
+    bool heard;
+    std::vector<Span> pauses = {}, quiet = {};
+};
+void PrintTo(const Made& row, std::ostream* out) {
+    *out << row.name;
+}
+class MatcherRules : public ::testing::TestWithParam<Made> {};
+
+TEST_P(MatcherRules, HearsWhatRepeatsAtThePress) {
+    const Made& row = GetParam();
+    const auto in = [](const std::vector<Span>& spans, int i) {
+        return std::ranges::find_if(spans, [i](const Span& span) {
+            return i * kFrameStep >= span.from && i * kFrameStep < span.to;
+        });
+    };
+    std::mt19937 random(5);
+    const int press = static_cast<int>(kKeptBefore / kFrameStep);
+    MarkPrint print{{}, static_cast<std::size_t>(press)};
+    for (int i = -press; i <= press; ++i) {
+        Fingerprint frame{static_cast<std::uint32_t>(random()), 0};
+        while (in(row.pauses, i) == row.pauses.end() && std::popcount(frame.strong) < 16) {
+            frame.strong |= 1U << random() % 32;
+        }
+        print.frames.push_back(frame);
+    }
+    Matcher matcher(print);
+    std::vector<Heard> heard;
+    for (int i = -2 * press; i <= 3 * press; ++i) {
+        Fingerprint live{static_cast<std::uint32_t>(random()), ~0U};
+        if (std::abs(i) <= press) {
+            live = print.frames[static_cast<std::size_t>(i + press)];
+            const auto repeat = in(row.repeats, i);
+            const auto flip =
+                static_cast<std::uint32_t>(repeat == row.repeats.end() ? 16 : repeat->flipped);
+            for (std::uint32_t bits = live.strong, n = 0; n < flip; ++n, bits &= bits - 1) {
+                live.bits ^= bits & (~bits + 1);  // the lowest strong bit not yet flipped
+            }
+        }
+        if (in(row.pauses, i) != row.pauses.end() || in(row.quiet, i) != row.quiet.end()) {
+            live = {};
+        }
+        if (const std::optional<Heard> h = matcher.add({100 + i * kFrameStep, live})) {
+            heard.push_back(*h);  // the live press is at 100 s
+        }
+    }
+    ASSERT_EQ(heard.size(), row.heard ? 1U : 0U);
+    EXPECT_TRUE(!row.heard || (heard[0].pressTime >= 100 && heard[0].pressTime <= 101));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Made, MatcherRules,
+    ::testing::Values(
+        Made{"PauseEdgesSilentLiveOnly",
+             {{-0.3, 3.0}},
+             true,
+             {{0.5, 0.8}, {1.6, 1.9}},
+             {{0.4, 0.5}, {0.8, 0.85}, {1.5, 1.6}, {1.9, 1.95}}},
+        Made{"WeakJingleThroughACodec", {{-0.6, 2.4, 4}}, true},
+        Made{"ShortJinglePressedLateAfterAFade", {{-2.05, -1.5, 5}, {-1.5, 0.5}}, true},
+        Made{"SongBeforeAgain", {{-8.0, 0.4}}, false},
+        Made{"SongBeforeRepeatingABar", {{-1.5, 0.3, 3}}, false},
+        Made{"WeakRepeatOfTheSongBefore", {{-0.6, 0.6, 4}}, false}),
+    [](const ::testing::TestParamInfo<Made>& row) { return std::string(row.param.name); });
 
 }  // namespace
 }  // namespace hushwell::testing
