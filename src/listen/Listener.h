@@ -84,8 +84,6 @@ public:
 
     // Whether fingerprints are being made: a mark is listened for or a press gathers its stretch.
     [[nodiscard]] bool fingerprinting() const { return !m_matchers.empty() || !m_presses.empty(); }
-    // Whether what is heard must come promptly: a mark is listened for.
-    [[nodiscard]] bool listening() const { return !m_matchers.empty(); }
 
 private:
     // From the samples kept, into the record only: a matcher hears nothing from before it.
