@@ -62,9 +62,9 @@ public:
 
     // A press waits at most this long for its audio; with no capture it keeps nothing.
     static constexpr double kPressWait = kKeptAfter + 30.0;
-    // What a press takes from before it (kKeptBefore), with the fingerprinter's first frames,
-    // pressed up to a couple of seconds ahead of the newest block (the capture hands over its
-    // audio in pieces of up to that while it need not be prompt).
+    // What a press takes from before it (kKeptBefore), with the fingerprinter's first frames and
+    // room for blocks stamped up to a couple of seconds after the press's own time (a capture's
+    // count that started on the first piece of a fragment stamps ahead until it is drawn back).
     static constexpr double kRawKept = kKeptBefore + 3.0;
 
     // Samples at `rate` per second; a block at another rate than the one before starts the

@@ -20,7 +20,8 @@ const std::vector<float>& station() {
 }
 
 // Plays the station up to `until` in blocks of a tenth of a second; a press at kPress is told
-// once the audio has come to `lag` before it (the capture's pieces are late by up to that).
+// once the audio has come to `lag` before it (the capture's pieces are late by up to that; a
+// negative lag: the audio's times run ahead of the press's clock).
 Listener::Events play(Listener& listener, double until, std::optional<double> lag = {}) {
     Listener::Events all;
     const std::vector<float>& audio = station();
@@ -98,6 +99,7 @@ INSTANTIATE_TEST_SUITE_P(Presses, ListenerTest,
                                            Case{"PressGathering", false, 0.0, 35, true, 0},
                                            Case{"PressKeptThenIdle", false, 0.0, 45, false, 1},
                                            Case{"PressAheadOfTheAudio", false, 2.2, 45, false, 1},
+                                           Case{"PressBehindTheAudio", false, -2.0, 45, false, 1},
                                            Case{"PressWhileListening", true, 0.3, 45, true, 1}),
                          [](const ::testing::TestParamInfo<Case>& row) {
                              return std::string(row.param.name);
