@@ -5,7 +5,8 @@
 // The audio is a synthetic station at the capture's rate, made before the clock starts. With
 // seconds of capture, it is then played (pacat) to the sound server that PULSE_SERVER names (the
 // private one of scripts/bench.sh, HUSHWELL_PULSE_DIR) and listened to from the default output's
-// monitor, that long with following off and again on, while it plays and while nothing plays: the
+// monitor, that long with following off, on with nothing listened for and on with two marks
+// listened for, while it plays and while nothing plays: the
 // whole program's CPU (libpulse's thread included) and the server processes' (from
 // /proc/PID/stat); then how many connections the capture makes in 30 s while it waits for a
 // program that plays nothing.
@@ -108,15 +109,21 @@ struct Cost {
     double server = 0;  // % of one core
 };
 
-// Hushwell's and the server's CPU over `seconds`, following the station (two marks listened for)
-// from the default output's monitor or not at all.
-Cost cost(const MarkPrint& print, bool following, double seconds) {
+enum class Following { Off, On, Listening };
+
+// Hushwell's and the server's CPU over `seconds`, following the station from the default output's
+// monitor (with nothing listened for, as most of the hour, or two marks, as around a break) or not
+// at all. The capture is prompt only while marks are listened for, as the program asks.
+Cost cost(const MarkPrint& print, Following following, double seconds) {
     const std::vector<pid_t> server = serverPids();
     Listener listener;
-    listener.listenFor({0, MarkEdge::Down}, print);
-    listener.listenFor({0, MarkEdge::Up}, print);
+    if (following == Following::Listening) {
+        listener.listenFor({0, MarkEdge::Down}, print);
+        listener.listenFor({0, MarkEdge::Up}, print);
+    }
     const std::unique_ptr<AudioCapture> capture = pulseCapture();
-    if (following) {
+    capture->setPrompt(listener.fingerprinting());
+    if (following != Following::Off) {
         capture->start({}, [&](std::span<const float> samples, double rate, auto start) {
             listener.push(samples, rate,
                           std::chrono::duration<double>(start.time_since_epoch()).count());
@@ -133,11 +140,21 @@ Cost cost(const MarkPrint& print, bool following, double seconds) {
     return measured;
 }
 
+// Played by pacat, with the latency HUSHWELL_PLAYER_LATENCY_MS asks (a browser asks some tens of
+// ms, which keeps the server waking often whatever the capture asks), or pacat's own.
 pid_t playInBackground(const std::string& file) {
+    const char* latency = std::getenv("HUSHWELL_PLAYER_LATENCY_MS");
+    const std::string latencyOption = std::string("--latency-msec=") + (latency ? latency : "");
+    std::vector<const char*> arguments{"pacat", "--rate=11025", "--channels=1",
+                                       "--format=float32le"};
+    if (latency != nullptr) {
+        arguments.push_back(latencyOption.c_str());
+    }
+    arguments.push_back(file.c_str());
+    arguments.push_back(nullptr);
     const pid_t player = fork();
     if (player == 0) {
-        execlp("pacat", "pacat", "--rate=11025", "--channels=1", "--format=float32le", file.c_str(),
-               static_cast<char*>(nullptr));
+        execvp("pacat", const_cast<char* const*>(arguments.data()));
         _exit(127);
     }
     std::this_thread::sleep_for(std::chrono::seconds(1));
@@ -180,7 +197,7 @@ void capture(const std::vector<float>& audio, const MarkPrint& print, double sec
         // Played again as often as it takes to last through following off and on.
         std::ofstream out(file, std::ios::binary);
         const double length = static_cast<double>(audio.size()) / kStationRate;
-        for (double played = 0; played < 2 * seconds + 10; played += length) {
+        for (double played = 0; played < 3 * seconds + 15; played += length) {
             out.write(reinterpret_cast<const char*>(audio.data()),
                       static_cast<std::streamsize>(audio.size() * sizeof(float)));
         }
@@ -189,18 +206,23 @@ void capture(const std::vector<float>& audio, const MarkPrint& print, double sec
     for (const bool playing : {true, false}) {
         const pid_t player = playing ? playInBackground(file) : -1;
         const long residentBefore = residentKb();
-        const Cost off = cost(print, false, seconds);
-        const Cost on = cost(print, true, seconds);
+        const Cost off = cost(print, Following::Off, seconds);
+        for (const Following following : {Following::On, Following::Listening}) {
+            if (!playing && following == Following::Listening) {
+                continue;
+            }
+            const Cost on = cost(print, following, seconds);
+            std::printf(
+                "  %-15s %-25s off: Hushwell %.3f %%, server %.3f %%; on: Hushwell %.3f %%, "
+                "server %.3f %% of one core; following costs %+.3f %% in all\n",
+                playing ? "station playing" : "nothing playing",
+                following == Following::Listening ? "two marks listened for,"
+                                                  : "nothing listened for,",
+                off.own, off.server, on.own, on.server, on.own + on.server - off.own - off.server);
+        }
         const long resident = residentKb() - residentBefore;
         if (playing) {
             stopPlaying(player);
-        }
-        std::printf(
-            "  %-15s off: Hushwell %.3f %%, server %.3f %%; on: Hushwell %.3f %%, server "
-            "%.3f %% of one core; following costs %+.3f %% in all\n",
-            playing ? "station playing" : "nothing playing", off.own, off.server, on.own, on.server,
-            on.own + on.server - off.own - off.server);
-        if (playing) {
             std::printf("  memory: %ld kB more resident after following\n", resident);
         }
     }

@@ -124,12 +124,30 @@ void StationListening::listenAsScheduled() {
     }
     const PrintKeeping::Listening change =
         m_prints.listen(m_core.following.listenedFor(m_clock.now()));
-    const std::lock_guard lock(m_mutex);
-    for (const MarkKey& key : change.stop) {
-        m_listener.stopListening(key);
+    {
+        const std::lock_guard lock(m_mutex);
+        for (const MarkKey& key : change.stop) {
+            m_listener.stopListening(key);
+        }
+        for (const auto& [key, print] : change.start) {
+            m_listener.listenFor(key, print);
+        }
     }
-    for (const auto& [key, print] : change.start) {
-        m_listener.listenFor(key, print);
+    askPrompt();
+}
+
+// The capture hands its audio on promptly only while fingerprints are made: a mark listened for
+// is switched within a second of its sound, and a press's stretch is not cut off by a stream that
+// ends. Otherwise it may come in pieces of seconds, which wakes this program and the server less.
+void StationListening::askPrompt() {
+    bool prompt = false;
+    {
+        const std::lock_guard lock(m_mutex);
+        prompt = m_listener.fingerprinting();
+    }
+    // Not under the lock: the capture's thread holds its own while it takes the lock.
+    if (m_capture) {
+        m_capture->setPrompt(prompt);
     }
 }
 
@@ -213,8 +231,11 @@ void StationListening::markAction(MarkAction action, Level row, int index) {
     }
     if (action == MarkAction::Stamped && m_on) {
         m_prints.pressed(key);
-        const std::lock_guard lock(m_mutex);
-        m_listener.press(key, seconds(std::chrono::steady_clock::now()));
+        {
+            const std::lock_guard lock(m_mutex);
+            m_listener.press(key, seconds(std::chrono::steady_clock::now()));
+        }
+        askPrompt();
     }
     tellSchedule();
     store(m_prints.prints() != before);

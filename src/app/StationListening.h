@@ -36,6 +36,7 @@ public:
 private:
     void markAction(MarkAction action, Level row, int index);
     void listenAsScheduled();
+    void askPrompt();
     void capture(const std::string& program);
     void received(const Listener::Events& events);
     void keep(const Listener::Kept& kept);

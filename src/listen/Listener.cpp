@@ -4,9 +4,18 @@ namespace hushwell {
 
 Listener::Events Listener::push(std::span<const float> samples, double rate, double time) {
     Events events;
-    if (!m_fingerprinter || m_fingerprinter->rate() != rate) {
+    if (!fingerprinting()) {
+        m_fingerprinter.reset();
+        m_history.clear();
+        m_ring.push(samples, rate, time);
+        return events;
+    }
+    if (!m_fingerprinter) {
+        startFingerprints(rate);
+    } else if (m_fingerprinter->rate() != rate) {
         m_fingerprinter.emplace(rate);
     }
+    m_ring.push(samples, rate, time);
     for (const PrintFrame& frame : m_fingerprinter->push(samples, time)) {
         m_history.add(frame);
         for (auto& [key, matcher] : m_matchers) {
@@ -46,6 +55,19 @@ Listener::Events Listener::push(std::span<const float> samples, double rate, dou
     return events;
 }
 
+void Listener::startFingerprints(double rate) {
+    m_fingerprinter.emplace(rate);
+    m_history.clear();
+    if (m_ring.rate() != rate) {
+        return;
+    }
+    m_ring.replay([this](std::span<const float> samples, double time) {
+        for (const PrintFrame& frame : m_fingerprinter->push(samples, time)) {
+            m_history.add(frame);
+        }
+    });
+}
+
 void Listener::press(MarkKey key, double time) {
     m_presses[key] = {time};
 }
@@ -63,6 +85,7 @@ void Listener::stopListening(MarkKey key) {
 }
 
 void Listener::clear() {
+    m_ring.clear();
     m_presses.clear();
     m_matchers.clear();
 }

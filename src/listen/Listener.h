@@ -9,6 +9,7 @@
 #include "listen/Matcher.h"
 #include "listen/PrintFile.h"
 #include "listen/PrintHistory.h"
+#include "listen/SampleRing.h"
 
 namespace hushwell {
 
@@ -22,6 +23,11 @@ namespace hushwell {
 // press to press() with that clock's time of the press (a move of the mark on carries its print
 // with it, under the new key, and needs no press); from about two minutes before a mark that has a
 // print, listenFor() it, and stopListening() once it is heard or its grace has passed.
+//
+// Fingerprints are made only while they are needed: while a mark is listened for, and while a
+// press gathers its stretch. Otherwise only the last kRawKept seconds of samples are kept, and a
+// press fingerprints them when it comes, so that its print is as whole as if it had been made all
+// along.
 class Listener {
 public:
     // What a press kept, once kKeptAfter seconds of audio after it have been heard: to be stored
@@ -56,6 +62,10 @@ public:
 
     // A press waits at most this long for its audio; with no capture it keeps nothing.
     static constexpr double kPressWait = kKeptAfter + 30.0;
+    // What a press takes from before it (kKeptBefore), with the fingerprinter's first frames and
+    // room for blocks stamped up to a couple of seconds after the press's own time (a capture's
+    // count that started on the first piece of a fragment stamps ahead until it is drawn back).
+    static constexpr double kRawKept = kKeptBefore + 3.0;
 
     // Samples at `rate` per second; a block at another rate than the one before starts the
     // fingerprints afresh, as a gap does.
@@ -68,10 +78,18 @@ public:
     // that cannot be heard (too short around its press) is ignored.
     void listenFor(MarkKey key, const MarkPrint& print);
     void stopListening(MarkKey key);
-    // Forgets the presses waiting and the marks listened for (the option turned off, Clear).
+    // Forgets the presses waiting, the marks listened for and the samples kept (the option
+    // turned off).
     void clear();
 
+    // Whether fingerprints are being made: a mark is listened for or a press gathers its stretch.
+    [[nodiscard]] bool fingerprinting() const { return !m_matchers.empty() || !m_presses.empty(); }
+
 private:
+    // From the samples kept, into the record only: a matcher hears nothing from before it.
+    void startFingerprints(double rate);
+
+    SampleRing m_ring{kRawKept};
     std::optional<Fingerprinter> m_fingerprinter;
     PrintHistory m_history;
     struct Press {

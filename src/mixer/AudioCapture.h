@@ -12,11 +12,11 @@ namespace hushwell {
 class AudioCapture {
 public:
     // A block of mono samples at `rate` per second (the provider's own, which may change between
-    // blocks: a new output), in [-1, 1]; `start` is when its first sample was
-    // heard, less the server's own buffering, which stays about the same from block to block.
-    // Called on the provider's thread, roughly ten times a second; it must not block, nor call
-    // start() or stop(). A gap in the audio (capture restarted, samples lost) shows only as a
-    // `start` later than the previous block's end.
+    // blocks: a new output), in [-1, 1]; `start` is when its first sample was heard, less the
+    // server's own buffering, which stays about the same from block to block. Called on the
+    // provider's thread, a tenth of a second of audio at a time (several at once while not prompt,
+    // see setPrompt()); it must not block, nor call start() or stop(). A gap in the audio (capture
+    // restarted, samples lost) shows only as a `start` later than the previous block's end.
     using Samples = std::function<void(std::span<const float> samples, double rate,
                                        std::chrono::steady_clock::time_point start)>;
 
@@ -29,6 +29,13 @@ public:
     // stop(). Samples come to `samples` until stop() returns.
     virtual void start(const std::string& program, Samples samples) = 0;
     virtual void stop() = 0;
+
+    // Whether blocks must follow their audio within a fraction of a second (a mark is listened
+    // for), as they do until told otherwise. When not, the audio may come in pieces of up to two
+    // seconds, which wakes the provider and the sound server less often; the blocks' times stay
+    // as true. Any time, from any thread but the provider's; a provider that is always prompt
+    // ignores it.
+    virtual void setPrompt(bool prompt) { (void)prompt; }
 };
 
 }  // namespace hushwell

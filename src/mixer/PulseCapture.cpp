@@ -68,11 +68,15 @@ using Seconds = std::chrono::duration<double>;
 using TimePoint = std::chrono::time_point<Clock, Seconds>;
 
 constexpr pa_usec_t kRetry = 1000 * PA_USEC_PER_MSEC;
-constexpr double kFragment = 0.25;  // s the server gathers before it hands a piece over
-constexpr double kBlock = 0.1;      // s of audio handed on at a time
-constexpr double kSlack = 0.5;      // s a program's stream may fall behind its others
-constexpr double kJump = 0.5;       // s between the count and the clock that starts it afresh
-constexpr double kFollow = 0.01;    // of the difference taken up per piece
+// s the server gathers before it hands a piece over: while prompt, and while not.
+constexpr double kFragment = 0.25;
+constexpr double kRelaxedFragment = 2.0;
+constexpr double kBlock = 0.1;  // s of audio handed on at a time
+constexpr double kSlack = 0.5;  // s a program's stream may fall behind its others
+// s the count may fall behind the clock before it starts afresh: beyond the first piece of a
+// fragment, which comes when the fragment is complete.
+constexpr double kJump = kRelaxedFragment + 0.5;
+constexpr double kCreep = 0.0005;  // s the count is moved on at most per piece
 constexpr std::uint32_t kWholeOutput = PA_INVALID_INDEX;  // the monitor of the sink itself
 
 // A sink as its monitor is recorded: its own sample format and channels.
@@ -99,6 +103,7 @@ struct Monitor {
     pa_stream* stream = nullptr;
     std::uint32_t sinkRate = 0;  // and channels, when it was recorded
     std::uint8_t sinkChannels = 0;
+    double fragment = 0;  // s, asked of the server
 };
 
 class PulseCapture final : public AudioCapture {
@@ -144,6 +149,18 @@ public:
         m_running = false;
         forget();
         m_samples = {};
+        pa_threaded_mainloop_unlock(m_loop);
+    }
+
+    void setPrompt(bool prompt) override {
+        if (m_loop == nullptr) {
+            return;
+        }
+        pa_threaded_mainloop_lock(m_loop);
+        m_prompt = prompt;
+        for (const auto& monitor : m_monitors) {
+            askFragment(*monitor);
+        }
         pa_threaded_mainloop_unlock(m_loop);
     }
 
@@ -375,10 +392,8 @@ private:
         }
         pa_stream_set_state_callback(monitor->stream, &PulseCapture::onStreamState, monitor.get());
         pa_stream_set_read_callback(monitor->stream, &PulseCapture::onRead, monitor.get());
-        pa_buffer_attr attributes{};
-        attributes.maxlength = static_cast<std::uint32_t>(-1);
-        attributes.fragsize =
-            static_cast<std::uint32_t>(pa_usec_to_bytes(pa_usec_t(kFragment * 1e6), &format));
+        monitor->fragment = fragment();
+        const pa_buffer_attr attributes = bufferOf(monitor->fragment, format);
         const auto flags = static_cast<pa_stream_flags_t>(
             PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE | PA_STREAM_DONT_INHIBIT_AUTO_SUSPEND);
         m_mix.add(input);
@@ -389,8 +404,38 @@ private:
         }
     }
 
+    [[nodiscard]] double fragment() const { return m_prompt ? kFragment : kRelaxedFragment; }
+
+    static pa_buffer_attr bufferOf(double fragment, const pa_sample_spec& format) {
+        pa_buffer_attr attributes{};
+        attributes.maxlength = static_cast<std::uint32_t>(-1);
+        attributes.fragsize =
+            static_cast<std::uint32_t>(pa_usec_to_bytes(pa_usec_t(fragment * 1e6), &format));
+        return attributes;
+    }
+
+    // The fragment of the moment, for a stream made while it was another; a stream not yet
+    // ready is asked once it is.
+    void askFragment(Monitor& monitor) {
+        if (monitor.fragment == fragment() ||
+            pa_stream_get_state(monitor.stream) != PA_STREAM_READY) {
+            return;
+        }
+        monitor.fragment = fragment();
+        const pa_buffer_attr attributes =
+            bufferOf(monitor.fragment, *pa_stream_get_sample_spec(monitor.stream));
+        if (pa_operation* asked =
+                pa_stream_set_buffer_attr(monitor.stream, &attributes, nullptr, nullptr)) {
+            pa_operation_unref(asked);
+        }
+    }
+
     static void onStreamState(pa_stream* stream, void* self) {
         const pa_stream_state_t state = pa_stream_get_state(stream);
+        if (state == PA_STREAM_READY) {
+            auto* monitor = static_cast<Monitor*>(self);
+            monitor->capture->askFragment(*monitor);
+        }
         if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
             // The stream or sink went away, or moved: the server tells which; else look again.
             auto* monitor = static_cast<Monitor*>(self);
@@ -432,8 +477,11 @@ private:
     }
 
     // Times come from counting samples, the clock only keeping the count's start true: the
-    // server hands over pieces of any size at uneven moments, and a late piece must not look like
-    // a gap. A jump of the clock starts the count afresh.
+    // server hands over pieces of any size at uneven moments, a fragment's pieces all at once
+    // when it is complete, and a late piece must not look like a gap. A piece never comes before
+    // its audio was played, so a count ahead of the clock is drawn back at once; one behind it is
+    // moved on by at most kCreep a piece (the output's clock drifts that slowly), and one further
+    // behind than kJump starts afresh.
     void take(std::span<const float> samples) {
         if (samples.empty()) {
             return;
@@ -441,15 +489,12 @@ private:
         const Clock::time_point now = Clock::now();
         const Seconds length(static_cast<double>(samples.size()) / m_rate);
         const Seconds error = now - length - (m_countStart + m_counted);
-        if (!m_counting || std::abs(error.count()) > kJump) {
+        if (!m_counting || error.count() > kJump) {
             restartCount();
             m_countStart = now - length;
             m_counting = true;
         } else {
-            m_countStart += error * kFollow;
-        }
-        if (m_block.empty()) {
-            m_blockStart = m_countStart + m_counted;
+            m_countStart += std::min(error, Seconds(kCreep));
         }
         m_block.insert(m_block.end(), samples.begin(), samples.end());
         m_counted += length;
@@ -470,11 +515,12 @@ private:
             return;
         }
         if (m_samples) {
+            const TimePoint start =
+                m_countStart + m_counted - Seconds(static_cast<double>(m_block.size()) / m_rate);
             m_samples({m_block.data(), count}, m_rate,
-                      std::chrono::time_point_cast<Clock::duration>(m_blockStart));
+                      std::chrono::time_point_cast<Clock::duration>(start));
         }
         m_block.erase(m_block.begin(), m_block.begin() + std::ptrdiff_t(count));
-        m_blockStart += Seconds(static_cast<double>(count) / m_rate);
     }
 
     pa_threaded_mainloop* m_loop = nullptr;
@@ -489,12 +535,12 @@ private:
     StreamMix m_mix{0};
     std::vector<float> m_mono;   // the piece being read, mixed down
     std::vector<float> m_block;  // samples not handed on yet
-    TimePoint m_blockStart;
-    TimePoint m_countStart;  // the time of the first sample counted
+    TimePoint m_countStart;      // the time of the first sample counted
     Seconds m_counted{};
     bool m_counting = false;
     bool m_running = false;
     bool m_retrying = false;
+    bool m_prompt = true;
 };
 
 }  // namespace

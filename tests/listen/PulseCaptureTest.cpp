@@ -77,6 +77,7 @@ struct Source {
     bool caller;          // another program plays other sounds at the same time
     int sinkRate = 0;     // the default sink's, when not the sandbox's "speakers"
     int streams = 1;      // the program's: silence on the others, the piece on the last
+    double promptAt = 0;  // s into the piece the capture is made prompt; before, it is not
 };
 
 void PrintTo(const Source& source, std::ostream* out) {
@@ -94,6 +95,7 @@ TEST_P(PulseCaptureTest, HearsAPressPlayedToTheServer) {
     AudioSandbox& sandbox = AudioSandbox::instance();
     sandbox.stop();
     const std::unique_ptr<AudioCapture> capture = pulseCapture();
+    capture->setPrompt(GetParam().promptAt == 0);
     capture->start(
         GetParam().program, [&](std::span<const float> samples, double rate, auto start) {
             const double time = std::chrono::duration<double>(start.time_since_epoch()).count();
@@ -142,6 +144,12 @@ TEST_P(PulseCaptureTest, HearsAPressPlayedToTheServer) {
             play(dir.path(), "caller", sinkName, {other.begin(), other.begin() + length});
         }
     });
+    std::jthread prompt([&] {
+        if (row.promptAt > 0) {
+            std::this_thread::sleep_for(std::chrono::duration<double>(row.promptAt));
+            capture->setPrompt(true);
+        }
+    });
     // The rest after the press is not needed to hear it.
     play(dir.path(), row.program.empty() ? "radio" : row.program, sinkName,
          {radio.begin(), radio.begin() + length});
@@ -165,6 +173,7 @@ TEST_P(PulseCaptureTest, HearsAPressPlayedToTheServer) {
 TEST_P(PulseCaptureTest, KeepsOneConnectionWhileNothingPlays) {
     AudioSandbox::instance();
     const std::unique_ptr<AudioCapture> capture = pulseCapture();
+    capture->setPrompt(GetParam().promptAt == 0);
     capture->start(GetParam().program, [](std::span<const float>, double, auto) {});
     ASSERT_TRUE(shows("pactl list clients", "Hushwell listener"));
     // Every client that connects while pactl listens, for five seconds.
@@ -183,7 +192,9 @@ INSTANTIATE_TEST_SUITE_P(Sources, PulseCaptureTest,
                                            Source{"OneProgram", "radio", true},
                                            Source{"DefaultOutputAt48000", "", false, 48000},
                                            Source{"OneProgramAt44100", "radio", false, 44100},
-                                           Source{"ProgramWithTwoStreams", "radio", true, 0, 2}),
+                                           Source{"ProgramWithTwoStreams", "radio", true, 0, 2},
+                                           // Heard in pieces of seconds, then promptly.
+                                           Source{"PromptFromThePress", "", false, 0, 1, kPress}),
                          [](const ::testing::TestParamInfo<Source>& row) {
                              return std::string(row.param.name);
                          });
