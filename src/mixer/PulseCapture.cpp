@@ -6,6 +6,7 @@
 #include <cmath>
 #include <map>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -292,6 +293,10 @@ private:
 
     static void onServerInfo(pa_context*, const pa_server_info* info, void* self) {
         auto* capture = static_cast<PulseCapture*>(self);
+        if (info != nullptr && info->server_name != nullptr) {
+            capture->m_fixedFragments =
+                std::string_view(info->server_name).find("PipeWire") != std::string_view::npos;
+        }
         if (info != nullptr && info->default_sink_name != nullptr) {
             capture->m_defaultSink = info->default_sink_name;
             capture->follow();
@@ -404,7 +409,12 @@ private:
         }
     }
 
-    [[nodiscard]] double fragment() const { return m_prompt ? kFragment : kRelaxedFragment; }
+    // PipeWire hands over a piece each cycle whatever the fragment, and a record stream asked for
+    // another fragment then gets a burst (1.7 s of samples at once) that throws the times off by
+    // as much: there the prompt fragment is kept.
+    [[nodiscard]] double fragment() const {
+        return m_prompt || m_fixedFragments ? kFragment : kRelaxedFragment;
+    }
 
     static pa_buffer_attr bufferOf(double fragment, const pa_sample_spec& format) {
         pa_buffer_attr attributes{};
@@ -541,6 +551,7 @@ private:
     bool m_running = false;
     bool m_retrying = false;
     bool m_prompt = true;
+    bool m_fixedFragments = false;  // the server is PipeWire's
 };
 
 }  // namespace
