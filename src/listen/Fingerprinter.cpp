@@ -20,8 +20,15 @@ constexpr double kHighest = 2000.0;
 constexpr int kBands = 33;
 constexpr double kGap = 0.1;
 // Mean square of a frame's analysed samples below which it is near silence (-50 dBFS): no strong
-// bits. Music played softly is some 20 dB above it; a codec's noise in a pause far below.
+// bits. Music at its usual level is some 20 dB above it; a codec's noise in a pause far below.
+// An output's monitor may carry the audio after the output's volume, though: a station played
+// at 30 % comes 31 dB down, a break lowered to 20 % 42 dB. So near silence lies lower in a quiet
+// stream: kBelowLoudest under the loudest frame so far (that level falling kRelease a second),
+// down to kSilenceFloor, where music lowered by 60 dB lies.
 constexpr float kSilence = 1e-5F;
+constexpr float kSilenceFloor = 1e-8F;                                          // -80 dBFS
+constexpr float kBelowLoudest = 1e-3F;                                          // 30 dB
+const float kRelease = std::pow(10.0F, static_cast<float>(-0.1 * kFrameStep));  // 1 dB a second
 constexpr int kHalfFrame =
     kPrintFrameSize / 2;  // s between blocks that counts as a break in the audio
 
@@ -237,7 +244,10 @@ Fingerprint Fingerprinter::frameBits() {
     for (std::size_t i = 0; i < kPrintFrameSize; ++i) {
         squares += m_frame[i] * m_frame[i];
     }
-    const bool quiet = squares < kSilence * static_cast<float>(kPrintFrameSize);
+    const float level = squares / static_cast<float>(kPrintFrameSize);
+    m_loudest = std::max(level, m_loudest * kRelease);
+    const bool quiet =
+        level < kSilenceFloor || level < std::min(kSilence, m_loudest * kBelowLoudest);
     std::array<float, kBands - 1> change{};
     for (std::size_t band = 0; band + 1 < kBands; ++band) {
         const float difference = energy[band] - energy[band + 1];

@@ -60,6 +60,7 @@ private:
     std::vector<int> m_bandEdges;                 // FFT bins
     std::vector<float> m_previous;                // the previous frame's band differences
     bool m_havePrevious = false;
+    float m_loudest = 0;  // mean square: the level near silence is judged against
 };
 
 }  // namespace hushwell

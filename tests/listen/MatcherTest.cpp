@@ -38,6 +38,8 @@ struct Station {
     bool beeps = false;               // the opening jingle is two beeps of 0.8 s, 0.7 s apart
     double firstRate = kStationRate;  // of the hour of the presses
     double laterRate = kStationRate;
+    double firstGain = 1;  // of the hour of the presses (the output's volume, which the monitor
+                           // carries)
 };
 
 std::vector<Segment> hour(int number, double delay, const Station& station, bool replay) {
@@ -104,9 +106,10 @@ TEST_P(MatcherTest, HearsTheBreaksEdgesWithinASecondOrNotAtAll) {
     Listener first;
     first.press(keys[0], presses[0]);
     first.press(keys[1], presses[1]);
-    const Listener::Events kept =
-        listen(first, render(hour(0, 0, station, false), 1180, 1310, 1, 0, 1, station.firstRate),
-               1180, station.firstRate);
+    const Listener::Events kept = listen(
+        first,
+        render(hour(0, 0, station, false), 1180, 1310, 1, 0, station.firstGain, station.firstRate),
+        1180, station.firstRate);
     // A press in a silence longer than what is kept after it keeps nothing.
     const bool silentPress = -station.press > kKeptAfter;
     ASSERT_EQ(kept.kept.size(), silentPress ? 1U : 2U);
@@ -198,7 +201,11 @@ INSTANTIATE_TEST_SUITE_P(
                 .segue = 1,
                 .sameSongBefore = true},
         Station{.name = "SilentBreak", .delay = 7, .jingles = false, .press = -9, .silence = 10},
-        Station{.name = "At44100Then48000", .delay = 7, .firstRate = 44100, .laterRate = 48000}),
+        Station{.name = "At44100Then48000", .delay = 7, .firstRate = 44100, .laterRate = 48000},
+        // Set pressed with the output at 30 %, a soft jingle: the monitor carries it 31 dB down.
+        Station{.name = "PressedAtLowVolume", .delay = 7, .jingleGain = 0.32, .firstGain = 0.028},
+        // The break heard as lowered to a Down of 20 % (42 dB): its end is heard all the same.
+        Station{.name = "HeardAtTheDownLevel", .delay = 7, .gain = 0.008}),
     [](const ::testing::TestParamInfo<Station>& row) { return std::string(row.param.name); });
 
 // The matcher's rules on frames made to order: a print of random frames; live, `repeats` of it
