@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdio>
 #include <random>
 
+#include "listen/Fingerprinter.h"
 #include "listen/Listener.h"
 #include "listen/SyntheticStation.h"
 
@@ -38,7 +40,16 @@ struct Station {
     bool beeps = false;               // the opening jingle is two beeps of 0.8 s, 0.7 s apart
     double firstRate = kStationRate;  // of the hour of the presses
     double laterRate = kStationRate;
+    bool highBeeps = false;  // the opening jingle is kHighBeeps, nothing below 2 kHz
 };
+
+// Beeps of tones above 2 kHz, of uneven lengths, each 0.15 s after the one before, so that no
+// other alignment of them matches as well.
+struct Beep {
+    double length, hz;
+};
+constexpr std::array<Beep, 5> kHighBeeps = {
+    {{0.3, 8200}, {0.15, 5300}, {0.45, 3150}, {0.2, 8200}, {0.35, 5300}}};
 
 std::vector<Segment> hour(int number, double delay, const Station& station, bool replay) {
     const double base = number * 3600 + delay;
@@ -62,7 +73,7 @@ std::vector<Segment> hour(int number, double delay, const Station& station, bool
             programme.push_back(
                 {Sound::Song, 20U + static_cast<unsigned>(beep), opening + beep * 1.5, 0.8});
         }
-        if (!station.beeps) {
+        if (!station.beeps && !station.highBeeps) {
             programme.push_back({Sound::Song, 7, opening, jingle, station.jingleGain});
         }
         programme.push_back({Sound::Song, 8, base + kBreakEnd, jingle, station.jingleGain});
@@ -72,6 +83,23 @@ std::vector<Segment> hour(int number, double delay, const Station& station, bool
     programme.push_back({Sound::Song, seed + 4, talk + 40, base + kBreakEnd - talk - 40});
     programme.push_back({Sound::Song, seed + 5, base + kBreakEnd + jingle, 300});
     return programme;
+}
+
+// What a listener hears of hour `number` from `from` to `to` (see render()).
+std::vector<float> heardHour(int number, double delay, const Station& station, bool replay,
+                             double from, double to, double speed, double noise, double gain,
+                             double rate) {
+    std::vector<float> samples =
+        render(hour(number, delay, station, replay), from, to, speed, noise, gain, rate);
+    double at = number * 3600 + delay + kBreakStart + station.silence;
+    for (const Beep& beep : kHighBeeps) {
+        if (station.highBeeps) {
+            addTone(samples, from, rate, from + (at - from) / speed, beep.length / speed,
+                    beep.hz * speed, 0.1 * gain);
+        }
+        at += beep.length + 0.15;
+    }
+    return samples;
 }
 
 // Plays `samples` to `listener` in blocks of a tenth of a second; returns what it told.
@@ -105,8 +133,8 @@ TEST_P(MatcherTest, HearsTheBreaksEdgesWithinASecondOrNotAtAll) {
     first.press(keys[0], presses[0]);
     first.press(keys[1], presses[1]);
     const Listener::Events kept =
-        listen(first, render(hour(0, 0, station, false), 1180, 1310, 1, 0, 1, station.firstRate),
-               1180, station.firstRate);
+        listen(first, heardHour(0, 0, station, false, 1180, 1310, 1, 0, 1, station.firstRate), 1180,
+               station.firstRate);
     // A press in a silence longer than what is kept after it keeps nothing.
     const bool silentPress = -station.press > kKeptAfter;
     ASSERT_EQ(kept.kept.size(), silentPress ? 1U : 2U);
@@ -130,8 +158,8 @@ TEST_P(MatcherTest, HearsTheBreaksEdgesWithinASecondOrNotAtAll) {
     }
     const Listener::Events heard =
         listen(second,
-               render(hour(1, station.delay, station, station.replay), from, to, speed,
-                      station.noise, station.gain, station.laterRate),
+               heardHour(1, station.delay, station, station.replay, from, to, speed, station.noise,
+                         station.gain, station.laterRate),
                from, station.laterRate);
     // Heard again, each print keeps only the frames that repeated.
     EXPECT_EQ(heard.refined.size(), station.jingles ? 2U : 0U);
@@ -198,8 +226,40 @@ INSTANTIATE_TEST_SUITE_P(
                 .segue = 1,
                 .sameSongBefore = true},
         Station{.name = "SilentBreak", .delay = 7, .jingles = false, .press = -9, .silence = 10},
-        Station{.name = "At44100Then48000", .delay = 7, .firstRate = 44100, .laterRate = 48000}),
+        Station{.name = "At44100Then48000", .delay = 7, .firstRate = 44100, .laterRate = 48000},
+        // Nothing below 2 kHz while the beeps sound: the press is in them, not in a silence.
+        Station{.name = "BeepsAbove2kHzAlone",
+                .delay = 7,
+                .drift = 20,
+                .noise = 0.003,
+                .press = 0.3,
+                .firstRate = 44100,
+                .laterRate = 48000,
+                .highBeeps = true}),
     [](const ::testing::TestParamInfo<Station>& row) { return std::string(row.param.name); });
+
+// The beeps alone at each rate: strong bits above 2 kHz (8 of the 16) where the rate carries
+// their bands, up to 8.5 kHz; below, none rather than bits of noise.
+TEST(HighBits, ComeWhereTheRateCarriesThem) {
+    for (const double rate : {8000.0, 11025.0, 16000.0, 22050.0, 44100.0, 48000.0, 96000.0}) {
+        std::vector<float> samples(static_cast<std::size_t>(3 * rate));
+        double at = 0.5;
+        for (const Beep& beep : kHighBeeps) {
+            if (beep.hz < rate / 2) {
+                addTone(samples, 0, rate, at, beep.length, beep.hz, 0.1);
+            }
+            at += beep.length + 0.15;
+        }
+        Fingerprinter fingerprinter(rate);
+        int high = 0;
+        for (const PrintFrame& frame : fingerprinter.push(samples, 0)) {
+            const int strong = std::popcount(frame.print.highStrong);
+            EXPECT_TRUE(strong == 0 || strong == 8) << rate;
+            high += strong > 0 ? 1 : 0;
+        }
+        EXPECT_EQ(high > 30, rate >= 22050) << rate << " Hz: " << high << " frames";
+    }
+}
 
 // The matcher's rules on frames made to order: a print of random frames; live, `repeats` of it
 // (s from the press, `flipped` strong bits changed a frame), `pauses` silent in both, `quiet`
