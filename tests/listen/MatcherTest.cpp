@@ -273,6 +273,8 @@ struct Made {
     std::vector<Span> repeats;
     bool heard;
     std::vector<Span> pauses = {}, quiet = {};
+    bool high = false;                 // the print has bits above 2 kHz, live has them too
+    std::vector<Span> aboveOnly = {};  // live has nothing below 2 kHz, sound above it
 };
 void PrintTo(const Made& row, std::ostream* out) {
     *out << row.name;
@@ -294,12 +296,19 @@ TEST_P(MatcherRules, HearsWhatRepeatsAtThePress) {
         while (in(row.pauses, i) == row.pauses.end() && std::popcount(frame.strong) < 16) {
             frame.strong |= 1U << random() % 32;
         }
+        if (row.high && frame.strong != 0) {
+            frame.high = static_cast<std::uint16_t>(random());
+            frame.highStrong = 0x0F0F;
+        }
         print.frames.push_back(frame);
     }
     Matcher matcher(print);
     std::vector<Heard> heard;
     for (int i = -2 * press; i <= 3 * press; ++i) {
         Fingerprint live{static_cast<std::uint32_t>(random()), ~0U};
+        if (row.high) {
+            live.high = static_cast<std::uint16_t>(random());
+        }
         if (std::abs(i) <= press) {
             live = print.frames[static_cast<std::size_t>(i + press)];
             const auto repeat = in(row.repeats, i);
@@ -308,9 +317,17 @@ TEST_P(MatcherRules, HearsWhatRepeatsAtThePress) {
             for (std::uint32_t bits = live.strong, n = 0; n < flip; ++n, bits &= bits - 1) {
                 live.bits ^= bits & (~bits + 1);  // the lowest strong bit not yet flipped
             }
+            if (repeat == row.repeats.end()) {
+                live.high ^= live.highStrong;
+            }
         }
+
         if (in(row.pauses, i) != row.pauses.end() || in(row.quiet, i) != row.quiet.end()) {
             live = {};
+        }
+        if (in(row.aboveOnly, i) != row.aboveOnly.end()) {
+            live.strong = 0;
+            live.highStrong = 0x0F0F;
         }
         if (const std::optional<Heard> h = matcher.add({100 + i * kFrameStep, live})) {
             heard.push_back(*h);  // the live press is at 100 s
@@ -329,6 +346,15 @@ INSTANTIATE_TEST_SUITE_P(
              {{0.5, 0.8}, {1.6, 1.9}},
              {{0.4, 0.5}, {0.8, 0.85}, {1.5, 1.6}, {1.9, 1.95}}},
         Made{"WeakJingleThroughACodec", {{-0.6, 2.4, 4}}, true},
+        Made{"BeepsHeardAboveTwoKilohertzAlone", {{-0.6, 2.4}}, true, {}, {}, true, {{-1, 3}}},
+        // A print without the bits above 2 kHz hears a pause below it as before.
+        Made{"EarlierVersionsPrintHearsBelowOnly",
+             {{-0.3, 3.0}},
+             true,
+             {{0.5, 0.8}, {1.6, 1.9}},
+             {},
+             false,
+             {{0.5, 0.8}, {1.6, 1.9}}},
         Made{"ShortJinglePressedLateAfterAFade", {{-2.05, -1.5, 5}, {-1.5, 0.5}}, true},
         Made{"SongBeforeAgain", {{-8.0, 0.4}}, false},
         Made{"SongBeforeRepeatingABar", {{-1.5, 0.3, 3}}, false},
