@@ -21,8 +21,8 @@ std::complex<float> turn(double turns) {
 
 PowerSpectrum::PowerSpectrum(std::size_t size) : m_data(size / 2), m_reversed(size / 2) {
     const std::size_t n = size / 2;
-    // Each stage's own, one after the other, so that a stage reads them in order.
-    for (std::size_t length = 4; length <= n; length <<= 1) {
+    // Each stage's own from the third on, one after the other, so that a stage reads them in order.
+    for (std::size_t length = 8; length <= n; length <<= 1) {
         for (std::size_t k = 0; k < length / 2; ++k) {
             m_twiddles.push_back(turn(static_cast<double>(k) / static_cast<double>(length)));
         }
@@ -48,13 +48,21 @@ void PowerSpectrum::transform() {
             std::swap(m_data[i], m_data[m_reversed[i]]);
         }
     }
-    for (std::size_t start = 0; start + 1 < n; start += 2) {  // the first stage turns nothing
-        const std::complex<float> odd = m_data[start + 1];
-        m_data[start + 1] = m_data[start] - odd;
-        m_data[start] += odd;
+    // The first two stages at once: their turns are by 1 and -i, no products.
+    for (std::size_t start = 0; start + 3 < n; start += 4) {
+        std::complex<float>* d = &m_data[start];
+        const std::complex<float> sum01 = d[0] + d[1];
+        const std::complex<float> difference01 = d[0] - d[1];
+        const std::complex<float> sum23 = d[2] + d[3];
+        const std::complex<float> difference23 = d[2] - d[3];
+        const std::complex<float> turned{difference23.imag(), -difference23.real()};  // times -i
+        d[0] = sum01 + sum23;
+        d[1] = difference01 + turned;
+        d[2] = sum01 - sum23;
+        d[3] = difference01 - turned;
     }
     const std::complex<float>* twiddles = m_twiddles.data();
-    for (std::size_t length = 4; length <= n; length <<= 1) {
+    for (std::size_t length = 8; length <= n; length <<= 1) {
         const std::size_t half = length / 2;
         for (std::size_t start = 0; start < n; start += length) {
             std::complex<float>* even = &m_data[start];

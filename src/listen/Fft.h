@@ -7,7 +7,7 @@
 
 namespace hushwell {
 
-// The power spectrum of real blocks of one size (a power of two, at least 4): the block packed
+// The power spectrum of real blocks of one size (a power of two, at least 8): the block packed
 // into a complex transform of half its size, its tables made once.
 class PowerSpectrum {
 public:

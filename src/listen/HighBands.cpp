@@ -14,7 +14,7 @@ constexpr double kBlockSeconds = 0.0116;
 constexpr double kDecimatedRate = 22050;  // at least, when the rate is higher
 
 std::size_t blockSize(double sampleRate) {
-    std::size_t size = 4;
+    std::size_t size = 8;
     while (static_cast<double>(size) * 1.5 < sampleRate * kBlockSeconds) {
         size *= 2;
     }

@@ -5,9 +5,12 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <complex>
 #include <cstdio>
+#include <numbers>
 #include <random>
 
+#include "listen/Fft.h"
 #include "listen/Fingerprinter.h"
 #include "listen/Listener.h"
 #include "listen/SyntheticStation.h"
@@ -237,6 +240,27 @@ INSTANTIATE_TEST_SUITE_P(
                 .laterRate = 48000,
                 .highBeeps = true}),
     [](const ::testing::TestParamInfo<Station>& row) { return std::string(row.param.name); });
+
+// The power spectrum against the transform written out, for the sizes the fingerprints take.
+TEST(PowerSpectrum, IsTheDirectTransformsSquares) {
+    std::mt19937 random(3);
+    std::uniform_real_distribution<float> sample(-1, 1);
+    for (const std::size_t size : {8U, 16U, 256U, 512U, 2048U}) {
+        std::vector<float> block(size);
+        std::ranges::generate(block, [&] { return sample(random); });
+        std::vector<float> power(size / 2);
+        PowerSpectrum{size}(block, power);
+        for (std::size_t k = 0; k < size / 2; k += 1 + size / 64) {
+            std::complex<double> sum;
+            for (std::size_t i = 0; i < size; ++i) {
+                sum += std::polar(
+                    static_cast<double>(block[i]),
+                    -2 * std::numbers::pi * static_cast<double>(i * k) / static_cast<double>(size));
+            }
+            EXPECT_NEAR(power[k], std::norm(sum), 1e-3 * static_cast<double>(size)) << size;
+        }
+    }
+}
 
 // The beeps alone at each rate: strong bits above 2 kHz (8 of the 16) where the rate carries
 // their bands, up to 8.5 kHz; below, none rather than bits of noise.
