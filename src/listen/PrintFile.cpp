@@ -31,8 +31,7 @@ static_assert(kMaxFrames >= (kKeptBefore + kKeptAfter) / kFrameStep + 2);
 
 // The largest file read: the version line, sixteen marks of kMaxFrames frames (each frame
 // "xxxxxxxx/xxxxxxxx/xxxx/xxxx" and a space or a line end) under their longest mark line, and the
-// check line; 231,158 bytes. The largest a Set press writes, sixteen marks of 345 frames, is 155
-// KB.
+// check line; 231,158 bytes. The largest a Set press writes (sixteen marks of 345 frames): 155 KB.
 constexpr std::size_t kFrameBytes = 28;
 // The longest shortest text of a number from 0 to kKeptAfter.
 constexpr std::size_t kMaxMoved = std::string_view("2.2250738585072014e-308").size();
