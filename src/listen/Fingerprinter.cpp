@@ -24,9 +24,9 @@ constexpr double kGap = 0.1;
 // An output's monitor may carry the audio after the output's volume, though: a station played
 // at 30 % comes 31 dB down, a break lowered to 20 % 42 dB. So near silence lies lower in a quiet
 // stream: kBelowLoudest under the loudest frame so far (that level falling kRelease a second),
-// down to kSilenceFloor, where music lowered by 60 dB lies.
+// down to kFloorBelow under kSilence, where music lowered by 60 dB lies.
 constexpr float kSilence = 1e-5F;
-constexpr float kSilenceFloor = 1e-8F;                                          // -80 dBFS
+constexpr float kFloorBelow = 1e-3F;                                            // -80 dBFS
 constexpr float kBelowLoudest = 1e-3F;                                          // 30 dB
 const float kRelease = std::pow(10.0F, static_cast<float>(-0.1 * kFrameStep));  // 1 dB a second
 constexpr int kHalfFrame =
@@ -40,38 +40,60 @@ int firstFactor(double sampleRate) {
     return std::max(1, static_cast<int>(sampleRate / (2 * kPrintRate)));
 }
 
-std::vector<float> boxes(int factor) {
-    std::vector<double> kernel{1.0};
-    for (int box = 0; box < 3; ++box) {
-        std::vector<double> wider(kernel.size() + static_cast<std::size_t>(factor) - 1);
-        for (std::size_t i = 0; i < kernel.size(); ++i) {
-            for (std::size_t j = 0; j < static_cast<std::size_t>(factor); ++j) {
-                wider[i + j] += kernel[i];
-            }
+// Whether a frame at `level` is near silence (`silence` at the usual level), judged against
+// `loudest`, the loudest level so far, which it updates.
+bool nearSilence(float level, float silence, float& loudest) {
+    loudest = std::max(level, loudest * kRelease);
+    return level < silence * kFloorBelow || level < std::min(silence, loudest * kBelowLoudest);
+}
+
+// The bits of a frame's bands: each the sign of how the difference of a band and the next changed
+// since the frame before (`previous`, updated); the changes into `change`.
+template <std::size_t Bands>
+std::uint32_t changeBits(const std::array<float, Bands>& energy, std::span<float> previous,
+                         std::array<float, Bands - 1>& change) {
+    std::uint32_t bits = 0;
+    for (std::size_t band = 0; band + 1 < Bands; ++band) {
+        const float difference = energy[band] - energy[band + 1];
+        change[band] = difference - previous[band];
+        if (change[band] > 0) {
+            bits |= 1U << band;
         }
-        kernel = std::move(wider);
+        previous[band] = difference;
     }
-    const double sum = std::accumulate(kernel.begin(), kernel.end(), 0.0);
-    std::vector<float> result;
-    result.reserve(kernel.size());
-    for (const double value : kernel) {
-        result.push_back(static_cast<float>(value / sum));
+    return bits;
+}
+
+// The bits of the `count` largest changes: the strong ones.
+std::uint32_t largest(std::span<const float> change, std::size_t count) {
+    std::array<std::size_t, 32> order{};
+    const auto end = order.begin() + static_cast<std::ptrdiff_t>(change.size());
+    std::iota(order.begin(), end, 0);
+    std::nth_element(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(count), end,
+                     [&change](std::size_t a, std::size_t b) {
+                         return std::abs(change[a]) > std::abs(change[b]);
+                     });
+    std::uint32_t strong = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        strong |= 1U << order[i];
     }
-    return result;
+    return strong;
 }
 
 }  // namespace
 
 Fingerprinter::Fingerprinter(double sampleRate)
     : m_inputRate(sampleRate),
-      m_factor(firstFactor(sampleRate)),
-      m_boxes(boxes(m_factor)),
-      m_rate(sampleRate / m_factor),
+      m_first(firstFactor(sampleRate)),
+      m_rate(sampleRate / m_first.factor()),
       m_ratio(m_rate / kPrintRate),
       m_taps(2 * static_cast<int>(std::ceil(2.75 * m_rate / kTransition))),
       m_window(kPrintFrameSize),
-      m_spectrum(kPrintFrameSize / 2),
-      m_previous(kBands - 1) {
+      m_windowed(kPrintFrameSize),
+      m_spectrum(kPrintFrameSize),
+      m_power(kPrintFrameSize / 2),
+      m_previous(kBands - 1),
+      m_high(sampleRate) {
     const double cutoff = kCutoff / m_rate;
     const int half = m_taps / 2;
     m_filter.resize(static_cast<std::size_t>(kPhases) * static_cast<std::size_t>(m_taps));
@@ -98,12 +120,6 @@ Fingerprinter::Fingerprinter(double sampleRate)
         m_window[static_cast<std::size_t>(i)] = static_cast<float>(
             0.5 - 0.5 * std::cos(2 * std::numbers::pi * i / (kPrintFrameSize - 1)));
     }
-    for (std::size_t k = 0; k < m_spectrum.size(); ++k) {
-        const double angle =
-            -std::numbers::pi * static_cast<double>(k) / static_cast<double>(m_spectrum.size());
-        m_twiddles.emplace_back(static_cast<float>(std::cos(angle)),
-                                static_cast<float>(std::sin(angle)));
-    }
     const double binWidth = kPrintRate / kPrintFrameSize;
     for (int band = 0; band <= kBands; ++band) {
         const double hz =
@@ -113,7 +129,7 @@ Fingerprinter::Fingerprinter(double sampleRate)
 }
 
 void Fingerprinter::restart(double time) {
-    m_undecimated.clear();
+    m_first.restart();
     m_received = 0;
     m_decimated = 0;
     m_blockIndex = 0;
@@ -125,26 +141,9 @@ void Fingerprinter::restart(double time) {
     m_firstAnalysed = m_next;
     m_analysedCount = 0;
     m_frame.clear();
+    m_high.restart();
     m_havePrevious = false;
     m_started = true;
-}
-
-void Fingerprinter::decimate(std::span<const float> samples) {
-    m_undecimated.insert(m_undecimated.end(), samples.begin(), samples.end());
-    m_received += static_cast<std::int64_t>(samples.size());
-    const std::size_t taps = m_boxes.size();
-    std::size_t at = 0;  // in m_undecimated, of the next output's first sample
-    while (at + taps <= m_undecimated.size()) {
-        float sum = 0;
-        for (std::size_t i = 0; i < taps; ++i) {
-            sum += m_boxes[i] * m_undecimated[at + i];
-        }
-        m_input.push_back(sum);
-        ++m_decimated;
-        at += static_cast<std::size_t>(m_factor);
-    }
-    m_undecimated.erase(m_undecimated.begin(),
-                        m_undecimated.begin() + static_cast<std::ptrdiff_t>(at));
 }
 
 std::vector<PrintFrame> Fingerprinter::push(std::span<const float> samples, double time) {
@@ -156,21 +155,27 @@ std::vector<PrintFrame> Fingerprinter::push(std::span<const float> samples, doub
     m_blockIndex = m_received;
     m_blockTime = time;
     const std::int64_t firstNew = m_decimated;
-    decimate(samples);
+    m_received += static_cast<std::int64_t>(samples.size());
+    m_high.push(samples);
+    m_first.push(samples, m_input);
+    m_decimated = m_inputStart + static_cast<std::int64_t>(m_input.size());
     if (m_decimated == firstNew) {
         return {};
     }
     // The first new first-stage sample lies at the middle of the input it summed.
     m_anchorIndex = firstNew;
-    m_anchorTime = time + (static_cast<double>(firstNew * m_factor - m_blockIndex) +
-                           static_cast<double>(m_boxes.size() - 1) / 2.0) /
+    m_anchorTime = time + (m_first.inputPosition(static_cast<double>(firstNew)) -
+                           static_cast<double>(m_blockIndex)) /
                               m_inputRate;
     resampleInto(m_frame);
 
     std::vector<PrintFrame> frames;
     while (m_frame.size() >= static_cast<std::size_t>(kPrintFrameSize)) {
         const std::int64_t start = m_analysedCount - static_cast<std::int64_t>(m_frame.size());
-        const Fingerprint bits = frameBits();
+        // The frame's span in input samples.
+        const double first = m_firstAnalysed + static_cast<double>(start) * m_ratio;
+        const Fingerprint bits = frameBits(
+            m_first.inputPosition(first), m_first.inputPosition(first + kPrintFrameSize * m_ratio));
         if (std::exchange(m_havePrevious, true)) {
             const double middle =
                 m_firstAnalysed + static_cast<double>(start + kHalfFrame) * m_ratio;
@@ -198,11 +203,7 @@ void Fingerprinter::resampleInto(std::vector<float>& out) {
         const float* row =
             &m_filter[static_cast<std::size_t>(phase) * static_cast<std::size_t>(m_taps)];
         const float* input = &m_input[centre + 1 - static_cast<std::size_t>(half)];
-        float sum = 0;
-        for (int i = 0; i < m_taps; ++i) {
-            sum += row[i] * input[i];
-        }
-        out.push_back(sum);
+        out.push_back(dot(row, input, static_cast<std::size_t>(m_taps)));
         ++m_analysedCount;
         m_next = m_firstAnalysed - static_cast<double>(m_inputStart) +
                  static_cast<double>(m_analysedCount) * m_ratio;
@@ -215,27 +216,17 @@ void Fingerprinter::resampleInto(std::vector<float>& out) {
     }
 }
 
-// The frame's bits: the real frame is packed into a complex transform of half its size.
-Fingerprint Fingerprinter::frameBits() {
-    const std::size_t half = kPrintFrameSize / 2;
-    for (std::size_t i = 0; i < half; ++i) {
-        m_spectrum[i] = {m_frame[2 * i] * m_window[2 * i],
-                         m_frame[2 * i + 1] * m_window[2 * i + 1]};
+Fingerprint Fingerprinter::frameBits(double from, double to) {
+    for (std::size_t i = 0; i < kPrintFrameSize; ++i) {
+        m_windowed[i] = m_frame[i] * m_window[i];
     }
-    fft(m_spectrum);
-    const auto power = [&](std::size_t k) {
-        const std::complex<float> z = m_spectrum[k];
-        const std::complex<float> mirror = std::conj(m_spectrum[(half - k) % half]);
-        const std::complex<float> value =
-            0.5F * (z + mirror) + std::complex<float>(0.0F, -0.5F) * m_twiddles[k] * (z - mirror);
-        return std::norm(value);
-    };
+    m_spectrum(m_windowed, m_power);
     std::array<float, kBands> energy{};
     for (int band = 0; band < kBands; ++band) {
         float sum = 0;
         for (int k = m_bandEdges[static_cast<std::size_t>(band)];
              k < m_bandEdges[static_cast<std::size_t>(band) + 1]; ++k) {
-            sum += power(static_cast<std::size_t>(k));
+            sum += m_power[static_cast<std::size_t>(k)];
         }
         energy[static_cast<std::size_t>(band)] = sum;
     }
@@ -244,30 +235,20 @@ Fingerprint Fingerprinter::frameBits() {
     for (std::size_t i = 0; i < kPrintFrameSize; ++i) {
         squares += m_frame[i] * m_frame[i];
     }
-    const float level = squares / static_cast<float>(kPrintFrameSize);
-    m_loudest = std::max(level, m_loudest * kRelease);
-    const bool quiet =
-        level < kSilenceFloor || level < std::min(kSilence, m_loudest * kBelowLoudest);
     std::array<float, kBands - 1> change{};
-    for (std::size_t band = 0; band + 1 < kBands; ++band) {
-        const float difference = energy[band] - energy[band + 1];
-        change[band] = difference - m_previous[band];
-        if (change[band] > 0) {
-            print.bits |= 1U << band;
+    print.bits = changeBits(energy, m_previous, change);
+    if (!nearSilence(squares / static_cast<float>(kPrintFrameSize), kSilence, m_loudest)) {
+        print.strong = largest(change, change.size() / 2);
+    }
+    if (m_high.carried()) {
+        const HighBands::Powers high = m_high.powers(from, to);
+        std::array<float, HighBands::kBands - 1> highChange{};
+        print.high = static_cast<std::uint16_t>(changeBits(high, m_previousHigh, highChange));
+        if (!nearSilence(std::accumulate(high.begin(), high.end(), 0.0F), kSilence,
+                         m_loudestHigh)) {
+            print.highStrong =
+                static_cast<std::uint16_t>(largest(highChange, highChange.size() / 2));
         }
-        m_previous[band] = difference;
-    }
-    if (quiet) {
-        return print;
-    }
-    std::array<std::size_t, kBands - 1> order{};
-    std::iota(order.begin(), order.end(), 0);
-    std::nth_element(order.begin(), order.begin() + order.size() / 2, order.end(),
-                     [&change](std::size_t a, std::size_t b) {
-                         return std::abs(change[a]) > std::abs(change[b]);
-                     });
-    for (std::size_t i = 0; i < order.size() / 2; ++i) {
-        print.strong |= 1U << order[i];
     }
     return print;
 }

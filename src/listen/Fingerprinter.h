@@ -1,11 +1,14 @@
 #pragma once
 
-#include <complex>
+#include <array>
 #include <cstdint>
 #include <span>
 #include <vector>
 
+#include "listen/BoxDecimator.h"
+#include "listen/Fft.h"
 #include "listen/Fingerprint.h"
+#include "listen/HighBands.h"
 
 namespace hushwell {
 
@@ -14,7 +17,8 @@ namespace hushwell {
 //
 // The rate comes down to kPrintRate in two stages: a whole factor first (44.1 and 48 kHz by 4,
 // 96 kHz by 8, to 11-12 kHz) through three boxes in cascade, a few additions a sample, whose
-// nulls lie where the audio folds onto the bands; then the filtered fractional stage.
+// nulls lie where the audio folds onto the bands; then the filtered fractional stage. The bits of
+// the bands above 2 kHz come from the input itself (HighBands), over the same span as the frame's.
 class Fingerprinter {
 public:
     // `sampleRate`: of the samples push() is given, at least 8000 per second.
@@ -28,18 +32,15 @@ public:
     [[nodiscard]] double rate() const { return m_inputRate; }
 
 private:
-    void decimate(std::span<const float> samples);
     void resampleInto(std::vector<float>& out);
-    Fingerprint frameBits();
+    Fingerprint frameBits(double from, double to);
     void restart(double time);
 
     double m_inputRate;
-    int m_factor;                      // of the first stage
-    std::vector<float> m_boxes;        // its kernel: three boxes of m_factor in cascade
-    std::vector<float> m_undecimated;  // input the first stage has yet to use
-    std::int64_t m_received = 0;       // input samples since the start
-    std::int64_t m_decimated = 0;      // first-stage samples since the start
-    std::int64_t m_blockIndex = 0;     // input index of the first sample of the last block
+    BoxDecimator m_first;           // the first stage
+    std::int64_t m_received = 0;    // input samples since the start
+    std::int64_t m_decimated = 0;   // first-stage samples since the start
+    std::int64_t m_blockIndex = 0;  // input index of the first sample of the last block
     double m_blockTime = 0;
     double m_rate;                   // of the first stage's output
     double m_ratio;                  // first-stage samples per analysed sample
@@ -55,12 +56,17 @@ private:
     bool m_started = false;
     std::vector<float> m_frame;  // analysed samples of the frame being filled
     std::vector<float> m_window;
-    std::vector<std::complex<float>> m_spectrum;
-    std::vector<std::complex<float>> m_twiddles;  // of the packed real transform
-    std::vector<int> m_bandEdges;                 // FFT bins
-    std::vector<float> m_previous;                // the previous frame's band differences
+    std::vector<float> m_windowed;
+    PowerSpectrum m_spectrum;
+    std::vector<float> m_power;
+    std::vector<int> m_bandEdges;   // FFT bins
+    std::vector<float> m_previous;  // the previous frame's band differences
+    HighBands m_high;
+    std::array<float, HighBands::kBands - 1> m_previousHigh{};
     bool m_havePrevious = false;
-    float m_loudest = 0;  // mean square: the level near silence is judged against
+    float m_loudest =
+        0;  // the levels near silence is judged against (of the frame, and above 2 kHz)
+    float m_loudestHigh = 0;
 };
 
 }  // namespace hushwell

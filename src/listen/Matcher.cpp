@@ -22,9 +22,8 @@ constexpr int kDecideFrames = 4;
 // before the press's moment.
 constexpr double kLate = 0.1;
 
-int differingBits(const Fingerprint& kept, const Fingerprint& live) {
-    return std::popcount((kept.bits ^ live.bits) & kept.strong);
-}
+// Strong bits of the frames' parts: 16 below 2 kHz, 8 above.
+constexpr int kStrongBits = 16;
 
 int frames(double seconds) {
     return static_cast<int>(std::lround(seconds / kFrameStep));
@@ -45,6 +44,32 @@ Matcher::Matcher(const MarkPrint& print) : m_print(print) {
     const auto sounding = std::count_if(m_anchor.begin(), m_anchor.end(),
                                         [](const Fingerprint& f) { return !silent(f); });
     m_usable = sounding >= frames(kMinRun);
+    m_high =
+        std::ranges::any_of(print.frames, [](const Fingerprint& f) { return f.highStrong != 0; });
+}
+
+bool Matcher::silentLive(const Fingerprint& live) const {
+    return m_high ? silent(live) : live.strong == 0;
+}
+
+std::optional<Matcher::Compared> Matcher::compare(const Fingerprint& kept,
+                                                  const Fingerprint& live) const {
+    std::optional<Compared> result;
+    if (kept.strong != 0 && live.strong != 0) {
+        result = Compared{std::popcount((kept.bits ^ live.bits) & kept.strong),
+                          std::popcount(kept.strong)};
+    }
+    if (m_high && kept.highStrong != 0 && live.highStrong != 0) {
+        const auto differing = static_cast<unsigned>((kept.high ^ live.high) & kept.highStrong);
+        Compared& sum = result ? *result : result.emplace();
+        sum.differing += std::popcount(differing);
+        sum.counted += std::popcount(kept.highStrong);
+    }
+    return result;
+}
+
+bool Matcher::matches(const Compared& compared) {
+    return compared.differing * kStrongBits <= kFrameBits * compared.counted;
 }
 
 void Matcher::reset() {
@@ -69,9 +94,9 @@ bool Matcher::songBefore(Alignment& alignment) const {
         for (int k = 1; k <= m_anchorStart && k <= frames(kLeadIn) && first - k >= 0; ++k) {
             const Fingerprint& kept = m_print.frames[static_cast<std::size_t>(m_anchorStart - k)];
             const Fingerprint& live = m_lead[static_cast<std::size_t>(first - k)];
-            if (!silent(kept) && !silent(live)) {
+            if (const std::optional<Compared> compared = compare(kept, live)) {
                 ++sounding;
-                matching += differingBits(kept, live) <= kFrameBits ? 1 : 0;
+                matching += matches(*compared) ? 1 : 0;
             }
         }
         // With too little to compare (a short print, listening just begun) it is taken for the
@@ -121,25 +146,26 @@ void Matcher::quiet(Run& run, bool both) {
 void Matcher::step(Alignment& alignment, int index, const Fingerprint& live) const {
     const Fingerprint& kept = m_anchor[static_cast<std::size_t>(index)];
     Run& run = alignment.run;
-    if (silent(kept) || silent(live)) {
+    const std::optional<Compared> compared = compare(kept, live);
+    if (!compared) {
         if (run.first >= 0) {
-            quiet(run, silent(kept) && silent(live));
+            quiet(run, silent(kept) && silentLive(live));
         }
         return;
     }
     run.sincePause = -1;
     if (run.edges > 0) {  // no pause followed: they missed, as silence against sound
         run.misses += run.edges;
-        run.missedDiffering += 16 * run.edges;
-        run.missedCounted += 16 * run.edges;
+        run.missedDiffering += kStrongBits * run.edges;
+        run.missedCounted += kStrongBits * run.edges;
         run.edges = 0;
         if (run.misses > kMaxMisses) {
             close(alignment);
             return;
         }
     }
-    const int differing = differingBits(kept, live);
-    if (differing <= kFrameBits) {
+    const int differing = compared->differing;
+    if (matches(*compared)) {
         if (run.first < 0) {
             run.first = index;
         }
@@ -152,14 +178,14 @@ void Matcher::step(Alignment& alignment, int index, const Fingerprint& live) con
         run.misses = 0;
         run.pauses += std::exchange(run.pausesPending, 0);
         run.differing += differing + std::exchange(run.missedDiffering, 0);
-        run.counted += std::popcount(kept.strong) + std::exchange(run.missedCounted, 0);
+        run.counted += compared->counted + std::exchange(run.missedCounted, 0);
     } else if (run.first >= 0) {
         if (++run.misses > kMaxMisses) {
             close(alignment);
             return;
         }
         run.missedDiffering += differing;
-        run.missedCounted += 16;
+        run.missedCounted += compared->counted;
     }
     if (holds(alignment, run) &&
         (alignment.best.first < 0 ||
@@ -203,6 +229,7 @@ std::optional<Heard> Matcher::add(const PrintFrame& live) {
                 const auto index = static_cast<int>(i) - m_anchorStart;
                 if (index < run.first || index > run.last) {
                     refined.frames[i].strong = 0;
+                    refined.frames[i].highStrong = 0;
                 }
             }
             if (refined != m_print) {

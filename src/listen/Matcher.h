@@ -45,11 +45,12 @@ public:
     // print's over kLeadIn (fewer than half its frames match: the song before was another).
     static constexpr double kPastPress = 0.9;
     static constexpr double kLeadIn = 1.0;
-    // A frame matches when at most this many of its 16 strong bits differ; a run holds when the
-    // share of differing strong bits over it stays below kThreshold (unrelated audio differs in
-    // about half). A codec at 32-48 kbps alters a weak jingle more: a run of kLongRun matching
-    // frames may differ up to kLongThreshold. A run that does not reach kPastPress past the press
-    // may be the song before it, repeating a bar: it has to match as closely as kCloseThreshold.
+    // A frame matches when at most this many of every 16 strong bits compared differ (a frame has
+    // 16 below 2 kHz, and 8 above); a run holds when the share of differing strong bits over it
+    // stays below kThreshold (unrelated audio differs in about half). A codec at 32-48 kbps alters
+    // a weak jingle more: a run of kLongRun matching frames may differ up to kLongThreshold. A run
+    // that does not reach kPastPress past the press may be the song before it, repeating a bar: it
+    // has to match as closely as kCloseThreshold.
     static constexpr int kFrameBits = 6;
     static constexpr double kThreshold = 0.2;
     static constexpr double kLongRun = 1.67;
@@ -97,6 +98,20 @@ private:
         int leadMatches = -1;  // 1: songBefore(); 0: not; -1: not looked at yet
     };
 
+    // The strong bits of a kept frame that differ live, and how many were compared.
+    struct Compared {
+        int differing = 0;
+        int counted = 0;
+    };
+    // Over the parts of the frame that both hear (the bands below 2 kHz, those above): beeps that
+    // leave too little below 2 kHz to be heard there on one side are compared above alone.
+    // Nothing when the two share no part.
+    [[nodiscard]] std::optional<Compared> compare(const Fingerprint& kept,
+                                                  const Fingerprint& live) const;
+    // Silent as far as this print hears: a print without the bits above 2 kHz (an earlier
+    // version's) hears the part below alone, as it always did.
+    [[nodiscard]] bool silentLive(const Fingerprint& live) const;
+    static bool matches(const Compared& compared);
     void step(Alignment& alignment, int index, const Fingerprint& live) const;
     bool holds(Alignment& alignment, const Run& run) const;
     // Whether the live frames just before the alignment's first match the print's (looked at
@@ -111,6 +126,7 @@ private:
     int m_anchorStart = 0;  // of the anchor within the print
     int m_pressIndex = 0;   // of the press within the anchor
     bool m_usable = false;
+    bool m_high = false;                 // the print has bits above 2 kHz
     std::deque<Alignment> m_alignments;  // the newest last
     std::deque<Fingerprint> m_lead;      // the latest live frames, the stretch and kLeadIn
     std::int64_t m_liveCount = 0;

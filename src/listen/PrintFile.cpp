@@ -16,8 +16,10 @@
 namespace hushwell {
 namespace {
 
-constexpr std::string_view kVersionLine = "Hushwell marks audio 2";
-// The version before: no MOVED on the mark lines.
+constexpr std::string_view kVersionLine = "Hushwell marks audio 3";
+// The versions before: frames without the bits above 2 kHz ("BITS/STRONG"), and in the first no
+// MOVED on the mark lines either.
+constexpr std::string_view kLowOnlyVersionLine = "Hushwell marks audio 2";
 constexpr std::string_view kUnmovedVersionLine = "Hushwell marks audio 1";
 constexpr std::string_view kCheckWord = "check ";
 constexpr std::size_t kMaxText = 64;
@@ -28,9 +30,9 @@ constexpr std::size_t kMaxFrames = 512;
 static_assert(kMaxFrames >= (kKeptBefore + kKeptAfter) / kFrameStep + 2);
 
 // The largest file read: the version line, sixteen marks of kMaxFrames frames (each frame
-// "xxxxxxxx/xxxxxxxx" and a space or a line end) under their longest mark line, and the check
-// line; 149,238 bytes. The largest a Set press writes, sixteen marks of 345 frames, is 101 KB.
-constexpr std::size_t kFrameBytes = 18;
+// "xxxxxxxx/xxxxxxxx/xxxx/xxxx" and a space or a line end) under their longest mark line, and the
+// check line; 231,158 bytes. The largest a Set press writes (sixteen marks of 345 frames): 155 KB.
+constexpr std::size_t kFrameBytes = 28;
 // The longest shortest text of a number from 0 to kKeptAfter.
 constexpr std::size_t kMaxMoved = std::string_view("2.2250738585072014e-308").size();
 constexpr std::size_t kMaxMarkLine =
@@ -39,7 +41,7 @@ constexpr std::size_t kMaxMarks = std::size_t{2} * kPrintPairs;
 constexpr std::size_t kMaxFileBytes = kVersionLine.size() + 1 +
                                       kMaxMarks * (kMaxMarkLine + kMaxFrames * kFrameBytes) +
                                       std::string_view("check 01234567\n").size();
-static_assert(kMaxFileBytes == 149'238);
+static_assert(kMaxFileBytes == 231'158);
 
 // Where a file that cannot be used is kept, beside it, so that the next save loses nothing.
 constexpr std::string_view kAsideSuffix = ".damaged";
@@ -63,9 +65,9 @@ std::uint32_t crc32(std::string_view bytes) {
     return crc ^ 0xFFFFFFFFU;
 }
 
-std::string hex(std::uint32_t value) {
+std::string hex(std::uint32_t value, int digits) {
     std::array<char, 9> text{};
-    std::snprintf(text.data(), text.size(), "%08x", value);
+    std::snprintf(text.data(), text.size(), "%0*x", digits, value);
     return text.data();
 }
 
@@ -210,15 +212,25 @@ std::string readMarkLine(std::string_view rest, bool moved, MarkLine& mark) {
     return {};
 }
 
+// Reads a frame, "BITS/STRONG/HIGH/HIGHSTRONG" in hexadecimal (without HIGH/HIGHSTRONG unless
+// `high`).
+bool readFrame(std::string_view text, bool high, Fingerprint& print) {
+    const std::size_t size = high ? 27 : 17;
+    return text.size() == size && text[8] == '/' && parse(text.substr(0, 8), print.bits, 16) &&
+           parse(text.substr(9, 8), print.strong, 16) &&
+           (!high ||
+            (text[17] == '/' && text[22] == '/' && parse(text.substr(18, 4), print.high, 16) &&
+             parse(text.substr(23), print.highStrong, 16)));
+}
+
 // Reads one line of frames into `frames`: as many as the writer puts on it.
-std::string readFrameLine(std::string_view words, std::vector<Fingerprint>& frames,
+std::string readFrameLine(std::string_view words, bool high, std::vector<Fingerprint>& frames,
                           std::size_t count) {
     for (std::size_t on = std::min(kPerLine, count - frames.size()); on > 0; --on) {
-        const std::string_view frame = word(words);
         Fingerprint print;
-        if (frame.size() != 17 || frame[8] != '/' || !parse(frame.substr(0, 8), print.bits, 16) ||
-            !parse(frame.substr(9), print.strong, 16)) {
-            return "a frame is not two hexadecimal numbers";
+        if (!readFrame(word(words), high, print)) {
+            return high ? "a frame is not four hexadecimal numbers"
+                        : "a frame is not two hexadecimal numbers";
         }
         frames.push_back(print);
     }
@@ -231,12 +243,18 @@ struct Unusable {
     int count = 0;
 };
 
+// What a version's lines hold beyond the first's.
+struct Version {
+    bool moved = false;  // MOVED on the mark lines
+    bool high = false;   // the bits above 2 kHz in the frames
+};
+
 // Reads the marks after the version line; returns the problem, if any, with its line.
-std::string readMarks(Lines& lines, bool moved, MarkPrints& prints, Unusable& unusable) {
+std::string readMarks(Lines& lines, Version version, MarkPrints& prints, Unusable& unusable) {
     std::string_view line;
     while (lines.next(line)) {
         MarkLine mark;
-        if (std::string problem = readMarkLine(line, moved, mark); !problem.empty()) {
+        if (std::string problem = readMarkLine(line, version.moved, mark); !problem.empty()) {
             return lines.at(problem);
         }
         if (!mark.unusable.empty() && unusable.count++ == 0) {
@@ -247,7 +265,8 @@ std::string readMarks(Lines& lines, bool moved, MarkPrints& prints, Unusable& un
             if (!lines.next(line)) {
                 return lines.at("a mark's frames end too soon");
             }
-            if (std::string problem = readFrameLine(line, frames, mark.count); !problem.empty()) {
+            if (std::string problem = readFrameLine(line, version.high, frames, mark.count);
+                !problem.empty()) {
                 return lines.at(problem);
             }
         }
@@ -280,10 +299,12 @@ std::string readPrints(std::string_view text, MarkPrints& prints, Unusable& unus
     }
     Lines bodyLines(body);
     std::string_view version;
-    if (!bodyLines.next(version) || (version != kVersionLine && version != kUnmovedVersionLine)) {
+    if (!bodyLines.next(version) || (version != kVersionLine && version != kLowOnlyVersionLine &&
+                                     version != kUnmovedVersionLine)) {
         return "it is not a file of this version of Hushwell";
     }
-    std::string problem = readMarks(bodyLines, version == kVersionLine, prints, unusable);
+    std::string problem = readMarks(
+        bodyLines, {version != kUnmovedVersionLine, version == kVersionLine}, prints, unusable);
     if (!problem.empty()) {
         prints.clear();
     }
@@ -343,7 +364,9 @@ std::string printFileText(const MarkPrints& prints) {
             std::to_string(kept.print.pressFrame) + ' ' + std::to_string(kept.print.frames.size()) +
             ' ' + decimal(kept.movedBy) + ' ' + kept.markText + '\n';
         for (std::size_t i = 0; i < kept.print.frames.size(); ++i) {
-            text += hex(kept.print.frames[i].bits) + '/' + hex(kept.print.frames[i].strong);
+            const Fingerprint& frame = kept.print.frames[i];
+            text += hex(frame.bits, 8) + '/' + hex(frame.strong, 8) + '/' + hex(frame.high, 4) +
+                    '/' + hex(frame.highStrong, 4);
             text += (i + 1) % kPerLine == 0 || i + 1 == kept.print.frames.size() ? '\n' : ' ';
         }
     }
@@ -351,7 +374,7 @@ std::string printFileText(const MarkPrints& prints) {
 }
 
 std::string withCheckLine(std::string text) {
-    const std::string check = hex(crc32(text));
+    const std::string check = hex(crc32(text), 8);
     return text.append(kCheckWord).append(check) + '\n';
 }
 

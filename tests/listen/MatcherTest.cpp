@@ -3,10 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <bit>
+#include <complex>
 #include <cstdio>
+#include <numbers>
 #include <random>
 
+#include "listen/Fft.h"
+#include "listen/Fingerprinter.h"
 #include "listen/Listener.h"
 #include "listen/SyntheticStation.h"
 
@@ -38,9 +43,18 @@ struct Station {
     bool beeps = false;               // the opening jingle is two beeps of 0.8 s, 0.7 s apart
     double firstRate = kStationRate;  // of the hour of the presses
     double laterRate = kStationRate;
-    double firstGain = 1;  // of the hour of the presses (the output's volume, which the monitor
-                           // carries)
+    bool highBeeps = false;  // the opening jingle is kHighBeeps, nothing below 2 kHz
+    double firstGain = 1;    // of the hour of the presses (the output's volume, which the monitor
+                             // carries)
 };
+
+// Beeps of tones above 2 kHz, of uneven lengths, each 0.15 s after the one before, so that no
+// other alignment of them matches as well.
+struct Beep {
+    double length, hz;
+};
+constexpr std::array<Beep, 5> kHighBeeps = {
+    {{0.3, 8200}, {0.15, 5300}, {0.45, 3150}, {0.2, 8200}, {0.35, 5300}}};
 
 std::vector<Segment> hour(int number, double delay, const Station& station, bool replay) {
     const double base = number * 3600 + delay;
@@ -64,7 +78,7 @@ std::vector<Segment> hour(int number, double delay, const Station& station, bool
             programme.push_back(
                 {Sound::Song, 20U + static_cast<unsigned>(beep), opening + beep * 1.5, 0.8});
         }
-        if (!station.beeps) {
+        if (!station.beeps && !station.highBeeps) {
             programme.push_back({Sound::Song, 7, opening, jingle, station.jingleGain});
         }
         programme.push_back({Sound::Song, 8, base + kBreakEnd, jingle, station.jingleGain});
@@ -74,6 +88,23 @@ std::vector<Segment> hour(int number, double delay, const Station& station, bool
     programme.push_back({Sound::Song, seed + 4, talk + 40, base + kBreakEnd - talk - 40});
     programme.push_back({Sound::Song, seed + 5, base + kBreakEnd + jingle, 300});
     return programme;
+}
+
+// What a listener hears of hour `number` from `from` to `to` (see render()).
+std::vector<float> heardHour(int number, double delay, const Station& station, bool replay,
+                             double from, double to, double speed, double noise, double gain,
+                             double rate) {
+    std::vector<float> samples =
+        render(hour(number, delay, station, replay), from, to, speed, noise, gain, rate);
+    double at = number * 3600 + delay + kBreakStart + station.silence;
+    for (const Beep& beep : kHighBeeps) {
+        if (station.highBeeps) {
+            addTone(samples, from, rate, from + (at - from) / speed, beep.length / speed,
+                    beep.hz * speed, 0.1 * gain);
+        }
+        at += beep.length + 0.15;
+    }
+    return samples;
 }
 
 // Plays `samples` to `listener` in blocks of a tenth of a second; returns what it told.
@@ -108,7 +139,7 @@ TEST_P(MatcherTest, HearsTheBreaksEdgesWithinASecondOrNotAtAll) {
     first.press(keys[1], presses[1]);
     const Listener::Events kept = listen(
         first,
-        render(hour(0, 0, station, false), 1180, 1310, 1, 0, station.firstGain, station.firstRate),
+        heardHour(0, 0, station, false, 1180, 1310, 1, 0, station.firstGain, station.firstRate),
         1180, station.firstRate);
     // A press in a silence longer than what is kept after it keeps nothing.
     const bool silentPress = -station.press > kKeptAfter;
@@ -133,8 +164,8 @@ TEST_P(MatcherTest, HearsTheBreaksEdgesWithinASecondOrNotAtAll) {
     }
     const Listener::Events heard =
         listen(second,
-               render(hour(1, station.delay, station, station.replay), from, to, speed,
-                      station.noise, station.gain, station.laterRate),
+               heardHour(1, station.delay, station, station.replay, from, to, speed, station.noise,
+                         station.gain, station.laterRate),
                from, station.laterRate);
     // Heard again, each print keeps only the frames that repeated.
     EXPECT_EQ(heard.refined.size(), station.jingles ? 2U : 0U);
@@ -205,8 +236,61 @@ INSTANTIATE_TEST_SUITE_P(
         // Set pressed with the output at 30 %, a soft jingle: the monitor carries it 31 dB down.
         Station{.name = "PressedAtLowVolume", .delay = 7, .jingleGain = 0.32, .firstGain = 0.028},
         // The break heard as lowered to a Down of 20 % (42 dB): its end is heard all the same.
-        Station{.name = "HeardAtTheDownLevel", .delay = 7, .gain = 0.008}),
+        Station{.name = "HeardAtTheDownLevel", .delay = 7, .gain = 0.008},
+        // Nothing below 2 kHz while the beeps sound: the press is in them, not in a silence.
+        Station{.name = "BeepsAbove2kHzAlone",
+                .delay = 7,
+                .drift = 20,
+                .noise = 0.003,
+                .press = 0.3,
+                .firstRate = 44100,
+                .laterRate = 48000,
+                .highBeeps = true}),
     [](const ::testing::TestParamInfo<Station>& row) { return std::string(row.param.name); });
+
+// The power spectrum against the transform written out, for the sizes the fingerprints take.
+TEST(PowerSpectrum, IsTheDirectTransformsSquares) {
+    std::mt19937 random(3);
+    std::uniform_real_distribution<float> sample(-1, 1);
+    for (const std::size_t size : {8U, 16U, 256U, 512U, 2048U}) {
+        std::vector<float> block(size);
+        std::ranges::generate(block, [&] { return sample(random); });
+        std::vector<float> power(size / 2);
+        PowerSpectrum{size}(block, power);
+        for (std::size_t k = 0; k < size / 2; k += 1 + size / 64) {
+            std::complex<double> sum;
+            for (std::size_t i = 0; i < size; ++i) {
+                sum += std::polar(
+                    static_cast<double>(block[i]),
+                    -2 * std::numbers::pi * static_cast<double>(i * k) / static_cast<double>(size));
+            }
+            EXPECT_NEAR(power[k], std::norm(sum), 1e-3 * static_cast<double>(size)) << size;
+        }
+    }
+}
+
+// The beeps alone at each rate: strong bits above 2 kHz (8 of the 16) where the rate carries
+// their bands, up to 8.5 kHz; below, none rather than bits of noise.
+TEST(HighBits, ComeWhereTheRateCarriesThem) {
+    for (const double rate : {8000.0, 11025.0, 16000.0, 22050.0, 44100.0, 48000.0, 96000.0}) {
+        std::vector<float> samples(static_cast<std::size_t>(3 * rate));
+        double at = 0.5;
+        for (const Beep& beep : kHighBeeps) {
+            if (beep.hz < rate / 2) {
+                addTone(samples, 0, rate, at, beep.length, beep.hz, 0.1);
+            }
+            at += beep.length + 0.15;
+        }
+        Fingerprinter fingerprinter(rate);
+        int high = 0;
+        for (const PrintFrame& frame : fingerprinter.push(samples, 0)) {
+            const int strong = std::popcount(frame.print.highStrong);
+            EXPECT_TRUE(strong == 0 || strong == 8) << rate;
+            high += strong > 0 ? 1 : 0;
+        }
+        EXPECT_EQ(high > 30, rate >= 22050) << rate << " Hz: " << high << " frames";
+    }
+}
 
 // The matcher's rules on frames made to order: a print of random frames; live, `repeats` of it
 // (s from the press, `flipped` strong bits changed a frame), `pauses` silent in both, `quiet`
@@ -220,6 +304,8 @@ struct Made {
     std::vector<Span> repeats;
     bool heard;
     std::vector<Span> pauses = {}, quiet = {};
+    bool high = false;                 // the print has bits above 2 kHz, live has them too
+    std::vector<Span> aboveOnly = {};  // live has nothing below 2 kHz, sound above it
 };
 void PrintTo(const Made& row, std::ostream* out) {
     *out << row.name;
@@ -241,12 +327,19 @@ TEST_P(MatcherRules, HearsWhatRepeatsAtThePress) {
         while (in(row.pauses, i) == row.pauses.end() && std::popcount(frame.strong) < 16) {
             frame.strong |= 1U << random() % 32;
         }
+        if (row.high && frame.strong != 0) {
+            frame.high = static_cast<std::uint16_t>(random());
+            frame.highStrong = 0x0F0F;
+        }
         print.frames.push_back(frame);
     }
     Matcher matcher(print);
     std::vector<Heard> heard;
     for (int i = -2 * press; i <= 3 * press; ++i) {
         Fingerprint live{static_cast<std::uint32_t>(random()), ~0U};
+        if (row.high) {
+            live.high = static_cast<std::uint16_t>(random());
+        }
         if (std::abs(i) <= press) {
             live = print.frames[static_cast<std::size_t>(i + press)];
             const auto repeat = in(row.repeats, i);
@@ -255,9 +348,17 @@ TEST_P(MatcherRules, HearsWhatRepeatsAtThePress) {
             for (std::uint32_t bits = live.strong, n = 0; n < flip; ++n, bits &= bits - 1) {
                 live.bits ^= bits & (~bits + 1);  // the lowest strong bit not yet flipped
             }
+            if (repeat == row.repeats.end()) {
+                live.high ^= live.highStrong;
+            }
         }
+
         if (in(row.pauses, i) != row.pauses.end() || in(row.quiet, i) != row.quiet.end()) {
             live = {};
+        }
+        if (in(row.aboveOnly, i) != row.aboveOnly.end()) {
+            live.strong = 0;
+            live.highStrong = 0x0F0F;
         }
         if (const std::optional<Heard> h = matcher.add({100 + i * kFrameStep, live})) {
             heard.push_back(*h);  // the live press is at 100 s
@@ -276,6 +377,15 @@ INSTANTIATE_TEST_SUITE_P(
              {{0.5, 0.8}, {1.6, 1.9}},
              {{0.4, 0.5}, {0.8, 0.85}, {1.5, 1.6}, {1.9, 1.95}}},
         Made{"WeakJingleThroughACodec", {{-0.6, 2.4, 4}}, true},
+        Made{"BeepsHeardAboveTwoKilohertzAlone", {{-0.6, 2.4}}, true, {}, {}, true, {{-1, 3}}},
+        // A print without the bits above 2 kHz hears a pause below it as before.
+        Made{"EarlierVersionsPrintHearsBelowOnly",
+             {{-0.3, 3.0}},
+             true,
+             {{0.5, 0.8}, {1.6, 1.9}},
+             {},
+             false,
+             {{0.5, 0.8}, {1.6, 1.9}}},
         Made{"ShortJinglePressedLateAfterAFade", {{-2.05, -1.5, 5}, {-1.5, 0.5}}, true},
         Made{"SongBeforeAgain", {{-8.0, 0.4}}, false},
         Made{"SongBeforeRepeatingABar", {{-1.5, 0.3, 3}}, false},

@@ -22,20 +22,44 @@ static_assert(kPrintPairs == kPairCount, "a print for each pair of the window, n
 MarkPrints twoMarks() {
     MarkPrint print{{}, 3};
     for (std::uint32_t i = 0; i < 9; ++i) {
-        print.frames.push_back({0x9E3779B9U * i, 0x0F0F0F0FU << (i % 4)});
+        print.frames.push_back({0x9E3779B9U * i, 0x0F0F0F0FU << (i % 4),
+                                static_cast<std::uint16_t>(0x1234U * i), 0x0F0FU});
     }
     // The Up mark was set in silence: its print begins at the sound 90 frames after it.
     return {{{0, MarkEdge::Down}, {"20:07", print}},
             {{7, MarkEdge::Up}, {"3:30 ad end", print, 90 * kFrameStep}}};
 }
 
-// The file of the version before: no seconds from a mark to its sound.
+// The file of the version before: frames without the bits above 2 kHz.
+std::string lowOnly(std::string text) {
+    text = text.substr(0, text.rfind("check "));
+    text.replace(text.find("audio 3"), 7, "audio 2");
+    for (std::size_t at = 0; (at = text.find('/', at)) != std::string::npos;) {
+        text.erase(at + 9, 10);  // "/HIGH/HIGHSTRONG" after "/STRONG"
+        at += 9;
+    }
+    return withCheckLine(text);
+}
+
+// The file of the first version: no seconds from a mark to its sound either.
 std::string unmoved(std::string text) {
+    text = lowOnly(text);
     text = text.substr(0, text.rfind("check "));
     text.replace(text.find("audio 2"), 7, "audio 1");
     text.erase(text.find(" 0 20:07"), 2);
     text.erase(text.find(" 4.179591836734694"), 18);
     return withCheckLine(text);
+}
+
+// The prints as a file of an earlier version gives them back: no bits above 2 kHz.
+MarkPrints withoutHighBits(MarkPrints prints) {
+    for (auto& [key, kept] : prints) {
+        for (Fingerprint& frame : kept.print.frames) {
+            frame.high = 0;
+            frame.highStrong = 0;
+        }
+    }
+    return prints;
 }
 
 TEST(PrintFile, KeepsEachMarksPrintForItsTextOnly) {
@@ -53,8 +77,10 @@ TEST(PrintFile, KeepsEachMarksPrintForItsTextOnly) {
     EXPECT_EQ(printFor(loaded.prints, {7, MarkEdge::Up}, "3:31"), nullptr) << "edited by hand";
     EXPECT_EQ(printFor(loaded.prints, {0, MarkEdge::Up}, "20:07"), nullptr) << "the other row";
 
+    writeFile(file, lowOnly(printFileText(twoMarks())));
+    EXPECT_EQ(loadPrintFile(file).prints, withoutHighBits(twoMarks()));
     writeFile(file, unmoved(printFileText(twoMarks())));
-    MarkPrints unmovedPrints = twoMarks();
+    MarkPrints unmovedPrints = withoutHighBits(twoMarks());
     unmovedPrints.rbegin()->second.movedBy = 0;
     EXPECT_EQ(loadPrintFile(file).prints, unmovedPrints);
 }
@@ -67,9 +93,10 @@ TEST(PrintFile, SixteenMarksOfTheLongestPrintsReadBack) {
     MarkPrints prints;
     for (int pair = 0; pair < kPrintPairs; ++pair) {
         for (const MarkEdge edge : {MarkEdge::Down, MarkEdge::Up}) {
-            prints[{pair, edge}] = {std::string(64, '9'),
-                                    {std::vector<Fingerprint>(512), 511},
-                                    std::numeric_limits<double>::min()};
+            prints[{pair, edge}] = {
+                std::string(64, '9'),
+                {std::vector<Fingerprint>(512, {~0U, ~0U, 0xFFFF, 0xFFFF}), 511},
+                std::numeric_limits<double>::min()};
         }
     }
     savePrintFile(file, prints);
@@ -149,16 +176,24 @@ INSTANTIATE_TEST_SUITE_P(
                damaged("line 6: the number of frames 4294967296 is not from 1 to 512")},
         Damage{"PressPastTheFrames", resigned("3 9", "9 9"),
                damaged("line 6: the press frame 9 is outside the mark's 9 frames")},
-        Damage{"FramesCutShort", resigned("f1bbcdc8/0f0f0f0f\n", ""),
+        Damage{"FramesCutShort", resigned("f1bbcdc8/0f0f0f0f/91a0/0f0f\n", ""),
                damaged("line 8: a mark's frames end too soon")},
         Damage{"FramesWithGarbage", resigned("/0f0f0f0f", "/0f0f0fzz"),
-               damaged("line 9: a frame is not two hexadecimal numbers")},
+               damaged("line 9: a frame is not four hexadecimal numbers")},
+        Damage{"HighBitsWithGarbage", resigned("/0f0f\n", "/0f0z\n"),
+               damaged("line 9: a frame is not four hexadecimal numbers")},
+        Damage{"LowOnlyFramesInTheNewVersion", resigned("/91a0/0f0f\n", "\n"),
+               damaged("line 9: a frame is not four hexadecimal numbers")},
+        Damage{"NewFramesInTheVersionBefore",
+               withCheckLine(lowOnly(good()).substr(0, lowOnly(good()).rfind("check ")) +
+                             "mark 3 Up 0 1 0 1:00\n00000000/00000000/0000/0000\n"),
+               damaged("line 11: a frame is not two hexadecimal numbers")},
         Damage{"APipeNobodyWrites", "", "cannot be read (it is a pipe, not a file)",
                [](const auto& file) { ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0); }},
         Damage{"ALinkToAnEndlessDevice", "", "cannot be read (it is a device, not a file)",
                [](const auto& file) { std::filesystem::create_symlink("/dev/zero", file); }},
-        Damage{"LargerThanSixteenMarksTake", std::string(149'239, '0'),
-               "cannot be read (it is larger than 149238 bytes)"},
+        Damage{"LargerThanSixteenMarksTake", std::string(231'159, '0'),
+               "cannot be read (it is larger than 231158 bytes)"},
         Damage{"MovedNotANumber", resigned(" 4.179591836734694 ", " nan "),
                damaged("line 6: the seconds from a mark to its sound are not a number"), nullptr,
                1},

@@ -1,5 +1,6 @@
 #include "listen/SyntheticStation.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <complex>
@@ -82,6 +83,19 @@ std::vector<float> render(const std::vector<Segment>& programme, double from, do
         samples[i] += static_cast<float>(noise * hashNoise(i + (std::uint64_t{7} << 50)));
     }
     return samples;
+}
+
+void addTone(std::vector<float>& samples, double from, double rate, double start, double length,
+             double hz, double amplitude) {
+    constexpr double kFade = 0.005;
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const double t = from + static_cast<double>(i) / rate - start;
+        if (t >= 0 && t < length) {
+            const double fade = std::min({1.0, t / kFade, (length - t) / kFade});
+            samples[i] +=
+                static_cast<float>(amplitude * fade * std::sin(2 * std::numbers::pi * hz * t));
+        }
+    }
 }
 
 }  // namespace hushwell::testing

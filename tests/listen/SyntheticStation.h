@@ -25,4 +25,9 @@ std::vector<float> render(const std::vector<Segment>& programme, double from, do
                           double speed = 1, double noise = 0, double gain = 1,
                           double rate = kStationRate);
 
+// Adds a beep, a pure tone at `hz` (one above the bands of speech, say), to `samples`, heard from
+// `from` at `rate`: from `start` for `length` (their seconds), faded in and out over 5 ms.
+void addTone(std::vector<float>& samples, double from, double rate, double start, double length,
+             double hz, double amplitude);
+
 }  // namespace hushwell::testing
