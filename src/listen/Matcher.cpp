@@ -21,6 +21,8 @@ constexpr int kDecideFrames = 4;
 // The alignment is good to a frame step either way; told that much late, the edge never comes
 // before the press's moment.
 constexpr double kLate = 0.1;
+// Of a pause in both right after a run, this much counts into its length.
+constexpr double kPauseAfter = 0.3;
 
 // Strong bits of the frames' parts: 16 below 2 kHz, 8 above.
 constexpr int kStrongBits = 16;
@@ -110,8 +112,11 @@ bool Matcher::holds(Alignment& alignment, const Run& run) const {
     if (run.first < 0) {
         return false;
     }
-    const int span = run.last - run.first + 1;
     const bool pastPress = run.last >= m_pressIndex + frames(kPastPress);
+    // A pause in both right after a run into the jingle (it ends in silence) counts into its
+    // length.
+    const int pauseAfter = pastPress ? std::min(run.pausesPending, frames(kPauseAfter)) : 0;
+    const int span = run.last - run.first + 1 + pauseAfter;
     const int start = run.solidFirst >= 0 ? run.solidFirst : run.first;
     if (start <= 1 && !pastPress && songBefore(alignment)) {
         return false;
@@ -120,7 +125,7 @@ bool Matcher::holds(Alignment& alignment, const Run& run) const {
                              : run.matches >= frames(kLongRun) ? kLongThreshold
                                                                : kThreshold;
     return span >= frames(kMinRun) && 2 * run.matches >= frames(kMinRun) &&
-           4 * run.matches >= 3 * (span - run.pauses) && share(run) < threshold &&
+           4 * run.matches >= 3 * (span - run.pauses - pauseAfter) && share(run) < threshold &&
            run.first <= m_pressIndex + frames(kZoneAfter) &&
            run.last >= m_pressIndex - frames(kZoneBefore);
 }
@@ -150,6 +155,7 @@ void Matcher::step(Alignment& alignment, int index, const Fingerprint& live) con
     if (!compared) {
         if (run.first >= 0) {
             quiet(run, silent(kept) && silentLive(live));
+            keepIfBest(alignment);
         }
         return;
     }
@@ -187,6 +193,11 @@ void Matcher::step(Alignment& alignment, int index, const Fingerprint& live) con
         run.missedDiffering += differing;
         run.missedCounted += compared->counted;
     }
+    keepIfBest(alignment);
+}
+
+void Matcher::keepIfBest(Alignment& alignment) const {
+    const Run& run = alignment.run;
     if (holds(alignment, run) &&
         (alignment.best.first < 0 ||
          run.last - run.first >= alignment.best.last - alignment.best.first)) {

@@ -20,14 +20,15 @@ struct Heard {
 
 // Listens for a mark's audio in the live fingerprints. What has to come back is the sound at the
 // press, the jingle the listener pressed Set on: a run of at least kMinRun seconds of frames that
-// match, all at one alignment, lying within kSearchBefore..kSearchAfter of the press and reaching
-// into kZoneBefore..kZoneAfter around it. Frames either side that differ (another song's end laid
-// under the jingle, other words after it) do not veto the run. Audio that matches only what lies
-// further from the press (the song before a break, played again another time) is not heard, and
-// a break that opens without the same sound each time is never heard: the mark's clock time has
-// to serve. Frames of silence (no strong bits) never match, in the print or live; a pause in
-// both, and the frame or two beside it that only one of them hears as silence (the other is
-// softer, or came through a codec), neither match nor break a run.
+// match (a pause in both right after it counting up to 0.3 s), all at one alignment, lying within
+// kSearchBefore..kSearchAfter of the press and reaching into kZoneBefore..kZoneAfter around it.
+// Frames either side that differ (another song's end laid under the jingle, other words after it)
+// do not veto the run. Audio that matches only what lies further from the press (the song before a
+// break, played again another time) is not heard, and a break that opens without the same sound
+// each time is never heard: the mark's clock time has to serve. Frames of silence (no strong bits)
+// never match, in the print or live; a pause in both, and the frame or two beside it that only one
+// of them hears as silence (the other is softer, or came through a codec), neither match nor break
+// a run.
 //
 // Feed it every live frame in time order; it tells each occurrence once, shortly after the run
 // is long enough (see Heard::heardAt), and once the whole stretch has passed it offers the print
@@ -114,6 +115,7 @@ private:
     static bool matches(const Compared& compared);
     void step(Alignment& alignment, int index, const Fingerprint& live) const;
     bool holds(Alignment& alignment, const Run& run) const;
+    void keepIfBest(Alignment& alignment) const;
     // Whether the live frames just before the alignment's first match the print's (looked at
     // once, when a run that reaches back to the stretch's start needs it).
     bool songBefore(Alignment& alignment) const;

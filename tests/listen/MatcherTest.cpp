@@ -387,6 +387,9 @@ INSTANTIATE_TEST_SUITE_P(
              false,
              {{0.5, 0.8}, {1.6, 1.9}}},
         Made{"ShortJinglePressedLateAfterAFade", {{-2.05, -1.5, 5}, {-1.5, 0.5}}, true},
+        // A short jingle: under the segue before it, silence after it, in both hours.
+        Made{"ShortJingleEndingInAPause", {{-0.1, 1.0}}, true, {{1.0, 1.5}}},
+        Made{"AsShortWithoutThePause", {{-0.1, 1.0}}, false},
         Made{"SongBeforeAgain", {{-8.0, 0.4}}, false},
         Made{"SongBeforeRepeatingABar", {{-1.5, 0.3, 3}}, false},
         Made{"WeakRepeatOfTheSongBefore", {{-0.6, 0.6, 4}}, false}),
