@@ -69,8 +69,10 @@ using Seconds = std::chrono::duration<double>;
 using TimePoint = std::chrono::time_point<Clock, Seconds>;
 
 constexpr pa_usec_t kRetry = 1000 * PA_USEC_PER_MSEC;
-// s the server gathers before it hands a piece over: while prompt, and while not.
-constexpr double kFragment = 0.25;
+// s the server gathers before it hands a piece over: while prompt (PipeWire's, which stays), and
+// while not. A switch comes up to a fragment after its sound.
+constexpr double kFragment = 0.5;
+constexpr double kFixedFragment = 0.25;
 constexpr double kRelaxedFragment = 2.0;
 constexpr double kBlock = 0.1;  // s of audio handed on at a time
 constexpr double kSlack = 0.5;  // s a program's stream may fall behind its others
@@ -86,6 +88,7 @@ struct Sink {
     std::string monitor;
     std::uint32_t rate = 0;
     pa_channel_map channels{};
+    pa_sample_format_t format = PA_SAMPLE_FLOAT32NE;
 };
 
 // A stream that plays to a sink.
@@ -105,6 +108,9 @@ struct Monitor {
     std::uint32_t sinkRate = 0;  // and channels, when it was recorded
     std::uint8_t sinkChannels = 0;
     double fragment = 0;  // s, asked of the server
+    bool corked = false;  // as asked of the server
+    // Uncorked, and what the server sent before it is still coming: dropped, its times unknown.
+    bool settling = false;
 };
 
 class PulseCapture final : public AudioCapture {
@@ -150,6 +156,25 @@ public:
         m_running = false;
         forget();
         m_samples = {};
+        pa_threaded_mainloop_unlock(m_loop);
+    }
+
+    void setActive(bool active) override {
+        if (m_loop == nullptr) {
+            return;
+        }
+        pa_threaded_mainloop_lock(m_loop);
+        if (active != m_active) {
+            m_active = active;
+            // What was held back is handed on; what comes after the gap starts a count afresh,
+            // at the real time of its audio.
+            restartCount();
+            m_mix = StreamMix(static_cast<std::size_t>(kSlack * m_rate));
+            for (const auto& monitor : m_monitors) {
+                m_mix.add(monitor->input);
+                cork(*monitor);
+            }
+        }
         pa_threaded_mainloop_unlock(m_loop);
     }
 
@@ -309,7 +334,8 @@ private:
             capture->follow();
         } else if (info != nullptr && info->monitor_source_name != nullptr) {
             capture->m_sinks[info->index] = {info->name, info->monitor_source_name,
-                                             info->sample_spec.rate, info->channel_map};
+                                             info->sample_spec.rate, info->channel_map,
+                                             info->sample_spec.format};
         }
     }
 
@@ -376,18 +402,22 @@ private:
     }
 
     // A record stream from the sink's monitor, or from one stream's part of it, in the sink's
-    // own format (the first stream's rate for all of a program's).
+    // own format (the first stream's rate for all of a program's), which the server hands over as
+    // it is: 16-bit samples stay 16-bit, other formats come as floats. Corked while not active.
     void record(std::uint32_t input, std::uint32_t sinkIndex, const Sink& sink) {
         if (m_monitors.empty()) {
             m_rate = sink.rate;
             m_mix = StreamMix(static_cast<std::size_t>(kSlack * m_rate));
         }
-        const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, m_rate, sink.channels.channels};
+        const pa_sample_spec format{
+            sink.format == PA_SAMPLE_S16NE ? PA_SAMPLE_S16NE : PA_SAMPLE_FLOAT32NE, m_rate,
+            sink.channels.channels};
         if (pa_sample_spec_valid(&format) == 0) {
             return;
         }
         auto monitor = std::make_unique<Monitor>(
             Monitor{this, input, sinkIndex, nullptr, sink.rate, sink.channels.channels});
+        monitor->corked = !m_active;
         monitor->stream = pa_stream_new(m_context, "Hushwell listening", &format, &sink.channels);
         if (monitor->stream == nullptr) {
             return retryLater();
@@ -400,7 +430,8 @@ private:
         monitor->fragment = fragment();
         const pa_buffer_attr attributes = bufferOf(monitor->fragment, format);
         const auto flags = static_cast<pa_stream_flags_t>(
-            PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE | PA_STREAM_DONT_INHIBIT_AUTO_SUSPEND);
+            PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE | PA_STREAM_DONT_INHIBIT_AUTO_SUSPEND |
+            (m_active ? 0 : PA_STREAM_START_CORKED));
         m_mix.add(input);
         Monitor& added = *m_monitors.emplace_back(std::move(monitor));
         if (pa_stream_connect_record(added.stream, sink.monitor.c_str(), &attributes, flags) < 0) {
@@ -413,7 +444,7 @@ private:
     // another fragment then gets a burst (1.7 s of samples at once) that throws the times off by
     // as much: there the prompt fragment is kept.
     [[nodiscard]] double fragment() const {
-        return m_prompt || m_fixedFragments ? kFragment : kRelaxedFragment;
+        return m_fixedFragments ? kFixedFragment : m_prompt ? kFragment : kRelaxedFragment;
     }
 
     static pa_buffer_attr bufferOf(double fragment, const pa_sample_spec& format) {
@@ -440,11 +471,39 @@ private:
         }
     }
 
+    // Corked while not active. Uncorked, the server is first told to drop what it kept, and what
+    // comes before it confirms is dropped here: audio from before the cork would be counted as
+    // new.
+    void cork(Monitor& monitor) {
+        if (monitor.corked == !m_active || pa_stream_get_state(monitor.stream) != PA_STREAM_READY) {
+            return;  // a stream not ready yet is asked once it is
+        }
+        monitor.corked = !m_active;
+        pa_operation* asked = nullptr;
+        if (m_active) {
+            if (pa_operation* flushed = pa_stream_flush(monitor.stream, nullptr, nullptr)) {
+                pa_operation_unref(flushed);
+            }
+            monitor.settling = true;
+            // A stream's operations end with it, before its Monitor goes.
+            asked = pa_stream_cork(
+                monitor.stream, 0,
+                [](pa_stream*, int, void* self) { static_cast<Monitor*>(self)->settling = false; },
+                &monitor);
+        } else {
+            asked = pa_stream_cork(monitor.stream, 1, nullptr, nullptr);
+        }
+        if (asked != nullptr) {
+            pa_operation_unref(asked);
+        }
+    }
+
     static void onStreamState(pa_stream* stream, void* self) {
         const pa_stream_state_t state = pa_stream_get_state(stream);
         if (state == PA_STREAM_READY) {
             auto* monitor = static_cast<Monitor*>(self);
             monitor->capture->askFragment(*monitor);
+            monitor->capture->cork(*monitor);
         }
         if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
             // The stream or sink went away, or moved: the server tells which; else look again.
@@ -458,28 +517,42 @@ private:
     static void onRead(pa_stream* stream, std::size_t, void* self) {
         auto* monitor = static_cast<Monitor*>(self);
         PulseCapture* capture = monitor->capture;
-        const std::size_t channels = pa_stream_get_sample_spec(stream)->channels;
+        const pa_sample_spec& format = *pa_stream_get_sample_spec(stream);
         const void* data = nullptr;
         std::size_t bytes = 0;
         while (pa_stream_readable_size(stream) > 0 && pa_stream_peek(stream, &data, &bytes) >= 0 &&
                bytes > 0) {
-            const std::size_t frames = bytes / (sizeof(float) * channels);
-            // A hole in the stream is silence in the mix.
-            capture->m_mono.assign(frames, 0.0F);
-            if (data != nullptr) {
-                downmix(static_cast<const float*>(data), channels, capture->m_mono);
+            if (!capture->m_active || monitor->settling) {
+                pa_stream_drop(stream);
+                continue;
+            }
+            const std::size_t frames = bytes / pa_frame_size(&format);
+            capture->m_mono.resize(frames);
+            if (data == nullptr) {
+                // A hole in the stream is silence in the mix.
+                std::fill(capture->m_mono.begin(), capture->m_mono.end(), 0.0F);
+            } else if (format.format == PA_SAMPLE_S16NE) {
+                downmix(static_cast<const std::int16_t*>(data), format.channels, 1.0F / 32768.0F,
+                        capture->m_mono);
+            } else {
+                downmix(static_cast<const float*>(data), format.channels, 1.0F, capture->m_mono);
             }
             pa_stream_drop(stream);
-            capture->take(capture->m_mix.push(monitor->input, capture->m_mono));
+            // The whole output's one stream needs no mix.
+            capture->take(monitor->input == kWholeOutput
+                              ? capture->m_mono
+                              : capture->m_mix.push(monitor->input, capture->m_mono));
         }
     }
 
-    static void downmix(const float* frames, std::size_t channels, std::vector<float>& mono) {
-        const float share = 1.0F / static_cast<float>(channels);
+    template <typename Sample>
+    static void downmix(const Sample* frames, std::size_t channels, float scale,
+                        std::vector<float>& mono) {
+        const float share = scale / static_cast<float>(channels);
         for (float& sample : mono) {
             float sum = 0;
             for (std::size_t c = 0; c < channels; ++c) {
-                sum += frames[c];
+                sum += static_cast<float>(frames[c]);
             }
             sample = sum * share;
             frames += channels;
@@ -551,6 +624,7 @@ private:
     bool m_running = false;
     bool m_retrying = false;
     bool m_prompt = true;
+    bool m_active = true;
     bool m_fixedFragments = false;  // the server is PipeWire's
 };
 

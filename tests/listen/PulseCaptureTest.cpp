@@ -78,6 +78,10 @@ struct Source {
     int sinkRate = 0;     // the default sink's, when not the sandbox's "speakers"
     int streams = 1;      // the program's: silence on the others, the piece on the last
     double promptAt = 0;  // s into the piece the capture is made prompt; before, it is not
+    // s into the piece the capture is made inactive (0: from before it starts; never when
+    // negative), and active again
+    double corkAt = -1;
+    double uncorkAt = 0;
 };
 
 void PrintTo(const Source& source, std::ostream* out) {
@@ -96,6 +100,7 @@ TEST_P(PulseCaptureTest, HearsAPressPlayedToTheServer) {
     sandbox.stop();
     const std::unique_ptr<AudioCapture> capture = pulseCapture();
     capture->setPrompt(GetParam().promptAt == 0);
+    capture->setActive(GetParam().corkAt != 0);
     capture->start(
         GetParam().program, [&](std::span<const float> samples, double rate, auto start) {
             const double time = std::chrono::duration<double>(start.time_since_epoch()).count();
@@ -150,6 +155,17 @@ TEST_P(PulseCaptureTest, HearsAPressPlayedToTheServer) {
             capture->setPrompt(true);
         }
     });
+    std::jthread active([&] {
+        const auto begun = std::chrono::steady_clock::now();
+        if (row.corkAt > 0) {
+            std::this_thread::sleep_until(begun + std::chrono::duration<double>(row.corkAt));
+            capture->setActive(false);
+        }
+        if (row.corkAt >= 0) {
+            std::this_thread::sleep_until(begun + std::chrono::duration<double>(row.uncorkAt));
+            capture->setActive(true);
+        }
+    });
     // The rest after the press is not needed to hear it.
     play(dir.path(), row.program.empty() ? "radio" : row.program, sinkName,
          {radio.begin(), radio.begin() + length});
@@ -174,6 +190,7 @@ TEST_P(PulseCaptureTest, KeepsOneConnectionWhileNothingPlays) {
     AudioSandbox::instance();
     const std::unique_ptr<AudioCapture> capture = pulseCapture();
     capture->setPrompt(GetParam().promptAt == 0);
+    capture->setActive(GetParam().corkAt != 0);
     capture->start(GetParam().program, [](std::span<const float>, double, auto) {});
     ASSERT_TRUE(shows("pactl list clients", "Hushwell listener"));
     // Every client that connects while pactl listens, for five seconds.
@@ -187,17 +204,18 @@ TEST_P(PulseCaptureTest, KeepsOneConnectionWhileNothingPlays) {
     EXPECT_EQ(connections, 0U) << events;
 }
 
-INSTANTIATE_TEST_SUITE_P(Sources, PulseCaptureTest,
-                         ::testing::Values(Source{"DefaultOutput", "", false},
-                                           Source{"OneProgram", "radio", true},
-                                           Source{"DefaultOutputAt48000", "", false, 48000},
-                                           Source{"OneProgramAt44100", "radio", false, 44100},
-                                           Source{"ProgramWithTwoStreams", "radio", true, 0, 2},
-                                           // Heard in pieces of seconds, then promptly.
-                                           Source{"PromptFromThePress", "", false, 0, 1, kPress}),
-                         [](const ::testing::TestParamInfo<Source>& row) {
-                             return std::string(row.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Sources, PulseCaptureTest,
+    ::testing::Values(Source{"DefaultOutput", "", false}, Source{"OneProgram", "radio", true},
+                      Source{"DefaultOutputAt48000", "", false, 48000},
+                      Source{"OneProgramAt44100", "radio", false, 44100},
+                      Source{"ProgramWithTwoStreams", "radio", true, 0, 2},
+                      // Heard in pieces of seconds, then promptly.
+                      Source{"PromptFromThePress", "", false, 0, 1, kPress},
+                      // Recording nothing for 2 s in the song, or at first.
+                      Source{"UncorkedBeforeThePress", "", false, 0, 1, 0, 4, 6},
+                      Source{"UncorkedInTheSilence", "radio", true, 0, 1, 0, 0, 1}),
+    [](const ::testing::TestParamInfo<Source>& row) { return std::string(row.param.name); });
 
 // The mix of a program's streams, slack two samples: each step, what it hands on.
 TEST(StreamMix, HandsOnWhatEveryStreamHasReached) {
