@@ -1,12 +1,17 @@
 #include "mixer/PulseCapture.h"
 
+#include <poll.h>
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <condition_variable>
 #include <map>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -62,6 +67,16 @@ std::span<const float> StreamMix::push(std::uint32_t stream, std::span<const flo
     return m_out;
 }
 
+WakePacing::Clock::time_point WakePacing::waitUntil(Clock::time_point now,
+                                                    std::optional<Clock::time_point> timer) const {
+    if (!m_audio) {
+        return now;
+    }
+    const Clock::time_point paced =
+        timer ? std::min(m_wokeAt + m_pause, *timer) : m_wokeAt + m_pause;
+    return std::max(now, paced);
+}
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -99,6 +114,91 @@ struct Input {
 
 class PulseCapture;
 
+// libpulse's loop on a thread of its own, locked but while it waits, as pa_threaded_mainloop runs
+// it, paced by a WakePacing: a server that hands over a piece every few milliseconds does not
+// wake it each time.
+class PacedLoop {
+public:
+    PacedLoop() : m_loop(pa_mainloop_new()) {
+        if (m_loop == nullptr) {
+            return;
+        }
+        pa_mainloop_set_poll_func(m_loop, &PacedLoop::poll, this);
+        m_thread = std::thread([this] {
+            const std::lock_guard lock(m_mutex);
+            pa_mainloop_run(m_loop, nullptr);
+        });
+    }
+
+    ~PacedLoop() {
+        if (m_loop == nullptr) {
+            return;
+        }
+        lock();
+        pa_mainloop_quit(m_loop, 0);
+        unlock();
+        m_thread.join();
+        pa_mainloop_free(m_loop);
+    }
+
+    PacedLoop(const PacedLoop&) = delete;
+    PacedLoop& operator=(const PacedLoop&) = delete;
+
+    [[nodiscard]] bool running() const { return m_loop != nullptr; }
+    [[nodiscard]] pa_mainloop_api* api() const { return pa_mainloop_get_api(m_loop); }
+    // With the loop locked, on its thread or under lock().
+    WakePacing& pacing() { return m_pacing; }
+
+    // From another thread: the loop is held until unlock(), which ends its wait.
+    void lock() { m_mutex.lock(); }
+    void unlock() {
+        {
+            const std::lock_guard told(m_tellMutex);
+            m_told = true;
+        }
+        m_wake.notify_one();
+        m_mutex.unlock();
+    }
+
+private:
+    static int poll(pollfd* fds, unsigned long count, int timeout, void* self) {
+        auto* loop = static_cast<PacedLoop*>(self);
+        const Clock::time_point now = Clock::now();
+        const std::optional<Clock::time_point> timer =
+            timeout < 0 ? std::nullopt : std::optional(now + std::chrono::milliseconds(timeout));
+        const Clock::time_point until = loop->m_pacing.waitUntil(now, timer);
+        loop->m_mutex.unlock();
+        int ready = ::poll(fds, count, 0);
+        const bool wait = ready == 0 && timeout != 0;
+        if (wait) {
+            {
+                std::unique_lock told(loop->m_tellMutex);
+                loop->m_wake.wait_until(told, until, [loop] { return loop->m_told; });
+                loop->m_told = false;
+            }
+            const auto left =
+                timer
+                    ? std::max(std::chrono::ceil<std::chrono::milliseconds>(*timer - Clock::now()),
+                               std::chrono::milliseconds(0))
+                    : std::chrono::milliseconds(-1);
+            ready = ::poll(fds, count, static_cast<int>(left.count()));
+        }
+        loop->m_mutex.lock();
+        if (wait) {
+            loop->m_pacing.woke(Clock::now());
+        }
+        return ready;
+    }
+
+    pa_mainloop* m_loop;
+    std::mutex m_mutex;  // held by the loop's thread but while it waits
+    WakePacing m_pacing;
+    std::mutex m_tellMutex;
+    std::condition_variable m_wake;
+    bool m_told = false;  // another thread had the loop since it last waited
+    std::thread m_thread;
+};
+
 // One record stream: the whole output's, or one sink input's (`input`).
 struct Monitor {
     PulseCapture* capture = nullptr;
@@ -116,54 +216,47 @@ struct Monitor {
 class PulseCapture final : public AudioCapture {
 public:
     PulseCapture() {
-        m_loop = pa_threaded_mainloop_new();
-        if (m_loop != nullptr && pa_threaded_mainloop_start(m_loop) < 0) {
-            pa_threaded_mainloop_free(m_loop);
-            m_loop = nullptr;
+        if (m_loop.running()) {
+            m_loop.lock();
+            m_loop.pacing().setPause(pause());
+            m_loop.unlock();
         }
     }
 
-    ~PulseCapture() override {
-        if (m_loop == nullptr) {
-            return;
-        }
-        stop();
-        pa_threaded_mainloop_stop(m_loop);
-        pa_threaded_mainloop_free(m_loop);
-    }
+    ~PulseCapture() override { stop(); }
 
     PulseCapture(const PulseCapture&) = delete;
     PulseCapture& operator=(const PulseCapture&) = delete;
 
     void start(const std::string& program, Samples samples) override {
-        if (m_loop == nullptr) {
+        if (!m_loop.running()) {
             return;
         }
-        pa_threaded_mainloop_lock(m_loop);
+        m_loop.lock();
         forget();
         m_program = program;
         m_samples = std::move(samples);
         m_running = true;
         connect();
-        pa_threaded_mainloop_unlock(m_loop);
+        m_loop.unlock();
     }
 
     void stop() override {
-        if (m_loop == nullptr) {
+        if (!m_loop.running()) {
             return;
         }
-        pa_threaded_mainloop_lock(m_loop);
+        m_loop.lock();
         m_running = false;
         forget();
         m_samples = {};
-        pa_threaded_mainloop_unlock(m_loop);
+        m_loop.unlock();
     }
 
     void setActive(bool active) override {
-        if (m_loop == nullptr) {
+        if (!m_loop.running() || m_askedActive.exchange(active) == active) {
             return;
         }
-        pa_threaded_mainloop_lock(m_loop);
+        m_loop.lock();
         if (active != m_active) {
             m_active = active;
             // What was held back is handed on; what comes after the gap starts a count afresh,
@@ -175,19 +268,21 @@ public:
                 cork(*monitor);
             }
         }
-        pa_threaded_mainloop_unlock(m_loop);
+        m_loop.unlock();
     }
 
     void setPrompt(bool prompt) override {
-        if (m_loop == nullptr) {
+        // Asked each second: the loop is woken only for a change.
+        if (!m_loop.running() || m_askedPrompt.exchange(prompt) == prompt) {
             return;
         }
-        pa_threaded_mainloop_lock(m_loop);
+        m_loop.lock();
         m_prompt = prompt;
+        m_loop.pacing().setPause(pause());
         for (const auto& monitor : m_monitors) {
             askFragment(*monitor);
         }
-        pa_threaded_mainloop_unlock(m_loop);
+        m_loop.unlock();
     }
 
 private:
@@ -226,7 +321,7 @@ private:
 
     void connect() {
         forget();
-        m_context = pa_context_new(pa_threaded_mainloop_get_api(m_loop), "Hushwell listener");
+        m_context = pa_context_new(m_loop.api(), "Hushwell listener");
         if (m_context == nullptr) {
             return retryLater();
         }
@@ -248,7 +343,7 @@ private:
             return;
         }
         m_retrying = true;
-        pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_loop);
+        pa_mainloop_api* api = m_loop.api();
         struct timeval when {};
         pa_timeval_add(pa_gettimeofday(&when), kRetry);
         api->time_new(
@@ -321,6 +416,7 @@ private:
         if (info != nullptr && info->server_name != nullptr) {
             capture->m_fixedFragments =
                 std::string_view(info->server_name).find("PipeWire") != std::string_view::npos;
+            capture->m_loop.pacing().setPause(capture->pause());
         }
         if (info != nullptr && info->default_sink_name != nullptr) {
             capture->m_defaultSink = info->default_sink_name;
@@ -447,6 +543,13 @@ private:
         return m_fixedFragments ? kFixedFragment : m_prompt ? kFragment : kRelaxedFragment;
     }
 
+    // The least time between two wake-ups while audio comes: the fragment asked for. PipeWire
+    // hands over a fragment at a time anyway, and a record stream read late there loses audio.
+    [[nodiscard]] Clock::duration pause() const {
+        return m_fixedFragments ? Clock::duration{}
+                                : std::chrono::duration_cast<Clock::duration>(Seconds(fragment()));
+    }
+
     static pa_buffer_attr bufferOf(double fragment, const pa_sample_spec& format) {
         pa_buffer_attr attributes{};
         attributes.maxlength = static_cast<std::uint32_t>(-1);
@@ -538,6 +641,7 @@ private:
                 downmix(static_cast<const float*>(data), format.channels, 1.0F, capture->m_mono);
             }
             pa_stream_drop(stream);
+            capture->m_loop.pacing().audio();
             // The whole output's one stream needs no mix.
             capture->take(monitor->input == kWholeOutput
                               ? capture->m_mono
@@ -606,7 +710,7 @@ private:
         m_block.erase(m_block.begin(), m_block.begin() + std::ptrdiff_t(count));
     }
 
-    pa_threaded_mainloop* m_loop = nullptr;
+    PacedLoop m_loop;
     pa_context* m_context = nullptr;
     std::string m_program;
     Samples m_samples;
@@ -625,6 +729,8 @@ private:
     bool m_retrying = false;
     bool m_prompt = true;
     bool m_active = true;
+    std::atomic<bool> m_askedPrompt{true};  // as last asked, read without the loop
+    std::atomic<bool> m_askedActive{true};
     bool m_fixedFragments = false;  // the server is PipeWire's
 };
 

@@ -40,9 +40,9 @@ MarkPrint printOf(const std::vector<float>& samples) {
 }
 
 // Plays `samples` to `sink` as the program `program` and returns when they are through; its files
-// are in a folder of `folder` named `stream`.
+// are in a folder of `folder` named `stream`. `latency`: ms the player asks (0: pacat's own).
 void play(const std::filesystem::path& folder, const std::string& program, const std::string& sink,
-          const std::vector<float>& samples, const std::string& stream = "first") {
+          const std::vector<float>& samples, const std::string& stream = "first", int latency = 0) {
     std::filesystem::create_directories(folder / stream);
     const auto file = folder / stream / (program + ".raw");
     writeFile(file, std::string(reinterpret_cast<const char*>(samples.data()),
@@ -50,7 +50,7 @@ void play(const std::filesystem::path& folder, const std::string& program, const
     const auto copy = folder / stream / program;
     std::filesystem::copy_file("/usr/bin/pacat", copy);
     run(copy.string() + " --device=" + sink + " --rate=11025 --channels=1 --format=float32le " +
-        file.string());
+        (latency > 0 ? "--latency-msec=" + std::to_string(latency) + " " : "") + file.string());
 }
 
 // Polls `command` until its output holds `text`, for ten seconds at most.
@@ -82,6 +82,7 @@ struct Source {
     // negative), and active again
     double corkAt = -1;
     double uncorkAt = 0;
+    int playerLatency = 0;  // ms the piece's player asks, as browsers ask tens (0: pacat's own)
 };
 
 void PrintTo(const Source& source, std::ostream* out) {
@@ -168,7 +169,7 @@ TEST_P(PulseCaptureTest, HearsAPressPlayedToTheServer) {
     });
     // The rest after the press is not needed to hear it.
     play(dir.path(), row.program.empty() ? "radio" : row.program, sinkName,
-         {radio.begin(), radio.begin() + length});
+         {radio.begin(), radio.begin() + length}, "first", row.playerLatency);
     caller.join();
     otherStream.join();
     capture->stop();
@@ -214,7 +215,9 @@ INSTANTIATE_TEST_SUITE_P(
                       Source{"PromptFromThePress", "", false, 0, 1, kPress},
                       // Recording nothing for 2 s in the song, or at first.
                       Source{"UncorkedBeforeThePress", "", false, 0, 1, 0, 4, 6},
-                      Source{"UncorkedInTheSilence", "radio", true, 0, 1, 0, 0, 1}),
+                      Source{"UncorkedInTheSilence", "radio", true, 0, 1, 0, 0, 1},
+                      // A piece every few ms, read a fragment at a time.
+                      Source{"ShortLatencyPlayer", "", false, 0, 1, kPress, -1, 0, 40}),
     [](const ::testing::TestParamInfo<Source>& row) { return std::string(row.param.name); });
 
 // The mix of a program's streams, slack two samples: each step, what it hands on.
@@ -259,6 +262,35 @@ TEST(StreamMix, HandsOnWhatEveryStreamHasReached) {
                 EXPECT_EQ(std::vector<float>(out.begin(), out.end()), expected) << row.what;
             }
         }
+    }
+}
+
+// The pacing of the capture's wake-ups, a pause of 500 ms, woken at 0: when a wait at `now` ends.
+TEST(WakePacing, WaitsOutThePauseOnlyWhileAudioComes) {
+    using Ms = std::chrono::milliseconds;
+    struct Row {
+        const char* what;
+        bool audio;
+        Ms now;
+        std::optional<Ms> timer;
+        Ms until;
+    };
+    const std::vector<Row> table{
+        {"no audio since the wake: at once", false, Ms(100), {}, Ms(100)},
+        {"audio: the pause from the wake", true, Ms(100), {}, Ms(500)},
+        {"audio, a timer sooner: the timer", true, Ms(100), Ms(300), Ms(300)},
+        {"audio, the pause over: at once", true, Ms(700), {}, Ms(700)},
+    };
+    const WakePacing::Clock::time_point zero;
+    for (const Row& row : table) {
+        WakePacing pacing;
+        pacing.setPause(Ms(500));
+        pacing.woke(zero);
+        if (row.audio) {
+            pacing.audio();
+        }
+        const auto timer = row.timer ? std::optional(zero + *row.timer) : std::nullopt;
+        EXPECT_EQ(pacing.waitUntil(zero + row.now, timer), zero + row.until) << row.what;
     }
 }
 
