@@ -69,6 +69,7 @@ struct Heard {
     std::vector<hushwell::Heard> heard;
     std::optional<double> onset;  // of the first block that is not silence, whatever the volume
     double rate = 0;              // of the last block
+    double seconds = 0;           // of audio handed on
 };
 
 struct Source {
@@ -80,8 +81,8 @@ struct Source {
     double promptAt = 0;  // s into the piece the capture is made prompt; before, it is not
     // s into the piece the capture is made inactive (0: from before it starts; never when
     // negative), and active again
-    double corkAt = -1;
-    double uncorkAt = 0;
+    double inactiveAt = -1;
+    double activeAt = 0;
     int playerLatency = 0;  // ms the piece's player asks, as browsers ask tens (0: pacat's own)
 };
 
@@ -101,7 +102,7 @@ TEST_P(PulseCaptureTest, HearsAPressPlayedToTheServer) {
     sandbox.stop();
     const std::unique_ptr<AudioCapture> capture = pulseCapture();
     capture->setPrompt(GetParam().promptAt == 0);
-    capture->setActive(GetParam().corkAt != 0);
+    capture->setActive(GetParam().inactiveAt != 0);
     capture->start(
         GetParam().program, [&](std::span<const float> samples, double rate, auto start) {
             const double time = std::chrono::duration<double>(start.time_since_epoch()).count();
@@ -114,6 +115,7 @@ TEST_P(PulseCaptureTest, HearsAPressPlayedToTheServer) {
                 result.onset = time;
             }
             result.rate = rate;
+            result.seconds += static_cast<double>(samples.size()) / rate;
             if (!fingerprinter || fingerprinter->rate() != rate) {
                 fingerprinter.emplace(rate);
             }
@@ -158,12 +160,12 @@ TEST_P(PulseCaptureTest, HearsAPressPlayedToTheServer) {
     });
     std::jthread active([&] {
         const auto begun = std::chrono::steady_clock::now();
-        if (row.corkAt > 0) {
-            std::this_thread::sleep_until(begun + std::chrono::duration<double>(row.corkAt));
+        if (row.inactiveAt > 0) {
+            std::this_thread::sleep_until(begun + std::chrono::duration<double>(row.inactiveAt));
             capture->setActive(false);
         }
-        if (row.corkAt >= 0) {
-            std::this_thread::sleep_until(begun + std::chrono::duration<double>(row.uncorkAt));
+        if (row.inactiveAt >= 0) {
+            std::this_thread::sleep_until(begun + std::chrono::duration<double>(row.activeAt));
             capture->setActive(true);
         }
     });
@@ -178,6 +180,9 @@ TEST_P(PulseCaptureTest, HearsAPressPlayedToTheServer) {
     if (row.sinkRate != 0) {
         EXPECT_EQ(result.rate, row.sinkRate);  // the sink's own: the server did not resample
     }
+    if (row.inactiveAt >= 0) {  // nothing recorded while inactive
+        EXPECT_LE(result.seconds, kPress + 2 - (row.activeAt - row.inactiveAt) + 0.5);
+    }
     ASSERT_EQ(result.heard.size(), 1U);
     ASSERT_TRUE(result.onset.has_value());
     const double error = result.heard.front().pressTime - (*result.onset - kSilence + kPress);
@@ -191,7 +196,7 @@ TEST_P(PulseCaptureTest, KeepsOneConnectionWhileNothingPlays) {
     AudioSandbox::instance();
     const std::unique_ptr<AudioCapture> capture = pulseCapture();
     capture->setPrompt(GetParam().promptAt == 0);
-    capture->setActive(GetParam().corkAt != 0);
+    capture->setActive(GetParam().inactiveAt != 0);
     capture->start(GetParam().program, [](std::span<const float>, double, auto) {});
     ASSERT_TRUE(shows("pactl list clients", "Hushwell listener"));
     // Every client that connects while pactl listens, for five seconds.
@@ -214,8 +219,8 @@ INSTANTIATE_TEST_SUITE_P(
                       // Heard in pieces of seconds, then promptly.
                       Source{"PromptFromThePress", "", false, 0, 1, kPress},
                       // Recording nothing for 2 s in the song, or at first.
-                      Source{"UncorkedBeforeThePress", "", false, 0, 1, 0, 4, 6},
-                      Source{"UncorkedInTheSilence", "radio", true, 0, 1, 0, 0, 1},
+                      Source{"InactiveBeforeThePress", "", false, 0, 1, 0, 4, 6},
+                      Source{"ActiveFromTheSilence", "radio", true, 0, 1, 0, 0, 1},
                       // A piece every few ms, read a fragment at a time.
                       Source{"ShortLatencyPlayer", "", false, 0, 1, kPress, -1, 0, 40}),
     [](const ::testing::TestParamInfo<Source>& row) { return std::string(row.param.name); });
