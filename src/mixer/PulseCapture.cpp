@@ -84,8 +84,9 @@ using Seconds = std::chrono::duration<double>;
 using TimePoint = std::chrono::time_point<Clock, Seconds>;
 
 constexpr pa_usec_t kRetry = 1000 * PA_USEC_PER_MSEC;
-// s the server gathers before it hands a piece over: while prompt (PipeWire's, which stays), and
-// while not. A switch comes up to a fragment after its sound.
+// s the server gathers before it hands a piece over: while prompt on PulseAudio (a switch comes up
+// to that after its sound, and the capture's thread wakes at most that often while audio comes),
+// always on PipeWire, and while not prompt.
 constexpr double kFragment = 0.5;
 constexpr double kFixedFragment = 0.25;
 constexpr double kRelaxedFragment = 2.0;
