@@ -190,8 +190,7 @@ int main(int argc, char* argv[]) {
     hushwell::StationListening listening(
         core, clock, window, reports,
         options.file().saveTo().parent_path() / hushwell::kPrintFileName,
-        [&options] { return options.options().lowerOnly; },
-        [&window] { return window.isVisible() && !window.isMinimized(); });
+        [&options] { return options.options().lowerOnly; });
     core.following.onSwitch(hushwell::logMixerCall);
     int status = 0;
     if (!core.shutDown.ending()) {
