@@ -26,9 +26,9 @@ constexpr double kGap = 0.1;
 // stream: kBelowLoudest under the loudest frame so far (that level falling kRelease a second),
 // down to kFloorBelow under kSilence, where music lowered by 60 dB lies.
 constexpr float kSilence = 1e-5F;
-constexpr float kFloorBelow = 1e-3F;                                            // -80 dBFS
-constexpr float kBelowLoudest = 1e-3F;                                          // 30 dB
-const float kRelease = std::pow(10.0F, static_cast<float>(-0.1 * kFrameStep));  // 1 dB a second
+constexpr float kFloorBelow = 1e-3F;    // -80 dBFS
+constexpr float kBelowLoudest = 1e-3F;  // 30 dB
+constexpr float kRelease = 0.98936F;    // 10^(-kFrameStep / 10): 1 dB a second
 constexpr int kHalfFrame =
     kPrintFrameSize / 2;  // s between blocks that counts as a break in the audio
 
