@@ -21,6 +21,14 @@ constexpr int kDecideFrames = 4;
 // The alignment is good to a frame step either way; told that much late, the edge never comes
 // before the press's moment.
 constexpr double kLate = 0.1;
+// Alignments this many frames apart or more are two ways the jingle could lie, not the same way at
+// two phases: the one whose run begins earlier in the print wins, whatever their shares. A jingle
+// that repeats itself (an alarm's beeps) matches as well a period late in the print, and better
+// where its first period lay over another sound in the print's hour.
+constexpr int kApart = 4;
+// The chosen one waits while a run of another alignment that begins earlier in the print is still
+// going, up to this many frames after it first held.
+constexpr int kWaitFrames = 16;
 // Of a pause in both right after a run, this much counts into its length.
 constexpr double kPauseAfter = 0.3;
 
@@ -84,6 +92,24 @@ void Matcher::reset() {
 
 double Matcher::share(const Run& run) {
     return run.counted == 0 ? 1.0 : run.differing / static_cast<double>(run.counted);
+}
+
+bool Matcher::better(const Alignment& one, const Alignment& than) {
+    if (std::abs(one.start - than.start) > kApart) {
+        return one.best.first < than.best.first;
+    }
+    return share(one.best) < share(than.best);
+}
+
+bool Matcher::rivalGoing() const {
+    return std::ranges::any_of(m_alignments, [this](const Alignment& other) {
+        const Run& run = other.run;
+        const Run& chosen = m_chosen->best;
+        return std::abs(other.start - m_chosen->start) > kApart && run.solidFirst >= 0 &&
+               run.first + kApart < chosen.first &&
+               run.last - run.first + kApart >= chosen.last - chosen.first &&
+               run.first <= m_pressIndex + frames(kZoneAfter) && other.start >= m_quietUntil;
+    });
 }
 
 bool Matcher::songBefore(Alignment& alignment) const {
@@ -227,10 +253,14 @@ std::optional<Heard> Matcher::add(const PrintFrame& live) {
         }
         if (!m_chosen) {
             m_decideAt = now + kDecideFrames;
+            m_waitUntil = now + kWaitFrames;
         }
-        if (!m_chosen || share(alignment.best) < share(m_chosen->best)) {
+        if (!m_chosen || better(alignment, *m_chosen)) {
             m_chosen = alignment;
         }
+    }
+    if (m_chosen && now + 1 >= m_decideAt && now < m_waitUntil && rivalGoing()) {
+        m_decideAt = now + 1;
     }
     if (m_alignments.front().start + size - 1 == now) {
         if (m_told && m_told->start == m_alignments.front().start) {

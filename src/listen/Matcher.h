@@ -28,7 +28,8 @@ struct Heard {
 // each time is never heard: the mark's clock time has to serve. Frames of silence (no strong bits)
 // never match, in the print or live; a pause in both, and the frame or two beside it that only one
 // of them hears as silence (the other is softer, or came through a codec), neither match nor break
-// a run.
+// a run. Of two alignments that both hold, the one whose run begins earlier in the print is taken:
+// a jingle that repeats itself matches a period late as well.
 //
 // Feed it every live frame in time order; it tells each occurrence once, shortly after the run
 // is long enough (see Heard::heardAt), and once the whole stretch has passed it offers the print
@@ -122,6 +123,12 @@ private:
     static void quiet(Run& run, bool both);
     void close(Alignment& alignment) const;
     static double share(const Run& run);
+    // Which of two runs that hold tells the jingle's moment: the one that reaches further back into
+    // the print, else the closer one.
+    static bool better(const Alignment& one, const Alignment& than);
+    // Whether another alignment's run, beginning earlier in the print than the chosen one's, is
+    // still going: it may yet hold, and be better.
+    [[nodiscard]] bool rivalGoing() const;
 
     MarkPrint m_print;
     std::vector<Fingerprint> m_anchor;
@@ -135,6 +142,7 @@ private:
     double m_lastTime = 0;
     std::optional<Alignment> m_chosen;  // the best that holds, not yet told
     std::int64_t m_decideAt = 0;        // live frame at which the chosen one is told
+    std::int64_t m_waitUntil = 0;       // the latest it waits for a rival (rivalGoing())
     std::int64_t m_quietUntil = -1;     // the occurrence told; no other before this live frame
     std::optional<Alignment> m_told;    // waiting for its whole stretch, for the refined print
     std::optional<MarkPrint> m_refined;

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <numbers>
 #include <random>
+#include <utility>
 
 #include "listen/Fft.h"
 #include "listen/Fingerprinter.h"
@@ -306,6 +307,7 @@ struct Made {
     std::vector<Span> pauses = {}, quiet = {};
     bool high = false;                 // the print has bits above 2 kHz, live has them too
     std::vector<Span> aboveOnly = {};  // live has nothing below 2 kHz, sound above it
+    double period = 0;                 // s: the repeats repeat the first, as an alarm's beeps do
 };
 void PrintTo(const Made& row, std::ostream* out) {
     *out << row.name;
@@ -322,6 +324,7 @@ TEST_P(MatcherRules, HearsWhatRepeatsAtThePress) {
     std::mt19937 random(5);
     const int press = static_cast<int>(kKeptBefore / kFrameStep);
     MarkPrint print{{}, static_cast<std::size_t>(press)};
+    std::vector<Fingerprint> clean;  // the print without what was laid under the first repeat
     for (int i = -press; i <= press; ++i) {
         Fingerprint frame{static_cast<std::uint32_t>(random()), 0};
         while (in(row.pauses, i) == row.pauses.end() && std::popcount(frame.strong) < 16) {
@@ -330,6 +333,18 @@ TEST_P(MatcherRules, HearsWhatRepeatsAtThePress) {
         if (row.high && frame.strong != 0) {
             frame.high = static_cast<std::uint16_t>(random());
             frame.highStrong = 0x0F0F;
+        }
+        if (row.period > 0 && i * kFrameStep >= row.repeats[0].to &&
+            i * kFrameStep < row.repeats.back().to) {
+            frame = clean[clean.size() - static_cast<std::size_t>(row.period / kFrameStep)];
+        }
+        clean.push_back(frame);
+        if (in(row.repeats, i) == row.repeats.begin() && row.period > 0) {
+            // Under the song's end, another in each hour: the highest strong bits differ here.
+            for (std::uint32_t bits = frame.strong, n = 0; std::cmp_less(n, row.repeats[0].flipped);
+                 ++n, bits ^= std::bit_floor(bits)) {
+                frame.bits ^= std::bit_floor(bits);
+            }
         }
         print.frames.push_back(frame);
     }
@@ -341,7 +356,7 @@ TEST_P(MatcherRules, HearsWhatRepeatsAtThePress) {
             live.high = static_cast<std::uint16_t>(random());
         }
         if (std::abs(i) <= press) {
-            live = print.frames[static_cast<std::size_t>(i + press)];
+            live = clean[static_cast<std::size_t>(i + press)];
             const auto repeat = in(row.repeats, i);
             const auto flip =
                 static_cast<std::uint32_t>(repeat == row.repeats.end() ? 16 : repeat->flipped);
@@ -365,7 +380,8 @@ TEST_P(MatcherRules, HearsWhatRepeatsAtThePress) {
         }
     }
     ASSERT_EQ(heard.size(), row.heard ? 1U : 0U);
-    EXPECT_TRUE(!row.heard || (heard[0].pressTime >= 100 && heard[0].pressTime <= 101));
+    EXPECT_TRUE(!row.heard || (heard[0].pressTime >= 100 && heard[0].pressTime <= 101))
+        << heard[0].pressTime;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -390,6 +406,11 @@ INSTANTIATE_TEST_SUITE_P(
         // A short jingle: under the segue before it, silence after it, in both hours.
         Made{"ShortJingleEndingInAPause", {{-0.1, 1.0}}, true, {{1.0, 1.5}}},
         Made{"AsShortWithoutThePause", {{-0.1, 1.0}}, false},
+        // Heard where it begins, not a period early: the earlier alignment matches as closely.
+        Made{.name = "JingleRepeatingItself",
+             .repeats = {{-0.6, 0.4, 2}, {0.4, 3.0}},
+             .heard = true,
+             .period = 1},
         Made{"SongBeforeAgain", {{-8.0, 0.4}}, false},
         Made{"SongBeforeRepeatingABar", {{-1.5, 0.3, 3}}, false},
         Made{"WeakRepeatOfTheSongBefore", {{-0.6, 0.6, 4}}, false}),
