@@ -150,9 +150,10 @@ bool Matcher::holds(Alignment& alignment, const Run& run) const {
     const double threshold = !pastPress                        ? kCloseThreshold
                              : run.matches >= frames(kLongRun) ? kLongThreshold
                                                                : kThreshold;
-    return span >= frames(kMinRun) && 2 * run.matches >= frames(kMinRun) &&
-           4 * run.matches >= 3 * (span - run.pauses - pauseAfter) && share(run) < threshold &&
-           run.first <= m_pressIndex + frames(kZoneAfter) &&
+    const bool longEnough = run.exactMost >= frames(kExactRun) ||
+                            (span >= frames(kMinRun) && 2 * run.matches >= frames(kMinRun));
+    return longEnough && 4 * run.matches >= 3 * (span - run.pauses - pauseAfter) &&
+           share(run) < threshold && run.first <= m_pressIndex + frames(kZoneAfter) &&
            run.last >= m_pressIndex - frames(kZoneBefore);
 }
 
@@ -207,11 +208,14 @@ void Matcher::step(Alignment& alignment, int index, const Fingerprint& live) con
         if (run.streak == kSolid && run.solidFirst < 0) {
             run.solidFirst = index - kSolid + 1;
         }
+        run.exact = compared->differing * kStrongBits <= compared->counted ? run.exact + 1 : 0;
+        run.exactMost = std::max(run.exactMost, run.exact);
         run.misses = 0;
         run.pauses += std::exchange(run.pausesPending, 0);
         run.differing += differing + std::exchange(run.missedDiffering, 0);
         run.counted += compared->counted + std::exchange(run.missedCounted, 0);
     } else if (run.first >= 0) {
+        run.exact = 0;
         if (++run.misses > kMaxMisses) {
             close(alignment);
             return;

@@ -20,16 +20,17 @@ struct Heard {
 
 // Listens for a mark's audio in the live fingerprints. What has to come back is the sound at the
 // press, the jingle the listener pressed Set on: a run of at least kMinRun seconds of frames that
-// match (a pause in both right after it counting up to 0.3 s), all at one alignment, lying within
-// kSearchBefore..kSearchAfter of the press and reaching into kZoneBefore..kZoneAfter around it.
-// Frames either side that differ (another song's end laid under the jingle, other words after it)
-// do not veto the run. Audio that matches only what lies further from the press (the song before a
-// break, played again another time) is not heard, and a break that opens without the same sound
-// each time is never heard: the mark's clock time has to serve. Frames of silence (no strong bits)
-// never match, in the print or live; a pause in both, and the frame or two beside it that only one
-// of them hears as silence (the other is softer, or came through a codec), neither match nor break
-// a run. Of two alignments that both hold, the one whose run begins earlier in the print is taken:
-// a jingle that repeats itself matches a period late as well.
+// match (a pause in both right after it counting up to 0.3 s, or kExactRun of them all but the
+// same), all at one alignment, lying within kSearchBefore..kSearchAfter of the press and reaching
+// into kZoneBefore..kZoneAfter around it. Frames either side that differ (another song's end laid
+// under the jingle, other words after it) do not veto the run. Audio that matches only what lies
+// further from the press (the song before a break, played again another time) is not heard, and a
+// break that opens without the same sound each time is never heard: the mark's clock time has to
+// serve. Frames of silence (no strong bits) never match, in the print or live; a pause in both, and
+// the frame or two beside it that only one of them hears as silence (the other is softer, or came
+// through a codec), neither match nor break a run. Of two alignments that both hold, the one whose
+// run begins earlier in the print is taken: a jingle that repeats itself matches a period late as
+// well.
 //
 // Feed it every live frame in time order; it tells each occurrence once, shortly after the run
 // is long enough (see Heard::heardAt), and once the whole stretch has passed it offers the print
@@ -58,6 +59,11 @@ public:
     static constexpr double kLongRun = 1.67;
     static constexpr double kLongThreshold = 0.27;
     static constexpr double kCloseThreshold = 0.15;
+    // A jingle whose loud part lies under the song before or the words after leaves less than
+    // kMinRun clear: a run counts as long enough too when kExactRun of it in a row are frames
+    // all but the same (at most one in 16 strong bits differing), as unrelated sound never is
+    // over so many bits.
+    static constexpr double kExactRun = 0.55;
 
     explicit Matcher(const MarkPrint& print);
 
@@ -85,6 +91,8 @@ private:
         int sincePause = -1;    // frames since a pause, while only edges followed it; -1: none
         int misses = 0;         // in a row, since the last match
         int streak = 0;         // matches in a row
+        int exact = 0;          // frames all but the same in a row
+        int exactMost = 0;      // the most of them in a row so far
         int solidFirst = -1;    // where kSolid matches in a row first began
         int missedDiffering = 0;  // of those misses, counted once a match follows them
         int missedCounted = 0;

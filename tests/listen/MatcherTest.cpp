@@ -405,7 +405,10 @@ INSTANTIATE_TEST_SUITE_P(
         Made{"ShortJinglePressedLateAfterAFade", {{-2.05, -1.5, 5}, {-1.5, 0.5}}, true},
         // A short jingle: under the segue before it, silence after it, in both hours.
         Made{"ShortJingleEndingInAPause", {{-0.1, 1.0}}, true, {{1.0, 1.5}}},
-        Made{"AsShortWithoutThePause", {{-0.1, 1.0}}, false},
+        Made{"AsShortWithoutThePause", {{-0.1, 1.0, 2}}, false},
+        // The loud part of a chime under the song's end, its 0.65 s of tail heard the same.
+        Made{"ShortButTheSameUnderASegue", {{0.3, 0.95}}, true},
+        Made{"AsShortNotTheSame", {{0.3, 0.95, 2}}, false},
         // Heard where it begins, not a period early: the earlier alignment matches as closely.
         Made{.name = "JingleRepeatingItself",
              .repeats = {{-0.6, 0.4, 2}, {0.4, 3.0}},
