@@ -1,7 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -39,6 +41,34 @@ private:
     std::vector<float> m_sum;  // the mix from m_through on
     std::uint64_t m_through = 0;
     std::vector<float> m_out;
+};
+
+// When the capture's thread may look at its connection again. While audio comes, at most once a
+// pause from its last wake-up (the pieces meanwhile wait in the socket or at the server), so that
+// a server handing over a piece every few milliseconds (a player asked for a short latency) wakes
+// it no more often than the fragment it asked for; otherwise at once. A call from another thread
+// ends the wait early.
+class WakePacing {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    void setPause(Clock::duration pause) { m_pause = pause; }
+    // Audio was handed over since the thread last woke.
+    void audio() { m_audio = true; }
+    // Nothing is ready at `now`: until when to wait before waiting for the connection, no later
+    // than `timer` (the loop's next timed event), if any.
+    [[nodiscard]] Clock::time_point waitUntil(Clock::time_point now,
+                                              std::optional<Clock::time_point> timer) const;
+    // The thread woke from a wait at `now`.
+    void woke(Clock::time_point now) {
+        m_wokeAt = now;
+        m_audio = false;
+    }
+
+private:
+    Clock::duration m_pause{};
+    Clock::time_point m_wokeAt;
+    bool m_audio = false;
 };
 
 }  // namespace hushwell

@@ -40,9 +40,9 @@ MarkPrint printOf(const std::vector<float>& samples) {
 }
 
 // Plays `samples` to `sink` as the program `program` and returns when they are through; its files
-// are in a folder of `folder` named `stream`.
+// are in a folder of `folder` named `stream`. `latency`: ms the player asks (0: pacat's own).
 void play(const std::filesystem::path& folder, const std::string& program, const std::string& sink,
-          const std::vector<float>& samples, const std::string& stream = "first") {
+          const std::vector<float>& samples, const std::string& stream = "first", int latency = 0) {
     std::filesystem::create_directories(folder / stream);
     const auto file = folder / stream / (program + ".raw");
     writeFile(file, std::string(reinterpret_cast<const char*>(samples.data()),
@@ -50,7 +50,7 @@ void play(const std::filesystem::path& folder, const std::string& program, const
     const auto copy = folder / stream / program;
     std::filesystem::copy_file("/usr/bin/pacat", copy);
     run(copy.string() + " --device=" + sink + " --rate=11025 --channels=1 --format=float32le " +
-        file.string());
+        (latency > 0 ? "--latency-msec=" + std::to_string(latency) + " " : "") + file.string());
 }
 
 // Polls `command` until its output holds `text`, for ten seconds at most.
@@ -69,6 +69,7 @@ struct Heard {
     std::vector<hushwell::Heard> heard;
     std::optional<double> onset;  // of the first block that is not silence, whatever the volume
     double rate = 0;              // of the last block
+    double seconds = 0;           // of audio handed on
 };
 
 struct Source {
@@ -78,6 +79,11 @@ struct Source {
     int sinkRate = 0;     // the default sink's, when not the sandbox's "speakers"
     int streams = 1;      // the program's: silence on the others, the piece on the last
     double promptAt = 0;  // s into the piece the capture is made prompt; before, it is not
+    // s into the piece the capture is made inactive (0: from before it starts; never when
+    // negative), and active again
+    double inactiveAt = -1;
+    double activeAt = 0;
+    int playerLatency = 0;  // ms the piece's player asks, as browsers ask tens (0: pacat's own)
 };
 
 void PrintTo(const Source& source, std::ostream* out) {
@@ -96,6 +102,7 @@ TEST_P(PulseCaptureTest, HearsAPressPlayedToTheServer) {
     sandbox.stop();
     const std::unique_ptr<AudioCapture> capture = pulseCapture();
     capture->setPrompt(GetParam().promptAt == 0);
+    capture->setActive(GetParam().inactiveAt != 0);
     capture->start(
         GetParam().program, [&](std::span<const float> samples, double rate, auto start) {
             const double time = std::chrono::duration<double>(start.time_since_epoch()).count();
@@ -108,6 +115,7 @@ TEST_P(PulseCaptureTest, HearsAPressPlayedToTheServer) {
                 result.onset = time;
             }
             result.rate = rate;
+            result.seconds += static_cast<double>(samples.size()) / rate;
             if (!fingerprinter || fingerprinter->rate() != rate) {
                 fingerprinter.emplace(rate);
             }
@@ -150,9 +158,20 @@ TEST_P(PulseCaptureTest, HearsAPressPlayedToTheServer) {
             capture->setPrompt(true);
         }
     });
+    std::jthread active([&] {
+        const auto begun = std::chrono::steady_clock::now();
+        if (row.inactiveAt > 0) {
+            std::this_thread::sleep_until(begun + std::chrono::duration<double>(row.inactiveAt));
+            capture->setActive(false);
+        }
+        if (row.inactiveAt >= 0) {
+            std::this_thread::sleep_until(begun + std::chrono::duration<double>(row.activeAt));
+            capture->setActive(true);
+        }
+    });
     // The rest after the press is not needed to hear it.
     play(dir.path(), row.program.empty() ? "radio" : row.program, sinkName,
-         {radio.begin(), radio.begin() + length});
+         {radio.begin(), radio.begin() + length}, "first", row.playerLatency);
     caller.join();
     otherStream.join();
     capture->stop();
@@ -160,6 +179,9 @@ TEST_P(PulseCaptureTest, HearsAPressPlayedToTheServer) {
     const std::lock_guard lock(result.mutex);
     if (row.sinkRate != 0) {
         EXPECT_EQ(result.rate, row.sinkRate);  // the sink's own: the server did not resample
+    }
+    if (row.inactiveAt >= 0) {  // nothing recorded while inactive
+        EXPECT_LE(result.seconds, kPress + 2 - (row.activeAt - row.inactiveAt) + 0.5);
     }
     ASSERT_EQ(result.heard.size(), 1U);
     ASSERT_TRUE(result.onset.has_value());
@@ -174,6 +196,7 @@ TEST_P(PulseCaptureTest, KeepsOneConnectionWhileNothingPlays) {
     AudioSandbox::instance();
     const std::unique_ptr<AudioCapture> capture = pulseCapture();
     capture->setPrompt(GetParam().promptAt == 0);
+    capture->setActive(GetParam().inactiveAt != 0);
     capture->start(GetParam().program, [](std::span<const float>, double, auto) {});
     ASSERT_TRUE(shows("pactl list clients", "Hushwell listener"));
     // Every client that connects while pactl listens, for five seconds.
@@ -187,17 +210,20 @@ TEST_P(PulseCaptureTest, KeepsOneConnectionWhileNothingPlays) {
     EXPECT_EQ(connections, 0U) << events;
 }
 
-INSTANTIATE_TEST_SUITE_P(Sources, PulseCaptureTest,
-                         ::testing::Values(Source{"DefaultOutput", "", false},
-                                           Source{"OneProgram", "radio", true},
-                                           Source{"DefaultOutputAt48000", "", false, 48000},
-                                           Source{"OneProgramAt44100", "radio", false, 44100},
-                                           Source{"ProgramWithTwoStreams", "radio", true, 0, 2},
-                                           // Heard in pieces of seconds, then promptly.
-                                           Source{"PromptFromThePress", "", false, 0, 1, kPress}),
-                         [](const ::testing::TestParamInfo<Source>& row) {
-                             return std::string(row.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Sources, PulseCaptureTest,
+    ::testing::Values(Source{"DefaultOutput", "", false}, Source{"OneProgram", "radio", true},
+                      Source{"DefaultOutputAt48000", "", false, 48000},
+                      Source{"OneProgramAt44100", "radio", false, 44100},
+                      Source{"ProgramWithTwoStreams", "radio", true, 0, 2},
+                      // Heard in pieces of seconds, then promptly.
+                      Source{"PromptFromThePress", "", false, 0, 1, kPress},
+                      // Recording nothing for 2 s in the song, or at first.
+                      Source{"InactiveBeforeThePress", "", false, 0, 1, 0, 4, 6},
+                      Source{"ActiveFromTheSilence", "radio", true, 0, 1, 0, 0, 1},
+                      // A piece every few ms, read a fragment at a time.
+                      Source{"ShortLatencyPlayer", "", false, 0, 1, kPress, -1, 0, 40}),
+    [](const ::testing::TestParamInfo<Source>& row) { return std::string(row.param.name); });
 
 // The mix of a program's streams, slack two samples: each step, what it hands on.
 TEST(StreamMix, HandsOnWhatEveryStreamHasReached) {
@@ -241,6 +267,35 @@ TEST(StreamMix, HandsOnWhatEveryStreamHasReached) {
                 EXPECT_EQ(std::vector<float>(out.begin(), out.end()), expected) << row.what;
             }
         }
+    }
+}
+
+// The pacing of the capture's wake-ups, a pause of 500 ms, woken at 0: when a wait at `now` ends.
+TEST(WakePacing, WaitsOutThePauseOnlyWhileAudioComes) {
+    using Ms = std::chrono::milliseconds;
+    struct Row {
+        const char* what;
+        bool audio;
+        Ms now;
+        std::optional<Ms> timer;
+        Ms until;
+    };
+    const std::vector<Row> table{
+        {"no audio since the wake: at once", false, Ms(100), {}, Ms(100)},
+        {"audio: the pause from the wake", true, Ms(100), {}, Ms(500)},
+        {"audio, a timer sooner: the timer", true, Ms(100), Ms(300), Ms(300)},
+        {"audio, the pause over: at once", true, Ms(700), {}, Ms(700)},
+    };
+    const WakePacing::Clock::time_point zero;
+    for (const Row& row : table) {
+        WakePacing pacing;
+        pacing.setPause(Ms(500));
+        pacing.woke(zero);
+        if (row.audio) {
+            pacing.audio();
+        }
+        const auto timer = row.timer ? std::optional(zero + *row.timer) : std::nullopt;
+        EXPECT_EQ(pacing.waitUntil(zero + row.now, timer), zero + row.until) << row.what;
     }
 }
 
