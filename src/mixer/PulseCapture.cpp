@@ -77,11 +77,43 @@ WakePacing::Clock::time_point WakePacing::waitUntil(Clock::time_point now,
     return std::max(now, paced);
 }
 
+bool SampleClock::follows(std::size_t count, Clock::time_point now) const {
+    return m_counting && behind(count, now) <= m_jump;
+}
+
+double SampleClock::behind(std::size_t count, Clock::time_point now) const {
+    const TimePoint end = m_start + Seconds(static_cast<double>(m_counted + count) / m_rate);
+    return Seconds(now - end).count();
+}
+
+void SampleClock::add(std::size_t count, Clock::time_point now) {
+    if (!m_counting) {
+        m_start = now - Seconds(static_cast<double>(count) / m_rate);
+        m_counted = 0;
+        m_handed = 0;
+        m_handedAny = false;
+        m_counting = true;
+    } else {
+        m_start += Seconds(std::min(behind(count, now), kCreep));
+    }
+    m_counted += count;
+}
+
+SampleClock::Clock::time_point SampleClock::handOn(std::size_t count) {
+    const TimePoint counted = m_start + Seconds(static_cast<double>(m_handed) / m_rate);
+    const TimePoint start = m_handedAny ? std::clamp(counted, m_handedEnd - Seconds(kSlew),
+                                                     m_handedEnd + Seconds(kSlew))
+                                        : counted;
+    m_handed += count;
+    m_handedEnd = start + Seconds(static_cast<double>(count) / m_rate);
+    m_handedAny = true;
+    return std::chrono::time_point_cast<Clock::duration>(start);
+}
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using Seconds = std::chrono::duration<double>;
-using TimePoint = std::chrono::time_point<Clock, Seconds>;
 
 constexpr pa_usec_t kRetry = 1000 * PA_USEC_PER_MSEC;
 // s the server gathers before it hands a piece over: while prompt on PulseAudio (a switch comes up
@@ -95,7 +127,6 @@ constexpr double kSlack = 0.5;  // s a program's stream may fall behind its othe
 // s the count may fall behind the clock before it starts afresh: beyond the first piece of a
 // fragment, which comes when the fragment is complete.
 constexpr double kJump = kRelaxedFragment + 0.5;
-constexpr double kCreep = 0.0005;  // s the count is moved on at most per piece
 constexpr std::uint32_t kWholeOutput = PA_INVALID_INDEX;  // the monitor of the sink itself
 
 // A sink as its monitor is recorded: its own sample format and channels.
@@ -495,6 +526,7 @@ private:
         if (m_monitors.empty()) {
             m_rate = sink.rate;
             m_mix = StreamMix(static_cast<std::size_t>(kSlack * m_rate));
+            m_clock = SampleClock(m_rate, kJump);
         }
         const pa_sample_spec format{
             sink.format == PA_SAMPLE_S16NE ? PA_SAMPLE_S16NE : PA_SAMPLE_FLOAT32NE, m_rate,
@@ -621,28 +653,17 @@ private:
         }
     }
 
-    // Times come from counting samples, the clock only keeping the count's start true: the
-    // server hands over pieces of any size at uneven moments, a fragment's pieces all at once
-    // when it is complete, and a late piece must not look like a gap. A piece never comes before
-    // its audio was played, so a count ahead of the clock is drawn back at once; one behind it is
-    // moved on by at most kCreep a piece (the output's clock drifts that slowly), and one further
-    // behind than kJump starts afresh.
+    // Times come from counting samples (SampleClock): a late piece must not look like a gap.
     void take(std::span<const float> samples) {
         if (samples.empty()) {
             return;
         }
         const Clock::time_point now = Clock::now();
-        const Seconds length(static_cast<double>(samples.size()) / m_rate);
-        const Seconds error = now - length - (m_countStart + m_counted);
-        if (!m_counting || error.count() > kJump) {
+        if (!m_clock.follows(samples.size(), now)) {
             restartCount();
-            m_countStart = now - length;
-            m_counting = true;
-        } else {
-            m_countStart += std::min(error, Seconds(kCreep));
         }
+        m_clock.add(samples.size(), now);
         m_block.insert(m_block.end(), samples.begin(), samples.end());
-        m_counted += length;
         const auto block = static_cast<std::size_t>(m_rate * kBlock);
         while (m_block.size() >= block) {
             handOn(block);
@@ -651,19 +672,16 @@ private:
 
     void restartCount() {
         handOn(m_block.size());
-        m_counted = {};
-        m_counting = false;
+        m_clock.restart();
     }
 
     void handOn(std::size_t count) {
         if (count == 0) {
             return;
         }
+        const Clock::time_point start = m_clock.handOn(count);
         if (m_samples) {
-            const TimePoint start =
-                m_countStart + m_counted - Seconds(static_cast<double>(m_block.size()) / m_rate);
-            m_samples({m_block.data(), count}, m_rate,
-                      std::chrono::time_point_cast<Clock::duration>(start));
+            m_samples({m_block.data(), count}, m_rate, start);
         }
         m_block.erase(m_block.begin(), m_block.begin() + std::ptrdiff_t(count));
     }
@@ -680,9 +698,7 @@ private:
     StreamMix m_mix{0};
     std::vector<float> m_mono;   // the piece being read, mixed down
     std::vector<float> m_block;  // samples not handed on yet
-    TimePoint m_countStart;      // the time of the first sample counted
-    Seconds m_counted{};
-    bool m_counting = false;
+    SampleClock m_clock{1, kJump};
     bool m_running = false;
     bool m_retrying = false;
     bool m_prompt = true;

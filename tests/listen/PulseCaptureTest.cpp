@@ -270,6 +270,47 @@ TEST(StreamMix, HandsOnWhatEveryStreamHasReached) {
     }
 }
 
+// The times of blocks of 100 samples at 1000 a second, counted from pieces that came at given
+// moments (s), a jump of 2.5 s.
+TEST(SampleClock, SlidesTheTimesWhileTheSamplesFollowOn) {
+    struct Row {
+        const char* what;
+        std::vector<std::pair<std::size_t, double>> pieces;  // samples, when they came
+        std::vector<double> starts;                          // of the blocks handed on
+    };
+    const std::vector<Row> table{
+        {"pieces on time: their own times", {{100, 0.1}, {100, 0.2}, {100, 0.3}}, {0, 0.1, 0.2}},
+        // The first piece's own lateness is found out only when the second comes.
+        {"a late burst, then one on time: slid back 25 ms a block",
+         {{300, 1.0}, {300, 1.0}},
+         {0.7, 0.8, 0.9, 0.975, 1.05, 1.125}},
+        {"a piece late: the count moved on by 0.5 ms at most",
+         {{100, 0.1}, {100, 0.2}, {100, 0.6}},
+         {0, 0.1, 0.2005}},
+        {"further behind than the jump: a gap, afresh", {{100, 0.1}, {100, 3.0}}, {0, 2.9}},
+    };
+    const SampleClock::Clock::time_point zero;
+    for (const Row& row : table) {
+        SampleClock clock(1000, 2.5);
+        std::vector<double> starts;
+        for (const auto& [count, came] : row.pieces) {
+            const auto now = zero + std::chrono::duration_cast<SampleClock::Clock::duration>(
+                                        std::chrono::duration<double>(came));
+            if (!clock.follows(count, now)) {
+                clock.restart();
+            }
+            clock.add(count, now);
+            for (std::size_t block = 0; block < count / 100; ++block) {
+                starts.push_back(std::chrono::duration<double>(clock.handOn(100) - zero).count());
+            }
+        }
+        ASSERT_EQ(starts.size(), row.starts.size()) << row.what;
+        for (std::size_t i = 0; i < starts.size(); ++i) {
+            EXPECT_NEAR(starts[i], row.starts[i], 1e-6) << row.what << ", block " << i;
+        }
+    }
+}
+
 // The pacing of the capture's wake-ups, a pause of 500 ms, woken at 0: when a wait at `now` ends.
 TEST(WakePacing, WaitsOutThePauseOnlyWhileAudioComes) {
     using Ms = std::chrono::milliseconds;
