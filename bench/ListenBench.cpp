@@ -1,16 +1,17 @@
 // Listening to the station while it plays: what fingerprinting the captured audio and matching it
 // against two marks' prints costs, as a share of one core and in memory.
 //
-// Usage: listen_bench [seconds of audio, default 600] [seconds of capture, default 0]
+// Usage: listen_bench [seconds of audio, default 600] [seconds of capture, default 0] [rounds, 1]
 // The audio is a synthetic station at the capture's rate, made before the clock starts. With
 // seconds of capture, it is then played (pacat, with the latency HUSHWELL_PLAYER_LATENCY_MS asks,
 // as a browser asks some tens of ms) to the sound server that PULSE_SERVER names (the private one
 // of scripts/bench.sh, HUSHWELL_PULSE_DIR) and listened to from the default output's monitor, that
 // long each: following off; on with nothing listened for, the window shown and hidden; the capture
 // alone, prompt, its blocks handed to nothing; two marks listened for; while it plays and while
-// nothing plays. Each row: the whole program's CPU (libpulse's thread included) and the server
-// processes', with how often their threads woke. Then how many connections the capture makes in
-// 30 s while it waits for a program that plays nothing.
+// nothing plays, each way once a round (the medians of the rounds). Each row: the whole program's
+// CPU (libpulse's thread included) and the server processes', with how often their threads woke.
+// Then how many connections the capture makes in 30 s while it waits for a program that plays
+// nothing.
 
 #include <malloc.h>
 #include <signal.h>
@@ -105,6 +106,12 @@ Usage usageOf(const std::vector<pid_t>& pids) {
         }
     }
     return usage;
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t half = values.size() / 2;
+    return values.size() % 2 == 1 ? values[half] : (values[half - 1] + values[half]) / 2;
 }
 
 struct Cost {
@@ -217,7 +224,7 @@ int connectionsWhileWaiting(int seconds) {
     return connections;
 }
 
-void capture(const std::vector<float>& audio, const MarkPrint& print, double seconds) {
+void capture(const std::vector<float>& audio, const MarkPrint& print, double seconds, int repeats) {
     const char* kind = std::getenv("HUSHWELL_AUDIO_SERVER");
     const std::string serverName = kind != nullptr && std::string(kind) == "pipewire"
                                        ? "PipeWire (pipewire, pipewire-pulse, wireplumber)"
@@ -227,12 +234,13 @@ void capture(const std::vector<float>& audio, const MarkPrint& print, double sec
         // Played again as often as it takes to last through following off and on.
         std::ofstream out(file, std::ios::binary);
         const double length = static_cast<double>(audio.size()) / kStationRate;
-        for (double played = 0; played < 5 * seconds + 20; played += length) {
+        for (double played = 0; played < 5 * (seconds + 2) * repeats + 20; played += length) {
             out.write(reinterpret_cast<const char*>(audio.data()),
                       static_cast<std::streamsize>(audio.size() * sizeof(float)));
         }
     }
-    std::printf("following the station, %.0f s each, on %s:\n", seconds, serverName.c_str());
+    std::printf("following the station, %.0f s each, %d rounds (medians), on %s:\n", seconds,
+                repeats, serverName.c_str());
     const char* latency = std::getenv("HUSHWELL_PLAYER_LATENCY_MS");
     std::printf(
         "the player asks %s ms of latency; Hushwell's and the server's %% of one core and "
@@ -244,23 +252,39 @@ void capture(const std::vector<float>& audio, const MarkPrint& print, double sec
         // not what following costs either.
         std::this_thread::sleep_for(std::chrono::seconds(playing ? 4 : 0));
         const long residentBefore = residentKb();
-        const Cost off = cost(print, Following::Off, seconds);
-        std::printf("  %-15s %-36s Hushwell %.3f %% (%4.0f/s), server %.3f %% (%4.0f/s)\n",
-                    playing ? "station playing" : "nothing playing", nameOf(Following::Off),
-                    off.own, off.ownWakeUps, off.server, off.serverWakeUps);
-        for (const Following following :
-             {Following::On, Following::Hidden, Following::CaptureOnly, Following::Listening}) {
-            if (!playing &&
-                (following == Following::Listening || following == Following::CaptureOnly)) {
-                continue;
+        std::vector<Following> ways{Following::Off, Following::On, Following::Hidden};
+        if (playing) {
+            ways.insert(ways.end(), {Following::CaptureOnly, Following::Listening});
+        }
+        // Each way once a round, the rounds one after another, so that what else the machine
+        // does falls on every way alike; each way's cost against the same round's off.
+        std::vector<std::vector<Cost>> measured(ways.size());
+        std::vector<std::vector<double>> costs(ways.size());
+        for (int round = 0; round < repeats; ++round) {
+            for (std::size_t way = 0; way < ways.size(); ++way) {
+                measured[way].push_back(cost(print, ways[way], seconds));
+                const Cost& on = measured[way].back();
+                const Cost& off = measured[0].back();
+                costs[way].push_back(on.own + on.server - off.own - off.server);
             }
-            const Cost on = cost(print, following, seconds);
-            std::printf(
-                "  %-15s %-36s Hushwell %.3f %% (%4.0f/s), server %.3f %% (%4.0f/s); "
-                "costs %+.3f %%\n",
-                playing ? "station playing" : "nothing playing", nameOf(following), on.own,
-                on.ownWakeUps, on.server, on.serverWakeUps,
-                on.own + on.server - off.own - off.server);
+        }
+        for (std::size_t way = 0; way < ways.size(); ++way) {
+            const auto of = [&](double Cost::*member) {
+                std::vector<double> values;
+                for (const Cost& each : measured[way]) {
+                    values.push_back(each.*member);
+                }
+                return median(values);
+            };
+            std::printf("  %-15s %-36s Hushwell %.3f %% (%4.0f/s), server %.3f %% (%4.0f/s)",
+                        playing ? "station playing" : "nothing playing", nameOf(ways[way]),
+                        of(&Cost::own), of(&Cost::ownWakeUps), of(&Cost::server),
+                        of(&Cost::serverWakeUps));
+            if (way > 0) {
+                const auto [low, high] = std::minmax_element(costs[way].begin(), costs[way].end());
+                std::printf("; costs %+.3f %% (%+.3f to %+.3f)", median(costs[way]), *low, *high);
+            }
+            std::printf("\n");
         }
         const long resident = residentKb() - residentBefore;
         if (playing) {
@@ -327,7 +351,7 @@ int main(int argc, char** argv) {
                 static_cast<double>(peak) / 1024.0);
     const double captureSeconds = argc > 2 ? std::atof(argv[2]) : 0;
     if (captureSeconds > 0) {
-        capture(audio, print, captureSeconds);
+        capture(audio, print, captureSeconds, argc > 3 ? std::max(1, std::atoi(argv[3])) : 1);
     }
     return 0;
 }
