@@ -1,15 +1,17 @@
 // Listening to the station while it plays: what fingerprinting the captured audio and matching it
 // against two marks' prints costs, as a share of one core and in memory.
 //
-// Usage: listen_bench [seconds of audio, default 600] [seconds of capture, default 0]
+// Usage: listen_bench [seconds of audio, default 600] [seconds of capture, default 0] [rounds, 1]
 // The audio is a synthetic station at the capture's rate, made before the clock starts. With
-// seconds of capture, it is then played (pacat) to the sound server that PULSE_SERVER names (the
-// private one of scripts/bench.sh, HUSHWELL_PULSE_DIR) and listened to from the default output's
-// monitor, that long with following off, on with nothing listened for and on with two marks
-// listened for, while it plays and while nothing plays: the
-// whole program's CPU (libpulse's thread included) and the server processes' (from
-// /proc/PID/stat); then how many connections the capture makes in 30 s while it waits for a
-// program that plays nothing.
+// seconds of capture, it is then played (pacat, with the latency HUSHWELL_PLAYER_LATENCY_MS asks,
+// as a browser asks some tens of ms) to the sound server that PULSE_SERVER names (the private one
+// of scripts/bench.sh, HUSHWELL_PULSE_DIR) and listened to from the default output's monitor, that
+// long each: following off; on with nothing listened for, the window shown and hidden; the capture
+// alone, prompt, its blocks handed to nothing; two marks listened for; while it plays and while
+// nothing plays, each way once a round (the medians of the rounds). Each row: the whole program's
+// CPU (libpulse's thread included) and the server processes', with how often their threads woke.
+// Then how many connections the capture makes in 30 s while it waits for a program that plays
+// nothing.
 
 #include <malloc.h>
 #include <signal.h>
@@ -18,6 +20,7 @@
 
 #include <array>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -78,52 +81,83 @@ std::vector<pid_t> serverPids() {
     return pids;
 }
 
-// CPU seconds (user and system) that `pids` used so far, from /proc/PID/stat.
-double cpuSecondsOf(const std::vector<pid_t>& pids) {
-    double total = 0;
+// What the threads of `pids` ran so far, from /proc/PID/task/TID/schedstat (nanoseconds, where
+// /proc/PID/stat counts in ticks of 10 ms): CPU seconds and how many times they were put on a core,
+// which counts their wake-ups.
+struct Usage {
+    double seconds = 0;
+    double wakeUps = 0;
+};
+
+Usage usageOf(const std::vector<pid_t>& pids) {
+    Usage usage;
     for (const pid_t pid : pids) {
-        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-        const std::size_t end = text.rfind(')');  // the name may hold spaces
-        if (end == std::string::npos) {
-            continue;
-        }
-        std::istringstream fields(text.substr(end + 2));
-        std::string field;
-        unsigned long user = 0;
-        unsigned long system = 0;
-        for (int i = 3; i <= 15 && fields >> field; ++i) {
-            if (i == 14) {
-                user = std::stoul(field);
-            } else if (i == 15) {
-                system = std::stoul(field);
+        const std::filesystem::path tasks = "/proc/" + std::to_string(pid) + "/task";
+        std::error_code error;
+        for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
+            std::ifstream stat(task.path() / "schedstat");
+            double ran = 0;
+            double waited = 0;
+            double slices = 0;
+            if (stat >> ran >> waited >> slices) {
+                usage.seconds += ran * 1e-9;
+                usage.wakeUps += slices;
             }
         }
-        total += static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
     }
-    return total;
+    return usage;
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t half = values.size() / 2;
+    return values.size() % 2 == 1 ? values[half] : (values[half - 1] + values[half]) / 2;
 }
 
 struct Cost {
-    double own = 0;     // % of one core
-    double server = 0;  // % of one core
+    double own = 0;         // % of one core
+    double server = 0;      // % of one core
+    double ownWakeUps = 0;  // per second
+    double serverWakeUps = 0;
 };
 
-enum class Following { Off, On, Listening };
+// How the capture is used: not at all; to fill the ring with nothing listened for and the window
+// shown (the server's pieces of seconds), or hidden (recording nothing); handing its blocks to
+// nothing, as promptly as listening asks (what the capture itself costs); two marks listened for.
+enum class Following { Off, On, Hidden, CaptureOnly, Listening };
+
+const char* nameOf(Following following) {
+    switch (following) {
+        case Following::Off:
+            return "off";
+        case Following::On:
+            return "nothing listened for, window shown";
+        case Following::Hidden:
+            return "nothing listened for, window hidden";
+        case Following::CaptureOnly:
+            return "capture alone, prompt";
+        case Following::Listening:
+            return "two marks listened for";
+    }
+    return "";
+}
 
 // Hushwell's and the server's CPU over `seconds`, following the station from the default output's
-// monitor (with nothing listened for, as most of the hour, or two marks, as around a break) or not
-// at all. The capture is prompt only while marks are listened for, as the program asks.
+// monitor as `following` says. The capture is prompt only while marks are listened for, and
+// records only while the window is shown or a mark is listened for, as the program asks.
 Cost cost(const MarkPrint& print, Following following, double seconds) {
-    const std::vector<pid_t> server = serverPids();
+    std::vector<pid_t> server = serverPids();
     Listener listener;
     if (following == Following::Listening) {
         listener.listenFor({0, MarkEdge::Down}, print);
         listener.listenFor({0, MarkEdge::Up}, print);
     }
     const std::unique_ptr<AudioCapture> capture = pulseCapture();
-    capture->setPrompt(listener.fingerprinting());
-    if (following != Following::Off) {
+    capture->setPrompt(listener.fingerprinting() || following == Following::CaptureOnly);
+    capture->setActive(following != Following::Hidden);
+    if (following == Following::CaptureOnly) {
+        capture->start({}, [](std::span<const float>, double, auto) {});
+    } else if (following != Following::Off) {
         capture->start({}, [&](std::span<const float> samples, double rate, auto start) {
             listener.push(samples, rate,
                           std::chrono::duration<double>(start.time_since_epoch()).count());
@@ -131,13 +165,16 @@ Cost cost(const MarkPrint& print, Following following, double seconds) {
     }
     // Measured once under way: connecting, once a run, is not what following costs.
     std::this_thread::sleep_for(std::chrono::seconds(2));
-    const double ownBefore = cpuSeconds();
-    const double serverBefore = cpuSecondsOf(server);
+    const Usage ownBefore = usageOf({getpid()});
+    const Usage serverBefore = usageOf(server);
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-    const Cost measured{100.0 * (cpuSeconds() - ownBefore) / seconds,
-                        100.0 * (cpuSecondsOf(server) - serverBefore) / seconds};
+    const Usage own = usageOf({getpid()});
+    const Usage served = usageOf(server);
     capture->stop();
-    return measured;
+    return {100.0 * (own.seconds - ownBefore.seconds) / seconds,
+            100.0 * (served.seconds - serverBefore.seconds) / seconds,
+            (own.wakeUps - ownBefore.wakeUps) / seconds,
+            (served.wakeUps - serverBefore.wakeUps) / seconds};
 }
 
 // Played by pacat, with the latency HUSHWELL_PLAYER_LATENCY_MS asks (a browser asks some tens of
@@ -187,7 +224,7 @@ int connectionsWhileWaiting(int seconds) {
     return connections;
 }
 
-void capture(const std::vector<float>& audio, const MarkPrint& print, double seconds) {
+void capture(const std::vector<float>& audio, const MarkPrint& print, double seconds, int repeats) {
     const char* kind = std::getenv("HUSHWELL_AUDIO_SERVER");
     const std::string serverName = kind != nullptr && std::string(kind) == "pipewire"
                                        ? "PipeWire (pipewire, pipewire-pulse, wireplumber)"
@@ -197,28 +234,57 @@ void capture(const std::vector<float>& audio, const MarkPrint& print, double sec
         // Played again as often as it takes to last through following off and on.
         std::ofstream out(file, std::ios::binary);
         const double length = static_cast<double>(audio.size()) / kStationRate;
-        for (double played = 0; played < 3 * seconds + 15; played += length) {
+        for (double played = 0; played < 5 * (seconds + 2) * repeats + 20; played += length) {
             out.write(reinterpret_cast<const char*>(audio.data()),
                       static_cast<std::streamsize>(audio.size() * sizeof(float)));
         }
     }
-    std::printf("following the station, %.0f s each, on %s:\n", seconds, serverName.c_str());
+    std::printf("following the station, %.0f s each, %d rounds (medians), on %s:\n", seconds,
+                repeats, serverName.c_str());
+    const char* latency = std::getenv("HUSHWELL_PLAYER_LATENCY_MS");
+    std::printf(
+        "the player asks %s ms of latency; Hushwell's and the server's %% of one core and "
+        "wake-ups a second, and what following costs in all (on less off)\n",
+        latency != nullptr ? latency : "pacat's default");
     for (const bool playing : {true, false}) {
         const pid_t player = playing ? playInBackground(file) : -1;
+        // The server's work on a new stream (its resampler made, the first seconds buffered) is
+        // not what following costs either.
+        std::this_thread::sleep_for(std::chrono::seconds(playing ? 4 : 0));
         const long residentBefore = residentKb();
-        const Cost off = cost(print, Following::Off, seconds);
-        for (const Following following : {Following::On, Following::Listening}) {
-            if (!playing && following == Following::Listening) {
-                continue;
+        std::vector<Following> ways{Following::Off, Following::On, Following::Hidden};
+        if (playing) {
+            ways.insert(ways.end(), {Following::CaptureOnly, Following::Listening});
+        }
+        // Each way once a round, the rounds one after another, so that what else the machine
+        // does falls on every way alike; each way's cost against the same round's off.
+        std::vector<std::vector<Cost>> measured(ways.size());
+        std::vector<std::vector<double>> costs(ways.size());
+        for (int round = 0; round < repeats; ++round) {
+            for (std::size_t way = 0; way < ways.size(); ++way) {
+                measured[way].push_back(cost(print, ways[way], seconds));
+                const Cost& on = measured[way].back();
+                const Cost& off = measured[0].back();
+                costs[way].push_back(on.own + on.server - off.own - off.server);
             }
-            const Cost on = cost(print, following, seconds);
-            std::printf(
-                "  %-15s %-25s off: Hushwell %.3f %%, server %.3f %%; on: Hushwell %.3f %%, "
-                "server %.3f %% of one core; following costs %+.3f %% in all\n",
-                playing ? "station playing" : "nothing playing",
-                following == Following::Listening ? "two marks listened for,"
-                                                  : "nothing listened for,",
-                off.own, off.server, on.own, on.server, on.own + on.server - off.own - off.server);
+        }
+        for (std::size_t way = 0; way < ways.size(); ++way) {
+            const auto of = [&](double Cost::*member) {
+                std::vector<double> values;
+                for (const Cost& each : measured[way]) {
+                    values.push_back(each.*member);
+                }
+                return median(values);
+            };
+            std::printf("  %-15s %-36s Hushwell %.3f %% (%4.0f/s), server %.3f %% (%4.0f/s)",
+                        playing ? "station playing" : "nothing playing", nameOf(ways[way]),
+                        of(&Cost::own), of(&Cost::ownWakeUps), of(&Cost::server),
+                        of(&Cost::serverWakeUps));
+            if (way > 0) {
+                const auto [low, high] = std::minmax_element(costs[way].begin(), costs[way].end());
+                std::printf("; costs %+.3f %% (%+.3f to %+.3f)", median(costs[way]), *low, *high);
+            }
+            std::printf("\n");
         }
         const long resident = residentKb() - residentBefore;
         if (playing) {
@@ -235,6 +301,7 @@ void capture(const std::vector<float>& audio, const MarkPrint& print, double sec
 }  // namespace
 
 int main(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each row as it is measured
     const double seconds = argc > 1 ? std::atof(argv[1]) : 600;
     std::vector<Segment> programme;
     for (unsigned i = 0; i * 30.0 < seconds; ++i) {
@@ -284,7 +351,7 @@ int main(int argc, char** argv) {
                 static_cast<double>(peak) / 1024.0);
     const double captureSeconds = argc > 2 ? std::atof(argv[2]) : 0;
     if (captureSeconds > 0) {
-        capture(audio, print, captureSeconds);
+        capture(audio, print, captureSeconds, argc > 3 ? std::max(1, std::atoi(argv[3])) : 1);
     }
     return 0;
 }

@@ -43,13 +43,15 @@ MarkKey keyOf(Level row, int index) {
 
 StationListening::StationListening(Core& core, const Clock& clock, UserInterface& ui,
                                    MainThreadTasks& tasks, std::filesystem::path printFile,
-                                   std::function<std::string()> program)
+                                   std::function<std::string()> program,
+                                   std::function<bool()> windowShown)
     : m_core(core),
       m_clock(clock),
       m_ui(ui),
       m_tasks(tasks),
       m_printFile(std::move(printFile)),
       m_program(std::move(program)),
+      m_windowShown(std::move(windowShown)),
       m_prints(core.model) {
     // Read whether or not the option is on, so that a mark's edit drops its print all the same.
     LoadedPrints loaded = loadPrintFile(m_printFile);
@@ -133,21 +135,25 @@ void StationListening::listenAsScheduled() {
             m_listener.listenFor(key, print);
         }
     }
-    askPrompt();
+    askCapture();
 }
 
 // The capture hands its audio on promptly only while fingerprints are made: a mark listened for
 // is switched within a second of its sound, and a press's stretch is not cut off by a stream that
-// ends. Otherwise it may come in pieces of seconds, which wakes this program and the server less.
-void StationListening::askPrompt() {
+// ends. Otherwise it may come in pieces of seconds, which wakes this program and the server less;
+// and with the window hidden (no press can come) it records nothing at all.
+void StationListening::askCapture() {
     bool prompt = false;
+    bool active = false;
     {
         const std::lock_guard lock(m_mutex);
         prompt = m_listener.fingerprinting();
+        active = m_listener.wantsAudio(m_windowShown());
     }
     // Not under the lock: the capture's thread holds its own while it takes the lock.
     if (m_capture) {
         m_capture->setPrompt(prompt);
+        m_capture->setActive(active);
     }
 }
 
@@ -235,7 +241,7 @@ void StationListening::markAction(MarkAction action, Level row, int index) {
             const std::lock_guard lock(m_mutex);
             m_listener.press(key, seconds(std::chrono::steady_clock::now()));
         }
-        askPrompt();
+        askCapture();
     }
     tellSchedule();
     store(m_prints.prints() != before);

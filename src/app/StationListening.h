@@ -26,9 +26,12 @@ class MainThreadTasks;
 class StationListening final : public QObject {
     Q_OBJECT
 public:
-    // `program`: the program lowered now (empty: the whole computer), asked each second.
+    // `program`: the program lowered now (empty: the whole computer), asked each second;
+    // `windowShown`: whether a Set press may come (the window is shown, not minimized), asked each
+    // second and at each press.
     StationListening(Core& core, const Clock& clock, UserInterface& ui, MainThreadTasks& tasks,
-                     std::filesystem::path printFile, std::function<std::string()> program);
+                     std::filesystem::path printFile, std::function<std::string()> program,
+                     std::function<bool()> windowShown);
     ~StationListening() override;
 
     void setOn(bool on);
@@ -36,7 +39,7 @@ public:
 private:
     void markAction(MarkAction action, Level row, int index);
     void listenAsScheduled();
-    void askPrompt();
+    void askCapture();
     void capture(const std::string& program);
     void received(const Listener::Events& events);
     void keep(const Listener::Kept& kept);
@@ -53,6 +56,7 @@ private:
     MainThreadTasks& m_tasks;
     std::filesystem::path m_printFile;
     std::function<std::string()> m_program;
+    std::function<bool()> m_windowShown;
     PrintKeeping m_prints;
     std::string m_fileProblem;  // told once, when the option is first on
     std::unique_ptr<AudioCapture> m_capture;

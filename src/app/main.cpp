@@ -190,7 +190,8 @@ int main(int argc, char* argv[]) {
     hushwell::StationListening listening(
         core, clock, window, reports,
         options.file().saveTo().parent_path() / hushwell::kPrintFileName,
-        [&options] { return options.options().lowerOnly; });
+        [&options] { return options.options().lowerOnly; },
+        [&window] { return window.isVisible() && !window.isMinimized(); });
     core.following.onSwitch(hushwell::logMixerCall);
     int status = 0;
     if (!core.shutDown.ending()) {

@@ -84,6 +84,13 @@ public:
 
     // Whether fingerprints are being made: a mark is listened for or a press gathers its stretch.
     [[nodiscard]] bool fingerprinting() const { return !m_matchers.empty() || !m_presses.empty(); }
+    // Whether audio is wanted at all: while fingerprints are made, and while a press may come
+    // (`pressPossible`: the window is shown), which takes the last seconds kept. Otherwise the
+    // capture may record nothing; what it records after is fingerprinted from a gap, and a mark
+    // hears nothing from before it is listened for.
+    [[nodiscard]] bool wantsAudio(bool pressPossible) const {
+        return pressPossible || fingerprinting();
+    }
 
 private:
     // From the samples kept, into the record only: a matcher hears nothing from before it.

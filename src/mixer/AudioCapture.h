@@ -36,6 +36,14 @@ public:
     // as true. Any time, from any thread but the provider's; a provider that is always prompt
     // ignores it.
     virtual void setPrompt(bool prompt) { (void)prompt; }
+
+    // Whether audio is wanted at all, as it is until told otherwise. While not, the provider keeps
+    // following the output (one connection, no reconnects) but records nothing, and the sound
+    // server hands nothing over; once it is wanted again the blocks follow a gap and carry the
+    // real times of their audio. Any time, from any thread but the provider's. Windows' loopback
+    // capture ignores it, as it ignores setPrompt: it reads the engine's packets on a poll of its
+    // own; stopping its client while not wanted is for a change measured on Windows.
+    virtual void setActive(bool active) { (void)active; }
 };
 
 }  // namespace hushwell

@@ -1,12 +1,17 @@
 #include "mixer/PulseCapture.h"
 
+#include <poll.h>
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <condition_variable>
 #include <map>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -62,22 +67,66 @@ std::span<const float> StreamMix::push(std::uint32_t stream, std::span<const flo
     return m_out;
 }
 
+WakePacing::Clock::time_point WakePacing::waitUntil(Clock::time_point now,
+                                                    std::optional<Clock::time_point> timer) const {
+    if (!m_audio) {
+        return now;
+    }
+    const Clock::time_point paced =
+        timer ? std::min(m_wokeAt + m_pause, *timer) : m_wokeAt + m_pause;
+    return std::max(now, paced);
+}
+
+bool SampleClock::follows(std::size_t count, Clock::time_point now) const {
+    return m_counting && behind(count, now) <= m_jump;
+}
+
+double SampleClock::behind(std::size_t count, Clock::time_point now) const {
+    const TimePoint end = m_start + Seconds(static_cast<double>(m_counted + count) / m_rate);
+    return Seconds(now - end).count();
+}
+
+void SampleClock::add(std::size_t count, Clock::time_point now) {
+    if (!m_counting) {
+        m_start = now - Seconds(static_cast<double>(count) / m_rate);
+        m_counted = 0;
+        m_handed = 0;
+        m_handedAny = false;
+        m_counting = true;
+    } else {
+        m_start += Seconds(std::min(behind(count, now), kCreep));
+    }
+    m_counted += count;
+}
+
+SampleClock::Clock::time_point SampleClock::handOn(std::size_t count) {
+    const TimePoint counted = m_start + Seconds(static_cast<double>(m_handed) / m_rate);
+    const TimePoint start = m_handedAny ? std::clamp(counted, m_handedEnd - Seconds(kSlew),
+                                                     m_handedEnd + Seconds(kSlew))
+                                        : counted;
+    m_handed += count;
+    m_handedEnd = start + Seconds(static_cast<double>(count) / m_rate);
+    m_handedAny = true;
+    return std::chrono::time_point_cast<Clock::duration>(start);
+}
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using Seconds = std::chrono::duration<double>;
-using TimePoint = std::chrono::time_point<Clock, Seconds>;
 
 constexpr pa_usec_t kRetry = 1000 * PA_USEC_PER_MSEC;
-// s the server gathers before it hands a piece over: while prompt, and while not.
-constexpr double kFragment = 0.25;
+// s the server gathers before it hands a piece over: while prompt on PulseAudio (a switch comes up
+// to that after its sound, and the capture's thread wakes at most that often while audio comes),
+// always on PipeWire, and while not prompt.
+constexpr double kFragment = 0.5;
+constexpr double kFixedFragment = 0.25;
 constexpr double kRelaxedFragment = 2.0;
 constexpr double kBlock = 0.1;  // s of audio handed on at a time
 constexpr double kSlack = 0.5;  // s a program's stream may fall behind its others
 // s the count may fall behind the clock before it starts afresh: beyond the first piece of a
 // fragment, which comes when the fragment is complete.
 constexpr double kJump = kRelaxedFragment + 0.5;
-constexpr double kCreep = 0.0005;  // s the count is moved on at most per piece
 constexpr std::uint32_t kWholeOutput = PA_INVALID_INDEX;  // the monitor of the sink itself
 
 // A sink as its monitor is recorded: its own sample format and channels.
@@ -86,6 +135,7 @@ struct Sink {
     std::string monitor;
     std::uint32_t rate = 0;
     pa_channel_map channels{};
+    pa_sample_format_t format = PA_SAMPLE_FLOAT32NE;
 };
 
 // A stream that plays to a sink.
@@ -95,6 +145,91 @@ struct Input {
 };
 
 class PulseCapture;
+
+// libpulse's loop on a thread of its own, locked but while it waits, as pa_threaded_mainloop runs
+// it, paced by a WakePacing: a server that hands over a piece every few milliseconds does not
+// wake it each time.
+class PacedLoop {
+public:
+    PacedLoop() : m_loop(pa_mainloop_new()) {
+        if (m_loop == nullptr) {
+            return;
+        }
+        pa_mainloop_set_poll_func(m_loop, &PacedLoop::poll, this);
+        m_thread = std::thread([this] {
+            const std::lock_guard lock(m_mutex);
+            pa_mainloop_run(m_loop, nullptr);
+        });
+    }
+
+    ~PacedLoop() {
+        if (m_loop == nullptr) {
+            return;
+        }
+        lock();
+        pa_mainloop_quit(m_loop, 0);
+        unlock();
+        m_thread.join();
+        pa_mainloop_free(m_loop);
+    }
+
+    PacedLoop(const PacedLoop&) = delete;
+    PacedLoop& operator=(const PacedLoop&) = delete;
+
+    [[nodiscard]] bool running() const { return m_loop != nullptr; }
+    [[nodiscard]] pa_mainloop_api* api() const { return pa_mainloop_get_api(m_loop); }
+    // With the loop locked, on its thread or under lock().
+    WakePacing& pacing() { return m_pacing; }
+
+    // From another thread: the loop is held until unlock(), which ends its wait.
+    void lock() { m_mutex.lock(); }
+    void unlock() {
+        {
+            const std::lock_guard told(m_tellMutex);
+            m_told = true;
+        }
+        m_wake.notify_one();
+        m_mutex.unlock();
+    }
+
+private:
+    static int poll(pollfd* fds, unsigned long count, int timeout, void* self) {
+        auto* loop = static_cast<PacedLoop*>(self);
+        const Clock::time_point now = Clock::now();
+        const std::optional<Clock::time_point> timer =
+            timeout < 0 ? std::nullopt : std::optional(now + std::chrono::milliseconds(timeout));
+        const Clock::time_point until = loop->m_pacing.waitUntil(now, timer);
+        loop->m_mutex.unlock();
+        int ready = ::poll(fds, count, 0);
+        const bool wait = ready == 0 && timeout != 0;
+        if (wait) {
+            {
+                std::unique_lock told(loop->m_tellMutex);
+                loop->m_wake.wait_until(told, until, [loop] { return loop->m_told; });
+                loop->m_told = false;
+            }
+            const auto left =
+                timer
+                    ? std::max(std::chrono::ceil<std::chrono::milliseconds>(*timer - Clock::now()),
+                               std::chrono::milliseconds(0))
+                    : std::chrono::milliseconds(-1);
+            ready = ::poll(fds, count, static_cast<int>(left.count()));
+        }
+        loop->m_mutex.lock();
+        if (wait) {
+            loop->m_pacing.woke(Clock::now());
+        }
+        return ready;
+    }
+
+    pa_mainloop* m_loop;
+    std::mutex m_mutex;  // held by the loop's thread but while it waits
+    WakePacing m_pacing;
+    std::mutex m_tellMutex;
+    std::condition_variable m_wake;
+    bool m_told = false;  // another thread had the loop since it last waited
+    std::thread m_thread;
+};
 
 // One record stream: the whole output's, or one sink input's (`input`).
 struct Monitor {
@@ -110,59 +245,64 @@ struct Monitor {
 class PulseCapture final : public AudioCapture {
 public:
     PulseCapture() {
-        m_loop = pa_threaded_mainloop_new();
-        if (m_loop != nullptr && pa_threaded_mainloop_start(m_loop) < 0) {
-            pa_threaded_mainloop_free(m_loop);
-            m_loop = nullptr;
+        if (m_loop.running()) {
+            m_loop.lock();
+            m_loop.pacing().setPause(pause());
+            m_loop.unlock();
         }
     }
 
-    ~PulseCapture() override {
-        if (m_loop == nullptr) {
-            return;
-        }
-        stop();
-        pa_threaded_mainloop_stop(m_loop);
-        pa_threaded_mainloop_free(m_loop);
-    }
+    ~PulseCapture() override { stop(); }
 
     PulseCapture(const PulseCapture&) = delete;
     PulseCapture& operator=(const PulseCapture&) = delete;
 
     void start(const std::string& program, Samples samples) override {
-        if (m_loop == nullptr) {
+        if (!m_loop.running()) {
             return;
         }
-        pa_threaded_mainloop_lock(m_loop);
+        m_loop.lock();
         forget();
         m_program = program;
         m_samples = std::move(samples);
         m_running = true;
         connect();
-        pa_threaded_mainloop_unlock(m_loop);
+        m_loop.unlock();
     }
 
     void stop() override {
-        if (m_loop == nullptr) {
+        if (!m_loop.running()) {
             return;
         }
-        pa_threaded_mainloop_lock(m_loop);
+        m_loop.lock();
         m_running = false;
         forget();
         m_samples = {};
-        pa_threaded_mainloop_unlock(m_loop);
+        m_loop.unlock();
+    }
+
+    void setActive(bool active) override {
+        if (!m_loop.running() || m_askedActive.exchange(active) == active) {
+            return;
+        }
+        m_loop.lock();
+        m_active = active;
+        follow();
+        m_loop.unlock();
     }
 
     void setPrompt(bool prompt) override {
-        if (m_loop == nullptr) {
+        // Asked each second: the loop is woken only for a change.
+        if (!m_loop.running() || m_askedPrompt.exchange(prompt) == prompt) {
             return;
         }
-        pa_threaded_mainloop_lock(m_loop);
+        m_loop.lock();
         m_prompt = prompt;
+        m_loop.pacing().setPause(pause());
         for (const auto& monitor : m_monitors) {
             askFragment(*monitor);
         }
-        pa_threaded_mainloop_unlock(m_loop);
+        m_loop.unlock();
     }
 
 private:
@@ -201,7 +341,7 @@ private:
 
     void connect() {
         forget();
-        m_context = pa_context_new(pa_threaded_mainloop_get_api(m_loop), "Hushwell listener");
+        m_context = pa_context_new(m_loop.api(), "Hushwell listener");
         if (m_context == nullptr) {
             return retryLater();
         }
@@ -223,7 +363,7 @@ private:
             return;
         }
         m_retrying = true;
-        pa_mainloop_api* api = pa_threaded_mainloop_get_api(m_loop);
+        pa_mainloop_api* api = m_loop.api();
         struct timeval when {};
         pa_timeval_add(pa_gettimeofday(&when), kRetry);
         api->time_new(
@@ -296,6 +436,7 @@ private:
         if (info != nullptr && info->server_name != nullptr) {
             capture->m_fixedFragments =
                 std::string_view(info->server_name).find("PipeWire") != std::string_view::npos;
+            capture->m_loop.pacing().setPause(capture->pause());
         }
         if (info != nullptr && info->default_sink_name != nullptr) {
             capture->m_defaultSink = info->default_sink_name;
@@ -309,7 +450,8 @@ private:
             capture->follow();
         } else if (info != nullptr && info->monitor_source_name != nullptr) {
             capture->m_sinks[info->index] = {info->name, info->monitor_source_name,
-                                             info->sample_spec.rate, info->channel_map};
+                                             info->sample_spec.rate, info->channel_map,
+                                             info->sample_spec.format};
         }
     }
 
@@ -335,14 +477,16 @@ private:
 
     // Records what should be recorded as far as the server has told: the default sink's
     // monitor while a stream plays to it, or each of the program's streams that plays, on its
-    // sink; stops what should not be. Nothing is recorded while nothing plays.
+    // sink; stops what should not be. Nothing is recorded while nothing plays, nor while not
+    // active: the streams are ended, which spares the server more than corking them (a corked
+    // stream still cost PipeWire about 0.15 % of a core), and the count starts afresh after.
     void follow() {
         if (!connected()) {
             return;
         }
         std::map<std::uint32_t, std::uint32_t> wanted;  // stream (or the whole output): its sink
         for (const auto& [index, input] : m_inputs) {
-            if (!input.playing) {
+            if (!input.playing || !m_active) {
                 continue;
             }
             if (!m_program.empty()) {
@@ -376,13 +520,17 @@ private:
     }
 
     // A record stream from the sink's monitor, or from one stream's part of it, in the sink's
-    // own format (the first stream's rate for all of a program's).
+    // own format (the first stream's rate for all of a program's), which the server hands over as
+    // it is: 16-bit samples stay 16-bit, other formats come as floats.
     void record(std::uint32_t input, std::uint32_t sinkIndex, const Sink& sink) {
         if (m_monitors.empty()) {
             m_rate = sink.rate;
             m_mix = StreamMix(static_cast<std::size_t>(kSlack * m_rate));
+            m_clock = SampleClock(m_rate, kJump);
         }
-        const pa_sample_spec format{PA_SAMPLE_FLOAT32NE, m_rate, sink.channels.channels};
+        const pa_sample_spec format{
+            sink.format == PA_SAMPLE_S16NE ? PA_SAMPLE_S16NE : PA_SAMPLE_FLOAT32NE, m_rate,
+            sink.channels.channels};
         if (pa_sample_spec_valid(&format) == 0) {
             return;
         }
@@ -413,7 +561,15 @@ private:
     // another fragment then gets a burst (1.7 s of samples at once) that throws the times off by
     // as much: there the prompt fragment is kept.
     [[nodiscard]] double fragment() const {
-        return m_prompt || m_fixedFragments ? kFragment : kRelaxedFragment;
+        return m_fixedFragments ? kFixedFragment : m_prompt ? kFragment : kRelaxedFragment;
+    }
+
+    // The least time between two wake-ups while audio comes: the prompt fragment, relaxed or not
+    // (pieces read that much late stay well within kJump). PipeWire hands over a fragment at a
+    // time anyway, and a record stream read late there loses audio.
+    [[nodiscard]] Clock::duration pause() const {
+        return m_fixedFragments ? Clock::duration{}
+                                : std::chrono::duration_cast<Clock::duration>(Seconds(kFragment));
     }
 
     static pa_buffer_attr bufferOf(double fragment, const pa_sample_spec& format) {
@@ -458,56 +614,56 @@ private:
     static void onRead(pa_stream* stream, std::size_t, void* self) {
         auto* monitor = static_cast<Monitor*>(self);
         PulseCapture* capture = monitor->capture;
-        const std::size_t channels = pa_stream_get_sample_spec(stream)->channels;
+        const pa_sample_spec& format = *pa_stream_get_sample_spec(stream);
         const void* data = nullptr;
         std::size_t bytes = 0;
         while (pa_stream_readable_size(stream) > 0 && pa_stream_peek(stream, &data, &bytes) >= 0 &&
                bytes > 0) {
-            const std::size_t frames = bytes / (sizeof(float) * channels);
-            // A hole in the stream is silence in the mix.
-            capture->m_mono.assign(frames, 0.0F);
-            if (data != nullptr) {
-                downmix(static_cast<const float*>(data), channels, capture->m_mono);
+            const std::size_t frames = bytes / pa_frame_size(&format);
+            capture->m_mono.resize(frames);
+            if (data == nullptr) {
+                // A hole in the stream is silence in the mix.
+                std::fill(capture->m_mono.begin(), capture->m_mono.end(), 0.0F);
+            } else if (format.format == PA_SAMPLE_S16NE) {
+                downmix(static_cast<const std::int16_t*>(data), format.channels, 1.0F / 32768.0F,
+                        capture->m_mono);
+            } else {
+                downmix(static_cast<const float*>(data), format.channels, 1.0F, capture->m_mono);
             }
             pa_stream_drop(stream);
-            capture->take(capture->m_mix.push(monitor->input, capture->m_mono));
+            capture->m_loop.pacing().audio();
+            // The whole output's one stream needs no mix.
+            capture->take(monitor->input == kWholeOutput
+                              ? capture->m_mono
+                              : capture->m_mix.push(monitor->input, capture->m_mono));
         }
     }
 
-    static void downmix(const float* frames, std::size_t channels, std::vector<float>& mono) {
-        const float share = 1.0F / static_cast<float>(channels);
+    template <typename Sample>
+    static void downmix(const Sample* frames, std::size_t channels, float scale,
+                        std::vector<float>& mono) {
+        const float share = scale / static_cast<float>(channels);
         for (float& sample : mono) {
             float sum = 0;
             for (std::size_t c = 0; c < channels; ++c) {
-                sum += frames[c];
+                sum += static_cast<float>(frames[c]);
             }
             sample = sum * share;
             frames += channels;
         }
     }
 
-    // Times come from counting samples, the clock only keeping the count's start true: the
-    // server hands over pieces of any size at uneven moments, a fragment's pieces all at once
-    // when it is complete, and a late piece must not look like a gap. A piece never comes before
-    // its audio was played, so a count ahead of the clock is drawn back at once; one behind it is
-    // moved on by at most kCreep a piece (the output's clock drifts that slowly), and one further
-    // behind than kJump starts afresh.
+    // Times come from counting samples (SampleClock): a late piece must not look like a gap.
     void take(std::span<const float> samples) {
         if (samples.empty()) {
             return;
         }
         const Clock::time_point now = Clock::now();
-        const Seconds length(static_cast<double>(samples.size()) / m_rate);
-        const Seconds error = now - length - (m_countStart + m_counted);
-        if (!m_counting || error.count() > kJump) {
+        if (!m_clock.follows(samples.size(), now)) {
             restartCount();
-            m_countStart = now - length;
-            m_counting = true;
-        } else {
-            m_countStart += std::min(error, Seconds(kCreep));
         }
+        m_clock.add(samples.size(), now);
         m_block.insert(m_block.end(), samples.begin(), samples.end());
-        m_counted += length;
         const auto block = static_cast<std::size_t>(m_rate * kBlock);
         while (m_block.size() >= block) {
             handOn(block);
@@ -516,24 +672,21 @@ private:
 
     void restartCount() {
         handOn(m_block.size());
-        m_counted = {};
-        m_counting = false;
+        m_clock.restart();
     }
 
     void handOn(std::size_t count) {
         if (count == 0) {
             return;
         }
+        const Clock::time_point start = m_clock.handOn(count);
         if (m_samples) {
-            const TimePoint start =
-                m_countStart + m_counted - Seconds(static_cast<double>(m_block.size()) / m_rate);
-            m_samples({m_block.data(), count}, m_rate,
-                      std::chrono::time_point_cast<Clock::duration>(start));
+            m_samples({m_block.data(), count}, m_rate, start);
         }
         m_block.erase(m_block.begin(), m_block.begin() + std::ptrdiff_t(count));
     }
 
-    pa_threaded_mainloop* m_loop = nullptr;
+    PacedLoop m_loop;
     pa_context* m_context = nullptr;
     std::string m_program;
     Samples m_samples;
@@ -545,12 +698,13 @@ private:
     StreamMix m_mix{0};
     std::vector<float> m_mono;   // the piece being read, mixed down
     std::vector<float> m_block;  // samples not handed on yet
-    TimePoint m_countStart;      // the time of the first sample counted
-    Seconds m_counted{};
-    bool m_counting = false;
+    SampleClock m_clock{1, kJump};
     bool m_running = false;
     bool m_retrying = false;
     bool m_prompt = true;
+    bool m_active = true;
+    std::atomic<bool> m_askedPrompt{true};  // as last asked, read without the loop
+    std::atomic<bool> m_askedActive{true};
     bool m_fixedFragments = false;  // the server is PipeWire's
 };
 

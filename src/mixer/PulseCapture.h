@@ -1,7 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -39,6 +41,74 @@ private:
     std::vector<float> m_sum;  // the mix from m_through on
     std::uint64_t m_through = 0;
     std::vector<float> m_out;
+};
+
+// The times of captured samples, told by counting them: the server hands over pieces of any size
+// at uneven moments (a fragment's pieces all at once when it is complete), so a piece's arrival
+// tells only that its audio had been played by then. The count's start is the earliest every piece
+// so far allows: a count ahead of the clock is drawn back at once. One behind it is moved on by at
+// most kCreep a piece (the output's clock drifts that slowly), and one further behind than `jump`
+// follows a gap. The times handed out follow on from the block before, moved towards the count's
+// by at most kSlew a block: a first piece that came late, found out only when a later one comes
+// on time, slides the times back rather than stepping them back, which a listener would take for
+// a gap (it takes 0.1 s for one) and so lose the prints across it.
+class SampleClock {
+public:
+    using Clock = std::chrono::steady_clock;
+    static constexpr double kCreep = 0.0005;  // s
+    static constexpr double kSlew = 0.025;    // s
+
+    SampleClock(double rate, double jump) : m_rate(rate), m_jump(jump) {}
+
+    // Whether `count` samples that came at `now` follow on from those counted (false: a gap, or
+    // nothing counted yet; restart() first, once those not handed on yet are).
+    [[nodiscard]] bool follows(std::size_t count, Clock::time_point now) const;
+    void add(std::size_t count, Clock::time_point now);
+    // The time of the first of the next `count` samples counted, handed on now.
+    Clock::time_point handOn(std::size_t count);
+    void restart() { m_counting = false; }
+
+private:
+    using Seconds = std::chrono::duration<double>;
+    using TimePoint = std::chrono::time_point<Clock, Seconds>;
+    [[nodiscard]] double behind(std::size_t count, Clock::time_point now) const;
+
+    double m_rate;
+    double m_jump;
+    bool m_counting = false;
+    bool m_handedAny = false;  // since the count started
+    TimePoint m_start;         // of the first sample counted
+    std::uint64_t m_counted = 0;
+    std::uint64_t m_handed = 0;
+    TimePoint m_handedEnd;  // of the last block handed on
+};
+
+// When the capture's thread may look at its connection again. While audio comes, at most once a
+// pause from its last wake-up (the pieces meanwhile wait in the socket or at the server), so that
+// a server handing over a piece every few milliseconds (a player asked for a short latency) wakes
+// it no more often than the fragment it asked for; otherwise at once. A call from another thread
+// ends the wait early.
+class WakePacing {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    void setPause(Clock::duration pause) { m_pause = pause; }
+    // Audio was handed over since the thread last woke.
+    void audio() { m_audio = true; }
+    // Nothing is ready at `now`: until when to wait before waiting for the connection, no later
+    // than `timer` (the loop's next timed event), if any.
+    [[nodiscard]] Clock::time_point waitUntil(Clock::time_point now,
+                                              std::optional<Clock::time_point> timer) const;
+    // The thread woke from a wait at `now`.
+    void woke(Clock::time_point now) {
+        m_wokeAt = now;
+        m_audio = false;
+    }
+
+private:
+    Clock::duration m_pause{};
+    Clock::time_point m_wokeAt;
+    bool m_audio = false;
 };
 
 }  // namespace hushwell

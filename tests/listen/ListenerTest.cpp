@@ -75,6 +75,9 @@ TEST_P(ListenerTest, FingerprintsOnlyForAPressOrAMarkYetKeepsThePressWhole) {
     }
     const Listener::Events events = play(listener, row.until, row.lag);
     EXPECT_EQ(listener.fingerprinting(), row.fingerprinting);
+    // Audio is wanted with the window shown; hidden, only while fingerprints are made.
+    EXPECT_TRUE(listener.wantsAudio(true));
+    EXPECT_EQ(listener.wantsAudio(false), row.fingerprinting);
     ASSERT_EQ(events.kept.size(), row.kept);
     if (row.kept == 0) {
         return;

@@ -24,6 +24,10 @@ namespace {
 // 0.6 s into the jingle.
 constexpr double kSilence = 2;
 constexpr double kPress = 8.6;
+// s played: the press's sound reaches the capture up to a relaxed piece (2 s) and a wake-up's pause
+// (0.5 s) after it is played, later on a busy machine, and once the player ends the record stream
+// ends with it, what the server still held for it lost.
+constexpr double kPlayed = kPress + 5;
 
 std::vector<float> piece(unsigned seed) {
     return render(
@@ -40,9 +44,9 @@ MarkPrint printOf(const std::vector<float>& samples) {
 }
 
 // Plays `samples` to `sink` as the program `program` and returns when they are through; its files
-// are in a folder of `folder` named `stream`.
+// are in a folder of `folder` named `stream`. `latency`: ms the player asks (0: pacat's own).
 void play(const std::filesystem::path& folder, const std::string& program, const std::string& sink,
-          const std::vector<float>& samples, const std::string& stream = "first") {
+          const std::vector<float>& samples, const std::string& stream = "first", int latency = 0) {
     std::filesystem::create_directories(folder / stream);
     const auto file = folder / stream / (program + ".raw");
     writeFile(file, std::string(reinterpret_cast<const char*>(samples.data()),
@@ -50,7 +54,7 @@ void play(const std::filesystem::path& folder, const std::string& program, const
     const auto copy = folder / stream / program;
     std::filesystem::copy_file("/usr/bin/pacat", copy);
     run(copy.string() + " --device=" + sink + " --rate=11025 --channels=1 --format=float32le " +
-        file.string());
+        (latency > 0 ? "--latency-msec=" + std::to_string(latency) + " " : "") + file.string());
 }
 
 // Polls `command` until its output holds `text`, for ten seconds at most.
@@ -69,6 +73,7 @@ struct Heard {
     std::vector<hushwell::Heard> heard;
     std::optional<double> onset;  // of the first block that is not silence, whatever the volume
     double rate = 0;              // of the last block
+    double seconds = 0;           // of audio handed on
 };
 
 struct Source {
@@ -78,6 +83,11 @@ struct Source {
     int sinkRate = 0;     // the default sink's, when not the sandbox's "speakers"
     int streams = 1;      // the program's: silence on the others, the piece on the last
     double promptAt = 0;  // s into the piece the capture is made prompt; before, it is not
+    // s into the piece the capture is made inactive (0: from before it starts; never when
+    // negative), and active again
+    double inactiveAt = -1;
+    double activeAt = 0;
+    int playerLatency = 0;  // ms the piece's player asks, as browsers ask tens (0: pacat's own)
 };
 
 void PrintTo(const Source& source, std::ostream* out) {
@@ -96,6 +106,7 @@ TEST_P(PulseCaptureTest, HearsAPressPlayedToTheServer) {
     sandbox.stop();
     const std::unique_ptr<AudioCapture> capture = pulseCapture();
     capture->setPrompt(GetParam().promptAt == 0);
+    capture->setActive(GetParam().inactiveAt != 0);
     capture->start(
         GetParam().program, [&](std::span<const float> samples, double rate, auto start) {
             const double time = std::chrono::duration<double>(start.time_since_epoch()).count();
@@ -108,6 +119,7 @@ TEST_P(PulseCaptureTest, HearsAPressPlayedToTheServer) {
                 result.onset = time;
             }
             result.rate = rate;
+            result.seconds += static_cast<double>(samples.size()) / rate;
             if (!fingerprinter || fingerprinter->rate() != rate) {
                 fingerprinter.emplace(rate);
             }
@@ -126,7 +138,7 @@ TEST_P(PulseCaptureTest, HearsAPressPlayedToTheServer) {
     const std::string sinkName = sink ? sink->name() : "speakers";
     TempDir dir;
     // The program's other stream plays first, long enough to outlast the piece, and is recorded.
-    const auto length = std::ptrdiff_t((kPress + 2) * kStationRate);
+    const auto length = std::ptrdiff_t(kPlayed * kStationRate);
     std::thread otherStream([&] {
         if (row.streams > 1) {
             play(dir.path(), row.program, sinkName, std::vector<float>(length * 2, 0.0F), "other");
@@ -150,9 +162,19 @@ TEST_P(PulseCaptureTest, HearsAPressPlayedToTheServer) {
             capture->setPrompt(true);
         }
     });
-    // The rest after the press is not needed to hear it.
+    std::jthread active([&] {
+        const auto begun = std::chrono::steady_clock::now();
+        if (row.inactiveAt > 0) {
+            std::this_thread::sleep_until(begun + std::chrono::duration<double>(row.inactiveAt));
+            capture->setActive(false);
+        }
+        if (row.inactiveAt >= 0) {
+            std::this_thread::sleep_until(begun + std::chrono::duration<double>(row.activeAt));
+            capture->setActive(true);
+        }
+    });
     play(dir.path(), row.program.empty() ? "radio" : row.program, sinkName,
-         {radio.begin(), radio.begin() + length});
+         {radio.begin(), radio.begin() + length}, "first", row.playerLatency);
     caller.join();
     otherStream.join();
     capture->stop();
@@ -160,6 +182,9 @@ TEST_P(PulseCaptureTest, HearsAPressPlayedToTheServer) {
     const std::lock_guard lock(result.mutex);
     if (row.sinkRate != 0) {
         EXPECT_EQ(result.rate, row.sinkRate);  // the sink's own: the server did not resample
+    }
+    if (row.inactiveAt >= 0) {  // nothing recorded while inactive
+        EXPECT_LE(result.seconds, kPlayed - (row.activeAt - row.inactiveAt) + 0.5);
     }
     ASSERT_EQ(result.heard.size(), 1U);
     ASSERT_TRUE(result.onset.has_value());
@@ -174,6 +199,7 @@ TEST_P(PulseCaptureTest, KeepsOneConnectionWhileNothingPlays) {
     AudioSandbox::instance();
     const std::unique_ptr<AudioCapture> capture = pulseCapture();
     capture->setPrompt(GetParam().promptAt == 0);
+    capture->setActive(GetParam().inactiveAt != 0);
     capture->start(GetParam().program, [](std::span<const float>, double, auto) {});
     ASSERT_TRUE(shows("pactl list clients", "Hushwell listener"));
     // Every client that connects while pactl listens, for five seconds.
@@ -187,17 +213,24 @@ TEST_P(PulseCaptureTest, KeepsOneConnectionWhileNothingPlays) {
     EXPECT_EQ(connections, 0U) << events;
 }
 
-INSTANTIATE_TEST_SUITE_P(Sources, PulseCaptureTest,
-                         ::testing::Values(Source{"DefaultOutput", "", false},
-                                           Source{"OneProgram", "radio", true},
-                                           Source{"DefaultOutputAt48000", "", false, 48000},
-                                           Source{"OneProgramAt44100", "radio", false, 44100},
-                                           Source{"ProgramWithTwoStreams", "radio", true, 0, 2},
-                                           // Heard in pieces of seconds, then promptly.
-                                           Source{"PromptFromThePress", "", false, 0, 1, kPress}),
-                         [](const ::testing::TestParamInfo<Source>& row) {
-                             return std::string(row.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Sources, PulseCaptureTest,
+    ::testing::Values(Source{"DefaultOutput", "", false}, Source{"OneProgram", "radio", true},
+                      Source{"DefaultOutputAt48000", "", false, 48000},
+                      Source{"OneProgramAt44100", "radio", false, 44100},
+                      Source{"ProgramWithTwoStreams", "radio", true, 0, 2},
+                      // Heard in pieces of seconds, then promptly.
+                      Source{"PromptFromThePress", "", false, 0, 1, kPress},
+                      // Recording nothing for 1.5 s in the song, once its start was handed on
+                      // (what the server held for the stream is lost when it ends), or at first.
+                      // A record stream made anew hears nothing until the sink next renders (the
+                      // player's latency; this one asks 200 ms), and a press is heard only from
+                      // audio that began 2 s before it or earlier.
+                      Source{"InactiveBeforeThePress", "", false, 0, 1, 0, 4, 5.5, 200},
+                      Source{"ActiveFromTheSilence", "radio", true, 0, 1, 0, 0, 1},
+                      // A piece every few ms, read a fragment at a time.
+                      Source{"ShortLatencyPlayer", "", false, 0, 1, kPress, -1, 0, 40}),
+    [](const ::testing::TestParamInfo<Source>& row) { return std::string(row.param.name); });
 
 // The mix of a program's streams, slack two samples: each step, what it hands on.
 TEST(StreamMix, HandsOnWhatEveryStreamHasReached) {
@@ -241,6 +274,76 @@ TEST(StreamMix, HandsOnWhatEveryStreamHasReached) {
                 EXPECT_EQ(std::vector<float>(out.begin(), out.end()), expected) << row.what;
             }
         }
+    }
+}
+
+// The times of blocks of 100 samples at 1000 a second, counted from pieces that came at given
+// moments (s), a jump of 2.5 s.
+TEST(SampleClock, SlidesTheTimesWhileTheSamplesFollowOn) {
+    struct Row {
+        const char* what;
+        std::vector<std::pair<std::size_t, double>> pieces;  // samples, when they came
+        std::vector<double> starts;                          // of the blocks handed on
+    };
+    const std::vector<Row> table{
+        {"pieces on time: their own times", {{100, 0.1}, {100, 0.2}, {100, 0.3}}, {0, 0.1, 0.2}},
+        // The first piece's own lateness is found out only when the second comes.
+        {"a late burst, then one on time: slid back 25 ms a block",
+         {{300, 1.0}, {300, 1.0}},
+         {0.7, 0.8, 0.9, 0.975, 1.05, 1.125}},
+        {"a piece late: the count moved on by 0.5 ms at most",
+         {{100, 0.1}, {100, 0.2}, {100, 0.6}},
+         {0, 0.1, 0.2005}},
+        {"further behind than the jump: a gap, afresh", {{100, 0.1}, {100, 3.0}}, {0, 2.9}},
+    };
+    const SampleClock::Clock::time_point zero;
+    for (const Row& row : table) {
+        SampleClock clock(1000, 2.5);
+        std::vector<double> starts;
+        for (const auto& [count, came] : row.pieces) {
+            const auto now = zero + std::chrono::duration_cast<SampleClock::Clock::duration>(
+                                        std::chrono::duration<double>(came));
+            if (!clock.follows(count, now)) {
+                clock.restart();
+            }
+            clock.add(count, now);
+            for (std::size_t block = 0; block < count / 100; ++block) {
+                starts.push_back(std::chrono::duration<double>(clock.handOn(100) - zero).count());
+            }
+        }
+        ASSERT_EQ(starts.size(), row.starts.size()) << row.what;
+        for (std::size_t i = 0; i < starts.size(); ++i) {
+            EXPECT_NEAR(starts[i], row.starts[i], 1e-6) << row.what << ", block " << i;
+        }
+    }
+}
+
+// The pacing of the capture's wake-ups, a pause of 500 ms, woken at 0: when a wait at `now` ends.
+TEST(WakePacing, WaitsOutThePauseOnlyWhileAudioComes) {
+    using Ms = std::chrono::milliseconds;
+    struct Row {
+        const char* what;
+        bool audio;
+        Ms now;
+        std::optional<Ms> timer;
+        Ms until;
+    };
+    const std::vector<Row> table{
+        {"no audio since the wake: at once", false, Ms(100), {}, Ms(100)},
+        {"audio: the pause from the wake", true, Ms(100), {}, Ms(500)},
+        {"audio, a timer sooner: the timer", true, Ms(100), Ms(300), Ms(300)},
+        {"audio, the pause over: at once", true, Ms(700), {}, Ms(700)},
+    };
+    const WakePacing::Clock::time_point zero;
+    for (const Row& row : table) {
+        WakePacing pacing;
+        pacing.setPause(Ms(500));
+        pacing.woke(zero);
+        if (row.audio) {
+            pacing.audio();
+        }
+        const auto timer = row.timer ? std::optional(zero + *row.timer) : std::nullopt;
+        EXPECT_EQ(pacing.waitUntil(zero + row.now, timer), zero + row.until) << row.what;
     }
 }
 
