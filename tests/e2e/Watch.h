@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <exception>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -101,8 +102,15 @@ inline pid_t adoptedGuard(pid_t besides = -1) {
         if (pid.find_first_not_of("0123456789") != std::string::npos || std::stoi(pid) == besides) {
             continue;
         }
-        std::ifstream in(entry.path() / "stat");
-        const std::string stat((std::istreambuf_iterator<char>(in)), {});
+        // A process that ends while its stat is read fails the read (ESRCH), which the stream
+        // throws: it is no guard any more.
+        std::string stat;
+        try {
+            std::ifstream in(entry.path() / "stat");
+            stat.assign(std::istreambuf_iterator<char>(in), {});
+        } catch (const std::exception&) {
+            continue;
+        }
         const std::size_t name = stat.find(" (hushwell guard) ");
         if (name == std::string::npos) {
             continue;
