@@ -42,9 +42,15 @@ struct PrintFrame {
 
 // What a Set press keeps: the fingerprints of about kKeptBefore seconds before the press and
 // kKeptAfter seconds after it, one every kFrameStep, and which of them is the press's.
+//
+// Live frames fall anywhere against the kept ones, and where a jingle's clear stretch is short,
+// those halfway between differ by a few bits: `halfway` holds the same stretch fingerprinted half
+// a step later (halfway[i] lies kFrameStep / 2 after frames[i]), silent frames where the audio
+// was no longer kept; empty in a print of an earlier version, or one that has none.
 struct MarkPrint {
     std::vector<Fingerprint> frames;
     std::size_t pressFrame = 0;
+    std::vector<Fingerprint> halfway;
 
     friend bool operator==(const MarkPrint&, const MarkPrint&) = default;
 };

@@ -16,12 +16,14 @@
 namespace hushwell {
 namespace {
 
-constexpr std::string_view kVersionLine = "Hushwell marks audio 3";
-// The versions before: frames without the bits above 2 kHz ("BITS/STRONG"), and in the first no
-// MOVED on the mark lines either.
+constexpr std::string_view kVersionLine = "Hushwell marks audio 4";
+// The versions before: no frames halfway; in the second, frames without the bits above 2 kHz
+// ("BITS/STRONG"); in the first, no MOVED on the mark lines either.
+constexpr std::string_view kWholeStepsVersionLine = "Hushwell marks audio 3";
 constexpr std::string_view kLowOnlyVersionLine = "Hushwell marks audio 2";
 constexpr std::string_view kUnmovedVersionLine = "Hushwell marks audio 1";
 constexpr std::string_view kCheckWord = "check ";
+constexpr std::string_view kHalfwayLine = "halfway";
 constexpr std::size_t kMaxText = 64;
 constexpr std::size_t kPerLine = 4;
 
@@ -29,19 +31,21 @@ constexpr std::size_t kPerLine = 4;
 constexpr std::size_t kMaxFrames = 512;
 static_assert(kMaxFrames >= (kKeptBefore + kKeptAfter) / kFrameStep + 2);
 
-// The largest file read: the version line, sixteen marks of kMaxFrames frames (each frame
-// "xxxxxxxx/xxxxxxxx/xxxx/xxxx" and a space or a line end) under their longest mark line, and the
-// check line; 231,158 bytes. The largest a Set press writes (sixteen marks of 345 frames): 155 KB.
+// The largest file read: the version line, sixteen marks of kMaxFrames frames and as many halfway
+// (each frame "xxxxxxxx/xxxxxxxx/xxxx/xxxx" and a space or a line end) under their longest mark
+// line, and the check line; 460,662 bytes. The largest a Set press writes (sixteen marks of 345
+// frames, both ways): 310 KB.
 constexpr std::size_t kFrameBytes = 28;
 // The longest shortest text of a number from 0 to kKeptAfter.
 constexpr std::size_t kMaxMoved = std::string_view("2.2250738585072014e-308").size();
 constexpr std::size_t kMaxMarkLine =
     std::string_view("mark 7 Down 511 512  \n").size() + kMaxMoved + kMaxText;
 constexpr std::size_t kMaxMarks = std::size_t{2} * kPrintPairs;
-constexpr std::size_t kMaxFileBytes = kVersionLine.size() + 1 +
-                                      kMaxMarks * (kMaxMarkLine + kMaxFrames * kFrameBytes) +
-                                      std::string_view("check 01234567\n").size();
-static_assert(kMaxFileBytes == 231'158);
+constexpr std::size_t kMaxFileBytes =
+    kVersionLine.size() + 1 +
+    kMaxMarks * (kMaxMarkLine + kHalfwayLine.size() + 1 + 2 * kMaxFrames * kFrameBytes) +
+    std::string_view("check 01234567\n").size();
+static_assert(kMaxFileBytes == 460'662);
 
 // Where a file that cannot be used is kept, beside it, so that the next save loses nothing.
 constexpr std::string_view kAsideSuffix = ".damaged";
@@ -92,7 +96,9 @@ bool movedWithin(double seconds) {
 bool readable(MarkKey key, const KeptPrint& kept) {
     return key.pair >= 0 && key.pair < kPrintPairs && plainText(kept.markText) &&
            kept.print.frames.size() <= kMaxFrames &&
-           kept.print.pressFrame < kept.print.frames.size() && movedWithin(kept.movedBy);
+           kept.print.pressFrame < kept.print.frames.size() &&
+           (kept.print.halfway.empty() || kept.print.halfway.size() == kept.print.frames.size()) &&
+           movedWithin(kept.movedBy);
 }
 
 // The shortest text that reads back as `value` exactly.
@@ -126,6 +132,8 @@ std::string_view word(std::string_view& line) {
 class Lines {
 public:
     explicit Lines(std::string_view text) : m_rest(text) {}
+    // The next line, left to be read.
+    [[nodiscard]] std::string_view peek() const { return m_rest.substr(0, m_rest.find('\n')); }
     bool next(std::string_view& line) {
         if (m_rest.empty()) {
             return false;
@@ -207,7 +215,7 @@ std::string readMarkLine(std::string_view rest, bool moved, MarkLine& mark) {
         return "a mark's text is empty, too long or holds control characters";
     }
     mark.key = {static_cast<int>(pair), edge == "Down" ? MarkEdge::Down : MarkEdge::Up};
-    mark.kept = {std::string(rest), {{}, static_cast<std::size_t>(press)}, movedBy};
+    mark.kept = {std::string(rest), {{}, static_cast<std::size_t>(press), {}}, movedBy};
     mark.count = static_cast<std::size_t>(frames);
     return {};
 }
@@ -245,9 +253,25 @@ struct Unusable {
 
 // What a version's lines hold beyond the first's.
 struct Version {
-    bool moved = false;  // MOVED on the mark lines
-    bool high = false;   // the bits above 2 kHz in the frames
+    bool moved = false;    // MOVED on the mark lines
+    bool high = false;     // the bits above 2 kHz in the frames
+    bool halfway = false;  // a mark's frames halfway may follow its frames
 };
+
+// Reads `count` frames, from as many lines as the writer puts them on.
+std::string readFrames(Lines& lines, bool high, std::vector<Fingerprint>& frames,
+                       std::size_t count) {
+    std::string_view line;
+    while (frames.size() < count) {
+        if (!lines.next(line)) {
+            return lines.at("a mark's frames end too soon");
+        }
+        if (std::string problem = readFrameLine(line, high, frames, count); !problem.empty()) {
+            return lines.at(problem);
+        }
+    }
+    return {};
+}
 
 // Reads the marks after the version line; returns the problem, if any, with its line.
 std::string readMarks(Lines& lines, Version version, MarkPrints& prints, Unusable& unusable) {
@@ -260,15 +284,14 @@ std::string readMarks(Lines& lines, Version version, MarkPrints& prints, Unusabl
         if (!mark.unusable.empty() && unusable.count++ == 0) {
             unusable.first = lines.at(mark.unusable);
         }
-        std::vector<Fingerprint>& frames = mark.kept.print.frames;
-        while (frames.size() < mark.count) {
-            if (!lines.next(line)) {
-                return lines.at("a mark's frames end too soon");
-            }
-            if (std::string problem = readFrameLine(line, version.high, frames, mark.count);
-                !problem.empty()) {
-                return lines.at(problem);
-            }
+        MarkPrint& print = mark.kept.print;
+        std::string problem = readFrames(lines, version.high, print.frames, mark.count);
+        if (problem.empty() && version.halfway && lines.peek() == kHalfwayLine) {
+            lines.next(line);
+            problem = readFrames(lines, version.high, print.halfway, mark.count);
+        }
+        if (!problem.empty()) {
+            return problem;
         }
         if (mark.unusable.empty() && !prints.emplace(mark.key, std::move(mark.kept)).second) {
             return lines.at("a mark is there twice");
@@ -299,12 +322,15 @@ std::string readPrints(std::string_view text, MarkPrints& prints, Unusable& unus
     }
     Lines bodyLines(body);
     std::string_view version;
-    if (!bodyLines.next(version) || (version != kVersionLine && version != kLowOnlyVersionLine &&
-                                     version != kUnmovedVersionLine)) {
+    if (!bodyLines.next(version) ||
+        (version != kVersionLine && version != kWholeStepsVersionLine &&
+         version != kLowOnlyVersionLine && version != kUnmovedVersionLine)) {
         return "it is not a file of this version of Hushwell";
     }
-    std::string problem = readMarks(
-        bodyLines, {version != kUnmovedVersionLine, version == kVersionLine}, prints, unusable);
+    const Version has{version != kUnmovedVersionLine,
+                      version == kVersionLine || version == kWholeStepsVersionLine,
+                      version == kVersionLine};
+    std::string problem = readMarks(bodyLines, has, prints, unusable);
     if (!problem.empty()) {
         prints.clear();
     }
@@ -342,6 +368,15 @@ std::string keepOthers(const std::filesystem::path& file, const std::filesystem:
     return told + keptAs(aside);
 }
 
+void frameLines(const std::vector<Fingerprint>& frames, std::string& text) {
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        const Fingerprint& frame = frames[i];
+        text += hex(frame.bits, 8) + '/' + hex(frame.strong, 8) + '/' + hex(frame.high, 4) + '/' +
+                hex(frame.highStrong, 4);
+        text += (i + 1) % kPerLine == 0 || i + 1 == frames.size() ? '\n' : ' ';
+    }
+}
+
 }  // namespace
 
 const MarkPrint* printFor(const MarkPrints& prints, MarkKey key, std::string_view markText) {
@@ -363,11 +398,10 @@ std::string printFileText(const MarkPrints& prints) {
             "mark " + std::to_string(key.pair) + (key.edge == MarkEdge::Down ? " Down " : " Up ") +
             std::to_string(kept.print.pressFrame) + ' ' + std::to_string(kept.print.frames.size()) +
             ' ' + decimal(kept.movedBy) + ' ' + kept.markText + '\n';
-        for (std::size_t i = 0; i < kept.print.frames.size(); ++i) {
-            const Fingerprint& frame = kept.print.frames[i];
-            text += hex(frame.bits, 8) + '/' + hex(frame.strong, 8) + '/' + hex(frame.high, 4) +
-                    '/' + hex(frame.highStrong, 4);
-            text += (i + 1) % kPerLine == 0 || i + 1 == kept.print.frames.size() ? '\n' : ' ';
+        frameLines(kept.print.frames, text);
+        if (!kept.print.halfway.empty()) {
+            text.append(kHalfwayLine) += '\n';
+            frameLines(kept.print.halfway, text);
         }
     }
     return withCheckLine(text);

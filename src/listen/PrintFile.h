@@ -55,13 +55,13 @@ struct LoadedPrints {
 
 // The file's text: a version line, per mark a line "mark PAIR Down|Up PRESS COUNT MOVED TEXT"
 // (MOVED: the print's movedBy in seconds) and its frames as hexadecimal words
-// "BITS/STRONG/HIGH/HIGHSTRONG", four to a line, and a last line "check CRC" with the CRC-32 of
-// everything before it. Files of the versions before are read too: the second's frames are
-// "BITS/STRONG" (no bits above 2 kHz), and the first's mark lines have no MOVED either (every
-// movedBy 0). A print that could
-// not be read back (its pair out of range, a mark's text empty, longer than 64 bytes or with
-// control characters, more than 512 frames, its press outside its frames, its movedBy not from 0
-// to kKeptAfter) is left out.
+// "BITS/STRONG/HIGH/HIGHSTRONG", four to a line, then, if it has them, a line "halfway" and as
+// many frames halfway, and a last line "check CRC" with the CRC-32 of everything before it. Files
+// of the versions before are read too: the third's marks have no frames halfway, the second's
+// frames are "BITS/STRONG" (no bits above 2 kHz), and the first's mark lines have no MOVED either
+// (every movedBy 0). A print that could not be read back (its pair out of range, a mark's text
+// empty, longer than 64 bytes or with control characters, more than 512 frames, its press outside
+// its frames, frames halfway but not as many, its movedBy not from 0 to kKeptAfter) is left out.
 [[nodiscard]] std::string printFileText(const MarkPrints& prints);
 // `text` (whole lines) and its check line after it.
 [[nodiscard]] std::string withCheckLine(std::string text);

@@ -75,7 +75,7 @@ TEST_P(PrintKeepingStory, EachPrintBelongsToItsPress) {
                 keeping.markAction(MarkAction::Cleared, key);
                 break;
             case Act::Keep:
-                (void)keeping.kept(key, MarkPrint{{}, act.print}, act.movedBy);
+                (void)keeping.kept(key, MarkPrint{{}, act.print, {}}, act.movedBy);
                 break;
             case Act::Silence:
                 if (const auto text = keeping.silent(key)) {
@@ -86,17 +86,17 @@ TEST_P(PrintKeepingStory, EachPrintBelongsToItsPress) {
                 (void)keeping.listen({key});
                 break;
             case Act::Refine:
-                (void)keeping.refined(key, MarkPrint{{}, act.print});
+                (void)keeping.refined(key, MarkPrint{{}, act.print, {}});
                 break;
             case Act::Load:  // a start that reads the file
                 model.setMark(row, act.pair, act.text);
-                keeping.load({{key, {act.text, MarkPrint{{}, act.print}, act.movedBy}}});
+                keeping.load({{key, {act.text, MarkPrint{{}, act.print, {}}, act.movedBy}}});
                 break;
         }
     }
     MarkPrints expected;
     for (const Stored& stored : GetParam().prints) {
-        expected[{stored.pair, stored.edge}] = {stored.text, MarkPrint{{}, stored.print},
+        expected[{stored.pair, stored.edge}] = {stored.text, MarkPrint{{}, stored.print, {}},
                                                 stored.movedBy};
         EXPECT_EQ(keeping.movedBy({stored.pair, stored.edge}), stored.movedBy);
     }

@@ -323,7 +323,7 @@ TEST_P(MatcherRules, HearsWhatRepeatsAtThePress) {
     };
     std::mt19937 random(5);
     const int press = static_cast<int>(kKeptBefore / kFrameStep);
-    MarkPrint print{{}, static_cast<std::size_t>(press)};
+    MarkPrint print{{}, static_cast<std::size_t>(press), {}};
     std::vector<Fingerprint> clean;  // the print without what was laid under the first repeat
     for (int i = -press; i <= press; ++i) {
         Fingerprint frame{static_cast<std::uint32_t>(random()), 0};

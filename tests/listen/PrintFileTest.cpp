@@ -20,18 +20,31 @@ using namespace std::chrono_literals;
 static_assert(kPrintPairs == kPairCount, "a print for each pair of the window, no other");
 
 MarkPrints twoMarks() {
-    MarkPrint print{{}, 3};
+    MarkPrint print{{}, 3, {}};
     for (std::uint32_t i = 0; i < 9; ++i) {
         print.frames.push_back({0x9E3779B9U * i, 0x0F0F0F0FU << (i % 4),
                                 static_cast<std::uint16_t>(0x1234U * i), 0x0F0FU});
     }
+    MarkPrint halfway = print;
+    for (Fingerprint& frame : halfway.halfway = print.frames) {
+        frame.bits = ~frame.bits;
+    }
     // The Up mark was set in silence: its print begins at the sound 90 frames after it.
-    return {{{0, MarkEdge::Down}, {"20:07", print}},
+    return {{{0, MarkEdge::Down}, {"20:07", halfway}},
             {{7, MarkEdge::Up}, {"3:30 ad end", print, 90 * kFrameStep}}};
 }
 
-// The file of the version before: frames without the bits above 2 kHz.
+// The file of the third version: no frames halfway.
+std::string wholeSteps(std::string text) {
+    text = text.substr(0, text.rfind("check "));
+    text.replace(text.find("audio 4"), 7, "audio 3");
+    const std::size_t halfway = text.find("halfway\n");
+    return withCheckLine(text.erase(halfway, text.find("mark 7") - halfway));
+}
+
+// The file of the second version: frames without the bits above 2 kHz.
 std::string lowOnly(std::string text) {
+    text = wholeSteps(text);
     text = text.substr(0, text.rfind("check "));
     text.replace(text.find("audio 3"), 7, "audio 2");
     for (std::size_t at = 0; (at = text.find('/', at)) != std::string::npos;) {
@@ -51,8 +64,16 @@ std::string unmoved(std::string text) {
     return withCheckLine(text);
 }
 
-// The prints as a file of an earlier version gives them back: no bits above 2 kHz.
+// The prints as a file of an earlier version gives them back: no frames halfway, and before the
+// third no bits above 2 kHz either.
+MarkPrints withoutHalfway(MarkPrints prints) {
+    for (auto& [key, kept] : prints) {
+        kept.print.halfway.clear();
+    }
+    return prints;
+}
 MarkPrints withoutHighBits(MarkPrints prints) {
+    prints = withoutHalfway(prints);
     for (auto& [key, kept] : prints) {
         for (Fingerprint& frame : kept.print.frames) {
             frame.high = 0;
@@ -69,6 +90,9 @@ TEST(PrintFile, KeepsEachMarksPrintForItsTextOnly) {
     MarkPrints prints = twoMarks();
     prints[{1, MarkEdge::Down}] = {"12:00\n", prints.begin()->second.print};  // cannot be a line
     prints[{kPrintPairs, MarkEdge::Down}] = {"12:00", prints.begin()->second.print};  // no pair
+    MarkPrint uneven = prints.begin()->second.print;
+    uneven.halfway.pop_back();
+    prints[{2, MarkEdge::Down}] = {"12:00", uneven};  // frames halfway not one for each
     savePrintFile(file, prints);
     const LoadedPrints loaded = loadPrintFile(file);
     EXPECT_EQ(loaded.problem, "");
@@ -77,6 +101,8 @@ TEST(PrintFile, KeepsEachMarksPrintForItsTextOnly) {
     EXPECT_EQ(printFor(loaded.prints, {7, MarkEdge::Up}, "3:31"), nullptr) << "edited by hand";
     EXPECT_EQ(printFor(loaded.prints, {0, MarkEdge::Up}, "20:07"), nullptr) << "the other row";
 
+    writeFile(file, wholeSteps(printFileText(twoMarks())));
+    EXPECT_EQ(loadPrintFile(file).prints, withoutHalfway(twoMarks()));
     writeFile(file, lowOnly(printFileText(twoMarks())));
     EXPECT_EQ(loadPrintFile(file).prints, withoutHighBits(twoMarks()));
     writeFile(file, unmoved(printFileText(twoMarks())));
@@ -85,18 +111,18 @@ TEST(PrintFile, KeepsEachMarksPrintForItsTextOnly) {
     EXPECT_EQ(loadPrintFile(file).prints, unmovedPrints);
 }
 
-// The largest file: sixteen marks of the most frames a mark may hold (512), their texts as long as
-// they may be (64 bytes); it stays within the size the reader takes.
+// The largest file: sixteen marks of the most frames a mark may hold (512) and as many halfway,
+// their texts as long as they may be (64 bytes); it stays within the size the reader takes.
 TEST(PrintFile, SixteenMarksOfTheLongestPrintsReadBack) {
     TempDir dir;
     const auto file = dir.path() / kPrintFileName;
     MarkPrints prints;
     for (int pair = 0; pair < kPrintPairs; ++pair) {
         for (const MarkEdge edge : {MarkEdge::Down, MarkEdge::Up}) {
-            prints[{pair, edge}] = {
-                std::string(64, '9'),
-                {std::vector<Fingerprint>(512, {~0U, ~0U, 0xFFFF, 0xFFFF}), 511},
-                std::numeric_limits<double>::min()};
+            prints[{pair, edge}] = {std::string(64, '9'),
+                                    {std::vector<Fingerprint>(512, {~0U, ~0U, 0xFFFF, 0xFFFF}), 511,
+                                     std::vector<Fingerprint>(512, {~0U, ~0U, 0xFFFF, 0xFFFF})},
+                                    std::numeric_limits<double>::min()};
         }
     }
     savePrintFile(file, prints);
@@ -169,21 +195,28 @@ INSTANTIATE_TEST_SUITE_P(
         Damage{"Binary", std::string("\x7f\x45LF\0\x01\ncheck 0\n", 14),
                damaged("it is not a text file")},
         Damage{"PairOutOfRange", resigned("mark 7", "mark 12"),
-               damaged("line 6: pair 12 is out of range")},
+               damaged("line 10: pair 12 is out of range")},
         Damage{"NegativeFrameCount", resigned("3 9", "3 -9"),
-               damaged("line 6: the number of frames -9 is not from 1 to 512")},
+               damaged("line 10: the number of frames -9 is not from 1 to 512")},
         Damage{"HugeFrameCount", resigned("3 9", "3 4294967296"),
-               damaged("line 6: the number of frames 4294967296 is not from 1 to 512")},
+               damaged("line 10: the number of frames 4294967296 is not from 1 to 512")},
         Damage{"PressPastTheFrames", resigned("3 9", "9 9"),
-               damaged("line 6: the press frame 9 is outside the mark's 9 frames")},
+               damaged("line 10: the press frame 9 is outside the mark's 9 frames")},
         Damage{"FramesCutShort", resigned("f1bbcdc8/0f0f0f0f/91a0/0f0f\n", ""),
-               damaged("line 8: a mark's frames end too soon")},
+               damaged("line 12: a mark's frames end too soon")},
         Damage{"FramesWithGarbage", resigned("/0f0f0f0f", "/0f0f0fzz"),
-               damaged("line 9: a frame is not four hexadecimal numbers")},
+               damaged("line 13: a frame is not four hexadecimal numbers")},
         Damage{"HighBitsWithGarbage", resigned("/0f0f\n", "/0f0z\n"),
-               damaged("line 9: a frame is not four hexadecimal numbers")},
+               damaged("line 13: a frame is not four hexadecimal numbers")},
         Damage{"LowOnlyFramesInTheNewVersion", resigned("/91a0/0f0f\n", "\n"),
-               damaged("line 9: a frame is not four hexadecimal numbers")},
+               damaged("line 13: a frame is not four hexadecimal numbers")},
+        Damage{"HalfwayFramesShort",
+               resigned("halfway\n", "halfway\n00000000/00000000/0000/0000\n"),
+               damaged("line 7: a frame is not four hexadecimal numbers")},
+        Damage{"HalfwayInTheVersionBefore",
+               withCheckLine(wholeSteps(good()).substr(0, wholeSteps(good()).rfind("check ")) +
+                             "halfway\n"),
+               damaged("line 10: a line that should start a mark does not")},
         Damage{"NewFramesInTheVersionBefore",
                withCheckLine(lowOnly(good()).substr(0, lowOnly(good()).rfind("check ")) +
                              "mark 3 Up 0 1 0 1:00\n00000000/00000000/0000/0000\n"),
@@ -192,16 +225,16 @@ INSTANTIATE_TEST_SUITE_P(
                [](const auto& file) { ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0); }},
         Damage{"ALinkToAnEndlessDevice", "", "cannot be read (it is a device, not a file)",
                [](const auto& file) { std::filesystem::create_symlink("/dev/zero", file); }},
-        Damage{"LargerThanSixteenMarksTake", std::string(231'159, '0'),
-               "cannot be read (it is larger than 231158 bytes)"},
+        Damage{"LargerThanSixteenMarksTake", std::string(460'663, '0'),
+               "cannot be read (it is larger than 460662 bytes)"},
         Damage{"MovedNotANumber", resigned(" 4.179591836734694 ", " nan "),
-               damaged("line 6: the seconds from a mark to its sound are not a number"), nullptr,
+               damaged("line 10: the seconds from a mark to its sound are not a number"), nullptr,
                1},
         Damage{"MovedBeforeTheMark", resigned(" 4.179591836734694 ", " -0.5 "),
-               damaged("line 6: the seconds from a mark to its sound, -0.5, are not from 0 to 8"),
+               damaged("line 10: the seconds from a mark to its sound, -0.5, are not from 0 to 8"),
                nullptr, 1},
         Damage{"MovedPastWhatAPressKeeps", resigned(" 4.179591836734694 ", " 8.5 "),
-               damaged("line 6: the seconds from a mark to its sound, 8.5, are not from 0 to 8"),
+               damaged("line 10: the seconds from a mark to its sound, 8.5, are not from 0 to 8"),
                nullptr, 1}),
     [](const ::testing::TestParamInfo<Damage>& row) { return std::string(row.param.name); });
 
