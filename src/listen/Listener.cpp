@@ -1,5 +1,7 @@
 #include "listen/Listener.h"
 
+#include <cmath>
+
 namespace hushwell {
 
 Listener::Events Listener::push(std::span<const float> samples, double rate, double time) {
@@ -43,6 +45,8 @@ Listener::Events Listener::push(std::span<const float> samples, double rate, dou
             if (!sound && at.movedBy == 0) {
                 events.silent.push_back({press->first});
             } else if (std::optional<MarkPrint> print = m_history.around(at.time)) {
+                print->halfway = halfwayFrames(m_history.pressFrameTime(at.time).value(),
+                                               print->pressFrame, print->frames.size());
                 events.kept.push_back({press->first, std::move(*print), at.movedBy});
             }
             press = m_presses.erase(press);
@@ -61,11 +65,53 @@ void Listener::startFingerprints(double rate) {
     if (m_ring.rate() != rate) {
         return;
     }
-    m_ring.replay([this](std::span<const float> samples, double time) {
-        for (const PrintFrame& frame : m_fingerprinter->push(samples, time)) {
-            m_history.add(frame);
+    m_ring.replay(
+        [this](std::span<const float> samples, double time) {
+            for (const PrintFrame& frame : m_fingerprinter->push(samples, time)) {
+                m_history.add(frame);
+            }
+        },
+        kPressReplay);
+}
+
+std::vector<Fingerprint> Listener::halfwayFrames(double pressFrameTime, std::size_t pressFrame,
+                                                 std::size_t count) {
+    const double rate = m_ring.rate();
+    if (!m_fingerprinter || rate != m_fingerprinter->rate()) {
+        return {};
+    }
+    const double firstTime = pressFrameTime - static_cast<double>(pressFrame) * kFrameStep;
+    std::vector<PrintFrame> made;
+    // First from the oldest sample kept, to see where the frames fall; then again from a start
+    // that many samples later that they fall halfway between the print's.
+    std::size_t skip = 0;
+    for (int pass = 0; pass < 2; ++pass) {
+        Fingerprinter fingerprinter(rate);
+        made.clear();
+        std::size_t toSkip = skip;
+        m_ring.replay([&](std::span<const float> samples, double time) {
+            const std::size_t dropped = std::min(toSkip, samples.size());
+            toSkip -= dropped;
+            std::vector<PrintFrame> frames = fingerprinter.push(
+                samples.subspan(dropped), time + static_cast<double>(dropped) / rate);
+            made.insert(made.end(), frames.begin(), frames.end());
+        });
+        if (made.empty()) {
+            return {};
         }
-    });
+        const double behind = std::fmod(firstTime + kFrameStep / 2 - made.front().time, kFrameStep);
+        skip = static_cast<std::size_t>(
+            std::lround((behind < 0 ? behind + kFrameStep : behind) * rate));
+    }
+    std::vector<Fingerprint> halfway(count);
+    for (const PrintFrame& frame : made) {
+        const double steps = (frame.time - firstTime) / kFrameStep - 0.5;
+        const double index = std::round(steps);
+        if (index >= 0 && index < static_cast<double>(count) && std::abs(steps - index) < 0.25) {
+            halfway[static_cast<std::size_t>(index)] = frame.print;
+        }
+    }
+    return halfway;
 }
 
 void Listener::press(MarkKey key, double time) {
@@ -74,7 +120,7 @@ void Listener::press(MarkKey key, double time) {
 
 void Listener::listenFor(MarkKey key, const MarkPrint& print) {
     m_matchers.erase(key);
-    Matcher matcher(print);
+    MarkMatcher matcher(print);
     if (matcher.usable()) {
         m_matchers.emplace(key, std::move(matcher));
     }

@@ -1,12 +1,13 @@
 #pragma once
 
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <span>
 #include <vector>
 
 #include "listen/Fingerprinter.h"
-#include "listen/Matcher.h"
+#include "listen/MarkMatcher.h"
 #include "listen/PrintFile.h"
 #include "listen/PrintHistory.h"
 #include "listen/SampleRing.h"
@@ -64,8 +65,12 @@ public:
     static constexpr double kPressWait = kKeptAfter + 30.0;
     // What a press takes from before it (kKeptBefore), with the fingerprinter's first frames and
     // room for blocks stamped up to a couple of seconds after the press's own time (a capture's
-    // count that started on the first piece of a fragment stamps ahead until it is drawn back).
-    static constexpr double kRawKept = kKeptBefore + 3.0;
+    // count that started on the first piece of a fragment stamps ahead until it is drawn back);
+    // and kept: what its frames halfway are made from once its stretch after it has come, from
+    // the matcher's lead-in before the press to kKeptAfter after it.
+    static constexpr double kPressReplay = kKeptBefore + 3.0;
+    static constexpr double kRawKept =
+        std::max(kPressReplay, kKeptAfter + Matcher::kSearchBefore + Matcher::kLeadIn + 3.0);
 
     // Samples at `rate` per second; a block at another rate than the one before starts the
     // fingerprints afresh, as a gap does.
@@ -95,6 +100,11 @@ public:
 private:
     // From the samples kept, into the record only: a matcher hears nothing from before it.
     void startFingerprints(double rate);
+    // The frames halfway between those of a print whose press frame lies at `pressFrameTime`
+    // (`pressFrame` of `count`): the samples kept, fingerprinted afresh from a start that puts
+    // their frames there. Silent frames where the samples are no longer kept.
+    [[nodiscard]] std::vector<Fingerprint> halfwayFrames(double pressFrameTime,
+                                                         std::size_t pressFrame, std::size_t count);
 
     SampleRing m_ring{kRawKept};
     std::optional<Fingerprinter> m_fingerprinter;
@@ -104,7 +114,7 @@ private:
         double movedBy = 0;
     };
     std::map<MarkKey, Press> m_presses;
-    std::map<MarkKey, Matcher> m_matchers;
+    std::map<MarkKey, MarkMatcher> m_matchers;
 };
 
 }  // namespace hushwell

@@ -41,21 +41,20 @@ int frames(double seconds) {
 
 }  // namespace
 
-Matcher::Matcher(const MarkPrint& print) : m_print(print) {
-    if (print.pressFrame >= print.frames.size()) {
+Matcher::Matcher(const MarkPrint& print, Phase phase) : m_print(print), m_phase(phase) {
+    const std::vector<Fingerprint>& heard = phaseFrames();
+    if (print.pressFrame >= heard.size()) {
         return;
     }
     const int press = static_cast<int>(print.pressFrame);
     m_anchorStart = std::max(0, press - frames(kSearchBefore));
-    const int end =
-        std::min(static_cast<int>(print.frames.size()), press + frames(kSearchAfter) + 1);
-    m_anchor.assign(print.frames.begin() + m_anchorStart, print.frames.begin() + end);
+    const int end = std::min(static_cast<int>(heard.size()), press + frames(kSearchAfter) + 1);
+    m_anchor.assign(heard.begin() + m_anchorStart, heard.begin() + end);
     m_pressIndex = press - m_anchorStart;
     const auto sounding = std::count_if(m_anchor.begin(), m_anchor.end(),
                                         [](const Fingerprint& f) { return !silent(f); });
     m_usable = sounding >= frames(kMinRun);
-    m_high =
-        std::ranges::any_of(print.frames, [](const Fingerprint& f) { return f.highStrong != 0; });
+    m_high = std::ranges::any_of(heard, [](const Fingerprint& f) { return f.highStrong != 0; });
 }
 
 bool Matcher::silentLive(const Fingerprint& live) const {
@@ -112,6 +111,32 @@ bool Matcher::rivalGoing() const {
     });
 }
 
+bool Matcher::hearing() const {
+    return m_chosen || std::ranges::any_of(m_alignments, [this](const Alignment& alignment) {
+               return alignment.run.solidFirst >= 0 && alignment.start >= m_quietUntil &&
+                      alignment.run.first <= m_pressIndex + frames(kZoneAfter);
+           });
+}
+
+bool Matcher::hearingAfter(double pressTime, int length) const {
+    const auto later = [&](const Alignment& alignment) {
+        return pressTimeOf(alignment) > pressTime;
+    };
+    return (m_chosen && later(*m_chosen)) ||
+           std::ranges::any_of(m_alignments, [&](const Alignment& alignment) {
+               const Run& run = alignment.run;
+               return run.solidFirst >= 0 && alignment.start >= m_quietUntil &&
+                      run.first <= m_pressIndex + frames(kZoneAfter) &&
+                      run.last - run.first + 1 >= length && later(alignment);
+           });
+}
+
+double Matcher::pressTimeOf(const Alignment& alignment) const {
+    // The halfway frames lie half a step after the kept ones: the press half a step before them.
+    const double offset = m_phase == Phase::Kept ? 0 : -kFrameStep / 2;
+    return alignment.startTime + m_pressIndex * kFrameStep + offset + kLate;
+}
+
 bool Matcher::songBefore(Alignment& alignment) const {
     if (alignment.leadMatches < 0) {
         // m_lead ends with the newest live frame; the alignment's first lies `behind` before it.
@@ -120,7 +145,7 @@ bool Matcher::songBefore(Alignment& alignment) const {
         int sounding = 0;
         int matching = 0;
         for (int k = 1; k <= m_anchorStart && k <= frames(kLeadIn) && first - k >= 0; ++k) {
-            const Fingerprint& kept = m_print.frames[static_cast<std::size_t>(m_anchorStart - k)];
+            const Fingerprint& kept = phaseFrames()[static_cast<std::size_t>(m_anchorStart - k)];
             const Fingerprint& live = m_lead[static_cast<std::size_t>(first - k)];
             if (const std::optional<Compared> compared = compare(kept, live)) {
                 ++sounding;
@@ -270,11 +295,13 @@ std::optional<Heard> Matcher::add(const PrintFrame& live) {
         if (m_told && m_told->start == m_alignments.front().start) {
             const Run& run = m_alignments.front().best;
             MarkPrint refined = m_print;
-            for (std::size_t i = 0; i < refined.frames.size(); ++i) {
-                const auto index = static_cast<int>(i) - m_anchorStart;
-                if (index < run.first || index > run.last) {
-                    refined.frames[i].strong = 0;
-                    refined.frames[i].highStrong = 0;
+            for (std::vector<Fingerprint>* frames : {&refined.frames, &refined.halfway}) {
+                for (std::size_t i = 0; i < frames->size(); ++i) {
+                    const auto index = static_cast<int>(i) - m_anchorStart;
+                    if (index < run.first || index > run.last) {
+                        (*frames)[i].strong = 0;
+                        (*frames)[i].highStrong = 0;
+                    }
                 }
             }
             if (refined != m_print) {
@@ -287,10 +314,11 @@ std::optional<Heard> Matcher::add(const PrintFrame& live) {
     if (!m_chosen || now < m_decideAt) {
         return std::nullopt;
     }
-    const double pressTime = m_chosen->startTime + m_pressIndex * kFrameStep + kLate;
-    const Heard heard{pressTime, live.time + kFrameHalf, 1.0 - 2.0 * share(m_chosen->best)};
+    const Heard heard{pressTimeOf(*m_chosen), live.time + kFrameHalf,
+                      1.0 - 2.0 * share(m_chosen->best)};
     m_quietUntil = m_chosen->start + size;
     m_told = m_chosen;
+    m_toldRun = m_chosen->best.last - m_chosen->best.first + 1;
     m_chosen.reset();
     return heard;
 }

@@ -65,14 +65,27 @@ public:
     // over so many bits.
     static constexpr double kExactRun = 0.55;
 
-    explicit Matcher(const MarkPrint& print);
+    // Which of the print's frames it listens for: those kept, or those halfway between them
+    // (MarkPrint::halfway; the moment it tells is then the press's all the same).
+    enum class Phase { Kept, Halfway };
+
+    explicit Matcher(const MarkPrint& print, Phase phase = Phase::Kept);
 
     // False when the print holds too little sound around its press; such a matcher hears nothing.
     [[nodiscard]] bool usable() const { return m_usable; }
 
     std::optional<Heard> add(const PrintFrame& live);
-    // The print with only the frames that repeated the last time it was heard, once; nothing
-    // when it was not heard since, or nothing would change.
+    // Whether it may soon tell an occurrence: an alignment holds and waits to be told, or has a
+    // run of matches going that could still hold.
+    [[nodiscard]] bool hearing() const;
+    // Whether an alignment whose moment lies after `pressTime` holds, or has a run going that
+    // began earlier in the print and is at least `length` frames long: it may yet tell another
+    // way the jingle lies (see better()).
+    [[nodiscard]] bool hearingAfter(double pressTime, int length) const;
+    // The frames of the run of the occurrence it told last.
+    [[nodiscard]] int toldRun() const { return m_toldRun; }
+    // The print with only the frames that repeated the last time it was heard (and those halfway
+    // between them), once; nothing when it was not heard since, or nothing would change.
     std::optional<MarkPrint> takeRefined();
     // Forgets the live frames, e.g. when listening pauses.
     void reset();
@@ -122,6 +135,12 @@ private:
     // version's) hears the part below alone, as it always did.
     [[nodiscard]] bool silentLive(const Fingerprint& live) const;
     static bool matches(const Compared& compared);
+    // The live moment that matches the press, if the alignment is the jingle's.
+    [[nodiscard]] double pressTimeOf(const Alignment& alignment) const;
+    // The print's frames it listens for.
+    [[nodiscard]] const std::vector<Fingerprint>& phaseFrames() const {
+        return m_phase == Phase::Kept ? m_print.frames : m_print.halfway;
+    }
     void step(Alignment& alignment, int index, const Fingerprint& live) const;
     bool holds(Alignment& alignment, const Run& run) const;
     void keepIfBest(Alignment& alignment) const;
@@ -139,6 +158,7 @@ private:
     [[nodiscard]] bool rivalGoing() const;
 
     MarkPrint m_print;
+    Phase m_phase;
     std::vector<Fingerprint> m_anchor;
     int m_anchorStart = 0;  // of the anchor within the print
     int m_pressIndex = 0;   // of the press within the anchor
@@ -153,6 +173,7 @@ private:
     std::int64_t m_waitUntil = 0;       // the latest it waits for a rival (rivalGoing())
     std::int64_t m_quietUntil = -1;     // the occurrence told; no other before this live frame
     std::optional<Alignment> m_told;    // waiting for its whole stretch, for the refined print
+    int m_toldRun = 0;
     std::optional<MarkPrint> m_refined;
 };
 

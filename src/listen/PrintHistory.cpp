@@ -33,7 +33,7 @@ bool PrintHistory::ready(double pressTime) const {
     return !m_frames.empty() && m_frames.back().time >= pressTime + kKeptAfter;
 }
 
-std::optional<MarkPrint> PrintHistory::around(double pressTime) const {
+std::size_t PrintHistory::nearest(double pressTime) const {
     std::size_t press = m_frames.size();
     double nearest = kFrameStep;
     for (std::size_t i = 0; i < m_frames.size(); ++i) {
@@ -43,6 +43,19 @@ std::optional<MarkPrint> PrintHistory::around(double pressTime) const {
             press = i;
         }
     }
+    return press;
+}
+
+std::optional<double> PrintHistory::pressFrameTime(double pressTime) const {
+    const std::size_t press = nearest(pressTime);
+    if (press == m_frames.size()) {
+        return std::nullopt;
+    }
+    return m_frames[press].time;
+}
+
+std::optional<MarkPrint> PrintHistory::around(double pressTime) const {
+    const std::size_t press = nearest(pressTime);
     if (press == m_frames.size()) {
         return std::nullopt;
     }

@@ -27,11 +27,16 @@ public:
     // after it, limited to the unbroken run of frames around the press (capture that restarted
     // leaves a gap); nothing when no frame lies within one step of the press.
     [[nodiscard]] std::optional<MarkPrint> around(double pressTime) const;
+    // The time of that print's press frame, the one nearest the press.
+    [[nodiscard]] std::optional<double> pressFrameTime(double pressTime) const;
 
     // The time of the first frame from `from` to `to` that is not silence, if any.
     [[nodiscard]] std::optional<double> soundBetween(double from, double to) const;
 
 private:
+    // The index of the frame within one step of `pressTime` nearest it; size() when none is.
+    [[nodiscard]] std::size_t nearest(double pressTime) const;
+
     double m_seconds;
     std::deque<PrintFrame> m_frames;
 };

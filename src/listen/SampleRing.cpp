@@ -56,15 +56,24 @@ void SampleRing::clear() {
     m_blocks.clear();
 }
 
-void SampleRing::replay(const std::function<void(std::span<const float>, double)>& take) {
+void SampleRing::replay(const std::function<void(std::span<const float>, double)>& take,
+                        double seconds) {
+    std::size_t skip =
+        m_size -
+        std::min(m_size, static_cast<std::size_t>(std::max(0.0, std::min(seconds * m_rate, 1e12))));
     std::size_t at = m_oldest;
     for (const Block& block : m_blocks) {
-        m_out.resize(block.count);
+        const std::size_t skipped = std::min(skip, block.count);
+        skip -= skipped;
+        at = (at + skipped) % m_samples.size();
+        m_out.resize(block.count - skipped);
         for (float& sample : m_out) {
             sample = static_cast<float>(m_samples[at]) / kFullScale;
             at = at + 1 == m_samples.size() ? 0 : at + 1;
         }
-        take(m_out, block.time);
+        if (!m_out.empty()) {
+            take(m_out, block.time + static_cast<double>(skipped) / m_rate);
+        }
     }
 }
 

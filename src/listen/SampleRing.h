@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <limits>
 #include <span>
 #include <vector>
 
@@ -21,8 +22,10 @@ public:
     void push(std::span<const float> samples, double rate, double time);
     void clear();
     [[nodiscard]] double rate() const { return m_rate; }
-    // Hands what is kept to `take`, block by block in order, with each block's time.
-    void replay(const std::function<void(std::span<const float>, double)>& take);
+    // Hands what is kept to `take`, block by block in order, with each block's time; only the
+    // last `seconds` of it, when that is less.
+    void replay(const std::function<void(std::span<const float>, double)>& take,
+                double seconds = std::numeric_limits<double>::infinity());
 
 private:
     struct Block {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
 
 #include "listen/SyntheticStation.h"
@@ -22,11 +24,13 @@ const std::vector<float>& station() {
 // Plays the station up to `until` in blocks of a tenth of a second; a press at kPress is told
 // once the audio has come to `lag` before it (the capture's pieces are late by up to that; a
 // negative lag: the audio's times run ahead of the press's clock).
-Listener::Events play(Listener& listener, double until, std::optional<double> lag = {}) {
+// From `skip` samples on.
+Listener::Events play(Listener& listener, double until, std::optional<double> lag = {},
+                      std::size_t skip = 0) {
     Listener::Events all;
     const std::vector<float>& audio = station();
     const auto block = static_cast<std::size_t>(kStationRate / 10);
-    for (std::size_t at = 0; at + block <= audio.size(); at += block) {
+    for (std::size_t at = skip; at + block <= audio.size(); at += block) {
         const double time = static_cast<double>(at) / kStationRate;
         if (time >= until) {
             break;
@@ -50,6 +54,47 @@ const MarkPrint& printMadeAllAlong() {
         return play(listener, 60).kept.at(0).print;
     }();
     return print;
+}
+
+// Prints of the press made all along at eight phases: from the first sample on, from an eighth
+// of a step later, and so on.
+constexpr int kPhases = 8;
+const std::vector<MarkPrint>& printsAtPhases() {
+    static const std::vector<MarkPrint> prints = [] {
+        std::vector<MarkPrint> made;
+        for (int phase = 0; phase < kPhases; ++phase) {
+            Listener listener;
+            listener.press(kMark, kPress);
+            const double skip = kPrintHop * kStationRate / kPrintRate * phase / kPhases;
+            made.push_back(play(listener, 60, {}, static_cast<std::size_t>(skip)).kept.at(0).print);
+        }
+        return made;
+    }();
+    return prints;
+}
+
+// The phase whose print's frames around the press have most strong bits as `frames` has them
+// (a frame either way: the presses fall on different frames), and the share of them it has.
+std::pair<int, double> phaseOf(const std::vector<Fingerprint>& frames, std::size_t press) {
+    std::pair<int, double> best{-1, 0};
+    for (int phase = 0; phase < kPhases; ++phase) {
+        const MarkPrint& other = printsAtPhases()[static_cast<std::size_t>(phase)];
+        for (int shift = -1; shift <= 1; ++shift) {
+            int same = 0;
+            int strong = 0;
+            for (int i = -60; i <= 60; ++i) {
+                const Fingerprint& one = frames.at(press + i);
+                const Fingerprint& two = other.frames.at(other.pressFrame + i + shift);
+                same += std::popcount(~(one.bits ^ two.bits) & one.strong);
+                strong += std::popcount(one.strong);
+            }
+            const double share = same / std::max(1.0, static_cast<double>(strong));
+            if (share > best.second) {
+                best = {phase, share};
+            }
+        }
+    }
+    return best;
 }
 
 struct Case {
@@ -89,6 +134,12 @@ TEST_P(ListenerTest, FingerprintsOnlyForAPressOrAMarkYetKeepsThePressWhole) {
     EXPECT_NEAR(static_cast<double>(kept.frames.size() - kept.pressFrame),
                 static_cast<double>(whole.frames.size() - whole.pressFrame), 1);
     EXPECT_GE(static_cast<double>(kept.pressFrame) * kFrameStep, kKeptBefore - 2 * kFrameStep);
+    // And halfway between its frames, those of the audio half a step from them.
+    ASSERT_EQ(kept.halfway.size(), kept.frames.size());
+    const auto [keptPhase, keptShare] = phaseOf(kept.frames, kept.pressFrame);
+    const auto [halfwayPhase, halfwayShare] = phaseOf(kept.halfway, kept.pressFrame);
+    EXPECT_GT(halfwayShare, 0.98) << "as its frames, " << keptShare;
+    EXPECT_NEAR((halfwayPhase - keptPhase + kPhases) % kPhases, kPhases / 2, 1);
     Listener again;
     again.listenFor(kMark, kept);
     const Listener::Events heard = play(again, 60);

@@ -14,6 +14,7 @@
 #include "listen/Fft.h"
 #include "listen/Fingerprinter.h"
 #include "listen/Listener.h"
+#include "listen/MarkMatcher.h"
 #include "listen/SyntheticStation.h"
 
 namespace hushwell::testing {
@@ -308,6 +309,9 @@ struct Made {
     bool high = false;                 // the print has bits above 2 kHz, live has them too
     std::vector<Span> aboveOnly = {};  // live has nothing below 2 kHz, sound above it
     double period = 0;                 // s: the repeats repeat the first, as an alarm's beeps do
+    // The print's frames halfway: none, the live ones, those alone (the kept ones differ), or
+    // those with the first repeat (lost in the kept ones, as a jingle's first period can be).
+    enum { None, AsKept, Only, FirstLost } halfway = None;
 };
 void PrintTo(const Made& row, std::ostream* out) {
     *out << row.name;
@@ -348,7 +352,17 @@ TEST_P(MatcherRules, HearsWhatRepeatsAtThePress) {
         }
         print.frames.push_back(frame);
     }
-    Matcher matcher(print);
+    if (row.halfway != Made::None) {
+        print.halfway = clean;
+    }
+    for (int i = -press; i <= press; ++i) {
+        Fingerprint& frame = print.frames[static_cast<std::size_t>(i + press)];
+        if (row.halfway == Made::Only ||
+            (row.halfway == Made::FirstLost && in(row.repeats, i) == row.repeats.begin())) {
+            frame.bits = static_cast<std::uint32_t>(random());
+        }
+    }
+    MarkMatcher matcher(print);
     std::vector<Heard> heard;
     for (int i = -2 * press; i <= 3 * press; ++i) {
         Fingerprint live{static_cast<std::uint32_t>(random()), ~0U};
@@ -414,6 +428,25 @@ INSTANTIATE_TEST_SUITE_P(
              .repeats = {{-0.6, 0.4, 2}, {0.4, 3.0}},
              .heard = true,
              .period = 1},
+        // Heard halfway between the kept frames, and told once when heard at both.
+        Made{.name = "HeardHalfwayAlone",
+             .repeats = {{-0.3, 3.0}},
+             .heard = true,
+             .halfway = Made::Only},
+        Made{.name = "HeardAtBothPhases",
+             .repeats = {{-0.3, 3.0}},
+             .heard = true,
+             .halfway = Made::AsKept},
+        // The kept frames hold a period early, their first period lost; halfway it is whole.
+        Made{.name = "FirstPeriodLostInTheKeptFrames",
+             .repeats = {{-0.6, 0.4}, {0.4, 3.0}},
+             .heard = true,
+             .period = 1,
+             .halfway = Made::FirstLost},
+        Made{.name = "HalfwayAloneSongBefore",
+             .repeats = {{-8.0, 0.4}},
+             .heard = false,
+             .halfway = Made::Only},
         Made{"SongBeforeAgain", {{-8.0, 0.4}}, false},
         Made{"SongBeforeRepeatingABar", {{-1.5, 0.3, 3}}, false},
         Made{"WeakRepeatOfTheSongBefore", {{-0.6, 0.6, 4}}, false}),
