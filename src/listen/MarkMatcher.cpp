@@ -34,7 +34,7 @@ std::optional<Heard> MarkMatcher::add(const PrintFrame& live) {
     std::optional<Heard> result;
     for (int phase = 0; phase < (m_halfway ? 2 : 1); ++phase) {
         const std::optional<Heard> heard = m_phases[phase].add(live);
-        if (!heard || told(*heard)) {
+        if (!heard || told(*heard) || (m_held && m_heldPhase == phase)) {
             continue;
         }
         if (!m_held) {
