@@ -88,7 +88,35 @@ struct Source {
     double inactiveAt = -1;
     double activeAt = 0;
     int playerLatency = 0;  // ms the piece's player asks, as browsers ask tens (0: pacat's own)
+    // The record stream is at the sink's own rate and format (16-bit, else floats), in the
+    // channels recordedChannels() says.
+    bool checkFormat = false;
 };
+
+// The sample format in a short pactl listing that ends in "Hz" at `at` ("s16le 1ch 44100Hz").
+std::string formatAt(const std::string& listing, std::size_t at) {
+    const std::size_t start = listing.rfind('\t', at) + 1;
+    return listing.substr(start, at + 2 - start);
+}
+
+// The sample format of the one stream recorded, once there is one (empty if none comes).
+std::string recordedFormat() {
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        const std::string outputs = run("pactl list short source-outputs");
+        if (const auto at = outputs.find("Hz"); at != std::string::npos) {
+            return formatAt(outputs, at);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return {};
+}
+
+// The format the sink `name` plays in.
+std::string sinkFormat(const std::string& name) {
+    const std::string sinks = run("pactl list short sinks");
+    const auto at = sinks.find("Hz", sinks.find("\t" + name + "\t"));
+    return at == std::string::npos ? std::string() : formatAt(sinks, at);
+}
 
 void PrintTo(const Source& source, std::ostream* out) {
     *out << source.name;
@@ -173,12 +201,33 @@ TEST_P(PulseCaptureTest, HearsAPressPlayedToTheServer) {
             capture->setActive(true);
         }
     });
+    std::string recorded;
+    std::thread format([&] {
+        if (row.checkFormat) {
+            recorded = recordedFormat();
+        }
+    });
     play(dir.path(), row.program.empty() ? "radio" : row.program, sinkName,
          {radio.begin(), radio.begin() + length}, "first", row.playerLatency);
+    format.join();
     caller.join();
     otherStream.join();
     capture->stop();
 
+    if (row.checkFormat) {
+        // "s16le 2ch 48000Hz" recorded as "s16le 1ch 48000Hz" (PulseAudio), "float32le 2ch ..." as
+        // floats too (PipeWire, keeping its two channels).
+        std::string expected = sinkFormat(sinkName);
+        const auto channels = expected.find(' ');
+        ASSERT_NE(channels, std::string::npos) << expected;
+        if (audioServerKind() == AudioServer::PulseAudio) {
+            expected.replace(channels, expected.find("ch") - channels, " 1");
+        }
+        if (expected.rfind("s16le", 0) != 0) {
+            expected.replace(0, channels, "float32le");
+        }
+        EXPECT_EQ(recorded, expected);
+    }
     const std::lock_guard lock(result.mutex);
     if (row.sinkRate != 0) {
         EXPECT_EQ(result.rate, row.sinkRate);  // the sink's own: the server did not resample
@@ -218,6 +267,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Source{"DefaultOutput", "", false}, Source{"OneProgram", "radio", true},
                       Source{"DefaultOutputAt48000", "", false, 48000},
                       Source{"OneProgramAt44100", "radio", false, 44100},
+                      Source{"MonoInTheSinksFormat", "", false, 48000, 1, 0, -1, 0, 0, true},
                       Source{"ProgramWithTwoStreams", "radio", true, 0, 2},
                       // Heard in pieces of seconds, then promptly.
                       Source{"PromptFromThePress", "", false, 0, 1, kPress},
@@ -231,6 +281,20 @@ INSTANTIATE_TEST_SUITE_P(
                       // A piece every few ms, read a fragment at a time.
                       Source{"ShortLatencyPlayer", "", false, 0, 1, kPress, -1, 0, 40}),
     [](const ::testing::TestParamInfo<Source>& row) { return std::string(row.param.name); });
+
+// A sink's monitor recorded in mono where the server mixes it down to the mean of its channels.
+TEST(RecordedChannels, MonoWhereTheServerMixesToTheMean) {
+    struct Row {
+        std::uint8_t sinkChannels;
+        bool pipeWire;
+        std::uint8_t recorded;
+    };
+    for (const Row& row :
+         {Row{2, false, 1}, Row{1, false, 1}, Row{6, false, 6}, Row{2, true, 2}, Row{1, true, 1}}) {
+        EXPECT_EQ(recordedChannels(row.sinkChannels, row.pipeWire), row.recorded)
+            << int(row.sinkChannels) << (row.pipeWire ? " on PipeWire" : " on PulseAudio");
+    }
+}
 
 // The mix of a program's streams, slack two samples: each step, what it hands on.
 TEST(StreamMix, HandsOnWhatEveryStreamHasReached) {
