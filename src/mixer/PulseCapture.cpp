@@ -556,8 +556,12 @@ private:
         pa_stream_set_read_callback(monitor->stream, &PulseCapture::onRead, monitor.get());
         monitor->fragment = fragment();
         const pa_buffer_attr attributes = bufferOf(monitor->fragment, format);
-        const auto flags = static_cast<pa_stream_flags_t>(
-            PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE | PA_STREAM_DONT_INHIBIT_AUTO_SUSPEND);
+        // Not PA_STREAM_ADJUST_LATENCY: that asks the sink for the fragment as its latency, and
+        // PulseAudio then renders and hands over pieces more often than the players ask (the
+        // server's share of following halved without it). The pieces still come a fragment at a
+        // time, as soon as the sink has rendered them.
+        const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_DONT_MOVE |
+                                                          PA_STREAM_DONT_INHIBIT_AUTO_SUSPEND);
         m_mix.add(input);
         Monitor& added = *m_monitors.emplace_back(std::move(monitor));
         if (pa_stream_connect_record(added.stream, sink.monitor.c_str(), &attributes, flags) < 0) {
