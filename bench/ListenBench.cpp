@@ -2,6 +2,8 @@
 // against two marks' prints costs, as a share of one core and in memory.
 //
 // Usage: listen_bench [seconds of audio, default 600] [seconds of capture, default 0] [rounds, 1]
+//                     [listening: only following off, the capture alone and two marks listened
+//                      for, while the station plays]
 // The audio is a synthetic station at the capture's rate, made before the clock starts. With
 // seconds of capture, it is then played (pacat, with the latency HUSHWELL_PLAYER_LATENCY_MS asks,
 // as a browser asks some tens of ms) to the sound server that PULSE_SERVER names (the private one
@@ -224,7 +226,8 @@ int connectionsWhileWaiting(int seconds) {
     return connections;
 }
 
-void capture(const std::vector<float>& audio, const MarkPrint& print, double seconds, int repeats) {
+void capture(const std::vector<float>& audio, const MarkPrint& print, double seconds, int repeats,
+             bool listeningOnly) {
     const char* kind = std::getenv("HUSHWELL_AUDIO_SERVER");
     const std::string serverName = kind != nullptr && std::string(kind) == "pipewire"
                                        ? "PipeWire (pipewire, pipewire-pulse, wireplumber)"
@@ -247,13 +250,18 @@ void capture(const std::vector<float>& audio, const MarkPrint& print, double sec
         "wake-ups a second, and what following costs in all (on less off)\n",
         latency != nullptr ? latency : "pacat's default");
     for (const bool playing : {true, false}) {
+        if (!playing && listeningOnly) {
+            break;
+        }
         const pid_t player = playing ? playInBackground(file) : -1;
         // The server's work on a new stream (its resampler made, the first seconds buffered) is
         // not what following costs either.
         std::this_thread::sleep_for(std::chrono::seconds(playing ? 4 : 0));
         const long residentBefore = residentKb();
         std::vector<Following> ways{Following::Off, Following::On, Following::Hidden};
-        if (playing) {
+        if (listeningOnly) {
+            ways = {Following::Off, Following::CaptureOnly, Following::Listening};
+        } else if (playing) {
             ways.insert(ways.end(), {Following::CaptureOnly, Following::Listening});
         }
         // Each way once a round, the rounds one after another, so that what else the machine
@@ -293,6 +301,9 @@ void capture(const std::vector<float>& audio, const MarkPrint& print, double sec
         }
     }
     std::remove(file.c_str());
+    if (listeningOnly) {
+        return;
+    }
     constexpr int kWaiting = 30;
     std::printf("  waiting for a program that plays nothing: %d connections in %d s\n",
                 connectionsWhileWaiting(kWaiting), kWaiting);
@@ -351,7 +362,8 @@ int main(int argc, char** argv) {
                 static_cast<double>(peak) / 1024.0);
     const double captureSeconds = argc > 2 ? std::atof(argv[2]) : 0;
     if (captureSeconds > 0) {
-        capture(audio, print, captureSeconds, argc > 3 ? std::max(1, std::atoi(argv[3])) : 1);
+        capture(audio, print, captureSeconds, argc > 3 ? std::max(1, std::atoi(argv[3])) : 1,
+                argc > 4 && std::string(argv[4]) == "listening");
     }
     return 0;
 }

@@ -67,6 +67,10 @@ std::span<const float> StreamMix::push(std::uint32_t stream, std::span<const flo
     return m_out;
 }
 
+std::uint8_t recordedChannels(std::uint8_t sinkChannels, bool pipeWire) {
+    return !pipeWire && sinkChannels <= 2 ? 1 : sinkChannels;
+}
+
 WakePacing::Clock::time_point WakePacing::waitUntil(Clock::time_point now,
                                                     std::optional<Clock::time_point> timer) const {
     if (!m_audio) {
@@ -240,6 +244,7 @@ struct Monitor {
     std::uint32_t sinkRate = 0;  // and channels, when it was recorded
     std::uint8_t sinkChannels = 0;
     double fragment = 0;  // s, asked of the server
+    bool s16 = false;     // its samples: 16-bit, else floats
 };
 
 class PulseCapture final : public AudioCapture {
@@ -519,9 +524,9 @@ private:
                sink->second.channels.channels == monitor.sinkChannels;
     }
 
-    // A record stream from the sink's monitor, or from one stream's part of it, in the sink's
-    // own format (the first stream's rate for all of a program's), which the server hands over as
-    // it is: 16-bit samples stay 16-bit, other formats come as floats.
+    // A record stream from the sink's monitor, or from one stream's part of it, at the sink's own
+    // rate (the first stream's for all of a program's), which the server does not resample, in
+    // recordedChannels(): 16-bit samples stay 16-bit, other formats come as floats.
     void record(std::uint32_t input, std::uint32_t sinkIndex, const Sink& sink) {
         if (m_monitors.empty()) {
             m_rate = sink.rate;
@@ -530,13 +535,17 @@ private:
         }
         const pa_sample_spec format{
             sink.format == PA_SAMPLE_S16NE ? PA_SAMPLE_S16NE : PA_SAMPLE_FLOAT32NE, m_rate,
-            sink.channels.channels};
+            recordedChannels(sink.channels.channels, m_fixedFragments)};
         if (pa_sample_spec_valid(&format) == 0) {
             return;
         }
-        auto monitor = std::make_unique<Monitor>(
-            Monitor{this, input, sinkIndex, nullptr, sink.rate, sink.channels.channels});
-        monitor->stream = pa_stream_new(m_context, "Hushwell listening", &format, &sink.channels);
+        auto monitor = std::make_unique<Monitor>(Monitor{this, input, sinkIndex, nullptr, sink.rate,
+                                                         sink.channels.channels, 0,
+                                                         format.format == PA_SAMPLE_S16NE});
+        pa_channel_map mono{};
+        monitor->stream =
+            pa_stream_new(m_context, "Hushwell listening", &format,
+                          format.channels == 1 ? pa_channel_map_init_mono(&mono) : &sink.channels);
         if (monitor->stream == nullptr) {
             return retryLater();
         }
@@ -547,8 +556,12 @@ private:
         pa_stream_set_read_callback(monitor->stream, &PulseCapture::onRead, monitor.get());
         monitor->fragment = fragment();
         const pa_buffer_attr attributes = bufferOf(monitor->fragment, format);
-        const auto flags = static_cast<pa_stream_flags_t>(
-            PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE | PA_STREAM_DONT_INHIBIT_AUTO_SUSPEND);
+        // Not PA_STREAM_ADJUST_LATENCY: that asks the sink for the fragment as its latency, and
+        // PulseAudio then renders and hands over pieces more often than the players ask (the
+        // server's share of following halved without it). The pieces still come a fragment at a
+        // time, as soon as the sink has rendered them.
+        const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_DONT_MOVE |
+                                                          PA_STREAM_DONT_INHIBIT_AUTO_SUSPEND);
         m_mix.add(input);
         Monitor& added = *m_monitors.emplace_back(std::move(monitor));
         if (pa_stream_connect_record(added.stream, sink.monitor.c_str(), &attributes, flags) < 0) {
@@ -611,31 +624,39 @@ private:
         }
     }
 
+    // Each piece the server handed over, mixed down to mono floats. Peeked only: each call into
+    // libpulse asks the kernel whether the process forked, and a piece comes per render of the
+    // sink.
     static void onRead(pa_stream* stream, std::size_t, void* self) {
         auto* monitor = static_cast<Monitor*>(self);
         PulseCapture* capture = monitor->capture;
-        const pa_sample_spec& format = *pa_stream_get_sample_spec(stream);
+        const std::size_t channels = pa_stream_get_sample_spec(stream)->channels;
+        const std::size_t frameBytes =
+            channels * (monitor->s16 ? sizeof(std::int16_t) : sizeof(float));
         const void* data = nullptr;
         std::size_t bytes = 0;
-        while (pa_stream_readable_size(stream) > 0 && pa_stream_peek(stream, &data, &bytes) >= 0 &&
-               bytes > 0) {
-            const std::size_t frames = bytes / pa_frame_size(&format);
-            capture->m_mono.resize(frames);
+        while (pa_stream_peek(stream, &data, &bytes) >= 0 && bytes > 0) {
+            std::span<const float> mono;
+            capture->m_mono.resize(bytes / frameBytes);
             if (data == nullptr) {
                 // A hole in the stream is silence in the mix.
                 std::fill(capture->m_mono.begin(), capture->m_mono.end(), 0.0F);
-            } else if (format.format == PA_SAMPLE_S16NE) {
-                downmix(static_cast<const std::int16_t*>(data), format.channels, 1.0F / 32768.0F,
+                mono = capture->m_mono;
+            } else if (monitor->s16) {
+                downmix(static_cast<const std::int16_t*>(data), channels, 1.0F / 32768.0F,
                         capture->m_mono);
+                mono = capture->m_mono;
+            } else if (channels > 1) {
+                downmix(static_cast<const float*>(data), channels, 1.0F, capture->m_mono);
+                mono = capture->m_mono;
             } else {
-                downmix(static_cast<const float*>(data), format.channels, 1.0F, capture->m_mono);
+                mono = {static_cast<const float*>(data), bytes / frameBytes};
             }
-            pa_stream_drop(stream);
             capture->m_loop.pacing().audio();
             // The whole output's one stream needs no mix.
-            capture->take(monitor->input == kWholeOutput
-                              ? capture->m_mono
-                              : capture->m_mix.push(monitor->input, capture->m_mono));
+            capture->take(
+                monitor->input == kWholeOutput ? mono : capture->m_mix.push(monitor->input, mono));
+            pa_stream_drop(stream);
         }
     }
 
@@ -696,7 +717,7 @@ private:
     std::vector<std::unique_ptr<Monitor>> m_monitors;  // the record streams
     std::uint32_t m_rate = 0;                          // theirs: the first one's sink's
     StreamMix m_mix{0};
-    std::vector<float> m_mono;   // the piece being read, mixed down
+    std::vector<float> m_mono;   // the piece being read, as floats
     std::vector<float> m_block;  // samples not handed on yet
     SampleClock m_clock{1, kJump};
     bool m_running = false;

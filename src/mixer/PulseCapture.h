@@ -17,6 +17,13 @@ namespace hushwell {
 // stream of one program, mixed. One connection throughout, told of streams as they come and go.
 [[nodiscard]] std::unique_ptr<AudioCapture> pulseCapture();
 
+// The channels a sink's monitor is recorded in: mono where the server mixes the sink down as the
+// capture would, to the mean of its channels (PulseAudio, a stereo or mono sink), so that the
+// prints stay what they were and the server hands over half the bytes; else the sink's own, mixed
+// down here (PipeWire mixes stereo to mono 3 dB louder, and PulseAudio leaves a 5.1 sink's LFE
+// out).
+[[nodiscard]] std::uint8_t recordedChannels(std::uint8_t sinkChannels, bool pipeWire);
+
 // The streams of one program mixed into one on the output's sample clock: each stream's samples
 // follow on from its own last ones, and the mix is handed on as far as every stream has come. A
 // stream more than `slack` samples behind the one furthest on (paused, or late) counts as silence

@@ -88,7 +88,23 @@ struct Source {
     double inactiveAt = -1;
     double activeAt = 0;
     int playerLatency = 0;  // ms the piece's player asks, as browsers ask tens (0: pacat's own)
+    bool checkFormat =
+        false;  // the record stream's: the sink's rate, format and recordedChannels()
 };
+
+// The sample format of the one stream recorded, once there is one (empty if none comes), as
+// `pactl list short source-outputs` ends its line: "s16le 1ch 44100Hz".
+std::string recordedFormat() {
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        const std::string outputs = run("pactl list short source-outputs");
+        if (const auto end = outputs.find("Hz"); end != std::string::npos) {
+            const std::size_t start = outputs.rfind('\t', end) + 1;
+            return outputs.substr(start, end + 2 - start);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return {};
+}
 
 void PrintTo(const Source& source, std::ostream* out) {
     *out << source.name;
@@ -173,12 +189,19 @@ TEST_P(PulseCaptureTest, HearsAPressPlayedToTheServer) {
             capture->setActive(true);
         }
     });
+    std::string recorded;
+    std::thread format([&] { recorded = row.checkFormat ? recordedFormat() : ""; });
     play(dir.path(), row.program.empty() ? "radio" : row.program, sinkName,
          {radio.begin(), radio.begin() + length}, "first", row.playerLatency);
+    format.join();
     caller.join();
     otherStream.join();
     capture->stop();
 
+    if (row.checkFormat) {  // the sandbox's sinks: 16-bit stereo on PulseAudio, floats on PipeWire
+        EXPECT_EQ(recorded, audioServerKind() == AudioServer::PulseAudio ? "s16le 1ch 48000Hz"
+                                                                         : "float32le 2ch 48000Hz");
+    }
     const std::lock_guard lock(result.mutex);
     if (row.sinkRate != 0) {
         EXPECT_EQ(result.rate, row.sinkRate);  // the sink's own: the server did not resample
@@ -218,6 +241,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Source{"DefaultOutput", "", false}, Source{"OneProgram", "radio", true},
                       Source{"DefaultOutputAt48000", "", false, 48000},
                       Source{"OneProgramAt44100", "radio", false, 44100},
+                      Source{"MonoInTheSinksFormat", "", false, 48000, 1, 0, -1, 0, 0, true},
                       Source{"ProgramWithTwoStreams", "radio", true, 0, 2},
                       // Heard in pieces of seconds, then promptly.
                       Source{"PromptFromThePress", "", false, 0, 1, kPress},
@@ -231,6 +255,16 @@ INSTANTIATE_TEST_SUITE_P(
                       // A piece every few ms, read a fragment at a time.
                       Source{"ShortLatencyPlayer", "", false, 0, 1, kPress, -1, 0, 40}),
     [](const ::testing::TestParamInfo<Source>& row) { return std::string(row.param.name); });
+
+// A sink's monitor recorded in mono where the server mixes it down to the mean of its channels.
+TEST(RecordedChannels, MonoWhereTheServerMixesToTheMean) {
+    // The sink's channels, whether the server is PipeWire, the channels recorded.
+    for (const auto& [channels, pipeWire, recorded] : std::vector<std::tuple<int, bool, int>>{
+             {2, false, 1}, {1, false, 1}, {6, false, 6}, {2, true, 2}, {1, true, 1}}) {
+        EXPECT_EQ(recordedChannels(std::uint8_t(channels), pipeWire), recorded)
+            << channels << pipeWire;
+    }
+}
 
 // The mix of a program's streams, slack two samples: each step, what it hands on.
 TEST(StreamMix, HandsOnWhatEveryStreamHasReached) {
