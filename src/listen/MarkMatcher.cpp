@@ -15,7 +15,7 @@ bool MarkMatcher::waits() {
     const Matcher& other = m_phases[1 - m_heldPhase];
     const int run = m_phases[m_heldPhase].toldRun();
     return (m_heldPhase == 1 && other.hearing()) ||
-           other.hearingAfter(m_held->pressTime + kApart, run - kApartFrames);
+           other.hearing(m_held->pressTime + kApart, run - kApartFrames);
 }
 
 Heard MarkMatcher::release(double time) {

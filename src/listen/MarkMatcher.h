@@ -37,16 +37,16 @@ private:
         return m_told && std::abs(heard.pressTime - *m_told) < kSameOccurrence;
     }
 
-    Matcher m_phases[2];  // the kept frames, those halfway
-    bool m_halfway = false;
-    std::optional<double> m_told;  // the press time last told
-    int m_toldPhase = 0;           // and by which
     // Whether what is held waits for the other phase, one frame more.
     bool waits();
     // Tells what is held, as heard at the live frame `time`.
     Heard release(double time);
 
-    std::optional<Heard> m_held;  // heard at one phase, waiting for the other
+    Matcher m_phases[2];  // the kept frames, those halfway
+    bool m_halfway = false;
+    std::optional<double> m_told;  // the press time last told
+    int m_toldPhase = 0;           // and by which
+    std::optional<Heard> m_held;   // heard at one phase, waiting for the other
     int m_heldPhase = 0;
     double m_heldAt = 0;  // the live frame it was heard at
     std::int64_t m_waited = 0;

@@ -111,17 +111,8 @@ bool Matcher::rivalGoing() const {
     });
 }
 
-bool Matcher::hearing() const {
-    return m_chosen || std::ranges::any_of(m_alignments, [this](const Alignment& alignment) {
-               return alignment.run.solidFirst >= 0 && alignment.start >= m_quietUntil &&
-                      alignment.run.first <= m_pressIndex + frames(kZoneAfter);
-           });
-}
-
-bool Matcher::hearingAfter(double pressTime, int length) const {
-    const auto later = [&](const Alignment& alignment) {
-        return pressTimeOf(alignment) > pressTime;
-    };
+bool Matcher::hearing(double after, int length) const {
+    const auto later = [&](const Alignment& alignment) { return pressTimeOf(alignment) > after; };
     return (m_chosen && later(*m_chosen)) ||
            std::ranges::any_of(m_alignments, [&](const Alignment& alignment) {
                const Run& run = alignment.run;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -75,13 +76,12 @@ public:
     [[nodiscard]] bool usable() const { return m_usable; }
 
     std::optional<Heard> add(const PrintFrame& live);
-    // Whether it may soon tell an occurrence: an alignment holds and waits to be told, or has a
-    // run of matches going that could still hold.
-    [[nodiscard]] bool hearing() const;
-    // Whether an alignment whose moment lies after `pressTime` holds, or has a run going that
-    // began earlier in the print and is at least `length` frames long: it may yet tell another
-    // way the jingle lies (see better()).
-    [[nodiscard]] bool hearingAfter(double pressTime, int length) const;
+    // Whether it may soon tell an occurrence whose moment lies after `after`: such an alignment
+    // holds and waits to be told, or has a run of matches going, at least `length` frames long,
+    // that could still hold (with a moment later than one told: another way a jingle that repeats
+    // itself could lie, see better()).
+    [[nodiscard]] bool hearing(double after = -std::numeric_limits<double>::infinity(),
+                               int length = 0) const;
     // The frames of the run of the occurrence it told last.
     [[nodiscard]] int toldRun() const { return m_toldRun; }
     // The print with only the frames that repeated the last time it was heard (and those halfway
