@@ -14,7 +14,6 @@ namespace hushwell {
 struct WindowStatus {
     std::string title = kProgramName;
     bool takesEdits = true;
-    friend bool operator==(const WindowStatus&, const WindowStatus&) = default;
 };
 
 [[nodiscard]] WindowStatus windowStatus(const Model& model);

@@ -287,19 +287,22 @@ TEST(WindowStatusTest, TheTitleTellsWhatIsAwaitedElseTheLevelSentAndOnlyTheServe
     const struct {
         Awaited awaited;
         std::optional<Level> sent;
-        WindowStatus shown;
-    } cases[] = {{Awaited::Nothing, {}, {"Hushwell", true}},
-                 {Awaited::Nothing, Level::Down, {"DOWN", true}},
-                 {Awaited::Nothing, Level::Up, {"UP", true}},
-                 {Awaited::SoundServer, {}, {"Waiting for the sound server...", false}},
-                 {Awaited::Output, Level::Down, {"Waiting for an audio output...", true}}};
+        const char* title;
+        bool takesEdits;
+    } cases[] = {{Awaited::Nothing, {}, "Hushwell", true},
+                 {Awaited::Nothing, Level::Down, "DOWN", true},
+                 {Awaited::Nothing, Level::Up, "UP", true},
+                 {Awaited::SoundServer, {}, "Waiting for the sound server...", false},
+                 {Awaited::Output, Level::Down, "Waiting for an audio output...", true}};
     for (const auto& c : cases) {
         Model model;
         model.setAwaited(c.awaited);
         if (c.sent) {
             model.setLastSent(*c.sent);
         }
-        EXPECT_EQ(windowStatus(model), c.shown) << c.shown.title;
+        const WindowStatus status = windowStatus(model);
+        EXPECT_EQ(status.title, c.title);
+        EXPECT_EQ(status.takesEdits, c.takesEdits) << c.title;
     }
 }
 
