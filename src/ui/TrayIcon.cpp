@@ -10,6 +10,7 @@
 
 #include "ui/MainWindow.h"
 #include "ui/StatusNotifierItem.h"
+#include "ui/WindowStatus.h"
 
 namespace hushwell {
 

@@ -1,8 +1,18 @@
 #include "ui/WindowStatus.h"
 
-#include "engine/StartUp.h"
-
 namespace hushwell {
+
+const char* awaitedText(Awaited awaited) {
+    switch (awaited) {
+        case Awaited::SoundServer:
+            return "Waiting for the sound server...";
+        case Awaited::Output:
+            return "Waiting for an audio output...";
+        case Awaited::Nothing:
+            break;
+    }
+    return "";
+}
 
 WindowStatus windowStatus(const Model& model) {
     const std::optional<Level> sent = model.lastSent();

@@ -17,5 +17,8 @@ struct WindowStatus {
 };
 
 [[nodiscard]] WindowStatus windowStatus(const Model& model);
+// What the window's title and the tray's tooltip say while `awaited` is waited for; empty for
+// nothing.
+[[nodiscard]] const char* awaitedText(Awaited awaited);
 
 }  // namespace hushwell
