@@ -17,8 +17,8 @@
 #include <thread>
 #include <vector>
 
-#include "mixer/AlsaMixer.h"
 #include "mixer/PulseMixer.h"
+#include "mixer/alsa/AlsaMixer.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Autostart.h"
+#include "desktop/Autostart.h"
 #include "settings/OptionsFile.h"
 
 namespace hushwell {

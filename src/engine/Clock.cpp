@@ -1,7 +1,8 @@
 #include "engine/Clock.h"
 
 #include <chrono>
-#include <ctime>
+
+#include "platform/LocalTime.h"
 
 namespace hushwell {
 
@@ -11,17 +12,7 @@ TimeOfDay SystemClock::now() const {
     const auto sinceEpoch = current.time_since_epoch();
     const auto millis =
         std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch).count() % 1000;
-    // The C library reads the time zone once and keeps it; asked again before each reading, it
-    // follows a zone chosen while the program runs (glibc: a changed TZ variable, or a replaced
-    // /etc/localtime, which costs one stat() when nothing changed).
-    std::tm local{};
-#ifdef _WIN32
-    _tzset();
-    localtime_s(&local, &seconds);
-#else
-    tzset();
-    localtime_r(&seconds, &local);
-#endif
+    const std::tm local = localTimeOf(seconds);
     return {local.tm_hour, local.tm_min, local.tm_sec, static_cast<int>(millis < 0 ? 0 : millis)};
 }
 

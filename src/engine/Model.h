@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "listen/Level.h"
 #include "mixer/MasterVolume.h"
+#include "platform/Level.h"
 #include "settings/SettingsStore.h"
 
 namespace hushwell {

@@ -1,10 +1,12 @@
 #include "engine/StationFollowing.h"
 
 #include <cmath>
+#include <map>
 
 #include "engine/NextChange.h"
 #include "engine/Tick.h"
 #include "engine/TimeText.h"
+#include "listen/PrintFile.h"
 
 namespace hushwell {
 
@@ -64,6 +66,17 @@ std::string lateness(double offset) {
 
 }  // namespace
 
+struct StationFollowing::Marks : std::map<MarkKey, MarkState> {};
+
+StationFollowing::StationFollowing(const Model& model, std::string separator)
+    : m_model(model), m_separator(std::move(separator)), m_marks(std::make_unique<Marks>()) {}
+
+StationFollowing::~StationFollowing() = default;
+
+std::optional<MarkKey> StationFollowing::heard(MarkKey key, double secondOfHour) {
+    return heard(std::vector{key}, secondOfHour);
+}
+
 bool StationFollowing::endIsHeard(int percent) {
     // 60 log10(p / 100) dB at p percent; the smallest whole percent at or above the limit.
     const double least = 100 * std::pow(10.0, kSilentGainDb / 60);
@@ -73,10 +86,10 @@ bool StationFollowing::endIsHeard(int percent) {
 void StationFollowing::setPrinted(MarkKey key, const std::optional<std::string>& markText,
                                   double movedBy) {
     if (!markText) {
-        m_marks.erase(key);
+        m_marks->erase(key);
         return;
     }
-    MarkState& state = m_marks[key];
+    MarkState& state = (*m_marks)[key];
     if (state.text != *markText || state.movedBy != movedBy) {
         state = MarkState{*markText, movedBy, {}, false};
     }
@@ -86,7 +99,7 @@ void StationFollowing::advance(double now) {
     if (m_lastSound && std::abs(apart(now, *m_lastSound)) > kListenBefore) {
         m_lastSound.reset();
     }
-    for (auto& [key, state] : m_marks) {
+    for (auto& [key, state] : *m_marks) {
         const std::optional<int> mark = markSecond(state.text, m_separator);
         if (mark && apart(now, *mark + state.movedBy) < -kListenBefore) {
             state.heardOffset.reset();
@@ -96,8 +109,8 @@ void StationFollowing::advance(double now) {
 }
 
 const StationFollowing::MarkState* StationFollowing::followed(MarkKey key, double* second) const {
-    const auto found = m_marks.find(key);
-    if (found == m_marks.end() || found->second.text != markText(key)) {
+    const auto found = m_marks->find(key);
+    if (found == m_marks->end() || found->second.text != markText(key)) {
         return nullptr;
     }
     const std::optional<int> mark = markSecond(found->second.text, m_separator);
@@ -233,7 +246,7 @@ std::vector<MarkKey> StationFollowing::listenedFor(const TimeOfDay& time) {
     const double now = secondOfHour(time);
     advance(now);
     std::vector<MarkKey> keys;
-    for (const auto& [key, state] : m_marks) {
+    for (const auto& [key, state] : *m_marks) {
         double mark = 0;
         if (followed(key, &mark) != nullptr && !state.heardOffset) {
             const double delta = apart(now, mark);
@@ -263,8 +276,8 @@ std::string StationFollowing::explain(MarkKey key, const TimeOfDay& time) {
     double mark = 0;
     const MarkState* state = followed(key, &mark);
     if (state == nullptr) {
-        const auto found = m_marks.find(key);
-        if (!down && !upIsHeard() && found != m_marks.end() &&
+        const auto found = m_marks->find(key);
+        if (!down && !upIsHeard() && found != m_marks->end() &&
             found->second.text == markText(key)) {
             return "Up at " + at(now) + ", the mark's time: at a Down level of " +
                    std::to_string(m_model.level(Level::Down)) +
@@ -328,8 +341,8 @@ std::string StationFollowing::outlook(const std::string& now, bool down) const {
     if (!held) {
         return nextChangeText(*next);
     }
-    const auto downState = m_marks.find({*held, Level::Down});
-    if (downState == m_marks.end() || !downState->second.heardOffset) {
+    const auto downState = m_marks->find({*held, Level::Down});
+    if (downState == m_marks->end() || !downState->second.heardOffset) {
         return change(NextChange::Kind::Up, pairs[*held].down, Level::Down);
     }
     const std::optional<NextChange> after = nextChange(pairs, pairs[*held].up);

@@ -1,16 +1,19 @@
 #pragma once
 
 #include <functional>
-#include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "engine/Clock.h"
 #include "engine/Model.h"
-#include "listen/PrintFile.h"
 
 namespace hushwell {
+
+// Which mark a print belongs to (listen/PrintFile.h). Only declared here: the window holds the
+// core, and nothing of listen/ is in its sight.
+struct MarkKey;
 
 // The schedule following the station: a mark whose audio was kept when Set was pressed switches
 // when that audio is heard again, at the moment that matches the press, before or after the
@@ -39,8 +42,10 @@ public:
     // by more than this, a captured break is as good as silence, and its end cannot be heard.
     static constexpr double kSilentGainDb = -60;
 
-    StationFollowing(const Model& model, std::string separator)
-        : m_model(model), m_separator(std::move(separator)) {}
+    StationFollowing(const Model& model, std::string separator);
+    ~StationFollowing();
+    StationFollowing(const StationFollowing&) = delete;
+    StationFollowing& operator=(const StationFollowing&) = delete;
 
     void setOn(bool on) { m_on = on; }
     [[nodiscard]] bool on() const { return m_on; }
@@ -50,9 +55,7 @@ public:
     void setPrinted(MarkKey key, const std::optional<std::string>& markText, double movedBy = 0);
     // A sound matched the prints of `keys` at `secondOfHour`: the edge it is given to, if any.
     std::optional<MarkKey> heard(const std::vector<MarkKey>& keys, double secondOfHour);
-    std::optional<MarkKey> heard(MarkKey key, double secondOfHour) {
-        return heard(std::vector{key}, secondOfHour);
-    }
+    std::optional<MarkKey> heard(MarkKey key, double secondOfHour);
 
     // The pair that holds the volume down at `time`, by the marks' clock times where nothing was
     // heard (then the same as pairHoldingDown).
@@ -85,6 +88,7 @@ private:
         std::optional<double> heardOffset;  // this hour: seconds from the mark to the audio
         bool passedByClock = false;         // this hour: its grace ran out, the clock switched
     };
+    struct Marks;  // the marks with a print, by key
 
     // The hour of what was heard is over for the marks more than kListenBefore ahead.
     void advance(double now);
@@ -106,7 +110,7 @@ private:
     const Model& m_model;
     std::string m_separator;
     bool m_on = false;
-    std::map<MarkKey, MarkState> m_marks;
+    std::unique_ptr<Marks> m_marks;
     std::optional<double> m_delay;
     std::optional<double> m_lastSound;  // the second of the hour of the last sound given
     std::string m_lastSwitch;

@@ -2,10 +2,6 @@
 
 #include <algorithm>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 namespace hushwell {
 namespace {
 
@@ -14,19 +10,6 @@ std::string twoDigits(int value) {
 }
 
 }  // namespace
-
-std::string systemTimeSeparator() {
-#ifdef _WIN32
-    // The user's own setting (Region, Additional settings), as UTF-8.
-    wchar_t separator[8] = {};
-    char text[32] = {};
-    if (GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STIME, separator, 8) > 1 &&
-        WideCharToMultiByte(CP_UTF8, 0, separator, -1, text, sizeof text, nullptr, nullptr) > 1) {
-        return text;
-    }
-#endif
-    return ":";
-}
 
 std::string timeText(const TimeOfDay& time, const std::string& separator) {
     return twoDigits(time.minute) + separator + twoDigits(time.second);

@@ -6,9 +6,6 @@
 
 namespace hushwell {
 
-// The time separator of the user's locale; ":" where the platform has no setting for it.
-[[nodiscard]] std::string systemTimeSeparator();
-
 // Minutes and seconds of `time`, two digits each with a leading zero, joined by `separator`:
 // 09:05 for nine minutes and five seconds past any hour.
 [[nodiscard]] std::string timeText(const TimeOfDay& time, const std::string& separator);

@@ -7,7 +7,7 @@
 #include <tuple>
 
 #include "listen/Fingerprint.h"
-#include "listen/Level.h"
+#include "platform/Level.h"
 
 namespace hushwell {
 

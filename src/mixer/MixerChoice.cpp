@@ -4,7 +4,7 @@
 #include "mixer/PulseMixer.h"
 #endif
 #if defined(HUSHWELL_HAVE_ALSA)
-#include "mixer/AlsaMixer.h"
+#include "mixer/alsa/AlsaMixer.h"
 #endif
 #if defined(HUSHWELL_HAVE_PULSE)
 #include <unistd.h>

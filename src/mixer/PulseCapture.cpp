@@ -17,7 +17,7 @@
 
 namespace hushwell {
 
-void StreamMix::add(std::uint32_t stream) {
+void StreamMix::add(std::uint32_t stream, Clock::time_point now) {
     std::uint64_t furthest = m_through;
     for (const Lane& lane : m_lanes) {
         if (lane.stream == stream) {
@@ -25,7 +25,7 @@ void StreamMix::add(std::uint32_t stream) {
         }
         furthest = std::max(furthest, lane.at);
     }
-    m_lanes.push_back({stream, furthest});
+    m_lanes.push_back({stream, furthest, now});
 }
 
 void StreamMix::remove(std::uint32_t stream) {
@@ -36,7 +36,8 @@ void StreamMix::remove(std::uint32_t stream) {
     }
 }
 
-std::span<const float> StreamMix::push(std::uint32_t stream, std::span<const float> samples) {
+std::span<const float> StreamMix::push(std::uint32_t stream, std::span<const float> samples,
+                                       Clock::time_point now) {
     const auto lane = std::find_if(m_lanes.begin(), m_lanes.end(),
                                    [stream](const Lane& each) { return each.stream == stream; });
     m_out.clear();
@@ -48,17 +49,21 @@ std::span<const float> StreamMix::push(std::uint32_t stream, std::span<const flo
     std::transform(samples.begin(), samples.end(), m_sum.begin() + std::ptrdiff_t(offset),
                    m_sum.begin() + std::ptrdiff_t(offset), std::plus<>());
     lane->at += samples.size();
-    std::uint64_t through = lane->at;
-    std::uint64_t furthest = lane->at;
+    lane->heard = now;
+    std::uint64_t furthest = 0;
     for (const Lane& each : m_lanes) {
-        through = std::min(through, each.at);
         furthest = std::max(furthest, each.at);
     }
-    if (furthest - through > m_slack) {
-        through = furthest - m_slack;
-        for (Lane& each : m_lanes) {
-            each.at = std::max(each.at, through);
+    // Waited for: the streams heard from lately, and not too far behind.
+    std::uint64_t through = furthest;
+    for (const Lane& each : m_lanes) {
+        if (now - each.heard <= m_patience) {
+            through = std::min(through, each.at);
         }
+    }
+    through = std::max(through, furthest - std::min<std::uint64_t>(furthest, m_slack));
+    for (Lane& each : m_lanes) {
+        each.at = std::max(each.at, through);
     }
     const auto count = std::ptrdiff_t(through - m_through);
     m_out.assign(m_sum.begin(), m_sum.begin() + count);
@@ -127,10 +132,17 @@ constexpr double kFragment = 0.5;
 constexpr double kFixedFragment = 0.25;
 constexpr double kRelaxedFragment = 2.0;
 constexpr double kBlock = 0.1;  // s of audio handed on at a time
-constexpr double kSlack = 0.5;  // s a program's stream may fall behind its others
+// s a program's stream may fall behind its others while it is waited for: its pieces come a
+// fragment at a time (or two, read late) on a beat of their own, and it is waited for while one
+// came within a fragment, a wake-up's pause and a margin.
+constexpr double kSlack = 2 * kRelaxedFragment + 1;
+constexpr double kPatience = kRelaxedFragment + 1;
 // s the count may fall behind the clock before it starts afresh: beyond the first piece of a
 // fragment, which comes when the fragment is complete.
 constexpr double kJump = kRelaxedFragment + 0.5;
+// A program's streams are handed on as far as the one a fragment behind has come: the mix may lag
+// a fragment more.
+constexpr double kMixJump = kJump + kRelaxedFragment;
 constexpr std::uint32_t kWholeOutput = PA_INVALID_INDEX;  // the monitor of the sink itself
 
 // A sink as its monitor is recorded: its own sample format and channels.
@@ -530,8 +542,9 @@ private:
     void record(std::uint32_t input, std::uint32_t sinkIndex, const Sink& sink) {
         if (m_monitors.empty()) {
             m_rate = sink.rate;
-            m_mix = StreamMix(static_cast<std::size_t>(kSlack * m_rate));
-            m_clock = SampleClock(m_rate, kJump);
+            m_mix = StreamMix(static_cast<std::size_t>(kSlack * m_rate),
+                              std::chrono::duration_cast<Clock::duration>(Seconds(kPatience)));
+            m_clock = SampleClock(m_rate, m_program.empty() ? kJump : kMixJump);
         }
         const pa_sample_spec format{
             sink.format == PA_SAMPLE_S16NE ? PA_SAMPLE_S16NE : PA_SAMPLE_FLOAT32NE, m_rate,
@@ -562,7 +575,7 @@ private:
         // time, as soon as the sink has rendered them.
         const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_DONT_MOVE |
                                                           PA_STREAM_DONT_INHIBIT_AUTO_SUSPEND);
-        m_mix.add(input);
+        m_mix.add(input, Clock::now());
         Monitor& added = *m_monitors.emplace_back(std::move(monitor));
         if (pa_stream_connect_record(added.stream, sink.monitor.c_str(), &attributes, flags) < 0) {
             drop(added);
@@ -654,8 +667,9 @@ private:
             }
             capture->m_loop.pacing().audio();
             // The whole output's one stream needs no mix.
-            capture->take(
-                monitor->input == kWholeOutput ? mono : capture->m_mix.push(monitor->input, mono));
+            capture->take(monitor->input == kWholeOutput
+                              ? mono
+                              : capture->m_mix.push(monitor->input, mono, Clock::now()));
             pa_stream_drop(stream);
         }
     }
@@ -716,7 +730,7 @@ private:
     std::string m_defaultSink;
     std::vector<std::unique_ptr<Monitor>> m_monitors;  // the record streams
     std::uint32_t m_rate = 0;                          // theirs: the first one's sink's
-    StreamMix m_mix{0};
+    StreamMix m_mix{0, {}};
     std::vector<float> m_mono;   // the piece being read, as floats
     std::vector<float> m_block;  // samples not handed on yet
     SampleClock m_clock{1, kJump};

@@ -25,25 +25,33 @@ namespace hushwell {
 [[nodiscard]] std::uint8_t recordedChannels(std::uint8_t sinkChannels, bool pipeWire);
 
 // The streams of one program mixed into one on the output's sample clock: each stream's samples
-// follow on from its own last ones, and the mix is handed on as far as every stream has come. A
-// stream more than `slack` samples behind the one furthest on (paused, or late) counts as silence
-// up to `slack` behind it. A stream added starts where the one furthest on is.
+// follow on from its own last ones, and the mix is handed on as far as every stream has come. The
+// server hands each stream's pieces over on its own beat (a fragment at a time, in bursts when read
+// late), so a stream behind the others is waited for while it was heard from within `patience`;
+// one silent longer (stalled), or more than `slack` samples behind the one furthest on, counts as
+// silence up to where the others have come (`slack` behind the furthest at most). A stream added
+// starts where the one furthest on is.
 class StreamMix {
 public:
-    explicit StreamMix(std::size_t slack) : m_slack(slack) {}
+    using Clock = std::chrono::steady_clock;
 
-    void add(std::uint32_t stream);
+    StreamMix(std::size_t slack, Clock::duration patience) : m_slack(slack), m_patience(patience) {}
+
+    void add(std::uint32_t stream, Clock::time_point now);
     void remove(std::uint32_t stream);
-    // Adds `samples` of `stream` and returns the mix as far as it is through now (empty for a
-    // stream not added); valid until the next call.
-    std::span<const float> push(std::uint32_t stream, std::span<const float> samples);
+    // Adds `samples` of `stream` that came at `now` and returns the mix as far as it is through
+    // now (empty for a stream not added); valid until the next call.
+    std::span<const float> push(std::uint32_t stream, std::span<const float> samples,
+                                Clock::time_point now);
 
 private:
     struct Lane {
         std::uint32_t stream;
-        std::uint64_t at;  // where its next sample goes, counted from the mix's first
+        std::uint64_t at;         // where its next sample goes, counted from the mix's first
+        Clock::time_point heard;  // when its last piece came (or it was added)
     };
     std::size_t m_slack;
+    Clock::duration m_patience;
     std::vector<Lane> m_lanes;
     std::vector<float> m_sum;  // the mix from m_through on
     std::uint64_t m_through = 0;
@@ -58,12 +66,13 @@ private:
 // follows a gap. The times handed out follow on from the block before, moved towards the count's
 // by at most kSlew a block: a first piece that came late, found out only when a later one comes
 // on time, slides the times back rather than stepping them back, which a listener would take for
-// a gap (it takes 0.1 s for one) and so lose the prints across it.
+// a gap (it takes 0.1 s for one) and so lose the prints across it; half that a block, so that a
+// stream's first second or so of pieces (which come in bursts) is slid out within two seconds.
 class SampleClock {
 public:
     using Clock = std::chrono::steady_clock;
     static constexpr double kCreep = 0.0005;  // s
-    static constexpr double kSlew = 0.025;    // s
+    static constexpr double kSlew = 0.05;     // s
 
     SampleClock(double rate, double jump) : m_rate(rate), m_jump(jump) {}
 

@@ -15,6 +15,10 @@ namespace hushwell {
 // "it is a device, not a file", "it is larger than 1 MB", or the system's reason.
 [[nodiscard]] std::string readRegularFile(const std::filesystem::path& file, std::size_t maxBytes);
 
+// True only for an ordinary file: a folder, or on Windows a hidden or system file, counts as
+// absent.
+[[nodiscard]] bool ordinaryFileExists(const std::filesystem::path& file);
+
 // A limit in the words of that error: "1 MB", "4096 bytes".
 [[nodiscard]] inline std::string sizeText(std::size_t bytes) {
     constexpr std::size_t kMegabyte = std::size_t{1} << 20;

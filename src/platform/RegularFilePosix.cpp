@@ -95,4 +95,9 @@ std::string readRegularFile(const std::filesystem::path& file, std::size_t maxBy
     return bytes;
 }
 
+bool ordinaryFileExists(const std::filesystem::path& file) {
+    std::error_code error;
+    return std::filesystem::is_regular_file(file, error);
+}
+
 }  // namespace hushwell

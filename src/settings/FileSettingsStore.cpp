@@ -5,6 +5,7 @@
 
 #include "platform/AtomicFile.h"
 #include "platform/PathText.h"
+#include "platform/RegularFile.h"
 #include "settings/SettingsFile.h"
 
 namespace hushwell {

@@ -2,21 +2,17 @@
 
 #include <optional>
 
+#include "platform/LineEnd.h"
+
 namespace hushwell {
 namespace {
-
-#ifdef _WIN32
-constexpr std::string_view kNewFileLineEnd = "\r\n";
-#else
-constexpr std::string_view kNewFileLineEnd = "\n";
-#endif
 
 using Kind = IniLine::Kind;
 
 std::string_view lineEndOf(std::string_view text) {
     const std::size_t newline = text.find('\n');
     if (newline == std::string_view::npos) {
-        return kNewFileLineEnd;
+        return systemLineEnd();
     }
     return newline > 0 && text[newline - 1] == '\r' ? "\r\n" : "\n";
 }

@@ -5,10 +5,6 @@
 #include "settings/FieldReader.h"
 #include "settings/TextNumbers.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 namespace hushwell {
 namespace {
 
@@ -107,21 +103,6 @@ LoadedSettings parseSettings(std::istream& in, const std::string& fileName) {
         loaded.error = loadFailure(fileName, error.what());
     }
     return loaded;
-}
-
-bool ordinaryFileExists(const std::filesystem::path& file) {
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(file, error)) {
-        return false;
-    }
-#ifdef _WIN32
-    const DWORD attributes = GetFileAttributesW(file.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES ||
-        (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0) {
-        return false;
-    }
-#endif
-    return true;
 }
 
 std::string loadFailure(const std::string& fileName, const std::string& reason) {

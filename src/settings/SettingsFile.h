@@ -22,8 +22,4 @@ namespace hushwell {
 // The message for a settings file `fileName` that could not be read: `reason` says why.
 [[nodiscard]] std::string loadFailure(const std::string& fileName, const std::string& reason);
 
-// True only for an ordinary file: a folder, or on Windows a hidden or system file, counts as
-// absent.
-[[nodiscard]] bool ordinaryFileExists(const std::filesystem::path& file);
-
 }  // namespace hushwell

@@ -2,6 +2,7 @@
 
 #include "platform/ProgramNames.h"
 #include "platform/ProgramPaths.h"
+#include "platform/RegularFile.h"
 #include "platform/WritableFolder.h"
 #include "settings/SettingsFile.h"
 

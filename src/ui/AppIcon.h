@@ -4,7 +4,7 @@
 #include <QIcon>
 #include <QImage>
 
-#include "engine/Model.h"
+#include "platform/Level.h"
 
 namespace hushwell {
 

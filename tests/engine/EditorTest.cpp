@@ -2,6 +2,7 @@
 
 #include <tuple>
 
+#include "platform/RegularFile.h"
 #include "support/CoreFixture.h"
 
 namespace hushwell::testing {

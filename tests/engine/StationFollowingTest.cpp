@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "listen/PrintFile.h"
 #include "support/CoreFixture.h"
 
 namespace hushwell::testing {

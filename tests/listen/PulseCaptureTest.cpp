@@ -266,45 +266,63 @@ TEST(RecordedChannels, MonoWhereTheServerMixesToTheMean) {
     }
 }
 
-// The mix of a program's streams, slack two samples: each step, what it hands on.
+// The mix of a program's streams, slack four samples, patience one second: each step (at a moment,
+// in ms), what it hands on.
 TEST(StreamMix, HandsOnWhatEveryStreamHasReached) {
     enum Step { Add, Remove, Push };
     struct Row {
         const char* what;
-        std::vector<std::tuple<Step, std::uint32_t, std::vector<float>, std::vector<float>>> steps;
+        std::vector<std::tuple<Step, std::uint32_t, std::vector<float>, std::vector<float>, int>>
+            steps;
     };
     const std::vector<Row> table{
-        {"one stream at once", {{Add, 1, {}, {}}, {Push, 1, {1, 2, 3}, {1, 2, 3}}}},
+        {"one stream at once", {{Add, 1, {}, {}, 0}, {Push, 1, {1, 2, 3}, {1, 2, 3}, 0}}},
         {"two in step, summed",
-         {{Add, 1, {}, {}}, {Add, 2, {}, {}}, {Push, 1, {1, 1}, {}}, {Push, 2, {2, 3}, {3, 4}}}},
-        {"one behind by more than the slack is silence there",
-         {{Add, 1, {}, {}},
-          {Add, 2, {}, {}},
-          {Push, 1, {1, 1, 1, 1}, {1, 1}},
-          {Push, 2, {2, 2}, {3, 3}}}},
+         {{Add, 1, {}, {}, 0},
+          {Add, 2, {}, {}, 0},
+          {Push, 1, {1, 1}, {}, 0},
+          {Push, 2, {2, 3}, {3, 4}, 0}}},
+        // Two fragments read at once are not a stall: the other's come in the same wake-up.
+        {"one behind but heard lately is waited for",
+         {{Add, 1, {}, {}, 0},
+          {Add, 2, {}, {}, 0},
+          {Push, 1, {1, 1, 1}, {}, 500},
+          {Push, 2, {2, 2, 2}, {3, 3, 3}, 500}}},
+        {"one not heard for longer is silence where the others have come",
+         {{Add, 1, {}, {}, 0},
+          {Add, 2, {}, {}, 0},
+          {Push, 1, {1, 1}, {1, 1}, 1500},
+          {Push, 2, {2, 2}, {}, 1500},
+          {Push, 1, {1, 1}, {3, 3}, 1600}}},
+        {"one more than the slack behind is silence there, however lately heard",
+         {{Add, 1, {}, {}, 0},
+          {Add, 2, {}, {}, 0},
+          {Push, 1, {1, 1, 1, 1, 1, 1}, {1, 1}, 0},
+          {Push, 2, {2, 2}, {3, 3}, 0}}},
         {"one removed holds nothing back",
-         {{Add, 1, {}, {}},
-          {Add, 2, {}, {}},
-          {Push, 1, {1}, {}},
-          {Remove, 2, {}, {}},
-          {Push, 1, {1}, {1, 1}}}},
+         {{Add, 1, {}, {}, 0},
+          {Add, 2, {}, {}, 0},
+          {Push, 1, {1}, {}, 0},
+          {Remove, 2, {}, {}, 0},
+          {Push, 1, {1}, {1, 1}, 0}}},
         {"one added starts where the others are",
-         {{Add, 1, {}, {}},
-          {Push, 1, {1, 1}, {1, 1}},
-          {Add, 2, {}, {}},
-          {Push, 2, {2}, {}},
-          {Push, 1, {1}, {3}}}},
-        {"a stream not added is not heard", {{Add, 1, {}, {}}, {Push, 2, {5}, {}}}},
+         {{Add, 1, {}, {}, 0},
+          {Push, 1, {1, 1}, {1, 1}, 0},
+          {Add, 2, {}, {}, 0},
+          {Push, 2, {2}, {}, 0},
+          {Push, 1, {1}, {3}, 0}}},
+        {"a stream not added is not heard", {{Add, 1, {}, {}, 0}, {Push, 2, {5}, {}, 0}}},
     };
     for (const Row& row : table) {
-        StreamMix mix(2);
-        for (const auto& [step, stream, samples, expected] : row.steps) {
+        StreamMix mix(4, std::chrono::seconds(1));
+        for (const auto& [step, stream, samples, expected, ms] : row.steps) {
+            const auto now = StreamMix::Clock::time_point(std::chrono::milliseconds(ms));
             if (step == Add) {
-                mix.add(stream);
+                mix.add(stream, now);
             } else if (step == Remove) {
                 mix.remove(stream);
             } else {
-                const std::span<const float> out = mix.push(stream, samples);
+                const std::span<const float> out = mix.push(stream, samples, now);
                 EXPECT_EQ(std::vector<float>(out.begin(), out.end()), expected) << row.what;
             }
         }
@@ -322,9 +340,9 @@ TEST(SampleClock, SlidesTheTimesWhileTheSamplesFollowOn) {
     const std::vector<Row> table{
         {"pieces on time: their own times", {{100, 0.1}, {100, 0.2}, {100, 0.3}}, {0, 0.1, 0.2}},
         // The first piece's own lateness is found out only when the second comes.
-        {"a late burst, then one on time: slid back 25 ms a block",
+        {"a late burst, then one on time: slid back 50 ms a block",
          {{300, 1.0}, {300, 1.0}},
-         {0.7, 0.8, 0.9, 0.975, 1.05, 1.125}},
+         {0.7, 0.8, 0.9, 0.95, 1.0, 1.05}},
         {"a piece late: the count moved on by 0.5 ms at most",
          {{100, 0.1}, {100, 0.2}, {100, 0.6}},
          {0, 0.1, 0.2005}},

@@ -1,5 +1,5 @@
-#include "mixer/AlsaMixer.h"
-#include "mixer/AlsaVolumeScale.h"
+#include "mixer/alsa/AlsaMixer.h"
+#include "mixer/alsa/AlsaVolumeScale.h"
 
 #include <gtest/gtest.h>
 

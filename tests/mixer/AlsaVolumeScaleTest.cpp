@@ -1,4 +1,4 @@
-#include "mixer/AlsaVolumeScale.h"
+#include "mixer/alsa/AlsaVolumeScale.h"
 
 #include <gtest/gtest.h>
 

@@ -4,6 +4,7 @@
 
 #include <sstream>
 
+#include "platform/RegularFile.h"
 #include "support/CoreFixture.h"
 
 namespace hushwell::testing {

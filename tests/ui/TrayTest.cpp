@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "listen/PrintFile.h"
 #include "support/TrayPanel.h"
 #include "ui/Contrast.h"
 #include "ui/StatusNotifierAdaptors.h"

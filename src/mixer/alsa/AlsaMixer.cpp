@@ -1,12 +1,12 @@
 // This file includes no local header but its own and its scale's: alsa-lib stays out of the rest
 // of the program.
-#include "mixer/AlsaMixer.h"
+#include "mixer/alsa/AlsaMixer.h"
 
 #include <alsa/asoundlib.h>
 
 #include <cstdlib>
 
-#include "mixer/AlsaVolumeScale.h"
+#include "mixer/alsa/AlsaVolumeScale.h"
 
 namespace hushwell {
 namespace {

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <system_error>
 
-#include "app/Autostart.h"
-#include "app/ExecLine.h"
+#include "desktop/Autostart.h"
+#include "desktop/ExecLine.h"
 #include "platform/AtomicFile.h"
 #include "platform/PathText.h"
 #include "platform/ProgramNames.h"

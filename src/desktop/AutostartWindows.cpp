@@ -6,7 +6,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "app/Autostart.h"
+#include "desktop/Autostart.h"
 #include "platform/PathText.h"
 #include "platform/ProgramNames.h"
 #include "platform/ProgramPaths.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Autostart.h"
+#include "desktop/Autostart.h"
 
 namespace hushwell::testing {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/ExecLine.h"
+#include "desktop/ExecLine.h"
 
 #include <algorithm>
 #include <array>

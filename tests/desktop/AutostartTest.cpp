@@ -1,4 +1,4 @@
-#include "app/Autostart.h"
+#include "desktop/Autostart.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

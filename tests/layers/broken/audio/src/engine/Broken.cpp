@@ -1,0 +1,2 @@
+// The engine speaking to the sound server itself.
+#include <pulse/pulseaudio.h>

@@ -1,0 +1,3 @@
+// A difference between the systems decided in the core.
+#if defined(_WIN32)
+#endif

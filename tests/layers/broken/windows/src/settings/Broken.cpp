@@ -1,0 +1,2 @@
+// Windows asked from the settings rather than through platform/.
+#include <windows.h>
