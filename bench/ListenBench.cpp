@@ -151,8 +151,8 @@ Cost cost(const MarkPrint& print, Following following, double seconds) {
     std::vector<pid_t> server = serverPids();
     Listener listener;
     if (following == Following::Listening) {
-        listener.listenFor({0, MarkEdge::Down}, print);
-        listener.listenFor({0, MarkEdge::Up}, print);
+        listener.listenFor({0, Level::Down}, print);
+        listener.listenFor({0, Level::Up}, print);
     }
     const std::unique_ptr<AudioCapture> capture = pulseCapture();
     capture->setPrompt(listener.fingerprinting() || following == Following::CaptureOnly);
@@ -324,7 +324,7 @@ int main(int argc, char** argv) {
     MarkPrint print;
     {
         Listener listener;
-        listener.press({0, MarkEdge::Down}, 40.4);
+        listener.press({0, Level::Down}, 40.4);
         for (std::size_t at = 0; at + block <= audio.size() && print.frames.empty(); at += block) {
             for (Listener::Kept& kept : listener
                                             .push({audio.data() + at, block}, kStationRate,
@@ -341,8 +341,8 @@ int main(int argc, char** argv) {
     std::size_t heard = 0;
     {
         Listener listener;
-        listener.listenFor({0, MarkEdge::Down}, print);
-        listener.listenFor({0, MarkEdge::Up}, print);
+        listener.listenFor({0, Level::Down}, print);
+        listener.listenFor({0, Level::Up}, print);
         for (std::size_t at = 0; at + block <= audio.size(); at += block) {
             heard += listener
                          .push({audio.data() + at, block}, kStationRate,

@@ -281,7 +281,7 @@ int main(int argc, char** argv) {
             }
             const double pressAt = kSongBefore + row.pause + row.press;
             Listener pressing;
-            pressing.press({0, MarkEdge::Down}, pressAt);
+            pressing.press({0, Level::Down}, pressAt);
             const Listener::Events kept = play(pressing, first, 0);
             if (kept.kept.empty()) {
                 total += kPhases;
@@ -305,7 +305,7 @@ int main(int argc, char** argv) {
                 std::vector<float> shifted(shift);
                 shifted.insert(shifted.end(), later.begin(), later.end());
                 Listener listening;
-                listening.listenFor({0, MarkEdge::Down}, prints.back());
+                listening.listenFor({0, Level::Down}, prints.back());
                 const Listener::Events heard =
                     play(listening, shifted, kLater - static_cast<double>(shift) / kRate);
                 const double expected = kLater + pressAt + moved;
@@ -343,7 +343,7 @@ int main(int argc, char** argv) {
     printNames.insert(printNames.end(), refinedNames.begin(), refinedNames.end());
     Listener listening;
     for (std::size_t i = 0; i < prints.size(); ++i) {
-        listening.listenFor({static_cast<int>(i), MarkEdge::Down}, prints[i]);
+        listening.listenFor({static_cast<int>(i), Level::Down}, prints[i]);
     }
     std::size_t refinedMatches = 0;
     double at = 0;

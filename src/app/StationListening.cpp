@@ -35,10 +35,6 @@ std::unique_ptr<AudioCapture> platformCapture() {
 #endif
 }
 
-MarkKey keyOf(Level row, int index) {
-    return {index, row == Level::Down ? MarkEdge::Down : MarkEdge::Up};
-}
-
 }  // namespace
 
 StationListening::StationListening(Core& core, const Clock& clock, UserInterface& ui,
@@ -229,7 +225,7 @@ void StationListening::heard(std::vector<Listener::HeardMark> marks) {
 }
 
 void StationListening::markAction(MarkAction action, Level row, int index) {
-    const MarkKey key = keyOf(row, index);
+    const MarkKey key{index, row};
     const MarkPrints before = m_prints.prints();
     m_prints.markAction(action, key);
     if (action == MarkAction::Stamped || action == MarkAction::Cleared) {
@@ -249,7 +245,7 @@ void StationListening::markAction(MarkAction action, Level row, int index) {
 
 void StationListening::tellSchedule() {
     for (int pair = 0; pair < kPairCount; ++pair) {
-        for (const MarkEdge edge : {MarkEdge::Down, MarkEdge::Up}) {
+        for (const Level edge : {Level::Down, Level::Up}) {
             const MarkKey key{pair, edge};
             const auto found = m_prints.prints().find(key);
             m_core.following.setPrinted(key,

@@ -7,13 +7,11 @@
 #include <string>
 
 #include "mixer/MasterVolume.h"
+#include "platform/Level.h"
 #include "settings/SettingsStore.h"
 
 namespace hushwell {
 
-// The two volume levels. A pair's two marks are named by the level that begins at each, so the
-// same names pick a mark's row.
-enum class Level { Down, Up };
 // The values the settings file stores; Greyed comes only from a hand-edited file.
 enum class PairState { Off = 0, On = 1, Greyed = 2 };
 

@@ -21,7 +21,7 @@ double PrintKeeping::movedBy(MarkKey key) const {
 }
 
 std::string PrintKeeping::markText(MarkKey key) const {
-    return m_model.mark(key.edge == MarkEdge::Down ? Level::Down : Level::Up, key.pair);
+    return m_model.mark(key.edge, key.pair);
 }
 
 // The mark `key` was written over: its print, and the press awaited on it, go.

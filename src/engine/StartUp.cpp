@@ -95,16 +95,4 @@ StartUpOutcome startUp(Model& model, SystemVolume& volume, SettingsStore& store,
     return outcome;
 }
 
-const char* awaitedText(Awaited awaited) {
-    switch (awaited) {
-        case Awaited::SoundServer:
-            return "Waiting for the sound server...";
-        case Awaited::Output:
-            return "Waiting for an audio output...";
-        case Awaited::Nothing:
-            break;
-    }
-    return "";
-}
-
 }  // namespace hushwell

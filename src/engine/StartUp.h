@@ -27,7 +27,4 @@ enum class StartUpOutcome {
 StartUpOutcome startUp(Model& model, SystemVolume& volume, SettingsStore& store, UserInterface& ui,
                        bool mayWait = false);
 
-// What the window and the tray show while `awaited` is waited for; empty for nothing.
-[[nodiscard]] const char* awaitedText(Awaited awaited);
-
 }  // namespace hushwell

@@ -64,10 +64,6 @@ std::string lateness(double offset) {
     return std::to_string(std::labs(seconds)) + (seconds > 0 ? " s late" : " s early");
 }
 
-Level levelOf(MarkEdge edge) {
-    return edge == MarkEdge::Down ? Level::Down : Level::Up;
-}
-
 }  // namespace
 
 struct StationFollowing::Marks : std::map<MarkKey, MarkState> {};
@@ -118,7 +114,7 @@ const StationFollowing::MarkState* StationFollowing::followed(MarkKey key, doubl
         return nullptr;
     }
     const std::optional<int> mark = markSecond(found->second.text, m_separator);
-    if (!mark || (key.edge == MarkEdge::Up && !upIsHeard())) {
+    if (!mark || (key.edge == Level::Up && !upIsHeard())) {
         return nullptr;
     }
     *second = *mark + found->second.movedBy;
@@ -132,7 +128,7 @@ bool StationFollowing::passed(MarkKey key, double now) {
     const int whole = static_cast<int>(std::floor(now));
     const std::string nowText = timeText({0, whole / 60, whole % 60, 0}, m_separator);
     const bool byClock =
-        key.edge == MarkEdge::Down ? textLess(text, nowText) : !textLess(nowText, text);
+        key.edge == Level::Down ? textLess(text, nowText) : !textLess(nowText, text);
     double mark = 0;
     if (const MarkState* found = followed(key, &mark)) {
         MarkState& state = editable(*found);
@@ -140,7 +136,7 @@ bool StationFollowing::passed(MarkKey key, double now) {
         const double wait = grace();
         // Past the grace, the clock's rule as if the mark were that much later: a Down mark
         // passes once its whole second is over, an Up mark as its second begins.
-        const double end = key.edge == MarkEdge::Down ? wait + 1 : wait;
+        const double end = key.edge == Level::Down ? wait + 1 : wait;
         if (delta >= -kListenBefore && delta < end) {
             return state.passedByClock ||
                    (state.heardOffset && *state.heardOffset <= wait && delta >= *state.heardOffset);
@@ -156,7 +152,7 @@ bool StationFollowing::passed(MarkKey key, double now) {
 bool StationFollowing::holds(int pair, double now) {
     const SettingPair& marks = m_model.pairs()[pair];
     return marks.state != PairState::Off && textLess(marks.down, marks.up) &&
-           passed({pair, MarkEdge::Down}, now) && !passed({pair, MarkEdge::Up}, now);
+           passed({pair, Level::Down}, now) && !passed({pair, Level::Up}, now);
 }
 
 double StationFollowing::grace() const {
@@ -171,13 +167,13 @@ bool StationFollowing::upIsHeard() const {
 }
 
 std::string StationFollowing::markText(MarkKey key) const {
-    return m_model.mark(levelOf(key.edge), key.pair);
+    return m_model.mark(key.edge, key.pair);
 }
 
 // Whether a sound at `second` may be `key`'s: a Down outside the other pairs' held breaks; an Up
 // once its Down has passed, and nearer its own time than its Down's when that was not heard.
 bool StationFollowing::fits(MarkKey key, double second) {
-    if (key.edge == MarkEdge::Down) {
+    if (key.edge == Level::Down) {
         for (int other = 0; other < kPairCount; ++other) {
             if (other != key.pair && holds(other, second)) {
                 return false;
@@ -185,7 +181,7 @@ bool StationFollowing::fits(MarkKey key, double second) {
         }
         return true;
     }
-    const MarkKey down{key.pair, MarkEdge::Down};
+    const MarkKey down{key.pair, Level::Down};
     if (!passed(down, second)) {
         return false;
     }
@@ -263,15 +259,14 @@ std::vector<MarkKey> StationFollowing::listenedFor(const TimeOfDay& time) {
 }
 
 void StationFollowing::switched(Level level, std::optional<int> pair, const TimeOfDay& time) {
-    m_lastSwitch =
-        pair ? explain({*pair, level == Level::Down ? MarkEdge::Down : MarkEdge::Up}, time) : "";
+    m_lastSwitch = pair ? explain({*pair, level}, time) : "";
     if (!m_lastSwitch.empty()) {
         m_told(m_lastSwitch);
     }
 }
 
 std::string StationFollowing::explain(MarkKey key, const TimeOfDay& time) {
-    const bool down = key.edge == MarkEdge::Down;
+    const bool down = key.edge == Level::Down;
     const std::string what = down ? "Down" : "Up";
     const auto at = [this](double second) {
         const int whole = static_cast<int>(std::floor(apart(second, kHour / 2) + kHour / 2));
@@ -310,7 +305,7 @@ std::string StationFollowing::outlook(const std::string& now, bool down) const {
         return followed(key, &mark) != nullptr;
     };
     // The change to the mark `text` of `edge`, with "listening" once its print is listened for.
-    const auto change = [&](NextChange::Kind kind, const std::string& text, MarkEdge edge) {
+    const auto change = [&](NextChange::Kind kind, const std::string& text, Level edge) {
         const std::optional<int> second = markSecond(text, m_separator);
         // A mark passed is still awaited while its grace lasts.
         const double until = second ? apart(*second, nowSecond) : kHour;
@@ -328,15 +323,15 @@ std::string StationFollowing::outlook(const std::string& now, bool down) const {
         next->kind == NextChange::Kind::Down || next->kind == NextChange::Kind::DownAlways;
     if (down == clockDown) {
         if (next->kind == NextChange::Kind::Up) {
-            return change(next->kind, next->mark, MarkEdge::Down);
+            return change(next->kind, next->mark, Level::Down);
         }
-        return next->kind == NextChange::Kind::Down ? change(next->kind, next->mark, MarkEdge::Up)
+        return next->kind == NextChange::Kind::Down ? change(next->kind, next->mark, Level::Up)
                                                     : nextChangeText(*next);
     }
     if (down) {  // heard before the clock's Down, or waiting past its Up
         for (const SettingPair& pair : pairs) {
             if (pair.heldDown) {
-                return change(NextChange::Kind::Down, pair.up, MarkEdge::Up);
+                return change(NextChange::Kind::Down, pair.up, Level::Up);
             }
         }
         return nextChangeText(*next);
@@ -346,13 +341,13 @@ std::string StationFollowing::outlook(const std::string& now, bool down) const {
     if (!held) {
         return nextChangeText(*next);
     }
-    const auto downState = m_marks->find({*held, MarkEdge::Down});
+    const auto downState = m_marks->find({*held, Level::Down});
     if (downState == m_marks->end() || !downState->second.heardOffset) {
-        return change(NextChange::Kind::Up, pairs[*held].down, MarkEdge::Down);
+        return change(NextChange::Kind::Up, pairs[*held].down, Level::Down);
     }
     const std::optional<NextChange> after = nextChange(pairs, pairs[*held].up);
     return after && after->kind == NextChange::Kind::Up
-               ? change(NextChange::Kind::Up, after->mark, MarkEdge::Down)
+               ? change(NextChange::Kind::Up, after->mark, Level::Down)
                : nextChangeText(*next);
 }
 

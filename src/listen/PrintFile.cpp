@@ -214,7 +214,7 @@ std::string readMarkLine(std::string_view rest, bool moved, MarkLine& mark) {
     if (!plainText(rest)) {
         return "a mark's text is empty, too long or holds control characters";
     }
-    mark.key = {static_cast<int>(pair), edge == "Down" ? MarkEdge::Down : MarkEdge::Up};
+    mark.key = {static_cast<int>(pair), edge == "Down" ? Level::Down : Level::Up};
     mark.kept = {std::string(rest), {{}, static_cast<std::size_t>(press), {}}, movedBy};
     mark.count = static_cast<std::size_t>(frames);
     return {};
@@ -394,10 +394,10 @@ std::string printFileText(const MarkPrints& prints) {
         if (!readable(key, kept)) {
             continue;
         }
-        text +=
-            "mark " + std::to_string(key.pair) + (key.edge == MarkEdge::Down ? " Down " : " Up ") +
-            std::to_string(kept.print.pressFrame) + ' ' + std::to_string(kept.print.frames.size()) +
-            ' ' + decimal(kept.movedBy) + ' ' + kept.markText + '\n';
+        text += "mark " + std::to_string(key.pair) + (key.edge == Level::Down ? " Down " : " Up ") +
+                std::to_string(kept.print.pressFrame) + ' ' +
+                std::to_string(kept.print.frames.size()) + ' ' + decimal(kept.movedBy) + ' ' +
+                kept.markText + '\n';
         frameLines(kept.print.frames, text);
         if (!kept.print.halfway.empty()) {
             text.append(kHalfwayLine) += '\n';

@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "listen/Fingerprint.h"
+#include "platform/Level.h"
 
 namespace hushwell {
 
@@ -14,15 +15,13 @@ namespace hushwell {
 // it never changes.
 constexpr const char* kPrintFileName = "Hushwell_marks.fp";
 
-enum class MarkEdge { Down, Up };
-
 // The pairs of marks a print can belong to: the window's eight.
 constexpr int kPrintPairs = 8;
 
 // Which mark a print belongs to: the pair (0 for the first, below kPrintPairs) and its row.
 struct MarkKey {
     int pair = 0;
-    MarkEdge edge = MarkEdge::Down;
+    Level edge = Level::Down;
     friend bool operator==(const MarkKey&, const MarkKey&) = default;
     friend bool operator<(const MarkKey& a, const MarkKey& b) {
         return std::tie(a.pair, a.edge) < std::tie(b.pair, b.edge);

@@ -74,29 +74,29 @@ QIcon appIcon() {
     return iconOf(appIconImage, {16, 32, 48, 64});
 }
 
-QColor levelTile(IconLevel level) {
-    return level == IconLevel::Down ? QColor(0x8a, 0x2d, 0x00) : QColor(0xc8, 0xe6, 0xc9);
+QColor levelTile(Level level) {
+    return level == Level::Down ? QColor(0x8a, 0x2d, 0x00) : QColor(0xc8, 0xe6, 0xc9);
 }
 
-QImage levelIconImage(int size, IconLevel level) {
+QImage levelIconImage(int size, Level level) {
     // UP: a light disc with dark marks, outlined dark; DOWN: a dark square with light marks,
     // outlined light. Each outline keeps its tile apart from a panel as light or dark as it.
-    static const IconStyle up{levelTile(IconLevel::Up),
+    static const IconStyle up{levelTile(Level::Up),
                               QColor(0x1b, 0x5e, 0x20),
                               QColor(0x1b, 0x5e, 0x20),
                               QColor(0x1b, 0x5e, 0x20, 220),
                               true,
                               true};
-    static const IconStyle down{levelTile(IconLevel::Down),
+    static const IconStyle down{levelTile(Level::Down),
                                 QColor(0xff, 0xd5, 0xb0),
                                 Qt::white,
                                 QColor(255, 255, 255, 200),
                                 false,
                                 false};
-    return paintIcon(size, level == IconLevel::Down ? down : up);
+    return paintIcon(size, level == Level::Down ? down : up);
 }
 
-QIcon levelIcon(IconLevel level) {
+QIcon levelIcon(Level level) {
     // Panels ask for 16 to 24 pixels, at twice that on high-density screens.
     return iconOf([level](int size) { return levelIconImage(size, level); },
                   {16, 22, 24, 32, 44, 48, 64});

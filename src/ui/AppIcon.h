@@ -4,6 +4,8 @@
 #include <QIcon>
 #include <QImage>
 
+#include "platform/Level.h"
+
 namespace hushwell {
 
 // The program's icon: a loudspeaker with a downward arrow, on a rounded tile.
@@ -13,9 +15,8 @@ namespace hushwell {
 // The program's icon for a panel, telling the level in force: UP a light green disc with the arrow
 // turned up, DOWN a dark amber square with the arrow down; each tile carries a rim of the other
 // lightness, so that it stands apart from a dark panel as well as from a light one.
-enum class IconLevel { Up, Down };
-[[nodiscard]] QColor levelTile(IconLevel level);
-[[nodiscard]] QImage levelIconImage(int size, IconLevel level);
-[[nodiscard]] QIcon levelIcon(IconLevel level);
+[[nodiscard]] QColor levelTile(Level level);
+[[nodiscard]] QImage levelIconImage(int size, Level level);
+[[nodiscard]] QIcon levelIcon(Level level);
 
 }  // namespace hushwell

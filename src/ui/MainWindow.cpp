@@ -4,14 +4,13 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSlider>
-#include <QStyle>
-#include <QToolTip>
 
 #include "ui/AppIcon.h"
 #include "ui/HelpText.h"
 #include "ui/Layout.h"
 #include "ui/MarkBox.h"
 #include "ui/PairColumn.h"
+#include "ui/WindowStatus.h"
 
 namespace hushwell {
 
@@ -61,10 +60,8 @@ void MainWindow::connectInput() {
     }
     for (Level level : {Level::Down, Level::Up}) {
         // Positions the program sets are made with signals blocked, so this is the user.
-        connect(slider(level), &QSlider::valueChanged, this, [this, &editor, level](int value) {
-            editor.setLevel(level, value);
-            showSliderTip(level);
-        });
+        connect(slider(level), &QSlider::valueChanged, this,
+                [&editor, level](int value) { editor.setLevel(level, value); });
     }
     connect(m_saveButton, &QPushButton::clicked, this, [&editor] { (void)editor.save(); });
     connect(m_clearButton, &QPushButton::clicked, this, [&editor] { editor.clearSchedule(); });
@@ -77,18 +74,9 @@ void MainWindow::render(Model::Change change, int index) {
     } else if (change == Model::Change::Level) {
         renderLevel(static_cast<Level>(index));
     } else {
-        // What the volume waits for, else the level last sent to the mixer; the program's name
-        // until one was.
-        const Model& model = m_core->model;
-        const std::optional<Level> sent = model.lastSent();
-        const char* awaited = awaitedText(model.awaited());
-        setWindowTitle(*awaited != '\0'       ? awaited
-                       : !sent                ? kProgramName
-                       : *sent == Level::Down ? "DOWN"
-                                              : "UP");
-        // While start-up waits for the server, the settings are still to be read: an edit made
-        // now would be overwritten by them.
-        setEnabled(model.awaited() != Awaited::SoundServer);
+        const WindowStatus status = windowStatus(m_core->model);
+        setWindowTitle(QString::fromStdString(status.title));
+        setEnabled(status.takesEdits);
     }
 }
 
@@ -115,18 +103,6 @@ void MainWindow::showTime(const std::string& now) {
     if (isVisible() && !isMinimized()) {
         m_clockBox->setText(QString::fromStdString(now));
     }
-}
-
-// While the thumb is dragged, the level shows beside it, to its left.
-void MainWindow::showSliderTip(Level level) {
-    QSlider* control = slider(level);
-    if (!control->isSliderDown()) {
-        return;
-    }
-    const int y = QStyle::sliderPositionFromValue(control->minimum(), control->maximum(),
-                                                  control->value(), control->height(), true);
-    QToolTip::showText(control->mapToGlobal(QPoint(-24, y - 8)),
-                       QString::number(m_core->model.level(level)), control);
 }
 
 void MainWindow::changeEvent(QEvent* event) {

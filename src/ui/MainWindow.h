@@ -51,7 +51,6 @@ private:
     void renderPair(int index);
     void renderLevel(Level level);
     void showTime(const std::string& now);
-    void showSliderTip(Level level);
     [[nodiscard]] QSlider* slider(Level level) const { return m_sliders[static_cast<int>(level)]; }
     [[nodiscard]] bool ending() const { return m_core != nullptr && m_core->shutDown.ending(); }
 

@@ -10,6 +10,7 @@
 
 #include "ui/MainWindow.h"
 #include "ui/StatusNotifierItem.h"
+#include "ui/WindowStatus.h"
 
 namespace hushwell {
 
@@ -267,16 +268,15 @@ void TrayIcon::setLoweredInsteadOf(const QString& program) {
 
 // Each tick: the level in force as the window's title tells it, and what comes next.
 void TrayIcon::update(const QString& now) {
-    const std::optional<Level> sent = m_core.model.lastSent();
-    const IconLevel level = sent == Level::Down ? IconLevel::Down : IconLevel::Up;
+    const Level level = m_core.model.lastSent().value_or(Level::Up);
     if (level != m_shown) {
         m_shown = level;
         setIcon(levelIcon(level));
     }
     // Following the station, the outlook is the level in force (which what was heard may have
     // switched before its mark) and what is listened for.
-    m_next = QString::fromStdString(
-        m_core.following.outlook(now.toStdString(), level == IconLevel::Down));
+    m_next =
+        QString::fromStdString(m_core.following.outlook(now.toStdString(), level == Level::Down));
     renderToolTip();
 }
 

@@ -63,7 +63,7 @@ public:
     [[nodiscard]] QString toolTip() const;
     // Whether a panel shows the icon now.
     [[nodiscard]] bool inPanel() const;
-    [[nodiscard]] bool showsDown() const { return m_shown == IconLevel::Down; }
+    [[nodiscard]] bool showsDown() const { return m_shown == Level::Down; }
     [[nodiscard]] QMenu* menu() const { return m_menu.get(); }
 
 signals:
@@ -104,7 +104,7 @@ private:
     QAction* m_startWithDesktop = nullptr;
     QAction* m_hideWhenMinimized = nullptr;
     QAction* m_followStation = nullptr;
-    IconLevel m_shown = IconLevel::Up;
+    Level m_shown = Level::Up;
     QString m_next;
     QString m_chosen;
     bool m_chosenNotPlaying = false;

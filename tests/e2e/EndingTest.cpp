@@ -3,10 +3,7 @@
 #include <csignal>
 #include <thread>
 
-#include "e2e/Schedules.h"
-#include "support/AudioSandbox.h"
-#include "support/DisplaySandbox.h"
-#include "support/Fakes.h"
+#include "e2e/ProgramFixture.h"
 
 namespace hushwell::testing {
 namespace {
@@ -15,15 +12,12 @@ void key(unsigned long window, const std::string& keys) {
     run("xdotool windowfocus --sync " + std::to_string(window) + " key --delay 40 " + keys);
 }
 
-class EndingTest : public ::testing::Test {
+class EndingTest : public ProgramFixture {
 protected:
     void SetUp() override {
-        AudioSandbox::instance();
-        run("pactl set-default-sink speakers");
-        run("pactl set-sink-volume speakers 30000");
-        writeFile(dir.path() / "Hushwell_setup.txt", kAlwaysDown);
+        ProgramFixture::SetUp();
+        writeSettings(kAlwaysDown);
     }
-    TempDir dir;
 };
 
 struct Ending {
@@ -69,7 +63,7 @@ class ASignalDuringAStartUpMessage : public EndingTest,
 
 TEST_P(ASignalDuringAStartUpMessage, EndsTheProgram) {
     const StartUpMessage& c = GetParam();
-    writeFile(dir.path() / "Hushwell_setup.txt", c.settings);
+    writeSettings(c.settings);
     writeFile(dir.path() / "asound.conf", "pcm.!default { type hw card 97 }\n");
     std::vector<std::string> environment;
     if (!c.audio) {
@@ -82,7 +76,7 @@ TEST_P(ASignalDuringAStartUpMessage, EndsTheProgram) {
     program.signal(SIGTERM);
     EXPECT_EQ(program.wait(), 0) << "still running: " << program.running() << program.log();
     EXPECT_EQ(sinkVolumes("speakers"), Volumes(2, c.volumeAfter));
-    EXPECT_EQ(readFile(dir.path() / "Hushwell_setup.txt"), c.settings);
+    EXPECT_EQ(readSettings(), c.settings);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -106,7 +100,7 @@ TEST_F(EndingTest, ASignalDuringTheClosePromptRaisesTheVolumeAndSavesNothing) {
     program.signal(SIGTERM);
     EXPECT_EQ(program.wait(), 0) << program.log();
     EXPECT_EQ(sinkVolumes("speakers"), Volumes(2, kUp));
-    EXPECT_EQ(readFile(dir.path() / "Hushwell_setup.txt"), kAlwaysDown);
+    EXPECT_EQ(readSettings(), kAlwaysDown);
 }
 
 TEST_F(EndingTest, ClosingTheWindowUnderAnOpenMessageBoxWaitsForTheBox) {

@@ -9,13 +9,9 @@
 #include <regex>
 #include <thread>
 
-#include "e2e/Schedules.h"
-#include "e2e/Watch.h"
+#include "e2e/ProgramFixture.h"
 #include "listen/PrintFile.h"
 #include "listen/SyntheticStation.h"
-#include "support/AudioSandbox.h"
-#include "support/DisplaySandbox.h"
-#include "support/Fakes.h"
 
 namespace hushwell::testing {
 namespace {
@@ -58,24 +54,21 @@ private:
     std::string m_command;
 };
 
-class FollowStationTest : public ::testing::Test {
+class FollowStationTest : public ProgramFixture {
 protected:
     void SetUp() override {
-        AudioSandbox::instance();
-        run("pactl set-default-sink speakers");
-        run("pactl set-sink-volume speakers 30000");
+        ProgramFixture::SetUp();
         writeFile(dir.path() / "Hushwell_options.ini", kFollowing);
     }
-    TempDir dir;
 };
 
 TEST_F(FollowStationTest, TheVolumeGoesDownAtTheHeardJingleNotAtTheClock) {
     // An hour before: Set pressed on the jingle (the Down mark of pair 1, reached from the Down
     // slider by six Shift+Tabs) keeps what played around it.
-    writeFile(dir.path() / "Hushwell_setup.txt", kQuiet);
+    writeSettings(kQuiet);
     double pressedAt = 0;  // seconds into the piece
     {
-        Program program(dir.path(), {"QT_LOGGING_RULES=hushwell.mixer.info=true"});
+        Program program(dir.path(), {kMixerLog});
         const unsigned long window = program.waitForWindow();
         ASSERT_NE(window, 0u) << program.log();
         const std::string focus = "xdotool windowfocus --sync " + std::to_string(window);
@@ -108,14 +101,13 @@ TEST_F(FollowStationTest, TheVolumeGoesDownAtTheHeardJingleNotAtTheClock) {
     ASSERT_EQ(kept.prints.size(), 1u) << kept.problem;
     kept.prints.begin()->second.markText = mark;
     savePrintFile(dir.path() / kPrintFileName, kept.prints);
-    writeFile(
-        dir.path() / "Hushwell_setup.txt",
-        "20,100\r\n" + mark + ",,,,,,,\r\n59:59,,,,,,,\r\n 1 , 0 , 0 , 0 , 0 , 0 , 0 , 0 \r\n");
+    writeSettings("20,100\r\n" + mark +
+                  ",,,,,,,\r\n59:59,,,,,,,\r\n 1 , 0 , 0 , 0 , 0 , 0 , 0 , 0 \r\n");
     run("pactl set-sink-volume speakers " + std::to_string(kUp));  // the start sets nothing
     // The first run's guard may still be ending, executing the copy beside the settings: that copy
     // is unlinked, as overwriting it would fail with "text file busy".
     std::filesystem::remove(dir.path() / "hushwell");
-    Program program(dir.path(), {"QT_LOGGING_RULES=hushwell.mixer.info=true"});
+    Program program(dir.path(), {kMixerLog});
     ASSERT_NE(program.waitForWindow(), 0u) << program.log();
     std::this_thread::sleep_until(
         markTime - 8s -

@@ -2,7 +2,6 @@
 // ends, and while the sound server is away.
 
 #include <gtest/gtest.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,11 +14,7 @@
 #include <optional>
 #include <thread>
 
-#include "e2e/Schedules.h"
-#include "e2e/Watch.h"
-#include "support/AudioSandbox.h"
-#include "support/DisplaySandbox.h"
-#include "support/Fakes.h"
+#include "e2e/ProgramFixture.h"
 
 namespace hushwell::testing {
 namespace {
@@ -37,28 +32,16 @@ void printFigure(const char* what, const std::optional<std::chrono::milliseconds
     }
 }
 
-class GuardTest : public ::testing::Test {
+class GuardTest : public GuardedProgramFixture {
 protected:
     void SetUp() override {
-        ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
-        AudioSandbox::instance();
-        run("pactl set-default-sink speakers");
-        ASSERT_EQ(waitForDefaultSink("speakers"), "speakers");
-        run("pactl set-sink-volume speakers 30000");
-        writeFile(dir.path() / "Hushwell_setup.txt", kAlwaysDown);
-    }
-    void TearDown() override {
-        // A guard still at work is not left to the next test.
-        for (pid_t guard = adoptedGuard(); guard > 0; guard = adoptedGuard()) {
-            kill(guard, SIGKILL);
-            waitpid(guard, nullptr, 0);
-        }
+        GuardedProgramFixture::SetUp();
+        writeSettings(kAlwaysDown);
     }
     // The program, with the user's state folder in its own folder.
     std::unique_ptr<Program> start(const std::vector<std::string>& launcher = {}) {
         const std::vector<std::string> environment{
-            "XDG_STATE_HOME=" + (dir.path() / "state").string(),
-            "QT_LOGGING_RULES=hushwell.mixer.info=true"};
+            "XDG_STATE_HOME=" + (dir.path() / "state").string(), kMixerLog};
         if (launcher.empty()) {
             return std::make_unique<Program>(dir.path(), environment);
         }
@@ -95,7 +78,7 @@ protected:
     }
     // A start with no pair on: it puts the Up level back first; how long that took.
     std::optional<std::chrono::milliseconds> nextStartPutsUpBack() {
-        writeFile(dir.path() / "Hushwell_setup.txt", kQuiet);
+        writeSettings(kQuiet);
         auto next = start();
         const auto restored = timeUntil("speakers", kUp, 5000ms);
         EXPECT_TRUE(restored.has_value())
@@ -103,7 +86,6 @@ protected:
             << next->log();
         return restored;
     }
-    TempDir dir;
 };
 
 // An orderly end while the server does not answer: the Up level does not land, so the guard is
@@ -127,9 +109,8 @@ TEST_F(GuardTest, AnOrderlyEndWhileTheServerIsStoppedLeavesTheJobToTheGuard) {
 // knows it never landed.
 TEST_F(GuardTest, KilledWhileARefusedUpIsPendingTheGuardPutsItBack) {
     // The pair holds the volume down from the start until 4 s from now.
-    writeFile(
-        dir.path() / "Hushwell_setup.txt",
-        "20,100\r\n,,,,,,,\r\n" + markIn(4s) + ",,,,,,,\r\n 1 , 0 , 0 , 0 , 0 , 0 , 0 , 0 \r\n");
+    writeSettings("20,100\r\n,,,,,,,\r\n" + markIn(4s) +
+                  ",,,,,,,\r\n 1 , 0 , 0 , 0 , 0 , 0 , 0 , 0 \r\n");
     auto program = startHeldDown();
     const pid_t server = AudioSandbox::instance().serverPid();
     kill(server, SIGSTOP);
@@ -205,7 +186,7 @@ TEST_F(GuardTest, AfterThePutBackTheLevelOfThisRunFollows) {
     ASSERT_NO_FATAL_FAILURE(killBothWhileHeld());
     std::string settings = kQuiet;
     settings.replace(0, 6, "20,90");
-    writeFile(dir.path() / "Hushwell_setup.txt", settings);
+    writeSettings(settings);
     auto next = start();
     EXPECT_TRUE(timeUntil("speakers", 90 * 655, 5000ms).has_value())
         << "the next start left " << ::testing::PrintToString(sinkVolumes("speakers"))

@@ -2,7 +2,6 @@
 // included, while the other program and the output stay as they are, however the run ends.
 
 #include <gtest/gtest.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,19 +11,13 @@
 #include <filesystem>
 #include <thread>
 
-#include "e2e/Schedules.h"
-#include "e2e/Watch.h"
-#include "support/AudioSandbox.h"
-#include "support/DisplaySandbox.h"
-#include "support/Fakes.h"
+#include "e2e/ProgramFixture.h"
 #include "support/PlayingStream.h"
 
 namespace hushwell::testing {
 namespace {
 
 using namespace std::chrono_literals;
-
-constexpr long kOutput = 30000;  // the output's own volume, which no run may touch
 
 // Levels 20 and 100; pair 1 holds the volume down from the hour's start until `ahead` from now
 // (waiting out the hour's end first when that mark would fall past it).
@@ -33,14 +26,11 @@ std::string downUntilIn(std::chrono::seconds ahead) {
            ",,,,,,,\r\n 1 , 0 , 0 , 0 , 0 , 0 , 0 , 0 \r\n";
 }
 
-class LowerOnlyTest : public ::testing::Test {
+// The output keeps its own volume, kOutput, in every run.
+class LowerOnlyTest : public GuardedProgramFixture {
 protected:
     void SetUp() override {
-        ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
-        AudioSandbox::instance();
-        run("pactl set-default-sink speakers");
-        ASSERT_EQ(waitForDefaultSink("speakers"), "speakers");
-        run("pactl set-sink-volume speakers " + std::to_string(kOutput));
+        GuardedProgramFixture::SetUp();
         std::filesystem::create_directories(players);
         // The player is chosen in the options file; the settings file stays as it is.
         writeFile(dir.path() / "Hushwell_options.ini", "[Lower]\r\nOnly=radio\r\n");
@@ -48,16 +38,9 @@ protected:
         caller = std::make_unique<PlayingStream>(players, "caller");
         callerLevel = caller->volumes();
     }
-    void TearDown() override {
-        for (pid_t guard = adoptedGuard(); guard > 0; guard = adoptedGuard()) {
-            kill(guard, SIGKILL);
-            waitpid(guard, nullptr, 0);
-        }
-    }
     std::unique_ptr<Program> start(const std::string& settings) {
-        writeFile(dir.path() / "Hushwell_setup.txt", settings);
-        auto program = std::make_unique<Program>(
-            dir.path(), std::vector<std::string>{"QT_LOGGING_RULES=hushwell.mixer.info=true"});
+        writeSettings(settings);
+        auto program = std::make_unique<Program>(dir.path(), std::vector<std::string>{kMixerLog});
         EXPECT_NE(program->waitForWindow(), 0u) << program->log();
         return program;
     }
@@ -82,7 +65,6 @@ protected:
         ASSERT_EQ(radio->volumes(), Volumes(2, kDown)) << "nobody put the Up level back yet";
     }
 
-    TempDir dir;
     const std::filesystem::path players = dir.path() / "players";
     std::unique_ptr<PlayingStream> radio;
     std::unique_ptr<PlayingStream> caller;

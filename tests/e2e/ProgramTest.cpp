@@ -3,38 +3,19 @@
 #include <chrono>
 #include <thread>
 
-#include "support/AudioSandbox.h"
-#include "support/DisplaySandbox.h"
-#include "support/Fakes.h"
+#include "e2e/ProgramFixture.h"
 
 namespace hushwell::testing {
 namespace {
 
-using Volumes = std::vector<long>;
-
-// Switches on the log of the mixer calls, on standard error.
-const std::string kMixerLog = "QT_LOGGING_RULES=hushwell.mixer.info=true";
-
-// Levels 20 and 100, all pairs inactive: the tick never changes the volume by itself.
-const std::string kQuietSettings = "20,100\r\n" + std::string(7, ',') + "\r\n" +
-                                   std::string(7, ',') + "\r\n 0 , 0 , 0 , 0 , 0 , 0 , 0 , 0 \r\n";
-
-class ProgramTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        AudioSandbox::instance();
-        run("pactl set-default-sink speakers");
-        run("pactl set-sink-volume speakers 30000");
-    }
-    TempDir dir;
-};
+class ProgramTest : public ProgramFixture {};
 
 TEST_F(ProgramTest, AKeyboardMoveSetsTheVolumeAndClosingPutsTheUpLevelBack) {
-    writeFile(dir.path() / "Hushwell_setup.txt", kQuietSettings);
+    writeSettings(kQuiet);
     Program program(dir.path(), {kMixerLog});
     const unsigned long window = program.waitForWindow();
     ASSERT_NE(window, 0u) << program.log();
-    EXPECT_EQ(sinkVolumes("speakers"), Volumes(2, 30000));  // start-up applies nothing
+    EXPECT_EQ(sinkVolumes("speakers"), Volumes(2, kOutput));  // start-up applies nothing
 
     // The focus starts on the Down slider: Up raises the Down level from 20 to 21.
     run("xdotool windowfocus --sync " + std::to_string(window) + " key Up");
@@ -48,7 +29,7 @@ TEST_F(ProgramTest, AKeyboardMoveSetsTheVolumeAndClosingPutsTheUpLevelBack) {
     run("xdotool windowfocus --sync " + std::to_string(question) + " key n");
     EXPECT_EQ(program.wait(), 0) << program.log();
     EXPECT_EQ(sinkVolumes("speakers"), Volumes(2, 100 * 655));
-    EXPECT_EQ(readFile(dir.path() / "Hushwell_setup.txt"), kQuietSettings);
+    EXPECT_EQ(readSettings(), kQuiet);
 }
 
 TEST_F(ProgramTest, WithNoAudioAnywhereItSaysSoAndKeepsRunning) {
@@ -67,7 +48,7 @@ TEST_F(ProgramTest, WithNoAudioAnywhereItSaysSoAndKeepsRunning) {
     EXPECT_TRUE(program.running());
     program.close();
     EXPECT_EQ(program.wait(), 0);
-    EXPECT_EQ(sinkVolumes("speakers"), Volumes(2, 30000));
+    EXPECT_EQ(sinkVolumes("speakers"), Volumes(2, kOutput));
 }
 
 }  // namespace

@@ -21,11 +21,7 @@
 #include <iterator>
 #include <thread>
 
-#include "e2e/Schedules.h"
-#include "e2e/Watch.h"
-#include "support/AudioSandbox.h"
-#include "support/DisplaySandbox.h"
-#include "support/Fakes.h"
+#include "e2e/ProgramFixture.h"
 
 namespace hushwell::testing {
 namespace {
@@ -33,19 +29,10 @@ namespace {
 using namespace std::chrono_literals;
 using Steady = std::chrono::steady_clock;
 
-class ResilienceTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        AudioSandbox::instance();
-        run("pactl set-default-sink speakers");
-        ASSERT_EQ(waitForDefaultSink("speakers"), "speakers");
-        run("pactl set-sink-volume speakers 30000");
-    }
-    TempDir dir;
-};
+class ResilienceTest : public ProgramFixture {};
 
 TEST_F(ResilienceTest, KilledWhileDownTheUpLevelComesBack) {
-    writeFile(dir.path() / "Hushwell_setup.txt", kAlwaysDown);
+    writeSettings(kAlwaysDown);
     Program program(dir.path());
     ASSERT_NE(program.waitForWindow(), 0u) << program.log();
     ASSERT_EQ(waitForVolume(kDown), Volumes(2, kDown)) << "the first tick lowers the volume";
@@ -61,10 +48,10 @@ TEST_F(ResilienceTest, KilledWhileDownTheUpLevelComesBack) {
 // through the server's plugin, is taken once the server answers again. Killed later, the guard,
 // whose own mixer is PulseAudio, puts back the Up level in its own scale.
 TEST_F(ResilienceTest, AfterAFallBackToAlsaTheGuardStillPutsTheUpLevelBack) {
-    writeFile(dir.path() / "Hushwell_setup.txt", kAlwaysDown);
+    writeSettings(kAlwaysDown);
     const pid_t server = AudioSandbox::instance().serverPid();
     kill(server, SIGSTOP);
-    Program program(dir.path(), {"QT_LOGGING_RULES=hushwell.mixer.info=true"});
+    Program program(dir.path(), {kMixerLog});
     std::this_thread::sleep_for(3s);
     kill(server, SIGCONT);
     ASSERT_NE(program.waitForWindow(), 0u) << program.log();
@@ -77,12 +64,12 @@ TEST_F(ResilienceTest, AfterAFallBackToAlsaTheGuardStillPutsTheUpLevelBack) {
 }
 
 TEST_F(ResilienceTest, KilledWhileUpNothingIsTouched) {
-    writeFile(dir.path() / "Hushwell_setup.txt", kQuiet);
+    writeSettings(kQuiet);
     Program program(dir.path());
     ASSERT_NE(program.waitForWindow(), 0u) << program.log();
     program.signal(SIGKILL);
     std::this_thread::sleep_for(1500ms);
-    EXPECT_EQ(sinkVolumes("speakers"), Volumes(2, 30000));
+    EXPECT_EQ(sinkVolumes("speakers"), Volumes(2, kOutput));
 }
 
 // An X window of the test, put over the program's window.
@@ -139,7 +126,7 @@ void PrintTo(const SecondStart& s, std::ostream* out) {
 class ASecondStart : public ResilienceTest, public ::testing::WithParamInterface<SecondStart> {};
 
 TEST_P(ASecondStart, RaisesTheFirstWindowAndEnds) {
-    writeFile(dir.path() / "Hushwell_setup.txt", kQuiet);
+    writeSettings(kQuiet);
     Program first(dir.path());
     const unsigned long window = first.waitForWindow();
     ASSERT_NE(window, 0u) << first.log();
@@ -163,8 +150,8 @@ TEST_P(ASecondStart, RaisesTheFirstWindowAndEnds) {
     std::this_thread::sleep_for(300ms);
     EXPECT_TRUE(cover.below(window)) << "the first window was not brought to the front";
     EXPECT_TRUE(first.running());
-    EXPECT_EQ(sinkVolumes("speakers"), Volumes(2, 30000));
-    EXPECT_EQ(readFile(dir.path() / "Hushwell_setup.txt"), kQuiet);
+    EXPECT_EQ(sinkVolumes("speakers"), Volumes(2, kOutput));
+    EXPECT_EQ(readSettings(), kQuiet);
 }
 
 INSTANTIATE_TEST_SUITE_P(FirstCopy, ASecondStart,
@@ -173,7 +160,7 @@ INSTANTIATE_TEST_SUITE_P(FirstCopy, ASecondStart,
                          [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST_F(ResilienceTest, ACopyThatCrashedDoesNotBlockTheNextStart) {
-    writeFile(dir.path() / "Hushwell_setup.txt", kQuiet);
+    writeSettings(kQuiet);
     TempDir crashedFolder;
     {
         Program crashed(crashedFolder.path());
@@ -190,7 +177,7 @@ TEST_F(ResilienceTest, ACopyThatCrashedDoesNotBlockTheNextStart) {
 // goes on answering, and the volume goes on following it.
 TEST_F(ResilienceTest, AStoppedGuardDoesNotHoldTheWindow) {
     ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
-    writeFile(dir.path() / "Hushwell_setup.txt", kAlwaysDown);
+    writeSettings(kAlwaysDown);
     Program program(dir.path());
     const unsigned long window = program.waitForWindow();
     ASSERT_NE(window, 0u) << program.log();
@@ -264,7 +251,7 @@ TEST_F(ResilienceTest, ANameHeldByAnotherUserDoesNotBlockTheStart) {
     ASSERT_EQ(read(ready[0], &c, 1), 1) << "the other user's process could not take the name";
     close(ready[0]);
 
-    writeFile(dir.path() / "Hushwell_setup.txt", kQuiet);
+    writeSettings(kQuiet);
     const auto start = Steady::now();
     Program program(dir.path());
     const unsigned long window = program.waitForWindow();
@@ -287,7 +274,7 @@ TEST_F(ResilienceTest, ANameHeldByAnotherUserDoesNotBlockTheStart) {
 // Another output chosen while a pair holds the volume down: the new one goes to the Down level,
 // the one left behind gets the Up level back.
 TEST_F(ResilienceTest, TheHeldLevelFollowsTheOutput) {
-    writeFile(dir.path() / "Hushwell_setup.txt", kAlwaysDown);
+    writeSettings(kAlwaysDown);
     const std::string module =
         run("pactl load-module module-null-sink sink_name=headphones channels=2");
     run("pactl set-sink-volume headphones 65536");
@@ -311,27 +298,11 @@ TEST_F(ResilienceTest, TheHeldLevelFollowsTheOutput) {
     run("pactl unload-module " + module);
 }
 
-// Whole seconds from now on the wall clock, as a mark "mm:ss"; the test waits out an hour's end.
-std::string markIn(std::chrono::seconds ahead) {
-    const std::time_t when = std::time(nullptr) + ahead.count();
-    std::tm local{};
-    localtime_r(&when, &local);
-    char text[8];
-    std::snprintf(text, sizeof text, "%02d:%02d", local.tm_min, local.tm_sec);
-    return text;
-}
-
 // The server stopped across a transition and started again: the level the schedule wants lands.
 TEST_F(ResilienceTest, ALevelThatFellWhileTheServerWasAwayLandsWhenItReturns) {
-    std::tm local{};
-    const std::time_t now = std::time(nullptr);
-    localtime_r(&now, &local);
-    if (local.tm_min == 59 && local.tm_sec > 30) {
-        std::this_thread::sleep_for(std::chrono::seconds(61 - local.tm_sec));
-    }
+    waitOutTheHourEnd(30s);
     // The pair holds the volume down from 4 s to 30 s from now.
-    writeFile(dir.path() / "Hushwell_setup.txt",
-              "20,100\r\n" + markIn(3s) + ",,,,,,,\r\n" + markIn(30s) +
+    writeSettings("20,100\r\n" + markIn(3s) + ",,,,,,,\r\n" + markIn(30s) +
                   ",,,,,,,\r\n 1 , 0 , 0 , 0 , 0 , 0 , 0 , 0 \r\n");
     Program program(dir.path());
     ASSERT_NE(program.waitForWindow(), 0u) << program.log();
@@ -355,7 +326,7 @@ TEST_F(ResilienceTest, ALevelThatFellWhileTheServerWasAwayLandsWhenItReturns) {
 // Lines that are not options, almost 1 MB of them, are told in a few lines and cost the run
 // nothing: the first break lands and a signal ends the run as with no options file at all.
 TEST_F(ResilienceTest, ADamagedOptionsFileNeitherDelaysTheFirstBreakNorHoldsOffASignal) {
-    writeFile(dir.path() / "Hushwell_setup.txt", kAlwaysDown);
+    writeSettings(kAlwaysDown);
     std::string lines(840 * 1024, '\n');
     for (std::size_t i = 0; i < lines.size(); i += 2) {
         lines[i] = 'x';
@@ -372,20 +343,13 @@ TEST_F(ResilienceTest, ADamagedOptionsFileNeitherDelaysTheFirstBreakNorHoldsOffA
 // Started with the desktop before the sound server: the window says that it waits, PulseAudio is
 // waited for rather than ALSA taken, and the first break after the server came lands on time.
 TEST_F(ResilienceTest, AStartWithTheDesktopWaitsForALateServer) {
-    std::tm local{};
-    const std::time_t now = std::time(nullptr);
-    localtime_r(&now, &local);
-    if (local.tm_min == 59 && local.tm_sec > 30) {
-        std::this_thread::sleep_for(std::chrono::seconds(61 - local.tm_sec));
-    }
+    waitOutTheHourEnd(30s);
     const auto due = Steady::now() + 14s;
-    writeFile(dir.path() / "Hushwell_setup.txt",
-              "20,100\r\n" + markIn(14s) + ",,,,,,,\r\n60:00,,,,,,,\r\n1,0,0,0,0,0,0,0\r\n");
+    writeSettings("20,100\r\n" + markIn(14s) + ",,,,,,,\r\n60:00,,,,,,,\r\n1,0,0,0,0,0,0,0\r\n");
     AudioSandbox& sandbox = AudioSandbox::instance();
     sandbox.stop();
     std::filesystem::copy_file(HUSHWELL_PROGRAM, dir.path() / "hushwell");
-    Program program(dir.path(), {(dir.path() / "hushwell").string(), "--autostart"},
-                    {"QT_LOGGING_RULES=hushwell.mixer.info=true"});
+    Program program(dir.path(), {(dir.path() / "hushwell").string(), "--autostart"}, {kMixerLog});
     ASSERT_NE(program.waitForWindow(), 0u) << program.log();
     EXPECT_EQ(program.title(), "Waiting for the sound server...");
     std::this_thread::sleep_for(6s);

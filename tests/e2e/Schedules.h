@@ -26,17 +26,22 @@ inline const std::string kAlwaysDown =
 inline const std::string kQuiet =
     "20,100\r\n,,,,,,,\r\n,,,,,,,\r\n 0 , 0 , 0 , 0 , 0 , 0 , 0 , 0 \r\n";
 
-// Whole seconds from now on the wall clock, as a mark "mm:ss"; waits out an hour's end first
-// when the mark would fall past it.
-inline std::string markIn(std::chrono::seconds ahead) {
+// Waits out the hour's end when a mark `ahead` from now would fall past it (or within 10 s of it).
+inline void waitOutTheHourEnd(std::chrono::seconds ahead) {
     std::tm local{};
-    std::time_t now = std::time(nullptr);
+    const std::time_t now = std::time(nullptr);
     localtime_r(&now, &local);
     if (local.tm_min == 59 && local.tm_sec + ahead.count() > 50) {
         std::this_thread::sleep_for(std::chrono::seconds(61 - local.tm_sec));
-        now = std::time(nullptr);
     }
-    const std::time_t when = now + ahead.count();
+}
+
+// Whole seconds from now on the wall clock, as a mark "mm:ss"; waits out an hour's end first
+// when the mark would fall past it.
+inline std::string markIn(std::chrono::seconds ahead) {
+    waitOutTheHourEnd(ahead);
+    const std::time_t when = std::time(nullptr) + ahead.count();
+    std::tm local{};
     localtime_r(&when, &local);
     char text[8];
     std::snprintf(text, sizeof text, "%02d:%02d", local.tm_min, local.tm_sec);

@@ -3,11 +3,7 @@
 #include <chrono>
 #include <thread>
 
-#include "e2e/Schedules.h"
-#include "e2e/Watch.h"
-#include "support/AudioSandbox.h"
-#include "support/DisplaySandbox.h"
-#include "support/Fakes.h"
+#include "e2e/ProgramFixture.h"
 #include "support/PlayingStream.h"
 #include "support/TrayPanel.h"
 
@@ -40,22 +36,14 @@ bool mainWindowShown() {
                 .empty();
 }
 
-class TrayProgramTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        AudioSandbox::instance();
-        run("pactl set-default-sink speakers");
-        run("pactl set-sink-volume speakers 30000");
-    }
-    TempDir dir;
-};
+class TrayProgramTest : public ProgramFixture {};
 
 // The whole way the user takes: the window hidden in the tray by a click, then Quit from the
 // tray's menu; the question on closing comes, and the program ends with the Up level.
 TEST_F(TrayProgramTest, QuitFromTheTrayMenuOfAHiddenWindowAsksAndEndsWithTheUpLevel) {
     const TrayPanel panel;
     ASSERT_TRUE(panel.ready());
-    writeFile(dir.path() / "Hushwell_setup.txt", kQuiet);
+    writeSettings(kQuiet);
     Program program(dir.path(),
                     {"DBUS_SESSION_BUS_ADDRESS=unix:path=" + (dir.path() / "none").string()});
     const unsigned long window = program.waitForWindow();
@@ -81,7 +69,7 @@ TEST_F(TrayProgramTest, QuitFromTheTrayMenuOfAHiddenWindowAsksAndEndsWithTheUpLe
     run("xdotool windowfocus --sync " + std::to_string(question) + " key n");
     EXPECT_EQ(program.wait(), 0) << program.log();
     EXPECT_EQ(sinkVolumes("speakers"), Volumes(2, 100 * 655));
-    EXPECT_EQ(readFile(dir.path() / "Hushwell_setup.txt"), kQuiet);
+    EXPECT_EQ(readSettings(), kQuiet);
 }
 
 // Opens the tray's menu and presses `keys` in it.
@@ -104,7 +92,7 @@ TEST_F(TrayProgramTest, ChoicesInTheTrayMenuAreCarriedOutAndKept) {
     const PlayingStream radio(players, "radio");
     const PlayingStream caller(players, "caller");
     const Volumes callerLevel = caller.volumes();
-    writeFile(dir.path() / "Hushwell_setup.txt", kAlwaysDown);
+    writeSettings(kAlwaysDown);
     const std::filesystem::path config = dir.path() / "config";
     Program program(dir.path(),
                     {"DBUS_SESSION_BUS_ADDRESS=unix:path=" + (dir.path() / "none").string(),
@@ -136,13 +124,13 @@ TEST_F(TrayProgramTest, ChoicesInTheTrayMenuAreCarriedOutAndKept) {
     EXPECT_EQ(program.wait(), 0) << program.log();
     EXPECT_TRUE(waitForStream(radio, kUp)) << program.log();
     EXPECT_EQ(sinkVolumes("speakers"), Volumes(2, kUp));
-    EXPECT_EQ(readFile(dir.path() / "Hushwell_setup.txt"), kAlwaysDown);
+    EXPECT_EQ(readSettings(), kAlwaysDown);
 }
 
 // A session started with the desktop may start the program before the panel that holds the
 // tray: the icon comes when the tray does.
 TEST_F(TrayProgramTest, ATrayThatComesLaterGetsTheIcon) {
-    writeFile(dir.path() / "Hushwell_setup.txt", kQuiet);
+    writeSettings(kQuiet);
     Program program(dir.path(),
                     {"DBUS_SESSION_BUS_ADDRESS=unix:path=" + (dir.path() / "none").string()});
     ASSERT_NE(program.waitForWindow(), 0u) << program.log();

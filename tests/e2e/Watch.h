@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <exception>
 #include <cstdio>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -13,7 +13,10 @@
 #include <thread>
 #include <vector>
 
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include "e2e/Schedules.h"
 #include "support/AudioSandbox.h"
@@ -123,6 +126,14 @@ inline pid_t adoptedGuard(pid_t besides = -1) {
         }
     }
     return -1;
+}
+
+// Ends every guard this test adopted.
+inline void killAdoptedGuards() {
+    for (pid_t guard = adoptedGuard(); guard > 0; guard = adoptedGuard()) {
+        kill(guard, SIGKILL);
+        waitpid(guard, nullptr, 0);
+    }
 }
 
 }  // namespace hushwell::testing

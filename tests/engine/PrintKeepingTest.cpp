@@ -12,7 +12,7 @@ namespace {
 struct Act {
     enum Kind { Press, Type, Move, Clear, Keep, Silence, Listen, Refine, Load } kind;
     int pair = 0;
-    MarkEdge edge = MarkEdge::Down;
+    Level edge = Level::Down;
     const char* text = "";  // Press, Type, Load: the mark's new text
     std::size_t print = 0;  // Keep, Refine, Load
     double movedBy = 0;     // Keep, Load
@@ -20,7 +20,7 @@ struct Act {
 
 struct Stored {
     int pair;
-    MarkEdge edge;
+    Level edge;
     const char* text;
     std::size_t print;
     double movedBy = 0;
@@ -37,8 +37,8 @@ void PrintTo(const Story& story, std::ostream* out) {
     *out << story.name;
 }
 
-constexpr auto D = MarkEdge::Down;
-constexpr auto U = MarkEdge::Up;
+constexpr auto D = Level::Down;
+constexpr auto U = Level::Up;
 
 class PrintKeepingStory : public ::testing::TestWithParam<Story> {};
 

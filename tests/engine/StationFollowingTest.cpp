@@ -16,8 +16,8 @@ constexpr double at(int minute, double second) {
 }
 
 struct HeardEdge {
-    std::optional<MarkEdge> edge;  // none: the one jingle of every print, heard by all listened for
-    double second;                 // of the hour: the moment that matched the press
+    std::optional<Level> edge;  // none: the one jingle of every print, heard by all listened for
+    double second;              // of the hour: the moment that matched the press
 };
 
 struct Step {
@@ -52,8 +52,8 @@ TEST_P(StationHour, SwitchesOnTheHeardAudioOrTheClock) {
     core.following.setOn(true);
     for (const auto& [index, marks] : GetParam().pairs) {
         if (GetParam().printed) {
-            core.following.setPrinted({index, MarkEdge::Down}, marks.down);
-            core.following.setPrinted({index, MarkEdge::Up}, marks.up);
+            core.following.setPrinted({index, Level::Down}, marks.down);
+            core.following.setPrinted({index, Level::Up}, marks.up);
         }
     }
     for (const Step& step : GetParam().steps) {
@@ -85,9 +85,9 @@ TEST_P(StationHour, SwitchesOnTheHeardAudioOrTheClock) {
     }
 }
 
-constexpr auto kDownEdge = MarkEdge::Down;
-constexpr auto kUpEdge = MarkEdge::Up;
-constexpr std::optional<MarkEdge> kJingle;
+constexpr auto kDownEdge = Level::Down;
+constexpr auto kUpEdge = Level::Up;
+constexpr std::optional<Level> kJingle;
 
 INSTANTIATE_TEST_SUITE_P(
     Hours, StationHour,

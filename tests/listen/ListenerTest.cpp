@@ -13,7 +13,7 @@ namespace {
 
 // A song, a jingle from 29 s, talk after it; Set is pressed in the jingle.
 constexpr double kPress = 29.6;
-const MarkKey kMark{1, MarkEdge::Down};
+const MarkKey kMark{1, Level::Down};
 
 const std::vector<float>& station() {
     static const std::vector<float> audio =

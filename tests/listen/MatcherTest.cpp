@@ -134,7 +134,7 @@ class MatcherTest : public ::testing::TestWithParam<Station> {};
 
 TEST_P(MatcherTest, HearsTheBreaksEdgesWithinASecondOrNotAtAll) {
     const Station& station = GetParam();
-    const MarkKey keys[] = {{2, MarkEdge::Down}, {2, MarkEdge::Up}};
+    const MarkKey keys[] = {{2, Level::Down}, {2, Level::Up}};
     double presses[] = {kBreakStart + station.silence + station.press, kBreakEnd + kUpReaction};
     Listener first;
     first.press(keys[0], presses[0]);

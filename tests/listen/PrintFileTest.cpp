@@ -30,8 +30,8 @@ MarkPrints twoMarks() {
         frame.bits = ~frame.bits;
     }
     // The Up mark was set in silence: its print begins at the sound 90 frames after it.
-    return {{{0, MarkEdge::Down}, {"20:07", halfway}},
-            {{7, MarkEdge::Up}, {"3:30 ad end", print, 90 * kFrameStep}}};
+    return {{{0, Level::Down}, {"20:07", halfway}},
+            {{7, Level::Up}, {"3:30 ad end", print, 90 * kFrameStep}}};
 }
 
 // The file of the third version: no frames halfway.
@@ -88,18 +88,18 @@ TEST(PrintFile, KeepsEachMarksPrintForItsTextOnly) {
     const auto file = dir.path() / kPrintFileName;
     EXPECT_EQ(loadPrintFile(file).prints.size(), 0U) << "no file yet";
     MarkPrints prints = twoMarks();
-    prints[{1, MarkEdge::Down}] = {"12:00\n", prints.begin()->second.print};  // cannot be a line
-    prints[{kPrintPairs, MarkEdge::Down}] = {"12:00", prints.begin()->second.print};  // no pair
+    prints[{1, Level::Down}] = {"12:00\n", prints.begin()->second.print};  // cannot be a line
+    prints[{kPrintPairs, Level::Down}] = {"12:00", prints.begin()->second.print};  // no pair
     MarkPrint uneven = prints.begin()->second.print;
     uneven.halfway.pop_back();
-    prints[{2, MarkEdge::Down}] = {"12:00", uneven};  // frames halfway not one for each
+    prints[{2, Level::Down}] = {"12:00", uneven};  // frames halfway not one for each
     savePrintFile(file, prints);
     const LoadedPrints loaded = loadPrintFile(file);
     EXPECT_EQ(loaded.problem, "");
     EXPECT_EQ(loaded.prints, twoMarks());
-    EXPECT_NE(printFor(loaded.prints, {7, MarkEdge::Up}, "3:30 ad end"), nullptr);
-    EXPECT_EQ(printFor(loaded.prints, {7, MarkEdge::Up}, "3:31"), nullptr) << "edited by hand";
-    EXPECT_EQ(printFor(loaded.prints, {0, MarkEdge::Up}, "20:07"), nullptr) << "the other row";
+    EXPECT_NE(printFor(loaded.prints, {7, Level::Up}, "3:30 ad end"), nullptr);
+    EXPECT_EQ(printFor(loaded.prints, {7, Level::Up}, "3:31"), nullptr) << "edited by hand";
+    EXPECT_EQ(printFor(loaded.prints, {0, Level::Up}, "20:07"), nullptr) << "the other row";
 
     writeFile(file, wholeSteps(printFileText(twoMarks())));
     EXPECT_EQ(loadPrintFile(file).prints, withoutHalfway(twoMarks()));
@@ -118,7 +118,7 @@ TEST(PrintFile, SixteenMarksOfTheLongestPrintsReadBack) {
     const auto file = dir.path() / kPrintFileName;
     MarkPrints prints;
     for (int pair = 0; pair < kPrintPairs; ++pair) {
-        for (const MarkEdge edge : {MarkEdge::Down, MarkEdge::Up}) {
+        for (const Level edge : {Level::Down, Level::Up}) {
             prints[{pair, edge}] = {std::string(64, '9'),
                                     {std::vector<Fingerprint>(512, {~0U, ~0U, 0xFFFF, 0xFFFF}), 511,
                                      std::vector<Fingerprint>(512, {~0U, ~0U, 0xFFFF, 0xFFFF})},

@@ -10,6 +10,7 @@
 
 #include "ui/SecondTicker.h"
 #include "ui/WindowFixture.h"
+#include "ui/WindowStatus.h"
 
 namespace hushwell::testing {
 namespace {
@@ -280,6 +281,29 @@ TEST_F(InputTest, APositionSetByTheProgramIsNotAMove) {
     EXPECT_EQ(secondWindow.windowTitle(), "Hushwell");
     EXPECT_FALSE(second.model.settingsChanged());
     EXPECT_TRUE(volume.sets.empty());
+}
+
+TEST(WindowStatusTest, TheTitleTellsWhatIsAwaitedElseTheLevelSentAndOnlyTheServerStopsEdits) {
+    const struct {
+        Awaited awaited;
+        std::optional<Level> sent;
+        const char* title;
+        bool takesEdits;
+    } cases[] = {{Awaited::Nothing, {}, "Hushwell", true},
+                 {Awaited::Nothing, Level::Down, "DOWN", true},
+                 {Awaited::Nothing, Level::Up, "UP", true},
+                 {Awaited::SoundServer, {}, "Waiting for the sound server...", false},
+                 {Awaited::Output, Level::Down, "Waiting for an audio output...", true}};
+    for (const auto& c : cases) {
+        Model model;
+        model.setAwaited(c.awaited);
+        if (c.sent) {
+            model.setLastSent(*c.sent);
+        }
+        const WindowStatus status = windowStatus(model);
+        EXPECT_EQ(status.title, c.title);
+        EXPECT_EQ(status.takesEdits, c.takesEdits) << c.title;
+    }
 }
 
 TEST_F(InputTest, WhileStartUpWaitsForTheServerTheTitleSaysSoAndNothingIsEdited) {

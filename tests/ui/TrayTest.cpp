@@ -221,10 +221,10 @@ TEST_F(TrayTest, TheToolTipAndTheIconFollowTheTicks) {
     tray->setLoweredInsteadOf({});
     // Following the station, it says what is listened for and what made the last switch.
     core->following.setOn(true);
-    core->following.setPrinted({1, MarkEdge::Down}, "20:00");
+    core->following.setPrinted({1, Level::Down}, "20:00");
     tickAt(19, 50);
     EXPECT_EQ(tray->toolTip(), "Hushwell\nUp - next break at :20:00, listening");
-    (void)core->following.heard({1, MarkEdge::Down}, 19 * 60 + 55.4);
+    (void)core->following.heard({1, Level::Down}, 19 * 60 + 55.4);
     tickAt(19, 56);
     EXPECT_TRUE(tray->showsDown());
     EXPECT_EQ(tray->toolTip(),
@@ -238,9 +238,9 @@ TEST_F(TrayTest, TheToolTipAndTheIconFollowTheTicks) {
 
 // Told apart without hue: by lightness, and by shape (a disc against a square).
 TEST_F(TrayTest, TheUpAndDownIconsDifferInLightnessAndShape) {
-    EXPECT_GE(contrastRatio(levelTile(IconLevel::Up), levelTile(IconLevel::Down)), 3.0);
-    EXPECT_EQ(levelIconImage(64, IconLevel::Up).pixelColor(6, 6).alpha(), 0);
-    EXPECT_EQ(levelIconImage(64, IconLevel::Down).pixelColor(6, 6).alpha(), 255);
+    EXPECT_GE(contrastRatio(levelTile(Level::Up), levelTile(Level::Down)), 3.0);
+    EXPECT_EQ(levelIconImage(64, Level::Up).pixelColor(6, 6).alpha(), 0);
+    EXPECT_EQ(levelIconImage(64, Level::Down).pixelColor(6, 6).alpha(), 255);
 }
 
 // The boxes of entries not ticked stand out from the menu in a dark theme too.
