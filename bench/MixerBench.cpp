@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "mixer/PulseMixer.h"
+#include "mixer/pulse/PulseMixer.h"
 #include "mixer/alsa/AlsaMixer.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "mixer/PulseCapture.h"
+#include "mixer/pulse/PulseCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +14,7 @@
 #include "listen/Matcher.h"
 #include "listen/PrintHistory.h"
 #include "listen/SyntheticStation.h"
+#include "mixer/pulse/PulseConnection.h"
 #include "support/AudioSandbox.h"
 #include "support/Fakes.h"
 
@@ -165,7 +166,7 @@ TEST_P(PulseCaptureTest, HearsAPressPlayedToTheServer) {
     }
     // The capture is back on the server before the piece plays, and records it from its start
     // (its silence).
-    EXPECT_TRUE(shows("pactl list clients", "Hushwell listener"));
+    EXPECT_TRUE(shows("pactl list clients", "\"Hushwell\""));
     std::thread caller([&] {
         if (row.caller) {
             const std::vector<float> other = piece(51);
@@ -224,7 +225,7 @@ TEST_P(PulseCaptureTest, KeepsOneConnectionWhileNothingPlays) {
     capture->setPrompt(GetParam().promptAt == 0);
     capture->setActive(GetParam().inactiveAt != 0);
     capture->start(GetParam().program, [](std::span<const float>, double, auto) {});
-    ASSERT_TRUE(shows("pactl list clients", "Hushwell listener"));
+    ASSERT_TRUE(shows("pactl list clients", "\"Hushwell\""));
     // Every client that connects while pactl listens, for five seconds.
     const std::string events = run("timeout -s INT 5 stdbuf -oL pactl subscribe || true");
     capture->stop();
