@@ -39,7 +39,7 @@
 
 #include "listen/Listener.h"
 #include "listen/SyntheticStation.h"
-#include "mixer/PulseCapture.h"
+#include "mixer/pulse/PulseCapture.h"
 
 namespace {
 

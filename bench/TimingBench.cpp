@@ -24,7 +24,7 @@
 
 #include "engine/Core.h"
 #include "engine/TimeText.h"
-#include "mixer/PulseMixer.h"
+#include "mixer/pulse/PulseMixer.h"
 #include "settings/FileSettingsStore.h"
 #include "support/Fakes.h"
 #include "ui/SecondTicker.h"

@@ -8,7 +8,7 @@
 #include "app/MainThreadTasks.h"
 #include "app/MixerLog.h"
 #if defined(HUSHWELL_HAVE_PULSE)
-#include "mixer/PulseCapture.h"
+#include "mixer/pulse/PulseCapture.h"
 #elif defined(HUSHWELL_HAVE_ENDPOINT_VOLUME)
 #include "mixer/LoopbackCapture.h"
 #endif

@@ -1,7 +1,7 @@
 #include "mixer/MixerChoice.h"
 
 #if defined(HUSHWELL_HAVE_PULSE)
-#include "mixer/PulseMixer.h"
+#include "mixer/pulse/PulseMixer.h"
 #endif
 #if defined(HUSHWELL_HAVE_ALSA)
 #include "mixer/alsa/AlsaMixer.h"

@@ -10,7 +10,7 @@ set(audio_headers "pulse/[^>]*|alsa/[^>]*|mmsystem\\.h|mmdeviceapi\\.h|endpointv
 set(windows_headers "windows\\.h|objbase\\.h|combaseapi\\.h|io\\.h|shlobj\\.h|shellapi\\.h|winreg\\.h|tlhelp32\\.h|psapi\\.h")
 # Where a sound system's own files are: its folder under mixer/, or (until they move there) the
 # providers' files named for it.
-set(provider_files "^src/mixer/(pulse|alsa|windows)/|^src/mixer/(Pulse|Alsa|Winmm|EndpointVolume|AudioSessions|LoopbackCapture|ComSupport)[A-Za-z]*\\.(cpp|h)$")
+set(provider_files "^src/mixer/(pulse|alsa|windows)/|^src/mixer/(Alsa|Winmm|EndpointVolume|AudioSessions|LoopbackCapture|ComSupport)[A-Za-z]*\\.(cpp|h)$")
 # Where Windows differs from POSIX: the Windows file of a pair (platform/AtomicFileWindows.cpp)
 # or the Windows providers.
 set(windows_files "Windows\\.cpp$|^src/mixer/windows/|^src/mixer/(Winmm|EndpointVolume|AudioSessions|LoopbackCapture|ComSupport)[A-Za-z]*\\.(cpp|h)$")

@@ -1,6 +1,7 @@
-#include "mixer/PulseCapture.h"
+#include "mixer/pulse/PulseCapture.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -14,6 +15,8 @@
 #include "listen/Matcher.h"
 #include "listen/PrintHistory.h"
 #include "listen/SyntheticStation.h"
+#include "mixer/pulse/PulseConnection.h"
+#include "mixer/pulse/PulseMixer.h"
 #include "support/AudioSandbox.h"
 #include "support/Fakes.h"
 
@@ -165,7 +168,7 @@ TEST_P(PulseCaptureTest, HearsAPressPlayedToTheServer) {
     }
     // The capture is back on the server before the piece plays, and records it from its start
     // (its silence).
-    EXPECT_TRUE(shows("pactl list clients", "Hushwell listener"));
+    EXPECT_TRUE(shows("pactl list clients", "\"Hushwell\""));
     std::thread caller([&] {
         if (row.caller) {
             const std::vector<float> other = piece(51);
@@ -216,17 +219,36 @@ TEST_P(PulseCaptureTest, HearsAPressPlayedToTheServer) {
     EXPECT_LT(std::abs(error), 1.0);
 }
 
+// The names of this process's clients of the server.
+std::vector<std::string> ourClients() {
+    const std::string list = run("pactl list clients");
+    const std::string ours = "application.process.id = \"" + std::to_string(getpid()) + "\"";
+    std::vector<std::string> names;
+    for (std::size_t at = list.find("Client #"); at != std::string::npos;) {
+        const std::size_t next = list.find("Client #", at + 1);
+        const std::string client = list.substr(at, next - at);
+        if (const std::size_t name = client.find("application.name = \"");
+            client.find(ours) != std::string::npos && name != std::string::npos) {
+            names.push_back(client.substr(name + 20, client.find('"', name + 20) - name - 20));
+        }
+        at = next;
+    }
+    return names;
+}
+
 // Waiting for a program that plays nothing, or following the default output while nothing plays,
-// the capture keeps the one connection it made.
+// the capture keeps the one connection it made: the process's one, which the volume shares.
 TEST_P(PulseCaptureTest, KeepsOneConnectionWhileNothingPlays) {
     AudioSandbox::instance();
+    const std::unique_ptr<MasterVolume> volume = pulseMasterVolume();
+    ASSERT_TRUE(volume->open());
     const std::unique_ptr<AudioCapture> capture = pulseCapture();
     capture->setPrompt(GetParam().promptAt == 0);
     capture->setActive(GetParam().inactiveAt != 0);
     capture->start(GetParam().program, [](std::span<const float>, double, auto) {});
-    ASSERT_TRUE(shows("pactl list clients", "Hushwell listener"));
     // Every client that connects while pactl listens, for five seconds.
     const std::string events = run("timeout -s INT 5 stdbuf -oL pactl subscribe || true");
+    EXPECT_EQ(ourClients(), std::vector<std::string>{"Hushwell"});
     capture->stop();
     std::size_t connections = 0;
     for (std::size_t at = events.find("'new' on client"); at != std::string::npos;

@@ -1,4 +1,4 @@
-#include "mixer/PulseMixer.h"
+#include "mixer/pulse/PulseMixer.h"
 
 #include <gtest/gtest.h>
 
@@ -73,7 +73,7 @@ TEST_F(PulseMixerTest, SetsTheDefaultSinkAndAnyOtherByName) {
     EXPECT_FALSE(mixer->setOn("headphones", 60000)) << "gone";
 }
 
-// What the provider tells of its own accord, from its watcher.
+// What the provider tells of its own accord, from the connection's thread.
 class Events {
 public:
     void add(const VolumeEvent& event) {
@@ -144,8 +144,8 @@ TEST_F(PulseMixerTest, TellsOfAStreamThatStarts) {
     TempDir dir;
     Events events;
     mixer->watch([&events](const VolumeEvent& event) { events.add(event); });
-    // The watcher subscribes on a connection of its own a moment after watch(), so a stream that
-    // starts before then goes untold (on a loaded machine it did): streams start until one is told.
+    // The subscription is asked for, not awaited, before open() returns, so a stream that starts
+    // before the server has it goes untold: streams start until one is told.
     bool told = false;
     for (int attempt = 0; attempt < 4 && !told; ++attempt) {
         const PlayingStream radio(dir.path(), "radio");

@@ -3,7 +3,6 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <span>
 #include <vector>
 
@@ -11,10 +10,11 @@
 
 namespace hushwell {
 
-// Capture from the PulseAudio server (or PipeWire's PulseAudio server), on libpulse's own thread,
-// at the output's own rate and channels (the server neither resamples nor remixes), mixed down to
-// mono here: a record stream from the default sink's monitor, or one from the monitor of each
-// stream of one program, mixed. One connection throughout, told of streams as they come and go.
+// Capture from the PulseAudio server (or PipeWire's PulseAudio server), on the thread of the
+// process's connection (PulseConnection), at the output's own rate and channels (the server neither
+// resamples nor remixes), mixed down to mono here: a record stream from the default sink's monitor,
+// or one from the monitor of each stream of one program, mixed. Told of streams as they come and
+// go.
 [[nodiscard]] std::unique_ptr<AudioCapture> pulseCapture();
 
 // The channels a sink's monitor is recorded in: mono where the server mixes the sink down as the
@@ -97,34 +97,6 @@ private:
     std::uint64_t m_counted = 0;
     std::uint64_t m_handed = 0;
     TimePoint m_handedEnd;  // of the last block handed on
-};
-
-// When the capture's thread may look at its connection again. While audio comes, at most once a
-// pause from its last wake-up (the pieces meanwhile wait in the socket or at the server), so that
-// a server handing over a piece every few milliseconds (a player asked for a short latency) wakes
-// it no more often than the fragment it asked for; otherwise at once. A call from another thread
-// ends the wait early.
-class WakePacing {
-public:
-    using Clock = std::chrono::steady_clock;
-
-    void setPause(Clock::duration pause) { m_pause = pause; }
-    // Audio was handed over since the thread last woke.
-    void audio() { m_audio = true; }
-    // Nothing is ready at `now`: until when to wait before waiting for the connection, no later
-    // than `timer` (the loop's next timed event), if any.
-    [[nodiscard]] Clock::time_point waitUntil(Clock::time_point now,
-                                              std::optional<Clock::time_point> timer) const;
-    // The thread woke from a wait at `now`.
-    void woke(Clock::time_point now) {
-        m_wokeAt = now;
-        m_audio = false;
-    }
-
-private:
-    Clock::duration m_pause{};
-    Clock::time_point m_wokeAt;
-    bool m_audio = false;
 };
 
 }  // namespace hushwell

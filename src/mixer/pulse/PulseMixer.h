@@ -13,10 +13,10 @@ namespace hushwell {
 // sink's name; setOn() sets a sink by that name. It has a volume per program: the sink inputs,
 // each program's by its application.process.binary (else application.name), on the same scale.
 //
-// Every call drives its own main loop under a deadline: none holds the caller longer than the
-// timeout. When the server goes away, calls return false, and a later call connects afresh.
-// Once open, it reports a change of the default sink, and the server's return, as events (see
-// PulseWatcher).
+// Every call waits for the server's answers on the process's connection (PulseConnection) under a
+// deadline: none holds the caller longer than the timeout. When the server goes away, calls return
+// false, and a later call connects afresh. It reports a change of the default sink, a stream that
+// starts and the server's return as events, from the connection's thread.
 [[nodiscard]] std::unique_ptr<MasterVolume> pulseMasterVolume(
     std::chrono::milliseconds timeout = std::chrono::milliseconds(300));
 

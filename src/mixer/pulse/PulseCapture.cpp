@@ -1,17 +1,16 @@
-#include "mixer/PulseCapture.h"
+#include "mixer/pulse/PulseCapture.h"
 
-#include <poll.h>
+#include "mixer/pulse/PulseConnection.h"
+
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -76,16 +75,6 @@ std::uint8_t recordedChannels(std::uint8_t sinkChannels, bool pipeWire) {
     return !pipeWire && sinkChannels <= 2 ? 1 : sinkChannels;
 }
 
-WakePacing::Clock::time_point WakePacing::waitUntil(Clock::time_point now,
-                                                    std::optional<Clock::time_point> timer) const {
-    if (!m_audio) {
-        return now;
-    }
-    const Clock::time_point paced =
-        timer ? std::min(m_wokeAt + m_pause, *timer) : m_wokeAt + m_pause;
-    return std::max(now, paced);
-}
-
 bool SampleClock::follows(std::size_t count, Clock::time_point now) const {
     return m_counting && behind(count, now) <= m_jump;
 }
@@ -124,7 +113,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Seconds = std::chrono::duration<double>;
 
-constexpr pa_usec_t kRetry = 1000 * PA_USEC_PER_MSEC;
 // s the server gathers before it hands a piece over: while prompt on PulseAudio (a switch comes up
 // to that after its sound, and the capture's thread wakes at most that often while audio comes),
 // always on PipeWire, and while not prompt.
@@ -162,91 +150,6 @@ struct Input {
 
 class PulseCapture;
 
-// libpulse's loop on a thread of its own, locked but while it waits, as pa_threaded_mainloop runs
-// it, paced by a WakePacing: a server that hands over a piece every few milliseconds does not
-// wake it each time.
-class PacedLoop {
-public:
-    PacedLoop() : m_loop(pa_mainloop_new()) {
-        if (m_loop == nullptr) {
-            return;
-        }
-        pa_mainloop_set_poll_func(m_loop, &PacedLoop::poll, this);
-        m_thread = std::thread([this] {
-            const std::lock_guard lock(m_mutex);
-            pa_mainloop_run(m_loop, nullptr);
-        });
-    }
-
-    ~PacedLoop() {
-        if (m_loop == nullptr) {
-            return;
-        }
-        lock();
-        pa_mainloop_quit(m_loop, 0);
-        unlock();
-        m_thread.join();
-        pa_mainloop_free(m_loop);
-    }
-
-    PacedLoop(const PacedLoop&) = delete;
-    PacedLoop& operator=(const PacedLoop&) = delete;
-
-    [[nodiscard]] bool running() const { return m_loop != nullptr; }
-    [[nodiscard]] pa_mainloop_api* api() const { return pa_mainloop_get_api(m_loop); }
-    // With the loop locked, on its thread or under lock().
-    WakePacing& pacing() { return m_pacing; }
-
-    // From another thread: the loop is held until unlock(), which ends its wait.
-    void lock() { m_mutex.lock(); }
-    void unlock() {
-        {
-            const std::lock_guard told(m_tellMutex);
-            m_told = true;
-        }
-        m_wake.notify_one();
-        m_mutex.unlock();
-    }
-
-private:
-    static int poll(pollfd* fds, unsigned long count, int timeout, void* self) {
-        auto* loop = static_cast<PacedLoop*>(self);
-        const Clock::time_point now = Clock::now();
-        const std::optional<Clock::time_point> timer =
-            timeout < 0 ? std::nullopt : std::optional(now + std::chrono::milliseconds(timeout));
-        const Clock::time_point until = loop->m_pacing.waitUntil(now, timer);
-        loop->m_mutex.unlock();
-        int ready = ::poll(fds, count, 0);
-        const bool wait = ready == 0 && timeout != 0;
-        if (wait) {
-            {
-                std::unique_lock told(loop->m_tellMutex);
-                loop->m_wake.wait_until(told, until, [loop] { return loop->m_told; });
-                loop->m_told = false;
-            }
-            const auto left =
-                timer
-                    ? std::max(std::chrono::ceil<std::chrono::milliseconds>(*timer - Clock::now()),
-                               std::chrono::milliseconds(0))
-                    : std::chrono::milliseconds(-1);
-            ready = ::poll(fds, count, static_cast<int>(left.count()));
-        }
-        loop->m_mutex.lock();
-        if (wait) {
-            loop->m_pacing.woke(Clock::now());
-        }
-        return ready;
-    }
-
-    pa_mainloop* m_loop;
-    std::mutex m_mutex;  // held by the loop's thread but while it waits
-    WakePacing m_pacing;
-    std::mutex m_tellMutex;
-    std::condition_variable m_wake;
-    bool m_told = false;  // another thread had the loop since it last waited
-    std::thread m_thread;
-};
-
 // One record stream: the whole output's, or one sink input's (`input`).
 struct Monitor {
     PulseCapture* capture = nullptr;
@@ -259,14 +162,11 @@ struct Monitor {
     bool s16 = false;     // its samples: 16-bit, else floats
 };
 
-class PulseCapture final : public AudioCapture {
+class PulseCapture final : public AudioCapture, PulseListener {
 public:
     PulseCapture() {
-        if (m_loop.running()) {
-            m_loop.lock();
-            m_loop.pacing().setPause(pause());
-            m_loop.unlock();
-        }
+        const std::lock_guard hold(*m_connection);
+        m_connection->pacing().setPause(pause());
     }
 
     ~PulseCapture() override { stop(); }
@@ -274,67 +174,52 @@ public:
     PulseCapture(const PulseCapture&) = delete;
     PulseCapture& operator=(const PulseCapture&) = delete;
 
+    // The connection tells everything anew to a listener that joins it.
     void start(const std::string& program, Samples samples) override {
-        if (!m_loop.running()) {
-            return;
-        }
-        m_loop.lock();
-        forget();
+        const std::lock_guard hold(*m_connection);
+        m_connection->forget(*this);
+        lost();
         m_program = program;
         m_samples = std::move(samples);
-        m_running = true;
-        connect();
-        m_loop.unlock();
+        m_connection->listen(*this);
     }
 
     void stop() override {
-        if (!m_loop.running()) {
-            return;
-        }
-        m_loop.lock();
-        m_running = false;
-        forget();
+        const std::lock_guard hold(*m_connection);
+        m_connection->forget(*this);
+        lost();
         m_samples = {};
-        m_loop.unlock();
     }
 
     void setActive(bool active) override {
-        if (!m_loop.running() || m_askedActive.exchange(active) == active) {
+        if (m_askedActive.exchange(active) == active) {
             return;
         }
-        m_loop.lock();
+        const std::lock_guard hold(*m_connection);
         m_active = active;
         follow();
-        m_loop.unlock();
     }
 
     void setPrompt(bool prompt) override {
         // Asked each second: the loop is woken only for a change.
-        if (!m_loop.running() || m_askedPrompt.exchange(prompt) == prompt) {
+        if (m_askedPrompt.exchange(prompt) == prompt) {
             return;
         }
-        m_loop.lock();
+        const std::lock_guard hold(*m_connection);
         m_prompt = prompt;
-        m_loop.pacing().setPause(pause());
+        m_connection->pacing().setPause(pause());
         for (const auto& monitor : m_monitors) {
             askFragment(*monitor);
         }
-        m_loop.unlock();
     }
 
 private:
-    // Everything below runs with the loop locked, on libpulse's thread or under start()/stop().
+    // Everything below runs with the connection held, on its thread or under start()/stop().
 
-    void forget() {
+    // The server went away, or the capture stopped: nothing recorded, nothing known.
+    void lost() override {
         while (!m_monitors.empty()) {
             drop(*m_monitors.back());
-        }
-        if (m_context != nullptr) {
-            pa_context_set_state_callback(m_context, nullptr, nullptr);
-            pa_context_set_subscribe_callback(m_context, nullptr, nullptr);
-            pa_context_disconnect(m_context);
-            pa_context_unref(m_context);
-            m_context = nullptr;
         }
         m_sinks.clear();
         m_inputs.clear();
@@ -356,140 +241,35 @@ private:
         }
     }
 
-    void connect() {
-        forget();
-        m_context = pa_context_new(m_loop.api(), "Hushwell listener");
-        if (m_context == nullptr) {
-            return retryLater();
+    void server(const pa_server_info& info) override {
+        if (info.server_name != nullptr) {
+            m_fixedFragments =
+                std::string_view(info.server_name).find("PipeWire") != std::string_view::npos;
+            m_connection->pacing().setPause(pause());
         }
-        pa_context_set_state_callback(m_context, &PulseCapture::onContextState, this);
-        pa_context_set_subscribe_callback(m_context, &PulseCapture::onEvent, this);
-        if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-            retryLater();
-        }
-    }
-
-    [[nodiscard]] bool connected() const {
-        return m_context != nullptr && pa_context_get_state(m_context) == PA_CONTEXT_READY;
-    }
-
-    // A second from now: a connection afresh when the server went away, else another look at
-    // what is there (a record stream failed).
-    void retryLater() {
-        if (m_retrying || !m_running) {
-            return;
-        }
-        m_retrying = true;
-        pa_mainloop_api* api = m_loop.api();
-        struct timeval when {};
-        pa_timeval_add(pa_gettimeofday(&when), kRetry);
-        api->time_new(
-            api, &when,
-            [](pa_mainloop_api* a, pa_time_event* event, const struct timeval*, void* self) {
-                a->time_free(event);
-                auto* capture = static_cast<PulseCapture*>(self);
-                capture->m_retrying = false;
-                if (!capture->m_running) {
-                    return;
-                }
-                if (capture->connected()) {
-                    capture->follow();
-                } else {
-                    capture->connect();
-                }
-            },
-            this);
-    }
-
-    static void onContextState(pa_context* context, void* self) {
-        auto* capture = static_cast<PulseCapture*>(self);
-        switch (pa_context_get_state(context)) {
-            case PA_CONTEXT_READY: {
-                pa_operation_unref(pa_context_subscribe(
-                    context,
-                    static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SERVER |
-                                                        PA_SUBSCRIPTION_MASK_SINK |
-                                                        PA_SUBSCRIPTION_MASK_SINK_INPUT),
-                    nullptr, nullptr));
-                // Answered in this order: the sinks are known before the streams on them.
-                pa_operation_unref(pa_context_get_server_info(context, &onServerInfo, self));
-                pa_operation_unref(pa_context_get_sink_info_list(context, &onSink, self));
-                pa_operation_unref(
-                    pa_context_get_sink_input_info_list(context, &onSinkInput, self));
-                break;
-            }
-            case PA_CONTEXT_FAILED:
-            case PA_CONTEXT_TERMINATED:
-                capture->retryLater();
-                break;
-            default:
-                break;
+        if (info.default_sink_name != nullptr) {
+            m_defaultSink = info.default_sink_name;
+            follow();
         }
     }
 
-    static void onEvent(pa_context* context, pa_subscription_event_type_t type, std::uint32_t index,
-                        void* self) {
-        auto* capture = static_cast<PulseCapture*>(self);
-        const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
-        const bool removed =
-            (type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) == PA_SUBSCRIPTION_EVENT_REMOVE;
-        if (facility == PA_SUBSCRIPTION_EVENT_SERVER) {
-            pa_operation_unref(pa_context_get_server_info(context, &onServerInfo, self));
-        } else if (facility == PA_SUBSCRIPTION_EVENT_SINK && removed) {
-            capture->m_sinks.erase(index);
-            capture->follow();
-        } else if (facility == PA_SUBSCRIPTION_EVENT_SINK) {
-            pa_operation_unref(pa_context_get_sink_info_by_index(context, index, &onSink, self));
-        } else if (facility == PA_SUBSCRIPTION_EVENT_SINK_INPUT && removed) {
-            capture->m_inputs.erase(index);
-            capture->follow();
-        } else if (facility == PA_SUBSCRIPTION_EVENT_SINK_INPUT) {
-            pa_operation_unref(pa_context_get_sink_input_info(context, index, &onSinkInput, self));
+    void sink(std::uint32_t index, const pa_sink_info* info) override {
+        if (info == nullptr) {
+            m_sinks.erase(index);
+            follow();
+        } else if (info->monitor_source_name != nullptr) {
+            m_sinks[index] = {info->name, info->monitor_source_name, info->sample_spec.rate,
+                              info->channel_map, info->sample_spec.format};
         }
     }
 
-    static void onServerInfo(pa_context*, const pa_server_info* info, void* self) {
-        auto* capture = static_cast<PulseCapture*>(self);
-        if (info != nullptr && info->server_name != nullptr) {
-            capture->m_fixedFragments =
-                std::string_view(info->server_name).find("PipeWire") != std::string_view::npos;
-            capture->m_loop.pacing().setPause(capture->pause());
+    void input(std::uint32_t index, const pa_sink_input_info* info, bool) override {
+        if (info == nullptr) {
+            m_inputs.erase(index);
+            follow();
+        } else if (m_program.empty() || programOf(info->proplist) == m_program) {
+            m_inputs[index] = {info->sink, info->corked == 0};
         }
-        if (info != nullptr && info->default_sink_name != nullptr) {
-            capture->m_defaultSink = info->default_sink_name;
-            capture->follow();
-        }
-    }
-
-    static void onSink(pa_context*, const pa_sink_info* info, int last, void* self) {
-        auto* capture = static_cast<PulseCapture*>(self);
-        if (last != 0) {
-            capture->follow();
-        } else if (info != nullptr && info->monitor_source_name != nullptr) {
-            capture->m_sinks[info->index] = {info->name, info->monitor_source_name,
-                                             info->sample_spec.rate, info->channel_map,
-                                             info->sample_spec.format};
-        }
-    }
-
-    static void onSinkInput(pa_context*, const pa_sink_input_info* info, int last, void* self) {
-        auto* capture = static_cast<PulseCapture*>(self);
-        if (last != 0) {
-            capture->follow();
-        } else if (info != nullptr && (capture->m_program.empty() ||
-                                       programOf(info->proplist) == capture->m_program)) {
-            capture->m_inputs[info->index] = {info->sink, info->corked == 0};
-        }
-    }
-
-    static std::string programOf(const pa_proplist* properties) {
-        for (const char* key : {PA_PROP_APPLICATION_PROCESS_BINARY, PA_PROP_APPLICATION_NAME}) {
-            const char* value = pa_proplist_gets(properties, key);
-            if (value != nullptr && *value != '\0') {
-                return value;
-            }
-        }
-        return {};
     }
 
     // Records what should be recorded as far as the server has told: the default sink's
@@ -498,7 +278,7 @@ private:
     // active: the streams are ended, which spares the server more than corking them (a corked
     // stream still cost PipeWire about 0.15 % of a core), and the count starts afresh after.
     void follow() {
-        if (!connected()) {
+        if (!m_connection->ready()) {
             return;
         }
         std::map<std::uint32_t, std::uint32_t> wanted;  // stream (or the whole output): its sink
@@ -557,10 +337,10 @@ private:
                                                          format.format == PA_SAMPLE_S16NE});
         pa_channel_map mono{};
         monitor->stream =
-            pa_stream_new(m_context, "Hushwell listening", &format,
+            pa_stream_new(m_connection->context(), "Hushwell listening", &format,
                           format.channels == 1 ? pa_channel_map_init_mono(&mono) : &sink.channels);
         if (monitor->stream == nullptr) {
-            return retryLater();
+            return m_connection->retryLater();
         }
         if (input != kWholeOutput) {
             pa_stream_set_monitor_stream(monitor->stream, input);
@@ -579,7 +359,7 @@ private:
         Monitor& added = *m_monitors.emplace_back(std::move(monitor));
         if (pa_stream_connect_record(added.stream, sink.monitor.c_str(), &attributes, flags) < 0) {
             drop(added);
-            retryLater();
+            m_connection->retryLater();
         }
     }
 
@@ -633,7 +413,7 @@ private:
             auto* monitor = static_cast<Monitor*>(self);
             PulseCapture* capture = monitor->capture;
             capture->drop(*monitor);
-            capture->retryLater();
+            capture->m_connection->retryLater();
         }
     }
 
@@ -665,7 +445,7 @@ private:
             } else {
                 mono = {static_cast<const float*>(data), bytes / frameBytes};
             }
-            capture->m_loop.pacing().audio();
+            capture->m_connection->pacing().audio();
             // The whole output's one stream needs no mix.
             capture->take(monitor->input == kWholeOutput
                               ? mono
@@ -721,8 +501,7 @@ private:
         m_block.erase(m_block.begin(), m_block.begin() + std::ptrdiff_t(count));
     }
 
-    PacedLoop m_loop;
-    pa_context* m_context = nullptr;
+    const std::shared_ptr<PulseConnection> m_connection = PulseConnection::shared();
     std::string m_program;
     Samples m_samples;
     std::map<std::uint32_t, Sink> m_sinks;    // every sink, by index
@@ -734,8 +513,6 @@ private:
     std::vector<float> m_mono;   // the piece being read, as floats
     std::vector<float> m_block;  // samples not handed on yet
     SampleClock m_clock{1, kJump};
-    bool m_running = false;
-    bool m_retrying = false;
     bool m_prompt = true;
     bool m_active = true;
     std::atomic<bool> m_askedPrompt{true};  // as last asked, read without the loop
