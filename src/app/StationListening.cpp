@@ -10,7 +10,7 @@
 #if defined(HUSHWELL_HAVE_PULSE)
 #include "mixer/PulseCapture.h"
 #elif defined(HUSHWELL_HAVE_ENDPOINT_VOLUME)
-#include "mixer/LoopbackCapture.h"
+#include "mixer/windows/LoopbackCapture.h"
 #endif
 
 namespace hushwell {

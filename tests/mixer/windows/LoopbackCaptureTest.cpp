@@ -1,8 +1,8 @@
-#include "mixer/LoopbackCapture.h"
+#include "mixer/windows/LoopbackCapture.h"
 
 #include <gtest/gtest.h>
 
-#include "mixer/FakeAudioCapture.h"
+#include "mixer/windows/FakeAudioCapture.h"
 
 namespace hushwell::testing {
 namespace {

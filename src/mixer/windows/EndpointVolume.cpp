@@ -1,9 +1,9 @@
 // This file includes no local headers but the Windows provider's own: Windows' audio headers and
 // COM stay out of the rest of the program.
-#include "mixer/EndpointVolume.h"
+#include "mixer/windows/EndpointVolume.h"
 
-#include "mixer/AudioSessions.h"
-#include "mixer/ComSupport.h"
+#include "mixer/windows/AudioSessions.h"
+#include "mixer/windows/ComSupport.h"
 
 // clang-format off
 #include <windows.h>

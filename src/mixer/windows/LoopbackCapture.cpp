@@ -1,7 +1,7 @@
 // Windows' audio headers and COM stay in this file and the other Windows provider files.
-#include "mixer/LoopbackCapture.h"
+#include "mixer/windows/LoopbackCapture.h"
 
-#include "mixer/ComSupport.h"
+#include "mixer/windows/ComSupport.h"
 #include "mixer/WorkerThread.h"
 
 // clang-format off

@@ -1,4 +1,4 @@
-#include "mixer/EndpointVolume.h"
+#include "mixer/windows/EndpointVolume.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,8 @@
 #include <mutex>
 #include <thread>
 
-#include "mixer/AudioSessions.h"
-#include "mixer/FakeAudioEndpoints.h"
+#include "mixer/windows/AudioSessions.h"
+#include "mixer/windows/FakeAudioEndpoints.h"
 #include "mixer/MixerChoice.h"
 #include "mixer/VolumeOwner.h"
 #include "support/FakeVolume.h"

@@ -7,7 +7,7 @@
 // performance counter's 100-ns units, as GetBuffer gives them. It refuses what Windows refuses:
 // a GetBuffer while a packet is held, and a ReleaseBuffer without one or of another length.
 
-#include "mixer/FakeAudioEndpoints.h"
+#include "mixer/windows/FakeAudioEndpoints.h"
 
 #include <cmath>
 #include <deque>

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "mixer/ComSupport.h"
+#include "mixer/windows/ComSupport.h"
 
 struct IMMDevice;
 struct IAudioSessionControl2;
