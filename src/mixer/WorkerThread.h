@@ -70,9 +70,17 @@ public:
     }
 
     // false, the task dropped, before the thread started or once it ended.
-    bool post(Task task) { return queue(std::move(task), false); }
-    // Ahead of every queued task: news that the calls queued after it must already see.
-    bool postFirst(Task task) { return queue(std::move(task), true); }
+    bool post(Task task) {
+        {
+            const std::lock_guard lock(m_mutex);
+            if (!m_started || m_ended) {
+                return false;
+            }
+            m_tasks.push_back(std::move(task));
+        }
+        m_wake.notify_all();
+        return true;
+    }
     // The `pending` hook may have something to do.
     void wake() {
         {
@@ -120,22 +128,6 @@ public:
     }
 
 private:
-    bool queue(Task task, bool first) {
-        {
-            const std::lock_guard lock(m_mutex);
-            if (!m_started || m_ended) {
-                return false;
-            }
-            if (first) {
-                m_tasks.push_front(std::move(task));
-            } else {
-                m_tasks.push_back(std::move(task));
-            }
-        }
-        m_wake.notify_all();
-        return true;
-    }
-
     void run() {
         if (m_hooks.enter) {
             m_hooks.enter();

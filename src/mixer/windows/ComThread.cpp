@@ -15,7 +15,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // How long the last reference waits for the thread to release everything, and leave() for a
-// user's end. A thread stuck in a call to the audio service is not waited for.
+// user's end; a thread stuck in a call to the audio service is not waited for.
 constexpr std::chrono::milliseconds kEndDeadline{3000};
 
 // Told by Windows, on a thread of its own, when a default device changes. It only hands the news
@@ -34,8 +34,7 @@ public:
         }
         return S_OK;
     }
-    // A device that goes while it is the default output is told by the default's change that
-    // Windows sends with it; the others are no user's business.
+    // A default output that goes is told by the default's change that Windows sends with it.
     HRESULT STDMETHODCALLTYPE OnDeviceStateChanged(LPCWSTR /*id*/, DWORD /*state*/) override {
         return S_OK;
     }
@@ -108,15 +107,24 @@ void ComThread::leave(const std::shared_ptr<User>& user) {
 }
 
 void ComThread::enter() {
-    const HRESULT initialised = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    m_ready = SUCCEEDED(initialised);
-    m_notReady = m_ready ? "" : com::failure("CoInitializeEx", initialised);
+    m_initialised = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    m_ready = SUCCEEDED(m_initialised);
     m_client = com::Ref<IMMNotificationClient>(
         new DefaultOutputClient([weak = weak_from_this()](const wchar_t* id) {
             if (const std::shared_ptr<ComThread> self = weak.lock()) {
                 self->news(id);
             }
         }));
+}
+
+// From the notification client's thread, in order with the calls: one made after it reaches the
+// new output.
+void ComThread::news(const wchar_t* id) {
+    post([this, output = id != nullptr ? std::optional<std::wstring>(id) : std::nullopt] {
+        for (Joined& joined : m_users) {
+            joined.user->defaultOutput(output);
+        }
+    });
 }
 
 // Every COM object goes before COM does.
@@ -130,26 +138,6 @@ void ComThread::exit() {
     if (m_ready) {
         CoUninitialize();
     }
-}
-
-// From the notification client's thread: taken once, however much came before it ran.
-void ComThread::news(const wchar_t* id) {
-    {
-        const std::lock_guard lock(m_newsMutex);
-        m_newDefault = id != nullptr ? std::optional<std::wstring>(id) : std::nullopt;
-        if (std::exchange(m_newsQueued, true)) {
-            return;
-        }
-    }
-    m_worker.postFirst([this] {
-        std::unique_lock lock(m_newsMutex);
-        m_newsQueued = false;
-        const std::optional<std::wstring> output = std::move(m_newDefault);
-        lock.unlock();
-        for (Joined& joined : m_users) {
-            joined.user->defaultOutput(output);
-        }
-    });
 }
 
 std::optional<std::chrono::milliseconds> ComThread::untilIdle() {
@@ -181,27 +169,30 @@ void ComThread::idle() {
     }
 }
 
-IMMDeviceEnumerator* ComThread::enumerator(std::string& why) {
-    if (!m_ready) {
-        why = m_notReady;
-        return nullptr;
+HRESULT ComThread::device(const std::wstring& id, com::Ref<IMMDevice>& device, std::string& why) {
+    const char* call = "CoInitializeEx";
+    HRESULT result = m_initialised;
+    if (m_ready && !m_enumerator) {
+        call = "creating the device enumerator";
+        result = m_makeEnumerator(m_enumerator.out());
+        result = FAILED(result) || m_enumerator ? result : E_POINTER;
+        if (SUCCEEDED(result)) {
+            call = "RegisterEndpointNotificationCallback";
+            result = m_enumerator->RegisterEndpointNotificationCallback(m_client.get());
+        }
+        if (FAILED(result)) {
+            m_enumerator.reset();
+        }
     }
     if (m_enumerator) {
-        return m_enumerator.get();
+        call = id.empty() ? "GetDefaultAudioEndpoint" : "GetDevice";
+        result = id.empty() ? m_enumerator->GetDefaultAudioEndpoint(eRender, eConsole, device.out())
+                            : m_enumerator->GetDevice(id.c_str(), device.out());
     }
-    HRESULT result = m_makeEnumerator(m_enumerator.out());
-    if (FAILED(result) || !m_enumerator) {
-        why = com::failure("creating the device enumerator", FAILED(result) ? result : E_POINTER);
-        m_enumerator.reset();
-        return nullptr;
-    }
-    result = m_enumerator->RegisterEndpointNotificationCallback(m_client.get());
     if (FAILED(result)) {
-        why = com::failure("RegisterEndpointNotificationCallback", result);
-        m_enumerator.reset();
-        return nullptr;
+        why = com::failure(call, result);
     }
-    return m_enumerator.get();
+    return result;
 }
 
 void ComThread::dropEnumerator() {

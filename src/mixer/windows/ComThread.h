@@ -4,7 +4,6 @@
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,21 +11,21 @@
 #include "mixer/WorkerThread.h"
 #include "mixer/windows/ComSupport.h"
 
+struct IMMDevice;
 struct IMMDeviceEnumerator;
 struct IMMNotificationClient;
 
 namespace hushwell {
 
-// The one thread on which the Windows providers use COM, initialised multithreaded, with the one
-// device enumerator and the one device-notification client registered with it. Its users (the
-// endpoint volume with its sessions, the loopback capture) each hear Windows' news of the default
-// output, ahead of the calls queued, and each has its idle step (the endpoint's rebuild, the
+// The one thread on which the Windows providers use COM (initialised multithreaded), with the one
+// device enumerator and the one device-notification client registered with it. Each user (the
+// endpoint volume with its sessions, the loopback capture) hears Windows' news of the default
+// output, in order with the calls queued, and has its idle step (the endpoint's rebuild, the
 // capture's poll) on a clock of its own.
 //
 // The references start() and shared() hand out keep the thread running; when the last goes it
-// ends, ending the users still joined, and uninitialises COM. A thread stuck in a call to the audio
-// service is let go to end alone. A reference taken with shared_from_this() (a user's, for the
-// news it posts) keeps the object, not the thread.
+// ends, ending the users still joined, and uninitialises COM (a thread stuck in a call to the audio
+// service is let go to end alone). A reference from shared_from_this() keeps the object only.
 class ComThread : public std::enable_shared_from_this<ComThread> {
 public:
     // Makes the device enumerator, on the thread with COM initialised; returns an HRESULT.
@@ -38,12 +37,11 @@ public:
         virtual ~User() = default;
         // The default console output is now `id` (none: there is none).
         virtual void defaultOutput(const std::optional<std::wstring>& id) = 0;
-        // How long after the last idle step the next is due; none while it has nothing to do
-        // (the clock starts again when it has). The first is due at once.
+        // How long after the last idle step the next is due; none while there is nothing to do
+        // (then the clock starts afresh). The first is due at once.
         virtual std::optional<std::chrono::milliseconds> idleEvery() = 0;
         virtual void idle() = 0;
-        // Last: every COM object of the user goes.
-        virtual void end() = 0;
+        virtual void end() = 0;  // last: every COM object of the user goes
     };
 
     // The program's, on the system's enumerator: made by the first caller, ended after the last.
@@ -51,10 +49,10 @@ public:
     // One of its own (`makeEnumerator` empty: the system's enumerator).
     static std::shared_ptr<ComThread> start(EnumeratorFactory makeEnumerator);
 
-    // From any thread but this one. leave() waits for the user's end(), a while at most.
+    // From any other thread. leave() waits for the user's end(), a few seconds at most.
     void join(std::shared_ptr<User> user);
     void leave(const std::shared_ptr<User>& user);
-    bool postFirst(WorkerThread::Task task) { return m_worker.postFirst(std::move(task)); }
+    bool post(WorkerThread::Task task) { return m_worker.post(std::move(task)); }
 
     // Runs `call` on the thread and returns its answer; none when the thread does not run or did
     // not answer within `limit` (an audio service that hangs): the call may still run later, so it
@@ -84,12 +82,11 @@ public:
 
     // --- on the thread
 
-    // Whether COM was initialised here.
-    [[nodiscard]] bool ready() const { return m_ready; }
-    // The enumerator, with the client registered, made at the first need after none or a drop;
-    // nullptr, with `why` telling what failed, when it cannot be had.
-    IMMDeviceEnumerator* enumerator(std::string& why);
-    // After a failure that may be the audio service's own: made afresh at the next need.
+    [[nodiscard]] bool ready() const { return m_ready; }  // COM was initialised
+    // The device `id`, or the default console output where `id` is empty (E_NOTFOUND: none),
+    // through the enumerator, made at the first need; on failure `why` says what failed.
+    HRESULT device(const std::wstring& id, com::Ref<IMMDevice>& device, std::string& why);
+    // After a failure that may be the audio service's own: the enumerator is made afresh.
     void dropEnumerator();
 
 private:
@@ -107,12 +104,9 @@ private:
 
     const EnumeratorFactory m_makeEnumerator;
     std::atomic<bool> m_stuck{false};
-    std::mutex m_newsMutex;
-    std::optional<std::wstring> m_newDefault;  // the latest news only
-    bool m_newsQueued = false;                 // its task is queued and has not begun
     // The thread's alone.
     bool m_ready = false;
-    std::string m_notReady;  // why COM was not initialised
+    HRESULT m_initialised = S_OK;  // what CoInitializeEx answered
     com::Ref<IMMNotificationClient> m_client;
     com::Ref<IMMDeviceEnumerator> m_enumerator;
     std::vector<Joined> m_users;

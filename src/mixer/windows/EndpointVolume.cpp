@@ -67,14 +67,10 @@ struct EndpointVolume::Endpoint final : ComThread::User, std::enable_shared_from
         return answer ? std::move(*answer) : std::move(none);
     }
 
-    // From the session notification's thread: taken once, however many came before it ran.
+    // From the session notification's thread.
     void sessionNews() {
-        const std::shared_ptr<Endpoint> self = weak_from_this().lock();
-        if (self && !sessionStarted.exchange(true)) {
-            thread->postFirst([self] {
-                self->sessionStarted = false;
-                self->report(VolumeEvent::Kind::StreamStarted);
-            });
+        if (const std::shared_ptr<Endpoint> self = weak_from_this().lock()) {
+            thread->post([self] { self->report(VolumeEvent::Kind::StreamStarted); });
         }
     }
 
@@ -167,9 +163,7 @@ struct EndpointVolume::Endpoint final : ComThread::User, std::enable_shared_from
         }
         Ref<IMMDevice> device;
         std::string why;
-        IMMDeviceEnumerator* devices = output.empty() ? nullptr : thread->enumerator(why);
-        const bool bound = devices != nullptr &&
-                           SUCCEEDED(devices->GetDevice(output.c_str(), device.out())) &&
+        const bool bound = !output.empty() && SUCCEEDED(thread->device(output, device, why)) &&
                            sessions.bind(*device.get());
         if (bound) {
             programVolume = true;
@@ -225,10 +219,9 @@ struct EndpointVolume::Endpoint final : ComThread::User, std::enable_shared_from
     // which is no failure of the enumerator nor of the current output.
     std::optional<int> setProgramOnHere(const std::string& id, const std::string& program,
                                         std::int32_t value) {
-        std::string why;
-        IMMDeviceEnumerator* devices = opened && !broken ? thread->enumerator(why) : nullptr;
         Ref<IMMDevice> device;
-        if (devices == nullptr || FAILED(devices->GetDevice(wide(id).c_str(), device.out()))) {
+        std::string why;
+        if (!opened || broken || FAILED(thread->device(wide(id), device, why))) {
             return std::nullopt;
         }
         return sessions.setVolumeOn(*device.get(), program, toScalar(value), kEventContext);
@@ -248,9 +241,7 @@ struct EndpointVolume::Endpoint final : ComThread::User, std::enable_shared_from
     }
 
     bool setOnHere(const std::string& id, std::int32_t value) {
-        std::string why;
-        IMMDeviceEnumerator* devices = opened && !broken ? thread->enumerator(why) : nullptr;
-        if (devices == nullptr) {
+        if (!opened || broken) {
             return false;
         }
         if (volume && utf8(output) == id) {
@@ -263,7 +254,8 @@ struct EndpointVolume::Endpoint final : ComThread::User, std::enable_shared_from
         }
         // An output left behind: it may be gone, which is no failure of the enumerator.
         Ref<IMMDevice> device;
-        HRESULT result = devices->GetDevice(wide(id).c_str(), device.out());
+        std::string why;
+        HRESULT result = thread->device(wide(id), device, why);
         Ref<IAudioEndpointVolume> other;
         if (SUCCEEDED(result)) {
             result = device->Activate(__uuidof(IAudioEndpointVolume), CLSCTX_INPROC_SERVER, nullptr,
@@ -285,17 +277,12 @@ struct EndpointVolume::Endpoint final : ComThread::User, std::enable_shared_from
         }
         unbind();
         if (id) {
-            std::string why;
-            IMMDeviceEnumerator* devices = thread->enumerator(why);
             Ref<IMMDevice> device;
-            const HRESULT result =
-                devices != nullptr ? devices->GetDevice(id->c_str(), device.out()) : E_POINTER;
-            if (devices == nullptr || FAILED(result)) {
-                noteFailure(devices == nullptr ? why : failure("GetDevice", result));
-                breakDown();
-                return;
+            std::string why;
+            if (FAILED(thread->device(*id, device, why))) {
+                noteFailure(why);
             }
-            if (!bind(*device.get())) {
+            if (!device || !bind(*device.get())) {
                 breakDown();
                 return;
             }
@@ -330,19 +317,14 @@ struct EndpointVolume::Endpoint final : ComThread::User, std::enable_shared_from
     // true also when there is no output now (the client tells when one comes).
     bool build() {
         unbind();
-        std::string why;
-        IMMDeviceEnumerator* devices = thread->enumerator(why);
-        if (devices == nullptr) {
-            noteFailure(why);
-            return false;
-        }
         Ref<IMMDevice> device;
-        const HRESULT result = devices->GetDefaultAudioEndpoint(eRender, eConsole, device.out());
+        std::string why;
+        const HRESULT result = thread->device({}, device, why);
         if (result == E_NOTFOUND) {
             return true;
         }
         if (FAILED(result)) {
-            noteFailure("GetDefaultAudioEndpoint", result);
+            noteFailure(why);
         }
         if (FAILED(result) || !bind(*device.get())) {
             releaseAll();
@@ -391,10 +373,9 @@ struct EndpointVolume::Endpoint final : ComThread::User, std::enable_shared_from
     std::mutex mutex;
     std::string lastError;
 
-    std::atomic<bool> programVolume{false};   // the default output's sessions are bound
-    std::atomic<bool> outputMissing{false};   // opened, and no output to set has come since
-    std::atomic<bool> sessionStarted{false};  // its news is queued and has not begun
-    bool mustWork = false;                    // set before the open
+    std::atomic<bool> programVolume{false};  // the default output's sessions are bound
+    std::atomic<bool> outputMissing{false};  // opened, and no output to set has come since
+    bool mustWork = false;                   // set before the open
 
     std::mutex handlerMutex;  // held while a report runs: after watch() returns none is under way
     EventHandler handler;

@@ -220,20 +220,15 @@ struct LoopbackCapture::Stream final : ComThread::User {
     // --- on the thread
 
     bool bind() {
-        std::string why;
-        IMMDeviceEnumerator* devices = options.thread->enumerator(why);
-        if (devices == nullptr) {
-            tell(why);
-            return false;
-        }
         Ref<IMMDevice> device;
-        HRESULT result = devices->GetDefaultAudioEndpoint(eRender, eConsole, device.out());
+        std::string why;
+        HRESULT result = options.thread->device({}, device, why);
         if (result == E_NOTFOUND) {
             tell("no audio output to listen to");
             return false;
         }
         if (FAILED(result)) {
-            tell(failure("GetDefaultAudioEndpoint", result));
+            tell(why);
             options.thread->dropEnumerator();  // the audio service may have gone: made afresh
             return false;
         }
