@@ -29,7 +29,7 @@ std::unique_ptr<AudioCapture> platformCapture() {
 #if defined(HUSHWELL_HAVE_PULSE)
     return pulseCapture();
 #elif defined(HUSHWELL_HAVE_ENDPOINT_VOLUME)
-    return loopbackCapture(logMixerCall);
+    return std::make_unique<LoopbackCapture>(LoopbackCapture::Options{.log = logMixerCall});
 #else
     return nullptr;
 #endif

@@ -26,9 +26,10 @@ public:
         // returns whether it did something (then it is asked again before the thread waits). The
         // thread ends only when it did nothing, so a "latest value only" still goes out at the end.
         std::function<bool()> pending = {};
-        // How long the thread may wait with nothing to do before `idle` runs (none: for ever).
-        std::function<std::optional<std::chrono::milliseconds>()> idleLimit = {};
-        std::function<void()> idle = {};
+        // Work on a clock of its own (COM's users' idle steps): asked before each wait, it does
+        // what is due and returns how long the thread may wait before it asks again (none: until
+        // a task or wake()).
+        std::function<std::optional<std::chrono::milliseconds>()> idle = {};
     };
 
     WorkerThread() = default;
@@ -58,16 +59,8 @@ public:
             keep.reset();  // may end this object: nothing of it is touched after
         });
     }
-    [[nodiscard]] bool started() const {
-        const std::lock_guard lock(m_mutex);
-        return m_started;
-    }
     // Started, and neither joined nor let go by stop(). For the thread that starts and stops it.
     [[nodiscard]] bool attached() const { return m_thread.joinable(); }
-    [[nodiscard]] bool stopping() const {
-        const std::lock_guard lock(m_mutex);
-        return m_stopping;
-    }
 
     // false, the task dropped, before the thread started or once it ended.
     bool post(Task task) {
@@ -134,16 +127,16 @@ private:
         }
         std::unique_lock lock(m_mutex);
         for (;;) {
-            const auto due = [this] { return !m_tasks.empty() || m_woken || m_stopping; };
+            lock.unlock();
             const std::optional<std::chrono::milliseconds> limit =
-                m_hooks.idleLimit ? m_hooks.idleLimit() : std::nullopt;
-            if (limit && !m_wake.wait_for(lock, *limit, due)) {
-                lock.unlock();
-                m_hooks.idle();
-                lock.lock();
-                continue;
+                m_hooks.idle ? m_hooks.idle() : std::nullopt;
+            lock.lock();
+            const auto due = [this] { return !m_tasks.empty() || m_woken || m_stopping; };
+            if (!limit) {
+                m_wake.wait(lock, due);
+            } else if (!m_wake.wait_for(lock, *limit, due)) {
+                continue;  // the clock's time came
             }
-            m_wake.wait(lock, due);
             m_woken = false;
             if (!m_tasks.empty()) {
                 const Task task = std::move(m_tasks.front());

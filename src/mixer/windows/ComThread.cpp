@@ -35,20 +35,12 @@ public:
         return S_OK;
     }
     // A default output that goes is told by the default's change that Windows sends with it.
-    HRESULT STDMETHODCALLTYPE OnDeviceStateChanged(LPCWSTR /*id*/, DWORD /*state*/) override {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnDeviceAdded(LPCWSTR /*id*/) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE OnDeviceRemoved(LPCWSTR /*id*/) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE OnPropertyValueChanged(LPCWSTR /*id*/,
-                                                     const PROPERTYKEY /*key*/) override {
-        return S_OK;
-    }
+    HRESULT STDMETHODCALLTYPE OnDeviceStateChanged(LPCWSTR, DWORD) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnDeviceAdded(LPCWSTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnDeviceRemoved(LPCWSTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnPropertyValueChanged(LPCWSTR, PROPERTYKEY) override { return S_OK; }
 
 private:
-    friend com::Implements<DefaultOutputClient, IMMNotificationClient>;  // deletes it
-    ~DefaultOutputClient() = default;
-
     const std::function<void(const wchar_t*)> m_post;
 };
 
@@ -84,13 +76,8 @@ std::shared_ptr<ComThread> ComThread::start(EnumeratorFactory makeEnumerator) {
         }};
 }
 
-ComThread::ComThread(EnumeratorFactory makeEnumerator)
-    : m_makeEnumerator(std::move(makeEnumerator)) {}
-
 void ComThread::join(std::shared_ptr<User> user) {
-    m_worker.post([this, user = std::move(user)]() mutable {
-        m_users.push_back({std::move(user), Clock::now()});
-    });
+    m_worker.post([this, user] { m_users.push_back({user, Clock::now()}); });
 }
 
 void ComThread::leave(const std::shared_ptr<User>& user) {
@@ -108,7 +95,6 @@ void ComThread::leave(const std::shared_ptr<User>& user) {
 
 void ComThread::enter() {
     m_initialised = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    m_ready = SUCCEEDED(m_initialised);
     m_client = com::Ref<IMMNotificationClient>(
         new DefaultOutputClient([weak = weak_from_this()](const wchar_t* id) {
             if (const std::shared_ptr<ComThread> self = weak.lock()) {
@@ -135,44 +121,37 @@ void ComThread::exit() {
     m_users.clear();
     dropEnumerator();
     m_client.reset();
-    if (m_ready) {
+    if (ready()) {
         CoUninitialize();
     }
 }
 
-std::optional<std::chrono::milliseconds> ComThread::untilIdle() {
-    const Clock::time_point now = Clock::now();
-    std::optional<Clock::time_point> first;
+// Runs each user's idle step that is due; returns how long until the next one is.
+std::optional<std::chrono::milliseconds> ComThread::idle() {
+    std::optional<Clock::time_point> next;
     for (Joined& joined : m_users) {
-        const std::optional<std::chrono::milliseconds> every = joined.user->idleEvery();
-        if (!every) {
-            joined.due.reset();
-            continue;
+        if (joined.due && *joined.due <= Clock::now()) {
+            joined.user->idle();
+            joined.due.reset();  // counted afresh from now
         }
-        joined.due = joined.due.value_or(now + *every);
-        first = std::min(first.value_or(*joined.due), *joined.due);
+        const std::optional<std::chrono::milliseconds> every = joined.user->idleEvery();
+        joined.due =
+            every ? std::optional(joined.due.value_or(Clock::now() + *every)) : std::nullopt;
+        if (joined.due) {
+            next = std::min(next.value_or(*joined.due), *joined.due);
+        }
     }
-    if (!first) {
+    if (!next) {
         return std::nullopt;
     }
-    return std::max(std::chrono::ceil<std::chrono::milliseconds>(*first - now),
+    return std::max(std::chrono::ceil<std::chrono::milliseconds>(*next - Clock::now()),
                     std::chrono::milliseconds(0));
-}
-
-void ComThread::idle() {
-    const Clock::time_point now = Clock::now();
-    for (Joined& joined : m_users) {
-        if (joined.due && *joined.due <= now) {
-            joined.due.reset();  // counted afresh from now, once it is asked again
-            joined.user->idle();
-        }
-    }
 }
 
 HRESULT ComThread::device(const std::wstring& id, com::Ref<IMMDevice>& device, std::string& why) {
     const char* call = "CoInitializeEx";
     HRESULT result = m_initialised;
-    if (m_ready && !m_enumerator) {
+    if (ready() && !m_enumerator) {
         call = "creating the device enumerator";
         result = m_makeEnumerator(m_enumerator.out());
         result = FAILED(result) || m_enumerator ? result : E_POINTER;

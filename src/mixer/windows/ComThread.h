@@ -82,7 +82,7 @@ public:
 
     // --- on the thread
 
-    [[nodiscard]] bool ready() const { return m_ready; }  // COM was initialised
+    [[nodiscard]] bool ready() const { return SUCCEEDED(m_initialised); }  // COM was initialised
     // The device `id`, or the default console output where `id` is empty (E_NOTFOUND: none),
     // through the enumerator, made at the first need; on failure `why` says what failed.
     HRESULT device(const std::wstring& id, com::Ref<IMMDevice>& device, std::string& why);
@@ -95,25 +95,22 @@ private:
         std::optional<std::chrono::steady_clock::time_point> due;
     };
 
-    explicit ComThread(EnumeratorFactory makeEnumerator);
+    explicit ComThread(EnumeratorFactory make) : m_makeEnumerator(std::move(make)) {}
     void enter();
     void exit();
     void news(const wchar_t* id);
-    std::optional<std::chrono::milliseconds> untilIdle();
-    void idle();
+    std::optional<std::chrono::milliseconds> idle();
 
     const EnumeratorFactory m_makeEnumerator;
     std::atomic<bool> m_stuck{false};
     // The thread's alone.
-    bool m_ready = false;
-    HRESULT m_initialised = S_OK;  // what CoInitializeEx answered
+    HRESULT m_initialised = E_FAIL;  // what CoInitializeEx answered
     com::Ref<IMMNotificationClient> m_client;
     com::Ref<IMMDeviceEnumerator> m_enumerator;
     std::vector<Joined> m_users;
     WorkerThread m_worker{{.enter = [this] { enter(); },
                            .leave = [this] { exit(); },
-                           .idleLimit = [this] { return untilIdle(); },
-                           .idle = [this] { idle(); }}};
+                           .idle = [this] { return idle(); }}};
 };
 
 }  // namespace hushwell

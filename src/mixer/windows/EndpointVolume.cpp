@@ -55,9 +55,8 @@ struct EndpointVolume::Endpoint final : ComThread::User, std::enable_shared_from
               [this](const char* call, long result) { noteFailure(call, result); },
               [this] { sessionNews(); }) {}
 
-    // Runs `call` on the thread and returns its answer; `none` when the thread does not run, or
-    // did not answer within the deadline (an audio service that hangs), and at once while an
-    // earlier call is stuck so.
+    // `call`'s answer from the thread; `none` when it did not answer within the deadline (an audio
+    // service that hangs), and at once while an earlier call is stuck so.
     template <typename Result>
     Result ask(std::function<Result()> call, Result none) {
         std::optional<Result> answer = thread->ask(std::move(call), deadlines.answer);
@@ -245,12 +244,7 @@ struct EndpointVolume::Endpoint final : ComThread::User, std::enable_shared_from
             return false;
         }
         if (volume && utf8(output) == id) {
-            const HRESULT result = setScalar(*volume.get(), value);
-            if (FAILED(result)) {
-                noteFailure("SetMasterVolumeLevelScalar", result);
-                breakDown();
-            }
-            return SUCCEEDED(result);
+            return setCurrentHere(value).has_value();
         }
         // An output left behind: it may be gone, which is no failure of the enumerator.
         Ref<IMMDevice> device;
@@ -392,7 +386,7 @@ struct EndpointVolume::Endpoint final : ComThread::User, std::enable_shared_from
 EndpointVolume::EndpointVolume() : EndpointVolume(ComThread::shared()) {
     // Wine's endpoint volume is a stub that may also lack an output: there winmm does the work.
     const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    mustWorkAtOpen(ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr);
+    m_endpoint->mustWork = ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
 EndpointVolume::EndpointVolume(std::shared_ptr<ComThread> thread, ProcessNames names,
@@ -488,10 +482,6 @@ void EndpointVolume::watch(const EventHandler& handler) {
     if (handler && m_endpoint->outputMissing) {
         handler({VolumeEvent::Kind::NoOutput, 0});
     }
-}
-
-void EndpointVolume::mustWorkAtOpen(bool mustWork) {
-    m_endpoint->mustWork = mustWork;
 }
 
 std::string EndpointVolume::lastError() const {

@@ -57,11 +57,8 @@ public:
     // the deadline: locate() then answers once it has), it opens all the same and waits: the
     // output is bound when Windows names one, the rest at the next retry.
     // false, with lastError() telling why, only where the volume is known not to work: a stub
-    // (E_NOTIMPL), or any failure after mustWorkAtOpen(true).
+    // (E_NOTIMPL), or any failure under Wine, where it may never work (the default constructor's).
     bool open() override;
-    // Whether any failure at the open fails it, for a system where the volume may never work
-    // (Wine: the default constructor sets it there). Before open().
-    void mustWorkAtOpen(bool mustWork);
     std::optional<std::int32_t> locate() override;
     // Sets the current default output to `value` (0 to kScale); returns its device id in UTF-8,
     // empty when there is no output or the value was not taken.

@@ -473,10 +473,4 @@ void LoopbackCapture::stop() {
     m_stream.reset();
 }
 
-std::unique_ptr<AudioCapture> loopbackCapture(LoopbackCapture::Log log) {
-    LoopbackCapture::Options options;
-    options.log = std::move(log);
-    return std::make_unique<LoopbackCapture>(std::move(options));
-}
-
 }  // namespace hushwell

@@ -57,6 +57,4 @@ private:
     std::shared_ptr<Stream> m_stream;  // shared with the threads, which may outlive a stop()
 };
 
-[[nodiscard]] std::unique_ptr<AudioCapture> loopbackCapture(LoopbackCapture::Log log = {});
-
 }  // namespace hushwell
