@@ -33,11 +33,11 @@ public:
     using Log = std::function<void(const std::string&)>;
 
     struct Options {
-        std::shared_ptr<ComThread> thread;  // empty: the program's
-        Now now;                            // empty: the steady clock
-        Counter counter;                    // empty: QueryPerformanceCounter's
+        std::shared_ptr<ComThread> thread = {};  // empty: the program's
+        Now now = {};                            // empty: the steady clock
+        Counter counter = {};                    // empty: QueryPerformanceCounter's
         std::chrono::milliseconds retry{1000};
-        Log log;
+        Log log = {};
     };
 
     explicit LoopbackCapture(Options options);
