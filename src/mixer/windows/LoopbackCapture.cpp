@@ -46,6 +46,7 @@ constexpr std::chrono::seconds kEndDeadline{3};
 
 // The mix format, as far as reading its samples goes.
 struct Format {
+    // PCM first, a byte a sample more each: formatOf() counts on the order.
     enum class Type { Unsigned8, Signed16, Signed24, Signed32, Float32, Float64 } type;
     unsigned channels;
     unsigned frameBytes;
@@ -70,24 +71,11 @@ std::optional<Format> formatOf(const WAVEFORMATEX& wave) {
         type = Type::Float32;
     } else if (tag == WAVE_FORMAT_IEEE_FLOAT && wave.wBitsPerSample == 64) {
         type = Type::Float64;
-    } else if (tag == WAVE_FORMAT_PCM) {
-        // A 32-bit container holds its valid bits at the top: read whole, 24 valid bits or 32.
-        switch (wave.wBitsPerSample) {
-            case 8:
-                type = Type::Unsigned8;
-                break;
-            case 16:
-                type = Type::Signed16;
-                break;
-            case 24:
-                type = Type::Signed24;
-                break;
-            case 32:
-                type = Type::Signed32;
-                break;
-            default:
-                break;
-        }
+    } else if (tag == WAVE_FORMAT_PCM && wave.wBitsPerSample % 8 == 0 && wave.wBitsPerSample >= 8 &&
+               wave.wBitsPerSample <= 32) {
+        // 8 to 32 bits, in the order of Type. A 32-bit container holds its valid bits at the top:
+        // read whole, 24 valid bits or 32.
+        type = static_cast<Type>(wave.wBitsPerSample / 8 - 1);
     }
     if (!type) {
         return std::nullopt;
