@@ -10,7 +10,7 @@
 #if defined(HUSHWELL_HAVE_PULSE)
 #include "mixer/pulse/PulseCapture.h"
 #elif defined(HUSHWELL_HAVE_ENDPOINT_VOLUME)
-#include "mixer/LoopbackCapture.h"
+#include "mixer/windows/LoopbackCapture.h"
 #endif
 
 namespace hushwell {
@@ -29,7 +29,7 @@ std::unique_ptr<AudioCapture> platformCapture() {
 #if defined(HUSHWELL_HAVE_PULSE)
     return pulseCapture();
 #elif defined(HUSHWELL_HAVE_ENDPOINT_VOLUME)
-    return loopbackCapture(logMixerCall);
+    return std::make_unique<LoopbackCapture>(LoopbackCapture::Options{.log = logMixerCall});
 #else
     return nullptr;
 #endif

@@ -14,10 +14,10 @@
 #include <sstream>
 #endif
 #if defined(HUSHWELL_HAVE_ENDPOINT_VOLUME)
-#include "mixer/EndpointVolume.h"
+#include "mixer/windows/EndpointVolume.h"
 #endif
 #if defined(HUSHWELL_HAVE_WINMM)
-#include "mixer/WinmmMixer.h"
+#include "mixer/windows/WinmmMixer.h"
 #endif
 
 namespace hushwell {

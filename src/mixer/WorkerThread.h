@@ -26,9 +26,10 @@ public:
         // returns whether it did something (then it is asked again before the thread waits). The
         // thread ends only when it did nothing, so a "latest value only" still goes out at the end.
         std::function<bool()> pending = {};
-        // How long the thread may wait with nothing to do before `idle` runs (none: for ever).
-        std::function<std::optional<std::chrono::milliseconds>()> idleLimit = {};
-        std::function<void()> idle = {};
+        // Work on a clock of its own (COM's users' idle steps): asked before each wait, it does
+        // what is due and returns how long the thread may wait before it asks again (none: until
+        // a task or wake()).
+        std::function<std::optional<std::chrono::milliseconds>()> idle = {};
     };
 
     WorkerThread() = default;
@@ -58,21 +59,21 @@ public:
             keep.reset();  // may end this object: nothing of it is touched after
         });
     }
-    [[nodiscard]] bool started() const {
-        const std::lock_guard lock(m_mutex);
-        return m_started;
-    }
     // Started, and neither joined nor let go by stop(). For the thread that starts and stops it.
     [[nodiscard]] bool attached() const { return m_thread.joinable(); }
-    [[nodiscard]] bool stopping() const {
-        const std::lock_guard lock(m_mutex);
-        return m_stopping;
-    }
 
     // false, the task dropped, before the thread started or once it ended.
-    bool post(Task task) { return queue(std::move(task), false); }
-    // Ahead of every queued task: news that the calls queued after it must already see.
-    bool postFirst(Task task) { return queue(std::move(task), true); }
+    bool post(Task task) {
+        {
+            const std::lock_guard lock(m_mutex);
+            if (!m_started || m_ended) {
+                return false;
+            }
+            m_tasks.push_back(std::move(task));
+        }
+        m_wake.notify_all();
+        return true;
+    }
     // The `pending` hook may have something to do.
     void wake() {
         {
@@ -120,38 +121,22 @@ public:
     }
 
 private:
-    bool queue(Task task, bool first) {
-        {
-            const std::lock_guard lock(m_mutex);
-            if (!m_started || m_ended) {
-                return false;
-            }
-            if (first) {
-                m_tasks.push_front(std::move(task));
-            } else {
-                m_tasks.push_back(std::move(task));
-            }
-        }
-        m_wake.notify_all();
-        return true;
-    }
-
     void run() {
         if (m_hooks.enter) {
             m_hooks.enter();
         }
         std::unique_lock lock(m_mutex);
         for (;;) {
-            const auto due = [this] { return !m_tasks.empty() || m_woken || m_stopping; };
+            lock.unlock();
             const std::optional<std::chrono::milliseconds> limit =
-                m_hooks.idleLimit ? m_hooks.idleLimit() : std::nullopt;
-            if (limit && !m_wake.wait_for(lock, *limit, due)) {
-                lock.unlock();
-                m_hooks.idle();
-                lock.lock();
-                continue;
+                m_hooks.idle ? m_hooks.idle() : std::nullopt;
+            lock.lock();
+            const auto due = [this] { return !m_tasks.empty() || m_woken || m_stopping; };
+            if (!limit) {
+                m_wake.wait(lock, due);
+            } else if (!m_wake.wait_for(lock, *limit, due)) {
+                continue;  // the clock's time came
             }
-            m_wake.wait(lock, due);
             m_woken = false;
             if (!m_tasks.empty()) {
                 const Task task = std::move(m_tasks.front());

@@ -8,12 +8,11 @@
 # The audio APIs of the sound systems, and Windows' own headers.
 set(audio_headers "pulse/[^>]*|alsa/[^>]*|mmsystem\\.h|mmdeviceapi\\.h|endpointvolume\\.h|audioclient\\.h|audiopolicy\\.h|mmreg\\.h|functiondiscoverykeys[^>]*")
 set(windows_headers "windows\\.h|objbase\\.h|combaseapi\\.h|io\\.h|shlobj\\.h|shellapi\\.h|winreg\\.h|tlhelp32\\.h|psapi\\.h")
-# Where a sound system's own files are: its folder under mixer/, or (until they move there) the
-# providers' files named for it.
-set(provider_files "^src/mixer/(pulse|alsa|windows)/|^src/mixer/(Alsa|Winmm|EndpointVolume|AudioSessions|LoopbackCapture|ComSupport)[A-Za-z]*\\.(cpp|h)$")
+# Where a sound system's own files are: its folder under mixer/.
+set(provider_files "^src/mixer/(pulse|alsa|windows)/")
 # Where Windows differs from POSIX: the Windows file of a pair (platform/AtomicFileWindows.cpp)
-# or the Windows providers.
-set(windows_files "Windows\\.cpp$|^src/mixer/windows/|^src/mixer/(Winmm|EndpointVolume|AudioSessions|LoopbackCapture|ComSupport)[A-Za-z]*\\.(cpp|h)$")
+# or the Windows providers' folder.
+set(windows_files "Windows\\.cpp$|^src/mixer/windows/")
 
 if(NOT ROOT OR NOT IS_DIRECTORY ${ROOT}/src)
   message(FATAL_ERROR "source rules: no src/ under ROOT (${ROOT})")

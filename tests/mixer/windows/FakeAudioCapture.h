@@ -7,14 +7,14 @@
 // performance counter's 100-ns units, as GetBuffer gives them. It refuses what Windows refuses:
 // a GetBuffer while a packet is held, and a ReleaseBuffer without one or of another length.
 
-#include "mixer/FakeAudioEndpoints.h"
+#include "mixer/windows/FakeAudioEndpoints.h"
 
 #include <cmath>
 #include <deque>
 
 namespace hushwell::testing {
 
-class FakeStream final : public FakeUnknown<IAudioClient>, public IAudioCaptureClient {
+class FakeStream final : public FakeUnknown<IAudioClient, IAudioCaptureClient> {
 public:
     FakeStream(FakeAudioSystem& system, std::atomic<double>& clock, const WAVEFORMATEXTENSIBLE& mix)
         : FakeUnknown(system), format(mix), m_clock(clock) {}
@@ -59,12 +59,6 @@ public:
         m_position += static_cast<UINT64>(std::llround(seconds * format.Format.nSamplesPerSec));
         m_clock = m_clock + seconds;
     }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        return FakeUnknown::QueryInterface(iid, object);
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return FakeUnknown::AddRef(); }
-    ULONG STDMETHODCALLTYPE Release() override { return FakeUnknown::Release(); }
 
     HRESULT STDMETHODCALLTYPE Initialize(AUDCLNT_SHAREMODE mode, DWORD flags, REFERENCE_TIME,
                                          REFERENCE_TIME, const WAVEFORMATEX* wave,

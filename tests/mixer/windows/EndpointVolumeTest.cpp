@@ -1,4 +1,4 @@
-#include "mixer/EndpointVolume.h"
+#include "mixer/windows/EndpointVolume.h"
 
 #include <gtest/gtest.h>
 
@@ -9,10 +9,11 @@
 #include <mutex>
 #include <thread>
 
-#include "mixer/AudioSessions.h"
-#include "mixer/FakeAudioEndpoints.h"
 #include "mixer/MixerChoice.h"
 #include "mixer/VolumeOwner.h"
+#include "mixer/windows/AudioSessions.h"
+#include "mixer/windows/ComThread.h"
+#include "mixer/windows/FakeAudioEndpoints.h"
 #include "support/FakeVolume.h"
 
 // clang-format off
@@ -41,8 +42,9 @@ struct Endpoints {
         enumerator.setDefault(&speakers);
     }
 
-    EndpointVolume::EnumeratorFactory factory() {
-        return [this](IMMDeviceEnumerator** out) -> long {
+    // A COM thread of the provider's own.
+    std::shared_ptr<ComThread> thread() {
+        return ComThread::start([this](IMMDeviceEnumerator** out) -> long {
             system.note("make enumerator");
             ++made;
             *out = nullptr;
@@ -52,7 +54,7 @@ struct Endpoints {
             enumerator.AddRef();
             *out = &enumerator;
             return S_OK;
-        };
+        });
     }
 
     // No reference is held but the test's own, and no client is left registered.
@@ -116,7 +118,7 @@ bool eventually(Condition condition) {
 
 TEST(EndpointVolume, OpensTheDefaultConsoleOutputAndChecksThatItTakesItsOwnLevel) {
     Endpoints endpoints;
-    EndpointVolume volume(endpoints.factory());
+    EndpointVolume volume(endpoints.thread());
     ASSERT_TRUE(volume.open()) << volume.lastError();
     EXPECT_EQ(volume.locate(), 100);
     EXPECT_EQ(
@@ -135,7 +137,7 @@ TEST(EndpointVolume, OpensTheDefaultConsoleOutputAndChecksThatItTakesItsOwnLevel
 
 TEST(EndpointVolume, SetsTheLevelAsAShareOfFullVolumeWithHushwellsEventContext) {
     Endpoints endpoints;
-    EndpointVolume volume(endpoints.factory());
+    EndpointVolume volume(endpoints.thread());
     ASSERT_TRUE(volume.open());
     const struct {
         std::int32_t value;
@@ -184,7 +186,7 @@ TEST(EndpointVolume, OpenFailsAndSaysWhyOnlyWhereTheVolumeIsKnownNotToWork) {
         SCOPED_TRACE(c.what);
         Endpoints endpoints;
         c.arrange(endpoints);
-        EndpointVolume volume(endpoints.factory(), 1h);
+        EndpointVolume volume(endpoints.thread(), {}, {.retry = 1h});
         EXPECT_EQ(volume.open(), c.waits);
         EXPECT_EQ(volume.lastError(), c.error);
         EXPECT_EQ(volume.locate(), c.waits ? std::optional(100) : std::nullopt);
@@ -205,7 +207,7 @@ TEST(EndpointVolume, WithNoOutputAtTheOpenItIsTakenAndWaitsForOne) {
     auto table = std::make_unique<ChosenProvider>(
         std::vector<MixerProvider>{
             {"endpoint volume",
-             [&endpoints] { return std::make_unique<EndpointVolume>(endpoints.factory()); }},
+             [&endpoints] { return std::make_unique<EndpointVolume>(endpoints.thread()); }},
             {"winmm", [] { return std::make_unique<FakeProvider>(); }}},
         [&log](const std::string& line) { log.push_back(line); });
     VolumeOwner volume(std::move(table), [](const std::function<void()>& task) { task(); });
@@ -231,7 +233,7 @@ TEST(EndpointVolume, WithNoOutputAtTheOpenItIsTakenAndWaitsForOne) {
 TEST(EndpointVolume, FollowsTheDefaultConsoleOutputToldFromAnotherThread) {
     Events events;
     Endpoints endpoints;
-    EndpointVolume volume(endpoints.factory());
+    EndpointVolume volume(endpoints.thread());
     volume.watch(events.handler());
     ASSERT_TRUE(volume.open());
     ASSERT_EQ(volume.set(20), kSpeakers);
@@ -264,7 +266,7 @@ TEST(EndpointVolume, FollowsTheDefaultConsoleOutputToldFromAnotherThread) {
 TEST(EndpointVolume, NoDefaultOutputMeansNothingToSetUntilOneComes) {
     Events events;
     Endpoints endpoints;
-    EndpointVolume volume(endpoints.factory());
+    EndpointVolume volume(endpoints.thread());
     volume.watch(events.handler());
     ASSERT_TRUE(volume.open());
     ASSERT_NE(endpoints.enumerator.registered(), nullptr);
@@ -291,7 +293,7 @@ TEST(EndpointVolume, NoDefaultOutputMeansNothingToSetUntilOneComes) {
 
 TEST(EndpointVolume, AnOutputThatIsGoneIsNotTakenAndBreaksNothing) {
     Endpoints endpoints;
-    EndpointVolume volume(endpoints.factory());
+    EndpointVolume volume(endpoints.thread());
     ASSERT_TRUE(volume.open());
     EXPECT_FALSE(volume.setOn("{0.0.0.00000000}.{unplugged}", 100));
     EXPECT_EQ(volume.setProgramOn("{0.0.0.00000000}.{unplugged}", "firefox.exe", 100),
@@ -314,7 +316,7 @@ TEST(EndpointVolume, AFailedCallRebuildsEverythingAndReportsTheServerBack) {
         SCOPED_TRACE(c.what);
         Events events;
         Endpoints endpoints;
-        EndpointVolume volume(endpoints.factory(), 10ms);
+        EndpointVolume volume(endpoints.thread(), {}, {.retry = 10ms});
         volume.watch(events.handler());
         ASSERT_TRUE(volume.open());
         // The speakers are unplugged: Windows has another default already.
@@ -337,7 +339,7 @@ TEST(EndpointVolume, AFailedCallRebuildsEverythingAndReportsTheServerBack) {
 TEST(EndpointVolume, AStoppedServiceIsTriedAgainUntilItIsBack) {
     Events events;
     Endpoints endpoints;
-    EndpointVolume volume(endpoints.factory(), 10ms);
+    EndpointVolume volume(endpoints.thread(), {}, {.retry = 10ms});
     volume.watch(events.handler());
     ASSERT_TRUE(volume.open());
 
@@ -361,7 +363,7 @@ TEST(EndpointVolume, AStoppedServiceIsTriedAgainUntilItIsBack) {
 // again.
 TEST(EndpointVolume, TheServerBackBringsTheWantedLevelAgain) {
     Endpoints endpoints;
-    VolumeOwner volume(std::make_unique<EndpointVolume>(endpoints.factory()),
+    VolumeOwner volume(std::make_unique<EndpointVolume>(endpoints.thread()),
                        [](const std::function<void()>& task) { task(); });
     ASSERT_TRUE(volume.open());
     ASSERT_EQ(volume.locate(), 100);
@@ -377,7 +379,8 @@ TEST(EndpointVolume, TheServerBackBringsTheWantedLevelAgain) {
 // retry period, not a loop of rebuild, ServerBack and resend without a pause.
 TEST(EndpointVolume, AnOutputThatKeepsRefusingIsTriedOnceARetryPeriod) {
     Endpoints endpoints;
-    VolumeOwner volume(std::make_unique<EndpointVolume>(endpoints.factory(), 100ms),
+    VolumeOwner volume(std::make_unique<EndpointVolume>(endpoints.thread(), nullptr,
+                                                        EndpointVolume::Deadlines{.retry = 100ms}),
                        [](const std::function<void()>& task) { task(); });
     ASSERT_TRUE(volume.open());
     ASSERT_EQ(volume.locate(), 100);
@@ -394,7 +397,7 @@ TEST(EndpointVolume, AnOutputThatKeepsRefusingIsTriedOnceARetryPeriod) {
 // holds (busy at log-in) opens all the same: the scale is known once the service answered.
 TEST(EndpointVolume, ACallTheServiceHoldsFailsAtTheDeadlineAndTheNextOnesAtOnce) {
     Endpoints endpoints;
-    EndpointVolume volume(endpoints.factory(), {}, EndpointVolume::Deadlines{1h, 100ms});
+    EndpointVolume volume(endpoints.thread(), {}, EndpointVolume::Deadlines{1h, 100ms});
     endpoints.speakers.volume.hang(true);
     EXPECT_TRUE(volume.open());
     EXPECT_EQ(volume.locate(), std::nullopt);
@@ -420,7 +423,7 @@ TEST(EndpointVolume, UsesComOnItsOwnMultithreadedThreadAndReleasesEverythingTher
     Endpoints endpoints;
     {
         Events events;
-        EndpointVolume volume(endpoints.factory());
+        EndpointVolume volume(endpoints.thread());
         volume.watch(events.handler());
         ASSERT_TRUE(volume.open());
         ASSERT_TRUE(volume.set(20));
@@ -500,7 +503,8 @@ struct Programs : Endpoints {
     // chosen.
     std::unique_ptr<VolumeOwner> owner(std::chrono::milliseconds retry = 1s) {
         const auto endpoint = [this, retry] {
-            return std::make_unique<EndpointVolume>(factory(), names(), retry);
+            return std::make_unique<EndpointVolume>(thread(), names(),
+                                                    EndpointVolume::Deadlines{.retry = retry});
         };
         auto volume = std::make_unique<VolumeOwner>(
             std::make_unique<ChosenProvider>(std::vector<MixerProvider>{{"endpoint", endpoint}}),
@@ -527,7 +531,7 @@ struct Programs : Endpoints {
 
 TEST(EndpointVolumePrograms, ListsTheProgramsWithASessionOnTheDefaultOutputByTheirExecutables) {
     Programs programs;
-    EndpointVolume volume(programs.factory(), Programs::names());
+    EndpointVolume volume(programs.thread(), Programs::names());
     EXPECT_FALSE(volume.hasProgramVolume());
     ASSERT_TRUE(volume.open()) << volume.lastError();
     EXPECT_TRUE(volume.hasProgramVolume());
@@ -565,7 +569,7 @@ TEST(EndpointVolumePrograms, SetsTheSessionsOfTheChosenProgramOnlyWithHushwellsE
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.program) + " " + std::to_string(c.value));
         Programs programs;
-        EndpointVolume volume(programs.factory(), Programs::names());
+        EndpointVolume volume(programs.thread(), Programs::names());
         ASSERT_TRUE(volume.open());
         EXPECT_EQ(volume.setProgram(c.program, c.value), c.taken);
 
@@ -627,7 +631,7 @@ TEST(EndpointVolumePrograms, ASessionThatFailsIsLeftOutAndOnlyAStoppedServiceReb
         SCOPED_TRACE(c.what);
         Events events;
         Programs programs;
-        EndpointVolume volume(programs.factory(), Programs::names(), 10ms);
+        EndpointVolume volume(programs.thread(), Programs::names(), {.retry = 10ms});
         volume.watch(events.handler());
         ASSERT_TRUE(volume.open());
         c.arrange(programs);
@@ -656,7 +660,7 @@ TEST(EndpointVolumePrograms, ANewSessionOnTheDefaultOutputIsToldAsAStreamStarted
     Events events;
     Programs programs;
     {
-        EndpointVolume volume(programs.factory(), Programs::names());
+        EndpointVolume volume(programs.thread(), Programs::names());
         volume.watch(events.handler());
         ASSERT_TRUE(volume.open());
         ASSERT_NE(programs.speakers.sessions.registered(), nullptr);
@@ -706,7 +710,7 @@ TEST(EndpointVolumePrograms, WithoutTheOutputsSessionsThereIsNoVolumePerProgram)
         SCOPED_TRACE(c.what);
         Programs programs;
         c.arrange(programs);
-        EndpointVolume volume(programs.factory(), Programs::names());
+        EndpointVolume volume(programs.thread(), Programs::names());
         ASSERT_TRUE(volume.open());
         EXPECT_FALSE(volume.hasProgramVolume());
         EXPECT_EQ(volume.lastError(), c.error);
@@ -723,7 +727,7 @@ TEST(EndpointVolumePrograms, WithoutTheOutputsSessionsThereIsNoVolumePerProgram)
 TEST(EndpointVolumePrograms, SessionsHadAfterTheOpenGiveAVolumePerProgram) {
     Programs programs;
     programs.speakers.sessions.enumerateResult = E_FAIL;
-    EndpointVolume volume(programs.factory(), Programs::names());
+    EndpointVolume volume(programs.thread(), Programs::names());
     ASSERT_TRUE(volume.open());
     EXPECT_FALSE(volume.hasProgramVolume());
     programs.speakers.sessions.enumerateResult = S_OK;
@@ -786,7 +790,7 @@ TEST(EndpointVolumePrograms, AProgramThatMovedWithTheOutputGetsUpThereWhenListed
 TEST(EndpointVolumePrograms, TheSessionsOfAnOutputThatRefusedThemAreTriedAgain) {
     Events events;
     Programs programs;
-    EndpointVolume volume(programs.factory(), Programs::names());
+    EndpointVolume volume(programs.thread(), Programs::names());
     volume.watch(events.handler());
     ASSERT_TRUE(volume.open());
     programs.headphones.sessions.enumerateResult = E_FAIL;

@@ -1,6 +1,6 @@
 // This file includes no local header but its own: the Windows audio headers stay out of the rest
 // of the program.
-#include "mixer/WinmmMixer.h"
+#include "mixer/windows/WinmmMixer.h"
 
 // clang-format off
 #include <windows.h>

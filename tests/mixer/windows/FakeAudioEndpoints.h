@@ -22,6 +22,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace hushwell::testing {
@@ -72,26 +73,37 @@ struct FakeAudioSystem {
 // How long an unregistration waits for a callback in flight before it counts as a deadlock.
 inline constexpr DWORD kCallbackPatienceMs = 5000;
 
-// IUnknown for a fake that the test owns: it counts references and never deletes itself.
-template <typename Interface>
-class FakeUnknown : public Interface {
+// IUnknown for every fake: it counts references and answers QueryInterface for IUnknown (the
+// first interface's) and each of `Interfaces`. A fake the test owns is never deleted by it; one
+// made with `new` and `comOwned`, as Windows makes sessions and their lists, is deleted at its
+// last Release.
+template <typename... Interfaces>
+class FakeUnknown : public Interfaces... {
 public:
-    explicit FakeUnknown(FakeAudioSystem& system) : m_system(system) {}
+    explicit FakeUnknown(FakeAudioSystem& system, bool comOwned = false)
+        : m_system(system), m_comOwned(comOwned) {}
     virtual ~FakeUnknown() = default;
     FakeUnknown(const FakeUnknown&) = delete;
     FakeUnknown& operator=(const FakeUnknown&) = delete;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        if (iid == __uuidof(IUnknown) || iid == __uuidof(Interface)) {
-            *object = static_cast<Interface*>(this);
-            AddRef();
-            return S_OK;
+        using First = std::tuple_element_t<0, std::tuple<Interfaces...>>;
+        *object = iid == __uuidof(IUnknown) ? static_cast<First*>(this) : nullptr;
+        ((*object = iid == __uuidof(Interfaces) ? static_cast<Interfaces*>(this) : *object), ...);
+        if (*object == nullptr) {
+            return E_NOINTERFACE;
         }
-        *object = nullptr;
-        return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++m_references); }
-    ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--m_references); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const long left = --m_references;
+        if (left == 0 && m_comOwned) {
+            delete this;
+        }
+        return static_cast<ULONG>(left);
+    }
 
     // References held beyond the test's own.
     [[nodiscard]] long heldByOthers() const { return m_references - 1; }
@@ -101,8 +113,14 @@ protected:
     HRESULT serviceResult() const {
         return m_system.serviceRunning ? S_OK : AUDCLNT_E_SERVICE_NOT_RUNNING;
     }
+    // What Hushwell never asks for: noted as unexpected.
+    HRESULT unexpected(const char* name) {
+        m_system.note(std::string("unexpected ") + name);
+        return E_NOTIMPL;
+    }
 
 private:
+    const bool m_comOwned;
     std::atomic<long> m_references{1};
 };
 
@@ -198,23 +216,15 @@ public:
     HRESULT STDMETHODCALLTYPE GetVolumeRange(float*, float*, float*) override {
         return unexpected("GetVolumeRange");
     }
-
-private:
-    HRESULT unexpected(const char* name) {
-        m_system.note(std::string("unexpected ") + name);
-        return E_NOTIMPL;
-    }
 };
 
 // One audio session: its control (with the process it belongs to) and its volume, one object as
 // Windows' own. Made with the test's reference (new FakeSession, held in a com::Ref), it is
 // deleted at its last Release, as Windows' are.
-class FakeSession final : public IAudioSessionControl2, public ISimpleAudioVolume {
+class FakeSession final : public FakeUnknown<IAudioSessionControl2, ISimpleAudioVolume> {
 public:
     FakeSession(FakeAudioSystem& system, DWORD process, bool systemSounds = false)
-        : processId(process), isSystemSounds(systemSounds), m_system(system) {}
-    FakeSession(const FakeSession&) = delete;
-    FakeSession& operator=(const FakeSession&) = delete;
+        : FakeUnknown(system, true), processId(process), isSystemSounds(systemSounds) {}
 
     const DWORD processId;
     const bool isSystemSounds;
@@ -230,29 +240,6 @@ public:
     std::vector<float> taken() {
         const std::lock_guard lock(mutex);
         return levelsSet;
-    }
-    [[nodiscard]] long heldByOthers() const { return m_references - 1; }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        if (iid == __uuidof(IUnknown) || iid == __uuidof(IAudioSessionControl) ||
-            iid == __uuidof(IAudioSessionControl2)) {
-            *object = static_cast<IAudioSessionControl2*>(this);
-        } else if (iid == __uuidof(ISimpleAudioVolume)) {
-            *object = static_cast<ISimpleAudioVolume*>(this);
-        } else {
-            *object = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++m_references); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const long left = --m_references;
-        if (left == 0) {
-            delete this;
-        }
-        return static_cast<ULONG>(left);
     }
 
     // IAudioSessionControl2
@@ -324,14 +311,7 @@ public:
     HRESULT STDMETHODCALLTYPE GetMute(WINBOOL*) override { return unexpected("GetMute (session)"); }
 
 private:
-    ~FakeSession() = default;  // at the last Release
-    HRESULT unexpected(const char* name) {
-        m_system.note(std::string("unexpected ") + name);
-        return E_NOTIMPL;
-    }
-
-    FakeAudioSystem& m_system;
-    std::atomic<long> m_references{1};
+    ~FakeSession() override = default;  // at the last Release
 };
 
 // A device's session manager. Each enumeration is a list of the sessions added so far, an object
@@ -343,7 +323,7 @@ public:
     class Enumerator final : public FakeUnknown<IAudioSessionEnumerator> {
     public:
         Enumerator(FakeAudioSystem& system, FakeSessionManager& manager)
-            : FakeUnknown(system), m_manager(manager) {
+            : FakeUnknown(system, true), m_manager(manager) {
             const std::lock_guard lock(manager.mutex);
             for (FakeSession* session : manager.sessions) {
                 session->AddRef();
@@ -356,13 +336,6 @@ public:
                 session->Release();
             }
             --m_manager.enumeratorsAlive;
-        }
-        ULONG STDMETHODCALLTYPE Release() override {
-            const ULONG left = FakeUnknown::Release();
-            if (left == 0) {
-                delete this;
-            }
-            return left;
         }
 
         HRESULT STDMETHODCALLTYPE GetCount(int* count) override {
@@ -502,11 +475,6 @@ public:
     }
 
 private:
-    HRESULT unexpected(const char* name) {
-        m_system.note(std::string("unexpected ") + name);
-        return E_NOTIMPL;
-    }
-
     std::vector<std::thread> m_announcing;  // under `mutex`
 };
 
@@ -556,8 +524,7 @@ public:
         return E_NOINTERFACE;
     }
     HRESULT STDMETHODCALLTYPE OpenPropertyStore(DWORD, IPropertyStore**) override {
-        m_system.note("unexpected OpenPropertyStore");
-        return E_NOTIMPL;
+        return unexpected("OpenPropertyStore");
     }
     HRESULT STDMETHODCALLTYPE GetId(LPWSTR* out) override {
         m_system.note("GetId");
@@ -621,8 +588,7 @@ public:
     }
 
     HRESULT STDMETHODCALLTYPE EnumAudioEndpoints(EDataFlow, DWORD, IMMDeviceCollection**) override {
-        m_system.note("unexpected EnumAudioEndpoints");
-        return E_NOTIMPL;
+        return unexpected("EnumAudioEndpoints");
     }
     HRESULT STDMETHODCALLTYPE GetDefaultAudioEndpoint(EDataFlow flow, ERole role,
                                                       IMMDevice** device) override {

@@ -1,4 +1,4 @@
-#include "mixer/WinmmMixer.h"
+#include "mixer/windows/WinmmMixer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "mixer/AudioSessions.h"
+#include "mixer/windows/AudioSessions.h"
 
 // clang-format off
 #include <windows.h>

@@ -8,9 +8,9 @@
 
 #include "mixer/AudioCapture.h"
 
-struct IMMDeviceEnumerator;  // Windows' audio device enumerator (mmdeviceapi.h)
-
 namespace hushwell {
+
+class ComThread;  // mixer/windows/ComThread.h
 
 // Capture of what Windows plays: loopback of the default output (render flow, console role) in
 // its own mix format, handed on as mono (the channels averaged) at the mix format's rate. Each
@@ -20,26 +20,24 @@ namespace hushwell {
 // default output as the user switches it, and tries again each second while there is no output or
 // after the output was lost (unplugged, the audio service restarted).
 //
-// Every COM object lives on the capture's own thread, which initialises COM multithreaded; the
+// Every COM object lives on the COM thread, shared with the endpoint volume, which reads the
+// packets in short steps; the blocks go on to the listener from a thread of the capture's own. The
 // thread that calls start() and stop() is never used for COM.
 class LoopbackCapture final : public AudioCapture {
 public:
-    // Makes the device enumerator, on the capture's thread with COM initialised; returns an
-    // HRESULT.
-    using EnumeratorFactory = std::function<long(IMMDeviceEnumerator** enumerator)>;
     using Now = std::function<std::chrono::steady_clock::time_point()>;
     // The performance counter now, in 100-ns units (as GetBuffer gives a packet's time).
     using Counter = std::function<std::uint64_t()>;
     // One line about what the capture does ("capture: ..."), for the program's log: called on the
-    // capture's thread, and in start().
+    // COM thread, and in start().
     using Log = std::function<void(const std::string&)>;
 
     struct Options {
-        EnumeratorFactory makeEnumerator;  // empty: the system's
-        Now now;                           // empty: the steady clock
-        Counter counter;                   // empty: QueryPerformanceCounter's
+        std::shared_ptr<ComThread> thread = {};  // empty: the program's
+        Now now = {};                            // empty: the steady clock
+        Counter counter = {};                    // empty: QueryPerformanceCounter's
         std::chrono::milliseconds retry{1000};
-        Log log;
+        Log log = {};
     };
 
     explicit LoopbackCapture(Options options);
@@ -53,12 +51,10 @@ public:
     void stop() override;
 
 private:
-    struct Worker;
+    struct Stream;
 
     Options m_options;
-    std::shared_ptr<Worker> m_worker;  // shared with its thread, which may outlive a stop()
+    std::shared_ptr<Stream> m_stream;  // shared with the threads, which may outlive a stop()
 };
-
-[[nodiscard]] std::unique_ptr<AudioCapture> loopbackCapture(LoopbackCapture::Log log = {});
 
 }  // namespace hushwell

@@ -10,9 +10,18 @@
 
 #include "mixer/MasterVolume.h"
 
-struct IMMDeviceEnumerator;  // Windows' audio device enumerator (mmdeviceapi.h)
-
 namespace hushwell {
+
+class ComThread;  // mixer/windows/ComThread.h
+
+// The endpoint volume's waits (EndpointVolume::Deadlines).
+struct EndpointDeadlines {
+    // How long a broken provider waits between attempts to rebuild itself, and an output
+    // whose sessions were refused between attempts to have them.
+    std::chrono::milliseconds retry{1000};
+    // How long a call waits for the COM thread to answer.
+    std::chrono::milliseconds answer{2000};
+};
 
 // The volume that Windows' own volume flyout shows: the endpoint volume of the default output
 // (render flow, console role), on a scale of 100, so that a level in percent is exactly the number
@@ -20,37 +29,25 @@ namespace hushwell {
 // call fails (device invalidated, audio service restarted). It holds no level of its own: what to
 // send after an event is the caller's business.
 //
-// Every COM object lives on a thread of the provider's own, which initialises COM multithreaded,
-// makes, uses and releases every interface there, and uninitialises it before ending. The calling
-// thread (and so the window's, which Qt makes single-threaded) is never initialised nor used for
-// COM, and this object may be destroyed on any thread. Calls come from one thread at a time; each
-// waits for its answer from the provider's thread, no longer than a deadline: a call that the
-// audio service holds past it counts as failed (the guard's minute of tries holds with a hung
-// service), and until it answers the next calls fail at once.
+// Every COM object lives on the COM thread it is given (the program's, which the loopback capture
+// shares, unless a test gives one), which makes, uses and releases every interface there. The
+// calling thread (and so the window's, which Qt makes single-threaded) is never initialised nor
+// used for COM, and this object may be destroyed on any thread but the COM thread. Calls come from
+// one thread at a time; each waits for its answer from the COM thread (behind at most one step of
+// the capture), no longer than a deadline: a call that the audio service holds past it counts as
+// failed (the guard's minute of tries holds with a hung service), and until it answers the next
+// calls fail at once.
 class EndpointVolume final : public MasterVolume {
 public:
-    // Makes the device enumerator, on the provider's thread with COM initialised; returns an
-    // HRESULT. The default one asks COM for the system's.
-    using EnumeratorFactory = std::function<long(IMMDeviceEnumerator** enumerator)>;
     // The file name of a process's executable in UTF-8 ("firefox.exe"), empty when it cannot be
     // had. The default one asks Windows.
     using ProcessNames = std::function<std::string(unsigned long processId)>;
     static constexpr std::int32_t kScale = 100;
-    struct Deadlines {
-        // How long a broken provider waits between attempts to rebuild itself, and an output
-        // whose sessions were refused between attempts to have them.
-        std::chrono::milliseconds retry{1000};
-        // How long a call waits for the provider's thread to answer.
-        std::chrono::milliseconds answer{2000};
-    };
+    using Deadlines = EndpointDeadlines;
 
-    EndpointVolume();
-    // `retry`: how long a broken provider waits between attempts to rebuild itself.
-    explicit EndpointVolume(EnumeratorFactory makeEnumerator,
-                            std::chrono::milliseconds retry = std::chrono::seconds(1));
-    EndpointVolume(EnumeratorFactory makeEnumerator, ProcessNames names,
-                   std::chrono::milliseconds retry = std::chrono::seconds(1));
-    EndpointVolume(EnumeratorFactory makeEnumerator, ProcessNames names, Deadlines deadlines);
+    EndpointVolume();  // on the program's COM thread
+    explicit EndpointVolume(std::shared_ptr<ComThread> thread, ProcessNames names = {},
+                            Deadlines deadlines = {});
     ~EndpointVolume() override;
     EndpointVolume(const EndpointVolume&) = delete;
     EndpointVolume& operator=(const EndpointVolume&) = delete;
@@ -60,11 +57,8 @@ public:
     // the deadline: locate() then answers once it has), it opens all the same and waits: the
     // output is bound when Windows names one, the rest at the next retry.
     // false, with lastError() telling why, only where the volume is known not to work: a stub
-    // (E_NOTIMPL), or any failure after mustWorkAtOpen(true).
+    // (E_NOTIMPL), or any failure under Wine, where it may never work (the default constructor's).
     bool open() override;
-    // Whether any failure at the open fails it, for a system where the volume may never work
-    // (Wine: the default constructor sets it there). Before open().
-    void mustWorkAtOpen(bool mustWork);
     std::optional<std::int32_t> locate() override;
     // Sets the current default output to `value` (0 to kScale); returns its device id in UTF-8,
     // empty when there is no output or the value was not taken.
@@ -99,7 +93,7 @@ public:
     // Reports OutputChanged when the default output changed (and the provider rebound), NoOutput
     // when there came to be none (told at once to a watcher that comes after an open that found
     // none), ServerBack when it rebuilt itself after a failed call, and StreamStarted when a
-    // session started on the default output. Called from the provider's thread.
+    // session started on the default output. Called from the COM thread.
     void watch(const EventHandler& handler) override;
 
     // What failed last ("SetMasterVolumeLevelScalar: HRESULT 0x80004001"), empty while nothing
@@ -107,10 +101,10 @@ public:
     [[nodiscard]] std::string lastError() const;
 
 private:
-    struct ComThread;
-    void stopComThread();
+    struct Endpoint;
 
-    std::shared_ptr<ComThread> m_com;  // shared with its thread, which may outlive this
+    std::shared_ptr<ComThread> m_thread;
+    std::shared_ptr<Endpoint> m_endpoint;  // shared with the thread, which may outlive this
 };
 
 }  // namespace hushwell

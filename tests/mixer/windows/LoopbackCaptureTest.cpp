@@ -1,8 +1,10 @@
-#include "mixer/LoopbackCapture.h"
+#include "mixer/windows/LoopbackCapture.h"
 
 #include <gtest/gtest.h>
 
-#include "mixer/FakeAudioCapture.h"
+#include "mixer/windows/ComThread.h"
+#include "mixer/windows/EndpointVolume.h"
+#include "mixer/windows/FakeAudioCapture.h"
 
 namespace hushwell::testing {
 namespace {
@@ -57,6 +59,7 @@ struct Capture {
     void start(const std::string& program = {}) {
         capture.start(program, [this](std::span<const float> samples, double blockRate,
                                       std::chrono::steady_clock::time_point start) {
+            listener = GetCurrentThreadId();  // before the lock, which a test may hold
             const std::lock_guard lock(mutex);
             rate = blockRate;
             blocks.emplace_back(std::vector<float>(samples.begin(), samples.end()),
@@ -88,13 +91,15 @@ struct Capture {
     std::mutex mutex;
     std::vector<std::pair<std::vector<float>, Seconds>> blocks;  // the samples and their start
     std::atomic<std::size_t> received{0};
-    std::atomic<double> rate{0};  // of the latest block
+    std::atomic<double> rate{0};     // of the latest block
+    std::atomic<DWORD> listener{0};  // the thread that handed on the latest block
+    std::shared_ptr<ComThread> thread = ComThread::start([this](IMMDeviceEnumerator** out) -> long {
+        enumerator.AddRef();
+        *out = &enumerator;
+        return S_OK;
+    });
     LoopbackCapture capture{
-        {[this](IMMDeviceEnumerator** out) -> long {
-             enumerator.AddRef();
-             *out = &enumerator;
-             return S_OK;
-         },
+        {thread,
          [this] {
              return std::chrono::steady_clock::time_point(
                  std::chrono::duration_cast<std::chrono::steady_clock::duration>(
@@ -248,6 +253,37 @@ TEST(LoopbackCapture, WaitsForAnOutputFollowsTheDefaultAndComesBackAfterTheDevic
                   "capture: no audio output to listen to", output, output,
                   "capture: GetBuffer: HRESULT 0x88890004",
                   "capture: Activate(IAudioClient): HRESULT 0x88890004", output}));
+}
+
+// The endpoint volume on the capture's COM thread: one enumerator with one client, whose news both
+// follow; each its own idle clock (the capture reads on while the broken volume waits its hour);
+// and the listener, however slow, holds no volume call behind a block.
+TEST(LoopbackCapture, SharesItsComThreadAndItsNewsWithTheEndpointVolume) {
+    Capture capture;
+    EndpointVolume volume(capture.thread, nullptr, {.retry = 1h});
+    ASSERT_TRUE(volume.open());
+    capture.start();
+    ASSERT_TRUE(capture.capturing(*capture.speakerStream));
+    capture.enumerator.setDefault(&capture.headphones);
+    capture.enumerator.announce(eRender, eConsole, L"headphones");
+    ASSERT_TRUE(capture.capturing(*capture.headphoneStream));
+    EXPECT_EQ(volume.set(20), "headphones");
+    {
+        const std::lock_guard slow(capture.mutex);
+        capture.listener = 0;
+        capture.headphoneStream->play(frameOf<float>({0.1f, 0.1f}), 20);
+        ASSERT_TRUE(waitUntil([&] { return capture.listener != 0; }));
+        EXPECT_EQ(volume.set(30), "headphones");
+    }
+    capture.headphones.volume.setResult = E_FAIL;
+    EXPECT_EQ(volume.set(40), std::nullopt);
+    ASSERT_TRUE(capture.capturing(*capture.headphoneStream));
+    EXPECT_EQ(capture.enumerator.registrations, 1);
+    const std::vector<FakeAudioSystem::Call> calls = capture.system.allCalls();
+    for (const FakeAudioSystem::Call& call : calls) {
+        EXPECT_EQ(call.thread, calls.front().thread) << call.what;
+    }
+    EXPECT_NE(capture.listener, calls.front().thread);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 #pragma once
 
-// The audio sessions of one output: a volume per program on Windows. Part of the endpoint-volume
-// provider (Windows-only), used on its COM thread alone.
+// The audio sessions of one output: a volume per program on Windows, for the endpoint-volume
+// provider, used on the COM thread alone.
 
 #include <cstdint>
 #include <functional>
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "mixer/ComSupport.h"
+#include "mixer/windows/ComSupport.h"
 
 struct IMMDevice;
 struct IAudioSessionControl2;

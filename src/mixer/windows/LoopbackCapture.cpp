@@ -1,8 +1,8 @@
 // Windows' audio headers and COM stay in this file and the other Windows provider files.
-#include "mixer/LoopbackCapture.h"
+#include "mixer/windows/LoopbackCapture.h"
 
-#include "mixer/ComSupport.h"
-#include "mixer/WorkerThread.h"
+#include "mixer/windows/ComSupport.h"
+#include "mixer/windows/ComThread.h"
 
 // clang-format off
 #include <windows.h>
@@ -13,6 +13,7 @@
 // clang-format on
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <mutex>
@@ -37,12 +38,15 @@ constexpr double kCounterUnit = 1e-7;  // s: the performance counter as GetBuffe
 // The shared buffer holds a second; it is emptied every 40 ms, so a late wake loses nothing.
 constexpr REFERENCE_TIME kBufferLength = 10'000'000;
 constexpr std::chrono::milliseconds kPoll{40};
-// How long stop() waits for the thread to release everything. A thread stuck in a call to the
-// audio service past it is left to finish on its own.
+// Blocks handed on and not yet taken by the listener: beyond them it is behind, and the next are
+// dropped (it sees a gap) rather than kept.
+constexpr int kHandOffBlocks = 20;
+// How long stop() waits for the listener to take what was handed on.
 constexpr std::chrono::seconds kEndDeadline{3};
 
 // The mix format, as far as reading its samples goes.
 struct Format {
+    // PCM first, a byte a sample more each: formatOf() counts on the order.
     enum class Type { Unsigned8, Signed16, Signed24, Signed32, Float32, Float64 } type;
     unsigned channels;
     unsigned frameBytes;
@@ -67,24 +71,11 @@ std::optional<Format> formatOf(const WAVEFORMATEX& wave) {
         type = Type::Float32;
     } else if (tag == WAVE_FORMAT_IEEE_FLOAT && wave.wBitsPerSample == 64) {
         type = Type::Float64;
-    } else if (tag == WAVE_FORMAT_PCM) {
-        // A 32-bit container holds its valid bits at the top: read whole, 24 valid bits or 32.
-        switch (wave.wBitsPerSample) {
-            case 8:
-                type = Type::Unsigned8;
-                break;
-            case 16:
-                type = Type::Signed16;
-                break;
-            case 24:
-                type = Type::Signed24;
-                break;
-            case 32:
-                type = Type::Signed32;
-                break;
-            default:
-                break;
-        }
+    } else if (tag == WAVE_FORMAT_PCM && wave.wBitsPerSample % 8 == 0 && wave.wBitsPerSample >= 8 &&
+               wave.wBitsPerSample <= 32) {
+        // 8 to 32 bits, in the order of Type. A 32-bit container holds its valid bits at the top:
+        // read whole, 24 valid bits or 32.
+        type = static_cast<Type>(wave.wBitsPerSample / 8 - 1);
     }
     if (!type) {
         return std::nullopt;
@@ -181,98 +172,30 @@ struct Packet {
     std::vector<float> samples;
 };
 
-// Told by Windows, on a thread of its own, when a default device changes; it only hands the news
-// of the default console output on.
-class DefaultOutputNews final : public com::Implements<DefaultOutputNews, IMMNotificationClient> {
-public:
-    explicit DefaultOutputNews(std::function<void()> post) : m_post(std::move(post)) {}
-
-    HRESULT STDMETHODCALLTYPE OnDefaultDeviceChanged(EDataFlow flow, ERole role,
-                                                     LPCWSTR /*id*/) override {
-        if (flow == eRender && role == eConsole) {
-            m_post();
-        }
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnDeviceStateChanged(LPCWSTR /*id*/, DWORD /*state*/) override {
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE OnDeviceAdded(LPCWSTR /*id*/) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE OnDeviceRemoved(LPCWSTR /*id*/) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE OnPropertyValueChanged(LPCWSTR /*id*/,
-                                                     const PROPERTYKEY /*key*/) override {
-        return S_OK;
-    }
-
-private:
-    friend com::Implements<DefaultOutputNews, IMMNotificationClient>;  // deletes it
-    ~DefaultOutputNews() = default;
-
-    const std::function<void()> m_post;
-};
-
 }  // namespace
 
-// The capture's thread and what it works on. Members after `samples` belong to the thread alone.
-struct LoopbackCapture::Worker : std::enable_shared_from_this<LoopbackCapture::Worker> {
-    Worker(Options given, Samples handOn) : options(std::move(given)), samples(std::move(handOn)) {}
+// The stream and what reads it, a user of the COM thread; members after `samples` belong to the
+// COM thread alone. Read every kPoll while bound, or bound afresh every `retry` (at once when the
+// default output changes).
+struct LoopbackCapture::Stream final : ComThread::User {
+    Stream(Options given, Samples handOn) : options(std::move(given)), samples(std::move(handOn)) {}
 
-    // The capture's thread: COM for its life, the default output bound at once, then read every
-    // kPoll while bound, or bound afresh every `retry` (at once when the default output changes).
-    WorkerThread::Hooks hooks() {
-        return {
-            .enter = [this] { enter(); },
-            .leave = [this] { leave(); },
-            .idleLimit = [this]() -> std::optional<std::chrono::milliseconds> {
-                if (!comReady) {
-                    return std::nullopt;
-                }
-                return bound ? kPoll : options.retry;
-            },
-            .idle = [this] { step(); },
-        };
-    }
-
-    void enter() {
-        const HRESULT initialised = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        if (FAILED(initialised)) {
-            tell(failure("CoInitializeEx", initialised));
-            return;
-        }
-        comReady = true;
-        news = Ref<IMMNotificationClient>(new DefaultOutputNews([weak = weak_from_this()] {
-            if (const std::shared_ptr<Worker> self = weak.lock()) {
-                self->thread.postFirst([worker = self.get()] { worker->defaultChanged(); });
-            }
-        }));
+    void defaultOutput(const std::optional<std::wstring>& /*id*/) override {
+        told.clear();  // the new output is told even where its format is the same
+        release();
         bound = bind();
     }
-
-    void leave() {
-        if (!comReady) {
-            return;
-        }
-        releaseAll();
-        news.reset();
-        CoUninitialize();
+    std::optional<std::chrono::milliseconds> idleEvery() override {
+        return bound ? kPoll : options.retry;
     }
-
-    void step() {
+    void idle() override {
         if (!bound) {
             bound = bind();
         } else if (!drain()) {
             bound = release();
         }
     }
-
-    void defaultChanged() {
-        if (!comReady) {
-            return;
-        }
-        told.clear();  // the new output is told even where its format is the same
-        release();
-        bound = bind();
-    }
+    void end() override { bound = release(); }
 
     // The failures are told once each until capture works again; the work itself quietly.
     void tell(const std::string& line) {
@@ -285,24 +208,16 @@ struct LoopbackCapture::Worker : std::enable_shared_from_this<LoopbackCapture::W
     // --- on the thread
 
     bool bind() {
-        if (!enumerator) {
-            const HRESULT made = options.makeEnumerator(enumerator.out());
-            if (FAILED(made) || !enumerator) {
-                enumerator.reset();
-                tell(failure("creating the device enumerator", FAILED(made) ? made : E_POINTER));
-                return false;
-            }
-            registered = SUCCEEDED(enumerator->RegisterEndpointNotificationCallback(news.get()));
-        }
         Ref<IMMDevice> device;
-        HRESULT result = enumerator->GetDefaultAudioEndpoint(eRender, eConsole, device.out());
+        std::string why;
+        HRESULT result = options.thread->device({}, device, why);
         if (result == E_NOTFOUND) {
             tell("no audio output to listen to");
             return false;
         }
         if (FAILED(result)) {
-            tell(failure("GetDefaultAudioEndpoint", result));
-            releaseAll();  // the audio service may have gone: the enumerator is made again
+            tell(why);
+            options.thread->dropEnumerator();  // the audio service may have gone: made afresh
             return false;
         }
         result = device->Activate(__uuidof(IAudioClient), CLSCTX_INPROC_SERVER, nullptr,
@@ -449,12 +364,19 @@ struct LoopbackCapture::Worker : std::enable_shared_from_this<LoopbackCapture::W
         }
     }
 
+    // From the capture's own thread: the listener takes a lock and may fingerprint, which must not
+    // hold the COM thread, nor a volume call behind it.
     void deliver() {
-        if (!block.empty()) {
-            const std::lock_guard lock(samplesMutex);
-            if (samples) {
-                samples(block, rate, std::chrono::time_point_cast<Clock::duration>(blockStart));
-            }
+        if (!block.empty() && handedOn < kHandOffBlocks) {
+            ++handedOn;
+            handOff.post([this, audio = std::move(block), rate = rate,
+                          start = std::chrono::time_point_cast<Clock::duration>(blockStart)] {
+                const std::lock_guard lock(samplesMutex);
+                if (samples) {
+                    samples(audio, rate, start);
+                }
+                --handedOn;
+            });
         }
         block.clear();
     }
@@ -472,22 +394,12 @@ struct LoopbackCapture::Worker : std::enable_shared_from_this<LoopbackCapture::W
         return false;
     }
 
-    void releaseAll() {
-        release();
-        if (registered) {
-            enumerator->UnregisterEndpointNotificationCallback(news.get());
-            registered = false;
-        }
-        enumerator.reset();
-    }
-
-    const Options options;
+    const Options options;    // its thread the object's, not a reference that keeps it running
     std::mutex samplesMutex;  // held while a block is handed on: none is after stop() returned
     Samples samples;
+    WorkerThread handOff;
+    std::atomic<int> handedOn{0};  // blocks not taken yet
 
-    Ref<IMMNotificationClient> news;
-    Ref<IMMDeviceEnumerator> enumerator;
-    bool registered = false;  // `news` is registered with `enumerator`
     Ref<IAudioClient> client;
     Ref<IAudioCaptureClient> capture;
     std::optional<ToMono> converter;
@@ -504,18 +416,12 @@ struct LoopbackCapture::Worker : std::enable_shared_from_this<LoopbackCapture::W
     TimePoint blockStart;
     std::optional<TimePoint> heardUntil;  // the end of the last packet taken from the stream
     UINT64 nextPosition = 0;              // the device position after it
-    bool comReady = false;                // COM is initialised on the thread
     bool bound = false;                   // reading the default output
-    WorkerThread thread{hooks()};
 };
 
 LoopbackCapture::LoopbackCapture(Options options) : m_options(std::move(options)) {
-    if (!m_options.makeEnumerator) {
-        m_options.makeEnumerator = [](IMMDeviceEnumerator** enumerator) -> long {
-            return CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_INPROC_SERVER,
-                                    __uuidof(IMMDeviceEnumerator),
-                                    reinterpret_cast<void**>(enumerator));
-        };
+    if (!m_options.thread) {
+        m_options.thread = ComThread::shared();
     }
     if (!m_options.now) {
         m_options.now = [] { return Clock::now(); };
@@ -535,26 +441,24 @@ void LoopbackCapture::start(const std::string& program, Samples samples) {
         m_options.log("capture: the whole output, " + program +
                       " alone cannot be captured by this build");
     }
-    m_worker = std::make_shared<Worker>(m_options, std::move(samples));
-    m_worker->thread.start(m_worker);
+    Options options = m_options;
+    options.thread = m_options.thread->shared_from_this();
+    m_stream = std::make_shared<Stream>(std::move(options), std::move(samples));
+    m_stream->handOff.start(m_stream);
+    m_options.thread->join(m_stream);
 }
 
 void LoopbackCapture::stop() {
-    if (!m_worker) {
+    if (!m_stream) {
         return;
     }
-    (void)m_worker->thread.stop(kEndDeadline);
+    m_options.thread->leave(m_stream);  // the stream goes, its last block handed on
+    (void)m_stream->handOff.stop(kEndDeadline);
     {
-        const std::lock_guard lock(m_worker->samplesMutex);
-        m_worker->samples = {};
+        const std::lock_guard lock(m_stream->samplesMutex);
+        m_stream->samples = {};
     }
-    m_worker.reset();
-}
-
-std::unique_ptr<AudioCapture> loopbackCapture(LoopbackCapture::Log log) {
-    LoopbackCapture::Options options;
-    options.log = std::move(log);
-    return std::make_unique<LoopbackCapture>(std::move(options));
+    m_stream.reset();
 }
 
 }  // namespace hushwell

@@ -1,0 +1,2 @@
+// A Windows provider's file left in mixer/ rather than in mixer/windows/.
+#include <windows.h>
