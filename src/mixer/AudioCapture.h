@@ -8,15 +8,17 @@
 namespace hushwell {
 
 // Audio of what the computer plays, for listening to the station: one provider per sound system,
-// each with a thread of its own. A provider keeps no audio beyond the block it hands on.
+// each with a thread of its own. A provider keeps no audio beyond the blocks waiting for the
+// listener (two seconds at most).
 class AudioCapture {
 public:
     // A block of mono samples at `rate` per second (the provider's own, which may change between
     // blocks: a new output), in [-1, 1]; `start` is when its first sample was heard, less the
-    // server's own buffering, which stays about the same from block to block. Called on the
-    // provider's thread, a tenth of a second of audio at a time (several at once while not prompt,
-    // see setPrompt()); it must not block, nor call start() or stop(). A gap in the audio (capture
-    // restarted, samples lost) shows only as a `start` later than the previous block's end.
+    // server's own buffering, which stays about the same from block to block. Called on a thread
+    // of the capture's own (`CaptureHandOff`), never the one the volume calls go through, a tenth
+    // of a second of audio at a time (several at once while not prompt, see setPrompt()); it must
+    // not call start() or stop(). A gap in the audio (capture restarted, samples lost, a listener
+    // two seconds behind) shows only as a `start` later than the previous block's end.
     using Samples = std::function<void(std::span<const float> samples, double rate,
                                        std::chrono::steady_clock::time_point start)>;
 
@@ -25,7 +27,7 @@ public:
     // Starts capturing, in place of any capture before: `program` empty, what the default
     // output plays (its monitor, following the default when it changes); else only the streams
     // of that program, named as for the volume per program. When there is nothing to capture
-    // (no server, no such stream, the stream ended) it tries again every second, quietly, until
+    // (no server, no such stream, the stream ended) it tries again within a second, quietly, until
     // stop(). Samples come to `samples` until stop() returns.
     virtual void start(const std::string& program, Samples samples) = 0;
     virtual void stop() = 0;

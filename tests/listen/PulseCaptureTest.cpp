@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -256,6 +257,35 @@ TEST_P(PulseCaptureTest, KeepsOneConnectionWhileNothingPlays) {
         ++connections;
     }
     EXPECT_EQ(connections, 0U) << events;
+}
+
+// A listener that takes its time (a press fingerprints seconds of audio at once) holds no volume
+// call: the blocks reach it on a thread of the capture's own, not on the connection's.
+TEST(PulseCaptureListener, TakingItsTimeHoldsNoVolumeCall) {
+    AudioSandbox::instance();
+    const std::unique_ptr<MasterVolume> volume = pulseMasterVolume();
+    ASSERT_TRUE(volume->open() && volume->locate());
+    const std::unique_ptr<AudioCapture> capture = pulseCapture();
+    std::atomic<bool> inside{false};
+    std::atomic<int> taken{0};
+    capture->start("", [&](std::span<const float>, double, auto) {
+        inside = true;
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        ++taken;
+    });
+    TempDir dir;
+    std::thread player([&] {
+        play(dir.path(), "radio", "speakers", std::vector<float>(3 * kStationRate, 0.0F), "radio");
+    });
+    for (int wait = 0; wait < 100 && !inside; ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_TRUE(inside);
+    const int before = taken;
+    EXPECT_TRUE(volume->set(20000));
+    EXPECT_EQ(taken, before) << "the volume call waited for the listener";
+    player.join();
+    capture->stop();
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -1,5 +1,6 @@
 #include "mixer/pulse/PulseCapture.h"
 
+#include "mixer/CaptureHandOff.h"
 #include "mixer/pulse/PulseConnection.h"
 
 #include <pulse/pulseaudio.h>
@@ -176,19 +177,19 @@ public:
 
     // The connection tells everything anew to a listener that joins it.
     void start(const std::string& program, Samples samples) override {
+        stop();
         const std::lock_guard hold(*m_connection);
-        m_connection->forget(*this);
-        lost();
         m_program = program;
-        m_samples = std::move(samples);
+        m_handOff = std::make_unique<CaptureHandOff>(std::move(samples));
         m_connection->listen(*this);
     }
 
     void stop() override {
+        std::unique_ptr<CaptureHandOff> handOff;  // ends after the lock: its last blocks taken
         const std::lock_guard hold(*m_connection);
         m_connection->forget(*this);
         lost();
-        m_samples = {};
+        handOff = std::move(m_handOff);
     }
 
     void setActive(bool active) override {
@@ -495,17 +496,17 @@ private:
             return;
         }
         const Clock::time_point start = m_clock.handOn(count);
-        if (m_samples) {
-            m_samples({m_block.data(), count}, m_rate, start);
+        if (m_handOff) {
+            m_handOff->post({m_block.data(), count}, m_rate, start);
         }
         m_block.erase(m_block.begin(), m_block.begin() + std::ptrdiff_t(count));
     }
 
     const std::shared_ptr<PulseConnection> m_connection = PulseConnection::shared();
     std::string m_program;
-    Samples m_samples;
-    std::map<std::uint32_t, Sink> m_sinks;    // every sink, by index
-    std::map<std::uint32_t, Input> m_inputs;  // the program's streams, or every one
+    std::unique_ptr<CaptureHandOff> m_handOff;  // to the listener, off the connection's thread
+    std::map<std::uint32_t, Sink> m_sinks;      // every sink, by index
+    std::map<std::uint32_t, Input> m_inputs;    // the program's streams, or every one
     std::string m_defaultSink;
     std::vector<std::unique_ptr<Monitor>> m_monitors;  // the record streams
     std::uint32_t m_rate = 0;                          // theirs: the first one's sink's

@@ -1,6 +1,7 @@
 // Windows' audio headers and COM stay in this file and the other Windows provider files.
 #include "mixer/windows/LoopbackCapture.h"
 
+#include "mixer/CaptureHandOff.h"
 #include "mixer/windows/ComSupport.h"
 #include "mixer/windows/ComThread.h"
 
@@ -13,10 +14,8 @@
 // clang-format on
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstring>
-#include <mutex>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -38,11 +37,6 @@ constexpr double kCounterUnit = 1e-7;  // s: the performance counter as GetBuffe
 // The shared buffer holds a second; it is emptied every 40 ms, so a late wake loses nothing.
 constexpr REFERENCE_TIME kBufferLength = 10'000'000;
 constexpr std::chrono::milliseconds kPoll{40};
-// Blocks handed on and not yet taken by the listener: beyond them it is behind, and the next are
-// dropped (it sees a gap) rather than kept.
-constexpr int kHandOffBlocks = 20;
-// How long stop() waits for the listener to take what was handed on.
-constexpr std::chrono::seconds kEndDeadline{3};
 
 // The mix format, as far as reading its samples goes.
 struct Format {
@@ -174,11 +168,12 @@ struct Packet {
 
 }  // namespace
 
-// The stream and what reads it, a user of the COM thread; members after `samples` belong to the
+// The stream and what reads it, a user of the COM thread; members after `handOff` belong to the
 // COM thread alone. Read every kPoll while bound, or bound afresh every `retry` (at once when the
 // default output changes).
 struct LoopbackCapture::Stream final : ComThread::User {
-    Stream(Options given, Samples handOn) : options(std::move(given)), samples(std::move(handOn)) {}
+    Stream(Options given, Samples samples)
+        : options(std::move(given)), handOff(std::move(samples)) {}
 
     void defaultOutput(const std::optional<std::wstring>& /*id*/) override {
         told.clear();  // the new output is told even where its format is the same
@@ -364,19 +359,9 @@ struct LoopbackCapture::Stream final : ComThread::User {
         }
     }
 
-    // From the capture's own thread: the listener takes a lock and may fingerprint, which must not
-    // hold the COM thread, nor a volume call behind it.
     void deliver() {
-        if (!block.empty() && handedOn < kHandOffBlocks) {
-            ++handedOn;
-            handOff.post([this, audio = std::move(block), rate = rate,
-                          start = std::chrono::time_point_cast<Clock::duration>(blockStart)] {
-                const std::lock_guard lock(samplesMutex);
-                if (samples) {
-                    samples(audio, rate, start);
-                }
-                --handedOn;
-            });
+        if (!block.empty()) {
+            handOff.post(block, rate, std::chrono::time_point_cast<Clock::duration>(blockStart));
         }
         block.clear();
     }
@@ -394,11 +379,8 @@ struct LoopbackCapture::Stream final : ComThread::User {
         return false;
     }
 
-    const Options options;    // its thread the object's, not a reference that keeps it running
-    std::mutex samplesMutex;  // held while a block is handed on: none is after stop() returned
-    Samples samples;
-    WorkerThread handOff;
-    std::atomic<int> handedOn{0};  // blocks not taken yet
+    const Options options;   // its thread the object's, not a reference that keeps it running
+    CaptureHandOff handOff;  // the listener's thread, not the COM thread
 
     Ref<IAudioClient> client;
     Ref<IAudioCaptureClient> capture;
@@ -444,7 +426,6 @@ void LoopbackCapture::start(const std::string& program, Samples samples) {
     Options options = m_options;
     options.thread = m_options.thread->shared_from_this();
     m_stream = std::make_shared<Stream>(std::move(options), std::move(samples));
-    m_stream->handOff.start(m_stream);
     m_options.thread->join(m_stream);
 }
 
@@ -453,11 +434,7 @@ void LoopbackCapture::stop() {
         return;
     }
     m_options.thread->leave(m_stream);  // the stream goes, its last block handed on
-    (void)m_stream->handOff.stop(kEndDeadline);
-    {
-        const std::lock_guard lock(m_stream->samplesMutex);
-        m_stream->samples = {};
-    }
+    m_stream->handOff.stop();
     m_stream.reset();
 }
 
