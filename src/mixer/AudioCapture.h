@@ -9,7 +9,7 @@ namespace hushwell {
 
 // Audio of what the computer plays, for listening to the station: one provider per sound system,
 // each with a thread of its own. A provider keeps no audio beyond the blocks waiting for the
-// listener (two seconds at most).
+// listener (eight seconds at most).
 class AudioCapture {
 public:
     // A block of mono samples at `rate` per second (the provider's own, which may change between
@@ -18,7 +18,7 @@ public:
     // of the capture's own (`CaptureHandOff`), never the one the volume calls go through, a tenth
     // of a second of audio at a time (several at once while not prompt, see setPrompt()); it must
     // not call start() or stop(). A gap in the audio (capture restarted, samples lost, a listener
-    // two seconds behind) shows only as a `start` later than the previous block's end.
+    // eight seconds behind) shows only as a `start` later than the previous block's end.
     using Samples = std::function<void(std::span<const float> samples, double rate,
                                        std::chrono::steady_clock::time_point start)>;
 

@@ -15,11 +15,13 @@ namespace hushwell {
 // A capture's blocks carried to the listener on a thread of their own. A provider reads on the
 // thread its volume calls go through too (the sound server's connection, the COM thread), while
 // the listener takes a lock and may fingerprint seconds of audio at once (a press): a volume call
-// must not wait for that. Up to kWaiting blocks wait for the listener; beyond them it is behind,
-// and a block is dropped rather than kept, which the listener sees as a gap.
+// must not wait for that. Up to kWaiting blocks (8 s of audio) wait for the listener: more than a
+// provider hands on at once (PulseAudio's relaxed pieces of 2 s, two of them when read late, and
+// a program's mix catching up by up to 5 s). Beyond them the listener is behind, and a block is
+// dropped rather than kept, which the listener sees as a gap.
 class CaptureHandOff {
 public:
-    static constexpr int kWaiting = 20;
+    static constexpr int kWaiting = 80;  // of a tenth of a second
 
     explicit CaptureHandOff(AudioCapture::Samples samples)
         : m_state(std::make_shared<State>(std::move(samples))) {
