@@ -17,6 +17,10 @@ struct Word {
     std::size_t end = 0;
 };
 
+// A desktop entry's string escapes: the letter after the backslash, and what it stands for.
+constexpr std::string_view kEscaped = "sntr\\";
+constexpr std::string_view kUnescaped = " \n\t\r\\";
+
 // The string escapes of a desktop entry undone; a backslash before any other character is kept,
 // for Exec's own quoting.
 Word unescaped(std::string_view value) {
@@ -27,26 +31,13 @@ Word unescaped(std::string_view value) {
             text.text += value[i];
             continue;
         }
-        switch (value[++i]) {
-            case 's':
-                text.text += ' ';
-                break;
-            case 'n':
-                text.text += '\n';
-                break;
-            case 't':
-                text.text += '\t';
-                break;
-            case 'r':
-                text.text += '\r';
-                break;
-            case '\\':
-                text.text += '\\';
-                break;
-            default:
-                text.text += '\\';
-                text.from.push_back(i);
-                text.text += value[i];
+        const std::size_t escape = kEscaped.find(value[++i]);
+        if (escape != std::string_view::npos) {
+            text.text += kUnescaped[escape];
+        } else {
+            text.text += '\\';
+            text.from.push_back(i);
+            text.text += value[i];
         }
     }
     text.from.push_back(value.size());
@@ -261,21 +252,12 @@ std::optional<std::string> execArgument(std::string_view argument) {
     quoted += '"';
     std::string value;
     for (const char c : quoted) {
-        switch (c) {
-            case '\\':
-                value += "\\\\";
-                break;
-            case '\n':
-                value += "\\n";
-                break;
-            case '\t':
-                value += "\\t";
-                break;
-            case '\r':
-                value += "\\r";
-                break;
-            default:
-                value += c;
+        const std::size_t escape = kUnescaped.find(c, 1);  // from 1: a blank is written as it is
+        if (escape != std::string_view::npos) {
+            value += '\\';
+            value += kEscaped[escape];
+        } else {
+            value += c;
         }
     }
     return value;
