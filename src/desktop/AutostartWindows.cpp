@@ -140,10 +140,6 @@ LSTATUS removeValue(const wchar_t* keyName) {
 
 Autostart::Autostart() : m_facts{ProgramPaths::executable()} {}
 
-std::optional<std::string> Autostart::enable() const {
-    return write(true);
-}
-
 std::optional<std::string> Autostart::write(bool switchOn) const {
     const std::string failed = "Couldn't make Hushwell start with Windows: ";
     if (m_facts.program.empty()) {
@@ -197,10 +193,6 @@ std::optional<std::string> Autostart::disable() const {
 
 bool Autostart::isEnabled() const {
     return runValue().has_value() && !isSwitchedOff();
-}
-
-std::optional<std::string> Autostart::repair() const {
-    return write(false);
 }
 
 }  // namespace hushwell
