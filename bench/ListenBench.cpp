@@ -128,21 +128,10 @@ struct Cost {
 // nothing, as promptly as listening asks (what the capture itself costs); two marks listened for.
 enum class Following { Off, On, Hidden, CaptureOnly, Listening };
 
-const char* nameOf(Following following) {
-    switch (following) {
-        case Following::Off:
-            return "off";
-        case Following::On:
-            return "nothing listened for, window shown";
-        case Following::Hidden:
-            return "nothing listened for, window hidden";
-        case Following::CaptureOnly:
-            return "capture alone, prompt";
-        case Following::Listening:
-            return "two marks listened for";
-    }
-    return "";
-}
+// Each way's name in the figures, in the order of Following.
+constexpr const char* kWayNames[] = {"off", "nothing listened for, window shown",
+                                     "nothing listened for, window hidden", "capture alone, prompt",
+                                     "two marks listened for"};
 
 // Hushwell's and the server's CPU over `seconds`, following the station from the default output's
 // monitor as `following` says. The capture is prompt only while marks are listened for, and
@@ -285,9 +274,9 @@ void capture(const std::vector<float>& audio, const MarkPrint& print, double sec
                 return median(values);
             };
             std::printf("  %-15s %-36s Hushwell %.3f %% (%4.0f/s), server %.3f %% (%4.0f/s)",
-                        playing ? "station playing" : "nothing playing", nameOf(ways[way]),
-                        of(&Cost::own), of(&Cost::ownWakeUps), of(&Cost::server),
-                        of(&Cost::serverWakeUps));
+                        playing ? "station playing" : "nothing playing",
+                        kWayNames[static_cast<int>(ways[way])], of(&Cost::own),
+                        of(&Cost::ownWakeUps), of(&Cost::server), of(&Cost::serverWakeUps));
             if (way > 0) {
                 const auto [low, high] = std::minmax_element(costs[way].begin(), costs[way].end());
                 std::printf("; costs %+.3f %% (%+.3f to %+.3f)", median(costs[way]), *low, *high);

@@ -201,11 +201,9 @@ int main(int argc, char* argv[]) {
     }
     std::unique_ptr<hushwell::TrayIcon> tray;
     if (!core.shutDown.ending()) {
-        hushwell::TrayIcon::createWhenAvailable(
-            window, core, &app, [&tray, &options](std::unique_ptr<hushwell::TrayIcon> made) {
-                tray = std::move(made);
-                options.offerIn(*tray);
-            });
+        // The icon finds the panel itself, however late it comes.
+        tray = std::make_unique<hushwell::TrayIcon>(window, core);
+        options.offerIn(*tray);
     }
     if (!core.shutDown.ending()) {
         status = QApplication::exec();

@@ -44,14 +44,18 @@ public:
     Autostart();
     explicit Autostart(Facts facts) : m_facts(std::move(facts)) {}
 
-    [[nodiscard]] std::optional<std::string> enable() const;
+    [[nodiscard]] std::optional<std::string> enable() const {
+        return write(true);
+    }
     [[nodiscard]] std::optional<std::string> disable() const;
     // True when the entry is there and the desktop will act on it.
     [[nodiscard]] bool isEnabled() const;
     // Writes the entry again when it is missing or starts another copy (one that was moved, or
     // another build), and gives the argument to an entry that starts this copy without it; for
     // each start with the option on.
-    [[nodiscard]] std::optional<std::string> repair() const;
+    [[nodiscard]] std::optional<std::string> repair() const {
+        return write(false);
+    }
 
 private:
     [[nodiscard]] std::optional<std::string> write(bool switchOn) const;

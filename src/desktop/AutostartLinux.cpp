@@ -185,10 +185,6 @@ std::string withAutostartArgument(std::string exec, const Autostart::Facts& fact
 
 }  // namespace
 
-std::optional<std::string> Autostart::enable() const {
-    return write(true);
-}
-
 std::optional<std::string> Autostart::write(bool switchOn) const {
     const std::string failed = "Couldn't make Hushwell start with the desktop: ";
     if (m_facts.entry.empty()) {
@@ -248,10 +244,6 @@ std::optional<std::string> Autostart::disable() const {
 bool Autostart::isEnabled() const {
     const Entry entry = readEntry(m_facts.entry);
     return entry.exec.has_value() && !entry.switchedOff();
-}
-
-std::optional<std::string> Autostart::repair() const {
-    return write(false);
 }
 
 }  // namespace hushwell

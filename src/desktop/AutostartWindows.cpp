@@ -25,23 +25,6 @@ constexpr const wchar_t* kApprovedKey =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run";
 constexpr std::array<BYTE, 12> kApprovedOn = {2};
 
-class Key {
-public:
-    Key() = default;
-    ~Key() {
-        if (m_key != nullptr) {
-            RegCloseKey(m_key);
-        }
-    }
-    Key(const Key&) = delete;
-    Key& operator=(const Key&) = delete;
-    HKEY* out() { return &m_key; }
-    [[nodiscard]] HKEY get() const { return m_key; }
-
-private:
-    HKEY m_key = nullptr;
-};
-
 // The Run value as it stands; nothing when there is none (or it is not text).
 std::optional<std::wstring> runValue() {
     DWORD size = 0;
@@ -116,33 +99,19 @@ bool isSwitchedOff() {
     return status == ERROR_SUCCESS && size > 0 && (approval[0] == 3 || approval[0] == 7);
 }
 
+// A missing key is made for a value set; a value or key that is not there is removed already.
 LSTATUS setValue(const wchar_t* keyName, DWORD type, const void* data, DWORD size) {
-    Key key;
-    LSTATUS status = RegCreateKeyExW(HKEY_CURRENT_USER, keyName, 0, nullptr, 0, KEY_SET_VALUE,
-                                     nullptr, key.out(), nullptr);
-    if (status == ERROR_SUCCESS) {
-        status =
-            RegSetValueExW(key.get(), kValueName, 0, type, static_cast<const BYTE*>(data), size);
-    }
-    return status;
+    return RegSetKeyValueW(HKEY_CURRENT_USER, keyName, kValueName, type, data, size);
 }
 
 LSTATUS removeValue(const wchar_t* keyName) {
-    Key key;
-    LSTATUS status = RegOpenKeyExW(HKEY_CURRENT_USER, keyName, 0, KEY_SET_VALUE, key.out());
-    if (status == ERROR_SUCCESS) {
-        status = RegDeleteValueW(key.get(), kValueName);
-    }
+    const LSTATUS status = RegDeleteKeyValueW(HKEY_CURRENT_USER, keyName, kValueName);
     return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
 }
 
 }  // namespace
 
 Autostart::Autostart() : m_facts{ProgramPaths::executable()} {}
-
-std::optional<std::string> Autostart::enable() const {
-    return write(true);
-}
 
 std::optional<std::string> Autostart::write(bool switchOn) const {
     const std::string failed = "Couldn't make Hushwell start with Windows: ";
@@ -197,10 +166,6 @@ std::optional<std::string> Autostart::disable() const {
 
 bool Autostart::isEnabled() const {
     return runValue().has_value() && !isSwitchedOff();
-}
-
-std::optional<std::string> Autostart::repair() const {
-    return write(false);
 }
 
 }  // namespace hushwell

@@ -1,51 +1,12 @@
 #include "desktop/ExecLine.h"
 
 #include <algorithm>
-#include <array>
 #include <cctype>
+
+#include "settings/OptionText.h"
 
 namespace hushwell {
 namespace {
-
-bool isUtf8(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        std::size_t length = 0;
-        char32_t code = 0;
-        if (lead < 0x80) {
-            length = 1;
-            code = lead;
-        } else if ((lead & 0xE0U) == 0xC0U) {
-            length = 2;
-            code = lead & 0x1FU;
-        } else if ((lead & 0xF0U) == 0xE0U) {
-            length = 3;
-            code = lead & 0x0FU;
-        } else if ((lead & 0xF8U) == 0xF0U) {
-            length = 4;
-            code = lead & 0x07U;
-        } else {
-            return false;
-        }
-        if (i + length > text.size()) {
-            return false;
-        }
-        for (std::size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0U) != 0x80U) {
-                return false;
-            }
-            code = (code << 6U) | (next & 0x3FU);
-        }
-        constexpr std::array<char32_t, 5> kSmallest = {0, 0, 0x80, 0x800, 0x10000};
-        if (code < kSmallest.at(length) || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-            return false;
-        }
-        i += length;
-    }
-    return true;
-}
 
 // A word of a command line, and where each of its bytes came from: `from` holds, for each byte,
 // its offset in the text it was read from, and one more, where a byte added at the end would go
@@ -55,6 +16,10 @@ struct Word {
     std::vector<std::size_t> from;
     std::size_t end = 0;
 };
+
+// A desktop entry's string escapes: the letter after the backslash, and what it stands for.
+constexpr std::string_view kEscaped = "sntr\\";
+constexpr std::string_view kUnescaped = " \n\t\r\\";
 
 // The string escapes of a desktop entry undone; a backslash before any other character is kept,
 // for Exec's own quoting.
@@ -66,26 +31,13 @@ Word unescaped(std::string_view value) {
             text.text += value[i];
             continue;
         }
-        switch (value[++i]) {
-            case 's':
-                text.text += ' ';
-                break;
-            case 'n':
-                text.text += '\n';
-                break;
-            case 't':
-                text.text += '\t';
-                break;
-            case 'r':
-                text.text += '\r';
-                break;
-            case '\\':
-                text.text += '\\';
-                break;
-            default:
-                text.text += '\\';
-                text.from.push_back(i);
-                text.text += value[i];
+        const std::size_t escape = kEscaped.find(value[++i]);
+        if (escape != std::string_view::npos) {
+            text.text += kUnescaped[escape];
+        } else {
+            text.text += '\\';
+            text.from.push_back(i);
+            text.text += value[i];
         }
     }
     text.from.push_back(value.size());
@@ -300,21 +252,12 @@ std::optional<std::string> execArgument(std::string_view argument) {
     quoted += '"';
     std::string value;
     for (const char c : quoted) {
-        switch (c) {
-            case '\\':
-                value += "\\\\";
-                break;
-            case '\n':
-                value += "\\n";
-                break;
-            case '\t':
-                value += "\\t";
-                break;
-            case '\r':
-                value += "\\r";
-                break;
-            default:
-                value += c;
+        const std::size_t escape = kUnescaped.find(c, 1);  // from 1: a blank is written as it is
+        if (escape != std::string_view::npos) {
+            value += '\\';
+            value += kEscaped[escape];
+        } else {
+            value += c;
         }
     }
     return value;

@@ -58,9 +58,7 @@ void Model::setAwaited(Awaited awaited) {
 
 void Model::volumeReported(const VolumeEvent& event) {
     using Kind = VolumeEvent::Kind;
-    if (event.kind == Kind::Taken) {
-        m_landedVolume = event.value;
-    } else if (event.kind == Kind::Refused && m_appliedVolume == event.value) {
+    if (event.kind == Kind::Refused && m_appliedVolume == event.value) {
         m_appliedVolume = std::nullopt;
     }
     if (event.kind == Kind::NoOutput) {

@@ -61,8 +61,6 @@ public:
     // The volume the schedule asked for last, unless the mixer refused it; empty while none is
     // known to be in force.
     [[nodiscard]] std::optional<std::int32_t> appliedVolume() const { return m_appliedVolume; }
-    // The value that landed last, as the volume's owner reported it; none before one did.
-    [[nodiscard]] std::optional<std::int32_t> landedVolume() const { return m_landedVolume; }
     // The level last sent to the mixer, by the schedule or a move of its slider; none at first.
     [[nodiscard]] std::optional<Level> lastSent() const { return m_lastSent; }
     [[nodiscard]] bool settingsChanged() const { return m_settingsChanged; }
@@ -84,9 +82,9 @@ public:
     // The schedule applied `level`: Down because pair `holding` holds the volume down, Up with no
     // pair holding it, when every pair loses its mark.
     void scheduleApplied(Level level, std::optional<int> holding);
-    // What the volume's owner reports: a value taken has landed; a refused value that the
-    // schedule counted on is no longer in force, so that the next tick applies it again; whether
-    // there is an output.
+    // What the volume's owner reports: a refused value that the schedule counted on is no longer
+    // in force, so that the next tick applies it again; whether there is an output (a value taken
+    // says there is).
     void volumeReported(const VolumeEvent& event);
 
 private:
@@ -96,7 +94,6 @@ private:
     std::array<int, 2> m_levels{kStartingDownLevel, kStartingUpLevel};
     std::int32_t m_unitsPerPercent = 0;
     std::optional<std::int32_t> m_appliedVolume = 0;
-    std::optional<std::int32_t> m_landedVolume;
     std::optional<Level> m_lastSent;
     bool m_settingsChanged = false;
     Awaited m_awaited = Awaited::Nothing;

@@ -76,15 +76,9 @@ std::string hex(std::uint32_t value, int digits) {
 }
 
 bool plainText(std::string_view text) {
-    if (text.empty() || text.size() > kMaxText) {
-        return false;
-    }
-    for (const char c : text) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
-            return false;
-        }
-    }
-    return true;
+    return !text.empty() && text.size() <= kMaxText &&
+           std::none_of(text.begin(), text.end(),
+                        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
 }
 
 // Seconds a press can have moved its print by: the sound it is taken from is one the press kept.

@@ -10,7 +10,9 @@ struct ProgramPaths {
     // The running executable. On Linux, one replaced since it started (an upgrade) is its
     // successor at the same path, the program to start next time.
     [[nodiscard]] static std::filesystem::path executable();
-    [[nodiscard]] static std::filesystem::path executableFolder();
+    [[nodiscard]] static std::filesystem::path executableFolder() {
+        return executable().parent_path();
+    }
 
     // The user's own configuration folder for the program: $XDG_CONFIG_HOME/Hushwell (by default
     // ~/.config/Hushwell) on Linux, %APPDATA%\Hushwell on Windows.

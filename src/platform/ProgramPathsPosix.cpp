@@ -37,10 +37,6 @@ std::filesystem::path ProgramPaths::executable() {
     return exe;
 }
 
-std::filesystem::path ProgramPaths::executableFolder() {
-    return executable().parent_path();
-}
-
 std::filesystem::path ProgramPaths::configFolder() {
     const std::filesystem::path base = userConfigFolder();
     return base.empty() ? std::filesystem::path() : base / kProgramName;

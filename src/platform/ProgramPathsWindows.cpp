@@ -28,10 +28,6 @@ std::filesystem::path ProgramPaths::executable() {
     return buffer;
 }
 
-std::filesystem::path ProgramPaths::executableFolder() {
-    return executable().parent_path();
-}
-
 std::filesystem::path ProgramPaths::configFolder() {
     const std::filesystem::path base = environmentPath(L"APPDATA");
     return base.empty() ? std::filesystem::path() : base / kProgramName;

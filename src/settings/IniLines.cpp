@@ -1,5 +1,7 @@
 #include "settings/IniLines.h"
 
+#include <algorithm>
+
 namespace hushwell {
 namespace {
 
@@ -53,16 +55,9 @@ bool IniLines::next(IniLine& line) {
 }
 
 bool sameIniName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
     const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (lower(a[i]) != lower(b[i])) {
-            return false;
-        }
-    }
-    return true;
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [&](char x, char y) { return lower(x) == lower(y); });
 }
 
 bool setsIniKey(const IniLine& line, std::string_view section, std::string_view key) {

@@ -1,5 +1,7 @@
 #include "settings/OptionSchema.h"
 
+#include <algorithm>
+#include <iterator>
 #include <stdexcept>
 
 #include "settings/IniEdits.h"
@@ -10,15 +12,8 @@ namespace {
 
 // The value's text as the file holds it.
 std::string valueText(Option which, const Options& options) {
-    switch (which) {
-        case Option::StartWithDesktop:
-            return options.startWithDesktop ? "true" : "false";
-        case Option::HideWhenMinimized:
-            return options.hideWhenMinimized ? "true" : "false";
-        case Option::FollowStation:
-            return options.followStation ? "true" : "false";
-        case Option::LowerOnly:
-            break;
+    if (const auto flag = keyOf(which).flag) {
+        return options.*flag ? "true" : "false";
     }
     const std::string& name = options.lowerOnly;
     if (utf8Length(name) > kMaxProgramNameLength) {
@@ -44,12 +39,8 @@ const OptionKey& keyOf(Option option) {
 }
 
 bool isOptionSection(std::string_view section) {
-    for (const OptionKey& key : kOptionKeys) {
-        if (sameIniName(key.section, section)) {
-            return true;
-        }
-    }
-    return false;
+    return std::any_of(std::begin(kOptionKeys), std::end(kOptionKeys),
+                       [&](const OptionKey& key) { return sameIniName(key.section, section); });
 }
 
 bool setsOption(const IniLine& line, const OptionKey& key) {

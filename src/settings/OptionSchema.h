@@ -21,18 +21,19 @@ struct Options {
 
 enum class Option { StartWithDesktop, HideWhenMinimized, LowerOnly, FollowStation };
 
-// Where an option stands in the file.
+// Where an option stands in the file, and its value when it is a flag ("true" or "false").
 struct OptionKey {
     Option option;
     std::string_view section;
     std::string_view name;
+    bool Options::*flag = nullptr;
 };
 
 constexpr OptionKey kOptionKeys[] = {
-    {Option::StartWithDesktop, "General", "StartWithDesktop"},
-    {Option::HideWhenMinimized, "Tray", "HideWhenMinimized"},
+    {Option::StartWithDesktop, "General", "StartWithDesktop", &Options::startWithDesktop},
+    {Option::HideWhenMinimized, "Tray", "HideWhenMinimized", &Options::hideWhenMinimized},
     {Option::LowerOnly, "Lower", "Only"},
-    {Option::FollowStation, "Listen", "FollowStation"},
+    {Option::FollowStation, "Listen", "FollowStation", &Options::followStation},
 };
 
 [[nodiscard]] const OptionKey& keyOf(Option option);

@@ -1,5 +1,7 @@
 #include "settings/OptionText.h"
 
+#include <array>
+
 namespace hushwell {
 namespace {
 
@@ -10,19 +12,37 @@ constexpr std::size_t kQuotedLength = 60;
 bool isUtf8(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size()) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        const std::size_t length = byte < 0x80           ? 1
-                                   : (byte >> 5) == 0x6  ? 2
-                                   : (byte >> 4) == 0xE  ? 3
-                                   : (byte >> 3) == 0x1E ? 4
-                                                         : 0;
-        if (length == 0 || i + length > text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        std::size_t length = 0;
+        char32_t code = 0;
+        if (lead < 0x80) {
+            length = 1;
+            code = lead;
+        } else if ((lead & 0xE0U) == 0xC0U) {
+            length = 2;
+            code = lead & 0x1FU;
+        } else if ((lead & 0xF0U) == 0xE0U) {
+            length = 3;
+            code = lead & 0x0FU;
+        } else if ((lead & 0xF8U) == 0xF0U) {
+            length = 4;
+            code = lead & 0x07U;
+        } else {
+            return false;
+        }
+        if (i + length > text.size()) {
             return false;
         }
         for (std::size_t k = 1; k < length; ++k) {
-            if ((static_cast<unsigned char>(text[i + k]) >> 6) != 0x2) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0U) != 0x80U) {
                 return false;
             }
+            code = (code << 6U) | (next & 0x3FU);
+        }
+        constexpr std::array<char32_t, 5> kSmallest = {0, 0, 0x80, 0x800, 0x10000};
+        if (code < kSmallest.at(length) || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+            return false;
         }
         i += length;
     }

@@ -6,6 +6,7 @@
 
 namespace hushwell {
 
+// Well-formed UTF-8: no overlong form, no surrogate, nothing past U+10FFFF.
 [[nodiscard]] bool isUtf8(std::string_view text);
 
 // The number of characters of UTF-8 text: the bytes that start one.

@@ -119,19 +119,10 @@ LoadedOptions parseOptions(std::string_view text, const std::string& fileName) {
                                          ", which counts; this line is ignored.");
             }
         }
-        switch (key.option) {
-            case Option::StartWithDesktop:
-                reader.flag(*counting[k], loaded.options.startWithDesktop);
-                break;
-            case Option::HideWhenMinimized:
-                reader.flag(*counting[k], loaded.options.hideWhenMinimized);
-                break;
-            case Option::LowerOnly:
-                reader.programName(*counting[k], loaded.options.lowerOnly);
-                break;
-            case Option::FollowStation:
-                reader.flag(*counting[k], loaded.options.followStation);
-                break;
+        if (key.flag) {
+            reader.flag(*counting[k], loaded.options.*key.flag);
+        } else {
+            reader.programName(*counting[k], loaded.options.lowerOnly);
         }
     }
     reader.finish();

@@ -45,11 +45,6 @@ void fitToTheme(QMenu& menu) {
 
 }  // namespace
 
-void TrayIcon::createWhenAvailable(MainWindow& window, const Core& core, QObject* /*context*/,
-                                   const std::function<void(std::unique_ptr<TrayIcon>)>& made) {
-    made(std::make_unique<TrayIcon>(window, core));
-}
-
 TrayIcon::TrayIcon(MainWindow& window, const Core& core)
     : m_window(window), m_core(core), m_menu(std::make_unique<QMenu>()) {
     buildMenu();

@@ -5,7 +5,6 @@
 #include <QStringList>
 #include <QSystemTrayIcon>
 #include <QTimer>
-#include <functional>
 #include <memory>
 
 #include "engine/Core.h"
@@ -38,9 +37,6 @@ class StatusNotifierItem;
 class TrayIcon final : public QObject {
     Q_OBJECT
 public:
-    // Gives `made` the tray icon. The icon finds the panel itself, however late it comes.
-    static void createWhenAvailable(MainWindow& window, const Core& core, QObject* context,
-                                    const std::function<void(std::unique_ptr<TrayIcon>)>& made);
     TrayIcon(MainWindow& window, const Core& core);
     ~TrayIcon() override;
 
