@@ -67,10 +67,14 @@ public:
     }
 
 private:
-    static void onState(pa_context* context, void*) {
+    static void onState(pa_context* context, void* self) {
         if (pa_context_get_state(context) == PA_CONTEXT_READY) {
-            pa_operation_unref(
-                pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_SINK, nullptr, nullptr));
+            pa_operation_unref(pa_context_subscribe(
+                context, PA_SUBSCRIPTION_MASK_SINK,
+                [](pa_context*, int success, void* watcher) {
+                    static_cast<SinkWatcher*>(watcher)->m_subscribed = success != 0;
+                },
+                self));
         }
     }
     static void onEvent(pa_context*, pa_subscription_event_type_t type, uint32_t, void* self) {
