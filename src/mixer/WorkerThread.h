@@ -165,7 +165,7 @@ private:
         m_wake.notify_all();
     }
 
-    const Hooks m_hooks;
+    const Hooks m_hooks{};
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<Task> m_tasks;
