@@ -189,15 +189,16 @@ TEST(PulseMixerLocate, WaitsBrieflyForADefaultSink) {
     run("pactl unload-module " + speakers);
     const auto mixer = pulseMasterVolume();
     ASSERT_TRUE(mixer->open());
+    // The only sink becomes the default as it comes, as the server's first one does.
     std::thread later([] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
         run("pactl load-module module-null-sink sink_name=speakers "
             "sink_properties=device.description=Speakers");
-        run("pactl set-default-sink speakers");
     });
     const std::optional<std::int32_t> scale = mixer->locate();
     later.join();
     EXPECT_EQ(scale, 65536);
+    run("pactl set-default-sink speakers");
     ASSERT_EQ(waitForDefaultSink("speakers"), "speakers");
 }
 
