@@ -81,9 +81,11 @@ public:
         m_kinds.push_back(event.kind);
         m_changed.notify_all();
     }
+    // PipeWire's session manager makes a new default sink the default in its own time, which on
+    // a loaded machine has taken over five seconds.
     bool waitFor(VolumeEvent::Kind kind) {
         std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, std::chrono::seconds(5), [&] {
+        return m_changed.wait_for(lock, std::chrono::seconds(15), [&] {
             return std::find(m_kinds.begin(), m_kinds.end(), kind) != m_kinds.end();
         });
     }
