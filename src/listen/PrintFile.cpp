@@ -16,6 +16,8 @@
 namespace hushwell {
 namespace {
 
+constexpr std::string_view kVersionWords = "Hushwell marks audio ";
+constexpr int kVersion = 4;
 constexpr std::string_view kVersionLine = "Hushwell marks audio 4";
 // The versions before: no frames halfway; in the second, frames without the bits above 2 kHz
 // ("BITS/STRONG"); in the first, no MOVED on the mark lines either.
@@ -47,8 +49,10 @@ constexpr std::size_t kMaxFileBytes =
     std::string_view("check 01234567\n").size();
 static_assert(kMaxFileBytes == 460'662);
 
-// Where a file that cannot be used is kept, beside it, so that the next save loses nothing.
+// Where a file that cannot be used is kept, beside it, so that the next save loses nothing; the
+// first of ".damaged", ".damaged-2", ... that is free.
 constexpr std::string_view kAsideSuffix = ".damaged";
+constexpr int kMostAside = 100;
 
 std::uint32_t crc32(std::string_view bytes) {
     static const std::array<std::uint32_t, 256> table = [] {
@@ -371,6 +375,31 @@ void frameLines(const std::vector<Fingerprint>& frames, std::string& text) {
     }
 }
 
+// Whether `text` begins as a file of a later version of this format does.
+bool laterVersion(std::string_view text) {
+    if (!text.starts_with(kVersionWords)) {
+        return false;
+    }
+    const std::string_view rest = text.substr(kVersionWords.size());
+    int version = 0;
+    const auto [end, error] = std::from_chars(rest.data(), rest.data() + rest.size(), version);
+    return error == std::errc() && end != rest.data() && version > kVersion &&
+           (end == rest.data() + rest.size() || *end == '\n' || *end == '\r');
+}
+
+std::filesystem::path freeAside(const std::filesystem::path& file) {
+    std::filesystem::path aside = file;
+    aside += kAsideSuffix;
+    std::error_code error;
+    for (int n = 2;
+         n <= kMostAside && std::filesystem::exists(std::filesystem::symlink_status(aside, error));
+         ++n) {
+        aside = file;
+        aside += std::string(kAsideSuffix) + "-" + std::to_string(n);
+    }
+    return aside;
+}
+
 }  // namespace
 
 const MarkPrint* printFor(const MarkPrints& prints, MarkKey key, std::string_view markText) {
@@ -406,22 +435,31 @@ std::string withCheckLine(std::string text) {
     return text.append(kCheckWord).append(check) + '\n';
 }
 
-LoadedPrints loadPrintFile(const std::filesystem::path& file) {
+LoadedPrints loadPrintFile(const std::filesystem::path& file, Damaged damaged) {
     std::error_code error;
     // A link that leads nowhere stands in the file's place: reading it says what is wrong.
     if (!std::filesystem::exists(std::filesystem::symlink_status(file, error))) {
         return {};
     }
     LoadedPrints loaded;
-    std::filesystem::path aside = file;
-    aside += kAsideSuffix;
     std::string what;
     try {
         const std::string bytes = readRegularFile(file, kMaxFileBytes);
+        if (laterVersion(bytes)) {
+            loaded.problem = "The fingerprint file \"" + pathText(file) +
+                             "\" was written by a later version of Hushwell; it is left as it "
+                             "is, and this version keeps no fingerprints.";
+            loaded.keepOff = true;
+            return loaded;
+        }
         Unusable unusable;
         const std::string problem = readPrints(bytes, loaded.prints, unusable);
         if (problem.empty() && unusable.count > 0) {
-            loaded.problem = keepOthers(file, aside, bytes, loaded.prints, unusable);
+            if (damaged == Damaged::Leave) {
+                loaded.keepOff = true;
+                return loaded;
+            }
+            loaded.problem = keepOthers(file, freeAside(file), bytes, loaded.prints, unusable);
         }
         if (problem.empty()) {
             return loaded;
@@ -430,7 +468,12 @@ LoadedPrints loadPrintFile(const std::filesystem::path& file) {
     } catch (const std::runtime_error& unread) {
         what = "cannot be read (" + std::string(unread.what()) + ")";
     }
+    if (damaged == Damaged::Leave) {
+        loaded.keepOff = true;
+        return loaded;
+    }
     // What stood there is kept aside, so that the next Set cannot replace it unseen.
+    const std::filesystem::path aside = freeAside(file);
     std::filesystem::rename(file, aside, error);
     loaded.problem =
         refused(file, what, "its prints were set aside") + (error ? "." : keptAs(aside));

@@ -50,7 +50,14 @@ struct LoadedPrints {
     // all ignored (none is trusted), unless the file is sound but for a mark's seconds to its
     // sound: only the prints with such a value are.
     std::string problem;
+    // The file must not be saved over: it is of a later version of Hushwell (whose prints this
+    // one cannot read, and which it leaves as it is), or damaged and left in place
+    // (Damaged::Leave).
+    bool keepOff = false;
 };
+
+// What loadPrintFile() does with a file it cannot use (a file of a later version is always left).
+enum class Damaged { SetAside, Leave };
 
 // The file's text: a version line, per mark a line "mark PAIR Down|Up PRESS COUNT MOVED TEXT"
 // (MOVED: the print's movedBy in seconds) and its frames as hexadecimal words
@@ -67,12 +74,15 @@ struct LoadedPrints {
 
 // The file itself, read only when it is an ordinary file of at most the size sixteen marks' prints
 // take (a pipe or a link to a device is refused, not waited on). A missing file is no prints and
-// no problem. Whatever stands in its place and cannot be used is renamed "….damaged" beside it,
-// which the problem says, so that the next save loses nothing; a file that cost only some prints
-// is copied there, and the others are written in its place. save() replaces the file
-// atomically (a link in its place is replaced, not written through) and throws
+// no problem. Whatever stands in its place and cannot be used is renamed "….damaged" beside it
+// ("….damaged-2" and on where that is taken: an earlier one is never replaced), which the problem
+// says, so that the next save loses nothing; a file that cost only some prints is copied there,
+// and the others are written in its place. With Damaged::Leave nothing is renamed or written: the
+// prints that could be read are given, the problem is empty, and keepOff is set. save() replaces
+// the file atomically (a link in its place is replaced, not written through) and throws
 // std::runtime_error when it cannot.
-[[nodiscard]] LoadedPrints loadPrintFile(const std::filesystem::path& file);
+[[nodiscard]] LoadedPrints loadPrintFile(const std::filesystem::path& file,
+                                         Damaged damaged = Damaged::SetAside);
 void savePrintFile(const std::filesystem::path& file, const MarkPrints& prints);
 
 }  // namespace hushwell

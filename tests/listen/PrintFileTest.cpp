@@ -160,18 +160,35 @@ TEST_P(DamagedPrintFile, CostsItsPrintsOnlyAndIsToldInOneSentence) {
     TempDir dir;
     const auto file = dir.path() / kPrintFileName;
     GetParam().plant != nullptr ? GetParam().plant(file) : writeFile(file, GetParam().bytes);
-    auto loading = std::async(std::launch::async, [&file] { return loadPrintFile(file); });
-    if (loading.wait_for(30s) != std::future_status::ready) {
-        ADD_FAILURE() << "the load waits";
-        ::close(::open(file.c_str(), O_WRONLY | O_NONBLOCK));  // a pipe's reader gets its end
+    const auto load = [&file](Damaged damaged) {
+        auto loading = std::async(std::launch::async,
+                                  [&file, damaged] { return loadPrintFile(file, damaged); });
+        if (loading.wait_for(30s) != std::future_status::ready) {
+            ADD_FAILURE() << "the load waits";
+            ::close(::open(file.c_str(), O_WRONLY | O_NONBLOCK));  // a pipe's reader gets its end
+        }
+        return loading.get();
+    };
+    // Left in place (following is off): nothing is touched, nothing told, nothing may save.
+    const LoadedPrints left = load(Damaged::Leave);
+    EXPECT_EQ(left.problem, "");
+    EXPECT_TRUE(left.keepOff);
+    EXPECT_EQ(left.prints.size(), GetParam().left);
+    if (GetParam().plant == nullptr) {
+        EXPECT_EQ(readFile(file), GetParam().bytes);
     }
-    const LoadedPrints loaded = loading.get();
+    // An earlier file set aside is never replaced: this one goes beside it.
+    const std::string earlier = file.string() + ".damaged";
+    writeFile(earlier, "an earlier damaged file");
+    const LoadedPrints loaded = load(Damaged::SetAside);
     EXPECT_EQ(loaded.prints.size(), GetParam().left);
-    const std::string aside = file.string() + ".damaged";
+    EXPECT_FALSE(loaded.keepOff);
+    const std::string aside = file.string() + ".damaged-2";
     EXPECT_EQ(loaded.problem, "The fingerprint file \"" + file.string() + "\" " + GetParam().what +
                                   (GetParam().left == 0 ? "; its prints were set aside"
                                                         : "; one of its prints was set aside") +
                                   ", and the file kept as \"" + aside + "\".");
+    EXPECT_EQ(readFile(earlier), "an earlier damaged file");
     EXPECT_EQ(std::filesystem::exists(std::filesystem::symlink_status(file)), GetParam().left > 0);
     const LoadedPrints again = loadPrintFile(file);  // the others alone, told nothing more
     EXPECT_EQ(again.problem, "");
@@ -194,6 +211,8 @@ INSTANTIATE_TEST_SUITE_P(
                damaged("its check does not match its contents")},
         Damage{"Binary", std::string("\x7f\x45LF\0\x01\ncheck 0\n", 14),
                damaged("it is not a text file")},
+        Damage{"NoVersionOfOurs", resigned("audio 4", "audio 0"),
+               damaged("it is not a file of this version of Hushwell")},
         Damage{"PairOutOfRange", resigned("mark 7", "mark 12"),
                damaged("line 10: pair 12 is out of range")},
         Damage{"NegativeFrameCount", resigned("3 9", "3 -9"),
@@ -237,6 +256,28 @@ INSTANTIATE_TEST_SUITE_P(
                damaged("line 10: the seconds from a mark to its sound, 8.5, are not from 0 to 8"),
                nullptr, 1}),
     [](const ::testing::TestParamInfo<Damage>& row) { return std::string(row.param.name); });
+
+// A later version's file is read by neither way and left as it is, with one sentence.
+TEST(PrintFile, ALaterVersionsFileIsLeftAsItIs) {
+    TempDir dir;
+    const auto file = dir.path() / kPrintFileName;
+    for (const std::string& text :
+         {withCheckLine("Hushwell marks audio 5\nmark 0 Down 0 1 0 20:00 in a new way\n"),
+          std::string("Hushwell marks audio 12\r\nwhatever it holds now\r\n")}) {
+        writeFile(file, text);
+        for (const Damaged damaged : {Damaged::Leave, Damaged::SetAside}) {
+            const LoadedPrints loaded = loadPrintFile(file, damaged);
+            EXPECT_TRUE(loaded.keepOff);
+            EXPECT_TRUE(loaded.prints.empty());
+            EXPECT_EQ(loaded.problem,
+                      "The fingerprint file \"" + file.string() +
+                          "\" was written by a later version of Hushwell; it is left as it is, "
+                          "and this version keeps no fingerprints.");
+            EXPECT_EQ(readFile(file), text);
+            EXPECT_FALSE(std::filesystem::exists(file.string() + ".damaged"));
+        }
+    }
+}
 
 // A damaged file is kept aside, so the next Set's save replaces nothing the user was not told of.
 TEST(PrintFile, ADamagedFileOutlivesTheNextSave) {
