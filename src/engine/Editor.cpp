@@ -70,6 +70,7 @@ bool Editor::save() {
         return false;
     }
     m_model.setSettingsChanged(false);
+    m_markAction(MarkAction::Saved, Level::Down, 0);
     return true;
 }
 

@@ -11,8 +11,9 @@
 
 namespace hushwell {
 
-// What the user did to a mark, for whatever belongs to it (the audio kept at a Set press).
-enum class MarkAction { Stamped, MovedOn, EditedByHand, Cleared };
+// What the user did to a mark, for whatever belongs to it (the audio kept at a Set press); Saved:
+// the settings were stored, the marks as they stand now.
+enum class MarkAction { Stamped, MovedOn, EditedByHand, Cleared, Saved };
 
 // What the user does to the settings: the marks, the pairs and the levels, clearing, saving and
 // the question about unsaved edits when the window closes.
@@ -43,7 +44,8 @@ public:
     // Asks whether to save unsaved edits, and saves on Yes. The close is never refused.
     void queryClose();
 
-    // Told each of the user's actions on a mark, after the model changed (Cleared: once, for all).
+    // Told each of the user's actions on a mark, after the model changed (Cleared and Saved: once,
+    // for all).
     void onMarkAction(std::function<void(MarkAction, Level, int index)> told) {
         m_markAction = std::move(told);
     }

@@ -61,6 +61,9 @@ void PrintKeeping::markAction(MarkAction action, MarkKey key) {
             m_prints.clear();
             m_presses.clear();
             break;
+        case MarkAction::Saved:
+            m_filed = m_prints;
+            break;
     }
 }
 
@@ -88,6 +91,9 @@ std::optional<MarkKey> PrintKeeping::kept(MarkKey pressedAs, const MarkPrint& pr
         return std::nullopt;
     }
     m_prints[made->mark] = {made->text, print, movedBy};
+    if (!m_model.settingsChanged()) {  // the mark is saved as the press wrote it
+        m_filed[made->mark] = m_prints[made->mark];
+    }
     return made->mark;
 }
 
@@ -107,13 +113,19 @@ bool PrintKeeping::refined(MarkKey key, const MarkPrint& print) {
         return false;
     }
     stored->second.print = print;
+    if (const auto filed = m_filed.find(key);
+        filed != m_filed.end() && filed->second.markText == listened->second) {
+        filed->second.print = print;
+    }
     return true;
 }
 
 bool PrintKeeping::dropStale() {
-    return std::erase_if(m_prints, [this](const auto& print) {
-               return print.second.markText != markText(print.first);
-           }) > 0;
+    const auto stale = [this](const auto& print) {
+        return print.second.markText != markText(print.first);
+    };
+    const bool dropped = std::erase_if(m_prints, stale) > 0;
+    return (!m_model.settingsChanged() && std::erase_if(m_filed, stale) > 0) || dropped;
 }
 
 PrintKeeping::Listening PrintKeeping::listen(const std::vector<MarkKey>& wanted) {

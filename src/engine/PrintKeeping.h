@@ -18,18 +18,28 @@ namespace hushwell {
 // cleared before its audio was kept keeps nothing; a mark's edit drops its print. It also keeps
 // which prints are listened for, so that a print sharpened after it was heard again replaces only
 // the print it came from. It reads no clock and holds no lock: the window's thread calls it.
+//
+// Prints follow the settings: prints() are those of the marks as they stand in the window, filed()
+// those of the marks as the settings file holds them, which is what the fingerprint file keeps.
+// A Save files the prints of the marks saved; a print kept or sharpened while nothing is unsaved
+// is filed at once. Edits that are never saved (a Set press, a hand edit, Clear Settings, then No
+// on closing) leave the file's prints as they were.
 class PrintKeeping {
 public:
     explicit PrintKeeping(const Model& model) : m_model(model) {}
 
-    void load(MarkPrints prints) { m_prints = std::move(prints); }
+    void load(MarkPrints prints) {
+        m_prints = prints;
+        m_filed = std::move(prints);
+    }
     [[nodiscard]] const MarkPrints& prints() const { return m_prints; }
+    [[nodiscard]] const MarkPrints& filed() const { return m_filed; }
     // The seconds from the mark to its print's audio (a press in silence); 0 when not moved or
     // without a print.
     [[nodiscard]] double movedBy(MarkKey key) const;
 
-    // The user did `action` to the mark `key` (Cleared: to all); after the model changed. A
-    // Stamped mark loses its print; pressed() follows when its audio is kept.
+    // The user did `action` to the mark `key` (Cleared, Saved: to all); after the model changed.
+    // A Stamped mark loses its print; pressed() follows when its audio is kept.
     void markAction(MarkAction action, MarkKey key);
     // Set was pressed on `key`, whose text the press wrote: its audio is awaited under that key.
     void pressed(MarkKey key);
@@ -40,7 +50,7 @@ public:
     // `key`'s print, heard again, sharpened: whether it replaced the print.
     bool refined(MarkKey key, const MarkPrint& print);
     // Prints whose mark's text is no longer theirs (edited while the program was not running)
-    // dropped: whether any was.
+    // dropped, from the file's too while nothing is unsaved: whether any was.
     bool dropStale();
 
     // What to listen for now that `wanted` is: the prints to start listening for, and the keys
@@ -71,6 +81,7 @@ private:
 
     const Model& m_model;
     MarkPrints m_prints;
+    MarkPrints m_filed;
     std::map<MarkKey, Press> m_presses;  // by the key the press was made on
     std::map<MarkKey, std::string>
         m_listening;  // the key, and the text whose print is listened for

@@ -79,11 +79,17 @@ TEST_F(EditorTest, EachActionOnAMarkIsToldAndTheBoxsEchoIsNot) {
     editor.editMark(Level::Up, 3, "07:04");
     ui.answers = {true};
     editor.clearSchedule();
+    EXPECT_TRUE(editor.save());
+    std::filesystem::remove(settingsFile());
+    std::filesystem::create_directory(settingsFile());  // a failed save tells nothing
+    writeFile(settingsFile() / "keep", "x");
+    EXPECT_FALSE(editor.save());
     EXPECT_EQ(told, (std::vector<std::tuple<MarkAction, Level, int>>{
                         {MarkAction::Stamped, Level::Up, 2},
                         {MarkAction::MovedOn, Level::Up, 2},
                         {MarkAction::EditedByHand, Level::Up, 3},
-                        {MarkAction::Cleared, Level::Down, 0}}));
+                        {MarkAction::Cleared, Level::Down, 0},
+                        {MarkAction::Saved, Level::Down, 0}}));
 }
 
 TEST_F(EditorTest, TogglingAPairSwitchesItAndEndsItsLightGreen) {

@@ -10,7 +10,7 @@ namespace {
 
 // What the user and the listener do; a print's number stands for its frames.
 struct Act {
-    enum Kind { Press, Type, Move, Clear, Keep, Silence, Listen, Refine, Load } kind;
+    enum Kind { Press, Type, Move, Clear, Keep, Silence, Listen, Refine, Load, Save } kind;
     int pair = 0;
     Level edge = Level::Down;
     const char* text = "";  // Press, Type, Load: the mark's new text
@@ -31,6 +31,9 @@ struct Story {
     std::vector<Act> acts;
     std::vector<Stored> prints;
     std::vector<std::string> toldSilent = {};
+    // What the fingerprint file keeps (the prints of the marks as saved), where it is not the
+    // same as `prints`.
+    std::optional<std::vector<Stored>> filed = std::nullopt;
 };
 
 void PrintTo(const Story& story, std::ostream* out) {
@@ -90,17 +93,29 @@ TEST_P(PrintKeepingStory, EachPrintBelongsToItsPress) {
                 break;
             case Act::Load:  // a start that reads the file
                 model.setMark(row, act.pair, act.text);
+                model.setSettingsChanged(false);
                 keeping.load({{key, {act.text, MarkPrint{{}, act.print, {}}, act.movedBy}}});
                 break;
+            case Act::Save:
+                model.setSettingsChanged(false);
+                keeping.markAction(MarkAction::Saved, key);
+                break;
         }
+        (void)keeping.dropStale();
     }
-    MarkPrints expected;
-    for (const Stored& stored : GetParam().prints) {
-        expected[{stored.pair, stored.edge}] = {stored.text, MarkPrint{{}, stored.print, {}},
+    const auto prints = [](const std::vector<Stored>& list) {
+        MarkPrints made;
+        for (const Stored& stored : list) {
+            made[{stored.pair, stored.edge}] = {stored.text, MarkPrint{{}, stored.print, {}},
                                                 stored.movedBy};
+        }
+        return made;
+    };
+    for (const Stored& stored : GetParam().prints) {
         EXPECT_EQ(keeping.movedBy({stored.pair, stored.edge}), stored.movedBy);
     }
-    EXPECT_EQ(keeping.prints(), expected);
+    EXPECT_EQ(keeping.prints(), prints(GetParam().prints));
+    EXPECT_EQ(keeping.filed(), prints(GetParam().filed.value_or(GetParam().prints)));
     EXPECT_EQ(toldSilent, GetParam().toldSilent);
 }
 
@@ -109,7 +124,35 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Story{"KeptGoesToThePressedMark",
               {{Act::Press, 0, D, "20:07"}, {Act::Keep, 0, D, "", 1}},
+              {{0, D, "20:07", 1}},
+              {},
+              {{}}},
+        Story{"KeptAfterTheSaveIsFiled",
+              {{Act::Press, 0, D, "20:07"}, {Act::Save}, {Act::Keep, 0, D, "", 1}},
               {{0, D, "20:07", 1}}},
+        Story{"KeptBeforeTheSaveIsFiledByIt",
+              {{Act::Press, 0, D, "20:07"}, {Act::Keep, 0, D, "", 1}, {Act::Save}},
+              {{0, D, "20:07", 1}}},
+        Story{"ClearedButNotSavedKeepsTheFile",
+              {{Act::Load, 0, U, "23:00", 1}, {Act::Clear}},
+              {},
+              {},
+              {{{0, U, "23:00", 1}}}},
+        Story{
+            "APressNotSavedKeepsTheFile",
+            {{Act::Load, 0, D, "20:00", 1}, {Act::Press, 0, D, "20:07"}, {Act::Keep, 0, D, "", 2}},
+            {{0, D, "20:07", 2}},
+            {},
+            {{{0, D, "20:00", 1}}}},
+        Story{"AHandEditSavedDropsTheFilesPrint",
+              {{Act::Load, 0, D, "20:00", 1}, {Act::Type, 0, D, "20:01"}, {Act::Save}},
+              {}},
+        Story{"AMoveFollowsIntoTheFileAtTheSave",
+              {{Act::Load, 0, D, "20:00", 1}, {Act::Move, 0, D}, {Act::Save}},
+              {{1, D, "20:00", 1}}},
+        Story{"ASharpenedPrintOfASavedMarkIsFiled",
+              {{Act::Load, 0, D, "20:00", 1}, {Act::Listen, 0, D}, {Act::Refine, 0, D, "", 2}},
+              {{0, D, "20:00", 2}}},
         Story{"TypedOverBeforeKeptKeepsNothing",
               {{Act::Press, 0, D, "20:07"}, {Act::Type, 0, D, "20:30"}, {Act::Keep, 0, D, "", 1}},
               {}},
@@ -118,17 +161,23 @@ INSTANTIATE_TEST_SUITE_P(
               {}},
         Story{"MovedOnBeforeKeptFollowsTheMark",
               {{Act::Press, 0, D, "20:07"}, {Act::Move, 0, D}, {Act::Keep, 0, D, "", 1}},
-              {{1, D, "20:07", 1}}},
+              {{1, D, "20:07", 1}},
+              {},
+              {{}}},
         Story{"MovedOnAfterKeptFollowsTheMark",
               {{Act::Press, 0, D, "20:07"}, {Act::Keep, 0, D, "", 1}, {Act::Move, 0, D}},
-              {{1, D, "20:07", 1}}},
+              {{1, D, "20:07", 1}},
+              {},
+              {{}}},
         Story{"MovedOnOverAPressDropsIt",
               {{Act::Press, 1, D, "21:00"},
                {Act::Press, 0, D, "20:07"},
                {Act::Move, 0, D},
                {Act::Keep, 1, D, "", 1},
                {Act::Keep, 0, D, "", 2}},
-              {{1, D, "20:07", 2}}},
+              {{1, D, "20:07", 2}},
+              {},
+              {{}}},
         Story{"MovedOffTheLastPairKeepsNothing",
               {{Act::Press, 7, U, "20:07"}, {Act::Move, 7, U}, {Act::Keep, 7, U, "", 1}},
               {}},
@@ -150,7 +199,9 @@ INSTANTIATE_TEST_SUITE_P(
                {Act::Keep, 0, D, "", 1},
                {Act::Listen, 0, D},
                {Act::Refine, 0, D, "", 2}},
-              {{0, D, "20:07", 2}}},
+              {{0, D, "20:07", 2}},
+              {},
+              {{}}},
         Story{"ASharpenedPrintOfAMarkStampedSinceIsDropped",
               {{Act::Press, 0, D, "20:07"},
                {Act::Keep, 0, D, "", 1},
@@ -158,10 +209,14 @@ INSTANTIATE_TEST_SUITE_P(
                {Act::Press, 0, D, "20:09"},
                {Act::Keep, 0, D, "", 3},
                {Act::Refine, 0, D, "", 2}},
-              {{0, D, "20:09", 3}}},
+              {{0, D, "20:09", 3}},
+              {},
+              {{}}},
         Story{"AMovedPrintReadAtStartKeepsItsMoveWithItsMark",
               {{Act::Load, 0, U, "23:00", 1, 4.5}, {Act::Move, 0, U}},
-              {{1, U, "23:00", 1, 4.5}}}),
+              {{1, U, "23:00", 1, 4.5}},
+              {},
+              {{{0, U, "23:00", 1, 4.5}}}}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 struct Moment {
