@@ -24,8 +24,19 @@ Listener::Events Listener::push(std::span<const float> samples, double rate, dou
             if (const std::optional<Heard> heard = matcher.add(frame)) {
                 events.heard.push_back({key, *heard});
             }
-            if (std::optional<MarkPrint> refined = matcher.takeRefined()) {
-                events.refined.push_back({key, std::move(*refined)});
+            (void)matcher.takeRefined();  // of an occurrence given to another mark, or none
+        }
+        for (auto sharpening = m_sharpening.begin(); sharpening != m_sharpening.end();) {
+            MarkMatcher& matcher = sharpening->second.matcher;
+            (void)matcher.add(frame);
+            std::optional<MarkPrint> refined = matcher.takeRefined();
+            if (refined && MarkMatcher(*refined).usable()) {
+                events.refined.push_back({sharpening->first, std::move(*refined)});
+            }
+            if (refined || frame.time > sharpening->second.until) {
+                sharpening = m_sharpening.erase(sharpening);
+            } else {
+                ++sharpening;
             }
         }
     }
@@ -48,9 +59,12 @@ Listener::Events Listener::push(std::span<const float> samples, double rate, dou
                 print->halfway = halfwayFrames(m_history.pressFrameTime(at.time).value(),
                                                print->pressFrame, print->frames.size());
                 events.kept.push_back({press->first, std::move(*print), at.movedBy});
+            } else {
+                events.silent.push_back({press->first, Silent::Why::BeforeAnySound});
             }
             press = m_presses.erase(press);
         } else if (time > at.time + kPressWait) {
+            events.silent.push_back({press->first, Silent::Why::NothingPlayed});
             press = m_presses.erase(press);
         } else {
             ++press;
@@ -130,10 +144,35 @@ void Listener::stopListening(MarkKey key) {
     m_matchers.erase(key);
 }
 
+void Listener::given(MarkKey key, double pressTime) {
+    const auto matcher = m_matchers.find(key);
+    if (matcher == m_matchers.end()) {
+        return;
+    }
+    // The sharpened print comes once the frames to kSearchAfter past the press have passed.
+    m_sharpening.insert_or_assign(
+        key, Sharpening{std::move(matcher->second), pressTime + Matcher::kSearchAfter + 1.0});
+    m_matchers.erase(matcher);
+}
+
+std::vector<Listener::Silent> Listener::expire(double now) {
+    std::vector<Silent> expired;
+    for (auto press = m_presses.begin(); press != m_presses.end();) {
+        if (now > press->second.time + kPressWait) {
+            expired.push_back({press->first, Silent::Why::NothingPlayed});
+            press = m_presses.erase(press);
+        } else {
+            ++press;
+        }
+    }
+    return expired;
+}
+
 void Listener::clear() {
     m_ring.clear();
     m_presses.clear();
     m_matchers.clear();
+    m_sharpening.clear();
 }
 
 }  // namespace hushwell

@@ -40,10 +40,13 @@ public:
         // the print was taken from the sound that followed; 0 when it was not moved.
         double movedBy = 0;
     };
-    // A press whose kept stretch held no sound (silence or near silence) the whole time: it keeps
-    // no print.
+    // A press that keeps no print: its kept stretch held no sound (silence or near silence) the
+    // whole time; nothing played for kPressWait after it; or its sound began before any was
+    // heard (the capture had only just started).
     struct Silent {
+        enum class Why { InSilence, NothingPlayed, BeforeAnySound };
         MarkKey key;
+        Why why = Why::InSilence;
     };
     // A mark listened for was heard; `heard.pressTime` is the live moment that matches its press
     // (for a print moved to the sound after a press in silence: that sound's moment).
@@ -54,9 +57,9 @@ public:
     struct Events {
         std::vector<Kept> kept;
         std::vector<HeardMark> heard;
-        // Marks listened for whose print was sharpened after they were heard again: only the
-        // frames that repeated are kept. Store it in place of the key's print only while that
-        // print is still the one listened for (the same mark text).
+        // Marks whose print was sharpened by the occurrence given() to them: only the frames that
+        // repeated are kept, and only a print that can still be heard. Store it in place of the
+        // key's print only while that print is still the one listened for (the same mark text).
         std::vector<Kept> refined;
         std::vector<Silent> silent;
     };
@@ -83,12 +86,22 @@ public:
     // that cannot be heard (too short around its press) is ignored.
     void listenFor(MarkKey key, const MarkPrint& print);
     void stopListening(MarkKey key);
+    // The schedule took the occurrence of `key` heard at `pressTime` for its edge: `key` is no
+    // longer listened for, but once the stretch around that moment has passed, the print it
+    // sharpens comes as Events::refined. A mark that heard a sound given to another is not
+    // sharpened by it.
+    void given(MarkKey key, double pressTime);
+    // The presses that waited kPressWait by `now` (the press's clock) without their audio, told
+    // as Silent (NothingPlayed): nothing may play for a long time after a press.
+    [[nodiscard]] std::vector<Silent> expire(double now);
     // Forgets the presses waiting, the marks listened for and the samples kept (the option
     // turned off).
     void clear();
 
     // Whether fingerprints are being made: a mark is listened for or a press gathers its stretch.
-    [[nodiscard]] bool fingerprinting() const { return !m_matchers.empty() || !m_presses.empty(); }
+    [[nodiscard]] bool fingerprinting() const {
+        return !m_matchers.empty() || !m_presses.empty() || !m_sharpening.empty();
+    }
     // Whether audio is wanted at all: while fingerprints are made, and while a press may come
     // (`pressPossible`: the window is shown), which takes the last seconds kept. Otherwise the
     // capture may record nothing; what it records after is fingerprinted from a gap, and a mark
@@ -115,6 +128,13 @@ private:
     };
     std::map<MarkKey, Press> m_presses;
     std::map<MarkKey, MarkMatcher> m_matchers;
+    // Given an occurrence: heard on until the stretch around it has passed, for the print it
+    // sharpens.
+    struct Sharpening {
+        MarkMatcher matcher;
+        double until;
+    };
+    std::map<MarkKey, Sharpening> m_sharpening;
 };
 
 }  // namespace hushwell

@@ -159,5 +159,73 @@ INSTANTIATE_TEST_SUITE_P(Presses, ListenerTest,
                              return std::string(row.param.name);
                          });
 
+// A press that keeps nothing says why: the audio began only after it (the window just shown),
+// nothing played for longer than a press waits, or the audio came back only after that.
+struct Unkept {
+    const char* name;
+    double audioFrom;  // s the audio begins at (the press at kPress)
+    double expiredAt;  // expire() is asked at this time, before the audio
+    std::optional<Listener::Silent::Why> why;
+};
+
+TEST(ListenerPress, ThatKeepsNothingSaysWhy) {
+    using Why = Listener::Silent::Why;
+    for (const Unkept& row :
+         {Unkept{"AudioFromJustAfterThePress", kPress + 0.3, 0, Why::BeforeAnySound},
+          Unkept{"NothingPlaysAfterIt", 200, kPress + Listener::kPressWait + 1, Why::NothingPlayed},
+          Unkept{"NotYetWaitedOut", 200, kPress + Listener::kPressWait - 1, {}},
+          Unkept{"AudioBackLongAfter", kPress + 45, 0, Why::NothingPlayed}}) {
+        SCOPED_TRACE(row.name);
+        Listener listener;
+        listener.press(kMark, kPress);
+        std::vector<Listener::Silent> silent = listener.expire(row.expiredAt);
+        if (row.audioFrom < 100) {
+            const std::vector<float>& audio = station();
+            const auto block = static_cast<std::size_t>(kStationRate / 10);
+            for (std::size_t at = 0; at + block <= audio.size(); at += block) {
+                const Listener::Events events =
+                    listener.push({audio.data() + at, block}, kStationRate,
+                                  row.audioFrom + static_cast<double>(at) / kStationRate);
+                EXPECT_TRUE(events.kept.empty());
+                silent.insert(silent.end(), events.silent.begin(), events.silent.end());
+            }
+        }
+        ASSERT_EQ(silent.size(), row.why ? 1U : 0U);
+        if (row.why) {
+            EXPECT_EQ(silent.front().why, *row.why);
+        }
+    }
+}
+
+// Two marks listen for one jingle: only the one the schedule gives it to is sharpened by it.
+TEST(ListenerSharpening, OnlyTheMarkGivenTheSound) {
+    const MarkKey other{4, Level::Up};
+    for (const bool givenAny : {true, false}) {
+        Listener listener;
+        listener.listenFor(kMark, printMadeAllAlong());
+        listener.listenFor(other, printMadeAllAlong());
+        std::vector<MarkKey> heard;
+        std::vector<MarkKey> sharpened;
+        const std::vector<float>& audio = station();
+        const auto block = static_cast<std::size_t>(kStationRate / 10);
+        for (std::size_t at = 0; at + block <= audio.size(); at += block) {
+            const Listener::Events events = listener.push({audio.data() + at, block}, kStationRate,
+                                                          static_cast<double>(at) / kStationRate);
+            for (const Listener::HeardMark& mark : events.heard) {
+                heard.push_back(mark.key);
+                if (givenAny && mark.key == kMark) {
+                    listener.given(kMark, mark.heard.pressTime);
+                }
+            }
+            for (const Listener::Kept& refined : events.refined) {
+                sharpened.push_back(refined.key);
+                EXPECT_TRUE(MarkMatcher(refined.print).usable());
+            }
+        }
+        EXPECT_EQ(heard.size(), 2U);
+        EXPECT_EQ(sharpened, givenAny ? std::vector{kMark} : std::vector<MarkKey>{}) << givenAny;
+    }
+}
+
 }  // namespace
 }  // namespace hushwell::testing

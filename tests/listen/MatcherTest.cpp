@@ -109,7 +109,8 @@ std::vector<float> heardHour(int number, double delay, const Station& station, b
     return samples;
 }
 
-// Plays `samples` to `listener` in blocks of a tenth of a second; returns what it told.
+// Plays `samples` to `listener` in blocks of a tenth of a second; returns what it told. Each mark
+// heard is given the sound, as the schedule gives it.
 Listener::Events listen(Listener& listener, const std::vector<float>& samples, double from,
                         double rate = kStationRate) {
     Listener::Events all;
@@ -122,6 +123,9 @@ Listener::Events listen(Listener& listener, const std::vector<float>& samples, d
         all.heard.insert(all.heard.end(), events.heard.begin(), events.heard.end());
         all.refined.insert(all.refined.end(), events.refined.begin(), events.refined.end());
         all.silent.insert(all.silent.end(), events.silent.begin(), events.silent.end());
+        for (const Listener::HeardMark& heard : events.heard) {
+            listener.given(heard.key, heard.heard.pressTime);
+        }
     }
     return all;
 }
