@@ -1,5 +1,6 @@
 #include "engine/StationFollowing.h"
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 
@@ -96,14 +97,15 @@ void StationFollowing::setPrinted(MarkKey key, const std::optional<std::string>&
 }
 
 void StationFollowing::advance(double now) {
-    if (m_lastSound && std::abs(apart(now, *m_lastSound)) > kListenBefore) {
+    if (m_lastSound && std::abs(apart(now, *m_lastSound)) > kNextHour) {
         m_lastSound.reset();
     }
     for (auto& [key, state] : *m_marks) {
         const std::optional<int> mark = markSecond(state.text, m_separator);
-        if (mark && apart(now, *mark + state.movedBy) < -kListenBefore) {
+        if (mark && apart(now, *mark + state.movedBy) < -kNextHour) {
             state.heardOffset.reset();
             state.passedByClock = false;
+            state.awaited = false;
         }
     }
 }
@@ -137,12 +139,12 @@ bool StationFollowing::passed(MarkKey key, double now) {
         // Past the grace, the clock's rule as if the mark were that much later: a Down mark
         // passes once its whole second is over, an Up mark as its second begins.
         const double end = key.edge == Level::Down ? wait + 1 : wait;
-        if (delta >= -kListenBefore && delta < end) {
+        if (delta >= -kNextHour && delta < end) {
             return state.passedByClock ||
                    (state.heardOffset && *state.heardOffset <= wait && delta >= *state.heardOffset);
         }
         // Switched by the clock, it stays switched when a later delay would lengthen the wait.
-        if (byClock && delta >= end && delta <= kListenAfter + kMaxGrace) {
+        if (byClock && delta >= end && delta <= kNextHour) {
             state.passedByClock = true;
         }
     }
@@ -160,6 +162,14 @@ double StationFollowing::grace() const {
         return 0;
     }
     return std::min(kMaxGrace, *m_delay + kGraceMargin);
+}
+
+double StationFollowing::earliest() const {
+    return -(kMaxGrace + std::clamp(-m_delay.value_or(0), 0.0, kMaxGrace));
+}
+
+double StationFollowing::latest() const {
+    return std::max(grace(), kLearnLate);
 }
 
 bool StationFollowing::upIsHeard() const {
@@ -211,8 +221,7 @@ std::optional<MarkKey> StationFollowing::heard(const std::vector<MarkKey>& keys,
             continue;
         }
         const double offset = apart(secondOfHour, mark);
-        if (offset < -kListenBefore || offset > kListenAfter + kGraceMargin ||
-            !fits(key, secondOfHour)) {
+        if (offset < earliest() || offset > latest() || !fits(key, secondOfHour)) {
             continue;
         }
         const double distance = std::abs(offset - m_delay.value_or(0));
@@ -250,8 +259,9 @@ std::vector<MarkKey> StationFollowing::listenedFor(const TimeOfDay& time) {
         double mark = 0;
         if (followed(key, &mark) != nullptr && !state.heardOffset) {
             const double delta = apart(now, mark);
-            if (delta >= -kListenBefore && delta <= kListenAfter) {
+            if (delta >= earliest() - kListenLead && delta <= latest()) {
                 keys.push_back(key);
+                editable(state).awaited = editable(state).awaited || delta <= 0;
             }
         }
     }
@@ -289,6 +299,9 @@ std::string StationFollowing::explain(MarkKey key, const TimeOfDay& time) {
         return what + " at " + at(mark + *state->heardOffset) + ", heard " +
                lateness(*state->heardOffset);
     }
+    if (!state->awaited) {  // not listened for in time (a start during the break): the clock
+        return "";
+    }
     return what + " at " + at(now) + ", " + relative(apart(now, mark - state->movedBy)) + ": " +
            (down ? "the break's start" : "the break's end") + " was not heard";
 }
@@ -311,7 +324,8 @@ std::string StationFollowing::outlook(const std::string& now, bool down) const {
         const double until = second ? apart(*second, nowSecond) : kHour;
         const NextChange said{kind, text, static_cast<int>(std::fmod(until + kHour, kHour)),
                               m_separator};
-        const bool listening = until <= kListenBefore && until >= -(kListenAfter + kMaxGrace);
+        // A mark passed is awaited through its grace, a Down mark to its second's end.
+        const bool listening = until <= kListenLead - earliest() && until >= -(latest() + 1);
         bool printedMark = false;
         for (int pair = 0; pair < kPairCount; ++pair) {
             const MarkKey key{pair, edge};

@@ -23,18 +23,26 @@ struct MarkKey;
 // One jingle often opens and closes a break, so one sound may match several marks' prints: it is
 // given to one edge at most, the one whose order fits (a pair's Up only once its Down has passed
 // and the sound is nearer the Up than the Down; a Down not inside another pair's held break) and
-// whose expected time is nearest. The stream has one delay, that of the edge heard last (early or
-// late): every edge waits for it past its clock time, plus a margin, at most kMaxGrace; then the
-// clock time applies, so following is never worse than the clock.
+// whose expected time is nearest. A sound is an edge only near its mark: from kMaxGrace before it
+// (more by as much as the stream was early) to the grace after it, so a jingle played again
+// inside a break, or another break's, is no edge. The stream has one delay, that of the edge heard
+// last (early or late): every edge waits for it past its clock time, plus a margin, at most
+// kMaxGrace; then the clock time applies, so following is never worse than the clock. While no
+// delay is known, an edge the clock switched still teaches one when it is heard up to kLearnLate
+// after its mark, not later: a jingle played again later in the break is no delay.
 //
 // Times are seconds past the hour; the caller turns the moment a mark was heard into one. It
 // reads no clock.
 class StationFollowing {
 public:
-    static constexpr double kListenBefore = 120;  // a mark is listened for from this long before
-    static constexpr double kListenAfter = 60;    // and heard this late it still counts
-    static constexpr double kGraceMargin = 5;
     static constexpr double kMaxGrace = 30;
+    static constexpr double kGraceMargin = 5;
+    static constexpr double kLearnLate = 10;
+    // A mark is listened for from this long before the earliest it may be heard: what the matcher
+    // hears before the moment of the press.
+    static constexpr double kListenLead = 5;
+    // What was heard belongs to the next hour once its mark is this far ahead.
+    static constexpr double kNextHour = 120;
     // Matches closer together than this are one sound (the opening jingle matching a Down and an
     // Up print a moment apart).
     static constexpr double kSameSound = 8;
@@ -87,6 +95,7 @@ private:
         double movedBy = 0;                 // the print's audio, from the mark
         std::optional<double> heardOffset;  // this hour: seconds from the mark to the audio
         bool passedByClock = false;         // this hour: its grace ran out, the clock switched
+        bool awaited = false;  // this hour: listened for before its time, so "not heard" is news
     };
     struct Marks;  // the marks with a print, by key
 
@@ -103,6 +112,9 @@ private:
     [[nodiscard]] bool holds(int pair, double now);
     [[nodiscard]] bool fits(MarkKey key, double second);
     [[nodiscard]] double grace() const;
+    // The seconds from a mark within which a sound may be its edge.
+    [[nodiscard]] double earliest() const;
+    [[nodiscard]] double latest() const;
     [[nodiscard]] bool upIsHeard() const;
     [[nodiscard]] std::string markText(MarkKey key) const;
     [[nodiscard]] std::string explain(MarkKey key, const TimeOfDay& time);
