@@ -7,6 +7,7 @@
 
 #include "app/MainThreadTasks.h"
 #include "app/MixerLog.h"
+#include "listen/MarkMatcher.h"
 #if defined(HUSHWELL_HAVE_PULSE)
 #include "mixer/pulse/PulseCapture.h"
 #elif defined(HUSHWELL_HAVE_ENDPOINT_VOLUME)
@@ -49,10 +50,12 @@ StationListening::StationListening(Core& core, const Clock& clock, UserInterface
       m_program(std::move(program)),
       m_windowShown(std::move(windowShown)),
       m_prints(core.model) {
-    // Read whether or not the option is on, so that a mark's edit drops its print all the same.
-    LoadedPrints loaded = loadPrintFile(m_printFile);
+    // Read whether or not the option is on, so that the prints follow the marks all the same; a
+    // file that cannot be used is left as it is until the option is on, and then set aside.
+    LoadedPrints loaded = loadPrintFile(m_printFile, Damaged::Leave);
+    m_written = loaded.prints;
     m_prints.load(std::move(loaded.prints));
-    m_fileProblem = std::move(loaded.problem);
+    m_fileKeptOff = loaded.keepOff;
     core.editor.onMarkAction(
         [this](MarkAction action, Level row, int index) { markAction(action, row, index); });
     m_schedule.setInterval(kScheduleCheckMs);
@@ -79,9 +82,20 @@ void StationListening::setOn(bool on) {
         m_listener.clear();
         return;
     }
-    if (!m_fileProblem.empty()) {
-        m_ui.showMessage(m_fileProblem + " Fingerprints are kept again at the next Set.");
-        m_fileProblem.clear();
+    if (m_fileKeptOff) {
+        // Now told, and a damaged file set aside; a later version's stays in the way.
+        LoadedPrints loaded = loadPrintFile(m_printFile);
+        m_fileKeptOff = loaded.keepOff;
+        if (!loaded.keepOff) {
+            m_written = loaded.prints;
+            m_prints.load(std::move(loaded.prints));
+            (void)m_prints.dropStale();
+        }
+        if (!loaded.problem.empty()) {
+            m_ui.showMessage(loaded.keepOff ? loaded.problem
+                                            : loaded.problem +
+                                                  " Fingerprints are kept again at the next Set.");
+        }
     }
     tellSchedule();
     if (!m_capture) {
@@ -122,14 +136,19 @@ void StationListening::listenAsScheduled() {
     }
     const PrintKeeping::Listening change =
         m_prints.listen(m_core.following.listenedFor(m_clock.now()));
+    std::vector<Listener::Silent> expired;
     {
         const std::lock_guard lock(m_mutex);
+        expired = m_listener.expire(seconds(std::chrono::steady_clock::now()));
         for (const MarkKey& key : change.stop) {
             m_listener.stopListening(key);
         }
         for (const auto& [key, print] : change.start) {
             m_listener.listenFor(key, print);
         }
+    }
+    for (const Listener::Silent& press : expired) {
+        silent(press);
     }
     askCapture();
 }
@@ -168,7 +187,8 @@ void StationListening::received(const Listener::Events& events) {
         refined = m_prints.refined(print.key, print.print) || refined;
     }
     if (refined) {
-        store(true);
+        tellSchedule();
+        store();
     }
     if (!events.heard.empty()) {
         heard(events.heard);
@@ -185,13 +205,19 @@ void StationListening::keep(const Listener::Kept& kept) {
     if (stored) {
         m_core.following.setNotice("");
         tellSchedule();
-        store(true);
+        store();
     }
 }
 
 void StationListening::silent(const Listener::Silent& press) {
+    using Why = Listener::Silent::Why;
     if (const std::optional<std::string> text = m_prints.silent(press.key)) {
-        const std::string notice = *text + " was set in silence: no print kept";
+        const std::string notice =
+            *text +
+            (press.why == Why::InSilence       ? " was set in silence"
+             : press.why == Why::NothingPlayed ? " was set while nothing played"
+                                               : " was set before its sound was heard") +
+            ": no print kept";
         logMixerCall(notice);
         m_core.following.setNotice(notice);
     }
@@ -216,8 +242,10 @@ void StationListening::heard(std::vector<Listener::HeardMark> marks) {
         const double second = PrintKeeping::secondOfHour(now, captured, first->heard.pressTime);
         if (const std::optional<MarkKey> given = m_core.following.heard(keys, second)) {
             m_prints.stopped(*given);
+            const auto heard = std::find_if(
+                first, last, [&](const Listener::HeardMark& mark) { return mark.key == *given; });
             const std::lock_guard lock(m_mutex);
-            m_listener.stopListening(*given);
+            m_listener.given(*given, heard->heard.pressTime);
         }
         first = last;
     }
@@ -226,7 +254,6 @@ void StationListening::heard(std::vector<Listener::HeardMark> marks) {
 
 void StationListening::markAction(MarkAction action, Level row, int index) {
     const MarkKey key{index, row};
-    const MarkPrints before = m_prints.prints();
     m_prints.markAction(action, key);
     if (action == MarkAction::Stamped || action == MarkAction::Cleared) {
         m_core.following.setNotice("");  // a press in silence is told until the next press
@@ -240,7 +267,7 @@ void StationListening::markAction(MarkAction action, Level row, int index) {
         askCapture();
     }
     tellSchedule();
-    store(m_prints.prints() != before);
+    store();
 }
 
 void StationListening::tellSchedule() {
@@ -248,24 +275,27 @@ void StationListening::tellSchedule() {
         for (const Level edge : {Level::Down, Level::Up}) {
             const MarkKey key{pair, edge};
             const auto found = m_prints.prints().find(key);
-            m_core.following.setPrinted(key,
-                                        found == m_prints.prints().end()
-                                            ? std::nullopt
-                                            : std::optional(found->second.markText),
-                                        m_prints.movedBy(key));
+            // A print too short to be heard is no print: the tooltip says "listening" for none.
+            const bool heard =
+                found != m_prints.prints().end() && MarkMatcher(found->second.print).usable();
+            m_core.following.setPrinted(
+                key, heard ? std::optional(found->second.markText) : std::nullopt,
+                m_prints.movedBy(key));
         }
     }
 }
 
-// Prints whose mark's text changed since (edited while the program was not running) go too. A
-// file left as it was (a damaged one included) is not written.
-void StationListening::store(bool changed) {
-    changed = m_prints.dropStale() || changed;
-    if (!changed) {
+// The file keeps the prints of the marks as saved; it is written when they change. Prints whose
+// mark's text changed since (edited while the program was not running) go too. A file in the way
+// (a later version's, or a damaged one not yet set aside) is not written over.
+void StationListening::store() {
+    (void)m_prints.dropStale();
+    if (m_prints.filed() == m_written || m_fileKeptOff) {
         return;
     }
     try {
-        savePrintFile(m_printFile, m_prints.prints());
+        savePrintFile(m_printFile, m_prints.filed());
+        m_written = m_prints.filed();
     } catch (const std::exception& error) {
         m_ui.showMessage(error.what());
     }

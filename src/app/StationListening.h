@@ -48,7 +48,7 @@ private:
     void heard(std::vector<Listener::HeardMark> marks);
     // Each mark's print as the schedule sees it: only while the mark's text is the one kept.
     void tellSchedule();
-    void store(bool changed);
+    void store();
 
     Core& m_core;
     const Clock& m_clock;
@@ -58,7 +58,8 @@ private:
     std::function<std::string()> m_program;
     std::function<bool()> m_windowShown;
     PrintKeeping m_prints;
-    std::string m_fileProblem;  // told once, when the option is first on
+    bool m_fileKeptOff = false;  // a file in the way: told (and set aside) once the option is on
+    MarkPrints m_written;        // what the file holds, as last read or written
     std::unique_ptr<AudioCapture> m_capture;
     std::string m_capturing;  // the program captured (empty: the whole computer)
     bool m_on = false;
