@@ -20,6 +20,7 @@
 #include "mixer/pulse/PulseMixer.h"
 #include "support/AudioSandbox.h"
 #include "support/Fakes.h"
+#include "support/PlayingStream.h"
 
 namespace hushwell::testing {
 namespace {
@@ -82,11 +83,11 @@ struct Heard {
 
 struct Source {
     const char* name;
-    std::string program;  // captured
-    bool caller;          // another program plays other sounds at the same time
-    int sinkRate = 0;     // the default sink's, when not the sandbox's "speakers"
-    int streams = 1;      // the program's: silence on the others, the piece on the last
-    double promptAt = 0;  // s into the piece the capture is made prompt; before, it is not
+    std::string program = "";  // captured
+    bool caller = false;       // another program plays other sounds at the same time
+    int sinkRate = 0;          // the default sink's, when not the sandbox's "speakers"
+    int streams = 1;           // the program's: silence on the others, the piece on the last
+    double promptAt = 0;       // s into the piece the capture is made prompt; before, it is not
     // s into the piece the capture is made inactive (0: from before it starts; never when
     // negative), and active again
     double inactiveAt = -1;
@@ -94,6 +95,9 @@ struct Source {
     int playerLatency = 0;  // ms the piece's player asks, as browsers ask tens (0: pacat's own)
     bool checkFormat =
         false;  // the record stream's: the sink's rate, format and recordedChannels()
+    // Turned down to this percent while it plays: the output (whole output), or the program's
+    // stream, as a break lowers them; 0: not.
+    int turnedDown = 0;
 };
 
 // The sample format of the one stream recorded, once there is one (empty if none comes), as
@@ -195,6 +199,22 @@ TEST_P(PulseCaptureTest, HearsAPressPlayedToTheServer) {
     });
     std::string recorded;
     std::thread format([&] { recorded = row.checkFormat ? recordedFormat() : ""; });
+    const std::string down = std::to_string(row.turnedDown) + "%";
+    if (row.turnedDown > 0 && row.program.empty()) {
+        run("pactl set-sink-volume " + sinkName + " " + down);
+    }
+    std::jthread lower([&] {  // the program's stream, once it is there
+        for (int attempt = 0; row.turnedDown > 0 && !row.program.empty() && attempt < 100;
+             ++attempt) {
+            for (const SinkInput& input : sinkInputs()) {
+                if (input.binary == row.program) {
+                    run("pactl set-sink-input-volume " + std::to_string(input.index) + " " + down);
+                    return;
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    });
     play(dir.path(), row.program.empty() ? "radio" : row.program, sinkName,
          {radio.begin(), radio.begin() + length}, "first", row.playerLatency);
     format.join();
@@ -290,23 +310,42 @@ TEST(PulseCaptureListener, TakingItsTimeHoldsNoVolumeCall) {
 
 INSTANTIATE_TEST_SUITE_P(
     Sources, PulseCaptureTest,
-    ::testing::Values(Source{"DefaultOutput", "", false}, Source{"OneProgram", "radio", true},
-                      Source{"DefaultOutputAt48000", "", false, 48000},
-                      Source{"OneProgramAt44100", "radio", false, 44100},
-                      Source{"MonoInTheSinksFormat", "", false, 48000, 1, 0, -1, 0, 0, true},
-                      Source{"ProgramWithTwoStreams", "radio", true, 0, 2},
-                      // Heard in pieces of seconds, then promptly.
-                      Source{"PromptFromThePress", "", false, 0, 1, kPress},
-                      // Recording nothing for 1.5 s in the song, once its start was handed on
-                      // (what the server held for the stream is lost when it ends), or at first.
-                      // A record stream made anew hears nothing until the sink next renders (the
-                      // player's latency; this one asks 200 ms), and a press is heard only from
-                      // audio that began 2 s before it or earlier.
-                      Source{"InactiveBeforeThePress", "", false, 0, 1, 0, 4, 5.5, 200},
-                      Source{"ActiveFromTheSilence", "radio", true, 0, 1, 0, 0, 1},
-                      // A piece every few ms, read a fragment at a time.
-                      Source{"ShortLatencyPlayer", "", false, 0, 1, kPress, -1, 0, 40}),
+    ::testing::Values(
+        Source{"DefaultOutput", "", false}, Source{"OneProgram", "radio", true},
+        Source{"DefaultOutputAt48000", "", false, 48000},
+        Source{"OneProgramAt44100", "radio", false, 44100},
+        Source{"MonoInTheSinksFormat", "", false, 48000, 1, 0, -1, 0, 0, true},
+        Source{"ProgramWithTwoStreams", "radio", true, 0, 2},
+        // Heard in pieces of seconds, then promptly.
+        Source{"PromptFromThePress", "", false, 0, 1, kPress},
+        // Recording nothing for 1.5 s in the song, once its start was handed on
+        // (what the server held for the stream is lost when it ends), or at first.
+        // A record stream made anew hears nothing until the sink next renders (the
+        // player's latency; this one asks 200 ms), and a press is heard only from
+        // audio that began 2 s before it or earlier.
+        Source{"InactiveBeforeThePress", "", false, 0, 1, 0, 4, 5.5, 200},
+        Source{"ActiveFromTheSilence", "radio", true, 0, 1, 0, 0, 1},
+        // A piece every few ms, read a fragment at a time.
+        Source{"ShortLatencyPlayer", "", false, 0, 1, kPress, -1, 0, 40},
+        // Lowered to 10 % (60 dB down), as a break lowers them: heard as loud.
+        Source{.name = "DefaultOutputTurnedDown", .program = "", .caller = true, .turnedDown = 10},
+        Source{
+            .name = "OneProgramTurnedDown", .program = "radio", .caller = true, .turnedDown = 10}),
     [](const ::testing::TestParamInfo<Source>& row) { return std::string(row.param.name); });
+
+// What a stream's part of the monitor carries, to be undone: its own volume, or with flat volumes
+// its share of the sink's.
+TEST(StreamGain, IsTheStreamsOwnVolumeOrItsShare) {
+    for (const auto& [stream, sink, flat, gain] :
+         std::vector<std::tuple<double, double, bool, double>>{{1, 0.008, false, 1},
+                                                               {0.008, 1, false, 0.008},
+                                                               {0.001, 0.5, false, 0.001},
+                                                               {0.008, 0.008, true, 1},
+                                                               {0.004, 0.008, true, 0.5},
+                                                               {0.5, 0, true, 1}}) {
+        EXPECT_DOUBLE_EQ(streamGain(stream, sink, flat), gain) << stream << " " << sink << flat;
+    }
+}
 
 // A sink's monitor recorded in mono where the server mixes it down to the mean of its channels.
 TEST(RecordedChannels, MonoWhereTheServerMixesToTheMean) {

@@ -61,6 +61,7 @@ std::vector<SinkInput> sinkInputs() {
         const std::size_t next = output.find("Sink Input #", at + 1);
         const std::string block = output.substr(at, next - at);
         SinkInput input;
+        input.index = std::stol(block.substr(std::string_view("Sink Input #").size()));
         std::istringstream lines(block);
         for (std::string line; std::getline(lines, line);) {
             if (line.find("\tVolume:") == 0) {

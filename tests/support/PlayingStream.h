@@ -29,6 +29,7 @@ private:
 
 // A stream on the server as pactl lists it.
 struct SinkInput {
+    long index = 0;      // the server's
     long pid = 0;        // application.process.id
     std::string binary;  // application.process.binary
     std::vector<long> volumes;

@@ -72,6 +72,13 @@ std::span<const float> StreamMix::push(std::uint32_t stream, std::span<const flo
     return m_out;
 }
 
+double streamGain(double streamVolume, double sinkVolume, bool flatVolumes) {
+    if (!flatVolumes) {
+        return streamVolume;
+    }
+    return sinkVolume > 0 ? std::min(1.0, streamVolume / sinkVolume) : 1.0;
+}
+
 std::uint8_t recordedChannels(std::uint8_t sinkChannels, bool pipeWire) {
     return !pipeWire && sinkChannels <= 2 ? 1 : sinkChannels;
 }
@@ -132,29 +139,36 @@ constexpr double kJump = kRelaxedFragment + 0.5;
 // A program's streams are handed on as far as the one a fragment behind has come: the mix may lag
 // a fragment more.
 constexpr double kMixJump = kJump + kRelaxedFragment;
-constexpr std::uint32_t kWholeOutput = PA_INVALID_INDEX;  // the monitor of the sink itself
-
-// A sink as its monitor is recorded: its own sample format and channels.
+// A stream's volume under this (-120 dB) is taken for none: there is nothing to undo.
+constexpr double kLeastGain = 1e-6;
+// A sink as its streams are recorded: its own sample format and channels.
 struct Sink {
     std::string name;
     std::string monitor;
     std::uint32_t rate = 0;
     pa_channel_map channels{};
     pa_sample_format_t format = PA_SAMPLE_FLOAT32NE;
+    double volume = 1;  // linear, the mean of its channels'
+    bool flat = false;  // its streams' volumes are shares of its own (flat volumes)
 };
 
 // A stream that plays to a sink.
 struct Input {
     std::uint32_t sink = PA_INVALID_INDEX;
     bool playing = false;  // not corked
+    double volume = 1;     // linear, the mean of its channels'
 };
+
+double linear(const pa_cvolume& volume) {
+    return pa_sw_volume_to_linear(pa_cvolume_avg(&volume));
+}
 
 class PulseCapture;
 
-// One record stream: the whole output's, or one sink input's (`input`).
+// One record stream: that of one sink input's part of its sink's monitor (`input`).
 struct Monitor {
     PulseCapture* capture = nullptr;
-    std::uint32_t input = kWholeOutput;
+    std::uint32_t input = PA_INVALID_INDEX;
     std::uint32_t sink = PA_INVALID_INDEX;
     pa_stream* stream = nullptr;
     std::uint32_t sinkRate = 0;  // and channels, when it was recorded
@@ -259,8 +273,13 @@ private:
             m_sinks.erase(index);
             follow();
         } else if (info->monitor_source_name != nullptr) {
-            m_sinks[index] = {info->name, info->monitor_source_name, info->sample_spec.rate,
-                              info->channel_map, info->sample_spec.format};
+            m_sinks[index] = {info->name,
+                              info->monitor_source_name,
+                              info->sample_spec.rate,
+                              info->channel_map,
+                              info->sample_spec.format,
+                              linear(info->volume),
+                              (info->flags & PA_SINK_FLAT_VOLUME) != 0};
         }
     }
 
@@ -269,29 +288,30 @@ private:
             m_inputs.erase(index);
             follow();
         } else if (m_program.empty() || programOf(info->proplist) == m_program) {
-            m_inputs[index] = {info->sink, info->corked == 0};
+            m_inputs[index] = {info->sink, info->corked == 0, linear(info->volume)};
         }
     }
 
-    // Records what should be recorded as far as the server has told: the default sink's
-    // monitor while a stream plays to it, or each of the program's streams that plays, on its
-    // sink; stops what should not be. Nothing is recorded while nothing plays, nor while not
-    // active: the streams are ended, which spares the server more than corking them (a corked
-    // stream still cost PipeWire about 0.15 % of a core), and the count starts afresh after.
+    // Records what should be recorded as far as the server has told: each stream that plays to
+    // the default sink, or each of the program's streams that plays, on its sink; stops what
+    // should not be. A stream's part of the monitor carries the sound before the sink's volume,
+    // so a break lowered there is heard as loud as ever. Nothing is recorded while nothing plays,
+    // nor while not active: the streams are ended, which spares the server more than corking them
+    // (a corked stream still cost PipeWire about 0.15 % of a core), and the count starts afresh
+    // after.
     void follow() {
         if (!m_connection->ready()) {
             return;
         }
-        std::map<std::uint32_t, std::uint32_t> wanted;  // stream (or the whole output): its sink
+        std::map<std::uint32_t, std::uint32_t> wanted;  // stream: its sink
         for (const auto& [index, input] : m_inputs) {
             if (!input.playing || !m_active) {
                 continue;
             }
-            if (!m_program.empty()) {
+            const auto sink = m_sinks.find(input.sink);
+            if (!m_program.empty() ||
+                (sink != m_sinks.end() && sink->second.name == m_defaultSink)) {
                 wanted[index] = input.sink;
-            } else if (const auto sink = m_sinks.find(input.sink);
-                       sink != m_sinks.end() && sink->second.name == m_defaultSink) {
-                wanted[kWholeOutput] = input.sink;
             }
         }
         for (std::size_t i = m_monitors.size(); i-- > 0;) {
@@ -317,15 +337,15 @@ private:
                sink->second.channels.channels == monitor.sinkChannels;
     }
 
-    // A record stream from the sink's monitor, or from one stream's part of it, at the sink's own
-    // rate (the first stream's for all of a program's), which the server does not resample, in
-    // recordedChannels(): 16-bit samples stay 16-bit, other formats come as floats.
+    // A record stream from one stream's part of its sink's monitor, at the sink's own rate (the
+    // first stream's for all), which the server does not resample, in recordedChannels(): 16-bit
+    // samples stay 16-bit, other formats come as floats.
     void record(std::uint32_t input, std::uint32_t sinkIndex, const Sink& sink) {
         if (m_monitors.empty()) {
             m_rate = sink.rate;
             m_mix = StreamMix(static_cast<std::size_t>(kSlack * m_rate),
                               std::chrono::duration_cast<Clock::duration>(Seconds(kPatience)));
-            m_clock = SampleClock(m_rate, m_program.empty() ? kJump : kMixJump);
+            m_clock = SampleClock(m_rate, kMixJump);
         }
         const pa_sample_spec format{
             sink.format == PA_SAMPLE_S16NE ? PA_SAMPLE_S16NE : PA_SAMPLE_FLOAT32NE, m_rate,
@@ -343,9 +363,7 @@ private:
         if (monitor->stream == nullptr) {
             return m_connection->retryLater();
         }
-        if (input != kWholeOutput) {
-            pa_stream_set_monitor_stream(monitor->stream, input);
-        }
+        pa_stream_set_monitor_stream(monitor->stream, input);
         pa_stream_set_state_callback(monitor->stream, &PulseCapture::onStreamState, monitor.get());
         pa_stream_set_read_callback(monitor->stream, &PulseCapture::onRead, monitor.get());
         monitor->fragment = fragment();
@@ -418,6 +436,19 @@ private:
         }
     }
 
+    // The stream's own volume undone: what its player plays (a program lowered here is heard as
+    // loud as at its Up level).
+    [[nodiscard]] float unheardGain(const Monitor& monitor) const {
+        const auto input = m_inputs.find(monitor.input);
+        const auto sink = m_sinks.find(monitor.sink);
+        if (input == m_inputs.end() || sink == m_sinks.end()) {
+            return 1;
+        }
+        const double gain =
+            streamGain(input->second.volume, sink->second.volume, sink->second.flat);
+        return gain > kLeastGain ? static_cast<float>(1 / gain) : 1.0F;
+    }
+
     // Each piece the server handed over, mixed down to mono floats. Peeked only: each call into
     // libpulse asks the kernel whether the process forked, and a piece comes per render of the
     // sink.
@@ -427,6 +458,7 @@ private:
         const std::size_t channels = pa_stream_get_sample_spec(stream)->channels;
         const std::size_t frameBytes =
             channels * (monitor->s16 ? sizeof(std::int16_t) : sizeof(float));
+        const float gain = capture->unheardGain(*monitor);
         const void* data = nullptr;
         std::size_t bytes = 0;
         while (pa_stream_peek(stream, &data, &bytes) >= 0 && bytes > 0) {
@@ -437,20 +469,17 @@ private:
                 std::fill(capture->m_mono.begin(), capture->m_mono.end(), 0.0F);
                 mono = capture->m_mono;
             } else if (monitor->s16) {
-                downmix(static_cast<const std::int16_t*>(data), channels, 1.0F / 32768.0F,
+                downmix(static_cast<const std::int16_t*>(data), channels, gain / 32768.0F,
                         capture->m_mono);
                 mono = capture->m_mono;
-            } else if (channels > 1) {
-                downmix(static_cast<const float*>(data), channels, 1.0F, capture->m_mono);
+            } else if (channels > 1 || gain != 1) {
+                downmix(static_cast<const float*>(data), channels, gain, capture->m_mono);
                 mono = capture->m_mono;
             } else {
                 mono = {static_cast<const float*>(data), bytes / frameBytes};
             }
             capture->m_connection->pacing().audio();
-            // The whole output's one stream needs no mix.
-            capture->take(monitor->input == kWholeOutput
-                              ? mono
-                              : capture->m_mix.push(monitor->input, mono, Clock::now()));
+            capture->take(capture->m_mix.push(monitor->input, mono, Clock::now()));
             pa_stream_drop(stream);
         }
     }

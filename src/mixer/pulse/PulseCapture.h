@@ -12,10 +12,15 @@ namespace hushwell {
 
 // Capture from the PulseAudio server (or PipeWire's PulseAudio server), on the thread of the
 // process's connection (PulseConnection), at the output's own rate and channels (the server neither
-// resamples nor remixes), mixed down to mono here: a record stream from the default sink's monitor,
-// or one from the monitor of each stream of one program, mixed. Told of streams as they come and
-// go.
+// resamples nor remixes), mixed down to mono here: a record stream from each stream's part of its
+// sink's monitor (each stream that plays to the default sink, or each of one program's), which
+// carries it before the sink's volume, each with its own volume undone (streamGain()), mixed.
+// Told of streams as they come and go.
 [[nodiscard]] std::unique_ptr<AudioCapture> pulseCapture();
+
+// The gain a stream's part of the monitor carries: the stream's own volume (linear); with flat
+// volumes, where a stream's volume is told as the sink's times its share, that share.
+[[nodiscard]] double streamGain(double streamVolume, double sinkVolume, bool flatVolumes);
 
 // The channels a sink's monitor is recorded in: mono where the server mixes the sink down as the
 // capture would, to the mean of its channels (PulseAudio, a stereo or mono sink), so that the
