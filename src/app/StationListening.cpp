@@ -108,6 +108,9 @@ void StationListening::setOn(bool on) {
 
 void StationListening::capture(const std::string& program) {
     m_capturing = program;
+    // A program lowered alone is heard as lowered where its volume cannot be undone (at 0 %).
+    m_core.following.setHeardBeforeTheVolume(m_capture && m_capture->hearsBeforeTheVolume() &&
+                                             program.empty());
     if (!m_capture) {
         return;
     }

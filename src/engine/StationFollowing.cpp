@@ -173,7 +173,7 @@ double StationFollowing::latest() const {
 }
 
 bool StationFollowing::upIsHeard() const {
-    return endIsHeard(m_model.level(Level::Down));
+    return m_beforeVolume || endIsHeard(m_model.level(Level::Down));
 }
 
 std::string StationFollowing::markText(MarkKey key) const {

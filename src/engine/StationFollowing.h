@@ -83,8 +83,12 @@ public:
     [[nodiscard]] std::string outlook(const std::string& now, bool down) const;
     // The stream's delay: how late (negative: early) the edge heard last was.
     [[nodiscard]] std::optional<double> delay() const { return m_delay; }
-    // Whether the end of a break can be heard at a Down level of `percent`.
+    // Whether the end of a break can be heard at a Down level of `percent`, where what is heard
+    // carries the output's volume.
     [[nodiscard]] static bool endIsHeard(int percent);
+    // What is heard is the sound before the output's volume (the players' own streams): the end
+    // of a break is heard at any Down level.
+    void setHeardBeforeTheVolume(bool before) { m_beforeVolume = before; }
     // A line the tooltip shows while following ("20:07 was set in silence: no print kept").
     void setNotice(std::string notice) { m_notice = std::move(notice); }
     [[nodiscard]] const std::string& notice() const { return m_notice; }
@@ -122,6 +126,7 @@ private:
     const Model& m_model;
     std::string m_separator;
     bool m_on = false;
+    bool m_beforeVolume = false;
     std::unique_ptr<Marks> m_marks;
     std::optional<double> m_delay;
     std::optional<double> m_lastSound;  // the second of the hour of the last sound given

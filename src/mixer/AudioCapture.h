@@ -46,6 +46,11 @@ public:
     // capture ignores it, as it ignores setPrompt: it reads the engine's packets on a poll of its
     // own; stopping its client while not wanted is for a change measured on Windows.
     virtual void setActive(bool active) { (void)active; }
+
+    // Whether what the default output plays is heard before the output's volume (as the players
+    // play it), so that a break lowered there is heard as loud as any other sound; else it is
+    // heard as lowered.
+    [[nodiscard]] virtual bool hearsBeforeTheVolume() const { return false; }
 };
 
 }  // namespace hushwell

@@ -35,6 +35,7 @@ struct Hour {
     const char* downLevel;
     std::vector<Step> steps;
     std::vector<std::pair<int, PairSpec>> pairs = {{1, {"20:00", "23:00", 1}}};
+    bool beforeVolume = false;  // what is heard is the sound before the output's volume
 };
 
 void PrintTo(const Hour& hour, std::ostream* out) {
@@ -50,6 +51,7 @@ TEST_P(StationHour, SwitchesOnTheHeardAudioOrTheClock) {
     }
     startWithPairs(pairs, GetParam().downLevel);
     core.following.setOn(true);
+    core.following.setHeardBeforeTheVolume(GetParam().beforeVolume);
     for (const auto& [index, marks] : GetParam().pairs) {
         if (GetParam().printed) {
             core.following.setPrinted({index, Level::Down}, marks.down);
@@ -212,6 +214,13 @@ INSTANTIATE_TEST_SUITE_P(
                kUp,
                "Up at :23:00, the mark's time: at a Down level of 9 the end of a break cannot be "
                "heard"}}},
+        Hour{"DownLevelZeroHeardBeforeTheOutputsVolume",
+             true,
+             "0",
+             {{"19:54", HeardEdge{kDownEdge, at(19, 53)}, 0},
+              {"22:56", HeardEdge{kUpEdge, at(22, 55)}, kUp, "Up at :22:55, heard 5 s early"}},
+             {{1, {"20:00", "23:00", 1}}},
+             true},
         Hour{"DownLevelTenHearsTheEnd",
              true,
              "10",

@@ -215,6 +215,8 @@ public:
         follow();
     }
 
+    [[nodiscard]] bool hearsBeforeTheVolume() const override { return true; }
+
     void setPrompt(bool prompt) override {
         // Asked each second: the loop is woken only for a change.
         if (m_askedPrompt.exchange(prompt) == prompt) {
