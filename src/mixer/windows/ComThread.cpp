@@ -72,7 +72,7 @@ std::shared_ptr<ComThread> ComThread::start(EnumeratorFactory makeEnumerator) {
     // ends the thread.
     return {
         thread.get(), [thread](ComThread* self) {
-            (void)self->m_worker.stop(self->m_stuck ? std::chrono::milliseconds(0) : kEndDeadline);
+            (void)self->m_worker.stop(self->stuck() ? std::chrono::milliseconds(0) : kEndDeadline);
         }};
 }
 
@@ -90,7 +90,7 @@ void ComThread::leave(const std::shared_ptr<User>& user) {
             }
             return true;
         },
-        m_stuck ? std::chrono::milliseconds(0) : kEndDeadline);
+        stuck() ? std::chrono::milliseconds(0) : kEndDeadline);
 }
 
 void ComThread::enter() {
