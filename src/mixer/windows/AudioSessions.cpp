@@ -88,6 +88,9 @@ AudioSessions::AudioSessions(ProcessNameLookup names,
 
 AudioSessions::~AudioSessions() {
     release();
+    if (!m_notificationGiven) {
+        m_notification->Release();
+    }
 }
 
 bool AudioSessions::bind(IMMDevice& device) {
@@ -104,7 +107,8 @@ bool AudioSessions::bind(IMMDevice& device) {
     // Registered before the sessions are listed, as Microsoft documents: a session created in
     // between is then told rather than missed; and Windows holds back the news of new sessions
     // until the existing ones have been counted once.
-    result = manager->RegisterSessionNotification(m_notification.get());
+    result = manager->RegisterSessionNotification(m_notification);
+    m_notificationGiven = m_notificationGiven || SUCCEEDED(result);
     if (FAILED(result)) {
         failed("RegisterSessionNotification", result, true);
         return false;
@@ -116,7 +120,7 @@ bool AudioSessions::bind(IMMDevice& device) {
         result = existing->GetCount(&count);
     }
     if (FAILED(result)) {
-        manager->UnregisterSessionNotification(m_notification.get());
+        manager->UnregisterSessionNotification(m_notification);
         failed("GetSessionEnumerator", result, true);
         m_stub = result == E_NOTIMPL;
         return false;
@@ -128,7 +132,7 @@ bool AudioSessions::bind(IMMDevice& device) {
 
 void AudioSessions::release() {
     if (m_registered) {
-        m_manager->UnregisterSessionNotification(m_notification.get());
+        m_manager->UnregisterSessionNotification(m_notification);
         m_registered = false;
     }
     m_manager.reset();

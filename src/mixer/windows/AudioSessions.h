@@ -87,7 +87,10 @@ private:
 
     const ProcessNameLookup m_names;
     const std::function<void(const char*, long)> m_note;
-    com::Ref<IAudioSessionNotification> m_notification;
+    // Once registered, kept until the process ends: Microsoft does not say that
+    // UnregisterSessionNotification waits for a callback in flight on Windows' own thread.
+    IAudioSessionNotification* m_notification;
+    bool m_notificationGiven = false;
     com::Ref<IAudioSessionManager2> m_manager;
     bool m_registered = false;
     bool m_outputLost = false;

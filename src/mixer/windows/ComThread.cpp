@@ -93,14 +93,16 @@ void ComThread::leave(const std::shared_ptr<User>& user) {
         stuck() ? std::chrono::milliseconds(0) : kEndDeadline);
 }
 
+// Windows does not count the client's references, and Microsoft does not say that
+// UnregisterEndpointNotificationCallback waits for a callback in flight on Windows' own thread: a
+// client once registered is never deleted, and reaches the thread only through a weak reference.
 void ComThread::enter() {
     m_initialised = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    m_client = com::Ref<IMMNotificationClient>(
-        new DefaultOutputClient([weak = weak_from_this()](const wchar_t* id) {
-            if (const std::shared_ptr<ComThread> self = weak.lock()) {
-                self->news(id);
-            }
-        }));
+    m_client = new DefaultOutputClient([weak = weak_from_this()](const wchar_t* id) {
+        if (const std::shared_ptr<ComThread> self = weak.lock()) {
+            self->news(id);
+        }
+    });
 }
 
 // From the notification client's thread, in order with the calls: one made after it reaches the
@@ -113,14 +115,17 @@ void ComThread::news(const wchar_t* id) {
     });
 }
 
-// Every COM object goes before COM does.
+// Every COM object goes before COM does (the client stays: see enter()).
 void ComThread::exit() {
     for (Joined& joined : m_users) {
         joined.user->end();
     }
     m_users.clear();
     dropEnumerator();
-    m_client.reset();
+    if (!m_clientRegistered) {
+        m_client->Release();
+    }
+    m_client = nullptr;
     if (ready()) {
         CoUninitialize();
     }
@@ -157,9 +162,11 @@ HRESULT ComThread::device(const std::wstring& id, com::Ref<IMMDevice>& device, s
         result = FAILED(result) || m_enumerator ? result : E_POINTER;
         if (SUCCEEDED(result)) {
             call = "RegisterEndpointNotificationCallback";
-            result = m_enumerator->RegisterEndpointNotificationCallback(m_client.get());
+            result = m_enumerator->RegisterEndpointNotificationCallback(m_client);
         }
-        if (FAILED(result)) {
+        if (SUCCEEDED(result)) {
+            m_clientRegistered = true;
+        } else {
             m_enumerator.reset();
         }
     }
@@ -176,7 +183,7 @@ HRESULT ComThread::device(const std::wstring& id, com::Ref<IMMDevice>& device, s
 
 void ComThread::dropEnumerator() {
     if (m_enumerator) {
-        m_enumerator->UnregisterEndpointNotificationCallback(m_client.get());
+        m_enumerator->UnregisterEndpointNotificationCallback(m_client);
         m_enumerator.reset();
     }
 }

@@ -104,7 +104,9 @@ private:
     LateCalls m_late;
     // The thread's alone.
     HRESULT m_initialised = E_FAIL;  // what CoInitializeEx answered
-    com::Ref<IMMNotificationClient> m_client;
+    // Once registered, kept until the process ends (see enter()).
+    IMMNotificationClient* m_client = nullptr;
+    bool m_clientRegistered = false;
     com::Ref<IMMDeviceEnumerator> m_enumerator;
     std::vector<Joined> m_users;
     WorkerThread m_worker{{.enter = [this] { enter(); },

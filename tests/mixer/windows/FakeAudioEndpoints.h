@@ -377,9 +377,10 @@ public:
 
     std::mutex mutex;
     std::condition_variable idle;
-    std::vector<FakeSession*> sessions;                 // one reference each
-    std::atomic<HRESULT> enumerateResult{S_OK};         // what GetSessionEnumerator answers
-    IAudioSessionNotification* notification = nullptr;  // the one registered, if any
+    std::vector<FakeSession*> sessions;                     // one reference each
+    std::atomic<HRESULT> enumerateResult{S_OK};             // what GetSessionEnumerator answers
+    IAudioSessionNotification* notification = nullptr;      // the one registered, if any
+    IAudioSessionNotification* lastNotification = nullptr;  // the last one, even if no more
     bool counted = false;  // the sessions were counted since `notification` was registered
     int callbacksInFlight = 0;
     int enumerations = 0;
@@ -439,6 +440,7 @@ public:
         }
         newNotification->AddRef();
         notification = newNotification;
+        lastNotification = newNotification;
         counted = false;
         return S_OK;
     }
@@ -547,13 +549,15 @@ public:
     std::map<std::wstring, FakeDevice*> devices;  // what GetDevice finds
     FakeDevice* defaultOutput = nullptr;          // E_NOTFOUND while none
     IMMNotificationClient* client = nullptr;      // the one registered, if any
+    IMMNotificationClient* lastClient = nullptr;  // the last one registered, even if no more
     int registrations = 0;
     int unregistrations = 0;
     std::condition_variable idle;
     int callbacksInFlight = 0;
 
     // Windows tells the registered client of a new default device on a thread of its own, and
-    // unregistering waits for a callback in flight. Returns once the client was told.
+    // unregistering waits for a callback in flight. Returns once the client was told. Windows
+    // counts no reference of the client, neither while it is registered nor during a callback.
     void announce(EDataFlow flow, ERole role, const wchar_t* id) {
         IMMNotificationClient* told = nullptr;
         {
@@ -562,12 +566,10 @@ public:
                 return;
             }
             told = client;
-            told->AddRef();
             ++callbacksInFlight;
         }
         std::thread([this, told, flow, role, id] {
             told->OnDefaultDeviceChanged(flow, role, id);
-            told->Release();
             const std::lock_guard done(mutex);
             --callbacksInFlight;
             idle.notify_all();
@@ -629,8 +631,8 @@ public:
         if (client != nullptr) {
             return E_UNEXPECTED;  // this fake takes one client at a time
         }
-        newClient->AddRef();
         client = newClient;
+        lastClient = newClient;
         ++registrations;
         return S_OK;
     }
@@ -646,7 +648,6 @@ public:
                            [this] { return callbacksInFlight == 0; })) {
             ++m_system.stuckUnregistrations;
         }
-        client->Release();
         client = nullptr;
         ++unregistrations;
         return S_OK;
