@@ -87,6 +87,7 @@ void ComThread::leave(const std::shared_ptr<User>& user) {
             std::erase_if(m_users, [&](const Joined& joined) { return joined.user == user; });
             if (m_users.empty()) {
                 dropEnumerator();  // nobody to tell Windows' news
+                m_defaultKnown = false;
             }
             return true;
         },
@@ -109,10 +110,41 @@ void ComThread::enter() {
 // new output.
 void ComThread::news(const wchar_t* id) {
     post([this, output = id != nullptr ? std::optional<std::wstring>(id) : std::nullopt] {
-        for (Joined& joined : m_users) {
-            joined.user->defaultOutput(output);
-        }
+        tellUsers(output);
     });
+}
+
+void ComThread::tellUsers(const std::optional<std::wstring>& output) {
+    m_default = output;
+    m_defaultKnown = true;
+    for (Joined& joined : m_users) {
+        joined.user->defaultOutput(output);
+    }
+}
+
+// While no client was registered (the enumerator dropped after a failure) Windows told nobody of
+// a switch: the users hear of it once a new registration finds another default output. Told
+// after the call under way, which follows the output it finds itself.
+void ComThread::catchUp() {
+    com::Ref<IMMDevice> device;
+    HRESULT result = m_enumerator->GetDefaultAudioEndpoint(eRender, eConsole, device.out());
+    std::optional<std::wstring> output;
+    if (SUCCEEDED(result)) {
+        LPWSTR id = nullptr;
+        result = device->GetId(&id);
+        if (SUCCEEDED(result)) {
+            output = id != nullptr ? id : L"";
+        }
+        CoTaskMemFree(id);
+    }
+    if (FAILED(result) && result != E_NOTFOUND) {
+        return;  // not known: the call under way meets the failure itself
+    }
+    if (m_defaultKnown && output != m_default) {
+        post([this, output] { tellUsers(output); });
+    }
+    m_default = output;
+    m_defaultKnown = true;
 }
 
 // Every COM object goes before COM does (the client stays: see enter()).
@@ -166,6 +198,7 @@ HRESULT ComThread::device(const std::wstring& id, com::Ref<IMMDevice>& device, s
         }
         if (SUCCEEDED(result)) {
             m_clientRegistered = true;
+            catchUp();
         } else {
             m_enumerator.reset();
         }

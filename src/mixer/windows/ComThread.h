@@ -98,6 +98,8 @@ private:
     void enter();
     void exit();
     void news(const wchar_t* id);
+    void tellUsers(const std::optional<std::wstring>& output);
+    void catchUp();
     std::optional<std::chrono::milliseconds> idle();
 
     const EnumeratorFactory m_makeEnumerator;
@@ -108,6 +110,9 @@ private:
     IMMNotificationClient* m_client = nullptr;
     bool m_clientRegistered = false;
     com::Ref<IMMDeviceEnumerator> m_enumerator;
+    // The default output the users were last told of, or that the last registration found.
+    std::optional<std::wstring> m_default;
+    bool m_defaultKnown = false;
     std::vector<Joined> m_users;
     WorkerThread m_worker{{.enter = [this] { enter(); },
                            .leave = [this] { exit(); },

@@ -124,6 +124,8 @@ TEST(EndpointVolume, OpensTheDefaultConsoleOutputAndChecksThatItTakesItsOwnLevel
     EXPECT_EQ(
         endpoints.system.callNames(),
         (std::vector<std::string>{"make enumerator", "RegisterEndpointNotificationCallback",
+                                  // The thread's note of the default, then the provider's own.
+                                  "GetDefaultAudioEndpoint(eRender, eConsole)", "GetId",
                                   "GetDefaultAudioEndpoint(eRender, eConsole)", "GetId",
                                   "Activate(IAudioEndpointVolume)",
                                   // Registered first; new sessions are told only once the
