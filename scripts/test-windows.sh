@@ -12,7 +12,8 @@
 #    Wine's audio drivers off, it says "Couldn't open the mixer." in a message box;
 #  - the installer, silently (/S): the files, installed.txt, the Start-menu entry and the
 #    uninstall entry are there, and the installed program runs as above;
-#  - the uninstaller, silently (/S): everything the installer wrote is gone, and the settings in
+#  - the uninstaller, silently (/S): everything the installer wrote is gone, and so are the Run
+#    value of "start with Windows" and Task Manager's switch for it; the settings in
 #    %APPDATA%\Hushwell are untouched;
 #  - the program's behaviour (tests/windows, built for Linux, driving the unpacked ZIP's
 #    hushwell.exe): the schedule under the real clock, the Up level at every ending, the settings
@@ -282,6 +283,15 @@ begin "Uninstaller, silently"
 mkdir -p "$appdata/Hushwell"
 printf 'settings of a user\r\n' >"$appdata/Hushwell/Hushwell_setup.txt"
 settings_sum=$(sha256sum <"$appdata/Hushwell/Hushwell_setup.txt")
+# "Start with the desktop" turned on for the installed copy: its Run value and Task Manager's
+# switch for it, as the program writes them. The uninstaller removes both.
+approved_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\StartupApproved\Run'
+wine reg add "$run_key" /v Hushwell /d "\"$(winepath -w "$installed/hushwell.exe")\" --autostart" \
+    /f >/dev/null 2>&1
+wine reg add "$approved_key" /v Hushwell /t REG_BINARY /d 020000000000000000000000 /f >/dev/null 2>&1
+for key in "$run_key" "$approved_key"; do
+    wine reg query "$key" /v Hushwell >/dev/null 2>&1 || fail "could not write Hushwell in $key"
+done
 wine "$installed/Uninstall.exe" /S
 # The uninstaller runs from a copy of itself in the temporary folder: wait for it.
 wineserver --wait
@@ -290,10 +300,13 @@ took "uninstall"
 [ ! -e "$installed" ] || fail "the installation folder is still there: $(ls -A "$installed")"
 [ ! -e "$shortcut" ] || fail "the Start-menu entry is still there"
 ! wine reg query "$uninstall_key" >/dev/null 2>&1 || fail "the uninstall entry is still there"
+for key in "$run_key" "$approved_key"; do
+    ! wine reg query "$key" /v Hushwell >/dev/null 2>&1 || fail "the value Hushwell is left in $key"
+done
 [ "$(sha256sum <"$appdata/Hushwell/Hushwell_setup.txt")" = "$settings_sum" ] ||
     fail "the settings in %APPDATA%\\Hushwell changed"
-echo "   the program, its folder, its Start-menu and uninstall entries are gone;" \
-    "%APPDATA%\\Hushwell is untouched"
+echo "   the program, its folder, its Start-menu and uninstall entries and its start with the" \
+    "desktop are gone; %APPDATA%\\Hushwell is untouched"
 
 begin "The program under Wine"
 cmake --preset default >/dev/null

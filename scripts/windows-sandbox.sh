@@ -15,7 +15,9 @@ start_wine_sandbox() {
     export HUSHWELL_WINE_DIR
     at_exit stop_wine_sandbox
     export WINEPREFIX="$HUSHWELL_WINE_DIR/prefix"
-    export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+    # Without Wine's debugger a program that crashes ends with a failing status; the debugger
+    # prints its backtrace and lets it end with 0, as if its tests had passed.
+    export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;winedbg.exe=d"
     export HOME="$HUSHWELL_WINE_DIR/home"
     export XDG_CONFIG_HOME="$HOME/.config" XDG_DATA_HOME="$HOME/.local/share"
     export XDG_CACHE_HOME="$HOME/.cache"

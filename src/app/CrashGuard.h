@@ -106,15 +106,17 @@ private:
     void start(bool tellRecord);
     void retryLater(const std::string& why);
     void replaceIfGone(unsigned generation);
+    void launched(unsigned generation);  // Windows: the guard's launcher has ended
 
     std::mutex m_mutex;
     std::function<void()> m_onReplaced;
     System m_system;
     HeldRecord m_record;
     std::function<void(const std::string&)> m_recordProblem;  // emptied once it told
-    std::intptr_t m_pipe = -1;     // a file descriptor, or a HANDLE on Windows; -1: no guard
-    std::intptr_t m_process = -1;  // Windows: the guard's process HANDLE
-    std::string m_unsent;          // Windows: the rest of a message the pipe took only part of
+    std::intptr_t m_pipe = -1;            // a file descriptor, or a HANDLE on Windows; -1: no guard
+    std::intptr_t m_process = -1;         // Windows: the guard's process HANDLE, or its launcher's
+    std::intptr_t m_launcherAnswer = -1;  // Windows: the launcher's answer, while it runs
+    std::string m_unsent;  // Windows: the rest of a message the pipe took only part of
     QObject* m_notifier = nullptr;
     unsigned m_generation = 0;  // counts the guards started: a report names the one it is about
     // The window's thread only: the last guard's start, and the failed starts since a guard last

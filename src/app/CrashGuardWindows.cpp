@@ -4,16 +4,29 @@
 #include <QWinEventNotifier>
 
 #include <cstdint>
-#include <cwchar>
+#include <functional>
 #include <string>
 
-#include "platform/ProgramPaths.h"
+#include "app/GuardLauncher.h"
 
 namespace hushwell {
 
 namespace {
 
-constexpr const wchar_t* kGuardVariable = L"HUSHWELL_GUARD";
+// A notifier, parented to `owner`, that calls `ended` on its thread once `process` has ended.
+QObject* notifyEnd(QObject* owner, std::intptr_t process, std::function<void()> ended) {
+    auto* notifier = new QWinEventNotifier(reinterpret_cast<HANDLE>(process), owner);
+    QObject::connect(notifier, &QWinEventNotifier::activated, owner, std::move(ended));
+    return notifier;
+}
+
+void retire(QObject*& notifier) {
+    if (notifier != nullptr) {
+        static_cast<QWinEventNotifier*>(notifier)->setEnabled(false);
+        notifier->deleteLater();  // it may be the one that is calling
+        notifier = nullptr;
+    }
+}
 
 }  // namespace
 
@@ -22,12 +35,14 @@ std::int64_t CrashGuard::thisProcessId() {
 }
 
 std::optional<int> CrashGuard::runIfGuard() {
-    wchar_t value[32] = {};
-    if (GetEnvironmentVariableW(kGuardVariable, value, 32) == 0) {
+    if (const std::optional<int> launched = runIfGuardLauncher()) {
+        return launched;
+    }
+    const std::optional<std::intptr_t> inherited = inheritedGuardPipe();
+    if (!inherited) {
         return std::nullopt;
     }
-    const auto pipe =
-        reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(std::wcstoull(value, nullptr, 10)));
+    const auto pipe = reinterpret_cast<HANDLE>(*inherited);
     // The program's writes never wait, so a message may come in parts: only a failed read means
     // the program is gone.
     return runGuard(
@@ -47,10 +62,11 @@ std::optional<int> CrashGuard::runIfGuard() {
         nullptr);
 }
 
-// The guard is this program again, told by an environment variable which inherited handle is
-// its end of the pipe; the program's end is not inherited, so when the program is gone the read
-// fails at once. The guard reads nothing from the program's standard input and writes nothing to
-// its output; its log goes where the program's does.
+// The guard is this program again, started by a launcher (app/GuardLauncher.h) and told by an
+// environment variable which inherited handle is its end of the pipe; the program's end is not
+// inherited, so when the program is gone the read fails at once. What the program writes before
+// the guard runs waits in the pipe. The guard reads nothing from the program's standard input and
+// writes nothing to its output; its log goes where the program's does.
 std::string CrashGuard::spawn() {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE readEnd = nullptr;
@@ -62,47 +78,46 @@ std::string CrashGuard::spawn() {
     // A write never waits for a guard that reads nothing: what the pipe cannot hold waits here.
     DWORD mode = PIPE_NOWAIT;
     SetNamedPipeHandleState(writeEnd, &mode, nullptr, nullptr);
-    const std::wstring exe = ProgramPaths::executable().wstring();
-    std::wstring command = L"\"" + exe + L"\"";
-    SetEnvironmentVariableW(kGuardVariable,
-                            std::to_wstring(reinterpret_cast<std::uintptr_t>(readEnd)).c_str());
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = nullptr;
-    startup.hStdOutput = nullptr;
-    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    if (startup.hStdError != nullptr && startup.hStdError != INVALID_HANDLE_VALUE) {
-        SetHandleInformation(startup.hStdError, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
-    }
-    PROCESS_INFORMATION process{};
-    // Out of the job this program may run in (a launcher's, which ends its processes together),
-    // where the job lets it go: a job that does not refuses the start, which is then made in it.
-    BOOL inJob = FALSE;
-    const bool breakAway = IsProcessInJob(GetCurrentProcess(), nullptr, &inJob) && inJob;
-    BOOL started = CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, TRUE,
-                                  CREATE_NO_WINDOW | (breakAway ? CREATE_BREAKAWAY_FROM_JOB : 0),
-                                  nullptr, nullptr, &startup, &process);
-    if (!started && breakAway && GetLastError() == ERROR_ACCESS_DENIED) {
-        started = CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, TRUE,
-                                 CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process);
-    }
-    const DWORD error = GetLastError();
-    SetEnvironmentVariableW(kGuardVariable, nullptr);
+    std::string why;
+    const std::optional<GuardLauncher> launcher =
+        startGuardLauncher(reinterpret_cast<std::intptr_t>(readEnd), why);
     CloseHandle(readEnd);
-    if (!started) {
+    if (!launcher) {
         CloseHandle(writeEnd);
-        return "CreateProcess: error " + std::to_string(error);
+        return why;
     }
-    CloseHandle(process.hThread);
     m_pipe = reinterpret_cast<std::intptr_t>(writeEnd);
-    m_process = reinterpret_cast<std::intptr_t>(process.hProcess);
+    m_process = launcher->process;
+    m_launcherAnswer = launcher->answer;
     m_unsent.clear();
-    auto* notifier = new QWinEventNotifier(process.hProcess, this);
-    connect(notifier, &QWinEventNotifier::activated, this,
-            [this, generation = ++m_generation] { replaceIfGone(generation); });
-    m_notifier = notifier;
+    m_notifier =
+        notifyEnd(this, m_process, [this, generation = ++m_generation] { launched(generation); });
     return {};
+}
+
+// The launcher has ended: the guard it started is watched in its place; where it started none,
+// another try comes later.
+void CrashGuard::launched(unsigned generation) {
+    std::string failed;
+    {
+        const std::lock_guard lock(m_mutex);
+        if (generation != m_generation || m_launcherAnswer == -1) {
+            return;
+        }
+        const std::optional<std::intptr_t> guard =
+            launchedGuard({m_process, m_launcherAnswer}, failed);
+        m_process = -1;
+        m_launcherAnswer = -1;
+        retire(m_notifier);
+        if (guard) {
+            m_process = *guard;
+            m_notifier =
+                notifyEnd(this, m_process, [this, generation] { replaceIfGone(generation); });
+            return;
+        }
+        closeGuard();
+    }
+    retryLater("could not be started (" + failed + ")");
 }
 
 bool CrashGuard::send(const Message& message) {
@@ -120,10 +135,10 @@ bool CrashGuard::send(const Message& message) {
 }
 
 void CrashGuard::closeGuard() {
-    if (m_notifier != nullptr) {
-        static_cast<QWinEventNotifier*>(m_notifier)->setEnabled(false);
-        m_notifier->deleteLater();  // it may be the one that is calling
-        m_notifier = nullptr;
+    retire(m_notifier);
+    if (m_launcherAnswer != -1) {
+        CloseHandle(reinterpret_cast<HANDLE>(m_launcherAnswer));
+        m_launcherAnswer = -1;
     }
     if (m_pipe != -1) {
         CloseHandle(reinterpret_cast<HANDLE>(m_pipe));

@@ -292,7 +292,8 @@ void TrayIcon::renderToolTip() {
     if (const QString awaited = awaitedText(m_core.model.awaited()); !awaited.isEmpty()) {
         lines << awaited;
     }
-    if (!m_insteadOf.isEmpty()) {
+    // Outside a break nothing is lowered, the whole computer no more than the program.
+    if (!m_insteadOf.isEmpty() && m_core.model.lastSent() == Level::Down) {
         lines << m_insteadOf + " cannot be lowered alone now: the whole computer is lowered";
     }
     if (m_chosenNotPlaying) {

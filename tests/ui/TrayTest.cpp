@@ -214,10 +214,15 @@ TEST_F(TrayTest, TheToolTipAndTheIconFollowTheTicks) {
         "Hushwell\nUp - next break at :20:00, in 58:30\nvlc is not playing: nothing is lowered");
     tray->setChosenNotPlaying(false);
     EXPECT_EQ(tray->toolTip(), "Hushwell\nUp - next break at :20:00, in 58:30");
+    // The whole computer in place of the program: said only while it is lowered.
     tray->setLoweredInsteadOf("vlc");
+    EXPECT_EQ(tray->toolTip(), "Hushwell\nUp - next break at :20:00, in 58:30");
+    tickAt(20, 1);
     EXPECT_EQ(tray->toolTip(),
-              "Hushwell\nUp - next break at :20:00, in 58:30\nvlc cannot be "
+              "Hushwell\nDown until :21:30, 1:29 left\nvlc cannot be "
               "lowered alone now: the whole computer is lowered");
+    tickAt(21, 30);
+    EXPECT_EQ(tray->toolTip(), "Hushwell\nUp - next break at :20:00, in 58:30");
     tray->setLoweredInsteadOf({});
     // Following the station, it says what is listened for and what made the last switch.
     core->following.setOn(true);

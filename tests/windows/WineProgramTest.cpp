@@ -15,6 +15,7 @@
 #include <ctime>
 #include <fstream>
 #include <regex>
+#include <sstream>
 #include <thread>
 
 #include "support/AudioSandbox.h"
@@ -386,6 +387,52 @@ TEST_F(WineTest, AGuardThatDiesIsReplaced) {
     program->signal(SIGKILL);
     (void)program->wait();
     EXPECT_TRUE(waitForLogged(*program, guardPutsUpBack(program->log()))) << program->log();
+}
+
+// Windows' own list of the hushwell.exe processes: each one's process id and its parent's.
+std::vector<std::pair<unsigned long, unsigned long>> windowsProcesses() {
+    static const std::regex row(R"(^\s*hushwell\.exe\s+(\d+)\s+(\d+)\s*$)", std::regex::icase);
+    const std::string list =
+        run("wine wmic process get Name,ParentProcessId,ProcessId 2>/dev/null | iconv -f UTF-16 "
+            "-t UTF-8 | tr -d '\\r'");
+    std::vector<std::pair<unsigned long, unsigned long>> found;
+    std::istringstream lines(list);
+    for (std::string line; std::getline(lines, line);) {
+        std::smatch match;
+        if (std::regex_match(line, match, row)) {
+            found.emplace_back(std::stoul(match[2]), std::stoul(match[1]));
+        }
+    }
+    return found;
+}
+
+// Task Manager lists a program's child processes under its entry and may end them with it: the
+// guard is started by a launcher that ends at once, so no running hushwell.exe is its parent. It
+// still ends with the program.
+TEST_F(WineTest, TheGuardsParentIsNotTheProgram) {
+    const auto folder = copyProgram(dir.path() / "Hushwell", alwaysDown());
+    auto program = start(folder);
+    ASSERT_NE(program->waitForWindow(), 0u) << program->log();
+    ASSERT_NE(waitForGuard(), 0) << "no guard runs";
+    std::vector<std::pair<unsigned long, unsigned long>> processes;
+    for (int attempt = 0; attempt < 50 && processes.size() != 2; ++attempt) {
+        processes = windowsProcesses();  // the program and its guard, once no launcher runs
+    }
+    ASSERT_EQ(processes.size(), 2u);
+    for (const auto& [process, parent] : processes) {
+        for (const auto& other : processes) {
+            EXPECT_NE(parent, other.first) << "hushwell.exe " << process << " is a child of "
+                                           << parent << ", the other hushwell.exe";
+        }
+    }
+    program->close();
+    EXPECT_EQ(program->wait(), 0) << program->log();
+    bool ended = false;
+    for (int attempt = 0; attempt < 200 && !ended; ++attempt) {
+        ended = guards().empty();
+        std::this_thread::sleep_for(50ms);
+    }
+    EXPECT_TRUE(ended) << "the guard did not end with the program";
 }
 
 // Program and guard ended together while the volume is held (a kill of everything the user runs):

@@ -50,6 +50,12 @@ private:
                                 static_cast<int>(wideB.size()), TRUE);
 }
 
+// The last part of a path, in UTF-8.
+[[nodiscard]] std::string fileNameOf(const std::wstring& path) {
+    const std::size_t slash = path.find_last_of(L"\\/");
+    return com::utf8(slash == std::wstring::npos ? path : path.substr(slash + 1));
+}
+
 }  // namespace
 
 std::string executableName(unsigned long processId) {
@@ -71,8 +77,19 @@ std::string executableName(unsigned long processId) {
         path.resize(path.size() * 2);
     }
     CloseHandle(process);
-    const std::size_t slash = path.find_last_of(L"\\/");
-    return com::utf8(slash == std::wstring::npos ? path : path.substr(slash + 1));
+    return fileNameOf(path);
+}
+
+std::string identifiedProgram(const std::wstring& sessionIdentifier) {
+    const std::size_t start = sessionIdentifier.find(L'|');
+    if (start == std::wstring::npos) {
+        return {};
+    }
+    const std::size_t end = sessionIdentifier.find(L"%b", start);
+    const std::wstring path = sessionIdentifier.substr(
+        start + 1, end == std::wstring::npos ? std::wstring::npos : end - start - 1);
+    // The system sounds' identifier holds "#", no path.
+    return path.find_first_of(L"\\/") == std::wstring::npos ? std::string() : fileNameOf(path);
 }
 
 bool sameProgram(const std::string& a, const std::string& b) {
@@ -88,6 +105,9 @@ AudioSessions::AudioSessions(ProcessNameLookup names,
 
 AudioSessions::~AudioSessions() {
     release();
+    if (!m_notificationGiven) {
+        m_notification->Release();
+    }
 }
 
 bool AudioSessions::bind(IMMDevice& device) {
@@ -104,7 +124,8 @@ bool AudioSessions::bind(IMMDevice& device) {
     // Registered before the sessions are listed, as Microsoft documents: a session created in
     // between is then told rather than missed; and Windows holds back the news of new sessions
     // until the existing ones have been counted once.
-    result = manager->RegisterSessionNotification(m_notification.get());
+    result = manager->RegisterSessionNotification(m_notification);
+    m_notificationGiven = m_notificationGiven || SUCCEEDED(result);
     if (FAILED(result)) {
         failed("RegisterSessionNotification", result, true);
         return false;
@@ -116,7 +137,7 @@ bool AudioSessions::bind(IMMDevice& device) {
         result = existing->GetCount(&count);
     }
     if (FAILED(result)) {
-        manager->UnregisterSessionNotification(m_notification.get());
+        manager->UnregisterSessionNotification(m_notification);
         failed("GetSessionEnumerator", result, true);
         m_stub = result == E_NOTIMPL;
         return false;
@@ -128,7 +149,7 @@ bool AudioSessions::bind(IMMDevice& device) {
 
 void AudioSessions::release() {
     if (m_registered) {
-        m_manager->UnregisterSessionNotification(m_notification.get());
+        m_manager->UnregisterSessionNotification(m_notification);
         m_registered = false;
     }
     m_manager.reset();
@@ -177,14 +198,24 @@ std::optional<std::vector<AudioSessions::Session>> AudioSessions::sessionsOf(
             failed(call, result, false);
             continue;
         }
-        // An expired session's process has ended: its id may be another program's now.
-        if (state == AudioSessionStateExpired || processId == 0 || processId == self ||
-            control2->IsSystemSoundsSession() == S_OK) {
+        if (processId == self || control2->IsSystemSoundsSession() == S_OK) {
             continue;
         }
-        std::string program = m_names(processId);
+        // An expired session's process may have ended, and its id be another program's now: it
+        // is named by its identifier, which needs no living process.
+        const bool expired = state == AudioSessionStateExpired;
+        std::string program;
+        if (expired) {
+            LPWSTR identifier = nullptr;
+            if (SUCCEEDED(control2->GetSessionIdentifier(&identifier)) && identifier != nullptr) {
+                program = identifiedProgram(identifier);
+            }
+            CoTaskMemFree(identifier);
+        } else if (processId != 0) {
+            program = m_names(processId);
+        }
         if (!program.empty()) {
-            found.push_back({processId, std::move(program), std::move(control2)});
+            found.push_back({std::move(program), expired, std::move(control2)});
         }
     }
     return found;
@@ -201,7 +232,9 @@ std::optional<std::vector<std::string>> AudioSessions::programs() {
     }
     std::vector<std::string> names;
     for (const Session& session : *all) {
-        names.push_back(session.program);
+        if (!session.expired) {
+            names.push_back(session.program);
+        }
     }
     // Case-insensitively first, so that spellings of one program meet and the first is kept.
     const auto before = [](const std::string& a, const std::string& b) {

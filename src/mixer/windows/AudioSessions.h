@@ -23,6 +23,12 @@ namespace hushwell {
 using ProcessNameLookup = std::function<std::string(unsigned long processId)>;
 [[nodiscard]] std::string executableName(unsigned long processId);
 
+// The file name of the executable in an audio session's identifier, in UTF-8, empty when it names
+// none. Windows does not document the identifier's form; it holds the executable's path after the
+// first '|', up to "%b" ("{0.0.0.00000000}.{...}|\Device\HarddiskVolume3\Apps\vlc.exe%b{...}"),
+// and so names the program of a session whose process has ended.
+[[nodiscard]] std::string identifiedProgram(const std::wstring& sessionIdentifier);
+
 // Whether two executables' names are the same one, as Windows compares file names (ordinal,
 // ignoring case).
 [[nodiscard]] bool sameProgram(const std::string& a, const std::string& b);
@@ -50,15 +56,19 @@ public:
     // enumerator), which will never list them.
     [[nodiscard]] bool stub() const { return m_stub; }
 
-    // The programs with a session on the output, but the system sounds and this process: sorted,
-    // each once whatever its case. nullopt when the output's sessions could not be listed; a
-    // session whose own calls fail (it went with its process or device) is left out.
+    // The programs with a session on the output that is not expired, but the system sounds and
+    // this process: sorted, each once whatever its case. nullopt when the output's sessions could
+    // not be listed; a session whose own calls fail (it went with its process or device) is left
+    // out.
     [[nodiscard]] std::optional<std::vector<std::string>> programs();
 
     // Sets the volume of every session of `program` (compared as sameProgram()) to `level`
-    // (0 to 1), with `context` as the change's event context. Returns how many sessions took it;
-    // nullopt when the sessions could not be listed or one of the program's refused (the others
-    // are set all the same). A session that says it is gone is left out.
+    // (0 to 1), with `context` as the change's event context, expired ones too: Windows calls a
+    // session expired when it has no stream (a paused tab, a player that moved with the output),
+    // and keeps its level for the program's next stream, even after a restart of the program.
+    // Returns how many sessions took it; nullopt when the sessions could not be listed or one of
+    // the program's refused (the others are set all the same). A session that says it is gone is
+    // left out.
     [[nodiscard]] std::optional<int> setVolume(const std::string& program, float level,
                                                const GUID& context);
     // The same on `device`, any output (one left behind, mostly), through a session manager of
@@ -72,11 +82,11 @@ public:
 
 private:
     struct Session {
-        unsigned long processId;
         std::string program;
+        bool expired;
         com::Ref<IAudioSessionControl2> control;
     };
-    // The sessions of other processes than this one, expired and system sounds ones left out.
+    // The sessions of other processes than this one, the system sounds left out.
     // `bound`: `manager` is the bound output's, whose failure loses the output.
     [[nodiscard]] std::optional<std::vector<Session>> sessionsOf(IAudioSessionManager2& manager,
                                                                  bool bound);
@@ -87,7 +97,10 @@ private:
 
     const ProcessNameLookup m_names;
     const std::function<void(const char*, long)> m_note;
-    com::Ref<IAudioSessionNotification> m_notification;
+    // Once registered, kept until the process ends: Microsoft does not say that
+    // UnregisterSessionNotification waits for a callback in flight on Windows' own thread.
+    IAudioSessionNotification* m_notification;
+    bool m_notificationGiven = false;
     com::Ref<IAudioSessionManager2> m_manager;
     bool m_registered = false;
     bool m_outputLost = false;

@@ -72,7 +72,7 @@ std::shared_ptr<ComThread> ComThread::start(EnumeratorFactory makeEnumerator) {
     // ends the thread.
     return {
         thread.get(), [thread](ComThread* self) {
-            (void)self->m_worker.stop(self->m_stuck ? std::chrono::milliseconds(0) : kEndDeadline);
+            (void)self->m_worker.stop(self->stuck() ? std::chrono::milliseconds(0) : kEndDeadline);
         }};
 }
 
@@ -87,40 +87,77 @@ void ComThread::leave(const std::shared_ptr<User>& user) {
             std::erase_if(m_users, [&](const Joined& joined) { return joined.user == user; });
             if (m_users.empty()) {
                 dropEnumerator();  // nobody to tell Windows' news
+                m_defaultKnown = false;
             }
             return true;
         },
-        m_stuck ? std::chrono::milliseconds(0) : kEndDeadline);
+        stuck() ? std::chrono::milliseconds(0) : kEndDeadline);
 }
 
+// Windows does not count the client's references, and Microsoft does not say that
+// UnregisterEndpointNotificationCallback waits for a callback in flight on Windows' own thread: a
+// client once registered is never deleted, and reaches the thread only through a weak reference.
 void ComThread::enter() {
     m_initialised = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    m_client = com::Ref<IMMNotificationClient>(
-        new DefaultOutputClient([weak = weak_from_this()](const wchar_t* id) {
-            if (const std::shared_ptr<ComThread> self = weak.lock()) {
-                self->news(id);
-            }
-        }));
+    m_client = new DefaultOutputClient([weak = weak_from_this()](const wchar_t* id) {
+        if (const std::shared_ptr<ComThread> self = weak.lock()) {
+            self->news(id);
+        }
+    });
 }
 
 // From the notification client's thread, in order with the calls: one made after it reaches the
 // new output.
 void ComThread::news(const wchar_t* id) {
     post([this, output = id != nullptr ? std::optional<std::wstring>(id) : std::nullopt] {
-        for (Joined& joined : m_users) {
-            joined.user->defaultOutput(output);
-        }
+        tellUsers(output);
     });
 }
 
-// Every COM object goes before COM does.
+void ComThread::tellUsers(const std::optional<std::wstring>& output) {
+    m_default = output;
+    m_defaultKnown = true;
+    for (Joined& joined : m_users) {
+        joined.user->defaultOutput(output);
+    }
+}
+
+// While no client was registered (the enumerator dropped after a failure) Windows told nobody of
+// a switch: the users hear of it once a new registration finds another default output. Told
+// after the call under way, which follows the output it finds itself.
+void ComThread::catchUp() {
+    com::Ref<IMMDevice> device;
+    HRESULT result = m_enumerator->GetDefaultAudioEndpoint(eRender, eConsole, device.out());
+    std::optional<std::wstring> output;
+    if (SUCCEEDED(result)) {
+        LPWSTR id = nullptr;
+        result = device->GetId(&id);
+        if (SUCCEEDED(result)) {
+            output = id != nullptr ? id : L"";
+        }
+        CoTaskMemFree(id);
+    }
+    if (FAILED(result) && result != E_NOTFOUND) {
+        return;  // not known: the call under way meets the failure itself
+    }
+    if (m_defaultKnown && output != m_default) {
+        post([this, output] { tellUsers(output); });
+    }
+    m_default = output;
+    m_defaultKnown = true;
+}
+
+// Every COM object goes before COM does (the client stays: see enter()).
 void ComThread::exit() {
     for (Joined& joined : m_users) {
         joined.user->end();
     }
     m_users.clear();
     dropEnumerator();
-    m_client.reset();
+    if (!m_clientRegistered) {
+        m_client->Release();
+    }
+    m_client = nullptr;
     if (ready()) {
         CoUninitialize();
     }
@@ -157,9 +194,12 @@ HRESULT ComThread::device(const std::wstring& id, com::Ref<IMMDevice>& device, s
         result = FAILED(result) || m_enumerator ? result : E_POINTER;
         if (SUCCEEDED(result)) {
             call = "RegisterEndpointNotificationCallback";
-            result = m_enumerator->RegisterEndpointNotificationCallback(m_client.get());
+            result = m_enumerator->RegisterEndpointNotificationCallback(m_client);
         }
-        if (FAILED(result)) {
+        if (SUCCEEDED(result)) {
+            m_clientRegistered = true;
+            catchUp();
+        } else {
             m_enumerator.reset();
         }
     }
@@ -176,7 +216,7 @@ HRESULT ComThread::device(const std::wstring& id, com::Ref<IMMDevice>& device, s
 
 void ComThread::dropEnumerator() {
     if (m_enumerator) {
-        m_enumerator->UnregisterEndpointNotificationCallback(m_client.get());
+        m_enumerator->UnregisterEndpointNotificationCallback(m_client);
         m_enumerator.reset();
     }
 }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -8,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "mixer/LateCalls.h"
 #include "mixer/WorkerThread.h"
 #include "mixer/windows/ComSupport.h"
 
@@ -60,25 +60,24 @@ public:
     // would wait its whole limit.
     template <typename Result>
     std::optional<Result> ask(std::function<Result()> call, std::chrono::milliseconds limit) {
-        if (m_stuck) {
+        if (m_late.any()) {
             return std::nullopt;
         }
-        auto answered = std::make_shared<std::atomic<bool>>(false);
+        const std::shared_ptr<LateCalls::Call> watched = LateCalls::begin();
         std::optional<Result> answer = m_worker.call<Result>(
-            [this, answered, call = std::move(call)] {
+            [this, watched, call = std::move(call)] {
                 Result result = call();
-                answered->store(true);
-                m_stuck = false;
+                m_late.answered(*watched);
                 return result;
             },
             limit);
         if (!answer) {
-            m_stuck = !answered->load();
+            m_late.missed(*watched);
         }
         return answer;
     }
     // A call did not answer in time and has not since.
-    [[nodiscard]] bool stuck() const { return m_stuck; }
+    [[nodiscard]] bool stuck() const { return m_late.any(); }
 
     // --- on the thread
 
@@ -99,14 +98,21 @@ private:
     void enter();
     void exit();
     void news(const wchar_t* id);
+    void tellUsers(const std::optional<std::wstring>& output);
+    void catchUp();
     std::optional<std::chrono::milliseconds> idle();
 
     const EnumeratorFactory m_makeEnumerator;
-    std::atomic<bool> m_stuck{false};
+    LateCalls m_late;
     // The thread's alone.
     HRESULT m_initialised = E_FAIL;  // what CoInitializeEx answered
-    com::Ref<IMMNotificationClient> m_client;
+    // Once registered, kept until the process ends (see enter()).
+    IMMNotificationClient* m_client = nullptr;
+    bool m_clientRegistered = false;
     com::Ref<IMMDeviceEnumerator> m_enumerator;
+    // The default output the users were last told of, or that the last registration found.
+    std::optional<std::wstring> m_default;
+    bool m_defaultKnown = false;
     std::vector<Joined> m_users;
     WorkerThread m_worker{{.enter = [this] { enter(); },
                            .leave = [this] { exit(); },

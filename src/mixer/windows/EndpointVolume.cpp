@@ -46,14 +46,37 @@ constexpr GUID kEventContext = {
 
 // The provider's objects, a user of the COM thread. Members after `handler` belong to the thread
 // alone.
-struct EndpointVolume::Endpoint final : ComThread::User, std::enable_shared_from_this<Endpoint> {
+struct EndpointVolume::Endpoint final : ComThread::User {
+    // The news of a new session, from Windows' thread, which may come after the endpoint went (see
+    // ComThread::enter()): it reaches the endpoint through weak references, on the COM thread, so
+    // that its last reference never goes on Windows' thread.
+    struct SessionNews {
+        void tell() {
+            const std::lock_guard lock(mutex);
+            if (const std::shared_ptr<ComThread> on = thread.lock()) {
+                on->post([to = endpoint] {
+                    if (const std::shared_ptr<Endpoint> self = to.lock()) {
+                        self->report(VolumeEvent::Kind::StreamStarted);
+                    }
+                });
+            }
+        }
+
+        std::mutex mutex;
+        std::weak_ptr<ComThread> thread;
+        std::weak_ptr<Endpoint> endpoint;  // set once the endpoint is shared, before it is joined
+    };
+
     Endpoint(std::shared_ptr<ComThread> on, ProcessNames names, Deadlines limits)
         : thread(std::move(on)),
           deadlines(limits),
+          news(std::make_shared<SessionNews>()),
           sessions(
               std::move(names),
               [this](const char* call, long result) { noteFailure(call, result); },
-              [this] { sessionNews(); }) {}
+              [news = news] { news->tell(); }) {
+        news->thread = thread;
+    }
 
     // `call`'s answer from the thread; `none` when it did not answer within the deadline (an audio
     // service that hangs), and at once while an earlier call is stuck so.
@@ -64,13 +87,6 @@ struct EndpointVolume::Endpoint final : ComThread::User, std::enable_shared_from
             noteFailure("a call to the audio service", HRESULT_FROM_WIN32(ERROR_TIMEOUT));
         }
         return answer ? std::move(*answer) : std::move(none);
-    }
-
-    // From the session notification's thread.
-    void sessionNews() {
-        if (const std::shared_ptr<Endpoint> self = weak_from_this().lock()) {
-            thread->post([self] { self->report(VolumeEvent::Kind::StreamStarted); });
-        }
     }
 
     void noteFailure(const char* call, HRESULT result) { noteFailure(failure(call, result)); }
@@ -376,6 +392,7 @@ struct EndpointVolume::Endpoint final : ComThread::User, std::enable_shared_from
 
     const std::shared_ptr<ComThread> thread;
     const Deadlines deadlines;
+    const std::shared_ptr<SessionNews> news;
     bool opened = false;
     bool broken = false;               // a call failed and no rebuild has succeeded since
     Ref<IAudioEndpointVolume> volume;  // the default output's; none while there is no output
@@ -393,7 +410,10 @@ EndpointVolume::EndpointVolume(std::shared_ptr<ComThread> thread, ProcessNames n
                                Deadlines deadlines)
     : m_thread(std::move(thread)),
       m_endpoint(
-          std::make_shared<Endpoint>(m_thread->shared_from_this(), std::move(names), deadlines)) {}
+          std::make_shared<Endpoint>(m_thread->shared_from_this(), std::move(names), deadlines)) {
+    const std::lock_guard lock(m_endpoint->news->mutex);
+    m_endpoint->news->endpoint = m_endpoint;
+}
 
 EndpointVolume::~EndpointVolume() {
     m_thread->leave(m_endpoint);

@@ -124,6 +124,8 @@ TEST(EndpointVolume, OpensTheDefaultConsoleOutputAndChecksThatItTakesItsOwnLevel
     EXPECT_EQ(
         endpoints.system.callNames(),
         (std::vector<std::string>{"make enumerator", "RegisterEndpointNotificationCallback",
+                                  // The thread's note of the default, then the provider's own.
+                                  "GetDefaultAudioEndpoint(eRender, eConsole)", "GetId",
                                   "GetDefaultAudioEndpoint(eRender, eConsole)", "GetId",
                                   "Activate(IAudioEndpointVolume)",
                                   // Registered first; new sessions are told only once the
@@ -456,8 +458,8 @@ TEST(EndpointVolume, UsesComOnItsOwnMultithreadedThreadAndReleasesEverythingTher
 
 // The speakers' sessions: three programs, one of them in two processes spelt two ways and with
 // two sessions in one, and the sessions that are no program's: the system sounds, process 0, this
-// process's own, an expired one, one whose process cannot be looked at. The headphones play
-// firefox too.
+// process's own, one whose process cannot be looked at; and an expired one, whose process has
+// ended. The headphones play firefox too.
 struct Programs : Endpoints {
     Programs() {
         expired->state = AudioSessionStateExpired;
@@ -477,6 +479,7 @@ struct Programs : Endpoints {
                 case 0:
                     return "System Idle Process";
                 case 101:
+                case 102:
                     return "firefox.exe";
                 case 202:
                     return "VLC.exe";
@@ -484,8 +487,6 @@ struct Programs : Endpoints {
                     return "vlc.exe";
                 case 404:
                     return "SndVol.exe";
-                case 505:
-                    return "expired.exe";
                 case 707:
                     return "Spotify.exe";
                 default:
@@ -516,17 +517,22 @@ struct Programs : Endpoints {
         return volume;
     }
 
+    static constexpr const wchar_t* kFirefox =
+        L"\\Device\\HarddiskVolume3\\Program Files\\Mozilla Firefox\\firefox.exe";
+    static constexpr const wchar_t* kVlc = L"\\Device\\HarddiskVolume3\\VideoLAN\\VLC.exe";
+    static constexpr const wchar_t* kSpotify = L"\\Device\\HarddiskVolume3\\Spotify\\Spotify.exe";
+
     using Session = com::Ref<FakeSession>;
-    Session firefox{new FakeSession(system, 101)};
-    Session vlc{new FakeSession(system, 202)};
-    Session vlcAgain{new FakeSession(system, 202)};
-    Session vlcOther{new FakeSession(system, 203)};
-    Session systemSounds{new FakeSession(system, 404, true)};
-    Session idle{new FakeSession(system, 0)};
-    Session self{new FakeSession(system, GetCurrentProcessId())};
-    Session expired{new FakeSession(system, 505)};
-    Session unknown{new FakeSession(system, 606)};
-    Session firefoxOnHeadphones{new FakeSession(system, 101)};
+    Session firefox{new FakeSession(system, 101, kFirefox)};
+    Session vlc{new FakeSession(system, 202, kVlc)};
+    Session vlcAgain{new FakeSession(system, 202, kVlc)};
+    Session vlcOther{new FakeSession(system, 203, L"\\Device\\HarddiskVolume3\\VideoLAN\\vlc.exe")};
+    Session systemSounds{new FakeSession(system, 404, L"", true)};
+    Session idle{new FakeSession(system, 0, L"")};
+    Session self{new FakeSession(system, GetCurrentProcessId(), L"C:\\tests\\endpoint_tests.exe")};
+    Session expired{new FakeSession(system, 505, L"C:\\Apps\\expired.exe")};
+    Session unknown{new FakeSession(system, 606, L"\\Device\\HarddiskVolume3\\Other\\other.exe")};
+    Session firefoxOnHeadphones{new FakeSession(system, 101, kFirefox)};
 };
 
 TEST(EndpointVolumePrograms, ListsTheProgramsWithASessionOnTheDefaultOutputByTheirExecutables) {
@@ -538,7 +544,8 @@ TEST(EndpointVolumePrograms, ListsTheProgramsWithASessionOnTheDefaultOutputByThe
     EXPECT_EQ(volume.playingPrograms(), (std::vector<std::string>{"firefox.exe", "VLC.exe"}));
 
     // Each call looks again; ordered as Windows compares file names, whatever their case.
-    programs.speakers.sessions.add(*Programs::Session(new FakeSession(programs.system, 707)).get());
+    programs.speakers.sessions.add(
+        *Programs::Session(new FakeSession(programs.system, 707, Programs::kSpotify)).get());
     EXPECT_EQ(volume.playingPrograms(),
               (std::vector<std::string>{"firefox.exe", "Spotify.exe", "VLC.exe"}));
     EXPECT_EQ(programs.headphones.sessions.enumerations, 0);
@@ -561,7 +568,7 @@ TEST(EndpointVolumePrograms, SetsTheSessionsOfTheChosenProgramOnlyWithHushwellsE
         {"", 20, 0, {}},
         {"endpoint_tests.exe", 20, 0, {}},
         {"SndVol.exe", 20, 0, {}},
-        {"expired.exe", 20, 0, {}},
+        {"expired.exe", 20, 1, {"expired"}},  // named by its session's identifier
         {"System Idle Process", 20, 0, {}},
         {"firefox.exe", 101, std::nullopt, {}},
         {"firefox.exe", -1, std::nullopt, {}},
@@ -656,7 +663,7 @@ TEST(EndpointVolumePrograms, ASessionThatFailsIsLeftOutAndOnlyAStoppedServiceReb
     }
 }
 
-TEST(EndpointVolumePrograms, ANewSessionOnTheDefaultOutputIsToldAsAStreamStarted) {
+TEST(EndpointVolumePrograms, ANewSessionOnTheDefaultOutputIsToldAsAStreamStartedUntilTheEnd) {
     Events events;
     Programs programs;
     {
@@ -667,7 +674,7 @@ TEST(EndpointVolumePrograms, ANewSessionOnTheDefaultOutputIsToldAsAStreamStarted
 
         // Windows tells of a new session on a thread of its own.
         programs.speakers.sessions.add(
-            *Programs::Session(new FakeSession(programs.system, 707)).get());
+            *Programs::Session(new FakeSession(programs.system, 707, Programs::kSpotify)).get());
         ASSERT_TRUE(events.waitFor(1));
         EXPECT_EQ(events.seen(), std::vector<Kind>{Kind::StreamStarted});
         EXPECT_EQ(volume.setProgram("spotify.exe", 20), 1);
@@ -684,10 +691,19 @@ TEST(EndpointVolumePrograms, ANewSessionOnTheDefaultOutputIsToldAsAStreamStarted
         EXPECT_EQ(programs.firefoxOnHeadphones->taken(), std::vector<float>{0.2f});
         EXPECT_TRUE(programs.firefox->taken().empty());
         programs.headphones.sessions.add(
-            *Programs::Session(new FakeSession(programs.system, 707)).get());
+            *Programs::Session(new FakeSession(programs.system, 707, Programs::kSpotify)).get());
         ASSERT_TRUE(events.waitFor(3));
         EXPECT_EQ(events.seen().back(), Kind::StreamStarted);
     }
+    // Windows may still be in a callback it began before an unregistration returned: the clients
+    // outlive the provider and its thread, and their news reaches nobody.
+    std::thread([&] {
+        EXPECT_EQ(programs.enumerator.lastClient->OnDefaultDeviceChanged(eRender, eConsole,
+                                                                         kHeadphonesWide),
+                  S_OK);
+        EXPECT_EQ(programs.headphones.sessions.lastNotification->OnSessionCreated(nullptr), S_OK);
+    }).join();
+    EXPECT_EQ(events.seen().size(), 3u);
     programs.expectAllReleased();
 }
 
@@ -763,9 +779,10 @@ TEST(EndpointVolumePrograms, AChosenProgramGetsItsSessionsLateAndOnTheOutputLeft
     EXPECT_TRUE(programs.headphones.volume.taken().empty());
 }
 
-// A player that moved with the output is no longer listed on the first one, where Windows keeps
-// its Down level for its next session: that is owed Up, paid once Windows lists it there again.
-TEST(EndpointVolumePrograms, AProgramThatMovedWithTheOutputGetsUpThereWhenListedAgain) {
+// A player that moved with the output leaves an expired session on the first one, where Windows
+// keeps its Down level for the program's next stream: the Up level goes to that session, so the
+// player started again there (a new process) plays at Up.
+TEST(EndpointVolumePrograms, AProgramThatMovedWithTheOutputGetsUpOnTheSessionItLeft) {
     Programs programs;
     const std::unique_ptr<VolumeOwner> volume = programs.owner();
     volume->set(20);
@@ -776,14 +793,12 @@ TEST(EndpointVolumePrograms, AProgramThatMovedWithTheOutputGetsUpThereWhenListed
     ASSERT_TRUE(eventually([&] { return programs.firefoxOnHeadphones->level.load() == 0.2f; }));
     volume->set(65);
     ASSERT_TRUE(eventually([&] { return programs.firefoxOnHeadphones->level.load() == 0.65f; }));
-
-    programs.enumerator.setDefault(&programs.speakers);
-    programs.enumerator.announce(eRender, eConsole, L"{0.0.0.00000000}.{speakers}");
-    const Programs::Session back{new FakeSession(programs.system, 101)};
-    programs.speakers.sessions.add(*back.get());
-    EXPECT_TRUE(eventually([&] { return back->level.load() == 0.65f; }));
+    EXPECT_TRUE(eventually([&] { return programs.firefox->level.load() == 0.65f; }));
     volume->finish();
-    EXPECT_EQ(back->taken(), std::vector<float>{0.65f});
+
+    const Programs::Session back{new FakeSession(programs.system, 102, Programs::kFirefox)};
+    programs.speakers.sessions.add(*back.get());
+    EXPECT_EQ(back->level.load(), 0.65f);
 }
 
 // Sessions that could not be had when the output was bound are tried again when asked for.
@@ -831,6 +846,25 @@ TEST(EndpointVolumePrograms, ProgramsAreComparedAsWindowsComparesFileNames) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(sameProgram(c.a, c.b), c.same) << c.a << " / " << c.b;
+    }
+}
+
+TEST(EndpointVolumePrograms, ASessionIdentifierNamesItsExecutable) {
+    const struct {
+        const wchar_t* identifier;
+        const char* program;
+    } cases[] = {
+        {L"{0.0.0.00000000}.{b3f8fa53}|\\Device\\HarddiskVolume3\\Mozilla "
+         L"Firefox\\firefox.exe%b{00000000-0000-0000-0000-000000000000}",
+         "firefox.exe"},
+        {L"{0.0.0.00000000}.{b3f8fa53}|C:\\\u00c4rger.exe%b{0}|1%b4242", "\xc3\x84rger.exe"},
+        {L"{0.0.0.00000000}.{b3f8fa53}|\\Device\\vlc.exe", "vlc.exe"},
+        {L"{0.0.0.00000000}.{b3f8fa53}|#%b{a9ef3fd9-4240-455e-a4d5-f2b3301887b2}", ""},
+        {L"{0.0.0.00000000}.{b3f8fa53}", ""},
+        {L"", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(identifiedProgram(c.identifier), c.program) << c.program;
     }
 }
 

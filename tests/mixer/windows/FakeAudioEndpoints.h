@@ -218,15 +218,21 @@ public:
     }
 };
 
-// One audio session: its control (with the process it belongs to) and its volume, one object as
-// Windows' own. Made with the test's reference (new FakeSession, held in a com::Ref), it is
-// deleted at its last Release, as Windows' are.
+// One audio session: its control (with the process it belongs to, and the path of its program's
+// executable, "" for the system sounds) and its volume, one object as Windows' own. Made with the
+// test's reference (new FakeSession, held in a com::Ref), it is deleted at its last Release, as
+// Windows' are.
 class FakeSession final : public FakeUnknown<IAudioSessionControl2, ISimpleAudioVolume> {
 public:
-    FakeSession(FakeAudioSystem& system, DWORD process, bool systemSounds = false)
-        : FakeUnknown(system, true), processId(process), isSystemSounds(systemSounds) {}
+    FakeSession(FakeAudioSystem& system, DWORD process, std::wstring executablePath,
+                bool systemSounds = false)
+        : FakeUnknown(system, true),
+          processId(process),
+          executable(std::move(executablePath)),
+          isSystemSounds(systemSounds) {}
 
     const DWORD processId;
+    const std::wstring executable;
     const bool isSystemSounds;
     std::atomic<AudioSessionState> state{AudioSessionStateActive};
     std::atomic<float> level{1.0f};
@@ -279,8 +285,18 @@ public:
     HRESULT STDMETHODCALLTYPE UnregisterAudioSessionNotification(IAudioSessionEvents*) override {
         return unexpected("UnregisterAudioSessionNotification");
     }
-    HRESULT STDMETHODCALLTYPE GetSessionIdentifier(LPWSTR*) override {
-        return unexpected("GetSessionIdentifier");
+    // As Windows forms it, which it does not document: the device, the executable's path and a
+    // grouping.
+    HRESULT STDMETHODCALLTYPE GetSessionIdentifier(LPWSTR* out) override {
+        m_system.note("GetSessionIdentifier");
+        const std::wstring identifier =
+            L"{0.0.0.00000000}.{b3f8fa53-0004-438e-9003-51a46e139bfc}|" +
+            (executable.empty() ? std::wstring(L"#") : executable) +
+            L"%b{00000000-0000-0000-0000-000000000000}";
+        const std::size_t bytes = (identifier.size() + 1) * sizeof(wchar_t);
+        *out = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
+        std::memcpy(*out, identifier.c_str(), bytes);
+        return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetSessionInstanceIdentifier(LPWSTR*) override {
         return unexpected("GetSessionInstanceIdentifier");
@@ -377,21 +393,23 @@ public:
 
     std::mutex mutex;
     std::condition_variable idle;
-    std::vector<FakeSession*> sessions;                 // one reference each
-    std::atomic<HRESULT> enumerateResult{S_OK};         // what GetSessionEnumerator answers
-    IAudioSessionNotification* notification = nullptr;  // the one registered, if any
+    std::vector<FakeSession*> sessions;                     // one reference each
+    std::atomic<HRESULT> enumerateResult{S_OK};             // what GetSessionEnumerator answers
+    IAudioSessionNotification* notification = nullptr;      // the one registered, if any
+    IAudioSessionNotification* lastNotification = nullptr;  // the last one, even if no more
     bool counted = false;  // the sessions were counted since `notification` was registered
     int callbacksInFlight = 0;
     int enumerations = 0;
     std::atomic<int> enumeratorsAlive{0};
 
     // A session starts on the device: told to the registration, if any, from another thread. As
-    // Windows keeps a program's volume on a device, a process whose session there expired starts
-    // the new one at the level the expired one had.
+    // Windows keeps a program's volume on a device, by its executable's path (a program started
+    // again is a new process), a program whose session there expired starts the new one at the
+    // level the expired one had.
     void add(FakeSession& session) {
         const std::lock_guard lock(mutex);
         for (FakeSession* earlier : sessions) {
-            if (earlier->processId == session.processId &&
+            if (earlier->executable == session.executable &&
                 earlier->state == AudioSessionStateExpired) {
                 session.level = earlier->level.load();
             }
@@ -439,6 +457,7 @@ public:
         }
         newNotification->AddRef();
         notification = newNotification;
+        lastNotification = newNotification;
         counted = false;
         return S_OK;
     }
@@ -547,13 +566,15 @@ public:
     std::map<std::wstring, FakeDevice*> devices;  // what GetDevice finds
     FakeDevice* defaultOutput = nullptr;          // E_NOTFOUND while none
     IMMNotificationClient* client = nullptr;      // the one registered, if any
+    IMMNotificationClient* lastClient = nullptr;  // the last one registered, even if no more
     int registrations = 0;
     int unregistrations = 0;
     std::condition_variable idle;
     int callbacksInFlight = 0;
 
     // Windows tells the registered client of a new default device on a thread of its own, and
-    // unregistering waits for a callback in flight. Returns once the client was told.
+    // unregistering waits for a callback in flight. Returns once the client was told. Windows
+    // counts no reference of the client, neither while it is registered nor during a callback.
     void announce(EDataFlow flow, ERole role, const wchar_t* id) {
         IMMNotificationClient* told = nullptr;
         {
@@ -562,12 +583,10 @@ public:
                 return;
             }
             told = client;
-            told->AddRef();
             ++callbacksInFlight;
         }
         std::thread([this, told, flow, role, id] {
             told->OnDefaultDeviceChanged(flow, role, id);
-            told->Release();
             const std::lock_guard done(mutex);
             --callbacksInFlight;
             idle.notify_all();
@@ -629,8 +648,8 @@ public:
         if (client != nullptr) {
             return E_UNEXPECTED;  // this fake takes one client at a time
         }
-        newClient->AddRef();
         client = newClient;
+        lastClient = newClient;
         ++registrations;
         return S_OK;
     }
@@ -646,7 +665,6 @@ public:
                            [this] { return callbacksInFlight == 0; })) {
             ++m_system.stuckUnregistrations;
         }
-        client->Release();
         client = nullptr;
         ++unregistrations;
         return S_OK;

@@ -286,5 +286,22 @@ TEST(LoopbackCapture, SharesItsComThreadAndItsNewsWithTheEndpointVolume) {
     EXPECT_NE(capture.listener, calls.front().thread);
 }
 
+// The endpoint volume's failure drops the shared enumerator, and with it the client: a switch of
+// output in between is told to nobody. Once the volume registers again, the capture follows it.
+TEST(LoopbackCapture, FollowsASwitchMadeWhileTheEnumeratorWasDropped) {
+    Capture capture;
+    EndpointVolume volume(capture.thread, nullptr, {.retry = 10ms});
+    ASSERT_TRUE(volume.open());
+    capture.start();
+    ASSERT_TRUE(capture.capturing(*capture.speakerStream));
+    // Switched as the speakers fail: Windows tells no client, the enumerator being dropped.
+    capture.speakers.volume.setResult = E_FAIL;
+    capture.enumerator.setDefault(&capture.headphones);
+    EXPECT_EQ(volume.set(40), std::nullopt);
+    ASSERT_TRUE(capture.capturing(*capture.headphoneStream));
+    EXPECT_TRUE(waitUntil([&] { return volume.set(40) == "headphones"; }));
+    EXPECT_EQ(capture.enumerator.registrations, 2);
+}
+
 }  // namespace
 }  // namespace hushwell::testing
