@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <optional>
@@ -42,7 +43,7 @@ private:
     // Tells what is held, as heard at the live frame `time`.
     Heard release(double time);
 
-    Matcher m_phases[2];  // the kept frames, those halfway
+    std::array<Matcher, 2> m_phases;  // the kept frames, those halfway
     bool m_halfway = false;
     std::optional<double> m_told;  // the press time last told
     int m_toldPhase = 0;           // and by which
