@@ -29,7 +29,7 @@ public:
 private:
     // Both phases tell an occurrence within the stretch a print is heard in.
     static constexpr double kSameOccurrence = Matcher::kSearchBefore + Matcher::kSearchAfter;
-    static constexpr int kWaitFrames = 32;
+    static constexpr int kWaitFrames = 8;
     // Two moments this far apart are two ways the jingle could lie, not one heard at two phases.
     static constexpr int kApartFrames = 4;
     static constexpr double kApart = kApartFrames * kFrameStep;

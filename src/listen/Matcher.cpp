@@ -17,7 +17,7 @@ constexpr int kMaxMisses = 2;
 // row: a fade, or a few chance matches, may join it to the start of the stretch.
 constexpr int kSolid = 4;
 // After the first alignment holds, the neighbouring ones have this many frames to do better.
-constexpr int kDecideFrames = 4;
+constexpr int kDecideFrames = 1;
 // The alignment is good to a frame step either way; told that much late, the edge never comes
 // before the press's moment.
 constexpr double kLate = 0.1;
@@ -28,7 +28,7 @@ constexpr double kLate = 0.1;
 constexpr int kApart = 4;
 // The chosen one waits while a run of another alignment that begins earlier in the print is still
 // going, up to this many frames after it first held.
-constexpr int kWaitFrames = 16;
+constexpr int kWaitFrames = 12;
 // Of a pause in both right after a run, this much counts into its length.
 constexpr double kPauseAfter = 0.3;
 
@@ -165,6 +165,7 @@ bool Matcher::holds(Alignment& alignment, const Run& run) const {
     }
     const double threshold = !pastPress                        ? kCloseThreshold
                              : run.matches >= frames(kLongRun) ? kLongThreshold
+                             : span < frames(kShortRun)        ? kShortThreshold
                                                                : kThreshold;
     const bool longEnough = run.exactMost >= frames(kExactRun) ||
                             (span >= frames(kMinRun) && 2 * run.matches >= frames(kMinRun));

@@ -13,7 +13,7 @@ namespace hushwell {
 // The moment in the live audio that matches a mark's press.
 struct Heard {
     double pressTime = 0;  // the live time that matches the press
-    // When the audio it was heard in ended: the earliest it could be told (about a second after
+    // When the audio it was heard in ended: the earliest it could be told (from about 0.6 s after
     // the sound that repeats began; the capture's block adds its length).
     double heardAt = 0;
     double confidence = 0;  // 0 (chance) to 1 (the same bits)
@@ -42,7 +42,12 @@ public:
     static constexpr double kSearchAfter = 3.0;
     static constexpr double kZoneBefore = 0.3;
     static constexpr double kZoneAfter = 0.8;
-    static constexpr double kMinRun = 1.2;
+    // The print holds the jingle's start before the press too, so that a run of kMinRun reaches
+    // the press's moment soon after it; a run shorter than kShortRun has to match as closely as
+    // kShortThreshold, as chance sound may match that briefly.
+    static constexpr double kMinRun = 0.6;
+    static constexpr double kShortRun = 1.2;
+    static constexpr double kShortThreshold = 0.12;
     // A run that reaches back to the start of the stretch may be the song before the press
     // played again (it ran up to the jingle, or under it): it has to reach this far past the
     // press too, into the jingle; unless the live sound before the stretch differs from the

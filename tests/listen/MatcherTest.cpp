@@ -48,6 +48,7 @@ struct Station {
     bool highBeeps = false;  // the opening jingle is kHighBeeps, nothing below 2 kHz
     double firstGain = 1;    // of the hour of the presses (the output's volume, which the monitor
                              // carries)
+    double toldWithin = 1.35;  // s after the press's moment
 };
 
 // Beeps of tones above 2 kHz, of uneven lengths, each 0.15 s after the one before, so that no
@@ -182,7 +183,7 @@ TEST_P(MatcherTest, HearsTheBreaksEdgesWithinASecondOrNotAtAll) {
         for (const Listener::Kept& mark : kept.kept) {
             if (mark.key == refined.key) {
                 EXPECT_LT(sounding(refined.print), sounding(mark.print) / 4);
-                EXPECT_GE(sounding(refined.print), 26);  // 1.2 s
+                EXPECT_GE(sounding(refined.print), std::lround(Matcher::kMinRun / kFrameStep));
             }
         }
     }
@@ -206,7 +207,7 @@ TEST_P(MatcherTest, HearsTheBreaksEdgesWithinASecondOrNotAtAll) {
             station.name, mark, h.pressTime - expected, h.heardAt - expected, h.confidence);
         EXPECT_GE(h.pressTime, expected) << "mark " << mark;
         EXPECT_LE(h.pressTime, expected + 1.0) << "mark " << mark;
-        EXPECT_LT(h.heardAt - expected, 2.5) << "mark " << mark;
+        EXPECT_LT(h.heardAt - expected, station.toldWithin) << "mark " << mark;
     }
 }
 
@@ -228,7 +229,8 @@ INSTANTIATE_TEST_SUITE_P(
         Station{.name = "SoftJingle", .delay = 7, .noise = 0.005, .segue = 1, .jingleGain = 0.32},
         Station{.name = "Louder6dB", .delay = 7, .gain = 2, .segue = 0.5},
         Station{.name = "Softer6dB", .delay = 7, .noise = 0.01, .gain = 0.5, .wordsUnder = 0.5},
-        Station{.name = "PressedBeforeTheJingle", .delay = 7, .press = -0.5},
+        // Its run has to reach the press and then 0.6 s into the jingle.
+        Station{.name = "PressedBeforeTheJingle", .delay = 7, .press = -0.5, .toldWithin = 2.1},
         Station{.name = "PressedLate", .delay = 7, .press = 1.5},
         Station{.name = "PressedInSilence", .delay = 7, .press = -1.5, .silence = 2},
         Station{.name = "BeepsWithPauses", .delay = 7, .press = 0.3, .beeps = true},
@@ -251,7 +253,8 @@ INSTANTIATE_TEST_SUITE_P(
                 .press = 0.3,
                 .firstRate = 44100,
                 .laterRate = 48000,
-                .highBeeps = true}),
+                .highBeeps = true,
+                .toldWithin = 2.8}),
     [](const ::testing::TestParamInfo<Station>& row) { return std::string(row.param.name); });
 
 // The power spectrum against the transform written out, for the sizes the fingerprints take.
@@ -423,7 +426,10 @@ INSTANTIATE_TEST_SUITE_P(
         Made{"ShortJinglePressedLateAfterAFade", {{-2.05, -1.5, 5}, {-1.5, 0.5}}, true},
         // A short jingle: under the segue before it, silence after it, in both hours.
         Made{"ShortJingleEndingInAPause", {{-0.1, 1.0}}, true, {{1.0, 1.5}}},
-        Made{"AsShortWithoutThePause", {{-0.1, 1.0, 2}}, false},
+        Made{"AsShortWithoutThePause", {{-0.1, 0.35, 2}}, false},
+        // A run under 1.2 s has to match closely: chance sound may, that briefly, as loosely.
+        Made{"ShortAndLoose", {{-0.1, 0.9, 3}}, false},
+        Made{"AsLooseButLonger", {{-0.1, 1.3, 3}}, true},
         // The loud part of a chime under the song's end, its 0.65 s of tail heard the same.
         Made{"ShortButTheSameUnderASegue", {{0.3, 0.95}}, true},
         Made{"AsShortNotTheSame", {{0.3, 0.95, 2}}, false},
