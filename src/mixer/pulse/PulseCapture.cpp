@@ -124,9 +124,10 @@ using Seconds = std::chrono::duration<double>;
 // s the server gathers before it hands a piece over: while prompt on PulseAudio (a switch comes up
 // to that after its sound, and the capture's thread wakes at most that often while audio comes),
 // always on PipeWire, and while not prompt.
-constexpr double kFragment = 0.5;
+constexpr double kFragment = 0.1;
 constexpr double kFixedFragment = 0.25;
 constexpr double kRelaxedFragment = 2.0;
+constexpr double kRelaxedPause = 0.5;
 constexpr double kBlock = 0.1;  // s of audio handed on at a time
 // s a program's stream may fall behind its others while it is waited for: its pieces come a
 // fragment at a time (or two, read late) on a beat of their own, and it is waited for while one
@@ -391,12 +392,13 @@ private:
         return m_fixedFragments ? kFixedFragment : m_prompt ? kFragment : kRelaxedFragment;
     }
 
-    // The least time between two wake-ups while audio comes: the prompt fragment, relaxed or not
-    // (pieces read that much late stay well within kJump). PipeWire hands over a fragment at a
-    // time anyway, and a record stream read late there loses audio.
+    // The least time between two wake-ups while audio comes: the prompt fragment, or while not
+    // prompt kRelaxedPause (pieces read that much late stay well within kJump). PipeWire hands
+    // over a fragment at a time anyway, and a record stream read late there loses audio.
     [[nodiscard]] Clock::duration pause() const {
         return m_fixedFragments ? Clock::duration{}
-                                : std::chrono::duration_cast<Clock::duration>(Seconds(kFragment));
+                                : std::chrono::duration_cast<Clock::duration>(
+                                      Seconds(m_prompt ? kFragment : kRelaxedPause));
     }
 
     static pa_buffer_attr bufferOf(double fragment, const pa_sample_spec& format) {
