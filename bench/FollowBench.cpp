@@ -4,11 +4,14 @@
 // xdotool), the prints filed on closing; then, for each phase and each delay, a later hour played
 // so that the jingle's press moment falls `delay` seconds after the mark's clock time. The figure
 // is when the server's sink volume reached the Down level against that moment (negative: before
-// it), beside the same hours fed to a Listener in memory (StationBench's computation).
+// it), beside the same hours fed to a Listener in memory (StationBench's computation: the heard
+// moment, and when the listener told it, which is the soonest the volume can move; there the
+// press's moment is moved to the sound when Set was pressed in silence). "clock": the volume
+// moved without the program having heard the mark (its log says nothing heard).
 //
 // Usage: follow_bench PROGRAM SCRIPTS_DIR MUSIC_DIR JINGLE [--server pulseaudio|pipewire]
 //                     [--lanes N] [--rows 1,2,...] [--phases K] [--delays -9,0,6]
-// (sox-free: ffmpeg, espeak-ng, pacat, xdotool, Xvfb on PATH)
+// (ffmpeg, espeak-ng, pacat, pactl, xdotool and Xvfb on PATH; SCRIPTS_DIR holds pulse-server.sh)
 
 #include <unistd.h>
 
@@ -164,13 +167,17 @@ struct Case {
     std::size_t row = 0;
     fs::path first, later;
     double pressAt = 0;
-    std::vector<std::optional<double>> offline;  // per phase; empty: not heard
-    std::string problem;                         // why the row could not be played
+    struct Offline {
+        double error = 0;  // s, the heard moment against the press's
+        double told = 0;   // s, when the listener told it, against the press's
+    };
+    std::vector<std::optional<Offline>> offline;  // per phase; empty: not heard
+    std::string problem;                          // why the row could not be played
 };
 
 // StationBench's computation: the press at `pressAt` in the first hour, the later hour heard with
 // its frames `shift` s later against the print's.
-std::optional<double> offlineError(const Station& station, double shift) {
+std::optional<Case::Offline> offlineError(const Station& station, double shift) {
     Listener pressing;
     pressing.press({0, Level::Down}, station.pressAt);
     const Listener::Events kept = play(pressing, station.first, 0);
@@ -186,8 +193,9 @@ std::optional<double> offlineError(const Station& station, double shift) {
     if (heard.heard.empty()) {
         return std::nullopt;
     }
-    return heard.heard.front().heard.pressTime -
-           (kLater + station.pressAt + kept.kept.front().movedBy);
+    const double expected = kLater + station.pressAt + kept.kept.front().movedBy;
+    const Heard& h = heard.heard.front().heard;
+    return Case::Offline{h.pressTime - expected, h.heardAt - expected};
 }
 
 struct Outcome {
@@ -387,8 +395,8 @@ int main(int argc, char** argv) {
         "Following the station end to end (%s, %d lane%s): the sink's move to the Down level "
         "against the press's moment in the later hour (goal 0..+1 s; negative: before it)\n",
         pipewire ? "PipeWire" : "PulseAudio", laneCount, laneCount == 1 ? "" : "s");
-    std::printf("%3s %-46s %6s %5s %14s %10s\n", "row", "condition", "delay", "phase",
-                "end to end s", "offline s");
+    std::printf("%3s %-46s %6s %5s %14s %10s %7s\n", "row", "condition", "delay", "phase",
+                "end to end s", "offline s", "told s");
     std::mutex results;
     std::vector<Outcome> outcomes;
     const auto report = [&](const Outcome& o) {
@@ -402,11 +410,13 @@ int main(int argc, char** argv) {
             std::snprintf(e2e, sizeof e2e, "%s", o.verdict.c_str());
         }
         char offline[32] = "not heard";
+        char told[32] = "";
         if (const auto& off = c.offline[static_cast<std::size_t>(o.phase)]) {
-            std::snprintf(offline, sizeof offline, "%+.2f", *off);
+            std::snprintf(offline, sizeof offline, "%+.2f", off->error);
+            std::snprintf(told, sizeof told, "%+.2f", off->told);
         }
-        std::printf("%3zu %-46.46s %+6.0f %5d %14s %10s\n", c.row + 1, rows[c.row].name.c_str(),
-                    o.delay, o.phase, e2e, offline);
+        std::printf("%3zu %-46.46s %+6.0f %5d %14s %10s %7s\n", c.row + 1, rows[c.row].name.c_str(),
+                    o.delay, o.phase, e2e, offline, told);
         std::fflush(stdout);
     };
     std::size_t next = 0;
@@ -452,6 +462,7 @@ int main(int argc, char** argv) {
 
     std::vector<double> heard;
     std::vector<double> offline;
+    std::vector<double> told;
     int within = 0;
     for (const Outcome& o : outcomes) {
         if (o.verdict.empty()) {
@@ -459,15 +470,19 @@ int main(int argc, char** argv) {
             within += o.error >= 0 && o.error <= 1 ? 1 : 0;
         }
         if (const auto& off = cases[o.caseIndex].offline[static_cast<std::size_t>(o.phase)]) {
-            offline.push_back(*off);
+            offline.push_back(off->error);
+            told.push_back(off->told);
         }
     }
     std::printf(
         "End to end: heard within 0..+1 s in %d of %zu (rows x delays x phases); of %zu heard, "
         "median %+.2f s, 90th percentile %+.2f s\n",
         within, outcomes.size(), heard.size(), percentile(heard, 50), percentile(heard, 90));
-    std::printf("Offline, the same hours: %zu heard, median %+.2f s, 90th percentile %+.2f s\n",
-                offline.size(), percentile(offline, 50), percentile(offline, 90));
+    std::printf(
+        "Offline, the same hours: %zu heard, median %+.2f s, 90th percentile %+.2f s; told "
+        "median %+.2f s, 90th percentile %+.2f s\n",
+        offline.size(), percentile(offline, 50), percentile(offline, 90), percentile(told, 50),
+        percentile(told, 90));
     lanes.clear();
     std::error_code ignored;
     fs::remove_all(hours, ignored);
