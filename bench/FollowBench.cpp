@@ -10,10 +10,17 @@
 // moved without the program having heard the mark (its log says nothing heard).
 //
 // Usage: follow_bench PROGRAM SCRIPTS_DIR MUSIC_DIR JINGLE [--server pulseaudio|pipewire]
-//                     [--lanes N] [--rows 1,2,...] [--phases K] [--delays -9,0,6]
+//                     [--lanes N] [--rows 1,2,...] [--phases K] [--delays -9,0,6] [--logs DIR]
 // (ffmpeg, espeak-ng, pacat, pactl, xdotool and Xvfb on PATH; SCRIPTS_DIR holds pulse-server.sh)
 
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
+#include <cstring>
 
 #include <algorithm>
 #include <chrono>
@@ -37,6 +44,8 @@
 #include "listen/PrintFile.h"
 #include "support/DisplaySandbox.h"
 #include "support/Fakes.h"
+
+extern char** environ;
 
 namespace {
 
@@ -86,14 +95,50 @@ std::vector<double> numbers(const std::string& list) {
     return values;
 }
 
-// Keys to the shared X server one lane at a time: focusing a window and typing into it is one
-// step, so that no lane's focus comes between another's focus and its keys.
-std::mutex gKeys;
+// A private X server of a lane's own, so that no other lane's window takes the keys meant for
+// its program (a window that is shown takes the focus). Started before any thread.
+class XServer {
+public:
+    XServer() {
+        int fds[2];
+        if (pipe(fds) != 0) {
+            return;
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        const char* argv[] = {"Xvfb", "-displayfd",  "3",         "-noreset", "-screen",
+                              "0",    "1280x800x24", "-nolisten", "tcp",      nullptr};
+        if (posix_spawnp(&m_pid, "Xvfb", &actions, nullptr, const_cast<char**>(argv), environ) !=
+            0) {
+            m_pid = -1;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        close(fds[1]);
+        pollfd ready{fds[0], POLLIN, 0};
+        char number[16] = {};
+        if (m_pid > 0 && poll(&ready, 1, 10000) == 1 &&
+            read(fds[0], number, sizeof number - 1) > 0) {
+            m_display = ":" + std::string(number, std::strcspn(number, "\n"));
+        }
+        close(fds[0]);
+    }
+    ~XServer() {
+        if (m_pid > 0) {
+            kill(m_pid, SIGTERM);
+            waitpid(m_pid, nullptr, 0);
+        }
+    }
+    XServer(const XServer&) = delete;
+    XServer& operator=(const XServer&) = delete;
+    [[nodiscard]] const std::string& display() const { return m_display; }
 
-void keys(unsigned long window, const std::string& what) {
-    const std::lock_guard lock(gKeys);
-    shell("xdotool windowfocus --sync " + std::to_string(window) + " key --delay 40 " + what);
-}
+private:
+    pid_t m_pid = -1;
+    std::string m_display;
+};
 
 // One private sound server with a null sink "speakers", and the folder where the program's
 // copy, its settings, a player copy and the hours live.
@@ -103,16 +148,21 @@ public:
         : m_dir(testing::makeTempFolder("hushwell-follow-" + std::to_string(number) + "-")),
           m_script(scripts + (pipewire ? "/pipewire-server.sh" : "/pulse-server.sh")),
           m_server("unix:" + (m_dir / (pipewire ? "pulse/native" : "native")).string()) {
+        if (m_x.display().empty()) {
+            return;
+        }
         // Copied before any lane's thread forks: a copy still open for writing in a child
         // forked meanwhile could not be run ("text file busy").
         fs::copy_file(program, m_dir / "hushwell");
         fs::copy_file("/usr/bin/pacat", m_dir / "radio");
         testing::writeFile(m_dir / "asound.conf",
                            "pcm.!default { type pulse }\nctl.!default { type pulse }\n");
-        m_env = {"PULSE_SERVER=" + m_server, "PULSE_COOKIE=" + (m_dir / "cookie").string(),
+        m_env = {"PULSE_SERVER=" + m_server,
+                 "PULSE_COOKIE=" + (m_dir / "cookie").string(),
                  "PULSE_RUNTIME_PATH=" + m_dir.string(),
                  "ALSA_CONFIG_PATH=/usr/share/alsa/alsa.conf:" + (m_dir / "asound.conf").string(),
-                 "XDG_CONFIG_HOME=" + (m_dir / "config").string()};
+                 "XDG_CONFIG_HOME=" + (m_dir / "config").string(),
+                 "DISPLAY=" + m_x.display()};
         m_ready =
             shell(m_script + " start " + m_dir.string() + " && echo started").find("started") !=
             std::string::npos;
@@ -129,6 +179,10 @@ public:
     [[nodiscard]] bool ready() const { return m_ready; }
     [[nodiscard]] const fs::path& dir() const { return m_dir; }
     [[nodiscard]] const std::string& server() const { return m_server; }
+    // Focuses `window` on the lane's X server and types `what` into it.
+    void keys(unsigned long window, const std::string& what) const {
+        client("xdotool windowfocus --sync " + std::to_string(window) + " key --delay 40 " + what);
+    }
     std::string client(const std::string& command) const {
         std::string prefix = "env";
         for (const std::string& entry : m_env) {
@@ -155,6 +209,7 @@ public:
     }
 
 private:
+    XServer m_x;
     fs::path m_dir;
     std::string m_script;
     std::string m_server;
@@ -204,6 +259,7 @@ struct Outcome {
     int phase = 0;
     std::string verdict;  // "" when heard; else "not heard", "clock", or what went wrong
     double error = 0;     // s, the sink's move against the press's moment
+    std::string log;      // the later hour's program's
 };
 
 // The press hour: Set on the Down mark of pair 1 at the row's moment; the prints filed on
@@ -219,12 +275,12 @@ std::optional<double> pressHour(const Lane& lane, const Case& c, std::string& pr
         problem = "no window";
         return std::nullopt;
     }
-    keys(window, "shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab");
+    lane.keys(window, "shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab");
     const Wall::time_point start = Wall::now();
     std::thread playing([&] { lane.play(c.first); });
     std::this_thread::sleep_until(start + std::chrono::duration_cast<Wall::duration>(
                                               std::chrono::duration<double>(c.pressAt)));
-    keys(window, "space");
+    lane.keys(window, "space");
     const double pressed = wallSeconds(Wall::now()) - wallSeconds(start);
     playing.join();
     std::this_thread::sleep_for(1s);
@@ -234,7 +290,7 @@ std::optional<double> pressHour(const Lane& lane, const Case& c, std::string& pr
         problem = "no question on closing";
         return std::nullopt;
     }
-    keys(question, "y");
+    lane.keys(question, "y");
     program->wait();
     if (!fs::exists(lane.dir() / kPrintFileName) ||
         testing::readFile(lane.dir() / kPrintFileName).find("mark 0 Down") == std::string::npos) {
@@ -286,15 +342,16 @@ Outcome laterHour(const Lane& lane, const Case& c, const MarkPrints& prints, dou
     }
     program->close();
     if (const unsigned long box = program->waitForMessageBox(); box != 0) {
-        keys(box, "n");  // nothing of this hour is kept
+        lane.keys(box, "n");  // nothing of this hour is kept
     }
     program->wait();
+    outcome.log = program->log();
     static const std::regex kHeard("heard \\d+ s (early|late)");
     if (!down) {
         outcome.verdict = "not heard";
     } else {
         outcome.error = *down - expected;
-        outcome.verdict = std::regex_search(program->log(), kHeard) ? "" : "clock";
+        outcome.verdict = std::regex_search(outcome.log, kHeard) ? "" : "clock";
     }
     return outcome;
 }
@@ -327,6 +384,7 @@ int main(int argc, char** argv) {
     int phases = 2;
     std::vector<double> delays = {-9, 0, 6};
     std::vector<std::size_t> chosen;
+    fs::path logs;  // where each later hour's program log is kept, if anywhere
     for (int i = 5; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
         const std::string value = argv[i + 1];
@@ -338,6 +396,9 @@ int main(int argc, char** argv) {
             phases = std::max(1, std::atoi(value.c_str()));
         } else if (option == "--delays") {
             delays = numbers(value);
+        } else if (option == "--logs") {
+            logs = value;
+            fs::create_directories(logs);
         } else if (option == "--rows") {
             for (const double n : numbers(value)) {
                 chosen.push_back(static_cast<std::size_t>(n) - 1);
@@ -381,7 +442,7 @@ int main(int argc, char** argv) {
         cases.push_back(std::move(c));
     }
 
-    testing::DisplaySandbox::instance();  // DISPLAY set before any thread starts
+    unsetenv("WAYLAND_DISPLAY");  // the program's windows go to its lane's X server
     std::vector<std::unique_ptr<Lane>> lanes;
     for (int n = 0; n < laneCount; ++n) {
         lanes.push_back(std::make_unique<Lane>(n, scripts, pipewire, programFile));
@@ -438,7 +499,7 @@ int main(int argc, char** argv) {
                 const LoadedPrints kept = loadPrintFile(lane->dir() / kPrintFileName);
                 for (const double delay : delays) {
                     for (int phase = 0; phase < phases; ++phase) {
-                        Outcome o{index, delay, phase, problem, 0};
+                        Outcome o{index, delay, phase, problem, 0, {}};
                         if (pressed && kept.prints.size() == 1) {
                             o = laterHour(*lane, c, kept.prints, *pressed, delay,
                                           phase * kFrameStep / phases);
@@ -451,6 +512,13 @@ int main(int argc, char** argv) {
                         const std::lock_guard lock(results);
                         outcomes.push_back(o);
                         report(o);
+                        if (!logs.empty()) {
+                            testing::writeFile(
+                                logs / ("row" + std::to_string(c.row + 1) + "-delay" +
+                                        std::to_string(static_cast<int>(delay)) + "-phase" +
+                                        std::to_string(phase) + ".log"),
+                                o.log);
+                        }
                     }
                 }
             }
