@@ -7,7 +7,8 @@
 // it), beside the same hours fed to a Listener in memory (StationBench's computation: the heard
 // moment, and when the listener told it, which is the soonest the volume can move; there the
 // press's moment is moved to the sound when Set was pressed in silence). "clock": the volume
-// moved without the program having heard the mark (its log says nothing heard).
+// moved without the program having heard the mark (its log says nothing heard). "its print": the
+// print the program kept in the press hour, listened for in the later hour in memory.
 //
 // Usage: follow_bench PROGRAM SCRIPTS_DIR MUSIC_DIR JINGLE [--server pulseaudio|pipewire]
 //                     [--lanes N] [--rows 1,2,...] [--phases K] [--delays -9,0,6] [--logs DIR]
@@ -253,13 +254,31 @@ std::optional<Case::Offline> offlineError(const Station& station, double shift) 
     return Case::Offline{h.pressTime - expected, h.heardAt - expected};
 }
 
+// The program's own print (kept from what it captured in the press hour) listened for in the
+// later hour in memory: whether the print or the later hour's capture missed, when the program
+// misses. Against the press's moment as measured (`pressed` s into the hour).
+std::optional<double> ownPrintError(const KeptPrint& kept, const fs::path& later, double pressed) {
+    const std::string bytes = testing::readFile(later);
+    std::vector<float> audio(bytes.size() / sizeof(float));
+    std::memcpy(audio.data(), bytes.data(), audio.size() * sizeof(float));
+    Listener listening;
+    listening.listenFor({0, Level::Down}, kept.print);
+    const Listener::Events heard = play(listening, audio, kLater);
+    if (heard.heard.empty()) {
+        return std::nullopt;
+    }
+    return heard.heard.front().heard.pressTime - (kLater + pressed + kept.movedBy);
+}
+
 struct Outcome {
     std::size_t caseIndex = 0;
     double delay = 0;
     int phase = 0;
-    std::string verdict;  // "" when heard; else "not heard", "clock", or what went wrong
-    double error = 0;     // s, the sink's move against the press's moment
-    std::string log;      // the later hour's program's
+    std::string verdict;             // "" when heard; else "not heard", "clock", or what went wrong
+    double error = 0;                // s, the sink's move against the press's moment
+    std::string log;                 // the later hour's program's
+    std::optional<double> ownPrint;  // s, the program's print heard in memory
+    bool ownPrintKept = false;
 };
 
 // The press hour: Set on the Down mark of pair 1 at the row's moment; the prints filed on
@@ -456,8 +475,8 @@ int main(int argc, char** argv) {
         "Following the station end to end (%s, %d lane%s): the sink's move to the Down level "
         "against the press's moment in the later hour (goal 0..+1 s; negative: before it)\n",
         pipewire ? "PipeWire" : "PulseAudio", laneCount, laneCount == 1 ? "" : "s");
-    std::printf("%3s %-46s %6s %5s %14s %10s %7s\n", "row", "condition", "delay", "phase",
-                "end to end s", "offline s", "told s");
+    std::printf("%3s %-46s %6s %5s %14s %10s %7s %10s\n", "row", "condition", "delay", "phase",
+                "end to end s", "offline s", "told s", "its print");
     std::mutex results;
     std::vector<Outcome> outcomes;
     const auto report = [&](const Outcome& o) {
@@ -476,8 +495,15 @@ int main(int argc, char** argv) {
             std::snprintf(offline, sizeof offline, "%+.2f", off->error);
             std::snprintf(told, sizeof told, "%+.2f", off->told);
         }
-        std::printf("%3zu %-46.46s %+6.0f %5d %14s %10s %7s\n", c.row + 1, rows[c.row].name.c_str(),
-                    o.delay, o.phase, e2e, offline, told);
+        char own[32] = "";
+        if (o.ownPrintKept) {
+            std::snprintf(own, sizeof own, "%s", o.ownPrint ? "" : "not heard");
+            if (o.ownPrint) {
+                std::snprintf(own, sizeof own, "%+.2f", *o.ownPrint);
+            }
+        }
+        std::printf("%3zu %-46.46s %+6.0f %5d %14s %10s %7s %10s\n", c.row + 1,
+                    rows[c.row].name.c_str(), o.delay, o.phase, e2e, offline, told, own);
         std::fflush(stdout);
     };
     std::size_t next = 0;
@@ -497,13 +523,19 @@ int main(int argc, char** argv) {
                 std::string problem;
                 const std::optional<double> pressed = pressHour(*lane, c, problem);
                 const LoadedPrints kept = loadPrintFile(lane->dir() / kPrintFileName);
+                std::optional<double> ownPrint;
+                if (pressed && kept.prints.size() == 1) {
+                    ownPrint = ownPrintError(kept.prints.begin()->second, c.later, *pressed);
+                }
                 for (const double delay : delays) {
                     for (int phase = 0; phase < phases; ++phase) {
-                        Outcome o{index, delay, phase, problem, 0, {}};
+                        Outcome o{index, delay, phase, problem, 0, {}, {}, false};
                         if (pressed && kept.prints.size() == 1) {
                             o = laterHour(*lane, c, kept.prints, *pressed, delay,
                                           phase * kFrameStep / phases);
                             o.caseIndex = index;
+                            o.ownPrint = ownPrint;
+                            o.ownPrintKept = true;
                             o.delay = delay;
                             o.phase = phase;
                         } else if (problem.empty()) {
