@@ -281,6 +281,18 @@ struct Outcome {
     bool ownPrintKept = false;
 };
 
+// When the player started (s on the wall clock): its stream's appearance on the server after
+// `asked`, the moment it was run; `asked` if none was seen. The copy's start and its connection
+// take a while on a loaded machine, which would otherwise count as the program's.
+double playerStart(SinkWatcher& watcher, double asked) {
+    for (const double at : watcher.takePlayers()) {
+        if (at / 1000 >= asked) {
+            return at / 1000;
+        }
+    }
+    return asked;
+}
+
 // The press hour: Set on the Down mark of pair 1 at the row's moment; the prints filed on
 // closing. The moment of the press in the hour (s after the player started), or why none.
 std::optional<double> pressHour(const Lane& lane, const Case& c, std::string& problem) {
@@ -295,13 +307,16 @@ std::optional<double> pressHour(const Lane& lane, const Case& c, std::string& pr
         return std::nullopt;
     }
     lane.keys(window, "shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab");
+    SinkWatcher watcher(lane.server());
+    watcher.waitUntilSubscribed();
     const Wall::time_point start = Wall::now();
     std::thread playing([&] { lane.play(c.first); });
     std::this_thread::sleep_until(start + std::chrono::duration_cast<Wall::duration>(
                                               std::chrono::duration<double>(c.pressAt)));
     lane.keys(window, "space");
-    const double pressed = wallSeconds(Wall::now()) - wallSeconds(start);
+    const double pressedAt = wallSeconds(Wall::now());
     playing.join();
+    const double pressed = pressedAt - playerStart(watcher, wallSeconds(start));
     std::this_thread::sleep_for(1s);
     program->close();
     const unsigned long question = program->waitForMessageBox();
@@ -348,8 +363,9 @@ Outcome laterHour(const Lane& lane, const Case& c, const MarkPrints& prints, dou
     SinkWatcher watcher(lane.server());
     watcher.waitUntilSubscribed();
     std::this_thread::sleep_until(wallAt(markTime + delay - pressed + shift));
-    const double start = wallSeconds(Wall::now());
+    const double started = wallSeconds(Wall::now());
     lane.play(c.later);
+    const double start = playerStart(watcher, started);
     const double expected = start + pressed;
     std::this_thread::sleep_for(500ms);
     std::optional<double> down;

@@ -1,7 +1,8 @@
 #pragma once
 
 // Records when a PulseAudio server announces a change of a sink, from its own thread, and the
-// sink's volume then (the mean of its channels, read right after the announcement). Used by the
+// sink's volume then (the mean of its channels, read right after the announcement); and when a
+// player's stream appears. Used by the
 // benches that time what the listener gets: the moment the server's volume moved.
 
 #include <pulse/pulseaudio.h>
@@ -53,6 +54,11 @@ public:
         std::lock_guard lock(m_mutex);
         return std::exchange(m_changes, {});
     }
+    // When a player's stream appeared on the server (ms since the epoch), each since the last call.
+    std::vector<double> takePlayers() {
+        std::lock_guard lock(m_mutex);
+        return std::exchange(m_players, {});
+    }
     // Waits until the subscription is in place, so that no change goes unseen.
     void waitUntilSubscribed() {
         for (int i = 0; i < 500 && !m_subscribed; ++i) {
@@ -64,7 +70,9 @@ private:
     static void onState(pa_context* context, void* self) {
         if (pa_context_get_state(context) == PA_CONTEXT_READY) {
             pa_operation_unref(pa_context_subscribe(
-                context, PA_SUBSCRIPTION_MASK_SINK,
+                context,
+                static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK |
+                                                    PA_SUBSCRIPTION_MASK_SINK_INPUT),
                 [](pa_context*, int success, void* watcher) {
                     static_cast<SinkWatcher*>(watcher)->m_subscribed = success != 0;
                 },
@@ -73,10 +81,17 @@ private:
     }
     static void onEvent(pa_context* context, pa_subscription_event_type_t type, uint32_t index,
                         void* self) {
-        if ((type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) != PA_SUBSCRIPTION_EVENT_CHANGE) {
+        auto* watcher = static_cast<SinkWatcher*>(self);
+        const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+        const auto kind = type & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
+        if (facility == PA_SUBSCRIPTION_EVENT_SINK_INPUT && kind == PA_SUBSCRIPTION_EVENT_NEW) {
+            std::lock_guard lock(watcher->m_mutex);
+            watcher->m_players.push_back(msSinceEpoch(std::chrono::system_clock::now()));
             return;
         }
-        auto* watcher = static_cast<SinkWatcher*>(self);
+        if (facility != PA_SUBSCRIPTION_EVENT_SINK || kind != PA_SUBSCRIPTION_EVENT_CHANGE) {
+            return;
+        }
         {
             std::lock_guard lock(watcher->m_mutex);
             watcher->m_asked.push_back({msSinceEpoch(std::chrono::system_clock::now()), -1, index});
@@ -101,6 +116,7 @@ private:
     pa_context* m_context = nullptr;
     std::mutex m_mutex;
     std::vector<Change> m_changes;
+    std::vector<double> m_players;
     std::vector<Change> m_asked;  // changes whose volume is still to come
     std::atomic<bool> m_subscribed{false};
 };
