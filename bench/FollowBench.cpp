@@ -304,6 +304,8 @@ std::optional<double> pressHour(const Lane& lane, const Case& c, std::string& pr
     const unsigned long window = program->waitForWindow();
     if (window == 0) {
         problem = "no window";
+        std::fprintf(stderr, "follow_bench: no window in the press hour of row %zu:\n%s\n",
+                     c.row + 1, program->log().c_str());
         return std::nullopt;
     }
     lane.keys(window, "shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab");
