@@ -6,22 +6,20 @@
 //
 // Usage: timing_bench [seconds of switching, default 120] [idle seconds, default 30]
 
-#include <pulse/pulseaudio.h>
 #include <sys/resource.h>
 
 #include <QCoreApplication>
 #include <QTimer>
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <memory>
-#include <mutex>
 #include <random>
 #include <thread>
 #include <vector>
 
+#include "SinkWatcher.h"
 #include "engine/Core.h"
 #include "engine/TimeText.h"
 #include "mixer/pulse/PulseMixer.h"
@@ -34,62 +32,8 @@ namespace {
 using namespace hushwell;
 using WallClock = std::chrono::system_clock;
 
-double msSinceEpoch(WallClock::time_point t) {
-    return std::chrono::duration<double, std::milli>(t.time_since_epoch()).count();
-}
-
-// Records when the server announces a change of a sink, from its own thread.
-class SinkWatcher {
-public:
-    SinkWatcher() {
-        m_loop = pa_threaded_mainloop_new();
-        m_context = pa_context_new(pa_threaded_mainloop_get_api(m_loop), "timing_bench");
-        pa_context_set_state_callback(m_context, &SinkWatcher::onState, this);
-        pa_context_set_subscribe_callback(m_context, &SinkWatcher::onEvent, this);
-        pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr);
-        pa_threaded_mainloop_start(m_loop);
-    }
-    ~SinkWatcher() {
-        pa_threaded_mainloop_stop(m_loop);
-        pa_context_disconnect(m_context);
-        pa_context_unref(m_context);
-        pa_threaded_mainloop_free(m_loop);
-    }
-    std::vector<double> take() {
-        std::lock_guard lock(m_mutex);
-        return std::exchange(m_events, {});
-    }
-    // Waits until the subscription is in place, so that no change goes unseen.
-    void waitUntilSubscribed() {
-        for (int i = 0; i < 500 && !m_subscribed; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-    }
-
-private:
-    static void onState(pa_context* context, void* self) {
-        if (pa_context_get_state(context) == PA_CONTEXT_READY) {
-            pa_operation_unref(pa_context_subscribe(
-                context, PA_SUBSCRIPTION_MASK_SINK,
-                [](pa_context*, int success, void* watcher) {
-                    static_cast<SinkWatcher*>(watcher)->m_subscribed = success != 0;
-                },
-                self));
-        }
-    }
-    static void onEvent(pa_context*, pa_subscription_event_type_t type, uint32_t, void* self) {
-        if ((type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) == PA_SUBSCRIPTION_EVENT_CHANGE) {
-            auto* watcher = static_cast<SinkWatcher*>(self);
-            std::lock_guard lock(watcher->m_mutex);
-            watcher->m_events.push_back(msSinceEpoch(WallClock::now()));
-        }
-    }
-    pa_threaded_mainloop* m_loop = nullptr;
-    pa_context* m_context = nullptr;
-    std::mutex m_mutex;
-    std::vector<double> m_events;
-    std::atomic<bool> m_subscribed{false};
-};
+using bench::msSinceEpoch;
+using bench::SinkWatcher;
 
 // The PulseAudio provider called at once on the tick's thread, noting the second of each apply.
 class MeasuredMixer final : public SystemVolume {
@@ -229,7 +173,10 @@ Figures measure(bool aligned, int switching, int idle) {
 
     // Each apply that changed the volume is followed by the server's announcement of it; one that
     // set the volume it already had (the first tick's) is announced by nothing.
-    const std::vector<double> events = watcher.take();
+    std::vector<double> events;
+    for (const SinkWatcher::Change& change : watcher.take()) {
+        events.push_back(change.at);
+    }
     std::size_t next = 0;
     for (const MeasuredMixer::Apply& apply : mixer.applied) {
         while (next < events.size() && events[next] < apply.at) {

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# bench.sh timing|footprint|tick|listen|mixer|guard [ARGS]: builds and runs one benchmark against a private
+# bench.sh timing|footprint|tick|listen|mixer|guard|follow [ARGS]: builds and runs one benchmark against a private
 # PulseAudio server (and, for footprint, a private X server).
 cd "$(dirname "$0")/.."
 source scripts/common.sh
@@ -48,5 +48,15 @@ case "$which" in
         start_audio_sandbox
         start_display_sandbox
         build/bench/guard_bench build/src/app/hushwell "$@" ;;
-    *) echo "usage: $0 timing|footprint|tick|listen|mixer|guard [ARGS]" >&2; exit 2 ;;
+    follow)
+        # The program following the station end to end: each lane starts its own private server
+        # (scripts/pulse-server.sh, or pipewire-server.sh with --server pipewire) and the bench its
+        # private X server. ARGS: [--server pulseaudio|pipewire] [--lanes N] [--rows 1,2,...]
+        # [--phases K] [--delays -9,0,6] [--logs DIR: each later hour's program log].
+        ensure_packages ffmpeg espeak-ng hyperrogue-music sound-theme-freedesktop
+        cmake --build build -j2 --target hushwell follow_bench >/dev/null
+        sounds=/usr/share/sounds/freedesktop/stereo
+        build/bench/follow_bench build/src/app/hushwell "$PWD/scripts" /usr/share/hyperrogue/music \
+            "$sounds/service-login.oga" "$@" ;;
+    *) echo "usage: $0 timing|footprint|tick|listen|mixer|guard|follow [ARGS]" >&2; exit 2 ;;
 esac

@@ -162,7 +162,14 @@ Program::Program(const std::filesystem::path& folder, const std::vector<std::str
 Program::Program(const std::filesystem::path& folder, const std::vector<std::string>& command,
                  const std::vector<std::string>& environment)
     : m_folder(folder) {
-    DisplaySandbox::instance();
+    for (const std::string& entry : environment) {
+        if (entry.rfind("DISPLAY=", 0) == 0) {
+            m_display = entry.substr(8);
+        }
+    }
+    if (m_display.empty()) {
+        DisplaySandbox::instance();
+    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     const std::string log = (folder / "log").string();
@@ -187,7 +194,7 @@ Program::~Program() {
 }
 
 unsigned long Program::waitFor(bool main) {
-    Display* display = XOpenDisplay(nullptr);
+    Display* display = XOpenDisplay(m_display.empty() ? nullptr : m_display.c_str());
     if (display == nullptr) {
         return 0;
     }
@@ -213,7 +220,7 @@ unsigned long Program::waitForMessageBox() {
 }
 
 void Program::close() {
-    Display* display = XOpenDisplay(nullptr);
+    Display* display = XOpenDisplay(m_display.empty() ? nullptr : m_display.c_str());
     ASSERT_NE(display, nullptr);
     XEvent event{};
     event.xclient.type = ClientMessage;
@@ -228,7 +235,7 @@ void Program::close() {
 }
 
 std::string Program::title() const {
-    Display* display = XOpenDisplay(nullptr);
+    Display* display = XOpenDisplay(m_display.empty() ? nullptr : m_display.c_str());
     std::string title;
     char* name = nullptr;
     if (display != nullptr && XFetchName(display, m_window, &name) != 0 && name != nullptr) {

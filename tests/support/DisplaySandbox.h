@@ -25,7 +25,8 @@ private:
 
 // The hushwell program, started from a copy in its own folder (where its settings file lives)
 // with the test program's environment plus `environment` ("NAME=value"). Its standard error goes
-// to the file "log" in that folder.
+// to the file "log" in that folder. A DISPLAY among `environment` is the X server its windows are
+// looked for on; else the test program's.
 class Program {
 public:
     Program(const std::filesystem::path& folder, const std::vector<std::string>& environment = {});
@@ -55,6 +56,7 @@ private:
     unsigned long waitFor(bool main);
 
     std::filesystem::path m_folder;
+    std::string m_display;  // empty: the test program's DISPLAY
     pid_t m_pid = -1;
     unsigned long m_window = 0;
 };

@@ -1,0 +1,124 @@
+#pragma once
+
+// Records when a PulseAudio server announces a change of a sink, from its own thread, and the
+// sink's volume then (the mean of its channels, read right after the announcement); and when a
+// player's stream appears. Used by the
+// benches that time what the listener gets: the moment the server's volume moved.
+
+#include <pulse/pulseaudio.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace hushwell::bench {
+
+inline double msSinceEpoch(std::chrono::system_clock::time_point t) {
+    return std::chrono::duration<double, std::milli>(t.time_since_epoch()).count();
+}
+
+class SinkWatcher {
+public:
+    struct Change {
+        double at = 0;     // ms since the epoch on the wall clock, when it was announced
+        long volume = -1;  // the sink's volume after it; -1 if the server did not tell it
+        std::uint32_t sink = 0;
+    };
+
+    // The server `server` names ("unix:/path"), or libpulse's default when it is empty.
+    explicit SinkWatcher(const std::string& server = {}) {
+        m_loop = pa_threaded_mainloop_new();
+        m_context = pa_context_new(pa_threaded_mainloop_get_api(m_loop), "hushwell bench");
+        pa_context_set_state_callback(m_context, &SinkWatcher::onState, this);
+        pa_context_set_subscribe_callback(m_context, &SinkWatcher::onEvent, this);
+        pa_context_connect(m_context, server.empty() ? nullptr : server.c_str(),
+                           PA_CONTEXT_NOAUTOSPAWN, nullptr);
+        pa_threaded_mainloop_start(m_loop);
+    }
+    ~SinkWatcher() {
+        pa_threaded_mainloop_stop(m_loop);
+        pa_context_disconnect(m_context);
+        pa_context_unref(m_context);
+        pa_threaded_mainloop_free(m_loop);
+    }
+    SinkWatcher(const SinkWatcher&) = delete;
+    SinkWatcher& operator=(const SinkWatcher&) = delete;
+
+    // The changes announced since the last call whose volume has been read.
+    std::vector<Change> take() {
+        std::lock_guard lock(m_mutex);
+        return std::exchange(m_changes, {});
+    }
+    // When a player's stream appeared on the server (ms since the epoch), each since the last call.
+    std::vector<double> takePlayers() {
+        std::lock_guard lock(m_mutex);
+        return std::exchange(m_players, {});
+    }
+    // Waits until the subscription is in place, so that no change goes unseen.
+    void waitUntilSubscribed() {
+        for (int i = 0; i < 500 && !m_subscribed; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+
+private:
+    static void onState(pa_context* context, void* self) {
+        if (pa_context_get_state(context) == PA_CONTEXT_READY) {
+            pa_operation_unref(pa_context_subscribe(
+                context,
+                static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK |
+                                                    PA_SUBSCRIPTION_MASK_SINK_INPUT),
+                [](pa_context*, int success, void* watcher) {
+                    static_cast<SinkWatcher*>(watcher)->m_subscribed = success != 0;
+                },
+                self));
+        }
+    }
+    static void onEvent(pa_context* context, pa_subscription_event_type_t type, uint32_t index,
+                        void* self) {
+        auto* watcher = static_cast<SinkWatcher*>(self);
+        const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+        const auto kind = type & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
+        if (facility == PA_SUBSCRIPTION_EVENT_SINK_INPUT && kind == PA_SUBSCRIPTION_EVENT_NEW) {
+            std::lock_guard lock(watcher->m_mutex);
+            watcher->m_players.push_back(msSinceEpoch(std::chrono::system_clock::now()));
+            return;
+        }
+        if (facility != PA_SUBSCRIPTION_EVENT_SINK || kind != PA_SUBSCRIPTION_EVENT_CHANGE) {
+            return;
+        }
+        {
+            std::lock_guard lock(watcher->m_mutex);
+            watcher->m_asked.push_back({msSinceEpoch(std::chrono::system_clock::now()), -1, index});
+        }
+        pa_operation_unref(pa_context_get_sink_info_by_index(context, index, &onInfo, self));
+    }
+    // Answers come in the order asked: each completes the oldest change still waiting.
+    static void onInfo(pa_context*, const pa_sink_info* info, int end, void* self) {
+        auto* watcher = static_cast<SinkWatcher*>(self);
+        std::lock_guard lock(watcher->m_mutex);
+        if (watcher->m_asked.empty() || (end > 0 && info == nullptr)) {
+            return;  // the end of an answer already taken
+        }
+        Change change = watcher->m_asked.front();
+        watcher->m_asked.erase(watcher->m_asked.begin());
+        if (info != nullptr) {
+            change.volume = static_cast<long>(pa_cvolume_avg(&info->volume));
+        }
+        watcher->m_changes.push_back(change);
+    }
+    pa_threaded_mainloop* m_loop = nullptr;
+    pa_context* m_context = nullptr;
+    std::mutex m_mutex;
+    std::vector<Change> m_changes;
+    std::vector<double> m_players;
+    std::vector<Change> m_asked;  // changes whose volume is still to come
+    std::atomic<bool> m_subscribed{false};
+};
+
+}  // namespace hushwell::bench
