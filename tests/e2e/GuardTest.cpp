@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "e2e/ProgramFixture.h"
+#include "support/ExecutableCopy.h"
 
 namespace hushwell::testing {
 namespace {
@@ -46,8 +47,7 @@ protected:
             return std::make_unique<Program>(dir.path(), environment);
         }
         const auto exe = dir.path() / "hushwell";
-        std::filesystem::copy_file(HUSHWELL_PROGRAM, exe,
-                                   std::filesystem::copy_options::overwrite_existing);
+        copyExecutable(HUSHWELL_PROGRAM, exe);
         std::vector<std::string> command{HUSHWELL_LAUNCHER};
         command.insert(command.end(), launcher.begin(), launcher.end());
         command.push_back(exe.string());
