@@ -153,11 +153,10 @@ HeldRecord::HeldRecord(const std::filesystem::path& folder, const std::string& s
 }
 
 // The record of a version that kept one for every server was written by a run that knew of one
-// server, and which one cannot be told: the first start to find it takes it for its own server
-// (a rename, so that of two starts together one takes it) and puts its level back there. A start
-// with a record of its own keeps its own, this version's, and lets the older one go, so that no
-// other server's start takes it later.
-void HeldRecord::takeUnkeyed() const {
+// server, and which one cannot be told: only the copy that put its level back takes it for its
+// own server (a rename, so that of two copies together one takes it). A copy with a record of its
+// own keeps its own, this version's, and lets the older one go.
+void HeldRecord::takeEarlierVersion() const {
     std::error_code error;
     if (!m_unkeyed || !std::filesystem::exists(*m_unkeyed, error)) {
         return;
@@ -220,12 +219,16 @@ void HeldRecord::releaseHeldBy(std::int64_t owner) const {
 }
 
 std::optional<HeldLevel> HeldRecord::read() const {
-    if (!m_file) {
-        return std::nullopt;
-    }
-    takeUnkeyed();
+    return m_file ? readFrom(*m_file) : std::nullopt;
+}
+
+std::optional<HeldLevel> HeldRecord::readEarlierVersion() const {
+    return m_unkeyed ? readFrom(*m_unkeyed) : std::nullopt;
+}
+
+std::optional<HeldLevel> HeldRecord::readFrom(const std::filesystem::path& file) {
     std::error_code error;
-    const std::filesystem::file_status status = std::filesystem::status(*m_file, error);
+    const std::filesystem::file_status status = std::filesystem::status(file, error);
     if (!std::filesystem::exists(status)) {
         return std::nullopt;
     }
@@ -233,11 +236,11 @@ std::optional<HeldLevel> HeldRecord::read() const {
     std::optional<HeldLevel> level;
     std::uintmax_t size = 0;
     if (!std::filesystem::is_regular_file(status) ||
-        (size = std::filesystem::file_size(*m_file, error)) > kLargestRecord || error) {
+        (size = std::filesystem::file_size(file, error)) > kLargestRecord || error) {
         why = "it is no ordinary file of a record's size";
     } else {
         std::string text(static_cast<std::size_t>(size), '\0');
-        std::ifstream in(*m_file, std::ios::binary);
+        std::ifstream in(file, std::ios::binary);
         if (!in.read(text.data(), static_cast<std::streamsize>(size)) || in.peek() != EOF) {
             why = "it could not be read whole";
         } else {
@@ -245,7 +248,7 @@ std::optional<HeldLevel> HeldRecord::read() const {
         }
     }
     if (!level) {
-        logMixerCall("held record \"" + pathText(*m_file) + "\" refused: " + why);
+        logMixerCall("held record \"" + pathText(file) + "\" refused: " + why);
     }
     return level;
 }

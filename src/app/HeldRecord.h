@@ -51,12 +51,17 @@ public:
     // record of a run started since.
     void releaseHeldBy(std::int64_t owner) const;
     // The record, when there is one and every value in it is one a run writes; a record that is
-    // not is logged and left unused. Without a record of its own, a record of a version that kept
-    // one for every server is taken, and is then this server's.
+    // not is logged and left unused.
     [[nodiscard]] std::optional<HeldLevel> read() const;
+    // The record of a version that kept one for every server, as read() reads it. It names no
+    // server: it is left where it is until a copy puts its level back, on a volume of its scale.
+    [[nodiscard]] std::optional<HeldLevel> readEarlierVersion() const;
+    // This copy put the level of readEarlierVersion() back: the record becomes this server's
+    // (beside a record of its own, it goes).
+    void takeEarlierVersion() const;
 
 private:
-    void takeUnkeyed() const;
+    [[nodiscard]] static std::optional<HeldLevel> readFrom(const std::filesystem::path& file);
 
     std::optional<std::filesystem::path> m_file;
     std::optional<std::filesystem::path> m_unkeyed;  // "held", of a version before the servers

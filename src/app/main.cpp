@@ -144,10 +144,18 @@ int main(int argc, char* argv[]) {
                    record.owed);
     });
     // A run that ended with its guard while the volume was held: its Up level goes back first.
-    const std::optional<hushwell::HeldLevel> left = hushwell::HeldRecord().read();
+    // The record of a version before the records per server may be another server's: it goes
+    // back only on a volume of its scale that stands below its Up value, and only then is it
+    // this server's.
+    const hushwell::HeldRecord record;
+    std::optional<hushwell::HeldLevel> left = record.read();
+    const bool earlierVersion = !left && (left = record.readEarlierVersion()).has_value();
     if (left) {
-        volume.putBackFirst(left->upValue, left->scale,
-                            left->held ? std::optional(left->program) : std::nullopt, left->owed);
+        volume.putBackFirst(
+            left->upValue, left->scale, left->held ? std::optional(left->program) : std::nullopt,
+            left->owed, earlierVersion,
+            earlierVersion ? std::function<void()>([record] { record.takeEarlierVersion(); })
+                           : std::function<void()>());
     }
 
     hushwell::SystemClock clock;

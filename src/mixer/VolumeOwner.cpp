@@ -180,8 +180,10 @@ void VolumeOwner::tellAgain() {
 }
 
 void VolumeOwner::putBackFirst(std::int32_t value, std::int32_t scale,
-                               std::optional<std::string> held, std::vector<std::string> owed) {
-    onThread([earlier = VolumeRules::EarlierRun{value, scale, std::move(held), std::move(owed)}](
+                               std::optional<std::string> held, std::vector<std::string> owed,
+                               bool onlyOnItsScale, std::function<void()> taken) {
+    onThread([earlier = VolumeRules::EarlierRun{value, scale, std::move(held), std::move(owed),
+                                                onlyOnItsScale, std::move(taken)}](
                  VolumeRules& rules) { rules.putBackFirst(earlier); });
 }
 

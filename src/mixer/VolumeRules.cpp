@@ -1,6 +1,7 @@
 #include "mixer/VolumeRules.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace hushwell {
 
@@ -17,8 +18,17 @@ std::optional<std::int32_t> VolumeRules::locate() {
     const std::optional<std::int32_t> scale = m_provider.locate();
     if (scale) {
         m_record.scale = *scale;
+        if (m_earlierRun && m_earlierRun->onlyOnItsScale && !earlierRunWasHere(*scale)) {
+            m_earlierRun.reset();  // another server's
+        }
         if (m_earlierRun && !m_wanted) {
-            const auto& [value, from, held, owed] = *m_earlierRun;
+            const std::int32_t value = m_earlierRun->value;
+            const std::int32_t from = m_earlierRun->scale;
+            const std::optional<std::string>& held = m_earlierRun->held;
+            const std::vector<std::string>& owed = m_earlierRun->owed;
+            if (const std::function<void()> taken = std::exchange(m_earlierRun->taken, {})) {
+                taken();
+            }
             m_record.upValue = rescaled(value, from, *scale);
             m_record.owed = owed;
             m_owedToTry = !owed.empty();
@@ -38,6 +48,20 @@ std::optional<std::int32_t> VolumeRules::locate() {
         updateHeld();
     }
     return scale;
+}
+
+// A record that names no server was this one's if its scale is this volume's and, where it held
+// the output and the provider tells what the output stands at, the output stands below its Up
+// value, as the earlier run left it: an output at Up or above was not held down by it.
+bool VolumeRules::earlierRunWasHere(std::int32_t scale) {
+    if (m_earlierRun->scale != scale) {
+        return false;
+    }
+    if (!m_earlierRun->held || !m_earlierRun->held->empty()) {
+        return true;
+    }
+    const std::optional<std::int32_t> now = m_provider.volumeNow();
+    return !now || *now < m_earlierRun->value;
 }
 
 std::vector<std::string> VolumeRules::playingPrograms() {

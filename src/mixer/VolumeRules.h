@@ -53,6 +53,12 @@ public:
         std::int32_t scale = 0;
         std::optional<std::string> held;
         std::vector<std::string> owed;
+        // A record of a version that kept one for every server, which names none: put back only
+        // on a volume of its own scale (and, where it held the output, one that stands below its
+        // Up value), another server's being left alone. `taken`, when given, is called once it
+        // is put back here.
+        bool onlyOnItsScale = false;
+        std::function<void()> taken = {};
     };
     // The record, where the guard must know it before the provider is called next (the volume
     // is about to stand away from Up).
@@ -92,6 +98,7 @@ private:
     [[nodiscard]] std::string effectiveTarget() const {
         return m_programVolume ? m_target : std::string();
     }
+    [[nodiscard]] bool earlierRunWasHere(std::int32_t scale);
     void becomeTarget(std::string program);
     bool switchTarget();
     void sentToProgram(const std::string& program, std::int32_t value,

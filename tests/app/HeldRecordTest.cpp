@@ -40,23 +40,29 @@ TEST(HeldRecord, AGuardRemovesOnlyTheRecordOfItsOwnRun) {
 }
 
 // Copies on two servers share the state folder: each reads, writes and removes its own server's
-// record alone. A record of a version that kept one for every server ("held") is taken by the
-// first start that reads, for its own server, or let go beside a record of its own.
+// record alone. A record of a version that kept one for every server ("held") names no server: it
+// stays for every copy to read until one put its level back and takes it for its own server, or
+// lets it go beside a record of its own.
 TEST(HeldRecord, EachServerHasItsOwn) {
-    enum class ByB { Remove, Release, Write, Read };
+    enum class ByB { Remove, Release, Write, Read, Take };
     const struct {
         const char* name;
         const char* unkeyed;   // "held" as found; nullptr: none, and A's record says 100
         bool bHolds;           // B's record says 50 before B acts
         ByB act;               // what server B's copy does
         std::int32_t readByB;  // after; 0: no record
+        bool unkeyedStays = false;
     } cases[] = {
         {"B holds nothing", nullptr, false, ByB::Remove, 0},
         {"B's guard put back", nullptr, true, ByB::Release, 0},
         {"B holds", nullptr, false, ByB::Write, 50},
-        {"an earlier version's", "60 200 7\n", false, ByB::Read, 60},
-        {"the version's before that", "60 200\n", false, ByB::Read, 60},
-        {"an earlier version's beside B's own", "60 200 7\n", true, ByB::Read, 50},
+        {"an earlier version's, read", "60 200 7\n", false, ByB::Read, 0, true},
+        {"an earlier version's, B's own removed", "60 200 7\n", false, ByB::Remove, 0, true},
+        {"an earlier version's, B's own put back", "60 200 7\n", true, ByB::Release, 0, true},
+        {"an earlier version's, B's own written", "60 200 7\n", false, ByB::Write, 50, true},
+        {"an earlier version's, put back by B", "60 200 7\n", false, ByB::Take, 60},
+        {"the version's before that, put back by B", "60 200\n", false, ByB::Take, 60},
+        {"an earlier version's beside B's own", "60 200 7\n", true, ByB::Take, 50},
     };
     for (const auto& c : cases) {
         TempDir dir;
@@ -82,12 +88,17 @@ TEST(HeldRecord, EachServerHasItsOwn) {
                 ASSERT_FALSE(b.write({50, 200, 7, {}}).has_value());
                 break;
             case ByB::Read:
-                ASSERT_TRUE(b.read().has_value()) << c.name;
+                EXPECT_EQ(b.readEarlierVersion().value_or(HeldLevel{}).upValue, 60) << c.name;
+                break;
+            case ByB::Take:
+                b.takeEarlierVersion();
                 break;
         }
-        EXPECT_FALSE(std::filesystem::exists(unkeyed)) << c.name;
+        EXPECT_EQ(std::filesystem::exists(unkeyed), c.unkeyedStays) << c.name;
         EXPECT_EQ(b.read().value_or(HeldLevel{}).upValue, c.readByB) << c.name;
         EXPECT_EQ(a.read().value_or(HeldLevel{}).upValue, c.unkeyed == nullptr ? 100 : 0) << c.name;
+        EXPECT_EQ(a.readEarlierVersion().value_or(HeldLevel{}).upValue, c.unkeyedStays ? 60 : 0)
+            << c.name;
     }
 }
 
