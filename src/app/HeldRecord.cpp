@@ -162,7 +162,7 @@ void HeldRecord::takeEarlierVersion() const {
         return;
     }
     if (std::filesystem::exists(*m_file, error)) {
-        std::filesystem::remove(*m_unkeyed, error);
+        (void)removeFile(*m_unkeyed);
         logMixerCall("held record \"" + pathText(*m_unkeyed) + "\" of an earlier version let go");
         return;
     }
@@ -198,10 +198,10 @@ std::optional<std::string> HeldRecord::write(const HeldLevel& level) const {
            "level back; making the folder writable mends this.";
 }
 
+// A record left behind would make the next start send its old Up over the listener's level.
 void HeldRecord::remove() const {
-    if (m_file) {
-        std::error_code ignored;
-        std::filesystem::remove(*m_file, ignored);
+    if (m_file && !removeFile(*m_file)) {
+        logMixerCall("held record \"" + pathText(*m_file) + "\" could not be removed");
     }
 }
 
