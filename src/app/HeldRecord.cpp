@@ -25,9 +25,12 @@ constexpr std::uintmax_t kLargestRecord = std::uintmax_t{64} * 1024;
 
 // The lines after the first: "N NAME" names the program held ("N": the name's length, as a name
 // may hold any byte, a line's end too); "none" says nothing is held; each "owed N NAME" names a
-// program owed the Up value. Without the second line, the output is held.
+// program owed the Up value; each "owedon N NAME" and "N OUTPUT" after it, a program owed it on an
+// output it left (none in a record of an earlier version). Without the second line, the output is
+// held.
 constexpr std::string_view kNothingHeld = "none\n";
 constexpr std::string_view kOwed = "owed ";
+constexpr std::string_view kOwedOn = "owedon ";
 
 std::string named(const std::string& program) {
     return std::to_string(program.size()) + ' ' + program + '\n';
@@ -43,6 +46,9 @@ std::string textOf(const HeldLevel& level) {
     }
     for (const std::string& program : level.owed) {
         text += std::string(kOwed) + named(program);
+    }
+    for (const auto& [program, output] : level.owedOn) {
+        text += std::string(kOwedOn) + named(program) + named(output);
     }
     return text;
 }
@@ -128,6 +134,13 @@ std::optional<HeldLevel> parse(std::string_view text, std::string& why) {
             return std::nullopt;
         }
     }
+    while (parse.take(kOwedOn)) {
+        auto& [program, output] = level.owedOn.emplace_back();
+        if (!parse.name(program) || !parse.name(output)) {
+            why = "a program owed the Up value on an output, or the output, is no name";
+            return std::nullopt;
+        }
+    }
     if (!parse.atEnd()) {
         why = "it holds more than a record";
         return std::nullopt;
@@ -210,7 +223,7 @@ void HeldRecord::releaseHeldBy(std::int64_t owner) const {
     if (!level || (level->owner != 0 && level->owner != owner)) {
         return;
     }
-    if (level->owed.empty()) {
+    if (level->owed.empty() && level->owedOn.empty()) {
         remove();
     } else {
         level->held = false;

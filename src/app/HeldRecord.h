@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace hushwell {
@@ -18,7 +19,10 @@ struct HeldLevel {
     // Programs whose Up value found no stream: the server keeps their Down level for their next
     // stream.
     std::vector<std::string> owed = {};
-    bool held = true;  // false: nothing is held, only `owed` is left to put back
+    bool held = true;  // false: nothing is held, only `owed` and `owedOn` are left to put back
+    // Programs owed the Up value on one output they left (program, output): there their volume
+    // stays at what they were given.
+    std::vector<std::pair<std::string, std::string>> owedOn = {};
 
     // Whether that run held what this run lowers (`lowered`: a program's name, or empty for the
     // output). Only there is what stands after the put-back this run's to set; anything else

@@ -140,8 +140,12 @@ int main(int argc, char* argv[]) {
     });
     hushwell::CrashGuard guard([&volume] { volume.tellAgain(); });
     volume.observe([&guard, &opened](const hushwell::VolumeOwner::Record& record) {
+        std::vector<std::pair<std::string, std::string>> owedOn;
+        for (const auto& [program, output] : record.owedOn) {
+            owedOn.emplace_back(program, output);
+        }
         guard.tell(record.upValue, record.scale, record.held, opened.chosenIndex(), record.program,
-                   record.owed);
+                   record.owed, owedOn);
     });
     // A run that ended with its guard while the volume was held: its Up level goes back first.
     // The record of a version before the records per server may be another server's: it goes
@@ -151,11 +155,16 @@ int main(int argc, char* argv[]) {
     std::optional<hushwell::HeldLevel> left = record.read();
     const bool earlierVersion = !left && (left = record.readEarlierVersion()).has_value();
     if (left) {
-        volume.putBackFirst(
+        hushwell::VolumeRules::EarlierRun earlier{
             left->upValue, left->scale, left->held ? std::optional(left->program) : std::nullopt,
-            left->owed, earlierVersion,
-            earlierVersion ? std::function<void()>([record] { record.takeEarlierVersion(); })
-                           : std::function<void()>());
+            left->owed, earlierVersion};
+        if (earlierVersion) {
+            earlier.taken = [record] { record.takeEarlierVersion(); };
+        }
+        for (const auto& [program, output] : left->owedOn) {
+            earlier.owedOn.push_back({program, output});
+        }
+        volume.putBackFirst(std::move(earlier));
     }
 
     hushwell::SystemClock clock;

@@ -25,6 +25,8 @@ TEST(HeldRecord, AGuardRemovesOnlyTheRecordOfItsOwnRun) {
         {"written before runs were recorded", "65500 65536\n", 42, nullptr},
         {"a program owed Up", "65500 65536 42\nowed 5 radio\n", 42,
          "65500 65536 42\nnone\nowed 5 radio\n"},
+        {"a program owed Up on an output it left", "65500 65536 42\nowedon 5 radio\n4 hdmi\n", 42,
+         "65500 65536 42\nnone\nowedon 5 radio\n4 hdmi\n"},
     };
     for (const auto& c : cases) {
         TempDir dir;
@@ -117,15 +119,18 @@ TEST(HeldRecord, ReadsBackWhatItWrote) {
 }
 
 // What was held: one program's streams, read back as written whatever bytes its name holds; a
-// record of the version before, without one, is the whole output; the programs owed Up. A record
-// that is not exactly what a run writes, or whose Up value lies outside its scale, is none.
+// record of the version before, without one, is the whole output; the programs owed Up, on any
+// output or on one they left. A record that is not exactly what a run writes, or whose Up value
+// lies outside its scale, is none.
 TEST(HeldRecord, KeepsTheProgramThatWasHeld) {
+    using Pairs = std::vector<std::pair<std::string, std::string>>;
     const struct {
         const char* name;
-        std::string text;  // the file as found; empty: written from `program` and `owed`
+        std::string text;  // the file as found; empty: written from `program`, `owed`, `owedOn`
         std::string program;
         bool readable;
         std::vector<std::string> owed = {};
+        Pairs owedOn = {};
     } cases[] = {
         {"a program", "", "radio", true},
         {"a name with spaces and a line's end", "", "Web Radio\nPlayer 2", true},
@@ -143,13 +148,29 @@ TEST(HeldRecord, KeepsTheProgramThatWasHeld) {
         {"a leading zero", "065500 65536 42\n", "", false},
         {"more after the record", "65500 65536 42\nx", "", false},
         {"a damaged owed name", "65500 65536 42\nowed 9 radio\n", "", false},
+        {"programs owed Up on outputs they left",
+         "",
+         "radio",
+         true,
+         {"player"},
+         {{"radio", "headphones"}, {"web radio", "hdmi\n2"}}},
+        {"only a program owed Up on an output it left",
+         "65500 65536 42\nnone\nowedon 5 radio\n10 headphones\n",
+         "",
+         true,
+         {},
+         {{"radio", "headphones"}}},
+        {"an owed output missing", "65500 65536 42\nnone\nowedon 5 radio\n", "", false},
+        {"owed on an output before owed anywhere",
+         "65500 65536 42\nowedon 5 radio\n10 headphones\nowed 6 player\n", "", false},
     };
     for (const auto& c : cases) {
         TempDir dir;
         const auto file = dir.path() / "held";
         const HeldRecord record(file);
         if (c.text.empty()) {
-            ASSERT_FALSE(record.write({65500, 65536, 42, c.program, c.owed}).has_value());
+            ASSERT_FALSE(
+                record.write({65500, 65536, 42, c.program, c.owed, true, c.owedOn}).has_value());
         } else {
             std::ofstream(file, std::ios::binary) << c.text;
         }
@@ -160,6 +181,7 @@ TEST(HeldRecord, KeepsTheProgramThatWasHeld) {
             EXPECT_EQ(level->upValue, 65500) << c.name;
             EXPECT_EQ(level->owner, 42) << c.name;
             EXPECT_EQ(level->owed, c.owed) << c.name;
+            EXPECT_EQ(level->owedOn, c.owedOn) << c.name;
         }
     }
 }

@@ -214,7 +214,8 @@ TEST(VolumeRules, LowersOnlyTheChosenProgram) {
         // "no sessions", "sessions"
         std::vector<std::string> steps;
         Calls expected;
-        std::vector<std::string> owed = {};  // what the guard is last told is owed Up
+        std::vector<std::string> owed = {};            // what the guard is last told is owed Up
+        std::vector<VolumeRules::OwedOn> owedOn = {};  // ... and owed it on an output left
     } cases[] = {
         {"down to the program's streams", {"only radio", "set 13100"}, {"setProgram radio 13100"}},
         {"a stream starts while held: sent again",
@@ -255,6 +256,13 @@ TEST(VolumeRules, LowersOnlyTheChosenProgram) {
           "setProgramOn speakers radio 65500"}},
         // The player moved with the output: Windows lists it on the first one again only when it
         // plays there, at the level it kept there.
+        {"the output switched, the player moved: the guard learns it is owed Up there",
+         {"only radio", "set 13100", "output headphones", "tell changed", "streamsOn speakers 0",
+          "set 65500"},
+         {"setProgram radio 13100", "setProgram radio 13100", "setProgram radio 65500",
+          "setProgramOn speakers radio 65500"},
+         {},
+         {{"radio", "speakers"}}},
         {"the output switched, the player moved: owed Up there until it is listed again",
          {"only radio", "set 13100", "output headphones", "tell changed", "streamsOn speakers 0",
           "set 65500", "tell started", "output speakers", "tell changed", "streamsOn speakers 1",
@@ -332,6 +340,30 @@ TEST(VolumeRules, LowersOnlyTheChosenProgram) {
         }
         EXPECT_EQ(ruled.provider.calls(), c.expected) << c.name;
         EXPECT_EQ(ruled.last.owed, c.owed) << c.name;
+        EXPECT_EQ(ruled.last.owedOn, c.owedOn) << c.name;
+    }
+}
+
+// An earlier run's programs owed Up on an output they left are owed it still: paid where they
+// are listed there, owed on (and the guard told so) where they are not.
+TEST(VolumeRules, AnEarlierRunsProgramsOwedOnAnOutputArePaidThere) {
+    const struct {
+        const char* name;
+        int streamsThere;
+        std::vector<VolumeRules::OwedOn> owedAfter;
+    } cases[] = {
+        {"listed there", 1, {}},
+        {"not listed there", 0, {{"radio", "headphones"}}},
+    };
+    for (const auto& c : cases) {
+        Ruled ruled;
+        ruled.provider.streamsOn("headphones", c.streamsThere);
+        ruled.rules.putBackFirst(
+            {65536, 65536, std::nullopt, {}, false, {}, {{"radio", "headphones"}}});
+        ruled.locate(false);
+        ruled.settle();
+        EXPECT_EQ(ruled.provider.calls(), (Calls{"setProgramOn headphones radio 65536"})) << c.name;
+        EXPECT_EQ(ruled.last.owedOn, c.owedAfter) << c.name;
     }
 }
 
