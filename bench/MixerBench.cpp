@@ -21,6 +21,7 @@
 #include "mixer/alsa/AlsaMixer.h"
 #include "mixer/pulse/PulseCapture.h"
 #include "mixer/pulse/PulseMixer.h"
+#include "support/ExecutableCopy.h"
 
 namespace {
 
@@ -69,7 +70,7 @@ public:
     void start(const std::string& program, int latencyMs = 0) {
         const std::filesystem::path copy = m_folder / program;
         if (!std::filesystem::exists(copy)) {
-            std::filesystem::copy_file("/usr/bin/pacat", copy);
+            hushwell::testing::copyExecutable("/usr/bin/pacat", copy);
         }
         const std::string latency = "--latency-msec=" + std::to_string(latencyMs);
         const pid_t pid = fork();

@@ -205,11 +205,12 @@ void CrashGuard::onRecordProblem(std::function<void(const std::string&)> tell) {
 }
 
 void CrashGuard::tell(std::int32_t upValue, std::int32_t scale, bool held, int provider,
-                      const std::string& program, const std::vector<std::string>& owed) {
+                      const std::string& program, const std::vector<std::string>& owed,
+                      const std::vector<std::pair<std::string, std::string>>& owedOn) {
     const std::lock_guard lock(m_mutex);
-    if (held || !owed.empty()) {
+    if (held || !owed.empty() || !owedOn.empty()) {
         const std::optional<std::string> problem =
-            m_record.write({upValue, scale, thisProcessId(), program, owed, held});
+            m_record.write({upValue, scale, thisProcessId(), program, owed, held, owedOn});
         if (problem && m_recordProblem) {
             m_recordProblem(*problem);
             m_recordProblem = nullptr;  // once: the record is tried again at each change

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/HeldRecord.h"
@@ -58,10 +59,12 @@ public:
     // The volume's record changed: `held` while it may stand away from `upValue` (of a scale
     // running to `scale`), on the provider at `provider` in platformProviders() (-1: not known),
     // what is held being the streams of `program` (empty: the output), `owed` the programs still
-    // owed the Up value (kept in the HeldRecord for the next start). Any thread; never waits for
+    // owed the Up value and `owedOn` those owed it on an output they left (program, output), kept
+    // in the HeldRecord for the next start. Any thread; never waits for
     // the guard.
     void tell(std::int32_t upValue, std::int32_t scale, bool held, int provider,
-              const std::string& program = {}, const std::vector<std::string>& owed = {});
+              const std::string& program = {}, const std::vector<std::string>& owed = {},
+              const std::vector<std::pair<std::string, std::string>>& owedOn = {});
     // Where the first HeldRecord that cannot be written is told, in words for the user (from
     // any thread); before it is set, nothing is told.
     void onRecordProblem(std::function<void(const std::string&)> tell);

@@ -25,9 +25,12 @@ constexpr std::uintmax_t kLargestRecord = std::uintmax_t{64} * 1024;
 
 // The lines after the first: "N NAME" names the program held ("N": the name's length, as a name
 // may hold any byte, a line's end too); "none" says nothing is held; each "owed N NAME" names a
-// program owed the Up value. Without the second line, the output is held.
+// program owed the Up value; each "owedon N NAME" and "N OUTPUT" after it, a program owed it on an
+// output it left (none in a record of an earlier version). Without the second line, the output is
+// held.
 constexpr std::string_view kNothingHeld = "none\n";
 constexpr std::string_view kOwed = "owed ";
+constexpr std::string_view kOwedOn = "owedon ";
 
 std::string named(const std::string& program) {
     return std::to_string(program.size()) + ' ' + program + '\n';
@@ -43,6 +46,9 @@ std::string textOf(const HeldLevel& level) {
     }
     for (const std::string& program : level.owed) {
         text += std::string(kOwed) + named(program);
+    }
+    for (const auto& [program, output] : level.owedOn) {
+        text += std::string(kOwedOn) + named(program) + named(output);
     }
     return text;
 }
@@ -128,6 +134,13 @@ std::optional<HeldLevel> parse(std::string_view text, std::string& why) {
             return std::nullopt;
         }
     }
+    while (parse.take(kOwedOn)) {
+        auto& [program, output] = level.owedOn.emplace_back();
+        if (!parse.name(program) || !parse.name(output)) {
+            why = "a program owed the Up value on an output, or the output, is no name";
+            return std::nullopt;
+        }
+    }
     if (!parse.atEnd()) {
         why = "it holds more than a record";
         return std::nullopt;
@@ -153,17 +166,16 @@ HeldRecord::HeldRecord(const std::filesystem::path& folder, const std::string& s
 }
 
 // The record of a version that kept one for every server was written by a run that knew of one
-// server, and which one cannot be told: the first start to find it takes it for its own server
-// (a rename, so that of two starts together one takes it) and puts its level back there. A start
-// with a record of its own keeps its own, this version's, and lets the older one go, so that no
-// other server's start takes it later.
-void HeldRecord::takeUnkeyed() const {
+// server, and which one cannot be told: only the copy that put its level back takes it for its
+// own server (a rename, so that of two copies together one takes it). A copy with a record of its
+// own keeps its own, this version's, and lets the older one go.
+void HeldRecord::takeEarlierVersion() const {
     std::error_code error;
     if (!m_unkeyed || !std::filesystem::exists(*m_unkeyed, error)) {
         return;
     }
     if (std::filesystem::exists(*m_file, error)) {
-        std::filesystem::remove(*m_unkeyed, error);
+        (void)removeFile(*m_unkeyed);
         logMixerCall("held record \"" + pathText(*m_unkeyed) + "\" of an earlier version let go");
         return;
     }
@@ -199,10 +211,10 @@ std::optional<std::string> HeldRecord::write(const HeldLevel& level) const {
            "level back; making the folder writable mends this.";
 }
 
+// A record left behind would make the next start send its old Up over the listener's level.
 void HeldRecord::remove() const {
-    if (m_file) {
-        std::error_code ignored;
-        std::filesystem::remove(*m_file, ignored);
+    if (m_file && !removeFile(*m_file)) {
+        logMixerCall("held record \"" + pathText(*m_file) + "\" could not be removed");
     }
 }
 
@@ -211,7 +223,7 @@ void HeldRecord::releaseHeldBy(std::int64_t owner) const {
     if (!level || (level->owner != 0 && level->owner != owner)) {
         return;
     }
-    if (level->owed.empty()) {
+    if (level->owed.empty() && level->owedOn.empty()) {
         remove();
     } else {
         level->held = false;
@@ -220,12 +232,16 @@ void HeldRecord::releaseHeldBy(std::int64_t owner) const {
 }
 
 std::optional<HeldLevel> HeldRecord::read() const {
-    if (!m_file) {
-        return std::nullopt;
-    }
-    takeUnkeyed();
+    return m_file ? readFrom(*m_file) : std::nullopt;
+}
+
+std::optional<HeldLevel> HeldRecord::readEarlierVersion() const {
+    return m_unkeyed ? readFrom(*m_unkeyed) : std::nullopt;
+}
+
+std::optional<HeldLevel> HeldRecord::readFrom(const std::filesystem::path& file) {
     std::error_code error;
-    const std::filesystem::file_status status = std::filesystem::status(*m_file, error);
+    const std::filesystem::file_status status = std::filesystem::status(file, error);
     if (!std::filesystem::exists(status)) {
         return std::nullopt;
     }
@@ -233,11 +249,11 @@ std::optional<HeldLevel> HeldRecord::read() const {
     std::optional<HeldLevel> level;
     std::uintmax_t size = 0;
     if (!std::filesystem::is_regular_file(status) ||
-        (size = std::filesystem::file_size(*m_file, error)) > kLargestRecord || error) {
+        (size = std::filesystem::file_size(file, error)) > kLargestRecord || error) {
         why = "it is no ordinary file of a record's size";
     } else {
         std::string text(static_cast<std::size_t>(size), '\0');
-        std::ifstream in(*m_file, std::ios::binary);
+        std::ifstream in(file, std::ios::binary);
         if (!in.read(text.data(), static_cast<std::streamsize>(size)) || in.peek() != EOF) {
             why = "it could not be read whole";
         } else {
@@ -245,7 +261,7 @@ std::optional<HeldLevel> HeldRecord::read() const {
         }
     }
     if (!level) {
-        logMixerCall("held record \"" + pathText(*m_file) + "\" refused: " + why);
+        logMixerCall("held record \"" + pathText(file) + "\" refused: " + why);
     }
     return level;
 }

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace hushwell {
@@ -18,7 +19,10 @@ struct HeldLevel {
     // Programs whose Up value found no stream: the server keeps their Down level for their next
     // stream.
     std::vector<std::string> owed = {};
-    bool held = true;  // false: nothing is held, only `owed` is left to put back
+    bool held = true;  // false: nothing is held, only `owed` and `owedOn` are left to put back
+    // Programs owed the Up value on one output they left (program, output): there their volume
+    // stays at what they were given.
+    std::vector<std::pair<std::string, std::string>> owedOn = {};
 
     // Whether that run held what this run lowers (`lowered`: a program's name, or empty for the
     // output). Only there is what stands after the put-back this run's to set; anything else
@@ -51,12 +55,17 @@ public:
     // record of a run started since.
     void releaseHeldBy(std::int64_t owner) const;
     // The record, when there is one and every value in it is one a run writes; a record that is
-    // not is logged and left unused. Without a record of its own, a record of a version that kept
-    // one for every server is taken, and is then this server's.
+    // not is logged and left unused.
     [[nodiscard]] std::optional<HeldLevel> read() const;
+    // The record of a version that kept one for every server, as read() reads it. It names no
+    // server: it is left where it is until a copy puts its level back, on a volume of its scale.
+    [[nodiscard]] std::optional<HeldLevel> readEarlierVersion() const;
+    // This copy put the level of readEarlierVersion() back: the record becomes this server's
+    // (beside a record of its own, it goes).
+    void takeEarlierVersion() const;
 
 private:
-    void takeUnkeyed() const;
+    [[nodiscard]] static std::optional<HeldLevel> readFrom(const std::filesystem::path& file);
 
     std::optional<std::filesystem::path> m_file;
     std::optional<std::filesystem::path> m_unkeyed;  // "held", of a version before the servers

@@ -36,7 +36,8 @@ std::chrono::milliseconds SingleInstance::answerDeadline() {
 // session, and one that finds the claim but none of them runs in another session. A thread of
 // the copy's own answers each knock on a door at once, whatever the window's thread is doing (a
 // slow server holds it at start-up and at the end): "r", the copy comes to the front; "e", the
-// copy is ending.
+// copy is ending. The claim itself answers "e" while the copy ends, and nothing before: a start
+// from another session waits for the end too.
 struct SingleInstance::Listener {
     std::vector<int> sockets;  // the claim, then the doors
     int wake[2] = {-1, -1};    // written to: the answerer leaves
@@ -216,9 +217,10 @@ SingleInstance::Knock SingleInstance::knock(int index, Clock::time_point deadlin
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    // A copy that ended meanwhile leaves the name to this start.
-    return knockOn(address(claimName(index)), deadline) == Knock::Gone ? Knock::Gone
-                                                                       : Knock::Elsewhere;
+    // A copy that ended meanwhile leaves the name to this start; one that is ending says so on
+    // its claim, whatever the session.
+    const Knock last = knockOn(address(claimName(index)), deadline, true);
+    return last == Knock::Gone || last == Knock::Ending ? last : Knock::Elsewhere;
 }
 
 namespace {
@@ -263,16 +265,18 @@ SingleInstance::ListenerHandle SingleInstance::listenOn(int index, bool& taken) 
 }
 
 // Any user can connect to an abstract name: another's knock is closed unanswered, and so is a
-// knock on the claim itself (the socket at `index` 0).
+// knock on the claim itself (the socket at `index` 0) but while the copy is ending.
 void SingleInstance::Listener::answer(std::size_t index) {
     const int asker = accept4(sockets[index], nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (asker < 0) {
         return;
     }
-    if (index > 0 && sameUser(asker)) {
+    if (sameUser(asker)) {
         const std::lock_guard lock(mutex);
-        (void)send(asker, ending ? "e" : "r", 1, MSG_NOSIGNAL);
-        if (bringToFront && !ending) {
+        if (index > 0 || ending) {
+            (void)send(asker, ending ? "e" : "r", 1, MSG_NOSIGNAL);
+        }
+        if (index > 0 && bringToFront && !ending) {
             front.post(bringToFront);
         }
     }

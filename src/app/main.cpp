@@ -140,14 +140,31 @@ int main(int argc, char* argv[]) {
     });
     hushwell::CrashGuard guard([&volume] { volume.tellAgain(); });
     volume.observe([&guard, &opened](const hushwell::VolumeOwner::Record& record) {
+        std::vector<std::pair<std::string, std::string>> owedOn;
+        for (const auto& [program, output] : record.owedOn) {
+            owedOn.emplace_back(program, output);
+        }
         guard.tell(record.upValue, record.scale, record.held, opened.chosenIndex(), record.program,
-                   record.owed);
+                   record.owed, owedOn);
     });
     // A run that ended with its guard while the volume was held: its Up level goes back first.
-    const std::optional<hushwell::HeldLevel> left = hushwell::HeldRecord().read();
+    // The record of a version before the records per server may be another server's: it goes
+    // back only on a volume of its scale that stands below its Up value, and only then is it
+    // this server's.
+    const hushwell::HeldRecord record;
+    std::optional<hushwell::HeldLevel> left = record.read();
+    const bool earlierVersion = !left && (left = record.readEarlierVersion()).has_value();
     if (left) {
-        volume.putBackFirst(left->upValue, left->scale,
-                            left->held ? std::optional(left->program) : std::nullopt, left->owed);
+        hushwell::VolumeRules::EarlierRun earlier{
+            left->upValue, left->scale, left->held ? std::optional(left->program) : std::nullopt,
+            left->owed, earlierVersion};
+        if (earlierVersion) {
+            earlier.taken = [record] { record.takeEarlierVersion(); };
+        }
+        for (const auto& [program, output] : left->owedOn) {
+            earlier.owedOn.push_back({program, output});
+        }
+        volume.putBackFirst(std::move(earlier));
     }
 
     hushwell::SystemClock clock;

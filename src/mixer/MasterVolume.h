@@ -61,6 +61,10 @@ public:
     // when it was not taken.
     [[nodiscard]] virtual std::optional<std::string> set(std::int32_t value) = 0;
 
+    // The value the current output stands at now (its loudest channel), in the units of its
+    // scale; nullopt where the provider cannot tell.
+    [[nodiscard]] virtual std::optional<std::int32_t> volumeNow() { return std::nullopt; }
+
     // Sets the output `output` (an id an earlier set() returned), current or not; false when not
     // taken or gone. A provider with one output has no other: it returns false.
     [[nodiscard]] virtual bool setOn(const std::string& /*output*/, std::int32_t /*value*/) {

@@ -138,6 +138,10 @@ bool ChosenProvider::setOn(const std::string& output, std::int32_t value) {
     return taken;
 }
 
+std::optional<std::int32_t> ChosenProvider::volumeNow() {
+    return m_volume ? m_volume->volumeNow() : std::nullopt;
+}
+
 bool ChosenProvider::hasProgramVolume() const {
     return m_volume && m_volume->hasProgramVolume();
 }

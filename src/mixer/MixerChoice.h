@@ -48,6 +48,7 @@ public:
     std::optional<std::int32_t> locate() override;
     std::optional<std::string> set(std::int32_t value) override;
     bool setOn(const std::string& output, std::int32_t value) override;
+    std::optional<std::int32_t> volumeNow() override;
     bool hasProgramVolume() const override;
     std::vector<std::string> playingPrograms() override;
     std::optional<int> setProgram(const std::string& program, std::int32_t value) override;

@@ -179,10 +179,8 @@ void VolumeOwner::tellAgain() {
     m_shared->worker.wake();
 }
 
-void VolumeOwner::putBackFirst(std::int32_t value, std::int32_t scale,
-                               std::optional<std::string> held, std::vector<std::string> owed) {
-    onThread([earlier = VolumeRules::EarlierRun{value, scale, std::move(held), std::move(owed)}](
-                 VolumeRules& rules) { rules.putBackFirst(earlier); });
+void VolumeOwner::putBackFirst(VolumeRules::EarlierRun earlier) {
+    onThread([earlier = std::move(earlier)](VolumeRules& rules) { rules.putBackFirst(earlier); });
 }
 
 void VolumeOwner::finish() {

@@ -59,13 +59,10 @@ public:
     void observe(Observer observer);
     // Tells the observer the record again, changed or not (a new guard needs to learn it).
     void tellAgain();
-    // The Up value of an earlier run that ended held (`value` of a scale running to `scale`, for
-    // the streams of `held`, the output when empty, nothing when none): it is put back as soon as
-    // the volume is located, before anything asked later. The programs it was `owed` to stay owed
-    // it until one of their streams took it.
-    void putBackFirst(std::int32_t value, std::int32_t scale,
-                      std::optional<std::string> held = std::string(),
-                      std::vector<std::string> owed = {});
+    // The Up value of an earlier run that ended held (see VolumeRules::EarlierRun): it is put
+    // back as soon as the volume is located, before anything asked later. The programs it was
+    // owed to, on any output or on one they left, stay owed it until one of their streams took it.
+    void putBackFirst(VolumeRules::EarlierRun earlier);
 
 private:
     struct Shared;

@@ -1,6 +1,7 @@
 #include "mixer/VolumeRules.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace hushwell {
 
@@ -17,11 +18,22 @@ std::optional<std::int32_t> VolumeRules::locate() {
     const std::optional<std::int32_t> scale = m_provider.locate();
     if (scale) {
         m_record.scale = *scale;
+        if (m_earlierRun && m_earlierRun->onlyOnItsScale && !earlierRunWasHere(*scale)) {
+            m_earlierRun.reset();  // another server's
+        }
         if (m_earlierRun && !m_wanted) {
-            const auto& [value, from, held, owed] = *m_earlierRun;
+            const std::int32_t value = m_earlierRun->value;
+            const std::int32_t from = m_earlierRun->scale;
+            const std::optional<std::string>& held = m_earlierRun->held;
+            const std::vector<std::string>& owed = m_earlierRun->owed;
+            if (const std::function<void()> taken = std::exchange(m_earlierRun->taken, {})) {
+                taken();
+            }
             m_record.upValue = rescaled(value, from, *scale);
             m_record.owed = owed;
             m_owedToTry = !owed.empty();
+            m_record.owedOn = m_earlierRun->owedOn;
+            m_owedOnToTry = !m_record.owedOn.empty();
             if (held) {
                 m_record.program = *held;
                 m_wanted = m_record.upValue;
@@ -38,6 +50,20 @@ std::optional<std::int32_t> VolumeRules::locate() {
         updateHeld();
     }
     return scale;
+}
+
+// A record that names no server was this one's if its scale is this volume's and, where it held
+// the output and the provider tells what the output stands at, the output stands below its Up
+// value, as the earlier run left it: an output at Up or above was not held down by it.
+bool VolumeRules::earlierRunWasHere(std::int32_t scale) {
+    if (m_earlierRun->scale != scale) {
+        return false;
+    }
+    if (!m_earlierRun->held || !m_earlierRun->held->empty()) {
+        return true;
+    }
+    const std::optional<std::int32_t> now = m_provider.volumeNow();
+    return !now || *now < m_earlierRun->value;
 }
 
 std::vector<std::string> VolumeRules::playingPrograms() {
@@ -84,7 +110,7 @@ void VolumeRules::providerReported(VolumeEvent::Kind kind) {
     if (kind != VolumeEvent::Kind::OutputChanged && kind != VolumeEvent::Kind::NoOutput) {
         m_owedToTry = m_owedToTry || !m_record.owed.empty();
     }
-    m_owedOnToTry = m_owedOnToTry || (news && !m_owedOn.empty());
+    m_owedOnToTry = m_owedOnToTry || (news && !m_record.owedOn.empty());
 }
 
 bool VolumeRules::sendDue() {
@@ -181,8 +207,8 @@ void VolumeRules::leaveBehind(const std::optional<std::string>& output) {
 
 void VolumeRules::oweOn(const std::string& program, const std::string& output) {
     const OwedOn owed{program, output};
-    if (std::find(m_owedOn.begin(), m_owedOn.end(), owed) == m_owedOn.end()) {
-        m_owedOn.push_back(owed);
+    if (std::find(m_record.owedOn.begin(), m_record.owedOn.end(), owed) == m_record.owedOn.end()) {
+        m_record.owedOn.push_back(owed);
     }
 }
 
@@ -211,7 +237,7 @@ void VolumeRules::sendOwedOn() {
         return;  // tried again when Up has landed
     }
     const std::int32_t up = m_record.upValue;
-    std::erase_if(m_owedOn, [&](const OwedOn& owed) {
+    std::erase_if(m_record.owedOn, [&](const OwedOn& owed) {
         return m_provider.setProgramOn(owed.output, owed.program, up).value_or(0) > 0;
     });
 }
@@ -220,7 +246,7 @@ void VolumeRules::sendOwedOn() {
 // output, the output left behind while held getting the Up value.
 void VolumeRules::sendWanted() {
     m_wantedUnsent = false;
-    const bool owedOn = !m_owedOn.empty();  // before this value: tried once Up has landed
+    const bool owedOn = !m_record.owedOn.empty();  // before this value: tried once Up has landed
     if (!m_target.empty()) {
         // A provider may gain its volume per program after the open (Windows' sessions, refused
         // while the audio service is busy at log-in), or lose it with an output switched to.
@@ -272,7 +298,7 @@ void VolumeRules::sendWanted() {
     }
     m_report(taken ? VolumeEvent::Kind::Taken : VolumeEvent::Kind::Refused, value);
     updateHeld();
-    m_owedOnToTry = m_owedOnToTry || (owedOn && taken && !held() && !m_owedOn.empty());
+    m_owedOnToTry = m_owedOnToTry || (owedOn && taken && !held() && !m_record.owedOn.empty());
 }
 
 // `value` reached `program`'s streams on `reached.output`. Its streams left behind on other outputs
@@ -283,7 +309,8 @@ void VolumeRules::sentToProgram(const std::string& program, std::int32_t value,
     const std::string& output = reached.output;
     std::erase(m_leftBehind, output);
     if (reached.streams > 0) {
-        std::erase(m_owedOn, OwedOn{program, output});  // what its streams took there now stands
+        std::erase(m_record.owedOn,
+                   OwedOn{program, output});  // what its streams took there now stands
     }
     if (leftBehind != output) {
         leaveBehind(leftBehind);

@@ -38,12 +38,20 @@ public:
     // A program that had no stream when its value landed has nothing away from Up: not held.
     // `owed`: programs held before the target changed whose Up value found no stream; the server
     // keeps their Down level for their next stream, so they are owed Up until one of them took it.
+    // `owedOn`: a program's Up value owed on one output it left, where its volume stays at what
+    // it was given.
+    struct OwedOn {
+        std::string program;
+        std::string output;
+        bool operator==(const OwedOn&) const = default;
+    };
     struct Record {
         std::int32_t upValue = 0;
         std::int32_t scale = 0;
         bool held = false;
         std::string program;
         std::vector<std::string> owed;
+        std::vector<OwedOn> owedOn = {};
         bool operator==(const Record&) const = default;
     };
     // The Up value of an earlier run that ended held, `value` of a scale running to `scale`, for
@@ -53,6 +61,13 @@ public:
         std::int32_t scale = 0;
         std::optional<std::string> held;
         std::vector<std::string> owed;
+        // A record of a version that kept one for every server, which names none: put back only
+        // on a volume of its own scale (and, where it held the output, one that stands below its
+        // Up value), another server's being left alone. `taken`, when given, is called once it
+        // is put back here.
+        bool onlyOnItsScale = false;
+        std::function<void()> taken = {};
+        std::vector<OwedOn> owedOn = {};
     };
     // The record, where the guard must know it before the provider is called next (the volume
     // is about to stand away from Up).
@@ -92,6 +107,7 @@ private:
     [[nodiscard]] std::string effectiveTarget() const {
         return m_programVolume ? m_target : std::string();
     }
+    [[nodiscard]] bool earlierRunWasHere(std::int32_t scale);
     void becomeTarget(std::string program);
     bool switchTarget();
     void sentToProgram(const std::string& program, std::int32_t value,
@@ -118,15 +134,8 @@ private:
     std::string m_target;          // what the value wanted goes to: a program, or "" the output
     bool m_programVolume = false;  // the provider has a volume per program
     bool m_wantedUnsent = false;
-    bool m_owedToTry = false;  // the Up value is to be tried on the programs owed it
-    // A program's Up value owed on one output: its volume there stays at what it was given.
-    struct OwedOn {
-        std::string program;
-        std::string output;
-        bool operator==(const OwedOn&) const = default;
-    };
-    std::vector<OwedOn> m_owedOn;
-    bool m_owedOnToTry = false;  // the pairs above are to be tried
+    bool m_owedToTry = false;    // the Up value is to be tried on the programs owed it
+    bool m_owedOnToTry = false;  // the record's owedOn pairs are to be tried
     // Outputs other than m_landedOn where the held program's streams took the value wanted and
     // still keep it (a player pinned to an output the user switched away from).
     std::vector<std::string> m_leftBehind;

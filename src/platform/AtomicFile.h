@@ -21,6 +21,11 @@ namespace hushwell {
 // some minutes old) are deleted first; links, folders and other files are left alone.
 void writeFileAtomically(const std::filesystem::path& file, std::string_view bytes);
 
+// Deletes `file` (a link itself, not what it points to); true when it is gone, or was not there.
+// On Windows a deletion refused for a moment (an antivirus or indexer that has just opened the
+// file) is tried again for about a second, as the rename of a save is.
+[[nodiscard]] bool removeFile(const std::filesystem::path& file);
+
 #ifndef _WIN32
 // The system calls the write goes through, so that tests can make each step fail.
 struct FileCalls {

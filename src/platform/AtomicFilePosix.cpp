@@ -160,4 +160,8 @@ void writeFileAtomically(const std::filesystem::path& file, std::string_view byt
     });
 }
 
+bool removeFile(const std::filesystem::path& file) {
+    return ::unlink(file.c_str()) == 0 || errno == ENOENT;
+}
+
 }  // namespace hushwell

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/AtomicFile.h"
+#include "platform/PatientRetry.h"
 #include "platform/SystemError.h"
 #include "platform/TemporaryFile.h"
 
@@ -90,24 +91,24 @@ void removeLeftovers(const std::filesystem::path& file) {
     FindClose(search);
 }
 
-// Renames `temporary` over `file`. An antivirus or indexer that has just opened the file (without
-// sharing its deletion) refuses the rename for a moment: a sharing violation or access denied is
-// tried again for about a second before it is reported.
+// Whether a refusal is one that passes: an antivirus or indexer that has just opened the file
+// (without sharing its deletion) refuses a rename or a deletion for a moment.
+bool passes(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
+}
+
+// Renames `temporary` over `file`, tried again for about a second while refused for a moment.
 void replaceWith(const std::filesystem::path& temporary, const std::filesystem::path& file) {
-    constexpr auto kPatience = std::chrono::seconds(1);
-    constexpr DWORD kPauseMs = 50;
-    const auto until = std::chrono::steady_clock::now() + kPatience;
-    for (;;) {
-        if (MoveFileExW(temporary.c_str(), file.c_str(),
-                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-            return;
-        }
-        const DWORD error = GetLastError();
-        if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) ||
-            std::chrono::steady_clock::now() >= until) {
-            fail("cannot replace " + quoted(file), error);
-        }
-        Sleep(kPauseMs);
+    const DWORD error = tryPatiently<DWORD>(
+        [&] {
+            return MoveFileExW(temporary.c_str(), file.c_str(),
+                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+                       ? DWORD{ERROR_SUCCESS}
+                       : GetLastError();
+        },
+        passes);
+    if (error != ERROR_SUCCESS) {
+        fail("cannot replace " + quoted(file), error);
     }
 }
 
@@ -141,6 +142,12 @@ void writeFileAtomically(const std::filesystem::path& file, std::string_view byt
         }
         replaceWith(temporary, file);
     });
+}
+
+bool removeFile(const std::filesystem::path& file) {
+    const DWORD error = tryPatiently<DWORD>(
+        [&] { return DeleteFileW(file.c_str()) ? DWORD{ERROR_SUCCESS} : GetLastError(); }, passes);
+    return error == ERROR_SUCCESS || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
 }  // namespace hushwell

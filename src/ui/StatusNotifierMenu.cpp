@@ -125,6 +125,11 @@ int StatusNotifierMenu::idOf(QAction* action) {
     const int id = m_nextId++;
     m_ids.insert(action, id);
     m_actions.insert(id, action);
+    // An entry deleted (the Lower menu's, rebuilt as programs come and go) takes its id along.
+    connect(action, &QObject::destroyed, this, [this, action, id] {
+        m_ids.remove(action);
+        m_actions.remove(id);
+    });
     return id;
 }
 

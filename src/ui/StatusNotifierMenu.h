@@ -36,6 +36,8 @@ public:
     [[nodiscard]] QVariantMap properties(int id);
     [[nodiscard]] QList<QAction*> entries(int id);
     [[nodiscard]] uint revision() const { return m_revision; }
+    // How many entries have an id now.
+    [[nodiscard]] qsizetype idsHeld() const { return m_actions.size(); }
     // Whether `id` names the menu or one of its entries now.
     [[nodiscard]] bool knows(int id) const { return id == 0 || action(id) != nullptr; }
     // The call being answered fails: `id` names nothing.

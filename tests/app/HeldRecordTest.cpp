@@ -25,6 +25,8 @@ TEST(HeldRecord, AGuardRemovesOnlyTheRecordOfItsOwnRun) {
         {"written before runs were recorded", "65500 65536\n", 42, nullptr},
         {"a program owed Up", "65500 65536 42\nowed 5 radio\n", 42,
          "65500 65536 42\nnone\nowed 5 radio\n"},
+        {"a program owed Up on an output it left", "65500 65536 42\nowedon 5 radio\n4 hdmi\n", 42,
+         "65500 65536 42\nnone\nowedon 5 radio\n4 hdmi\n"},
     };
     for (const auto& c : cases) {
         TempDir dir;
@@ -40,23 +42,29 @@ TEST(HeldRecord, AGuardRemovesOnlyTheRecordOfItsOwnRun) {
 }
 
 // Copies on two servers share the state folder: each reads, writes and removes its own server's
-// record alone. A record of a version that kept one for every server ("held") is taken by the
-// first start that reads, for its own server, or let go beside a record of its own.
+// record alone. A record of a version that kept one for every server ("held") names no server: it
+// stays for every copy to read until one put its level back and takes it for its own server, or
+// lets it go beside a record of its own.
 TEST(HeldRecord, EachServerHasItsOwn) {
-    enum class ByB { Remove, Release, Write, Read };
+    enum class ByB { Remove, Release, Write, Read, Take };
     const struct {
         const char* name;
         const char* unkeyed;   // "held" as found; nullptr: none, and A's record says 100
         bool bHolds;           // B's record says 50 before B acts
         ByB act;               // what server B's copy does
         std::int32_t readByB;  // after; 0: no record
+        bool unkeyedStays = false;
     } cases[] = {
         {"B holds nothing", nullptr, false, ByB::Remove, 0},
         {"B's guard put back", nullptr, true, ByB::Release, 0},
         {"B holds", nullptr, false, ByB::Write, 50},
-        {"an earlier version's", "60 200 7\n", false, ByB::Read, 60},
-        {"the version's before that", "60 200\n", false, ByB::Read, 60},
-        {"an earlier version's beside B's own", "60 200 7\n", true, ByB::Read, 50},
+        {"an earlier version's, read", "60 200 7\n", false, ByB::Read, 0, true},
+        {"an earlier version's, B's own removed", "60 200 7\n", false, ByB::Remove, 0, true},
+        {"an earlier version's, B's own put back", "60 200 7\n", true, ByB::Release, 0, true},
+        {"an earlier version's, B's own written", "60 200 7\n", false, ByB::Write, 50, true},
+        {"an earlier version's, put back by B", "60 200 7\n", false, ByB::Take, 60},
+        {"the version's before that, put back by B", "60 200\n", false, ByB::Take, 60},
+        {"an earlier version's beside B's own", "60 200 7\n", true, ByB::Take, 50},
     };
     for (const auto& c : cases) {
         TempDir dir;
@@ -82,12 +90,17 @@ TEST(HeldRecord, EachServerHasItsOwn) {
                 ASSERT_FALSE(b.write({50, 200, 7, {}}).has_value());
                 break;
             case ByB::Read:
-                ASSERT_TRUE(b.read().has_value()) << c.name;
+                EXPECT_EQ(b.readEarlierVersion().value_or(HeldLevel{}).upValue, 60) << c.name;
+                break;
+            case ByB::Take:
+                b.takeEarlierVersion();
                 break;
         }
-        EXPECT_FALSE(std::filesystem::exists(unkeyed)) << c.name;
+        EXPECT_EQ(std::filesystem::exists(unkeyed), c.unkeyedStays) << c.name;
         EXPECT_EQ(b.read().value_or(HeldLevel{}).upValue, c.readByB) << c.name;
         EXPECT_EQ(a.read().value_or(HeldLevel{}).upValue, c.unkeyed == nullptr ? 100 : 0) << c.name;
+        EXPECT_EQ(a.readEarlierVersion().value_or(HeldLevel{}).upValue, c.unkeyedStays ? 60 : 0)
+            << c.name;
     }
 }
 
@@ -106,15 +119,18 @@ TEST(HeldRecord, ReadsBackWhatItWrote) {
 }
 
 // What was held: one program's streams, read back as written whatever bytes its name holds; a
-// record of the version before, without one, is the whole output; the programs owed Up. A record
-// that is not exactly what a run writes, or whose Up value lies outside its scale, is none.
+// record of the version before, without one, is the whole output; the programs owed Up, on any
+// output or on one they left. A record that is not exactly what a run writes, or whose Up value
+// lies outside its scale, is none.
 TEST(HeldRecord, KeepsTheProgramThatWasHeld) {
+    using Pairs = std::vector<std::pair<std::string, std::string>>;
     const struct {
         const char* name;
-        std::string text;  // the file as found; empty: written from `program` and `owed`
+        std::string text;  // the file as found; empty: written from `program`, `owed`, `owedOn`
         std::string program;
         bool readable;
         std::vector<std::string> owed = {};
+        Pairs owedOn = {};
     } cases[] = {
         {"a program", "", "radio", true},
         {"a name with spaces and a line's end", "", "Web Radio\nPlayer 2", true},
@@ -132,13 +148,29 @@ TEST(HeldRecord, KeepsTheProgramThatWasHeld) {
         {"a leading zero", "065500 65536 42\n", "", false},
         {"more after the record", "65500 65536 42\nx", "", false},
         {"a damaged owed name", "65500 65536 42\nowed 9 radio\n", "", false},
+        {"programs owed Up on outputs they left",
+         "",
+         "radio",
+         true,
+         {"player"},
+         {{"radio", "headphones"}, {"web radio", "hdmi\n2"}}},
+        {"only a program owed Up on an output it left",
+         "65500 65536 42\nnone\nowedon 5 radio\n10 headphones\n",
+         "",
+         true,
+         {},
+         {{"radio", "headphones"}}},
+        {"an owed output missing", "65500 65536 42\nnone\nowedon 5 radio\n", "", false},
+        {"owed on an output before owed anywhere",
+         "65500 65536 42\nowedon 5 radio\n10 headphones\nowed 6 player\n", "", false},
     };
     for (const auto& c : cases) {
         TempDir dir;
         const auto file = dir.path() / "held";
         const HeldRecord record(file);
         if (c.text.empty()) {
-            ASSERT_FALSE(record.write({65500, 65536, 42, c.program, c.owed}).has_value());
+            ASSERT_FALSE(
+                record.write({65500, 65536, 42, c.program, c.owed, true, c.owedOn}).has_value());
         } else {
             std::ofstream(file, std::ios::binary) << c.text;
         }
@@ -149,6 +181,7 @@ TEST(HeldRecord, KeepsTheProgramThatWasHeld) {
             EXPECT_EQ(level->upValue, 65500) << c.name;
             EXPECT_EQ(level->owner, 42) << c.name;
             EXPECT_EQ(level->owed, c.owed) << c.name;
+            EXPECT_EQ(level->owedOn, c.owedOn) << c.name;
         }
     }
 }

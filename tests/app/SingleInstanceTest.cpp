@@ -168,14 +168,16 @@ TEST(SingleInstance, AStartDuringAnEndingWaitsForIt) {
 // Two starts of one user, each with the variables that name its sound server and session, the
 // others unset ("{run}": a path of the test's own, "{long}": a name too long for a socket's).
 // On Linux the claim is the sound server's: a start in the first's session raises it, one from
-// another session is told so, one on another server runs too. On Windows the session is the claim.
-enum class Second { RaisesTheFirst, IsTold, RunsToo };
+// another session is told so, one on another server runs too. A first that is ending is waited
+// for, from whatever session of its server. On Windows the session is the claim.
+enum class Second { RaisesTheFirst, IsTold, RunsToo, WaitsForTheEnd };
 
 struct TwoStarts {
     const char* name;
     const char* first;
     const char* second;
     Second outcome;
+    bool firstEnding = false;
 };
 
 void useSession(std::string assignments, const std::string& run) {
@@ -215,25 +217,43 @@ class TheSecondOfTwoStarts : public ::testing::TestWithParam<TwoStarts> {};
 TEST_P(TheSecondOfTwoStarts, FindsTheFirstOnItsSoundServer) {
     const std::string run =
         "/tmp/hushwell-claim-" + std::to_string(QCoreApplication::applicationPid());
+    const bool ending = GetParam().firstEnding;
 #ifdef _WIN32
-    const Second expected = Second::RaisesTheFirst;
+    const Second expected = ending ? Second::WaitsForTheEnd : Second::RaisesTheFirst;
 #else
     const Second expected = GetParam().outcome;
 #endif
     useSession(GetParam().first, run);
-    const std::unique_ptr<SingleInstance> first = SingleInstance::claim();
+    std::unique_ptr<SingleInstance> first = SingleInstance::claim();
     ASSERT_NE(first, nullptr);
     std::atomic<int> asked{0};
     first->onAsked([&asked] { ++asked; });
+    if (ending) {
+        first->beginEnding();
+    }
     useSession(GetParam().second, run);
     std::string told;
-    const bool secondRuns = SingleInstance::claim(&told) != nullptr;
+    // The second start waits for the first's end, which then comes, or decides without it.
+    std::promise<void> waiting;
+    std::future<void> waits = waiting.get_future();
+    std::future<bool> second = std::async(std::launch::async, [&] {
+        return SingleInstance::claim(&told, {10s, [&waiting] { waiting.set_value(); }}) != nullptr;
+    });
+    while (second.wait_for(1ms) != std::future_status::ready &&
+           waits.wait_for(1ms) != std::future_status::ready) {
+    }
+    const bool waited = waits.wait_for(0ms) == std::future_status::ready;
+    if (waited) {
+        first.reset();
+    }
+    const bool secondRuns = second.get();
     useSession(ownSession(), "");
     processUntil([&asked] { return asked > 0; },
                  expected == Second::RaisesTheFirst ? 5000ms : 200ms);
-    EXPECT_EQ(secondRuns, expected == Second::RunsToo);
+    EXPECT_EQ(secondRuns, expected == Second::RunsToo || expected == Second::WaitsForTheEnd);
     EXPECT_EQ(told.empty(), expected != Second::IsTold) << told;
     EXPECT_EQ(asked, expected == Second::RaisesTheFirst ? 1 : 0);
+    EXPECT_EQ(waited, expected == Second::WaitsForTheEnd);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -256,7 +276,15 @@ INSTANTIATE_TEST_SUITE_P(
         TwoStarts{"TwoServers", "PULSE_SERVER=unix:{run}/{long}/one DISPLAY=:0",
                   "PULSE_SERVER=unix:{run}/{long}/two DISPLAY=:0", Second::RunsToo},
         TwoStarts{"TwoSpellingsOfOneAddress", "PULSE_SERVER=tcp:localhost:{pid} DISPLAY=:0",
-                  "PULSE_SERVER=tcp4:127.0.0.1:{pid} DISPLAY=:0", Second::RaisesTheFirst}),
+                  "PULSE_SERVER=tcp4:127.0.0.1:{pid} DISPLAY=:0", Second::RaisesTheFirst},
+        TwoStarts{"OneSessionWhileTheFirstEnds", "XDG_RUNTIME_DIR={run} DISPLAY=:1",
+                  "XDG_RUNTIME_DIR={run} DISPLAY=:1", Second::WaitsForTheEnd, true},
+        TwoStarts{"TwoSessionsOnOneServerWhileTheFirstEnds",
+                  "XDG_RUNTIME_DIR={run} XDG_SESSION_ID=3 DISPLAY=:0",
+                  "XDG_RUNTIME_DIR={run} XDG_SESSION_ID=7 DISPLAY=:1", Second::WaitsForTheEnd,
+                  true},
+        TwoStarts{"TwoServersWhileTheFirstEnds", "PULSE_SERVER=unix:{run}/{long}/one DISPLAY=:0",
+                  "PULSE_SERVER=unix:{run}/{long}/two DISPLAY=:0", Second::RunsToo, true}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 #ifdef _WIN32

@@ -12,6 +12,7 @@
 #include "e2e/ProgramFixture.h"
 #include "listen/PrintFile.h"
 #include "listen/SyntheticStation.h"
+#include "support/ExecutableCopy.h"
 
 namespace hushwell::testing {
 namespace {
@@ -39,8 +40,7 @@ public:
         writeFile(file, std::string(reinterpret_cast<const char*>(samples.data()),
                                     samples.size() * sizeof(float)));
         const auto copy = folder / "radio";
-        std::filesystem::copy_file("/usr/bin/pacat", copy,
-                                   std::filesystem::copy_options::overwrite_existing);
+        copyExecutable("/usr/bin/pacat", copy);
         m_command = copy.string() +
                     " --device=speakers --rate=11025 --channels=1 --format=float32le " +
                     file.string();

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "e2e/ProgramFixture.h"
+#include "support/ExecutableCopy.h"
 
 namespace hushwell::testing {
 namespace {
@@ -46,8 +47,7 @@ protected:
             return std::make_unique<Program>(dir.path(), environment);
         }
         const auto exe = dir.path() / "hushwell";
-        std::filesystem::copy_file(HUSHWELL_PROGRAM, exe,
-                                   std::filesystem::copy_options::overwrite_existing);
+        copyExecutable(HUSHWELL_PROGRAM, exe);
         std::vector<std::string> command{HUSHWELL_LAUNCHER};
         command.insert(command.end(), launcher.begin(), launcher.end());
         command.push_back(exe.string());
@@ -262,6 +262,39 @@ TEST_F(GuardTest, ACopyOnAnotherServerLeavesThisServersRecordAlone) {
         std::this_thread::sleep_for(1s);  // its volume's record told to its guard
     }));
     (void)nextStartPutsUpBack();
+}
+
+// A record of an earlier version ("held") names no server: a start puts its Up value back where
+// the output stands below it, as that version left it, and takes the record; on an output at or
+// above it (the record of another server's copy) it leaves the output and the record alone.
+TEST_F(GuardTest, AnEarlierVersionsRecordGoesBackOnlyWhereItMatches) {
+    const struct {
+        const char* name;
+        long standsAt;
+        bool putBack;
+    } cases[] = {
+        {"the output below its Up value", kDown, true},
+        {"the output above it", 65536, false},
+    };
+    const auto earlier = dir.path() / "state" / "hushwell" / "held";
+    for (const auto& c : cases) {
+        std::filesystem::create_directories(earlier.parent_path());
+        writeFile(earlier, "50000 65536 1\n");
+        run("pactl set-sink-volume speakers " + std::to_string(c.standsAt));
+        writeSettings(kQuiet);
+        auto program = start();
+        ASSERT_NE(program->waitForWindow(), 0u) << c.name << program->log();
+        bool applied = false;
+        for (int attempt = 0; attempt < 100 && !applied; ++attempt) {
+            applied = program->log().find("apply 50000: applied") != std::string::npos;
+            std::this_thread::sleep_for(c.putBack ? 50ms : 20ms);
+        }
+        EXPECT_EQ(applied, c.putBack) << c.name << program->log();
+        EXPECT_EQ(std::filesystem::exists(earlier), !c.putBack) << c.name;
+        program->signal(SIGTERM);
+        program->wait();
+        std::filesystem::remove_all(earlier.parent_path());  // the next case starts afresh
+    }
 }
 
 }  // namespace

@@ -22,6 +22,7 @@
 #include <thread>
 
 #include "e2e/ProgramFixture.h"
+#include "support/ExecutableCopy.h"
 
 namespace hushwell::testing {
 namespace {
@@ -348,7 +349,7 @@ TEST_F(ResilienceTest, AStartWithTheDesktopWaitsForALateServer) {
     writeSettings("20,100\r\n" + markIn(14s) + ",,,,,,,\r\n60:00,,,,,,,\r\n1,0,0,0,0,0,0,0\r\n");
     AudioSandbox& sandbox = AudioSandbox::instance();
     sandbox.stop();
-    std::filesystem::copy_file(HUSHWELL_PROGRAM, dir.path() / "hushwell");
+    copyExecutable(HUSHWELL_PROGRAM, dir.path() / "hushwell");
     Program program(dir.path(), {(dir.path() / "hushwell").string(), "--autostart"}, {kMixerLog});
     ASSERT_NE(program.waitForWindow(), 0u) << program.log();
     EXPECT_EQ(program.title(), "Waiting for the sound server...");

@@ -19,6 +19,7 @@
 #include "mixer/pulse/PulseConnection.h"
 #include "mixer/pulse/PulseMixer.h"
 #include "support/AudioSandbox.h"
+#include "support/ExecutableCopy.h"
 #include "support/Fakes.h"
 #include "support/PlayingStream.h"
 
@@ -57,7 +58,7 @@ void play(const std::filesystem::path& folder, const std::string& program, const
     writeFile(file, std::string(reinterpret_cast<const char*>(samples.data()),
                                 samples.size() * sizeof(float)));
     const auto copy = folder / stream / program;
-    std::filesystem::copy_file("/usr/bin/pacat", copy);
+    copyExecutable("/usr/bin/pacat", copy);
     run(copy.string() + " --device=" + sink + " --rate=11025 --channels=1 --format=float32le " +
         (latency > 0 ? "--latency-msec=" + std::to_string(latency) + " " : "") + file.string());
 }

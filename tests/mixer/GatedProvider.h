@@ -37,6 +37,10 @@ public:
         m_changed.notify_all();
         return !m_refuses;
     }
+    std::optional<std::int32_t> volumeNow() override {
+        const std::lock_guard lock(m_mutex);
+        return m_volumeNow;
+    }
     bool hasProgramVolume() const override { return m_programVolume; }
     std::vector<std::string> playingPrograms() override {
         const std::lock_guard lock(m_mutex);
@@ -95,6 +99,10 @@ public:
         const std::lock_guard lock(m_mutex);
         m_refuses = refuses;
     }
+    void standAt(std::optional<std::int32_t> value) {
+        const std::lock_guard lock(m_mutex);
+        m_volumeNow = value;
+    }
     void switchTo(const std::string& output) {
         const std::lock_guard lock(m_mutex);
         m_current = output;
@@ -116,6 +124,7 @@ private:
     bool m_open = false;
     bool m_refuses = false;
     std::string m_current = "speakers";
+    std::optional<std::int32_t> m_volumeNow;  // what volumeNow() tells
     Calls m_calls;
     std::map<std::string, int> m_streams;    // streams by program
     std::map<std::string, int> m_streamsOn;  // streams on an output other than the current one

@@ -28,11 +28,20 @@ TEST_F(PulseMixerTest, TheDefaultSinksNormalVolumeIsTheScale) {
     EXPECT_EQ(scale, 65536);
 }
 
+// What the output stands at is read back, its loudest channel where the channels differ.
 TEST_F(PulseMixerTest, AppliesOneValueToEveryChannel) {
     for (std::int32_t value : {0, 13100, 65500, 65536, 100000}) {
         EXPECT_TRUE(mixer->set(value)) << value;
         EXPECT_EQ(sinkVolumes("speakers"), Volumes(2, value)) << value;
+        EXPECT_EQ(mixer->volumeNow(), value) << value;
     }
+    // Another client's change reaches this one a moment later on PipeWire.
+    run("pactl set-sink-volume speakers 20000 30000");
+    std::optional<std::int32_t> now;
+    for (int attempt = 0; attempt < 100 && (now = mixer->volumeNow()) != 30000; ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_EQ(now, 30000);
 }
 
 TEST_F(PulseMixerTest, RefusesWhatTheServerCannotHold) {

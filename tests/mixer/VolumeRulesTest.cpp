@@ -146,6 +146,47 @@ TEST(VolumeRules, TheUpValueOfARunThatEndedHeldGoesBackFirst) {
     EXPECT_EQ(ruled.provider.calls(), (Calls{"set 65536"}));
 }
 
+// A record of an earlier version names no server: its Up value goes back only on a volume of its
+// scale whose output stands below it (where the provider tells), which takes the record; another
+// server's copy leaves it alone. This version's record is this server's, whatever the volume.
+TEST(VolumeRules, AnEarlierVersionsUpValueGoesBackOnlyWhereItMatches) {
+    const struct {
+        const char* name;
+        std::int32_t scale;
+        bool onlyOnItsScale;
+        std::optional<std::int32_t> standsAt;  // the output, as the provider tells
+        Calls expected;
+        std::optional<std::string> held = std::string();
+    } cases[] = {
+        {"an earlier version's, of this scale", 65536, true, std::nullopt, {"set 32768"}},
+        {"an earlier version's, the output below it", 65536, true, 13100, {"set 32768"}},
+        {"an earlier version's, the output at it", 65536, true, 32768, {}},
+        {"an earlier version's, the output above it", 65536, true, 65536, {}},
+        {"an earlier version's, of another scale", 200, true, std::nullopt, {}},
+        {"an earlier version's program, the output at it",
+         65536,
+         true,
+         32768,
+         {"setProgram radio 32768"},
+         "radio"},
+        {"this version's, of another scale", 200, false, std::nullopt, {"set 32768"}},
+        {"this version's, the output at it", 65536, false, 32768, {"set 32768"}},
+    };
+    for (const auto& c : cases) {
+        Ruled ruled;
+        ruled.provider.standAt(c.standsAt);
+        ruled.provider.streams("radio", 1);
+        int taken = 0;
+        ruled.rules.putBackFirst(
+            {c.scale / 2, c.scale, c.held, {}, c.onlyOnItsScale, [&taken] { ++taken; }});
+        ruled.locate(false);
+        ruled.settle();
+        EXPECT_EQ(ruled.provider.calls(), c.expected) << c.name;
+        EXPECT_EQ(taken, c.expected.empty() ? 0 : 1) << c.name;
+        EXPECT_EQ(ruled.held.back(), false) << c.name;
+    }
+}
+
 // The earlier run's level may still be on the output until the Up value lands: a put-back the
 // provider refuses leaves the guard holding, so that it finishes the job.
 TEST(VolumeRules, ARefusedPutBackLeavesTheGuardHolding) {
@@ -173,7 +214,8 @@ TEST(VolumeRules, LowersOnlyTheChosenProgram) {
         // "no sessions", "sessions"
         std::vector<std::string> steps;
         Calls expected;
-        std::vector<std::string> owed = {};  // what the guard is last told is owed Up
+        std::vector<std::string> owed = {};            // what the guard is last told is owed Up
+        std::vector<VolumeRules::OwedOn> owedOn = {};  // ... and owed it on an output left
     } cases[] = {
         {"down to the program's streams", {"only radio", "set 13100"}, {"setProgram radio 13100"}},
         {"a stream starts while held: sent again",
@@ -214,6 +256,13 @@ TEST(VolumeRules, LowersOnlyTheChosenProgram) {
           "setProgramOn speakers radio 65500"}},
         // The player moved with the output: Windows lists it on the first one again only when it
         // plays there, at the level it kept there.
+        {"the output switched, the player moved: the guard learns it is owed Up there",
+         {"only radio", "set 13100", "output headphones", "tell changed", "streamsOn speakers 0",
+          "set 65500"},
+         {"setProgram radio 13100", "setProgram radio 13100", "setProgram radio 65500",
+          "setProgramOn speakers radio 65500"},
+         {},
+         {{"radio", "speakers"}}},
         {"the output switched, the player moved: owed Up there until it is listed again",
          {"only radio", "set 13100", "output headphones", "tell changed", "streamsOn speakers 0",
           "set 65500", "tell started", "output speakers", "tell changed", "streamsOn speakers 1",
@@ -291,6 +340,30 @@ TEST(VolumeRules, LowersOnlyTheChosenProgram) {
         }
         EXPECT_EQ(ruled.provider.calls(), c.expected) << c.name;
         EXPECT_EQ(ruled.last.owed, c.owed) << c.name;
+        EXPECT_EQ(ruled.last.owedOn, c.owedOn) << c.name;
+    }
+}
+
+// An earlier run's programs owed Up on an output they left are owed it still: paid where they
+// are listed there, owed on (and the guard told so) where they are not.
+TEST(VolumeRules, AnEarlierRunsProgramsOwedOnAnOutputArePaidThere) {
+    const struct {
+        const char* name;
+        int streamsThere;
+        std::vector<VolumeRules::OwedOn> owedAfter;
+    } cases[] = {
+        {"listed there", 1, {}},
+        {"not listed there", 0, {{"radio", "headphones"}}},
+    };
+    for (const auto& c : cases) {
+        Ruled ruled;
+        ruled.provider.streamsOn("headphones", c.streamsThere);
+        ruled.rules.putBackFirst(
+            {65536, 65536, std::nullopt, {}, false, {}, {{"radio", "headphones"}}});
+        ruled.locate(false);
+        ruled.settle();
+        EXPECT_EQ(ruled.provider.calls(), (Calls{"setProgramOn headphones radio 65536"})) << c.name;
+        EXPECT_EQ(ruled.last.owedOn, c.owedAfter) << c.name;
     }
 }
 

@@ -43,5 +43,27 @@ TEST(AtomicFileWindows, ARenameRefusedForAMomentIsTriedAgainThenReported) {
     std::filesystem::remove(file);
 }
 
+// The same for a deletion, as the record of a held volume is removed: it waits about a second.
+TEST(AtomicFileWindows, ADeletionRefusedForAMomentIsTriedAgain) {
+    const std::filesystem::path file = std::filesystem::temp_directory_path() /
+                                       ("hushwell-gone-" + std::to_string(GetCurrentProcessId()));
+    for (const auto& [hold, removed] : {std::pair{300, true}, std::pair{3000, false}}) {
+        writeFileAtomically(file, "held");
+        const HANDLE held = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        std::thread letGo([held, hold = hold] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(hold));
+            CloseHandle(held);
+        });
+        const bool gone = removeFile(file);
+        letGo.join();
+        EXPECT_EQ(gone, removed) << hold;
+        EXPECT_EQ(std::filesystem::exists(file), !removed) << hold;
+    }
+    EXPECT_TRUE(removeFile(file));  // not there: nothing to remove
+    std::filesystem::remove(file);
+}
+
 }  // namespace
 }  // namespace hushwell::testing

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <thread>
 
+#include "support/ExecutableCopy.h"
 #include "support/Fakes.h"
 
 extern char** environ;
@@ -153,8 +154,7 @@ Program::Program(const std::filesystem::path& folder, const std::vector<std::str
           folder,
           [&folder] {
               const auto exe = folder / "hushwell";
-              std::filesystem::copy_file(HUSHWELL_PROGRAM, exe,
-                                         std::filesystem::copy_options::overwrite_existing);
+              copyExecutable(HUSHWELL_PROGRAM, exe);
               return std::vector<std::string>{exe.string()};
           }(),
           environment) {}

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "support/AudioSandbox.h"
+#include "support/ExecutableCopy.h"
 
 namespace hushwell::testing {
 
@@ -20,7 +21,7 @@ PlayingStream::PlayingStream(const std::filesystem::path& folder, const std::str
     // leaves it playing raw samples, its default.
     const auto copy = folder / program;
     if (!std::filesystem::exists(copy)) {  // a second stream of the program runs the same copy
-        std::filesystem::copy_file("/usr/bin/pacat", copy);
+        copyExecutable("/usr/bin/pacat", copy);
     }
     m_pid = fork();
     if (m_pid == 0) {

@@ -25,6 +25,7 @@ struct Sink {
     std::uint32_t index = 0;
     std::uint8_t channels = 0;
     std::string name;
+    pa_volume_t volume = 0;  // a sink's loudest channel
 };
 using Stream = Sink;
 
@@ -79,6 +80,17 @@ public:
 
     bool setOn(const std::string& output, std::int32_t value) override {
         return setSink(output, value).has_value();
+    }
+
+    std::optional<std::int32_t> volumeNow() override {
+        const std::lock_guard hold(*m_connection);
+        const auto deadline = Clock::now() + m_timeout;
+        if (!m_located || !m_connection->reach(deadline)) {
+            return std::nullopt;
+        }
+        const std::optional<std::string> name = defaultSinkName(deadline);
+        const std::optional<Sink> sink = name ? sinkNamed(*name, deadline) : std::nullopt;
+        return sink ? std::optional(static_cast<std::int32_t>(sink->volume)) : std::nullopt;
     }
 
     bool hasProgramVolume() const override { return true; }
@@ -195,18 +207,18 @@ private:
     // The sink of that name, if it exists.
     std::optional<Sink> sinkNamed(const std::string& name, Clock::time_point deadline) {
         std::optional<Sink> sink;
-        const bool answered =
-            m_connection->wait(pa_context_get_sink_info_by_name(
-                                   m_connection->context(), name.c_str(),
-                                   [](pa_context*, const pa_sink_info* info, int eol, void* data) {
-                                       if (eol == 0 && info != nullptr) {
-                                           *static_cast<std::optional<Sink>*>(data) =
-                                               Sink{info->index, info->volume.channels,
-                                                    info->name != nullptr ? info->name : ""};
-                                       }
-                                   },
-                                   &sink),
-                               deadline);
+        const bool answered = m_connection->wait(
+            pa_context_get_sink_info_by_name(
+                m_connection->context(), name.c_str(),
+                [](pa_context*, const pa_sink_info* info, int eol, void* data) {
+                    if (eol == 0 && info != nullptr) {
+                        *static_cast<std::optional<Sink>*>(data) = Sink{
+                            info->index, info->volume.channels,
+                            info->name != nullptr ? info->name : "", pa_cvolume_max(&info->volume)};
+                    }
+                },
+                &sink),
+            deadline);
         return answered ? sink : std::nullopt;
     }
 
