@@ -44,6 +44,7 @@
 #include "listen/Fingerprint.h"
 #include "listen/PrintFile.h"
 #include "support/DisplaySandbox.h"
+#include "support/ExecutableCopy.h"
 #include "support/Fakes.h"
 
 extern char** environ;
@@ -152,10 +153,8 @@ public:
         if (m_x.display().empty()) {
             return;
         }
-        // Copied before any lane's thread forks: a copy still open for writing in a child
-        // forked meanwhile could not be run ("text file busy").
-        fs::copy_file(program, m_dir / "hushwell");
-        fs::copy_file("/usr/bin/pacat", m_dir / "radio");
+        testing::copyExecutable(program, m_dir / "hushwell");
+        testing::copyExecutable("/usr/bin/pacat", m_dir / "radio");
         testing::writeFile(m_dir / "asound.conf",
                            "pcm.!default { type pulse }\nctl.!default { type pulse }\n");
         m_env = {"PULSE_SERVER=" + m_server,
