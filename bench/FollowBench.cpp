@@ -280,16 +280,36 @@ struct Outcome {
     bool ownPrintKept = false;
 };
 
-// When the player started (s on the wall clock): its stream's appearance on the server after
-// `asked`, the moment it was run; `asked` if none was seen. The copy's start and its connection
-// take a while on a loaded machine, which would otherwise count as the program's.
-double playerStart(SinkWatcher& watcher, double asked) {
+// When the player's hour began to sound (s on the wall clock): the first sound on the sink's
+// monitor after `asked`, the moment it was run; else its stream's appearance, else `asked`. The
+// copy's start and its connection take a while on a loaded machine, and a null sink that rendered
+// silence ahead plays a new stream's first samples a second or more after it appeared: both would
+// otherwise count as the program's.
+double soundStart(SinkWatcher& watcher, double asked) {
+    for (const double at : watcher.takeSounds()) {
+        if (at / 1000 >= asked) {
+            return at / 1000;
+        }
+    }
     for (const double at : watcher.takePlayers()) {
         if (at / 1000 >= asked) {
             return at / 1000;
         }
     }
     return asked;
+}
+
+// Waits up to 10 s for the player's hour to sound; when it began.
+double waitForSound(SinkWatcher& watcher, double asked) {
+    for (int i = 0; i < 1000; ++i) {
+        for (const double at : watcher.takeSounds()) {
+            if (at / 1000 >= asked) {
+                return at / 1000;
+            }
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+    return soundStart(watcher, asked);
 }
 
 // The press hour: Set on the Down mark of pair 1 at the row's moment; the prints filed on
@@ -310,14 +330,15 @@ std::optional<double> pressHour(const Lane& lane, const Case& c, std::string& pr
     lane.keys(window, "shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab");
     SinkWatcher watcher(lane.server());
     watcher.waitUntilSubscribed();
-    const Wall::time_point start = Wall::now();
+    watcher.listenTo("speakers.monitor");
+    const double asked = wallSeconds(Wall::now());
     std::thread playing([&] { lane.play(c.first); });
-    std::this_thread::sleep_until(start + std::chrono::duration_cast<Wall::duration>(
-                                              std::chrono::duration<double>(c.pressAt)));
+    const double start = waitForSound(watcher, asked);
+    std::this_thread::sleep_until(wallAt(start + c.pressAt));
     lane.keys(window, "space");
     const double pressedAt = wallSeconds(Wall::now());
     playing.join();
-    const double pressed = pressedAt - playerStart(watcher, wallSeconds(start));
+    const double pressed = pressedAt - start;
     std::this_thread::sleep_for(1s);
     program->close();
     const unsigned long question = program->waitForMessageBox();
@@ -363,10 +384,11 @@ Outcome laterHour(const Lane& lane, const Case& c, const MarkPrints& prints, dou
     }
     SinkWatcher watcher(lane.server());
     watcher.waitUntilSubscribed();
+    watcher.listenTo("speakers.monitor");
     std::this_thread::sleep_until(wallAt(markTime + delay - pressed + shift));
     const double started = wallSeconds(Wall::now());
     lane.play(c.later);
-    const double start = playerStart(watcher, started);
+    const double start = soundStart(watcher, started);
     const double expected = start + pressed;
     std::this_thread::sleep_for(500ms);
     std::optional<double> down;

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -42,6 +43,10 @@ public:
     }
     ~SinkWatcher() {
         pa_threaded_mainloop_stop(m_loop);
+        if (m_record != nullptr) {
+            pa_stream_disconnect(m_record);
+            pa_stream_unref(m_record);
+        }
         pa_context_disconnect(m_context);
         pa_context_unref(m_context);
         pa_threaded_mainloop_free(m_loop);
@@ -58,6 +63,30 @@ public:
     std::vector<double> takePlayers() {
         std::lock_guard lock(m_mutex);
         return std::exchange(m_players, {});
+    }
+    // When sound began on `monitor` (a sink's monitor source) after a silence, ms since the epoch,
+    // each since the last call. A player's stream begins to sound only when the sink renders it,
+    // which on a null sink that had rendered silence ahead comes a second or more after the stream
+    // appeared: this is the moment what it plays is heard.
+    void listenTo(const std::string& monitor) {
+        pa_threaded_mainloop_lock(m_loop);
+        for (int i = 0; i < 500 && pa_context_get_state(m_context) != PA_CONTEXT_READY; ++i) {
+            pa_threaded_mainloop_unlock(m_loop);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            pa_threaded_mainloop_lock(m_loop);
+        }
+        const pa_sample_spec format{PA_SAMPLE_FLOAT32LE, kRate, 1};
+        m_record = pa_stream_new(m_context, "hushwell bench onset", &format, nullptr);
+        pa_stream_set_read_callback(m_record, &SinkWatcher::onRead, this);
+        pa_buffer_attr attributes{};
+        attributes.maxlength = static_cast<std::uint32_t>(-1);
+        attributes.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(10000, &format));
+        pa_stream_connect_record(m_record, monitor.c_str(), &attributes, PA_STREAM_ADJUST_LATENCY);
+        pa_threaded_mainloop_unlock(m_loop);
+    }
+    std::vector<double> takeSounds() {
+        std::lock_guard lock(m_mutex);
+        return std::exchange(m_sounds, {});
     }
     // Waits until the subscription is in place, so that no change goes unseen.
     void waitUntilSubscribed() {
@@ -112,6 +141,30 @@ private:
         }
         watcher->m_changes.push_back(change);
     }
+    static void onRead(pa_stream* stream, std::size_t, void* self) {
+        auto* watcher = static_cast<SinkWatcher*>(self);
+        const void* data = nullptr;
+        std::size_t bytes = 0;
+        while (pa_stream_peek(stream, &data, &bytes) == 0 && bytes > 0) {
+            const double now = msSinceEpoch(std::chrono::system_clock::now());
+            const std::size_t count = bytes / sizeof(float);
+            for (std::size_t i = 0; data != nullptr && i < count; ++i) {
+                const bool sounding = std::abs(static_cast<const float*>(data)[i]) > 0.001F;
+                if (sounding && watcher->m_silentFor >= kRate / 2) {
+                    std::lock_guard lock(watcher->m_mutex);
+                    watcher->m_sounds.push_back(now -
+                                                static_cast<double>(count - i) * 1000.0 / kRate);
+                }
+                watcher->m_silentFor = sounding ? 0 : watcher->m_silentFor + 1;
+            }
+            pa_stream_drop(stream);
+        }
+    }
+
+    static constexpr std::uint32_t kRate = 11025;
+    pa_stream* m_record = nullptr;
+    std::uint32_t m_silentFor = kRate;  // samples of silence in a row on the monitor
+    std::vector<double> m_sounds;
     pa_threaded_mainloop* m_loop = nullptr;
     pa_context* m_context = nullptr;
     std::mutex m_mutex;
