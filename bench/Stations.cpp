@@ -242,6 +242,10 @@ Listener::Events play(Listener& listener, const std::vector<float>& audio, doubl
         all.heard.insert(all.heard.end(), events.heard.begin(), events.heard.end());
         all.silent.insert(all.silent.end(), events.silent.begin(), events.silent.end());
         all.refined.insert(all.refined.end(), events.refined.begin(), events.refined.end());
+        // As the program does with what switched: the mark heard is sharpened by its sound.
+        for (const Listener::HeardMark& heard : events.heard) {
+            listener.given(heard.key, heard.heard.pressTime);
+        }
     }
     return all;
 }

@@ -71,7 +71,8 @@ Station buildStation(const std::vector<std::string>& songs,
 // The songs of MUSIC_DIR that ffmpeg reads, sorted.
 std::vector<std::string> stationSongs(const std::string& folder);
 
-// `audio` pushed in blocks of 0.1 s starting at `from` on the listener's clock; all it told.
+// `audio` pushed in blocks of 0.1 s starting at `from` on the listener's clock; all it told. Each
+// mark heard is given its sound, as the program gives what switched: it is sharpened by it.
 Listener::Events play(Listener& listener, const std::vector<float>& audio, double from);
 
 }  // namespace hushwell::bench
