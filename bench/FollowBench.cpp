@@ -230,6 +230,20 @@ struct Case {
     std::string problem;                          // why the row could not be played
 };
 
+// A played hour begins with a short beep and a pause (kMarker s in all), which its start is timed
+// from on the sink's monitor: a song may begin softly, or (where ffmpeg cannot seek into it) not at
+// all before the jingle, which would time the hour from a later sound.
+constexpr double kMarker = 0.6;
+std::vector<float> marked(const std::vector<float>& hour) {
+    std::vector<float> audio(static_cast<std::size_t>(kMarker * kRate));
+    for (std::size_t i = 0; i < static_cast<std::size_t>(0.05 * kRate); ++i) {
+        audio[i] =
+            static_cast<float>(0.5 * std::sin(2 * M_PI * 1000 * static_cast<double>(i) / kRate));
+    }
+    audio.insert(audio.end(), hour.begin(), hour.end());
+    return audio;
+}
+
 // StationBench's computation: the press at `pressAt` in the first hour, the later hour heard with
 // its frames `shift` s later against the print's.
 std::optional<Case::Offline> offlineError(const Station& station, double shift) {
@@ -489,11 +503,11 @@ int main(int argc, char** argv) {
             2);
         Case c;
         c.row = r;
-        c.pressAt = station.pressAt;
+        c.pressAt = kMarker + station.pressAt;
         c.first = hours / ("first-" + std::to_string(r + 1) + ".raw");
         c.later = hours / ("later-" + std::to_string(r + 1) + ".raw");
-        writeRaw(c.first, station.first);
-        writeRaw(c.later, station.later);
+        writeRaw(c.first, marked(station.first));
+        writeRaw(c.later, marked(station.later));
         for (int phase = 0; phase < phases; ++phase) {
             c.offline.push_back(offlineError(station, phase * kFrameStep / phases));
         }
