@@ -38,6 +38,7 @@
 #include <thread>
 #include <vector>
 
+#include "Percentile.h"
 #include "SinkWatcher.h"
 #include "Stations.h"
 #include "e2e/Schedules.h"
@@ -377,13 +378,7 @@ Outcome laterHour(const Lane& lane, const Case& c, const MarkPrints& prints, dou
     Outcome outcome;
     const auto ahead = std::chrono::seconds(static_cast<long>(std::ceil(pressed - delay)) + 12);
     const std::string mark = testing::markIn(ahead);
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    const long untilMark = ((std::stoi(mark) * 60 + std::stoi(mark.substr(3))) -
-                            (local.tm_min * 60 + local.tm_sec) + 3600) %
-                           3600;
-    const double markTime = static_cast<double>(now + untilMark);
+    const auto markTime = static_cast<double>(testing::nextTimeOf(mark));
     MarkPrints ours = prints;
     ours.begin()->second.markText = mark;
     savePrintFile(lane.dir() / kPrintFileName, ours);
@@ -426,16 +421,6 @@ Outcome laterHour(const Lane& lane, const Case& c, const MarkPrints& prints, dou
         outcome.verdict = std::regex_search(outcome.log, kHeard) ? "" : "clock";
     }
     return outcome;
-}
-
-double percentile(std::vector<double> values, double p) {
-    if (values.empty()) {
-        return 0;
-    }
-    std::sort(values.begin(), values.end());
-    const auto index =
-        static_cast<std::size_t>(p / 100.0 * static_cast<double>(values.size() - 1) + 0.5);
-    return values[std::min(index, values.size() - 1)];
 }
 
 }  // namespace

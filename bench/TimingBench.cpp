@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "Percentile.h"
 #include "SinkWatcher.h"
 #include "engine/Core.h"
 #include "engine/TimeText.h"
@@ -33,6 +34,7 @@ using namespace hushwell;
 using WallClock = std::chrono::system_clock;
 
 using bench::msSinceEpoch;
+using bench::percentile;
 using bench::SinkWatcher;
 
 // The PulseAudio provider called at once on the tick's thread, noting the second of each apply.
@@ -66,16 +68,6 @@ struct Figures {
     double idleCpuPercent = 0;
     double idleWakeupsPerMinute = 0;
 };
-
-double percentile(std::vector<double> values, double p) {
-    if (values.empty()) {
-        return 0;
-    }
-    std::sort(values.begin(), values.end());
-    const auto index =
-        static_cast<std::size_t>(p / 100.0 * static_cast<double>(values.size() - 1) + 0.5);
-    return values[std::min(index, values.size() - 1)];
-}
 
 std::string mark(int secondOfHour) {
     char text[8];

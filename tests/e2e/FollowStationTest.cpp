@@ -96,13 +96,7 @@ TEST_F(FollowStationTest, TheVolumeGoesDownAtTheHeardJingleNotAtTheClock) {
     // not have lowered the volume when it goes down.
     const Radio radio(dir.path(), "hour2.raw", piece(12));
     const std::string mark = markIn(22s);
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    const long untilMark = ((std::stoi(mark) * 60 + std::stoi(mark.substr(3))) -
-                            (local.tm_min * 60 + local.tm_sec) + 3600) %
-                           3600;
-    const auto markTime = Wall::from_time_t(now) + std::chrono::seconds(untilMark);
+    const auto markTime = Wall::from_time_t(nextTimeOf(mark));
     LoadedPrints kept = loadPrintFile(dir.path() / kPrintFileName);
     ASSERT_EQ(kept.prints.size(), 1u) << kept.problem;
     kept.prints.begin()->second.markText = mark;

@@ -48,4 +48,15 @@ inline std::string markIn(std::chrono::seconds ahead) {
     return text;
 }
 
+// The wall-clock second at which the mark "MM:SS" next comes, within the hour from now.
+inline std::time_t nextTimeOf(const std::string& mark) {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    const long until = ((std::stoi(mark) * 60 + std::stoi(mark.substr(3))) -
+                        (local.tm_min * 60 + local.tm_sec) + 3600) %
+                       3600;
+    return now + until;
+}
+
 }  // namespace hushwell::testing
