@@ -12,6 +12,7 @@
 //
 // Usage: follow_bench PROGRAM SCRIPTS_DIR MUSIC_DIR JINGLE [--server pulseaudio|pipewire]
 //                     [--lanes N] [--rows 1,2,...] [--phases K] [--delays -9,0,6] [--logs DIR]
+// (--logs keeps each later hour's program log and each row's filed prints there)
 // (ffmpeg, espeak-ng, pacat, pactl, xdotool and Xvfb on PATH; SCRIPTS_DIR holds pulse-server.sh)
 
 #include <fcntl.h>
@@ -61,7 +62,9 @@ using testing::kDown;
 using testing::kUp;
 using testing::Program;
 
-constexpr double kLater = 1000;  // s, the offline later hour's start on the listener's clock
+constexpr double kBefore = 12;     // s of an hour played before its press's moment
+constexpr double kLaterAfter = 5;  // s of a later hour played after it
+constexpr double kLater = 1000;    // s, the offline later hour's start on the listener's clock
 const std::string kOptions = "[Listen]\nFollowStation=true\n";
 const std::string kQuietPairs =
     "20,100\r\n,,,,,,,\r\n,,,,,,,\r\n 0 , 0 , 0 , 0 , 0 , 0 , 0 , 0 \r\n";
@@ -194,6 +197,7 @@ public:
     [[nodiscard]] std::vector<std::string> programEnv() const {
         std::vector<std::string> env = m_env;
         env.emplace_back("QT_LOGGING_RULES=hushwell.mixer.info=true");
+        env.emplace_back("QT_MESSAGE_PATTERN=%{time hh:mm:ss.zzz} %{category}: %{message}");
         return env;
     }
     [[nodiscard]] std::unique_ptr<Program> start() const {
@@ -231,18 +235,30 @@ struct Case {
     std::string problem;                          // why the row could not be played
 };
 
-// A played hour begins with a short beep and a pause (kMarker s in all), which its start is timed
-// from on the sink's monitor: a song may begin softly, or (where ffmpeg cannot seek into it) not at
-// all before the jingle, which would time the hour from a later sound.
+// A played hour begins with a beep of kBeep s and a pause (kMarker s in all), which its start is
+// timed from on the sink's monitor, by the beep's end: a song may begin softly, or (where ffmpeg
+// cannot seek into it) not at all before the jingle, and a new stream's first milliseconds may
+// never reach the monitor.
 constexpr double kMarker = 0.6;
+constexpr double kBeep = 0.2;
 std::vector<float> marked(const std::vector<float>& hour) {
     std::vector<float> audio(static_cast<std::size_t>(kMarker * kRate));
-    for (std::size_t i = 0; i < static_cast<std::size_t>(0.05 * kRate); ++i) {
+    for (std::size_t i = 0; i < static_cast<std::size_t>(kBeep * kRate); ++i) {
         audio[i] =
             static_cast<float>(0.5 * std::sin(2 * M_PI * 1000 * static_cast<double>(i) / kRate));
     }
     audio.insert(audio.end(), hour.begin(), hour.end());
     return audio;
+}
+
+// The part of an hour from `before` s ahead of its press to `after` s past it: what the program
+// needs around the press (kKeptBefore, kKeptAfter), and no more to wait through.
+std::vector<float> around(const std::vector<float>& hour, double pressAt, double before,
+                          double after) {
+    const auto from = static_cast<std::ptrdiff_t>(std::max(0.0, pressAt - before) * kRate);
+    const auto to = std::min(static_cast<std::ptrdiff_t>(hour.size()),
+                             static_cast<std::ptrdiff_t>((pressAt + after) * kRate));
+    return {hour.begin() + from, hour.begin() + std::max(from, to)};
 }
 
 // StationBench's computation: the press at `pressAt` in the first hour, the later hour heard with
@@ -295,12 +311,25 @@ struct Outcome {
     bool ownPrintKept = false;
 };
 
-// When the player's hour began to sound (s on the wall clock): the first sound on the sink's
-// monitor after `asked`, the moment it was run; else its stream's appearance, else `asked`. The
+// When the player's hour began to sound (s on the wall clock): by its beep's end on the sink's
+// monitor after `asked`, the moment it was run; else the first sound there, else its stream's
+// appearance, else `asked`. The
 // copy's start and its connection take a while on a loaded machine, and a null sink that rendered
 // silence ahead plays a new stream's first samples a second or more after it appeared: both would
 // otherwise count as the program's.
+std::optional<double> beepStart(const std::vector<SinkWatcher::Sound>& ended, double asked) {
+    for (const SinkWatcher::Sound& sound : ended) {
+        if (sound.end / 1000 >= asked && sound.end - sound.begin <= 1000 * (kBeep + 0.05)) {
+            return sound.end / 1000 - kBeep;
+        }
+    }
+    return std::nullopt;
+}
+
 double soundStart(SinkWatcher& watcher, double asked) {
+    if (const std::optional<double> start = beepStart(watcher.takeEnded(), asked)) {
+        return *start;
+    }
     for (const double at : watcher.takeSounds()) {
         if (at / 1000 >= asked) {
             return at / 1000;
@@ -317,10 +346,8 @@ double soundStart(SinkWatcher& watcher, double asked) {
 // Waits up to 10 s for the player's hour to sound; when it began.
 double waitForSound(SinkWatcher& watcher, double asked) {
     for (int i = 0; i < 1000; ++i) {
-        for (const double at : watcher.takeSounds()) {
-            if (at / 1000 >= asked) {
-                return at / 1000;
-            }
+        if (const std::optional<double> start = beepStart(watcher.takeEnded(), asked)) {
+            return *start;
         }
         std::this_thread::sleep_for(10ms);
     }
@@ -371,12 +398,28 @@ std::optional<double> pressHour(const Lane& lane, const Case& c, std::string& pr
     return pressed;
 }
 
+// The bench's own times of a later hour, for its log (the program's lines carry the same clock).
+std::string timesOf(double asked, double start, double expected, std::optional<double> down) {
+    const auto text = [](double seconds) {
+        const std::time_t whole = static_cast<std::time_t>(seconds);
+        std::tm parts{};
+        localtime_r(&whole, &parts);
+        char out[32];
+        std::snprintf(out, sizeof out, "%02d:%02d:%06.3f", parts.tm_hour, parts.tm_min,
+                      parts.tm_sec + (seconds - static_cast<double>(whole)));
+        return std::string(out);
+    };
+    return "bench: played at " + text(asked) + ", sounding from " + text(start) +
+           ", the press's moment " + text(expected) + ", Down " +
+           (down ? text(*down) : std::string("never")) + "\n";
+}
+
 // A later hour: the mark set so that the press's moment falls `delay` s after it, the hour
 // started `shift` s later still; when the sink reached the Down level against that moment.
 Outcome laterHour(const Lane& lane, const Case& c, const MarkPrints& prints, double pressed,
                   double delay, double shift) {
     Outcome outcome;
-    const auto ahead = std::chrono::seconds(static_cast<long>(std::ceil(pressed - delay)) + 12);
+    const auto ahead = std::chrono::seconds(static_cast<long>(std::ceil(pressed - delay)) + 6);
     const std::string mark = testing::markIn(ahead);
     const auto markTime = static_cast<double>(testing::nextTimeOf(mark));
     MarkPrints ours = prints;
@@ -412,7 +455,7 @@ Outcome laterHour(const Lane& lane, const Case& c, const MarkPrints& prints, dou
         lane.keys(box, "n");  // nothing of this hour is kept
     }
     program->wait();
-    outcome.log = program->log();
+    outcome.log = program->log() + timesOf(started, start, expected, down);
     static const std::regex kHeard("heard \\d+ s (early|late)");
     if (!down) {
         outcome.verdict = "not heard";
@@ -482,10 +525,14 @@ int main(int argc, char** argv) {
     std::vector<Case> cases;
     for (const std::size_t r : chosen) {
         const Row& row = rows[r];
-        const Station station = buildStation(
+        const Station full = buildStation(
             songs, words,
             row.jingle.empty() ? jingle : decode(jingleFile.parent_path() / row.jingle, kRate), r,
             2);
+        Station station;
+        station.first = around(full.first, full.pressAt, kBefore, kKeptAfter + 2);
+        station.later = around(full.later, full.pressAt, kBefore, kLaterAfter);
+        station.pressAt = std::min(full.pressAt, kBefore);
         Case c;
         c.row = r;
         c.pressAt = kMarker + station.pressAt;
@@ -561,6 +608,11 @@ int main(int argc, char** argv) {
                 std::string problem;
                 const std::optional<double> pressed = pressHour(*lane, c, problem);
                 const LoadedPrints kept = loadPrintFile(lane->dir() / kPrintFileName);
+                if (!logs.empty() && fs::exists(lane->dir() / kPrintFileName)) {
+                    fs::copy_file(lane->dir() / kPrintFileName,
+                                  logs / ("row" + std::to_string(c.row + 1) + "-prints.txt"),
+                                  fs::copy_options::overwrite_existing);
+                }
                 std::optional<double> ownPrint;
                 if (pressed && kept.prints.size() == 1) {
                     ownPrint = ownPrintError(kept.prints.begin()->second, c.later, *pressed);

@@ -88,6 +88,18 @@ public:
         std::lock_guard lock(m_mutex);
         return std::exchange(m_sounds, {});
     }
+    // A sound on the monitor from its first to its last sounding sample (ms since the epoch),
+    // each followed by at least 0.1 s of silence, since the last call. A new stream's first
+    // samples may never reach the monitor (the sink rewinds what it had rendered ahead to mix
+    // them in, and the monitor had that part already), so a sound's end times it better than
+    // its beginning.
+    struct Sound {
+        double begin = 0, end = 0;
+    };
+    std::vector<Sound> takeEnded() {
+        std::lock_guard lock(m_mutex);
+        return std::exchange(m_ended, {});
+    }
     // Waits until the subscription is in place, so that no change goes unseen.
     void waitUntilSubscribed() {
         for (int i = 0; i < 500 && !m_subscribed; ++i) {
@@ -150,12 +162,22 @@ private:
             const std::size_t count = bytes / sizeof(float);
             for (std::size_t i = 0; data != nullptr && i < count; ++i) {
                 const bool sounding = std::abs(static_cast<const float*>(data)[i]) > 0.001F;
+                const double at = now - static_cast<double>(count - i) * 1000.0 / kRate;
                 if (sounding && watcher->m_silentFor >= kRate / 2) {
                     std::lock_guard lock(watcher->m_mutex);
-                    watcher->m_sounds.push_back(now -
-                                                static_cast<double>(count - i) * 1000.0 / kRate);
+                    watcher->m_sounds.push_back(at);
+                }
+                if (sounding && watcher->m_silentFor >= kRate / 10) {
+                    watcher->m_sound.begin = at;
+                }
+                if (sounding) {
+                    watcher->m_sound.end = at;
                 }
                 watcher->m_silentFor = sounding ? 0 : watcher->m_silentFor + 1;
+                if (watcher->m_silentFor == kRate / 10 && watcher->m_sound.end > 0) {
+                    std::lock_guard lock(watcher->m_mutex);
+                    watcher->m_ended.push_back(watcher->m_sound);
+                }
             }
             pa_stream_drop(stream);
         }
@@ -165,6 +187,8 @@ private:
     pa_stream* m_record = nullptr;
     std::uint32_t m_silentFor = kRate;  // samples of silence in a row on the monitor
     std::vector<double> m_sounds;
+    Sound m_sound;  // the sound going on, or the last one
+    std::vector<Sound> m_ended;
     pa_threaded_mainloop* m_loop = nullptr;
     pa_context* m_context = nullptr;
     std::mutex m_mutex;

@@ -52,7 +52,8 @@ case "$which" in
         # The program following the station end to end: each lane starts its own private server
         # (scripts/pulse-server.sh, or pipewire-server.sh with --server pipewire) and the bench its
         # private X server. ARGS: [--server pulseaudio|pipewire] [--lanes N] [--rows 1,2,...]
-        # [--phases K] [--delays -9,0,6] [--logs DIR: each later hour's program log].
+        # [--phases K] [--delays -9,0,6] [--logs DIR: each later hour's program log, each
+        # row's prints].
         ensure_packages ffmpeg espeak-ng hyperrogue-music sound-theme-freedesktop
         cmake --build build -j2 --target hushwell follow_bench >/dev/null
         sounds=/usr/share/sounds/freedesktop/stereo
