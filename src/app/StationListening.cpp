@@ -1,5 +1,7 @@
 #include "app/StationListening.h"
 
+#include <QTimer>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -253,6 +255,13 @@ void StationListening::heard(std::vector<Listener::HeardMark> marks) {
         first = last;
     }
     (void)m_core.tick.runAndTellTime(now);
+    // Told before its moment, an edge switches at that moment, not at the next tick up to a
+    // second later.
+    if (const std::optional<double> ahead = m_core.following.untilHeard(now)) {
+        const auto wait =
+            std::chrono::milliseconds(static_cast<long>(std::ceil(*ahead * 1000)) + 1);
+        QTimer::singleShot(wait, this, [this] { (void)m_core.tick.runAndTellTime(m_clock.now()); });
+    }
 }
 
 void StationListening::markAction(MarkAction action, Level row, int index) {

@@ -268,6 +268,23 @@ std::vector<MarkKey> StationFollowing::listenedFor(const TimeOfDay& time) {
     return keys;
 }
 
+std::optional<double> StationFollowing::untilHeard(const TimeOfDay& time) const {
+    const double now = secondOfHour(time);
+    std::optional<double> soonest;
+    for (const auto& [key, state] : *m_marks) {
+        double mark = 0;
+        if (followed(key, &mark) == nullptr || !state.heardOffset || state.passedByClock ||
+            *state.heardOffset > grace()) {
+            continue;
+        }
+        const double ahead = *state.heardOffset - apart(now, mark);
+        if (ahead > 0 && ahead <= kMaxGrace && (!soonest || ahead < *soonest)) {
+            soonest = ahead;
+        }
+    }
+    return soonest;
+}
+
 void StationFollowing::switched(Level level, std::optional<int> pair, const TimeOfDay& time) {
     m_lastSwitch = pair ? explain({*pair, level}, time) : "";
     if (!m_lastSwitch.empty()) {

@@ -70,6 +70,10 @@ public:
     [[nodiscard]] std::optional<int> holding(const TimeOfDay& time);
     // The marks to listen for at `time`.
     [[nodiscard]] std::vector<MarkKey> listenedFor(const TimeOfDay& time);
+    // Seconds from `time` to the soonest heard edge whose moment is still to come (the print
+    // holds the jingle's start before the press, so it can be told before that moment), for the
+    // schedule to be evaluated then rather than at the next tick; none when no edge waits.
+    [[nodiscard]] std::optional<double> untilHeard(const TimeOfDay& time) const;
     // The schedule switched to `level` at `time`, by pair `holding` (Down) or after `released`
     // held it (Up): what made it, for the tooltip and the log ("Down at :20:07, heard 7 s
     // late"); empty when a clock time without a print did, as always.

@@ -24,9 +24,10 @@ struct Step {
     const char* time;  // "mm:ss" of the tick, which follows what was heard
     std::optional<HeardEdge> heard;
     std::optional<std::int32_t> applied;
-    const char* told = nullptr;     // what the tooltip says after the tick, when given
-    int millisecond = 0;            // of the tick
-    const char* outlook = nullptr;  // the tooltip's outlook after the tick, when given
+    const char* told = nullptr;                  // what the tooltip says after the tick, when given
+    int millisecond = 0;                         // of the tick
+    const char* outlook = nullptr;               // the tooltip's outlook after the tick, when given
+    std::optional<double> waits = std::nullopt;  // s untilHeard() tells after the tick, if given
 };
 
 struct Hour {
@@ -81,6 +82,11 @@ TEST_P(StationHour, SwitchesOnTheHeardAudioOrTheClock) {
         if (step.told != nullptr) {
             EXPECT_EQ(core.following.lastSwitch(), step.told);
         }
+        if (step.waits) {
+            const std::optional<double> waits = core.following.untilHeard(clock.time);
+            ASSERT_TRUE(waits.has_value());
+            EXPECT_NEAR(*waits, *step.waits, 1e-6);
+        }
         if (step.outlook != nullptr) {
             EXPECT_EQ(core.following.outlook(step.time, model.lastSent() == Level::Down),
                       step.outlook);
@@ -104,6 +110,12 @@ INSTANTIATE_TEST_SUITE_P(
               {"20:00", {}, {}, nullptr, 600},
               {"22:56", HeardEdge{kUpEdge, at(22, 55)}, kUp, "Up at :22:55, heard 5 s early", 0,
                "Up - next break at :20:00, in 57:04"}}},
+        Hour{"ToldBeforeItsMomentWaitsForIt",
+             true,
+             "20",
+             {{"19:50", {}, {}},
+              {"19:53", HeardEdge{kDownEdge, at(19, 53.4)}, {}, nullptr, 100, nullptr, 0.3},
+              {"19:53", {}, kDown, "Down at :19:53, heard 7 s early", 400}}},
         Hour{"NotHeardFallsBackToTheClock",
              true,
              "20",
