@@ -12,6 +12,10 @@
 //
 // Usage: follow_bench PROGRAM SCRIPTS_DIR MUSIC_DIR JINGLE [--server pulseaudio|pipewire]
 //                     [--lanes N] [--rows 1,2,...] [--phases K] [--delays -9,0,6] [--logs DIR]
+//                     [--edge down|up] [--down-level PERCENT]
+// (--edge up: the pair's Down and Up marks both have the print, and the later hour is played
+// twice, with adverts between; the sink's return to the Up level from PERCENT, default 20, after
+// the second is timed)
 // (--logs keeps each later hour's program log and each row's filed prints there)
 // (ffmpeg, espeak-ng, pacat, pactl, xdotool and Xvfb on PATH; SCRIPTS_DIR holds pulse-server.sh)
 
@@ -58,7 +62,6 @@ using namespace hushwell::bench;
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 using Wall = std::chrono::system_clock;
-using testing::kDown;
 using testing::kUp;
 using testing::Program;
 
@@ -226,6 +229,8 @@ private:
 struct Case {
     std::size_t row = 0;
     fs::path first, later;
+    fs::path twice;  // the later hour, adverts, the later hour again: the press's moments `again`
+    long again = 0;  // s apart
     double pressAt = 0;
     struct Offline {
         double error = 0;  // s, the heard moment against the press's
@@ -416,18 +421,44 @@ std::string timesOf(double asked, double start, double expected, std::optional<d
 
 // A later hour: the mark set so that the press's moment falls `delay` s after it, the hour
 // started `shift` s later still; when the sink reached the Down level against that moment.
+// With `up`, a pair's Down and Up marks both have the print, `c.again` s apart, and the later
+// hour is played twice as far apart with adverts between (Case::twice): the second play closes
+// the break heard at a Down level of `downPercent`, and the sink's return to the Up level is timed
+// against its press's moment.
+struct Edge {
+    bool up = false;
+    int downPercent = 20;
+};
+
+std::string markText(std::time_t when) {
+    std::tm local{};
+    localtime_r(&when, &local);
+    char text[8];
+    std::snprintf(text, sizeof text, "%02d:%02d", local.tm_min, local.tm_sec);
+    return text;
+}
+
 Outcome laterHour(const Lane& lane, const Case& c, const MarkPrints& prints, double pressed,
-                  double delay, double shift) {
+                  double delay, double shift, const Edge& edge) {
     Outcome outcome;
+    const long again = edge.up ? c.again : 0;
     const auto ahead = std::chrono::seconds(static_cast<long>(std::ceil(pressed - delay)) + 6);
-    const std::string mark = testing::markIn(ahead);
-    const auto markTime = static_cast<double>(testing::nextTimeOf(mark));
-    MarkPrints ours = prints;
-    ours.begin()->second.markText = mark;
+    const std::string last = testing::markIn(ahead + std::chrono::seconds(again));
+    const std::time_t markTime = testing::nextTimeOf(last) - again;
+    const std::string mark = markText(markTime);
+    KeptPrint print = prints.begin()->second;
+    MarkPrints ours;
+    print.markText = mark;
+    ours[MarkKey{0, Level::Down}] = print;
+    if (edge.up) {
+        print.markText = last;
+        ours[MarkKey{0, Level::Up}] = print;
+    }
     savePrintFile(lane.dir() / kPrintFileName, ours);
-    testing::writeFile(
-        lane.dir() / "Hushwell_setup.txt",
-        "20,100\r\n" + mark + ",,,,,,,\r\n59:59,,,,,,,\r\n 1 , 0 , 0 , 0 , 0 , 0 , 0 , 0 \r\n");
+    testing::writeFile(lane.dir() / "Hushwell_setup.txt",
+                       std::to_string(edge.downPercent) + ",100\r\n" + mark + ",,,,,,,\r\n" +
+                           (edge.up ? last : std::string("59:59")) +
+                           ",,,,,,,\r\n 1 , 0 , 0 , 0 , 0 , 0 , 0 , 0 \r\n");
     lane.client("pactl set-sink-volume speakers " + std::to_string(kUp));
     const auto program = lane.start();
     if (program->waitForWindow() == 0) {
@@ -437,15 +468,18 @@ Outcome laterHour(const Lane& lane, const Case& c, const MarkPrints& prints, dou
     SinkWatcher watcher(lane.server());
     watcher.waitUntilSubscribed();
     watcher.listenTo("speakers.monitor");
-    std::this_thread::sleep_until(wallAt(markTime + delay - pressed + shift));
+    std::this_thread::sleep_until(wallAt(static_cast<double>(markTime) + delay - pressed + shift));
     const double started = wallSeconds(Wall::now());
-    lane.play(c.later);
+    lane.play(edge.up ? c.twice : c.later);
     const double start = soundStart(watcher, started);
-    const double expected = start + pressed;
+    // A press in silence keeps the sound after it: its moment is that sound's.
+    const double expected =
+        start + pressed + prints.begin()->second.movedBy + static_cast<double>(again);
     std::this_thread::sleep_for(500ms);
     std::optional<double> down;
+    const long wanted = edge.up ? kUp : edge.downPercent * 655;
     for (const SinkWatcher::Change& change : watcher.take()) {
-        if (change.volume == kDown && change.at / 1000 >= start) {
+        if (change.volume == wanted && change.at / 1000 >= start + static_cast<double>(again) / 2) {
             down = change.at / 1000;
             break;
         }
@@ -456,12 +490,13 @@ Outcome laterHour(const Lane& lane, const Case& c, const MarkPrints& prints, dou
     }
     program->wait();
     outcome.log = program->log() + timesOf(started, start, expected, down);
-    static const std::regex kHeard("heard \\d+ s (early|late)");
+    const std::regex heard(std::string(edge.up ? "Up" : "Down") +
+                           " at \\S+, heard \\d+ s (early|late)");
     if (!down) {
         outcome.verdict = "not heard";
     } else {
         outcome.error = *down - expected;
-        outcome.verdict = std::regex_search(outcome.log, kHeard) ? "" : "clock";
+        outcome.verdict = std::regex_search(outcome.log, heard) ? "" : "clock";
     }
     return outcome;
 }
@@ -473,7 +508,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr,
                      "usage: follow_bench PROGRAM SCRIPTS_DIR MUSIC_DIR JINGLE [--server "
                      "pulseaudio|pipewire] [--lanes N] [--rows 1,2] [--phases K] [--delays "
-                     "-9,0,6]\n");
+                     "-9,0,6] [--logs DIR] [--edge down|up] [--down-level PERCENT]\n");
         return 2;
     }
     const std::string programFile = argv[1];
@@ -484,6 +519,7 @@ int main(int argc, char** argv) {
     int phases = 2;
     std::vector<double> delays = {-9, 0, 6};
     std::vector<std::size_t> chosen;
+    Edge edge;
     fs::path logs;  // where each later hour's program log is kept, if anywhere
     for (int i = 5; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
@@ -496,6 +532,10 @@ int main(int argc, char** argv) {
             phases = std::max(1, std::atoi(value.c_str()));
         } else if (option == "--delays") {
             delays = numbers(value);
+        } else if (option == "--edge") {
+            edge.up = value == "up";
+        } else if (option == "--down-level") {
+            edge.downPercent = std::clamp(std::atoi(value.c_str()), 0, 99);
         } else if (option == "--logs") {
             logs = value;
             fs::create_directories(logs);
@@ -533,6 +573,18 @@ int main(int argc, char** argv) {
         station.first = around(full.first, full.pressAt, kBefore, kKeptAfter + 2);
         station.later = around(full.later, full.pressAt, kBefore, kLaterAfter);
         station.pressAt = std::min(full.pressAt, kBefore);
+        // The server mixes in 16 bits: a louder hour that went past full scale would be clipped
+        // there, and not in memory. Both hours come down together, keeping the row's levels.
+        float peak = 0;
+        for (const std::vector<float>* hour : {&station.first, &station.later}) {
+            for (const float sample : *hour) {
+                peak = std::max(peak, std::abs(sample));
+            }
+        }
+        if (peak > 0.99F) {
+            scale(station.first, 0.99 / peak);
+            scale(station.later, 0.99 / peak);
+        }
         Case c;
         c.row = r;
         c.pressAt = kMarker + station.pressAt;
@@ -540,6 +592,22 @@ int main(int argc, char** argv) {
         c.later = hours / ("later-" + std::to_string(r + 1) + ".raw");
         writeRaw(c.first, marked(station.first));
         writeRaw(c.later, marked(station.later));
+        if (edge.up) {
+            c.again =
+                static_cast<long>(std::ceil(static_cast<double>(station.later.size()) / kRate)) +
+                20;
+            std::vector<float> twice = station.later;
+            for (std::size_t w = 0;
+                 twice.size() < static_cast<std::size_t>(static_cast<double>(c.again) * kRate);
+                 ++w) {
+                const std::vector<float>& advert = words[(r + w) % words.size()];
+                twice.insert(twice.end(), advert.begin(), advert.end());
+            }
+            twice.resize(static_cast<std::size_t>(static_cast<double>(c.again) * kRate));
+            twice.insert(twice.end(), station.later.begin(), station.later.end());
+            c.twice = hours / ("twice-" + std::to_string(r + 1) + ".raw");
+            writeRaw(c.twice, marked(twice));
+        }
         for (int phase = 0; phase < phases; ++phase) {
             c.offline.push_back(offlineError(station, phase * kFrameStep / phases));
         }
@@ -556,10 +624,13 @@ int main(int argc, char** argv) {
         }
     }
 
+    const std::string moved = edge.up ? "back to the Up level from a Down level of " +
+                                            std::to_string(edge.downPercent) + " %"
+                                      : "to the Down level";
     std::printf(
-        "Following the station end to end (%s, %d lane%s): the sink's move to the Down level "
-        "against the press's moment in the later hour (goal 0..+1 s; negative: before it)\n",
-        pipewire ? "PipeWire" : "PulseAudio", laneCount, laneCount == 1 ? "" : "s");
+        "Following the station end to end (%s, %d lane%s): the sink's move %s against the "
+        "press's moment in the later hour (goal 0..+1 s; negative: before it)\n",
+        pipewire ? "PipeWire" : "PulseAudio", laneCount, laneCount == 1 ? "" : "s", moved.c_str());
     std::printf("%3s %-46s %6s %5s %14s %10s %7s %10s\n", "row", "condition", "delay", "phase",
                 "end to end s", "offline s", "told s", "its print");
     std::mutex results;
@@ -622,7 +693,7 @@ int main(int argc, char** argv) {
                         Outcome o{index, delay, phase, problem, 0, {}, {}, false};
                         if (pressed && kept.prints.size() == 1) {
                             o = laterHour(*lane, c, kept.prints, *pressed, delay,
-                                          phase * kFrameStep / phases);
+                                          phase * kFrameStep / phases, edge);
                             o.caseIndex = index;
                             o.ownPrint = ownPrint;
                             o.ownPrintKept = true;

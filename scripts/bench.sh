@@ -26,7 +26,7 @@ case "$which" in
         build/bench/station_bench /usr/share/hyperrogue/music "$sounds/service-login.oga" \
             "$sounds/phone-outgoing-busy.oga" "$sounds/alarm-clock-elapsed.oga"
         start_audio_sandbox
-        build/bench/listen_bench "${1:-600}" "${2:-60}" ;;
+        build/bench/listen_bench "${1:-600}" "${2:-60}" "${@:3}" ;;
     mixer)
         cmake --build build -j"$(nproc)" --target mixer_bench >/dev/null
         start_audio_sandbox
@@ -53,7 +53,7 @@ case "$which" in
         # (scripts/pulse-server.sh, or pipewire-server.sh with --server pipewire) and the bench its
         # private X server. ARGS: [--server pulseaudio|pipewire] [--lanes N] [--rows 1,2,...]
         # [--phases K] [--delays -9,0,6] [--logs DIR: each later hour's program log, each
-        # row's prints].
+        # row's prints] [--edge down|up] [--down-level PERCENT: the Up edge's pair lowered at it].
         ensure_packages ffmpeg espeak-ng hyperrogue-music sound-theme-freedesktop
         cmake --build build -j2 --target hushwell follow_bench >/dev/null
         sounds=/usr/share/sounds/freedesktop/stereo
