@@ -62,6 +62,9 @@ StationListening::StationListening(Core& core, const Clock& clock, UserInterface
         [this](MarkAction action, Level row, int index) { markAction(action, row, index); });
     m_schedule.setInterval(kScheduleCheckMs);
     connect(&m_schedule, &QTimer::timeout, this, &StationListening::listenAsScheduled);
+    m_atMoment.setSingleShot(true);
+    connect(&m_atMoment, &QTimer::timeout, this,
+            [this] { (void)m_core.tick.runAndTellTime(m_clock.now()); });
 }
 
 StationListening::~StationListening() {
@@ -260,7 +263,7 @@ void StationListening::heard(std::vector<Listener::HeardMark> marks) {
     if (const std::optional<double> ahead = m_core.following.untilHeard(now)) {
         const auto wait =
             std::chrono::milliseconds(static_cast<long>(std::ceil(*ahead * 1000)) + 1);
-        QTimer::singleShot(wait, this, [this] { (void)m_core.tick.runAndTellTime(m_clock.now()); });
+        m_atMoment.start(wait);
     }
 }
 

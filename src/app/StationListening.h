@@ -64,6 +64,7 @@ private:
     std::string m_capturing;  // the program captured (empty: the whole computer)
     bool m_on = false;
     QTimer m_schedule;
+    QTimer m_atMoment;  // single shot: the moment of an edge told before it
     // The capture's thread pushes blocks while the window's thread presses and listens for marks.
     std::mutex m_mutex;
     Listener m_listener;
