@@ -5,8 +5,9 @@
 //                     [listening: only following off, the capture alone and two marks listened
 //                      for, while the station plays]
 // The audio is a synthetic station at the capture's rate, made before the clock starts. With
-// seconds of capture, it is then played (pacat, with the latency HUSHWELL_PLAYER_LATENCY_MS asks,
-// as a browser asks some tens of ms) to the sound server that PULSE_SERVER names (the private one
+// seconds of capture, it is then played as a browser plays (pacat at the output's rate in stereo,
+// with the latency HUSHWELL_PLAYER_LATENCY_MS asks, as a browser asks some tens of ms, in pieces of
+// a quarter of it) to the sound server that PULSE_SERVER names (the private one
 // of scripts/bench.sh, HUSHWELL_PULSE_DIR) and listened to from the default output's monitor, that
 // long each: following off; on with nothing listened for, the window shown and hidden; the capture
 // alone, prompt, its blocks handed to nothing; two marks listened for; while it plays and while
@@ -168,15 +169,65 @@ Cost cost(const MarkPrint& print, Following following, double seconds) {
             (served.wakeUps - serverBefore.wakeUps) / seconds};
 }
 
-// Played by pacat, with the latency HUSHWELL_PLAYER_LATENCY_MS asks (a browser asks some tens of
-// ms, which keeps the server waking often whatever the capture asks), or pacat's own.
-pid_t playInBackground(const std::string& file) {
+// The default output's rate, as a browser plays at it (the server then resamples nothing).
+unsigned outputRate() {
+    unsigned rate = 44100;
+    std::FILE* sinks = popen("pactl list short sinks 2>/dev/null", "r");
+    std::FILE* named = popen("pactl get-default-sink 2>/dev/null", "r");
+    std::array<char, 512> line{};
+    std::string sink;
+    if (named != nullptr && std::fgets(line.data(), line.size(), named) != nullptr) {
+        sink = std::string(line.data(), std::strcspn(line.data(), "\n"));
+    }
+    while (sinks != nullptr && std::fgets(line.data(), line.size(), sinks) != nullptr) {
+        const char* hz = std::strstr(line.data(), "Hz");
+        if (!sink.empty() && std::strstr(line.data(), sink.c_str()) != nullptr && hz != nullptr) {
+            const char* digits = hz;
+            while (digits > line.data() && digits[-1] >= '0' && digits[-1] <= '9') {
+                --digits;
+            }
+            rate = static_cast<unsigned>(std::atoi(digits));
+        }
+    }
+    for (std::FILE* each : {sinks, named}) {
+        if (each != nullptr) {
+            pclose(each);
+        }
+    }
+    return rate;
+}
+
+// The station as a browser hands it over: at the output's rate, in stereo, as floats.
+std::vector<float> asPlayed(const std::vector<float>& audio, unsigned rate) {
+    const double step = kStationRate / static_cast<double>(rate);
+    const auto count = static_cast<std::size_t>(static_cast<double>(audio.size()) / step);
+    std::vector<float> played;
+    played.reserve(2 * count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const double at = static_cast<double>(i) * step;
+        const auto before = static_cast<std::size_t>(at);
+        const auto after = std::min(before + 1, audio.size() - 1);
+        const auto share = static_cast<float>(at - static_cast<double>(before));
+        const float sample = audio[before] + (audio[after] - audio[before]) * share;
+        played.insert(played.end(), {sample, sample});
+    }
+    return played;
+}
+
+// Played by pacat as a browser plays: at the output's rate in stereo, with the latency
+// HUSHWELL_PLAYER_LATENCY_MS asks (a browser asks some tens of ms, which keeps the server waking
+// often whatever the capture asks) in pieces of a quarter of it, or pacat's own.
+pid_t playInBackground(const std::string& file, unsigned rate) {
     const char* latency = std::getenv("HUSHWELL_PLAYER_LATENCY_MS");
+    const std::string rateOption = "--rate=" + std::to_string(rate);
     const std::string latencyOption = std::string("--latency-msec=") + (latency ? latency : "");
-    std::vector<const char*> arguments{"pacat", "--rate=11025", "--channels=1",
+    const std::string piecesOption =
+        "--process-time-msec=" + std::to_string(latency ? std::max(1, std::atoi(latency) / 4) : 0);
+    std::vector<const char*> arguments{"pacat", rateOption.c_str(), "--channels=2",
                                        "--format=float32le"};
     if (latency != nullptr) {
         arguments.push_back(latencyOption.c_str());
+        arguments.push_back(piecesOption.c_str());
     }
     arguments.push_back(file.c_str());
     arguments.push_back(nullptr);
@@ -222,27 +273,30 @@ void capture(const std::vector<float>& audio, const MarkPrint& print, double sec
                                        ? "PipeWire (pipewire, pipewire-pulse, wireplumber)"
                                        : "PulseAudio";
     const std::string file = "/tmp/listen-bench-" + std::to_string(getpid()) + ".raw";
+    const unsigned rate = outputRate();
     {
         // Played again as often as it takes to last through following off and on.
         std::ofstream out(file, std::ios::binary);
+        const std::vector<float> played = asPlayed(audio, rate);
         const double length = static_cast<double>(audio.size()) / kStationRate;
-        for (double played = 0; played < 5 * (seconds + 2) * repeats + 20; played += length) {
-            out.write(reinterpret_cast<const char*>(audio.data()),
-                      static_cast<std::streamsize>(audio.size() * sizeof(float)));
+        for (double time = 0; time < 5 * (seconds + 2) * repeats + 20; time += length) {
+            out.write(reinterpret_cast<const char*>(played.data()),
+                      static_cast<std::streamsize>(played.size() * sizeof(float)));
         }
     }
     std::printf("following the station, %.0f s each, %d rounds (medians), on %s:\n", seconds,
                 repeats, serverName.c_str());
     const char* latency = std::getenv("HUSHWELL_PLAYER_LATENCY_MS");
     std::printf(
-        "the player asks %s ms of latency; Hushwell's and the server's %% of one core and "
-        "wake-ups a second, and what following costs in all (on less off)\n",
-        latency != nullptr ? latency : "pacat's default");
+        "the player plays at the output's %u Hz in stereo and asks %s ms of latency; "
+        "Hushwell's and the server's %% of one core and wake-ups a second, and what following "
+        "costs in all (on less off)\n",
+        rate, latency != nullptr ? latency : "pacat's default");
     for (const bool playing : {true, false}) {
         if (!playing && listeningOnly) {
             break;
         }
-        const pid_t player = playing ? playInBackground(file) : -1;
+        const pid_t player = playing ? playInBackground(file, rate) : -1;
         // The server's work on a new stream (its resampler made, the first seconds buffered) is
         // not what following costs either.
         std::this_thread::sleep_for(std::chrono::seconds(playing ? 4 : 0));

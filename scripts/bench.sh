@@ -25,6 +25,9 @@ case "$which" in
         sounds=/usr/share/sounds/freedesktop/stereo
         build/bench/station_bench /usr/share/hyperrogue/music "$sounds/service-login.oga" \
             "$sounds/phone-outgoing-busy.oga" "$sounds/alarm-clock-elapsed.oga"
+        # What following costs, with the server handing audio over in shared memory as a
+        # desktop's does (the tests' servers copy it through the socket).
+        export HUSHWELL_PULSE_SHM="${HUSHWELL_PULSE_SHM:-yes}"
         start_audio_sandbox
         build/bench/listen_bench "${1:-600}" "${2:-60}" "${@:3}" ;;
     mixer)
@@ -53,7 +56,8 @@ case "$which" in
         # (scripts/pulse-server.sh, or pipewire-server.sh with --server pipewire) and the bench its
         # private X server. ARGS: [--server pulseaudio|pipewire] [--lanes N] [--rows 1,2,...]
         # [--phases K] [--delays -9,0,6] [--logs DIR: each later hour's program log, each
-        # row's prints] [--edge down|up] [--down-level PERCENT: the Up edge's pair lowered at it].
+        # row's prints] [--edge down|up|second: the break's end, or the second of two breaks on one
+        # jingle] [--down-level PERCENT: the pair lowered at it].
         ensure_packages ffmpeg espeak-ng hyperrogue-music sound-theme-freedesktop
         cmake --build build -j2 --target hushwell follow_bench >/dev/null
         sounds=/usr/share/sounds/freedesktop/stereo

@@ -2,13 +2,17 @@
 # pulse-server.sh start|stop|restart DIR: a private PulseAudio server on DIR/native with a null
 # sink "speakers". Used by the test scripts, and by tests that kill and restart the server. As a
 # desktop's server does, it brings a sink back at the volume it had when the server stopped.
+# HUSHWELL_PULSE_SHM=yes hands audio over in shared memory, as a desktop's server does (the cost
+# benches); the tests copy it through the socket.
 source "$(dirname "$0")/common.sh"
 cmd=$1
 dir=$2
 
 start() {
+    local no_shm=yes
+    [ "${HUSHWELL_PULSE_SHM:-}" = yes ] && no_shm=no
     XDG_RUNTIME_DIR="$dir" HOME="$dir" pulseaudio -n --daemonize=no --exit-idle-time=-1 \
-        --use-pid-file=no --disable-shm=yes \
+        --use-pid-file=no --disable-shm="$no_shm" \
         -L "module-native-protocol-unix socket=$dir/native auth-anonymous=1" \
         -L module-device-restore \
         -L "module-null-sink sink_name=speakers sink_properties=device.description=Speakers" \

@@ -174,8 +174,9 @@ struct Monitor {
     pa_stream* stream = nullptr;
     std::uint32_t sinkRate = 0;  // and channels, when it was recorded
     std::uint8_t sinkChannels = 0;
-    double fragment = 0;  // s, asked of the server
-    bool s16 = false;     // its samples: 16-bit, else floats
+    double fragment = 0;        // s, asked of the server
+    std::uint8_t channels = 0;  // as recorded
+    bool s16 = false;           // its samples: 16-bit, else floats
 };
 
 class PulseCapture final : public AudioCapture, PulseListener {
@@ -357,7 +358,7 @@ private:
             return;
         }
         auto monitor = std::make_unique<Monitor>(Monitor{this, input, sinkIndex, nullptr, sink.rate,
-                                                         sink.channels.channels, 0,
+                                                         sink.channels.channels, 0, format.channels,
                                                          format.format == PA_SAMPLE_S16NE});
         pa_channel_map mono{};
         monitor->stream =
@@ -453,19 +454,21 @@ private:
         return gain > kLeastGain ? static_cast<float>(1 / gain) : 1.0F;
     }
 
-    // Each piece the server handed over, mixed down to mono floats. Peeked only: each call into
-    // libpulse asks the kernel whether the process forked, and a piece comes per render of the
-    // sink.
-    static void onRead(pa_stream* stream, std::size_t, void* self) {
+    // Each piece the server handed over, mixed down to mono floats. Peeked and dropped only, as
+    // far as the server said is readable: each call into libpulse asks the kernel whether the
+    // process forked, and a piece comes per piece the player wrote (a browser's 10 ms).
+    static void onRead(pa_stream* stream, std::size_t readable, void* self) {
         auto* monitor = static_cast<Monitor*>(self);
         PulseCapture* capture = monitor->capture;
-        const std::size_t channels = pa_stream_get_sample_spec(stream)->channels;
+        const std::size_t channels = monitor->channels;
         const std::size_t frameBytes =
             channels * (monitor->s16 ? sizeof(std::int16_t) : sizeof(float));
         const float gain = capture->unheardGain(*monitor);
         const void* data = nullptr;
         std::size_t bytes = 0;
-        while (pa_stream_peek(stream, &data, &bytes) >= 0 && bytes > 0) {
+        for (std::size_t left = readable;
+             left > 0 && pa_stream_peek(stream, &data, &bytes) >= 0 && bytes > 0;
+             left -= std::min(left, bytes)) {
             std::span<const float> mono;
             capture->m_mono.resize(bytes / frameBytes);
             if (data == nullptr) {
