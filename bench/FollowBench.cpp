@@ -12,10 +12,11 @@
 //
 // Usage: follow_bench PROGRAM SCRIPTS_DIR MUSIC_DIR JINGLE [--server pulseaudio|pipewire]
 //                     [--lanes N] [--rows 1,2,...] [--phases K] [--delays -9,0,6] [--logs DIR]
-//                     [--edge down|up] [--down-level PERCENT]
+//                     [--edge down|up|second] [--down-level PERCENT]
 // (--edge up: the pair's Down and Up marks both have the print, and the later hour is played
 // twice, with adverts between; the sink's return to the Up level from PERCENT, default 20, after
-// the second is timed)
+// the second is timed. --edge second: two breaks an hour on one jingle, the Down marks of pairs 1
+// and 2 both with the print, pair 1's break ending between the two plays; pair 2's Down is timed)
 // (--logs keeps each later hour's program log and each row's filed prints there)
 // (ffmpeg, espeak-ng, pacat, pactl, xdotool and Xvfb on PATH; SCRIPTS_DIR holds pulse-server.sh)
 
@@ -35,6 +36,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <iterator>
 #include <mutex>
 #include <optional>
 #include <regex>
@@ -84,6 +86,16 @@ std::string shell(const std::string& command) {
     }
     pclose(pipe);
     return output;
+}
+
+// Why a copy showed no window: one that ends at once with an empty log met another copy's claim
+// (a test or a listener's Hushwell running meanwhile), which the bench names.
+std::string noWindow(testing::Program& program) {
+    const std::string others = shell("pgrep -a -x hushwell");
+    if (!program.running() && program.log().empty() && !others.empty()) {
+        return "no window: another Hushwell runs (stop it first):\n" + others;
+    }
+    return "no window";
 }
 
 Wall::time_point wallAt(double seconds) {
@@ -369,9 +381,9 @@ std::optional<double> pressHour(const Lane& lane, const Case& c, std::string& pr
     const auto program = lane.start();
     const unsigned long window = program->waitForWindow();
     if (window == 0) {
-        problem = "no window";
-        std::fprintf(stderr, "follow_bench: no window in the press hour of row %zu:\n%s\n",
-                     c.row + 1, program->log().c_str());
+        problem = noWindow(*program);
+        std::fprintf(stderr, "follow_bench: %s in the press hour of row %zu:\n%s\n",
+                     problem.c_str(), c.row + 1, program->log().c_str());
         return std::nullopt;
     }
     lane.keys(window, "shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab");
@@ -404,7 +416,8 @@ std::optional<double> pressHour(const Lane& lane, const Case& c, std::string& pr
 }
 
 // The bench's own times of a later hour, for its log (the program's lines carry the same clock).
-std::string timesOf(double asked, double start, double expected, std::optional<double> down) {
+std::string timesOf(double asked, double start, double expected, const char* edge,
+                    std::optional<double> moved) {
     const auto text = [](double seconds) {
         const std::time_t whole = static_cast<std::time_t>(seconds);
         std::tm parts{};
@@ -415,8 +428,8 @@ std::string timesOf(double asked, double start, double expected, std::optional<d
         return std::string(out);
     };
     return "bench: played at " + text(asked) + ", sounding from " + text(start) +
-           ", the press's moment " + text(expected) + ", Down " +
-           (down ? text(*down) : std::string("never")) + "\n";
+           ", the press's moment " + text(expected) + ", " + edge + " " +
+           (moved ? text(*moved) : std::string("never")) + "\n";
 }
 
 // A later hour: the mark set so that the press's moment falls `delay` s after it, the hour
@@ -427,42 +440,45 @@ std::string timesOf(double asked, double start, double expected, std::optional<d
 // against its press's moment.
 struct Edge {
     bool up = false;
+    bool second = false;  // the second of two breaks on one jingle
     int downPercent = 20;
 };
-
-std::string markText(std::time_t when) {
-    std::tm local{};
-    localtime_r(&when, &local);
-    char text[8];
-    std::snprintf(text, sizeof text, "%02d:%02d", local.tm_min, local.tm_sec);
-    return text;
-}
 
 Outcome laterHour(const Lane& lane, const Case& c, const MarkPrints& prints, double pressed,
                   double delay, double shift, const Edge& edge) {
     Outcome outcome;
-    const long again = edge.up ? c.again : 0;
+    const long again = edge.up || edge.second ? c.again : 0;
     const auto ahead = std::chrono::seconds(static_cast<long>(std::ceil(pressed - delay)) + 6);
     const std::string last = testing::markIn(ahead + std::chrono::seconds(again));
     const std::time_t markTime = testing::nextTimeOf(last) - again;
-    const std::string mark = markText(markTime);
+    const std::string mark = testing::markText(markTime);
     KeptPrint print = prints.begin()->second;
     MarkPrints ours;
     print.markText = mark;
     ours[MarkKey{0, Level::Down}] = print;
+    std::string downs = mark + ",,,,,,,";
+    std::string ups = (edge.up ? last : std::string("59:59")) + ",,,,,,,";
+    std::string active = " 1 , 0 , 0 , 0 , 0 , 0 , 0 , 0 ";
     if (edge.up) {
         print.markText = last;
         ours[MarkKey{0, Level::Up}] = print;
     }
+    if (edge.second) {
+        print.markText = last;
+        ours[MarkKey{1, Level::Down}] = print;
+        downs = mark + "," + last + ",,,,,,";
+        ups = testing::markText(markTime + again / 2) + "," +
+              testing::markText(markTime + again + 30) + ",,,,,,";
+        active = " 1 , 1 , 0 , 0 , 0 , 0 , 0 , 0 ";
+    }
     savePrintFile(lane.dir() / kPrintFileName, ours);
-    testing::writeFile(lane.dir() / "Hushwell_setup.txt",
-                       std::to_string(edge.downPercent) + ",100\r\n" + mark + ",,,,,,,\r\n" +
-                           (edge.up ? last : std::string("59:59")) +
-                           ",,,,,,,\r\n 1 , 0 , 0 , 0 , 0 , 0 , 0 , 0 \r\n");
+    testing::writeFile(lane.dir() / "Hushwell_setup.txt", std::to_string(edge.downPercent) +
+                                                              ",100\r\n" + downs + "\r\n" + ups +
+                                                              "\r\n" + active + "\r\n");
     lane.client("pactl set-sink-volume speakers " + std::to_string(kUp));
     const auto program = lane.start();
     if (program->waitForWindow() == 0) {
-        outcome.verdict = "no window";
+        outcome.verdict = noWindow(*program);
         return outcome;
     }
     SinkWatcher watcher(lane.server());
@@ -470,7 +486,7 @@ Outcome laterHour(const Lane& lane, const Case& c, const MarkPrints& prints, dou
     watcher.listenTo("speakers.monitor");
     std::this_thread::sleep_until(wallAt(static_cast<double>(markTime) + delay - pressed + shift));
     const double started = wallSeconds(Wall::now());
-    lane.play(edge.up ? c.twice : c.later);
+    lane.play(again > 0 ? c.twice : c.later);
     const double start = soundStart(watcher, started);
     // A press in silence keeps the sound after it: its moment is that sound's.
     const double expected =
@@ -489,14 +505,18 @@ Outcome laterHour(const Lane& lane, const Case& c, const MarkPrints& prints, dou
         lane.keys(box, "n");  // nothing of this hour is kept
     }
     program->wait();
-    outcome.log = program->log() + timesOf(started, start, expected, down);
+    outcome.log = program->log() + timesOf(started, start, expected, edge.up ? "Up" : "Down", down);
     const std::regex heard(std::string(edge.up ? "Up" : "Down") +
                            " at \\S+, heard \\d+ s (early|late)");
+    // The second break's Down is heard when both breaks' are.
+    const auto heardLines =
+        std::distance(std::sregex_iterator(outcome.log.begin(), outcome.log.end(), heard),
+                      std::sregex_iterator());
     if (!down) {
         outcome.verdict = "not heard";
     } else {
         outcome.error = *down - expected;
-        outcome.verdict = std::regex_search(outcome.log, heard) ? "" : "clock";
+        outcome.verdict = heardLines >= (edge.second ? 2 : 1) ? "" : "clock";
     }
     return outcome;
 }
@@ -508,7 +528,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr,
                      "usage: follow_bench PROGRAM SCRIPTS_DIR MUSIC_DIR JINGLE [--server "
                      "pulseaudio|pipewire] [--lanes N] [--rows 1,2] [--phases K] [--delays "
-                     "-9,0,6] [--logs DIR] [--edge down|up] [--down-level PERCENT]\n");
+                     "-9,0,6] [--logs DIR] [--edge down|up|second] [--down-level PERCENT]\n");
         return 2;
     }
     const std::string programFile = argv[1];
@@ -534,6 +554,7 @@ int main(int argc, char** argv) {
             delays = numbers(value);
         } else if (option == "--edge") {
             edge.up = value == "up";
+            edge.second = value == "second";
         } else if (option == "--down-level") {
             edge.downPercent = std::clamp(std::atoi(value.c_str()), 0, 99);
         } else if (option == "--logs") {
@@ -592,7 +613,7 @@ int main(int argc, char** argv) {
         c.later = hours / ("later-" + std::to_string(r + 1) + ".raw");
         writeRaw(c.first, marked(station.first));
         writeRaw(c.later, marked(station.later));
-        if (edge.up) {
+        if (edge.up || edge.second) {
             c.again =
                 static_cast<long>(std::ceil(static_cast<double>(station.later.size()) / kRate)) +
                 20;
@@ -626,7 +647,8 @@ int main(int argc, char** argv) {
 
     const std::string moved = edge.up ? "back to the Up level from a Down level of " +
                                             std::to_string(edge.downPercent) + " %"
-                                      : "to the Down level";
+                              : edge.second ? "to the Down level at the second break on the jingle"
+                                            : "to the Down level";
     std::printf(
         "Following the station end to end (%s, %d lane%s): the sink's move %s against the "
         "press's moment in the later hour (goal 0..+1 s; negative: before it)\n",

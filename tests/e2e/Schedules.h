@@ -36,16 +36,20 @@ inline void waitOutTheHourEnd(std::chrono::seconds ahead) {
     }
 }
 
-// Whole seconds from now on the wall clock, as a mark "mm:ss"; waits out an hour's end first
-// when the mark would fall past it.
-inline std::string markIn(std::chrono::seconds ahead) {
-    waitOutTheHourEnd(ahead);
-    const std::time_t when = std::time(nullptr) + ahead.count();
+// A wall-clock second as a mark "mm:ss".
+inline std::string markText(std::time_t when) {
     std::tm local{};
     localtime_r(&when, &local);
     char text[8];
     std::snprintf(text, sizeof text, "%02d:%02d", local.tm_min, local.tm_sec);
     return text;
+}
+
+// Whole seconds from now on the wall clock, as a mark "mm:ss"; waits out an hour's end first
+// when the mark would fall past it.
+inline std::string markIn(std::chrono::seconds ahead) {
+    waitOutTheHourEnd(ahead);
+    return markText(std::time(nullptr) + ahead.count());
 }
 
 // The wall-clock second at which the mark "MM:SS" next comes, within the hour from now.
