@@ -494,11 +494,18 @@ Outcome laterHour(const Lane& lane, const Case& c, const MarkPrints& prints, dou
     std::this_thread::sleep_for(500ms);
     std::optional<double> down;
     const long wanted = edge.up ? kUp : edge.downPercent * 655;
+    // The second break's Down comes after the first break's end, which may have gone down at
+    // its clock time well into the first play.
+    bool firstDown = !edge.second;
+    bool firstEnded = !edge.second;
     for (const SinkWatcher::Change& change : watcher.take()) {
-        if (change.volume == wanted && change.at / 1000 >= start + static_cast<double>(again) / 2) {
+        if (change.volume == wanted && firstEnded &&
+            change.at / 1000 >= start + static_cast<double>(again) / 2) {
             down = change.at / 1000;
             break;
         }
+        firstEnded = firstEnded || (firstDown && change.volume == kUp);
+        firstDown = firstDown || change.volume == wanted;
     }
     program->close();
     if (const unsigned long box = program->waitForMessageBox(); box != 0) {
