@@ -163,10 +163,13 @@ bool Matcher::holds(Alignment& alignment, const Run& run) const {
     if (start <= 1 && !pastPress && songBefore(alignment)) {
         return false;
     }
-    const double threshold = !pastPress                        ? kCloseThreshold
-                             : run.matches >= frames(kLongRun) ? kLongThreshold
-                             : span < frames(kShortRun)        ? kShortThreshold
-                                                               : kThreshold;
+    const double ladder = run.matches >= frames(kLongRun) ? kLongThreshold
+                          : span < frames(kShortRun)      ? kShortThreshold
+                                                          : kThreshold;
+    const bool pastClose = run.last >= m_pressIndex + frames(kCloseUntil);
+    const double threshold = pastPress   ? ladder
+                             : pastClose ? std::max(ladder, kCloseThreshold)
+                                         : kCloseThreshold;
     const bool longEnough = run.exactMost >= frames(kExactRun) ||
                             (span >= frames(kMinRun) && 2 * run.matches >= frames(kMinRun));
     return longEnough && 4 * run.matches >= 3 * (span - run.pauses - pauseAfter) &&

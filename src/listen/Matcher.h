@@ -56,15 +56,16 @@ public:
     static constexpr double kLeadIn = 1.0;
     // A frame matches when at most this many of every 16 strong bits compared differ (a frame has
     // 16 below 2 kHz, and 8 above); a run holds when the share of differing strong bits over it
-    // stays below kThreshold (unrelated audio differs in about half). A codec at 32-48 kbps alters
+    // stays below kThreshold (unrelated audio differs in about half). A codec at 24-48 kbps alters
     // a weak jingle more: a run of kLongRun matching frames may differ up to kLongThreshold. A run
-    // that does not reach kPastPress past the press may be the song before it, repeating a bar: it
-    // has to match as closely as kCloseThreshold.
+    // that does not reach kCloseUntil past the press may be the song before it, repeating a bar: it
+    // has to match as closely as kCloseThreshold, and as closely at least until kPastPress.
     static constexpr int kFrameBits = 6;
     static constexpr double kThreshold = 0.2;
-    static constexpr double kLongRun = 1.67;
+    static constexpr double kLongRun = 1.2;
     static constexpr double kLongThreshold = 0.27;
     static constexpr double kCloseThreshold = 0.15;
+    static constexpr double kCloseUntil = 0.5;
     // A jingle whose loud part lies under the song before or the words after leaves less than
     // kMinRun clear: a run counts as long enough too when kExactRun of it in a row are frames
     // all but the same (at most one in 16 strong bits differing), as unrelated sound never is
